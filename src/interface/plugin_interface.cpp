@@ -1,0 +1,123 @@
+// The four exported functions.
+#include "interface/plugin_interface.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "interface/rip_state.h"
+#include "platform/platform.h"
+#include "settings/plugin_settings.h"
+#include "wavfile/track_file.h"
+
+namespace encbridge {
+namespace {
+
+void ReleaseTempBases() {
+    delete[] rip.tempBases;
+    rip.tempBases = nullptr;
+    rip.trackCount = 0;
+}
+
+void CloseWithError() {
+    std::fclose(rip.trackFile);
+    rip.trackFile = nullptr;
+}
+
+}  // namespace
+
+std::int32_t AdvanceTrack() {
+    std::int32_t next = rip.currentTrack.load(std::memory_order_relaxed);
+    if (next < INT_MAX) ++next;
+    // Release: the worker that sees the new value also sees the finished,
+    // closed file of the track before it and that track's name.
+    rip.currentTrack.store(next, std::memory_order_release);
+    if (next < TrackCount()) return OpenTrackFile();
+    // The album is complete: its last delivery returns once all encoding is.
+    while (rip.workerRunning.load(std::memory_order_acquire)) platform::SleepMilliseconds(500);
+    return 1;
+}
+
+void OnModuleUnload() { Kill(); }
+
+}  // namespace encbridge
+
+using namespace encbridge;
+
+extern "C" std::int32_t GetDllViersion(void) { return 4; }
+
+extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
+                               std::int32_t headerLength) {
+    // Arguments that no rip could be started with are refused before anything
+    // changes, so that an earlier rip goes on undisturbed.
+    if (info == nullptr || settingsPath == nullptr) return 0;
+    if (info->trackCount < 0 || headerLength < 0) return 0;
+    if (info->trackCount > 0 && info->tracks == nullptr) return 0;
+
+    rip.active = false;
+    LoadSettings(settingsPath);
+    ReleaseTempBases();
+    rip.info = info;
+    rip.currentTrack.store(0, std::memory_order_release);
+    if (!SelectHeader(header, headerLength)) return 0;
+    if (rip.trackFile != nullptr) {
+        std::fclose(rip.trackFile);
+        rip.trackFile = nullptr;
+    }
+    if (!platform::EncoderFileUsable(settings.encoderPath)) return 0;
+
+    std::size_t count = static_cast<std::size_t>(info->trackCount);
+    if (count > SIZE_MAX / sizeof(PathBuffer)) return 0;  // reachable on 32 bits
+    rip.tempBases = new (std::nothrow) PathBuffer[count]();
+    if (rip.tempBases == nullptr) return 0;
+    rip.trackCount = info->trackCount;
+    if (!OpenTrackFile()) return 0;
+    rip.active = true;
+    return 1;
+}
+
+extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
+    if (!rip.active || data == nullptr || boundary == nullptr) return 0;
+    const std::int32_t b = *boundary;
+    if (b < 0 || length < b) return 0;
+
+    if (length == 0) {
+        FinishTrackFile();
+        return AdvanceTrack();
+    }
+    bool albumComplete = rip.currentTrack.load(std::memory_order_relaxed) >= TrackCount();
+    if (rip.skipTrack && !albumComplete) {
+        if (b == 0) {
+            *boundary = length;  // the bytes of a skipped track are dropped
+            return 1;
+        }
+        return AdvanceTrack();
+    }
+    // A processed track whose file could not be opened or written, or bytes
+    // after the album's end: there is nowhere to put them.
+    if (rip.trackFile == nullptr) return 0;
+
+    std::size_t count = static_cast<std::size_t>(b == 0 ? length : b);
+    std::size_t written = std::fwrite(data, 1, count, rip.trackFile);
+    if (std::ferror(rip.trackFile)) {
+        CloseWithError();
+        return 0;
+    }
+    if (b == 0) {
+        *boundary = static_cast<std::int32_t>(written);
+        return 1;
+    }
+    FinishTrackFile();
+    return AdvanceTrack();
+}
+
+extern "C" std::int32_t Kill(void) {
+    rip.active = false;
+    ReleaseTempBases();
+    ReleaseHeader();
+    if (rip.trackFile == nullptr) return 0;
+    int closed = std::fclose(rip.trackFile);
+    rip.trackFile = nullptr;
+    return closed == 0 ? 0 : -1;
+}

@@ -1,0 +1,12 @@
+#include <windows.h>
+
+#include "interface/rip_state.h"
+
+// Unloading does what Kill does. Nothing here may wait for a thread: the
+// loader lock is held, and a thread cannot finish exiting without it.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    // At process exit (reserved non-null) other threads are already gone and
+    // the process's memory goes with it; only a FreeLibrary needs the cleanup.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) encbridge::OnModuleUnload();
+    return TRUE;
+}

@@ -1,0 +1,34 @@
+// The plug-in's five settings and how they are loaded from the settings file.
+#pragma once
+
+#include <cstdint>
+
+namespace encbridge {
+
+struct PluginSettings {
+    char outputExtension[256];  // dot included, appended unchanged
+    char commandTemplate[256];  // encoder arguments with tags
+    std::int32_t deleteWav;     // non-zero: delete the WAV after encoding
+    char encoderPath[260];      // empty: no usable encoder configured
+    std::int32_t hideWindow;    // non-zero: run the encoder hidden
+};
+
+extern PluginSettings settings;
+
+// The value of "EXEPATH" that marks an encoder that is not configured.
+constexpr char kEncoderNotConfigured[] = "DENY";
+
+// Reads the settings file at settingsPath into `settings`. A missing or
+// unreadable file yields the defaults and an empty encoderPath.
+void LoadSettings(const char *settingsPath);
+
+// The parts of a path as the platform's path splitter sees them: the drive
+// (the first two characters when the second is ':') and the folder (up to and
+// including the last '\' or '/' after the drive, at most 255 characters).
+struct PathParts {
+    char drive[3];
+    char folder[256];
+};
+void SplitPath(const char *path, PathParts &parts);
+
+}  // namespace encbridge

@@ -1,0 +1,51 @@
+// What the tests need of the system, the same on both builds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A new empty folder for one test, with its path separator at the end, the
+// way a host passes an output folder. Removed with everything in it by
+// RemoveTree.
+std::string MakeTempFolder();
+void RemoveTree(const std::string &folder);
+
+// The folder that holds the running test program (and the built module),
+// with a trailing separator.
+std::string ProgramFolder();
+// The platform's path separator as text.
+const char *Separator();
+
+bool FileExists(const std::string &path);
+std::vector<std::uint8_t> ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &content);
+std::vector<std::string> ListFolder(const std::string &folder);  // sorted names
+
+// True when the Windows build runs under wine rather than on Windows.
+bool RunningUnderWine();
+
+// The module, loaded at run time as a host loads it.
+class LoadedModule {
+public:
+    explicit LoadedModule(const std::string &path);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule &) = delete;
+    LoadedModule &operator=(const LoadedModule &) = delete;
+
+    bool loaded() const { return handle_ != nullptr; }
+    void *Symbol(const char *name) const;
+    // Windows only: the export with this ordinal; null elsewhere.
+    void *Ordinal(unsigned ordinal) const;
+    void Unload();
+
+private:
+    void *handle_;
+};
+
+// File name of the built module (libencbridge.so or encbridge.dll).
+const char *ModuleFileName();
+
+}  // namespace testing_support

@@ -1,0 +1,42 @@
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "test_support.h"
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+void RemoveTree(const std::string &folder) {
+    std::error_code ignored;
+    fs::remove_all(fs::path(folder), ignored);
+}
+
+bool FileExists(const std::string &path) {
+    std::error_code ignored;
+    return fs::exists(fs::path(path), ignored);
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string &path, const std::string &content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::vector<std::string> ListFolder(const std::string &folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator(fs::path(folder), ignored)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace testing_support
