@@ -30,9 +30,9 @@ struct Sink {
     }
 };
 
-// Decimal digits of value, at least minDigits of them, with a leading '-'
-// for negative numbers (as "%02d" prints -5 as "-5").
-std::size_t FormatNumber(char (&out)[16], int value, std::size_t minDigits) {
+// Decimal digits of value, zero-padded to a width of minWidth characters,
+// the sign included (as printf's "%02d" prints -5 as "-5").
+std::size_t FormatNumber(char (&out)[16], int value, std::size_t minWidth) {
     char digits[12];
     std::size_t count = 0;
     // Work in unsigned so that the most negative int has a magnitude.
@@ -43,7 +43,7 @@ std::size_t FormatNumber(char (&out)[16], int value, std::size_t minDigits) {
     } while (magnitude != 0);
     std::size_t length = 0;
     if (value < 0) out[length++] = '-';
-    for (std::size_t pad = count; pad < minDigits; ++pad) out[length++] = '0';
+    for (std::size_t width = length + count; width < minWidth; ++width) out[length++] = '0';
     while (count > 0) out[length++] = digits[--count];
     return length;
 }

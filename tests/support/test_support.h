@@ -23,6 +23,17 @@ bool FileExists(const std::string &path);
 std::vector<std::uint8_t> ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
 std::vector<std::string> ListFolder(const std::string &folder);  // sorted names
+bool MakeFolder(const std::string &folder);
+bool RemoveFile(const std::string &path);
+// Takes write permission away: on Linux also the permission to run it.
+bool MakeReadOnly(const std::string &path);
+bool MakeExecutable(const std::string &path);
+bool OpensForWriting(const std::string &path);
+
+// Whether a program is on PATH, and the standard output of a shell command.
+// The Windows build has no tools and runs none.
+bool HaveTool(const char *name);
+std::string RunTool(const std::string &command);
 
 // True when the Windows build runs under wine rather than on Windows.
 bool RunningUnderWine();

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -37,6 +38,23 @@ std::vector<std::string> ListFolder(const std::string &folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool OpensForWriting(const std::string &path) {
+    std::FILE *file = std::fopen(path.c_str(), "r+b");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
+bool MakeFolder(const std::string &folder) {
+    std::error_code error;
+    return fs::create_directory(fs::path(folder), error) && !error;
+}
+
+bool RemoveFile(const std::string &path) {
+    std::error_code error;
+    return fs::remove(fs::path(path), error) && !error;
 }
 
 }  // namespace testing_support

@@ -1,7 +1,11 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "test_support.h"
 
@@ -25,6 +29,25 @@ std::string ProgramFolder() {
 const char *Separator() { return "/"; }
 
 bool RunningUnderWine() { return false; }
+
+bool MakeReadOnly(const std::string &path) { return chmod(path.c_str(), 0444) == 0; }
+
+bool MakeExecutable(const std::string &path) { return chmod(path.c_str(), 0755) == 0; }
+
+bool HaveTool(const char *name) {
+    return std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string RunTool(const std::string &command) {
+    std::string output;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char chunk[4096];
+    std::size_t count;
+    while ((count = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, count);
+    pclose(pipe);
+    return output;
+}
 
 const char *ModuleFileName() { return "libencbridge.so"; }
 

@@ -28,6 +28,14 @@ std::string ProgramFolder() {
 
 const char *Separator() { return "\\"; }
 
+bool MakeReadOnly(const std::string &path) { return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0; }
+
+bool MakeExecutable(const std::string &) { return true; }
+
+bool HaveTool(const char *) { return false; }
+
+std::string RunTool(const std::string &) { return std::string(); }
+
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;

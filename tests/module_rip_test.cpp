@@ -1,0 +1,460 @@
+// Whole rips through the built module, loaded at run time as a host loads it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "interface/plugin_interface.h"
+#include "test_support.h"
+
+namespace ts = testing_support;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Api {
+    decltype(&GetDllViersion) version;
+    decltype(&Create) create;
+    decltype(&SetData) setData;
+    decltype(&Kill) kill;
+};
+
+// A module of its own for each test: a copy of the built module under a new
+// name, so that every test starts from a freshly loaded module.
+class Host {
+public:
+    explicit Host(const std::string &folder) {
+        std::string copy = folder + "module-" + ts::ModuleFileName();
+        ts::WriteFile(copy, std::string(reinterpret_cast<const char *>(ModuleBytes().data()), ModuleBytes().size()));
+        module_.reset(new ts::LoadedModule(copy));
+        api.version = reinterpret_cast<decltype(api.version)>(module_->Symbol("GetDllViersion"));
+        api.create = reinterpret_cast<decltype(api.create)>(module_->Symbol("Create"));
+        api.setData = reinterpret_cast<decltype(api.setData)>(module_->Symbol("SetData"));
+        api.kill = reinterpret_cast<decltype(api.kill)>(module_->Symbol("Kill"));
+    }
+    ~Host() {
+        if (api.kill) api.kill();
+    }
+
+    bool ready() const { return api.version && api.create && api.setData && api.kill; }
+
+    // Delivers bytes with boundary b; returns the result and the boundary after the call.
+    std::int32_t Deliver(const Bytes &bytes, std::int32_t b, std::int32_t *after = nullptr) {
+        std::int32_t boundary = b;
+        static const std::uint8_t none = 0;
+        std::int32_t result =
+            api.setData(bytes.empty() ? &none : bytes.data(), static_cast<std::int32_t>(bytes.size()), &boundary);
+        if (after) *after = boundary;
+        return result;
+    }
+    std::int32_t EndTrack() { return Deliver(Bytes(), 0); }
+
+    Api api{};
+
+private:
+    static const Bytes &ModuleBytes() {
+        static const Bytes bytes = ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName());
+        return bytes;
+    }
+    std::unique_ptr<ts::LoadedModule> module_;
+};
+
+struct Album {
+    explicit Album(const std::string &folder, int tracks) : info(new AlbumInfo()), records(tracks) {
+        std::strncpy(info->outputFolder, folder.c_str(), sizeof info->outputFolder - 1);
+        std::strcpy(info->albumTitle, "Album");
+        info->trackCount = tracks;
+        info->tracks = records.data();
+        for (int i = 0; i < tracks; ++i) {
+            records[i].status = 1;
+            records[i].marked = 1;
+            std::snprintf(records[i].fileName, sizeof records[i].fileName, "%02d Track", i + 1);
+        }
+    }
+    void Skip(int index) { records[index].marked = 0; }
+
+    std::unique_ptr<AlbumInfo> info;
+    std::vector<TrackInfo> records;
+};
+
+Bytes Audio(std::size_t count, std::uint8_t seed) {
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
+    return bytes;
+}
+
+std::uint32_t LE32(const Bytes &bytes, std::size_t offset) {
+    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+           static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes &part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes CanonicalHeader() {
+    const std::uint8_t header[44] = {'R',  'I',  'F',  'F',  0x44, 0xA7, 0xEE, 0x07, 'W',  'A',  'V',
+                                     'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                                     0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00, 0x04,
+                                     0x00, 0x10, 0x00, 'd',  'a',  't',  'a',  0x20, 0xA7, 0xEE, 0x07};
+    return Bytes(header, header + 44);
+}
+
+// The header as it must stand once a track of dataSize audio bytes is finished.
+Bytes Finished(Bytes header, std::size_t riffAt, std::size_t dataAt, std::uint32_t fileSize) {
+    auto put = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) header[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put(riffAt, fileSize - 8);
+    put(dataAt, fileSize - static_cast<std::uint32_t>(dataAt + 4));
+    return header;
+}
+
+class RipTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = ts::MakeTempFolder();
+        ASSERT_FALSE(folder_.empty());
+        host_.reset(new Host(folder_));
+        ASSERT_TRUE(host_->ready());
+        settings_ = folder_ + "encbridge.ini";
+        WriteSettings();
+    }
+    void TearDown() override {
+        host_.reset();
+        ts::RemoveTree(folder_);
+    }
+
+    // Until the encoder worker runs, any file that passes the encoder check serves.
+    std::string EncoderPath() {
+        std::string path = folder_ + "encoder.exe";
+        if (!ts::FileExists(path)) {
+            ts::WriteFile(path, "#!/bin/sh\nexit 1\n");
+            ts::MakeExecutable(path);
+        }
+        return path;
+    }
+
+    void WriteSettings() { WriteSettings(EncoderPath()); }
+    void WriteSettings(const std::string &exePath) {
+        ts::WriteFile(settings_, "[SETUP]\nOUT=.wav\n[OPTION]\nDELETE=0\nEXEPATH=" + exePath + "\n");
+    }
+
+    std::string Temp(int number) const {
+        char name[32];
+        std::snprintf(name, sizeof name, "#temp(%02d).wav", number);
+        return folder_ + name;
+    }
+
+    // Without a header the module uses its own; an empty one means no header.
+    std::int32_t Create(Album &album, const Bytes *header = nullptr) {
+        static const std::uint8_t empty = 0;
+        const std::uint8_t *bytes = header ? (header->empty() ? &empty : header->data()) : nullptr;
+        return host_->api.create(album.info.get(), settings_.c_str(), bytes,
+                                 header ? static_cast<std::int32_t>(header->size()) : 0);
+    }
+
+    std::string folder_, settings_;
+    std::unique_ptr<Host> host_;
+};
+
+TEST_F(RipTest, VersionIsFourByNameAndByOrdinal) {
+    EXPECT_EQ(host_->api.version(), 4);
+    ts::LoadedModule same(ts::ProgramFolder() + ts::ModuleFileName());
+    ASSERT_TRUE(same.loaded());
+    if (ts::Separator()[0] == '\\') {
+        const char *names[] = {"GetDllViersion", "Create", "SetData", "Kill"};
+        for (unsigned ordinal = 1; ordinal <= 4; ++ordinal) {
+            EXPECT_EQ(same.Ordinal(ordinal), same.Symbol(names[ordinal - 1])) << ordinal;
+        }
+        auto version = reinterpret_cast<decltype(&GetDllViersion)>(same.Ordinal(1));
+        ASSERT_NE(version, nullptr);
+        EXPECT_EQ(version(), 4);
+    }
+    EXPECT_EQ(same.Symbol("GetDllVersion"), nullptr);
+}
+
+TEST_F(RipTest, WritesOneWavPerProcessedTrackWithTrueSizes) {
+    Album album(folder_, 4);
+    album.Skip(1);
+    album.records[3].status = 2;  // not processed either
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->api.version(), 4);
+
+    // Track 1 in two pieces, ended by a call with length 0.
+    Bytes first = Audio(2352 * 3, 1), second = Audio(1000, 2);
+    std::int32_t boundary = -1;
+    EXPECT_EQ(host_->Deliver(first, 0, &boundary), 1);
+    EXPECT_EQ(boundary, static_cast<std::int32_t>(first.size()));
+    EXPECT_EQ(host_->Deliver(second, 0), 1);
+    EXPECT_EQ(host_->EndTrack(), 1);
+
+    // Track 2 is skipped: its bytes are taken and dropped; a boundary ends it.
+    EXPECT_EQ(host_->Deliver(Audio(500, 3), 0, &boundary), 1);
+    EXPECT_EQ(boundary, 500);
+    EXPECT_EQ(host_->Deliver(Audio(500, 3), 200, &boundary), 1);
+    EXPECT_EQ(boundary, 200);
+
+    // Track 3 ends by the boundary of its last piece: the bytes after it go nowhere.
+    Bytes third = Audio(4000, 4);
+    EXPECT_EQ(host_->Deliver(third, 0), 1);
+    Bytes last = Audio(300, 5);
+    EXPECT_EQ(host_->Deliver(last, 100, &boundary), 1);
+    EXPECT_EQ(boundary, 100);
+    Bytes thirdAll = Concat({third, Bytes(last.begin(), last.begin() + 100)});
+
+    // Track 4 is skipped and is the last: its end completes the album.
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_EQ(host_->Deliver(Audio(10, 6), 0), 0) << "nowhere to put bytes after the album";
+    EXPECT_EQ(host_->EndTrack(), 1) << "end-of-track calls after the album still return 1";
+
+    EXPECT_EQ(ts::ListFolder(folder_),
+              (std::vector<std::string>{"#temp(01).wav", "#temp(03).wav", "encbridge.ini", "encoder.exe",
+                                        std::string("module-") + ts::ModuleFileName()}));
+    Bytes audio1 = Concat({first, second});
+    Bytes file1 = ts::ReadFile(Temp(1));
+    EXPECT_EQ(file1, Concat({Finished(CanonicalHeader(), 4, 40, 44 + audio1.size()), audio1}));
+    Bytes file3 = ts::ReadFile(Temp(3));
+    EXPECT_EQ(file3, Concat({Finished(CanonicalHeader(), 4, 40, 44 + thirdAll.size()), thirdAll}));
+    EXPECT_EQ(host_->api.kill(), 0);
+}
+
+TEST_F(RipTest, ABoundaryEqualToTheLengthWritesAllAndEndsTheTrack) {
+    Album album(folder_, 2);
+    ASSERT_EQ(Create(album), 1);
+    Bytes audio = Audio(2352, 9);
+    std::int32_t boundary = 0;
+    EXPECT_EQ(host_->Deliver(audio, static_cast<std::int32_t>(audio.size()), &boundary), 1);
+    EXPECT_EQ(boundary, static_cast<std::int32_t>(audio.size()));
+    EXPECT_EQ(ts::ReadFile(Temp(1)), Concat({Finished(CanonicalHeader(), 4, 40, 44 + 2352), audio}));
+    EXPECT_TRUE(ts::FileExists(Temp(2))) << "the next track's file is open";
+}
+
+TEST_F(RipTest, ATrackWithoutAudioKeepsOnlyItsHeader) {
+    Album album(folder_, 1);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->EndTrack(), 1);
+    Bytes file = ts::ReadFile(Temp(1));
+    ASSERT_EQ(file.size(), 44u);
+    EXPECT_EQ(LE32(file, 4), 36u);
+    EXPECT_EQ(LE32(file, 40), 0u);
+}
+
+TEST_F(RipTest, PatchesHostHeadersOnlyWhereTheirSizesAre) {
+    Bytes mono = CanonicalHeader();
+    mono[22] = 1;     // one channel
+    mono[24] = 0x22;  // 22,050 Hz
+    mono[25] = 0x56;
+    mono[34] = 8;  // 8 bits
+    // A LIST chunk before the data chunk puts the data size at offset 62.
+    Bytes withList = Concat({Bytes(mono.begin(), mono.begin() + 36),
+                             Bytes{'L', 'I', 'S', 'T', 9, 0, 0, 0, 'I', 'N', 'F', 'O', 'x', 'y', 'z', 'w', 'v', 0},
+                             Bytes(mono.begin() + 36, mono.end())});
+    Bytes raw = {'r', 'a', 'w', '!', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    Bytes shortRiff(mono.begin(), mono.begin() + 20);  // no data chunk within it
+    Bytes audio = Audio(4410, 11);
+    struct Row {
+        const char *name;
+        Bytes header;
+        Bytes expectedHeader;
+    } rows[] = {
+        {"other format fields", mono, Finished(mono, 4, 40, 44 + 4410)},
+        {"data chunk after a LIST chunk", withList, Finished(withList, 4, 58, 62 + 4410)},
+        {"not RIFF: written as it is", raw, raw},
+        {"short RIFF header", shortRiff,
+         [&] {
+             Bytes h = shortRiff;
+             std::uint32_t riff = 20 + 4410 - 8;
+             for (int i = 0; i < 4; ++i) h[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
+             return h;
+         }()},
+        {"no header at all", Bytes(), Bytes()},
+    };
+    for (const Row &row : rows) {
+        Album album(folder_, 1);
+        ASSERT_EQ(Create(album, &row.header), 1) << row.name;
+        EXPECT_EQ(host_->Deliver(audio, 0), 1) << row.name;
+        EXPECT_EQ(host_->EndTrack(), 1) << row.name;
+        EXPECT_EQ(ts::ReadFile(Temp(1)), Concat({row.expectedHeader, audio})) << row.name;
+        EXPECT_EQ(host_->api.kill(), 0);
+    }
+}
+
+TEST_F(RipTest, TruncatesAnExistingFileWithTheTemporaryName) {
+    ts::WriteFile(Temp(1), std::string(100000, 'o'));
+    Album album(folder_, 1);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_EQ(ts::ReadFile(Temp(1)).size(), 44u);
+}
+
+TEST_F(RipTest, RefusesRipsItCannotStart) {
+    Album album(folder_, 1);
+    Album negative(folder_, 1);
+    negative.info->trackCount = -1;
+    Album noTracks(folder_, 1);
+    noTracks.info->tracks = nullptr;
+    Bytes header = CanonicalHeader();
+    EXPECT_EQ(host_->api.create(nullptr, settings_.c_str(), nullptr, 0), 0);
+    EXPECT_EQ(host_->api.create(album.info.get(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(Create(negative), 0);
+    EXPECT_EQ(Create(noTracks), 0);
+    EXPECT_EQ(host_->api.create(album.info.get(), settings_.c_str(), header.data(), -1), 0);
+
+    struct Row {
+        const char *name;
+        std::string settings;
+    } rows[] = {
+        {"no settings file", ""},
+        {"encoder not configured", "[OPTION]\nEXEPATH=DENY\n"},
+        {"no EXEPATH", "[OPTION]\nCOMMAND=x\n"},
+        {"encoder missing", "[OPTION]\nEXEPATH=" + folder_ + "missing-encoder\n"},
+        {"encoder is a folder", "[OPTION]\nEXEPATH=" + folder_ + "\n"},
+    };
+    for (const Row &row : rows) {
+        if (row.settings.empty()) {
+            std::string missing = folder_ + "none.ini";
+            EXPECT_EQ(host_->api.create(album.info.get(), missing.c_str(), nullptr, 0), 0) << row.name;
+        } else {
+            ts::WriteFile(settings_, row.settings);
+            EXPECT_EQ(Create(album), 0) << row.name;
+        }
+        EXPECT_FALSE(ts::FileExists(Temp(1))) << row.name;
+    }
+}
+
+TEST_F(RipTest, RefusesAnEncoderFileItMayNotUse) {
+    // Linux: a file that may not be run. Windows: a file that may not be
+    // opened for writing.
+    std::string encoder = folder_ + "encoder";
+    ts::WriteFile(encoder, "not a program");
+    ASSERT_TRUE(ts::MakeReadOnly(encoder));
+    if (ts::RunningUnderWine() && ts::OpensForWriting(encoder)) {
+        // Wine keeps the read-only attribute as a Unix permission, which root passes by.
+        GTEST_SKIP() << "the platform lets this user write a read-only file";
+    }
+    WriteSettings(encoder);
+    Album album(folder_, 1);
+    EXPECT_EQ(Create(album), 0);
+    EXPECT_EQ(ts::ReadFile(encoder), Bytes({'n', 'o', 't', ' ', 'a', ' ', 'p', 'r', 'o', 'g', 'r', 'a', 'm'}));
+}
+
+TEST_F(RipTest, NoRipNoWriting) {
+    Bytes audio = Audio(100, 1);
+    EXPECT_EQ(host_->Deliver(audio, 0), 0) << "before any Create";
+    EXPECT_EQ(host_->EndTrack(), 0) << "before any Create";
+    EXPECT_EQ(host_->api.kill(), 0) << "Kill before any Create";
+
+    Album album(folder_, 2);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->Deliver(audio, 0), 1);
+    // A Create refused at its first step changes nothing: the rip goes on.
+    EXPECT_EQ(host_->api.create(album.info.get(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(host_->Deliver(audio, 0), 1);
+    // One refused later on ends it.
+    ts::WriteFile(settings_, "[OPTION]\nEXEPATH=DENY\n");
+    EXPECT_EQ(Create(album), 0);
+    EXPECT_EQ(host_->Deliver(audio, 0), 0);
+    EXPECT_EQ(host_->EndTrack(), 0);
+    EXPECT_FALSE(ts::FileExists(Temp(2)));
+
+    WriteSettings();
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->api.kill(), 0);
+    EXPECT_EQ(host_->api.kill(), 0) << "Kill twice";
+    EXPECT_EQ(host_->Deliver(audio, 0), 0) << "after Kill";
+    EXPECT_EQ(host_->EndTrack(), 0) << "after Kill";
+    EXPECT_FALSE(ts::FileExists(Temp(2)));
+}
+
+TEST_F(RipTest, RefusedDeliveriesChangeNothing) {
+    Album album(folder_, 2);
+    ASSERT_EQ(Create(album), 1);
+    Bytes audio = Audio(100, 1);
+    std::int32_t boundary = 0;
+    EXPECT_EQ(host_->Deliver(audio, -1, &boundary), 0) << "negative boundary";
+    EXPECT_EQ(boundary, -1);
+    EXPECT_EQ(host_->Deliver(audio, 101, &boundary), 0) << "boundary beyond the length";
+    EXPECT_EQ(boundary, 101);
+    boundary = 0;
+    EXPECT_EQ(host_->api.setData(nullptr, 0, &boundary), 0) << "end of track without data";
+    EXPECT_EQ(host_->api.setData(audio.data(), 0, nullptr), 0) << "no boundary";
+    EXPECT_EQ(host_->api.setData(audio.data(), -5, &boundary), 0) << "negative length";
+    EXPECT_FALSE(ts::FileExists(Temp(2))) << "track 1 has not ended";
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_EQ(ts::ReadFile(Temp(1)).size(), 44u) << "no refused byte was written";
+}
+
+TEST_F(RipTest, KillClosesTheOpenFileWithoutFinishingIt) {
+    Album album(folder_, 1);
+    ASSERT_EQ(Create(album), 1);
+    Bytes audio = Audio(1000, 3);
+    EXPECT_EQ(host_->Deliver(audio, 0), 1);
+    EXPECT_EQ(host_->api.kill(), 0);
+    EXPECT_EQ(ts::ReadFile(Temp(1)), Concat({CanonicalHeader(), audio}));
+    // The file is closed: it can be removed.
+    EXPECT_TRUE(ts::RemoveFile(Temp(1)));
+}
+
+TEST_F(RipTest, AnAlbumWithoutTracksOpensNothing) {
+    Album album(folder_, 0);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_EQ(ts::ListFolder(folder_).size(), 3u) << "settings, encoder and module only";
+}
+
+TEST_F(RipTest, TheFirstTrackSkippedOpensNoFile) {
+    Album album(folder_, 2);
+    album.Skip(0);
+    ASSERT_EQ(Create(album), 1);
+    std::int32_t boundary = 0;
+    EXPECT_EQ(host_->Deliver(Audio(777, 1), 0, &boundary), 1);
+    EXPECT_EQ(boundary, 777);
+    EXPECT_FALSE(ts::FileExists(Temp(1)));
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_TRUE(ts::FileExists(Temp(2)));
+}
+
+TEST_F(RipTest, RefusesATemporaryNameThatWouldBeCut) {
+    // An output folder of exactly the length that leaves room for
+    // "#temp(01).wav" within 259 characters, and one a character longer.
+    const std::size_t fits = 259 - std::strlen("#temp(01).wav");
+    std::string folder = folder_;
+    while (folder.size() < fits - 1) {
+        std::size_t part = std::min<std::size_t>(100, fits - 1 - folder.size());
+        folder += std::string(part, 'd');
+        folder += ts::Separator();
+        ASSERT_TRUE(ts::MakeFolder(folder)) << folder;
+    }
+    ASSERT_EQ(folder.size(), fits);
+    Album album(folder, 1);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_TRUE(ts::FileExists(folder + "#temp(01).wav"));
+
+    std::string longer = folder.substr(0, folder.size() - 1) + "e" + ts::Separator();
+    ASSERT_TRUE(ts::MakeFolder(longer));
+    Album cut(longer, 1);
+    EXPECT_EQ(Create(cut), 0);
+    EXPECT_TRUE(ts::ListFolder(longer).empty()) << "no file under a cut name";
+}
+
+TEST_F(RipTest, AWavFileReadsBackWithAnIndependentReader) {
+    if (!ts::HaveTool("sndfile-info")) GTEST_SKIP() << "sndfile-info is not installed";
+    Album album(folder_, 1);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_EQ(host_->Deliver(Audio(2352 * 75, 1), 0), 1);  // one second of CD audio
+    EXPECT_EQ(host_->EndTrack(), 1);
+    std::string info = ts::RunTool("sndfile-info '" + Temp(1) + "'");
+    EXPECT_NE(info.find("Sample Rate : 44100"), std::string::npos) << info;
+    EXPECT_NE(info.find("Channels    : 2"), std::string::npos) << info;
+    EXPECT_NE(info.find("Frames      : 44100"), std::string::npos) << info;
+    EXPECT_EQ(info.find("Should"), std::string::npos) << "no size complaint: " << info;
+}
+
+}  // namespace

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "settings/plugin_settings.h"
+#include "test_support.h"
+
+using encbridge::LoadSettings;
+using encbridge::PathParts;
+using encbridge::settings;
+using encbridge::SplitPath;
+
+namespace {
+
+TEST(SplitPath, FindsDriveAndFolder) {
+    struct Row {
+        const char *path, *drive, *folder;
+    } rows[] = {
+        {"D:\\Plug\\enc.ini", "D:", "\\Plug\\"},
+        {"C:enc.ini", "C:", ""},
+        {"1:x\\y", "1:", "x\\"},  // the drive letter is not checked
+        {"enc.ini", "", ""},
+        {"/etc/rip/enc.ini", "", "/etc/rip/"},
+        {"a/b\\c", "", "a/b\\"},
+        {"relative\\", "", "relative\\"},
+        {"", "", ""},
+        {":x", "", ""},
+    };
+    for (const Row &row : rows) {
+        PathParts parts;
+        SplitPath(row.path, parts);
+        EXPECT_STREQ(parts.drive, row.drive) << row.path;
+        EXPECT_STREQ(parts.folder, row.folder) << row.path;
+    }
+}
+
+TEST(SplitPath, CutsAFolderLongerThan255Characters) {
+    std::string path = std::string(300, 'f') + "/enc.ini";
+    PathParts parts;
+    SplitPath(path.c_str(), parts);
+    EXPECT_EQ(std::string(parts.folder), std::string(255, 'f'));
+}
+
+class LoadSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = testing_support::MakeTempFolder(); }
+    void TearDown() override { testing_support::RemoveTree(folder_); }
+
+    std::string Write(const std::string &content) {
+        std::string path = folder_ + "encbridge.ini";
+        testing_support::WriteFile(path, content);
+        return path;
+    }
+
+    std::string folder_;
+};
+
+TEST_F(LoadSettingsTest, AMissingFileGivesTheDefaultsAndNoEncoder) {
+    settings.hideWindow = 7;
+    LoadSettings((folder_ + "absent.ini").c_str());
+    EXPECT_STREQ(settings.outputExtension, ".wav");
+    EXPECT_STREQ(settings.commandTemplate, "-V2 %i% %o%");
+    EXPECT_EQ(settings.deleteWav, 1);
+    EXPECT_STREQ(settings.encoderPath, "");
+    EXPECT_EQ(settings.hideWindow, 7) << "WIN_HIDE is not read without an encoder";
+}
+
+TEST_F(LoadSettingsTest, ReadsEveryKey) {
+    std::string path = Write(
+        "[SETUP]\r\nOUT=.flac\r\n[option]\r\ncommand = -8 -o %o% %i%\r\ndelete=0\r\nexepath=tools/enc\r\n"
+        "WIN_HIDE=1\r\n");
+    LoadSettings(path.c_str());
+    EXPECT_STREQ(settings.outputExtension, ".flac");
+    EXPECT_STREQ(settings.commandTemplate, "-8 -o %o% %i%");
+    EXPECT_EQ(settings.deleteWav, 0);
+    EXPECT_EQ(std::string(settings.encoderPath), folder_ + "tools/enc");
+    EXPECT_EQ(settings.hideWindow, 1);
+}
+
+TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
+    const std::string sep = testing_support::Separator();
+    const bool posix = sep == "/";
+    struct Row {
+        const char *value;
+        std::string expected;
+    } rows[] = {
+        {"DENY", ""},
+        {"deny", folder_ + "deny"},                     // the marker is case-sensitive
+        {"..\\enc.exe", folder_ + "..\\enc.exe"},       // joined unchanged
+        {"\\enc.exe", folder_ + "\\enc.exe"},           // a doubled separator
+        {"Q:\\enc.exe", posix ? "" : "Q:\\enc.exe"},    // a drive: absolute on Windows only
+        {"/usr/bin/enc", posix ? "/usr/bin/enc" : ""},  // absolute on Linux; drive-less on Windows
+    };
+    for (const Row &row : rows) {
+        std::string path = Write("[OPTION]\nEXEPATH=" + std::string(row.value) + "\n");
+        LoadSettings(path.c_str());
+        std::string expected = row.expected;
+        if (!posix && std::string(row.value) == "/usr/bin/enc") {
+            // Without a drive part the value is joined to the settings file's drive and folder.
+            expected = folder_ + "/usr/bin/enc";
+        }
+        EXPECT_EQ(std::string(settings.encoderPath), expected) << row.value;
+    }
+}
+
+TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
+    std::string longText(400, 'x');
+    std::string path = Write("[SETUP]\nOUT=" + longText + "\n[OPTION]\nCOMMAND=" + longText + "\n");
+    LoadSettings(path.c_str());
+    EXPECT_EQ(std::string(settings.outputExtension), std::string(254, 'x'));
+    EXPECT_EQ(std::string(settings.commandTemplate), std::string(253, 'x'));
+}
+
+}  // namespace
