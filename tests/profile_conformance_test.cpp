@@ -60,7 +60,9 @@ std::string Cycle(std::size_t n) {
 std::string IniPath(const char *file) {
     std::string path = std::string(ENCBRIDGE_TEST_DATA) + "ini/" + file;
 #ifdef _WIN32
-    // The data folder is a Unix path; wine shows the Unix root as drive Z:.
+    // The data folder is a Unix path. Wine reads it only while the current
+    // drive is Z:, which shows the Unix root; the drive letter makes it work
+    // from any current folder.
     path = "Z:" + path;
     for (char &c : path) {
         if (c == '/') c = '\\';
