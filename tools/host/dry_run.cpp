@@ -1,0 +1,54 @@
+#include "dry_run.h"
+
+#include "encoder/command_line.h"
+#include "interface/rip_state.h"
+#include "platform/format.h"
+#include "platform/platform.h"
+#include "platform/posix/command_line_split.h"
+#include "settings/plugin_settings.h"
+#include "settings_check.h"
+
+namespace host {
+
+int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<RipTrack> &tracks,
+                const std::string &settingsPath, const std::string &outputFolder) {
+    using namespace encbridge;
+    LoadSettings(settingsPath.c_str());
+    // The command line is built from the rip's album, as the worker builds it.
+    rip.info = records.album.get();
+    rip.trackCount = records.album->trackCount;
+
+    std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", settingsPath.c_str());
+    if (!platform::EncoderFileUsable(settings.encoderPath)) {
+        std::fprintf(out, "Create would refuse this rip: %s\n", ExplainRefusal(settingsPath, outputFolder).c_str());
+    }
+    int refused = 0;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        if (!tracks[i].selected) continue;
+        const int number = static_cast<int>(i + 1);
+        PathBuffer base, wavPath, outputPath;
+        FormatText(base, sizeof base, "%s%s(%02d)", {records.album->outputFolder, "#temp", number});
+        FormatText(wavPath, sizeof wavPath, "%s%s", {base, ".wav"});
+        FormatText(outputPath, sizeof outputPath, "%s%s", {base, settings.outputExtension});
+        CommandBuffer command;
+        FormatText(command, sizeof command, "%s", {settings.commandTemplate});
+        bool complete = BuildCommandLine(settings.encoderPath, command, wavPath, outputPath, static_cast<int>(i));
+
+        std::fprintf(out, "\ntrack %02d -> %s\n  command line: %s\n", number, tracks[i].finalPath.c_str(), command);
+        std::vector<std::string> arguments = platform::SplitCommandLine(command);
+        for (std::size_t a = 0; a < arguments.size(); ++a) {
+            std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", arguments[a].c_str());
+        }
+        if (!complete) {
+            ++refused;
+            std::fprintf(out,
+                         "  The module would not run this line: it is longer than 1,023 characters, a value did "
+                         "not fit, or the encoder path holds a double quote.\n");
+        }
+    }
+    rip.info = nullptr;
+    rip.trackCount = 0;
+    return refused;
+}
+
+}  // namespace host

@@ -1,0 +1,19 @@
+// --dry-run: the encoder's command lines, as the module would build them.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "rip.h"
+
+namespace host {
+
+// For each selected track, prints the command line that the module's encoder
+// worker would run and the arguments that the encoder would receive, using
+// the module's own code for both. Returns the count of tracks whose command
+// line the module would refuse to run.
+int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<RipTrack> &tracks,
+                const std::string &settingsPath, const std::string &outputFolder);
+
+}  // namespace host

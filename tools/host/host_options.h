@@ -1,0 +1,53 @@
+// The command line of encbridge-host, and the parsing of its option values.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+// Whole CD sectors: one sector holds 588 stereo 16-bit sample frames.
+constexpr int kSectorBytes = 2352;
+constexpr int kDefaultPieceSize = 25 * kSectorBytes;
+
+enum class EndBy {
+    Zero,      // a call with length 0 after the track's last piece
+    Boundary,  // the last piece names where the track ends within it
+};
+
+// An inclusive range of track numbers from --tracks.
+struct TrackSpan {
+    int first;
+    int last;
+};
+
+struct HostOptions {
+    std::string cuePath;  // empty: make and encode the demo album
+    std::string pluginPath;
+    std::string settingsPath;
+    std::string outFolder;
+    std::string namePattern = "{number} {title}";
+    std::vector<TrackSpan> tracks;  // empty: every track
+    EndBy endBy = EndBy::Zero;
+    int pieceSize = kDefaultPieceSize;
+    bool dryRun = false;
+    bool overwrite = false;
+    bool help = false;
+};
+
+// Fills options from the program's arguments. False with a message in error
+// when an option is unknown, lacks its value or has a value that is not
+// allowed.
+bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &options, std::string &error);
+
+// "1,3-5" and the like: track numbers from 1, ranges written low to high.
+bool ParseTrackList(const std::string &text, std::vector<TrackSpan> &spans, std::string &error);
+// Whether track number is named by spans; an empty list names every track.
+bool TrackSelected(const std::vector<TrackSpan> &spans, int number);
+
+// A piece size in bytes: a positive multiple of 2,352.
+bool ParsePieceSize(const std::string &text, int &pieceSize, std::string &error);
+
+const char *UsageText();
+
+}  // namespace host

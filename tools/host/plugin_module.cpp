@@ -1,0 +1,62 @@
+#include "plugin_module.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+PluginModule::~PluginModule() {
+    if (handle_) dlclose(handle_);
+}
+
+bool PluginModule::Load(const std::string &path, std::string &error) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        error = "no module at " + path + " (build it, or name it with --plugin)";
+        return false;
+    }
+    // A name without a slash would be looked up in the library path instead.
+    std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+    handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char *reason = dlerror();
+        error = "the module " + path + " does not load: " + (reason ? reason : "unknown reason");
+        return false;
+    }
+    struct Export {
+        const char *name;
+        void **target;
+    };
+    const Export exports[] = {{"GetDllViersion", reinterpret_cast<void **>(&version)},
+                              {"Create", reinterpret_cast<void **>(&create)},
+                              {"SetData", reinterpret_cast<void **>(&setData)},
+                              {"Kill", reinterpret_cast<void **>(&kill)}};
+    for (const Export &entry : exports) {
+        *entry.target = dlsym(handle_, entry.name);
+        if (*entry.target == nullptr) {
+            error = "the module " + path + " does not export " + entry.name + ", so it is no encbridge module";
+            version = nullptr;
+            create = nullptr;
+            setData = nullptr;
+            kill = nullptr;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string &path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+std::string DefaultPluginPath() {
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string program = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string();
+    return FolderOf(program) + "libencbridge.so";
+}
+
+}  // namespace host

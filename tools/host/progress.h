@@ -1,0 +1,40 @@
+// What the host shows while it rips: on a terminal a line per track with a
+// progress bar, then a line that counts the time spent waiting for the
+// encoder; otherwise plain lines, one per event.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace host {
+
+class Progress {
+public:
+    Progress(std::FILE *out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void TrackStart(int number, int count, const std::string &title, bool skipped, std::int64_t bytes);
+    void TrackAdvance(std::int64_t delivered);
+    void TrackDone();
+    // Called every few tenths of a second while the last delivery waits.
+    void Waiting(double seconds, int ready, int expected);
+    void WaitDone(double seconds, int ready, int expected);
+
+private:
+    void DrawTrack(bool force);
+
+    std::FILE *out_;
+    bool terminal_;
+    std::string label_;
+    bool skipped_ = false;
+    std::int64_t bytes_ = 0;
+    std::int64_t delivered_ = 0;
+    int drawnPercent_ = -1;
+};
+
+// Display width of UTF-8 text: one column per character.
+std::size_t TextWidth(const std::string &text);
+// text cut or padded with blanks to width columns.
+std::string FitText(const std::string &text, std::size_t width);
+
+}  // namespace host

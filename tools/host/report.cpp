@@ -1,0 +1,79 @@
+#include "report.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace host {
+
+namespace {
+
+bool Exists(const std::string &path, long long *size = nullptr) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return false;
+    if (size) *size = static_cast<long long>(info.st_size);
+    return true;
+}
+
+std::string Duration(const std::string &path) {
+    SF_INFO info = {};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return "-";
+    sf_close(file);
+    if (info.samplerate <= 0) return "-";
+    return DurationText(static_cast<double>(info.frames) / info.samplerate);
+}
+
+}  // namespace
+
+std::string SizeText(long long bytes) {
+    char text[32];
+    if (bytes < 1024) {
+        std::snprintf(text, sizeof text, "%lld B", bytes);
+    } else if (bytes < 1024 * 1024) {
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    } else {
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024.0));
+    }
+    return text;
+}
+
+std::string DurationText(double seconds) {
+    long hundredths = static_cast<long>(seconds * 100 + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld.%02ld", hundredths / 6000, hundredths / 100 % 60, hundredths % 100);
+    return text;
+}
+
+int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
+                const std::string &outputExtension) {
+    std::size_t nameWidth = 4;
+    for (const RipTrack &track : tracks) {
+        nameWidth = std::max(nameWidth, TextWidth(track.fileName + outputExtension));
+    }
+    nameWidth = std::min<std::size_t>(nameWidth, 60);
+    std::fprintf(out, "\nFiles in %s:\n", outputFolder.c_str());
+    std::fprintf(out, "  #   %s  %10s  %9s\n", FitText("File", nameWidth).c_str(), "Size", "Duration");
+    int missing = 0;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const RipTrack &track = tracks[i];
+        std::string name = FitText(track.fileName + outputExtension, nameWidth);
+        long long size = 0;
+        if (!track.selected) {
+            std::fprintf(out, "  %02zu  %s  %10s  %9s  skipped\n", i + 1, name.c_str(), "-", "-");
+        } else if (Exists(track.finalPath, &size)) {
+            std::fprintf(out, "  %02zu  %s  %10s  %9s\n", i + 1, name.c_str(), SizeText(size).c_str(),
+                         Duration(track.finalPath).c_str());
+        } else {
+            ++missing;
+            char temp[32];
+            std::snprintf(temp, sizeof temp, "#temp(%02zu)", i + 1);
+            std::string left = Exists(outputFolder + temp + ".wav") ? std::string(", ") + temp + ".wav is left" : "";
+            std::fprintf(out, "  %02zu  %s  %10s  %9s  not produced%s\n", i + 1, name.c_str(), "-", "-", left.c_str());
+        }
+    }
+    return missing;
+}
+
+}  // namespace host

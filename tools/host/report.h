@@ -1,0 +1,23 @@
+// The table of produced files that ends a rip.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "rip.h"
+
+namespace host {
+
+// Prints one row per track: the final file with its size and its duration
+// (where libsndfile can read it, "-" elsewhere), or what became of the track.
+// Returns the count of selected tracks whose final file is missing.
+int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
+                const std::string &outputExtension);
+
+// "1.4 MiB" and the like.
+std::string SizeText(long long bytes);
+// "m:ss.cc".
+std::string DurationText(double seconds);
+
+}  // namespace host
