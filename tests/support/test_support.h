@@ -59,4 +59,11 @@ private:
 // File name of the built module (libencbridge.so or encbridge.dll).
 const char *ModuleFileName();
 
+// The items of a command line, the program first, as a Windows program gets
+// them: on Windows from CommandLineToArgvW, on Linux from the module's own
+// splitter. Bytes other than blanks, quotes and backslashes pass unchanged.
+// Defined apart from the rest (support/command_line_split_*.cpp), since the
+// Linux one needs the module's internals, which only unit_tests links.
+std::vector<std::string> SplitCommandLine(const std::string &line);
+
 }  // namespace testing_support
