@@ -235,6 +235,10 @@ AudioImage::~AudioImage() {
 }
 
 bool AudioImage::Open(const std::string &path, std::string &error) {
+    if (!IsFile(path)) {
+        error = "there is no image at " + path;
+        return false;
+    }
     SF_INFO info = {};
     file_ = sf_open(path.c_str(), SFM_READ, &info);
     if (file_ == nullptr) {

@@ -109,7 +109,10 @@ int Run(HostOptions options) {
     if (!ReadCueSheet(options.cuePath, cue, error)) return Fail(error);
     if (!cue.audioNote.empty()) std::printf("Note: %s\n", cue.audioNote.c_str());
     AudioImage image;
-    if (!image.Open(cue.audioPath, error) || !PlaceTracks(cue, image.frames(), error)) return Fail(error);
+    if (!image.Open(cue.audioPath, error)) {
+        return Fail(error + (error.compare(0, 11, "there is no") == 0 ? ", which " + options.cuePath + " names" : ""));
+    }
+    if (!PlaceTracks(cue, image.frames(), error)) return Fail(error);
     const int count = static_cast<int>(cue.tracks.size());
     for (const TrackSpan &span : options.tracks) {
         if (span.last > count) {
