@@ -44,5 +44,63 @@ bool EncoderFileUsable(const char *path);
 // ---- Time --------------------------------------------------------------
 void SleepMilliseconds(std::uint32_t milliseconds);
 
+// ---- Events --------------------------------------------------------------
+// A wake-up event: once raised it stays raised, and every wait on it returns
+// at once. The encoder worker waits on one so that a stop reaches it without
+// delay, whatever it is waiting for.
+struct Event;
+// Null when the system has none to give.
+Event *CreateWakeEvent();
+void RaiseEvent(Event *event);
+// Waits up to milliseconds for the event; true when it is raised.
+bool WaitForEvent(Event *event, std::uint32_t milliseconds);
+void DestroyEvent(Event *event);
+
+// ---- Processes -----------------------------------------------------------
+struct Process;
+// Starts the program named by the first item of commandLine with the whole
+// command line, as CreateProcessA does with no application name: no handle
+// of the module is inherited, normal priority, the host's environment and
+// current folder. On Windows the start options carry STARTF_USESHOWWINDOW
+// with SW_HIDE when hideWindow is non-zero and SW_SHOWNOACTIVATE otherwise.
+// On Linux the line is split into program and arguments by the Windows
+// rules, the program is run by its path (never looked up on PATH, never
+// through a shell), standard input is /dev/null, and standard output and
+// error go to /dev/null when hideWindow is non-zero and are inherited
+// otherwise. Null when the program could not be started.
+Process *StartProcess(const char *commandLine, std::int32_t hideWindow);
+
+enum class ProcessWait {
+    Exited,   // the process has ended
+    Stopped,  // the event was raised first; the process may still run
+};
+// Waits, with no time limit, until the process ends or stop is raised.
+ProcessWait WaitForProcessOrEvent(Process *process, Event *stop);
+// Ends the process if it still runs and waits until it is gone, so that it
+// holds no file any more.
+void EndProcess(Process *process);
+// The exit code of a process that has ended; false when it is not known.
+bool ProcessExitCode(Process *process, std::uint32_t *code);
+// Releases what the process record holds. The process must have ended.
+void CloseProcess(Process *process);
+
+// ---- Moving and deleting files -------------------------------------------
+// Moves the file from to the name to, as MoveFileA does: fails when to
+// exists already (which is never replaced) or from does not, and works
+// across file systems.
+bool MoveFileNoReplace(const char *from, const char *to);
+bool RemoveFile(const char *path);
+
+// ---- The worker thread -----------------------------------------------------
+// A thread that runs body(argument) once. The module's code stays mapped
+// while it runs, even when the host unloads the module meanwhile.
+struct WorkerThread;
+// Null when no thread could be started; body then never runs.
+WorkerThread *StartWorkerThread(void (*body)(void *), void *argument);
+// Waits until body has returned, then releases the record. Safe to call
+// while the module is being unloaded: it never waits for a thread to finish
+// exiting, only for body to return.
+void JoinWorkerThread(WorkerThread *thread);
+
 }  // namespace platform
 }  // namespace encbridge

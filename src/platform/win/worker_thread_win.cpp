@@ -1,0 +1,79 @@
+#include <windows.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace encbridge {
+namespace platform {
+
+struct WorkerThread {
+    HANDLE thread;
+    // Raised once body has returned: from then on the thread touches nothing
+    // of the module but the few instructions that lead into
+    // FreeLibraryAndExitThread, and those stay mapped through its reference.
+    HANDLE finished;
+    HMODULE module;
+    void (*body)(void *);
+    void *argument;
+};
+
+namespace {
+
+DWORD WINAPI RunWorker(LPVOID parameter) {
+    WorkerThread *worker = static_cast<WorkerThread *>(parameter);
+    worker->body(worker->argument);
+    // The record may be released as soon as finished is raised.
+    HMODULE module = worker->module;
+    SetEvent(worker->finished);
+    // Dropping the thread's reference may unload the module; the thread must
+    // not return into code that is gone, so it ends inside the system call.
+    FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+}  // namespace
+
+WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
+    WorkerThread *worker = new (std::nothrow) WorkerThread;
+    if (worker == nullptr) return nullptr;
+    worker->body = body;
+    worker->argument = argument;
+    worker->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (worker->finished == nullptr) {
+        delete worker;
+        return nullptr;
+    }
+    // The thread's own reference to the module: a host's FreeLibrary while
+    // the worker runs then leaves the module mapped until the worker ends.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&RunWorker),
+                            &worker->module)) {
+        CloseHandle(worker->finished);
+        delete worker;
+        return nullptr;
+    }
+    // CreateThread directly: msvcrt.dll sets up and frees its per-thread data
+    // by itself, and the toolchain's C++ library has no threads.
+    worker->thread = CreateThread(nullptr, 0, RunWorker, worker, 0, nullptr);
+    if (worker->thread == nullptr) {
+        FreeLibrary(worker->module);
+        CloseHandle(worker->finished);
+        delete worker;
+        return nullptr;
+    }
+    return worker;
+}
+
+void JoinWorkerThread(WorkerThread *worker) {
+    if (worker == nullptr) return;
+    // Waiting for the thread itself could deadlock inside DllMain, where the
+    // loader lock is held and a thread cannot finish exiting; body returning
+    // is all that matters to the module.
+    WaitForSingleObject(worker->finished, INFINITE);
+    CloseHandle(worker->thread);
+    CloseHandle(worker->finished);
+    delete worker;
+}
+
+}  // namespace platform
+}  // namespace encbridge

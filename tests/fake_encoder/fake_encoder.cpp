@@ -1,0 +1,117 @@
+// A stand-in for a command-line encoder, for the tests of the encoder worker.
+//
+//   fake_encoder [options] INPUT OUTPUT
+//
+// Reads INPUT and writes OUTPUT as "FAKE" followed by the bytes of INPUT.
+// Options:
+//   --log FILE     append a record of this run to FILE: its arguments and
+//                  how it was started; FILE.busy exists while a run works,
+//                  and a run that finds it already there records "overlap"
+//   --exit N       write the output, then exit with code N
+//   --no-output    exit 0 without writing anything
+//   --sleep MS     wait MS milliseconds before writing
+//   --hang         wait for ever without writing anything
+//   --partial-then-hang
+//                  write part of the output, keep it open and wait for ever
+//   --tag TEXT     ignored; it is only recorded
+// An unreadable input or a bad option gives exit code 2 and no output.
+#include "fake_encoder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool ReadAll(const char *path, std::vector<char> &bytes) {
+    std::FILE *file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    char chunk[65536];
+    std::size_t count;
+    while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + count);
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+void AppendRecord(const std::string &log, const std::string &record) {
+    std::FILE *file = std::fopen(log.c_str(), "ab");
+    if (file == nullptr) return;
+    std::fwrite(record.data(), 1, record.size(), file);
+    std::fclose(file);
+}
+
+[[noreturn]] void HangForEver() {
+    for (;;) fake_encoder::SleepMilliseconds(1000);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string record = "run\n";
+    for (int i = 1; i < argc; ++i) record += std::string("arg ") + argv[i] + "\n";
+    record += fake_encoder::DescribeStart();
+
+    std::string log;
+    int exitCode = 0;
+    unsigned sleepMs = 0;
+    bool noOutput = false, hang = false, partial = false, badOption = false;
+    std::vector<const char *> files;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (option == "--log" && hasValue) {
+            log = argv[++i];
+        } else if (option == "--exit" && hasValue) {
+            exitCode = std::atoi(argv[++i]);
+        } else if (option == "--sleep" && hasValue) {
+            sleepMs = static_cast<unsigned>(std::atoi(argv[++i]));
+        } else if (option == "--tag" && hasValue) {
+            ++i;
+        } else if (option == "--no-output") {
+            noOutput = true;
+        } else if (option == "--hang") {
+            hang = true;
+        } else if (option == "--partial-then-hang") {
+            partial = true;
+        } else if (option.compare(0, 2, "--") == 0) {
+            badOption = true;
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+
+    std::string busy = log + ".busy";
+    if (!log.empty()) {
+        if (!fake_encoder::CreateExclusive(busy)) record += "overlap\n";
+        AppendRecord(log, record);
+    }
+    auto finish = [&](int code) {
+        if (!log.empty()) std::remove(busy.c_str());
+        return code;
+    };
+    if (hang) {
+        if (!log.empty()) std::remove(busy.c_str());
+        HangForEver();
+    }
+    if (badOption || files.size() != 2) return finish(2);
+    if (noOutput) return finish(0);
+
+    std::vector<char> input;
+    if (!ReadAll(files[0], input)) return finish(2);
+    if (sleepMs > 0) fake_encoder::SleepMilliseconds(sleepMs);
+    std::FILE *output = std::fopen(files[1], "wb");
+    if (output == nullptr) return finish(2);
+    std::fwrite("FAKE", 1, 4, output);
+    if (partial) {
+        std::fwrite(input.data(), 1, input.size() / 2, output);
+        std::fflush(output);
+        if (!log.empty()) std::remove(busy.c_str());
+        HangForEver();
+    }
+    std::fwrite(input.data(), 1, input.size(), output);
+    bool written = std::fclose(output) == 0;
+    return finish(written ? exitCode : 2);
+}

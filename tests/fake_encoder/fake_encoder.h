@@ -1,0 +1,21 @@
+// What the fake encoder learns from the system it runs on, told apart by
+// platform.
+#pragma once
+
+#include <string>
+
+namespace fake_encoder {
+
+// Lines for the run record that describe how the program was started: the
+// start-up flags and show mode on Windows; where standard output leads and
+// which other descriptors are open on Linux; and the process id.
+std::string DescribeStart();
+// The descriptors of this process that a child inherits (Linux: those
+// without close-on-exec, beyond the standard three), as " fd=target" each;
+// empty on Windows. In the fake encoder they are the ones it inherited.
+std::string InheritableDescriptors();
+// Creates path, failing when it exists already.
+bool CreateExclusive(const std::string &path);
+void SleepMilliseconds(unsigned milliseconds);
+
+}  // namespace fake_encoder

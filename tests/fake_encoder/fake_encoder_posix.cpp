@@ -1,0 +1,56 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "fake_encoder.h"
+
+namespace fake_encoder {
+
+std::string DescribeStart() {
+    std::string lines;
+    char target[PATH_MAX];
+    ssize_t length = readlink("/proc/self/fd/1", target, sizeof target - 1);
+    lines += "stdout " + (length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string("?")) + "\n";
+    length = readlink("/proc/self/fd/0", target, sizeof target - 1);
+    lines += "stdin " + (length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string("?")) + "\n";
+
+    lines += "inherited" + InheritableDescriptors() + "\n";
+    lines += "pid " + std::to_string(getpid()) + "\n";
+    return lines;
+}
+
+std::string InheritableDescriptors() {
+    std::string inheritable;
+    DIR *folder = opendir("/proc/self/fd");
+    if (folder == nullptr) return "?";
+    while (dirent *entry = readdir(folder)) {
+        if (entry->d_name[0] == '.') continue;
+        int fd = atoi(entry->d_name);
+        int flags = fcntl(fd, F_GETFD);
+        if (fd <= 2 || flags < 0 || (flags & FD_CLOEXEC) != 0) continue;
+        char target[PATH_MAX];
+        ssize_t length = readlink(("/proc/self/fd/" + std::string(entry->d_name)).c_str(), target, sizeof target - 1);
+        inheritable += " " + std::string(entry->d_name) + "=" +
+                       (length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string("?"));
+    }
+    closedir(folder);
+    return inheritable;
+}
+
+bool CreateExclusive(const std::string &path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+void SleepMilliseconds(unsigned milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0) {
+    }
+}
+
+}  // namespace fake_encoder

@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "fake_encoder.h"
+
+namespace fake_encoder {
+
+std::string DescribeStart() {
+    STARTUPINFOA start;
+    GetStartupInfoA(&start);
+    std::string lines = "show-window-flag " + std::to_string((start.dwFlags & STARTF_USESHOWWINDOW) != 0 ? 1 : 0) +
+                        "\nshow-mode " + std::to_string(start.wShowWindow) + "\n";
+    lines += std::string("command-line ") + GetCommandLineA() + "\n";
+    lines += "pid " + std::to_string(GetCurrentProcessId()) + "\n";
+    return lines;
+}
+
+std::string InheritableDescriptors() { return std::string(); }
+
+bool CreateExclusive(const std::string &path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+
+}  // namespace fake_encoder

@@ -1,0 +1,95 @@
+// The fallbacks of the Linux move: through a hard link where a file system
+// cannot rename without replacing, and by copying across file systems.
+#include "platform/posix/file_moves_posix.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace platform = encbridge::platform;
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+namespace {
+
+std::string Text(const std::vector<std::uint8_t> &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+using MoveFunction = bool (*)(const char *, const char *);
+
+struct Fallback {
+    const char *name;
+    MoveFunction move;
+};
+
+const Fallback kFallbacks[] = {
+    {"linking", platform::MoveByLinking},
+    {"copying", platform::MoveByCopying},
+};
+
+class MoveFallbackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = testing_support::MakeTempFolder();
+        ASSERT_FALSE(folder_.empty());
+    }
+    void TearDown() override { testing_support::RemoveTree(folder_); }
+    std::string folder_;
+};
+
+TEST_F(MoveFallbackTest, EachFallbackMovesToAFreeNameAndNeverReplaces) {
+    for (const Fallback &fallback : kFallbacks) {
+        SCOPED_TRACE(fallback.name);
+        std::string from = folder_ + "#temp(01).flac";
+        std::string to = folder_ + "01 Title.flac";
+        std::string taken = folder_ + "02 Taken.flac";
+        WriteFile(from, std::string(200000, 'e'));  // more than one chunk of the copy
+        chmod(from.c_str(), 0640);
+        WriteFile(taken, "older");
+
+        EXPECT_FALSE(fallback.move(from.c_str(), taken.c_str()));
+        EXPECT_EQ(Text(ReadFile(taken)), "older");
+        EXPECT_TRUE(FileExists(from));
+
+        EXPECT_FALSE(fallback.move((folder_ + "missing").c_str(), to.c_str()));
+        EXPECT_FALSE(FileExists(to));
+
+        ASSERT_TRUE(fallback.move(from.c_str(), to.c_str()));
+        EXPECT_FALSE(FileExists(from));
+        EXPECT_EQ(ReadFile(to).size(), 200000u);
+        struct stat info;
+        ASSERT_EQ(stat(to.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+        testing_support::RemoveTree(to);
+        testing_support::RemoveTree(taken);
+    }
+}
+
+TEST_F(MoveFallbackTest, MovingAcrossFileSystemsCopies) {
+    // /dev/shm is a memory file system on Linux; it is another file system
+    // than the temporary folder unless that lies on it too.
+    struct stat shm, temp;
+    if (stat("/dev/shm", &shm) != 0 || stat(folder_.c_str(), &temp) != 0 || shm.st_dev == temp.st_dev) {
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    std::string from = "/dev/shm/encbridge-move-" + std::to_string(getpid());
+    WriteFile(from, "across");
+    std::string to = folder_ + "final.mp3";
+    WriteFile(to, "older");
+    EXPECT_FALSE(platform::MoveFileNoReplace(from.c_str(), to.c_str()));
+    EXPECT_EQ(Text(ReadFile(to)), "older");
+
+    testing_support::RemoveTree(to);
+    EXPECT_TRUE(platform::MoveFileNoReplace(from.c_str(), to.c_str()));
+    EXPECT_EQ(Text(ReadFile(to)), "across");
+    EXPECT_FALSE(FileExists(from));
+    testing_support::RemoveTree(from);
+}
+
+}  // namespace

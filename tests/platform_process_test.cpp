@@ -1,0 +1,349 @@
+// The platform layer under the encoder worker: the wake-up event, the worker
+// thread, encoder processes, and moving and deleting files.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "fake_encoder/run_log.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+namespace platform = encbridge::platform;
+using testing_support::FileExists;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+std::string Quote(const std::string &text) { return "\"" + text + "\""; }
+
+std::string FakeEncoderPath() { return testing_support::ProgramFolder() + FAKE_ENCODER_NAME; }
+
+bool OnWindows() { return std::string(testing_support::Separator()) == "\\"; }
+
+// Where our own standard output leads, which a child inherits (Linux).
+std::string StandardOutputTarget() {
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/1", error).string();
+}
+
+std::string Text(const std::vector<std::uint8_t> &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+struct DelayedRaise {
+    platform::Event *event;
+    std::uint32_t delayMs;
+};
+
+void RaiseLater(void *argument) {
+    DelayedRaise *raise = static_cast<DelayedRaise *>(argument);
+    platform::SleepMilliseconds(raise->delayMs);
+    platform::RaiseEvent(raise->event);
+}
+
+class PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = testing_support::MakeTempFolder();
+        ASSERT_FALSE(folder_.empty());
+        stop_ = platform::CreateWakeEvent();
+        ASSERT_NE(stop_, nullptr);
+    }
+    void TearDown() override {
+        platform::DestroyEvent(stop_);
+        testing_support::RemoveTree(folder_);
+    }
+
+    std::string folder_;
+    platform::Event *stop_ = nullptr;
+};
+
+// ---- Events and the worker thread ------------------------------------------
+
+TEST_F(PlatformTest, EventWaitTimesOutUntilRaisedThenStaysRaised) {
+    Clock::time_point start = Clock::now();
+    EXPECT_FALSE(platform::WaitForEvent(stop_, 100));
+    EXPECT_GE(ElapsedMs(start), 90);
+    EXPECT_FALSE(platform::WaitForEvent(stop_, 0));
+
+    platform::RaiseEvent(stop_);
+    platform::RaiseEvent(stop_);  // raising twice is harmless
+    start = Clock::now();
+    for (int look = 0; look < 3; ++look) EXPECT_TRUE(platform::WaitForEvent(stop_, 5000));
+    EXPECT_LT(ElapsedMs(start), 1000);
+}
+
+TEST_F(PlatformTest, RaisingFromAnotherThreadWakesAWaiterAtOnce) {
+    DelayedRaise raise{stop_, 200};
+    platform::WorkerThread *thread = platform::StartWorkerThread(RaiseLater, &raise);
+    ASSERT_NE(thread, nullptr);
+    Clock::time_point start = Clock::now();
+    EXPECT_TRUE(platform::WaitForEvent(stop_, 10000));
+    long waited = ElapsedMs(start);
+    EXPECT_GE(waited, 150);
+    EXPECT_LT(waited, 2000);
+    platform::JoinWorkerThread(thread);
+}
+
+struct SlowBody {
+    std::atomic<int> calls{0};
+    std::atomic<bool> done{false};
+};
+
+void RunSlowBody(void *argument) {
+    SlowBody *body = static_cast<SlowBody *>(argument);
+    body->calls.fetch_add(1);
+    platform::SleepMilliseconds(300);
+    body->done.store(true);
+}
+
+TEST_F(PlatformTest, JoinWaitsUntilTheBodyHasReturned) {
+    SlowBody body;
+    Clock::time_point start = Clock::now();
+    platform::WorkerThread *thread = platform::StartWorkerThread(RunSlowBody, &body);
+    ASSERT_NE(thread, nullptr);
+    platform::JoinWorkerThread(thread);
+    EXPECT_TRUE(body.done.load());
+    EXPECT_EQ(body.calls.load(), 1);
+    EXPECT_GE(ElapsedMs(start), 250);
+}
+
+// ---- Processes -----------------------------------------------------------
+
+class ProcessTest : public PlatformTest {
+protected:
+    std::string Log() const { return folder_ + "runs.log"; }
+    std::string Input() const { return folder_ + "in.wav"; }
+    std::string Output() const { return folder_ + "out.enc"; }
+
+    // The command line of a fake encoder run on in.wav that writes out.enc.
+    std::string Command(const std::string &options) const {
+        return Quote(FakeEncoderPath()) + " --log " + Quote(Log()) + " " + options + " " + Quote(Input()) + " " +
+               Quote(Output());
+    }
+
+    std::vector<fake_encoder::Run> Runs() const { return fake_encoder::ReadRuns(Log()); }
+};
+
+struct ExitCase {
+    const char *options;
+    std::uint32_t code;
+    bool output;
+};
+
+TEST_F(ProcessTest, ExitCodesAndOutputsOfFinishedRuns) {
+    const ExitCase cases[] = {
+        {"", 0, true},
+        {"--exit 3", 3, true},
+        {"--exit 255", 255, true},
+        {"--no-output", 0, false},
+        {"--unknown-option", 2, false},
+    };
+    WriteFile(Input(), "RIFF-and-audio");
+    for (const ExitCase &c : cases) {
+        SCOPED_TRACE(c.options);
+        testing_support::RemoveTree(Output());
+        platform::Process *process = platform::StartProcess(Command(c.options).c_str(), 1);
+        ASSERT_NE(process, nullptr);
+        EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+        std::uint32_t code = 12345;
+        EXPECT_TRUE(platform::ProcessExitCode(process, &code));
+        EXPECT_EQ(code, c.code);
+        platform::CloseProcess(process);
+        EXPECT_EQ(FileExists(Output()), c.output);
+        if (c.output) {
+            EXPECT_EQ(Text(ReadFile(Output())), "FAKERIFF-and-audio");
+        }
+    }
+    EXPECT_EQ(Runs().size(), sizeof cases / sizeof cases[0]);
+}
+
+TEST_F(ProcessTest, AProgramThatDoesNotExistIsNotStarted) {
+    std::string missing = folder_ + "no-such-encoder.exe";
+    EXPECT_EQ(platform::StartProcess((Quote(missing) + " a b").c_str(), 1), nullptr);
+    EXPECT_EQ(platform::StartProcess("", 1), nullptr);
+}
+
+TEST_F(ProcessTest, ABareProgramNameIsNotLookedUpOnPath) {
+    // CreateProcessA searches PATH for a bare name; the Linux build runs a
+    // program by its path only.
+    if (OnWindows()) GTEST_SKIP() << "Windows looks a bare program name up";
+    EXPECT_EQ(platform::StartProcess("true", 1), nullptr);
+    EXPECT_EQ(platform::StartProcess("sh -c true", 1), nullptr);
+}
+
+TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
+    // The copy lives in a folder with a blank in its name, so that the
+    // program itself is a quoted item.
+    std::string spaced = folder_ + "encoder folder" + testing_support::Separator();
+    std::string program = spaced + FAKE_ENCODER_NAME;
+    std::error_code error;
+    fs::create_directory(spaced, error);
+    ASSERT_FALSE(error);
+    fs::copy_file(FakeEncoderPath(), program, error);  // keeps the permission to run it
+    ASSERT_FALSE(error);
+    WriteFile(Input(), "x");
+
+    std::string line = Quote(program) + " --log " + Quote(Log()) +
+                       R"( --tag "two words" --tag "say \"hi\"" --tag back\slash --tag "end\\" )" + Quote(Input()) +
+                       " " + Quote(Output());
+    platform::Process *process = platform::StartProcess(line.c_str(), 1);
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+    platform::CloseProcess(process);
+
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    std::vector<std::string> expected = {"--log", Log(),         "--tag", "two words", "--tag", "say \"hi\"",
+                                         "--tag", "back\\slash", "--tag", "end\\",     Input(), Output()};
+    EXPECT_EQ(runs[0].arguments, expected);
+}
+
+TEST_F(ProcessTest, AStopEndsTheWaitForAHangingProgram) {
+    platform::Process *process = platform::StartProcess(Command("--hang").c_str(), 1);
+    ASSERT_NE(process, nullptr);
+    DelayedRaise raise{stop_, 300};
+    platform::WorkerThread *raiser = platform::StartWorkerThread(RaiseLater, &raise);
+    ASSERT_NE(raiser, nullptr);
+
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Stopped);
+    platform::EndProcess(process);
+    EXPECT_LT(ElapsedMs(start), 1500);
+    std::uint32_t code = 0;
+    bool known = platform::ProcessExitCode(process, &code);
+    EXPECT_FALSE(known && code == 0) << "an ended process must not look like a success";
+    platform::CloseProcess(process);
+    platform::JoinWorkerThread(raiser);
+}
+
+TEST_F(ProcessTest, EndingAProgramReleasesTheFileItHoldsOpen) {
+    WriteFile(Input(), std::string(4000, 'a'));
+    platform::Process *process = platform::StartProcess(Command("--partial-then-hang").c_str(), 1);
+    ASSERT_NE(process, nullptr);
+    for (int look = 0; look < 200 && ReadFile(Output()).size() < 4; ++look) platform::SleepMilliseconds(50);
+    ASSERT_TRUE(FileExists(Output()));
+    platform::RaiseEvent(stop_);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Stopped);
+    platform::EndProcess(process);
+    platform::CloseProcess(process);
+    // On Windows a file that a process still holds cannot be deleted.
+    EXPECT_TRUE(platform::RemoveFile(Output().c_str()));
+}
+
+TEST_F(ProcessTest, ShowModeAndStandardStreams) {
+    WriteFile(Input(), "x");
+    for (std::int32_t hide : {1, 0}) {
+        SCOPED_TRACE(hide);
+        testing_support::RemoveTree(Log());
+        platform::Process *process = platform::StartProcess(Command("").c_str(), hide);
+        ASSERT_NE(process, nullptr);
+        EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+        platform::CloseProcess(process);
+        std::vector<fake_encoder::Run> runs = Runs();
+        ASSERT_EQ(runs.size(), 1u);
+        std::map<std::string, std::string> &facts = runs[0].facts;
+        if (OnWindows()) {
+            EXPECT_EQ(facts["show-window-flag"], "1");
+            EXPECT_EQ(facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
+        } else {
+            EXPECT_EQ(facts["stdin"], "/dev/null");
+            EXPECT_EQ(facts["stdout"], hide ? "/dev/null" : StandardOutputTarget());
+        }
+    }
+}
+
+TEST_F(ProcessTest, NoDescriptorOfTheModuleReachesTheProgram) {
+    if (OnWindows()) GTEST_SKIP() << "handle inheritance is not observable from the child here";
+    std::string wav = folder_ + "track.wav";
+    std::FILE *track = platform::OpenTrackStream(wav.c_str());
+    ASSERT_NE(track, nullptr);
+    // A descriptor opened without close-on-exec shows that the child's
+    // report names the ones it inherited.
+    std::string control = folder_ + "control";
+    WriteFile(control, "");
+    int inheritable = open(control.c_str(), O_RDONLY);
+    ASSERT_GE(inheritable, 0);
+    std::string expected = fake_encoder::ExpectedInherited();
+    EXPECT_NE(expected.find(std::to_string(inheritable) + "=" + control), std::string::npos);
+    WriteFile(Input(), "x");
+    platform::Process *process = platform::StartProcess(Command("").c_str(), 1);
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+    platform::CloseProcess(process);
+    close(inheritable);
+    std::fclose(track);
+
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    // Neither the track file nor the event and process descriptors of the
+    // wait are among them.
+    EXPECT_EQ(runs[0].facts["inherited"], expected);
+}
+
+// ---- Moving and deleting files -------------------------------------------
+
+struct MoveCase {
+    const char *name;
+    bool sourceExists;
+    bool targetExists;
+    bool targetFolderExists;
+    bool moved;
+};
+
+const MoveCase kMoveCases[] = {
+    {"to a free name", true, false, true, true},
+    {"onto an existing file", true, true, true, false},
+    {"from a missing file", false, false, true, false},
+    {"into a missing folder", true, false, false, false},
+};
+
+TEST_F(PlatformTest, MoveNeverReplacesAnExistingFile) {
+    for (const MoveCase &c : kMoveCases) {
+        SCOPED_TRACE(c.name);
+        std::string from = folder_ + "from.mp3";
+        std::string targetFolder =
+            folder_ + (c.targetFolderExists ? "" : std::string("missing") + testing_support::Separator());
+        std::string to = targetFolder + "Final name.mp3";
+        testing_support::RemoveTree(from);
+        testing_support::RemoveTree(to);
+        if (c.sourceExists) WriteFile(from, "encoded");
+        if (c.targetExists) WriteFile(to, "older");
+
+        EXPECT_EQ(platform::MoveFileNoReplace(from.c_str(), to.c_str()), c.moved);
+        if (c.moved) {
+            EXPECT_FALSE(FileExists(from));
+            EXPECT_EQ(Text(ReadFile(to)), "encoded");
+        } else {
+            EXPECT_EQ(FileExists(from), c.sourceExists);
+            if (c.sourceExists) {
+                EXPECT_EQ(Text(ReadFile(from)), "encoded");
+            }
+            if (c.targetExists) {
+                EXPECT_EQ(Text(ReadFile(to)), "older");
+            }
+        }
+    }
+}
+
+TEST_F(PlatformTest, RemoveFileDeletesOnlyWhatExists) {
+    std::string path = folder_ + "#temp(01).wav";
+    WriteFile(path, "x");
+    EXPECT_TRUE(platform::RemoveFile(path.c_str()));
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(platform::RemoveFile(path.c_str()));
+}
+
+}  // namespace
