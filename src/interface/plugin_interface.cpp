@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "encoder/encoder_worker.h"
 #include "interface/rip_state.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -55,6 +56,9 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     if (info->trackCount < 0 || headerLength < 0) return 0;
     if (info->trackCount > 0 && info->tracks == nullptr) return 0;
 
+    // An earlier worker reads the settings, the names and the records that
+    // this rip replaces: it ends before any of them changes.
+    StopEncoderWorker();
     rip.active = false;
     LoadSettings(settingsPath);
     ReleaseTempBases();
@@ -73,6 +77,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     if (rip.tempBases == nullptr) return 0;
     rip.trackCount = info->trackCount;
     if (!OpenTrackFile()) return 0;
+    StartEncoderWorker(info);
     rip.active = true;
     return 1;
 }
@@ -113,6 +118,9 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
 }
 
 extern "C" std::int32_t Kill(void) {
+    // The worker reads what Kill releases, and what the host may free once
+    // Kill has returned.
+    StopEncoderWorker();
     rip.active = false;
     ReleaseTempBases();
     ReleaseHeader();

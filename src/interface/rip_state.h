@@ -36,7 +36,8 @@ struct RipState {
     std::int32_t riffSizeOffset;
     std::int32_t dataSizeOffset;
     bool skipTrack;
-    // Written by the encoder worker only.
+    // Raised by StartEncoderWorker before the worker's thread exists, and
+    // cleared by the worker when it ends.
     std::atomic<bool> workerRunning;
 };
 

@@ -1,0 +1,139 @@
+#include "encoder/encoder_worker.h"
+
+#include <cstring>
+
+#include "encoder/command_line.h"
+#include "interface/rip_state.h"
+#include "platform/format.h"
+#include "platform/platform.h"
+#include "settings/plugin_settings.h"
+
+namespace encbridge {
+namespace {
+
+WorkerStart start;
+platform::WorkerThread *workerThread = nullptr;
+
+// How long the worker waits between looks at a track that is not finished.
+constexpr std::uint32_t kPollMilliseconds = 500;
+
+bool Stopping(const WorkerStart &record) { return record.stopRequested.load(std::memory_order_acquire); }
+
+// Formats into a path buffer; false when the result had to be cut, since a
+// cut path could name another file.
+bool FormPath(char (&path)[kPathCapacity], const char *pattern, std::initializer_list<FormatArg> args) {
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(path, sizeof path, pattern, args, &status);
+    return status == FormatStatus::Complete;
+}
+
+// Encodes track index, whose WAV file is finished and closed. The WAV file
+// is deleted only once the encoder's output has reached the track's final
+// name: after a failed start, a non-zero exit, a stop or a failed move it
+// stays, and so does the output of a run that did not succeed.
+void EncodeTrack(WorkerStart &record, std::int32_t index) {
+    const char *base = rip.tempBases[index];
+    if (base[0] == '\0') return;  // the track's file was never opened
+    const FormatArg baseArg(base, kPathCapacity);
+    char wavPath[kPathCapacity];
+    char outputPath[kPathCapacity];
+    char finalPath[kPathCapacity];
+    char command[1024];
+    if (!FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
+        !FormPath(outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
+        !FormPath(finalPath, "%s%s%s",
+                  {record.info->outputFolder, record.info->tracks[index].fileName, settings.outputExtension})) {
+        return;
+    }
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(command, sizeof command, "%s", {settings.commandTemplate}, &status);
+    if (status != FormatStatus::Complete) return;
+    // A cut command line could drop the output path, or cut a path down to
+    // that of another file: it is never run.
+    if (!BuildCommandLine(settings.encoderPath, command, wavPath, outputPath, index)) return;
+
+    // With ".wav" as the output extension the encoder rewrites the WAV file
+    // itself, which then is the output.
+    const bool outputIsWav = std::strcmp(wavPath, outputPath) == 0;
+    platform::Process *process = platform::StartProcess(command, settings.hideWindow);
+    if (process == nullptr) return;
+    if (platform::WaitForProcessOrEvent(process, record.wake) == platform::ProcessWait::Stopped) {
+        platform::EndProcess(process);
+        platform::CloseProcess(process);
+        if (!outputIsWav) platform::RemoveFile(outputPath);
+        return;
+    }
+    std::uint32_t exitCode = 0;
+    const bool succeeded = platform::ProcessExitCode(process, &exitCode) && exitCode == 0;
+    platform::CloseProcess(process);
+    if (!succeeded || Stopping(record)) return;
+
+    if (!platform::MoveFileNoReplace(outputPath, finalPath)) return;
+    if (Stopping(record)) return;
+    if (settings.deleteWav != 0 && !outputIsWav && std::strcmp(wavPath, finalPath) != 0) {
+        platform::RemoveFile(wavPath);
+    }
+}
+
+}  // namespace
+
+void EncoderWorker(void *startRecord) {
+    WorkerStart &record = *static_cast<WorkerStart *>(startRecord);
+    // The count that tempBases was made for; Create sets it before the
+    // worker starts, and nothing changes it until the worker has ended.
+    const std::int32_t count = TrackCount();
+    std::int32_t index = 0;
+    while (!Stopping(record)) {
+        // Acquire: seeing a track passed means seeing its finished, closed
+        // file and its temporary name too.
+        const std::int32_t delivered = rip.currentTrack.load(std::memory_order_acquire);
+        if (index >= count) {
+            if (delivered >= count) break;
+            // Only skipped tracks are left and the host still delivers
+            // them: no record is read.
+            platform::WaitForEvent(record.wake, kPollMilliseconds);
+            continue;
+        }
+        if (!IsProcessed(record.info->tracks[index])) {
+            ++index;
+            continue;
+        }
+        if (index >= delivered) {
+            platform::WaitForEvent(record.wake, kPollMilliseconds);
+            continue;
+        }
+        EncodeTrack(record, index);
+        ++index;
+    }
+    rip.workerRunning.store(false, std::memory_order_release);
+}
+
+void StartEncoderWorker(AlbumInfo *info) {
+    StopEncoderWorker();
+    start.stopRequested.store(false, std::memory_order_relaxed);
+    start.info = info;
+    start.wake = platform::CreateWakeEvent();
+    if (start.wake == nullptr) return;
+    // Raised before the thread exists, so that a host that delivers the
+    // whole album before the worker first runs still waits for all
+    // encoding.
+    rip.workerRunning.store(true, std::memory_order_release);
+    workerThread = platform::StartWorkerThread(EncoderWorker, &start);
+    if (workerThread == nullptr) {
+        rip.workerRunning.store(false, std::memory_order_release);
+        platform::DestroyEvent(start.wake);
+        start.wake = nullptr;
+    }
+}
+
+void StopEncoderWorker() {
+    if (workerThread == nullptr) return;
+    start.stopRequested.store(true, std::memory_order_release);
+    platform::RaiseEvent(start.wake);
+    platform::JoinWorkerThread(workerThread);
+    workerThread = nullptr;
+    platform::DestroyEvent(start.wake);
+    start.wake = nullptr;
+}
+
+}  // namespace encbridge

@@ -1,0 +1,756 @@
+// Whole rips through the loaded module with an encoder behind them: the
+// test suite's fake encoder on both builds, and flac and lame on Linux.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_encoder/run_log.h"
+#include "interface/plugin_interface.h"
+#include "test_support.h"
+
+namespace ts = testing_support;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+bool OnWindows() { return std::string(ts::Separator()) == "\\"; }
+
+std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
+
+// Polls until done() holds; false when it still does not after timeoutMs.
+bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 10000) {
+    Clock::time_point start = Clock::now();
+    while (!done()) {
+        if (ElapsedMs(start) > timeoutMs) return false;
+        SleepMs(20);
+    }
+    return true;
+}
+
+// The module's own header, with the sizes it gets once a track of
+// audioBytes is finished.
+Bytes FinishedWav(const Bytes &audio) {
+    Bytes wav = {'R',  'I',  'F',  'F',  0,    0,    0,    0,    'W',  'A',  'V',  'E',  'f',  'm',  't',
+                 ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1,
+                 0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 'd',  'a',  't',  'a',  0,    0,    0,    0};
+    auto put = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) wav[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    put(4, static_cast<std::uint32_t>(36 + audio.size()));
+    put(40, static_cast<std::uint32_t>(audio.size()));
+    wav.insert(wav.end(), audio.begin(), audio.end());
+    return wav;
+}
+
+// What the fake encoder writes for a WAV file.
+std::string FakeOutput(const Bytes &audio) { return "FAKE" + Text(FinishedWav(audio)); }
+
+// 16-bit stereo frames that differ from track to track.
+Bytes Audio(std::size_t frames, unsigned seed) {
+    Bytes bytes(frames * 4);
+    std::uint32_t state = 2463534242u + seed;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        bytes[i] = static_cast<std::uint8_t>(state);
+    }
+    return bytes;
+}
+
+// Titles that a careless command line would split, merge or spoil.
+const char *const kTitles[] = {
+    "Say \"hi\" now",
+    "12\" Remix \\\"quoted\\\" back\\slash\\",
+    "Caf\xC3\xA9 \xE2\x80\x94 na\xC3\xAFve %no",
+};
+
+struct Api {
+    decltype(&Create) create;
+    decltype(&SetData) setData;
+    decltype(&Kill) kill;
+};
+
+// A host: the module loaded at run time, and the three calls of a rip.
+class Host {
+public:
+    explicit Host(const std::string &modulePath) : module_(new ts::LoadedModule(modulePath)) {
+        api_.create = reinterpret_cast<decltype(api_.create)>(module_->Symbol("Create"));
+        api_.setData = reinterpret_cast<decltype(api_.setData)>(module_->Symbol("SetData"));
+        api_.kill = reinterpret_cast<decltype(api_.kill)>(module_->Symbol("Kill"));
+    }
+    ~Host() {
+        if (ready()) api_.kill();
+    }
+
+    bool ready() const { return api_.create && api_.setData && api_.kill; }
+    std::int32_t Create(AlbumInfo *info, const std::string &settings) {
+        return api_.create(info, settings.c_str(), nullptr, 0);
+    }
+    std::int32_t Deliver(const Bytes &audio) {
+        std::int32_t boundary = 0;
+        return api_.setData(audio.data(), static_cast<std::int32_t>(audio.size()), &boundary);
+    }
+    std::int32_t EndTrack() {
+        static const std::uint8_t none = 0;
+        std::int32_t boundary = 0;
+        return api_.setData(&none, 0, &boundary);
+    }
+    // One whole track: its audio, then the end of the track.
+    std::int32_t DeliverTrack(const Bytes &audio) { return Deliver(audio) == 1 ? EndTrack() : 0; }
+    std::int32_t Kill() { return api_.kill(); }
+    // Unloads the module as a host does, without ending the rip first.
+    void Unload() {
+        module_->Unload();
+        api_ = Api{};
+    }
+
+private:
+    std::unique_ptr<ts::LoadedModule> module_;
+    Api api_{};
+};
+
+struct Album {
+    Album(const std::string &folder, int tracks) : info(new AlbumInfo()), records(static_cast<std::size_t>(tracks)) {
+        std::snprintf(info->outputFolder, sizeof info->outputFolder, "%s", folder.c_str());
+        std::snprintf(info->albumTitle, sizeof info->albumTitle, "Album");
+        info->trackCount = tracks;
+        info->tracks = records.data();
+        for (int i = 0; i < tracks; ++i) {
+            records[i].status = 1;
+            records[i].marked = 1;
+            std::snprintf(records[i].fileName, sizeof records[i].fileName, "%02d Track", i + 1);
+            std::snprintf(records[i].title, sizeof records[i].title, "Title %d", i + 1);
+        }
+    }
+    void Skip(int number) { records[number - 1].marked = 0; }
+
+    std::unique_ptr<AlbumInfo> info;
+    std::vector<TrackInfo> records;
+};
+
+struct Settings {
+    std::string extension = ".mp3";
+    std::string command;
+    int deleteWav = 1;
+    std::string encoder = FakeEncoderPath();
+    int hideWindow = 1;
+};
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        out_ = ts::MakeTempFolder();
+        aux_ = ts::MakeTempFolder();
+        ASSERT_FALSE(out_.empty());
+        ASSERT_FALSE(aux_.empty());
+        host_.reset(new Host(ts::ProgramFolder() + ts::ModuleFileName()));
+        ASSERT_TRUE(host_->ready());
+    }
+    void TearDown() override {
+        host_.reset();
+        ts::RemoveTree(out_);
+        ts::RemoveTree(aux_);
+    }
+
+    std::string Log(const std::string &name = "runs.log") const { return aux_ + name; }
+    // A command template for the fake encoder with the given options.
+    std::string Fake(const std::string &options, const std::string &log = "runs.log") const {
+        return "--log \"" + Log(log) + "\" " + options + " %i% %o%";
+    }
+    std::vector<fake_encoder::Run> Runs(const std::string &log = "runs.log") const {
+        return fake_encoder::ReadRuns(Log(log));
+    }
+
+    std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
+        std::string path = aux_ + name;
+        ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
+                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder +
+                                "\nWIN_HIDE=" + std::to_string(s.hideWindow) + "\n");
+        return path;
+    }
+
+    // A new output folder inside out_, for one case of a table.
+    std::string CaseFolder(const std::string &name) {
+        std::string folder = out_ + name + ts::Separator();
+        EXPECT_TRUE(ts::MakeFolder(folder));
+        return folder;
+    }
+
+    static std::string Numbered(const std::string &folder, const char *pattern, int number,
+                                const std::string &extension) {
+        char name[64];
+        std::snprintf(name, sizeof name, pattern, number);
+        return folder + name + extension;
+    }
+    static std::string Temp(const std::string &folder, int number, const std::string &extension) {
+        return Numbered(folder, "#temp(%02d)", number, extension);
+    }
+    static std::string Final(const std::string &folder, int number, const std::string &extension) {
+        return Numbered(folder, "%02d Track", number, extension);
+    }
+
+    std::string out_, aux_;
+    std::unique_ptr<Host> host_;
+};
+
+// ---- The road of a track ---------------------------------------------------
+
+struct RoadCase {
+    const char *extension;
+    int deleteWav;
+};
+
+TEST_F(WorkerTest, EachTrackReachesItsFinalNameAndTheWavGoesOnlyWhenConfigured) {
+    const RoadCase cases[] = {{".mp3", 1}, {".mp3", 0}, {".wav", 1}, {".wav", 0}};
+    int caseNumber = 0;
+    for (const RoadCase &c : cases) {
+        const std::string ext = c.extension;
+        SCOPED_TRACE(ext + " DELETE=" + std::to_string(c.deleteWav));
+        std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        std::string log = "case" + std::to_string(caseNumber) + ".log";
+        std::string settings = WriteSettings({ext, Fake("", log), c.deleteWav});
+        Album album(folder, 2);
+        const Bytes audio[2] = {Audio(1000, 1), Audio(777, 2)};
+
+        ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
+        EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
+        EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
+
+        // The album's last delivery has returned: all encoding is done.
+        std::vector<std::string> expected;
+        for (int number = 1; number <= 2; ++number) {
+            EXPECT_EQ(Text(ts::ReadFile(Final(folder, number, ext))), FakeOutput(audio[number - 1]));
+            expected.push_back(Numbered("", "%02d Track", number, ext));
+            // With ".wav" the WAV file itself was the output and has moved.
+            if (ext != ".wav" && c.deleteWav == 0) {
+                EXPECT_EQ(ts::ReadFile(Temp(folder, number, ".wav")), FinishedWav(audio[number - 1]));
+                expected.push_back(Numbered("", "#temp(%02d)", number, ".wav"));
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(ts::ListFolder(folder), expected);
+
+        std::vector<fake_encoder::Run> runs = Runs(log);
+        ASSERT_EQ(runs.size(), 2u);
+        for (int number = 1; number <= 2; ++number) {
+            std::vector<std::string> arguments = {"--log", Log(log), Temp(folder, number, ".wav"),
+                                                  Temp(folder, number, ext)};
+            EXPECT_EQ(runs[number - 1].arguments, arguments);
+        }
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+TEST_F(WorkerTest, AWholeAlbumDeliveredAtOnceStillWaitsForEveryTrack) {
+    std::string settings = WriteSettings({".mp3", Fake("--sleep 300"), 1});
+    Album album(out_, 3);
+    ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
+    // Straight after Create: the worker may not even have begun to run.
+    Clock::time_point start = Clock::now();
+    std::vector<Bytes> audio;
+    for (int number = 1; number <= 3; ++number) {
+        audio.push_back(Audio(500, static_cast<unsigned>(number)));
+        EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
+    }
+    EXPECT_GE(ElapsedMs(start), 900) << "three runs of 300 ms one after the other";
+    for (int number = 1; number <= 3; ++number) {
+        EXPECT_EQ(Text(ts::ReadFile(Final(out_, number, ".mp3"))), FakeOutput(audio[number - 1]));
+        EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".wav")));
+    }
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    for (int number = 1; number <= 3; ++number) {
+        EXPECT_FALSE(runs[number - 1].overlapped) << "one encoder at a time";
+        EXPECT_EQ(runs[number - 1].arguments.at(4), Temp(out_, number, ".wav")) << "in track order";
+    }
+}
+
+TEST_F(WorkerTest, SkippedTracksAreNeitherWrittenNorEncoded) {
+    struct SkipCase {
+        const char *name;
+        int tracks;
+        std::vector<int> skipped;
+    };
+    const SkipCase cases[] = {
+        {"first, middle and last skipped", 5, {1, 3, 5}},
+        {"all skipped", 2, {1, 2}},
+    };
+    int caseNumber = 0;
+    for (const SkipCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        std::string log = "case" + std::to_string(caseNumber) + ".log";
+        Album album(folder, c.tracks);
+        for (int number : c.skipped) album.Skip(number);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1})), 1);
+        std::vector<std::string> expected;
+        std::vector<std::string> encoded;
+        for (int number = 1; number <= c.tracks; ++number) {
+            Bytes audio = Audio(300, static_cast<unsigned>(number));
+            EXPECT_EQ(host_->DeliverTrack(audio), 1);
+            bool skipped = std::find(c.skipped.begin(), c.skipped.end(), number) != c.skipped.end();
+            if (!skipped) {
+                expected.push_back(Numbered("", "%02d Track", number, ".mp3"));
+                encoded.push_back(Temp(folder, number, ".wav"));
+            }
+        }
+        EXPECT_EQ(ts::ListFolder(folder), expected);
+        std::vector<fake_encoder::Run> runs = Runs(log);
+        std::vector<std::string> inputs;
+        for (const fake_encoder::Run &run : runs) inputs.push_back(run.arguments.at(2));
+        EXPECT_EQ(inputs, encoded);
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+// ---- Runs that do not succeed ----------------------------------------------
+
+TEST_F(WorkerTest, ARunThatDoesNotSucceedKeepsTheWav) {
+    std::string notAProgram = aux_ + "not-a-program.exe";
+    ts::WriteFile(notAProgram, "this is no program\n");
+    ASSERT_TRUE(ts::MakeExecutable(notAProgram));
+    struct FailCase {
+        const char *name;
+        const char *extension;
+        std::string options;
+        std::string encoder;
+        bool outputStays;  // under its temporary name
+    };
+    const FailCase cases[] = {
+        {"exits non-zero", ".mp3", "--exit 3", FakeEncoderPath(), true},
+        {"writes nothing", ".mp3", "--no-output", FakeEncoderPath(), false},
+        {"cannot be started", ".mp3", "", notAProgram, false},
+        {"exits non-zero, output .wav", ".wav", "--exit 3", FakeEncoderPath(), true},
+    };
+    int caseNumber = 0;
+    for (const FailCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string ext = c.extension;
+        std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        Settings s{ext, Fake(c.options, "case" + std::to_string(caseNumber) + ".log"), 1, c.encoder};
+        Album album(folder, 1);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        Bytes audio = Audio(400, 9);
+        EXPECT_EQ(host_->DeliverTrack(audio), 1);
+
+        EXPECT_FALSE(ts::FileExists(Final(folder, 1, ext)));
+        if (ext == ".wav") {
+            // The encoder rewrote the WAV file, which stays where it was.
+            EXPECT_EQ(Text(ts::ReadFile(Temp(folder, 1, ".wav"))), FakeOutput(audio));
+        } else {
+            EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio));
+            EXPECT_EQ(ts::FileExists(Temp(folder, 1, ext)), c.outputStays);
+        }
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+TEST_F(WorkerTest, AnExistingFinalFileIsNeverReplaced) {
+    int caseNumber = 0;
+    for (const std::string ext : {".mp3", ".wav"}) {
+        SCOPED_TRACE(ext);
+        std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        ts::WriteFile(Final(folder, 1, ext), "older");
+        Album album(folder, 2);
+        Settings s{ext, Fake("", "case" + std::to_string(caseNumber) + ".log"), 1};
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
+        EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
+
+        EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ext))), "older");
+        EXPECT_EQ(Text(ts::ReadFile(Temp(folder, 1, ext))), FakeOutput(audio[0]));
+        if (ext != ".wav") {
+            EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio[0]));
+        }
+        // The next track goes on as usual.
+        EXPECT_EQ(Text(ts::ReadFile(Final(folder, 2, ext))), FakeOutput(audio[1]));
+        EXPECT_FALSE(ts::FileExists(Temp(folder, 2, ".wav")));
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+TEST_F(WorkerTest, ACommandOrPathThatWouldBeCutIsNotRun) {
+    struct CutCase {
+        const char *name;
+        std::function<void(TrackInfo &)> spoil;
+    };
+    const CutCase cases[] = {
+        // The title alone leaves no room in the 1,023 characters of the command.
+        {"command line", [](TrackInfo &t) { std::memset(t.title, 't', 1000), t.title[1000] = '\0'; }},
+        {"final path", [](TrackInfo &t) { std::memset(t.fileName, 'n', 255), t.fileName[255] = '\0'; }},
+    };
+    int caseNumber = 0;
+    for (const CutCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        std::string log = "case" + std::to_string(caseNumber) + ".log";
+        Album album(folder, 2);
+        c.spoil(album.records[0]);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--tag %ttit%", log), 1})), 1);
+        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
+        EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
+
+        EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio[0]));
+        EXPECT_EQ(ts::ListFolder(folder), std::vector<std::string>({"#temp(01).wav", "02 Track.mp3"}));
+        std::vector<fake_encoder::Run> runs = Runs(log);
+        ASSERT_EQ(runs.size(), 1u) << "only the second track was run";
+        EXPECT_EQ(runs[0].arguments.at(4), Temp(folder, 2, ".wav"));
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+// ---- Stopping a rip ----------------------------------------------------------
+
+// True while the process with this id runs; on Windows not known here.
+bool ProcessGone(const std::string &pid) { return OnWindows() || !ts::FileExists("/proc/" + pid); }
+
+TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
+    int caseNumber = 0;
+    for (const char *options : {"--hang", "--partial-then-hang"}) {
+        SCOPED_TRACE(options);
+        std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        std::string log = "case" + std::to_string(caseNumber) + ".log";
+        Album album(folder, 2);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(options, log), 1})), 1);
+        Bytes first = Audio(2000, 1);
+        EXPECT_EQ(host_->DeliverTrack(first), 1);
+        EXPECT_EQ(host_->Deliver(Audio(100, 2)), 1);  // the second track is still open
+        ASSERT_TRUE(WaitUntil([&] { return Runs(log).size() == 1; }));
+        if (std::strcmp(options, "--partial-then-hang") == 0) {
+            ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(folder, 1, ".mp3")).size() > 4; }));
+        }
+
+        Clock::time_point start = Clock::now();
+        EXPECT_EQ(host_->Kill(), 0);
+        EXPECT_LT(ElapsedMs(start), 1000);
+        EXPECT_TRUE(ProcessGone(Runs(log)[0].facts["pid"]));
+        EXPECT_FALSE(ts::FileExists(Temp(folder, 1, ".mp3"))) << "the run's partial output is removed";
+        EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(first));
+        EXPECT_TRUE(ts::FileExists(Temp(folder, 2, ".wav")));
+        EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".mp3")));
+        EXPECT_EQ(Runs(log).size(), 1u);
+    }
+}
+
+TEST_F(WorkerTest, ACreateWhileAWorkerRunsStopsItFirst) {
+    std::string folderA = CaseFolder("a"), folderB = CaseFolder("b");
+    Album albumA(folderA, 2), albumB(folderB, 2);
+    ASSERT_EQ(host_->Create(albumA.info.get(), WriteSettings({".mp3", Fake("--partial-then-hang", "a.log"), 1})), 1);
+    Bytes first = Audio(2000, 1);
+    EXPECT_EQ(host_->DeliverTrack(first), 1);
+    ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(folderA, 1, ".mp3")).size() > 4; }));
+
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ(host_->Create(albumB.info.get(), WriteSettings({".mp3", Fake("", "b.log"), 1}, "b.ini")), 1);
+    EXPECT_LT(ElapsedMs(start), 1000);
+    EXPECT_FALSE(ts::FileExists(Temp(folderA, 1, ".mp3")));
+    EXPECT_EQ(ts::ReadFile(Temp(folderA, 1, ".wav")), FinishedWav(first));
+
+    Bytes audio[2] = {Audio(300, 3), Audio(300, 4)};
+    EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
+    EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
+    for (int number = 1; number <= 2; ++number) {
+        EXPECT_EQ(Text(ts::ReadFile(Final(folderB, number, ".mp3"))), FakeOutput(audio[number - 1]));
+    }
+    // Each album was served by one worker: no run twice, none by the other's rules.
+    EXPECT_EQ(Runs("a.log").size(), 1u);
+    std::vector<fake_encoder::Run> runs = Runs("b.log");
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].arguments.at(2), Temp(folderB, 1, ".wav"));
+    EXPECT_EQ(runs[1].arguments.at(2), Temp(folderB, 2, ".wav"));
+    // The second track of A, open when B began, stays as it was left.
+    EXPECT_EQ(ts::ListFolder(folderA), std::vector<std::string>({"#temp(01).wav", "#temp(02).wav"}));
+}
+
+TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
+    // A copy of its own, so that this module's life is this test's alone.
+    std::string copy = aux_ + "unload-" + ts::ModuleFileName();
+    Bytes image = ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName());
+    ts::WriteFile(copy, Text(image));
+    Album album(out_, 2);
+    std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
+    Bytes first = Audio(2000, 1);
+    {
+        Host host(copy);
+        ASSERT_TRUE(host.ready());
+        ASSERT_EQ(host.Create(album.info.get(), settings), 1);
+        EXPECT_EQ(host.DeliverTrack(first), 1);
+        ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(out_, 1, ".mp3")).size() > 4; }));
+        host.Unload();
+    }
+    // The worker goes on in the module's code while the host holds no
+    // reference to it.
+    SleepMs(300);
+    Host again(copy);
+    ASSERT_TRUE(again.ready());
+    // The rip is still there, so the module never left memory.
+    EXPECT_EQ(again.Deliver(Audio(100, 2)), 1);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(again.Kill(), 0);
+    EXPECT_LT(ElapsedMs(start), 1000);
+    EXPECT_FALSE(ts::FileExists(Temp(out_, 1, ".mp3")));
+    EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(first));
+}
+
+TEST_F(WorkerTest, ExitingTheHostWithAWorkerRunningEndsTheEncoder) {
+    // The library's destructor does this on Linux; on Windows the process's
+    // end takes the worker and the encoder's handle with it.
+    if (OnWindows()) GTEST_SKIP() << "only the Linux library has work to do at process exit";
+    Album album(out_, 2);
+    std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
+    Bytes first = Audio(2000, 1);
+    Clock::time_point start = Clock::now();
+    EXPECT_EXIT(
+        {
+            if (host_->Create(album.info.get(), settings) != 1 || host_->DeliverTrack(first) != 1) std::exit(3);
+            if (!WaitUntil([&] { return ts::ReadFile(Temp(out_, 1, ".mp3")).size() > 4; })) std::exit(4);
+            std::exit(0);  // without Kill
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_LT(ElapsedMs(start), 10000);
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(ProcessGone(runs[0].facts["pid"]));
+    EXPECT_FALSE(ts::FileExists(Temp(out_, 1, ".mp3")));
+    EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(first));
+}
+
+// ---- How the encoder is started -------------------------------------------
+
+TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
+    for (int hide : {1, 0}) {
+        SCOPED_TRACE(hide);
+        std::string log = "hide" + std::to_string(hide) + ".log";
+        std::string folder = CaseFolder("hide" + std::to_string(hide));
+        Album album(folder, 1);
+        std::string inherited = fake_encoder::ExpectedInherited();
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1, FakeEncoderPath(), hide})),
+                  1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+        std::vector<fake_encoder::Run> runs = Runs(log);
+        ASSERT_EQ(runs.size(), 1u);
+        if (OnWindows()) {
+            EXPECT_EQ(runs[0].facts["show-window-flag"], "1");
+            EXPECT_EQ(runs[0].facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
+        } else {
+            EXPECT_EQ(runs[0].facts["stdout"] == "/dev/null", hide != 0);
+            EXPECT_EQ(runs[0].facts["inherited"], inherited) << "no file of the module reaches the encoder";
+        }
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+TEST_F(WorkerTest, QuotedTitlesReachTheEncoderAsOneArgumentEach) {
+    Album album(out_, 3);
+    for (int i = 0; i < 3; ++i) std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", kTitles[i]);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--tag %ttit%"), 1})), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    for (int number = 1; number <= 3; ++number) {
+        std::vector<std::string> expected = {
+            "--log", Log(), "--tag", kTitles[number - 1], Temp(out_, number, ".wav"), Temp(out_, number, ".mp3")};
+        EXPECT_EQ(runs[number - 1].arguments, expected);
+    }
+}
+
+TEST_F(WorkerTest, UnloadingRightAfterCreateNeverRunsFreedCode) {
+    // The worker of an empty album ends by itself at once, so dropping its
+    // reference to the module races with the host's own unload: either may
+    // be the last one.
+    std::string copy = aux_ + "race-" + ts::ModuleFileName();
+    ts::WriteFile(copy, Text(ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName())));
+    std::string settings = WriteSettings({".mp3", Fake(""), 1});
+    Album empty(out_, 0);
+    for (int round = 0; round < 20; ++round) {
+        Host host(copy);
+        ASSERT_TRUE(host.ready());
+        ASSERT_EQ(host.Create(empty.info.get(), settings), 1);
+        if (round % 2 == 1) SleepMs(5);
+        host.Unload();
+    }
+    SleepMs(100);
+    EXPECT_TRUE(Runs().empty());
+}
+
+// ---- Real encoders (Linux) -------------------------------------------------
+
+std::string ShellQuote(const std::string &text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string ToolPath(const char *name) {
+    std::string path = ts::RunTool(std::string("command -v ") + name);
+    while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
+    return path;
+}
+
+class RealEncoderTest : public WorkerTest {
+protected:
+    // Rips an album with one track per title through the encoder.
+    std::vector<Bytes> RipTitles(const std::string &encoder, const std::string &extension, const std::string &command) {
+        Album album(out_, 3);
+        for (int i = 0; i < 3; ++i) {
+            std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", kTitles[i]);
+        }
+        std::vector<Bytes> audio;
+        Settings s{extension, command, 1, encoder};
+        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        for (int number = 1; number <= 3; ++number) {
+            // About a second of audio, not a whole number of CD sectors.
+            audio.push_back(Audio(44100 + 97 * static_cast<std::size_t>(number), static_cast<unsigned>(number)));
+            EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
+        }
+        EXPECT_EQ(host_->Kill(), 0);
+        return audio;
+    }
+};
+
+TEST_F(RealEncoderTest, FlacDecodesToTheDeliveredAudioAndKeepsTheTitles) {
+    if (OnWindows() || !ts::HaveTool("flac") || !ts::HaveTool("metaflac")) GTEST_SKIP() << "flac is not installed";
+    std::vector<Bytes> audio =
+        RipTitles(ToolPath("flac"), ".flac", "--silent --no-utf8-convert -T TITLE=%ttit% -o %o% %i%");
+    for (int number = 1; number <= 3; ++number) {
+        SCOPED_TRACE(number);
+        std::string path = Final(out_, number, ".flac");
+        ASSERT_TRUE(ts::FileExists(path));
+        EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".wav")));
+        std::string decoded = ts::RunTool(
+            "flac --silent --decode --stdout --force-raw-format --endian=little "
+            "--sign=signed " +
+            ShellQuote(path));
+        EXPECT_TRUE(decoded == Text(audio[number - 1])) << "decoded " << decoded.size() << " bytes";
+        EXPECT_EQ(ts::RunTool("metaflac --no-utf8-convert --show-tag=TITLE " + ShellQuote(path)),
+                  std::string("TITLE=") + kTitles[number - 1] + "\n");
+    }
+}
+
+// The data chunk of a WAV file, or nothing.
+Bytes WavData(const Bytes &wav) {
+    std::size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        std::uint32_t size =
+            wav[at + 4] | wav[at + 5] << 8 | wav[at + 6] << 16 | static_cast<std::uint32_t>(wav[at + 7]) << 24;
+        if (std::memcmp(&wav[at], "data", 4) == 0) {
+            return Bytes(wav.begin() + static_cast<long>(at + 8),
+                         wav.begin() + static_cast<long>(std::min<std::size_t>(wav.size(), at + 8 + size)));
+        }
+        at += 8 + size + (size & 1);
+    }
+    return Bytes();
+}
+
+void AppendUtf8(std::string &out, std::uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// The text of an ID3v2 text frame in UTF-8; the frame starts with its
+// encoding byte. Characters beyond the basic plane do not occur here.
+std::string FrameText(const std::uint8_t *frame, std::size_t size) {
+    std::string text;
+    const int encoding = frame[0];
+    if (encoding == 1 && size >= 3) {
+        const bool littleEndian = frame[1] == 0xFF;
+        for (std::size_t i = 3; i + 1 < size; i += 2) {
+            std::uint32_t unit = littleEndian ? frame[i] | frame[i + 1] << 8 : frame[i] << 8 | frame[i + 1];
+            if (unit != 0) AppendUtf8(text, unit);
+        }
+    } else {
+        for (std::size_t i = 1; i < size && frame[i] != 0; ++i) {
+            if (encoding == 0) {
+                AppendUtf8(text, frame[i]);
+            } else {
+                text += static_cast<char>(frame[i]);
+            }
+        }
+    }
+    return text;
+}
+
+// The title of the ID3v2.3 or 2.4 tag at the start of the file, in UTF-8.
+std::string Id3Title(const Bytes &file) {
+    if (file.size() < 10 || std::memcmp(file.data(), "ID3", 3) != 0) return "(no tag)";
+    const int version = file[3];
+    auto syncsafe = [&](std::size_t at) {
+        return static_cast<std::size_t>(file[at] << 21 | file[at + 1] << 14 | file[at + 2] << 7 | file[at + 3]);
+    };
+    const std::size_t end = std::min(file.size(), 10 + syncsafe(6));
+    std::size_t at = 10;
+    while (at + 10 <= end && file[at] != 0) {
+        std::size_t size =
+            version == 4
+                ? syncsafe(at + 4)
+                : static_cast<std::size_t>(file[at + 4] << 24 | file[at + 5] << 16 | file[at + 6] << 8 | file[at + 7]);
+        if (std::memcmp(&file[at], "TIT2", 4) == 0 && size > 0 && at + 10 + size <= end) {
+            return FrameText(&file[at + 10], size);
+        }
+        at += 10 + size;
+    }
+    return "(no title)";
+}
+
+// lame reads its tag texts in the locale's character set and stops at the
+// first byte that the set does not know.
+bool Utf8Locale() {
+    for (const char *name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char *value = std::getenv(name);
+        if (value == nullptr || *value == '\0') continue;
+        std::string locale = value;
+        return locale.find("UTF-8") != std::string::npos || locale.find("utf8") != std::string::npos;
+    }
+    return false;
+}
+
+TEST_F(RealEncoderTest, LameDecodesToTheDeliveredLengthAndKeepsTheTitles) {
+    if (OnWindows() || !ts::HaveTool("lame")) GTEST_SKIP() << "lame is not installed";
+    std::vector<Bytes> audio = RipTitles(ToolPath("lame"), ".mp3", "--quiet --id3v2-only --tt %ttit% %i% %o%");
+    for (int number = 1; number <= 3; ++number) {
+        SCOPED_TRACE(number);
+        std::string path = Final(out_, number, ".mp3");
+        ASSERT_TRUE(ts::FileExists(path));
+        EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".wav")));
+        std::string decodedPath = aux_ + "decoded.wav";
+        ts::RunTool("lame --quiet --decode " + ShellQuote(path) + " " + ShellQuote(decodedPath));
+        EXPECT_EQ(WavData(ts::ReadFile(decodedPath)).size(), audio[number - 1].size());
+        const std::string title = kTitles[number - 1];
+        const bool ascii = std::all_of(title.begin(), title.end(), [](char c) { return (c & 0x80) == 0; });
+        if (ascii || Utf8Locale()) {
+            EXPECT_EQ(Id3Title(ts::ReadFile(path)), title);
+        }
+    }
+}
+
+}  // namespace
