@@ -61,16 +61,23 @@ private:
     int saved_ = -1;
 };
 
-// The first lines of libcue's complaints, on one line.
+// libcue's complaints: the scanner's first (a character that has no place in
+// a cue sheet) tells most; the parser's line numbers are not reliable, so
+// only its words are kept.
 std::string Summary(const std::string &complaints) {
     std::istringstream lines(complaints);
-    std::string line, summary;
-    int taken = 0;
-    while (std::getline(lines, line) && taken < 3) {
-        if (line.empty()) continue;
-        summary += (taken++ ? "; " : "") + line;
+    std::string line, parser, scanner;
+    while (std::getline(lines, line)) {
+        std::size_t colon = line.find(": ");
+        bool numbered = colon != std::string::npos && colon > 0 && line.find_first_not_of("0123456789") == colon;
+        if (numbered && parser.empty()) {
+            parser = line.substr(colon + 2);
+        } else if (!numbered && scanner.empty() && !line.empty()) {
+            scanner = line;
+        }
     }
-    return summary.empty() ? "no track could be read from it" : summary;
+    if (!scanner.empty()) return scanner;
+    return parser.empty() ? "no track could be read from it" : parser;
 }
 
 std::string Unquote(std::string value) {

@@ -52,7 +52,7 @@ void Progress::TrackDone() {
     if (terminal_) {
         delivered_ = bytes_;
         DrawTrack(true);
-        std::fprintf(out_, " %6.2f s\n", seconds);
+        std::fprintf(out_, " %6.2f s of audio\n", seconds);
     } else {
         std::fprintf(out_, "%s %s, %.2f s of audio\n", label_.c_str(), skipped_ ? "delivered as skipped" : "delivered",
                      seconds);
