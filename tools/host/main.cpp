@@ -121,6 +121,8 @@ int Run(HostOptions options) {
         }
     }
 
+    const std::string cut = CommandCutWarning(settingsPath);
+    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
     const ModuleSettings settings = ReadModuleSettings(settingsPath);
     const std::string &extension = settings.outputExtension;
     if (outputFolder.size() + kTempNameLength > kMaxPath ||

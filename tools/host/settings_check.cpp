@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "settings/plugin_settings.h"
 #include "settings/profile_reader.h"
 
@@ -18,6 +19,17 @@ ModuleSettings ReadModuleSettings(const std::string &settingsPath) {
     result.encoderPath = encbridge::settings.encoderPath;
     result.deleteWav = encbridge::settings.deleteWav;
     return result;
+}
+
+std::string CommandCutWarning(const std::string &settingsPath) {
+    char whole[4096] = {};
+    encbridge::platform::ProfileString("OPTION", "COMMAND", "", whole, sizeof whole, settingsPath.c_str());
+    ModuleSettings settings = ReadModuleSettings(settingsPath);
+    std::size_t length = std::strlen(whole);
+    if (length <= settings.commandTemplate.size()) return std::string();
+    return "COMMAND in " + settingsPath + " has " + std::to_string(length) + " characters, but the module reads " +
+           std::to_string(settings.commandTemplate.size()) + " and drops the rest: \"" +
+           std::string(whole + settings.commandTemplate.size()) + "\"";
 }
 
 std::string ExplainRefusal(const std::string &settingsPath, const std::string &outputFolder) {

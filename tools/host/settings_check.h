@@ -16,6 +16,11 @@ struct ModuleSettings {
 // shows is what the module will use.
 ModuleSettings ReadModuleSettings(const std::string &settingsPath);
 
+// A warning when the settings file's COMMAND is longer than the module reads
+// (it keeps 253 characters and drops the rest without a word); empty when it
+// fits.
+std::string CommandCutWarning(const std::string &settingsPath);
+
 // Why Create refused a rip: the most likely cause first (an encoder that is
 // not configured, missing or may not be run), then an output folder where the
 // first temporary file could not be made.
