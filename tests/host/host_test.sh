@@ -32,11 +32,18 @@ make_image() {
     [ "$(wc -c <image.raw)" -eq $((image_frames * 4)) ] || fail "sox made an image of another length"
     sox -t raw -r 44100 -c 2 -b 16 -e signed image.raw image.wav || fail "sox could not write image.wav"
     audio=image.wav
-    if [ "${1:-wav}" = flac ]; then
+    case ${1:-wav} in
+    flac)
         flac -s -o image.flac image.wav || fail "flac could not encode the image"
         rm image.wav
         audio=image.flac
-    fi
+        ;;
+    aiff)
+        sox image.wav image.aiff || fail "sox could not write image.aiff"
+        rm image.wav
+        audio=image.aiff
+        ;;
+    esac
     cat >album.cue <<CUE
 REM DATE 1999
 REM COMMENT "from the test"
@@ -151,6 +158,15 @@ flac_end_by_boundary)
     check_track 3 "out/03 Third.flac"
     check_track 4 "out/04 Fourth.flac"
     no_leftovers
+    ;;
+aiff_image)
+    make_image aiff
+    write_settings
+    run_host --out out --piece-size 2352 || fail "exit status $?"
+    check_track 1 "out/01 First Light.flac"
+    check_track 2 "out/02 Second_ A_B_.flac"
+    check_track 3 "out/03 Third.flac"
+    check_track 4 "out/04 Fourth.flac"
     ;;
 selected_tracks)
     # Track 2 is delivered as skipped: the module writes nothing for it, and
