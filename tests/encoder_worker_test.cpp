@@ -345,6 +345,9 @@ TEST_F(WorkerTest, ARunThatDoesNotSucceedKeepsTheWav) {
     int caseNumber = 0;
     for (const FailCase &c : cases) {
         SCOPED_TRACE(c.name);
+        // wine hands a file that is no Windows program to the host system
+        // instead of refusing it, so nothing fails to start there.
+        if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
         const std::string ext = c.extension;
         std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
         Settings s{ext, Fake(c.options, "case" + std::to_string(caseNumber) + ".log"), 1, c.encoder};

@@ -170,10 +170,18 @@ TEST_F(ProcessTest, ExitCodesAndOutputsOfFinishedRuns) {
     EXPECT_EQ(Runs().size(), sizeof cases / sizeof cases[0]);
 }
 
-TEST_F(ProcessTest, AProgramThatDoesNotExistIsNotStarted) {
+TEST_F(ProcessTest, WhatIsNoProgramIsNotStarted) {
     std::string missing = folder_ + "no-such-encoder.exe";
     EXPECT_EQ(platform::StartProcess((Quote(missing) + " a b").c_str(), 1), nullptr);
     EXPECT_EQ(platform::StartProcess("", 1), nullptr);
+
+    // wine hands a file that is no Windows program to the host system, and
+    // keeps it locked after that process has ended; Windows refuses it.
+    if (testing_support::RunningUnderWine()) GTEST_SKIP() << "wine runs files that are no Windows program";
+    std::string text = folder_ + "text.exe";
+    WriteFile(text, "this is no program\n");
+    ASSERT_TRUE(testing_support::MakeExecutable(text));
+    EXPECT_EQ(platform::StartProcess((Quote(text) + " a b").c_str(), 1), nullptr);
 }
 
 TEST_F(ProcessTest, ABareProgramNameIsNotLookedUpOnPath) {

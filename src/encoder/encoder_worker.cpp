@@ -38,7 +38,7 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     char wavPath[kPathCapacity];
     char outputPath[kPathCapacity];
     char finalPath[kPathCapacity];
-    char command[1024];
+    CommandBuffer command;
     if (!FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
         !FormPath(outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
         !FormPath(finalPath, "%s%s%s",
@@ -70,9 +70,7 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
 
     if (!platform::MoveFileNoReplace(outputPath, finalPath)) return;
     if (Stopping(record)) return;
-    if (settings.deleteWav != 0 && !outputIsWav && std::strcmp(wavPath, finalPath) != 0) {
-        platform::RemoveFile(wavPath);
-    }
+    if (settings.deleteWav != 0 && !outputIsWav) platform::RemoveFile(wavPath);
 }
 
 }  // namespace

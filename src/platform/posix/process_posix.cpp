@@ -1,3 +1,5 @@
+#include "platform/posix/process_posix.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -169,21 +171,23 @@ Process *StartProcess(const char *commandLine, std::int32_t hideWindow) {
     return process;
 }
 
-ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
-    if (process->pidfd >= 0) {
-        pollfd fds[2] = {{process->pidfd, POLLIN, 0}, {stop->fd, POLLIN, 0}};
-        for (;;) {
-            if (PollFor(fds, 2, -1) < 0) break;  // fall back on polling below
-            if (fds[0].revents != 0) {
-                Reap(process, true);
-                return ProcessWait::Exited;
-            }
-            if (fds[1].revents != 0) return ProcessWait::Stopped;
-        }
-    }
+ProcessWait WaitByPolling(Process *process, Event *stop) {
     for (;;) {
         if (Reap(process, false)) return ProcessWait::Exited;
         if (EventRaised(stop, 20)) return ProcessWait::Stopped;
+    }
+}
+
+ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
+    if (process->pidfd < 0) return WaitByPolling(process, stop);
+    pollfd fds[2] = {{process->pidfd, POLLIN, 0}, {stop->fd, POLLIN, 0}};
+    for (;;) {
+        if (PollFor(fds, 2, -1) < 0) return WaitByPolling(process, stop);
+        if (fds[0].revents != 0) {
+            Reap(process, true);
+            return ProcessWait::Exited;
+        }
+        if (fds[1].revents != 0) return ProcessWait::Stopped;
     }
 }
 

@@ -1,7 +1,6 @@
-// The fallbacks of the Linux move: through a hard link where a file system
-// cannot rename without replacing, and by copying across file systems.
-#include "platform/posix/file_moves_posix.h"
-
+// The fallbacks of the Linux layer: moving through a hard link where a file
+// system cannot rename without replacing, and by copying across file
+// systems; waiting for a process by polling where there is no pidfd.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/file_moves_posix.h"
+#include "platform/posix/process_posix.h"
 #include "test_support.h"
 
 namespace platform = encbridge::platform;
@@ -32,7 +33,7 @@ const Fallback kFallbacks[] = {
     {"copying", platform::MoveByCopying},
 };
 
-class MoveFallbackTest : public ::testing::Test {
+class FallbackTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder_ = testing_support::MakeTempFolder();
@@ -42,7 +43,7 @@ protected:
     std::string folder_;
 };
 
-TEST_F(MoveFallbackTest, EachFallbackMovesToAFreeNameAndNeverReplaces) {
+TEST_F(FallbackTest, EachFallbackMovesToAFreeNameAndNeverReplaces) {
     for (const Fallback &fallback : kFallbacks) {
         SCOPED_TRACE(fallback.name);
         std::string from = folder_ + "#temp(01).flac";
@@ -71,7 +72,7 @@ TEST_F(MoveFallbackTest, EachFallbackMovesToAFreeNameAndNeverReplaces) {
     }
 }
 
-TEST_F(MoveFallbackTest, MovingAcrossFileSystemsCopies) {
+TEST_F(FallbackTest, MovingAcrossFileSystemsCopies) {
     // /dev/shm is a memory file system on Linux; it is another file system
     // than the temporary folder unless that lies on it too.
     struct stat shm, temp;
@@ -90,6 +91,32 @@ TEST_F(MoveFallbackTest, MovingAcrossFileSystemsCopies) {
     EXPECT_EQ(Text(ReadFile(to)), "across");
     EXPECT_FALSE(FileExists(from));
     testing_support::RemoveTree(from);
+}
+
+TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
+    std::string program = "\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\"";
+    platform::Event *stop = platform::CreateWakeEvent();
+    ASSERT_NE(stop, nullptr);
+
+    std::string input = folder_ + "in.wav";
+    WriteFile(input, "x");
+    std::string line = program + " --exit 5 --sleep 100 \"" + input + "\" \"" + folder_ + "out\"";
+    platform::Process *process = platform::StartProcess(line.c_str(), 1);
+    ASSERT_NE(process, nullptr);
+    EXPECT_EQ(platform::WaitByPolling(process, stop), platform::ProcessWait::Exited);
+    std::uint32_t code = 0;
+    EXPECT_TRUE(platform::ProcessExitCode(process, &code));
+    EXPECT_EQ(code, 5u);
+    platform::CloseProcess(process);
+
+    process = platform::StartProcess((program + " --hang").c_str(), 1);
+    ASSERT_NE(process, nullptr);
+    platform::RaiseEvent(stop);
+    EXPECT_EQ(platform::WaitByPolling(process, stop), platform::ProcessWait::Stopped);
+    platform::EndProcess(process);
+    EXPECT_FALSE(platform::ProcessExitCode(process, &code)) << "a killed process has no exit code";
+    platform::CloseProcess(process);
+    platform::DestroyEvent(stop);
 }
 
 }  // namespace
