@@ -57,8 +57,12 @@ Bytes FinishedWav(const Bytes &audio) {
     };
     put(4, static_cast<std::uint32_t>(36 + audio.size()));
     put(40, static_cast<std::uint32_t>(audio.size()));
-    wav.insert(wav.end(), audio.begin(), audio.end());
-    return wav;
+    // Copied into a buffer of the final size: GCC 12 at -O2 takes an insert
+    // at the end of the 44-byte vector for a write past it.
+    Bytes file(wav.size() + audio.size());
+    std::copy(wav.begin(), wav.end(), file.begin());
+    std::copy(audio.begin(), audio.end(), file.begin() + static_cast<std::ptrdiff_t>(wav.size()));
+    return file;
 }
 
 // What the fake encoder writes for a WAV file.
