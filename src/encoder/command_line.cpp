@@ -116,15 +116,17 @@ bool ReplaceTag(CommandBuffer &text, const char *tag, const char *value, std::si
     const std::string_view tagView(tag);
     if (tagView.empty()) return complete;
     const std::string_view valueView = View(value, valueWidth);
-    // Searching again from the start of the whole text, as each replacement
-    // does, would find a value's own tag inside it and insert the value into
-    // itself without end. Such a value is therefore stepped over once
-    // inserted. Any other value only needs the search to go back far enough
-    // to find a tag that the value completes with the text before it; no
-    // occurrence can start earlier, so the result is the same as searching
-    // from the start. That also ends: each step changes the text at one
-    // place, always towards the same side in byte order (where value and tag
-    // first differ), and there are only so many texts of 1,023 characters.
+    // Searching again from the start of the whole text after each
+    // replacement would find a value's own tag inside it and insert the value
+    // into itself without end. Such a value is therefore stepped over once
+    // inserted. For any other value the search only goes back far enough to
+    // find a tag that the value completes with the text before it: nothing
+    // earlier has changed, so no occurrence can start earlier, and the result
+    // is the same as searching from the start. That ends too. A value that is
+    // the beginning of its tag makes the text shorter at every step; any
+    // other one differs from the tag at some position, so every step moves
+    // the text the same way in byte order, and there are only so many texts
+    // of at most 1,023 characters.
     const bool holdsOwnTag = valueView.find(tagView) != std::string_view::npos;
 
     CommandBuffer scratch;
