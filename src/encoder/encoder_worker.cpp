@@ -14,8 +14,11 @@ namespace {
 WorkerStart start;
 platform::WorkerThread *workerThread = nullptr;
 
-// How long the worker waits between looks at a track that is not finished.
-constexpr std::uint32_t kPollMilliseconds = 500;
+// How long a wait goes without a look at the shared values, should the
+// wake-up that ends it never come.
+std::atomic<std::uint32_t> waitFallback{500};
+
+std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxed); }
 
 bool Stopping(const WorkerStart &record) { return record.stopRequested.load(std::memory_order_acquire); }
 
@@ -57,7 +60,7 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     const bool outputIsWav = std::strcmp(wavPath, outputPath) == 0;
     platform::Process *process = platform::StartProcess(command, settings.hideWindow);
     if (process == nullptr) return;
-    if (platform::WaitForProcessOrEvent(process, record.wake) == platform::ProcessWait::Stopped) {
+    if (platform::WaitForProcessOrEvent(process, record.stop) == platform::ProcessWait::Stopped) {
         platform::EndProcess(process);
         platform::CloseProcess(process);
         if (!outputIsWav) platform::RemoveFile(outputPath);
@@ -89,7 +92,7 @@ void EncoderWorker(void *startRecord) {
             if (delivered >= count) break;
             // Only skipped tracks are left and the host still delivers
             // them: no record is read.
-            platform::WaitForEvent(record.wake, kPollMilliseconds);
+            platform::WaitForEvent(record.trackFinished, WaitFallback());
             continue;
         }
         if (!IsProcessed(record.info->tracks[index])) {
@@ -97,21 +100,56 @@ void EncoderWorker(void *startRecord) {
             continue;
         }
         if (index >= delivered) {
-            platform::WaitForEvent(record.wake, kPollMilliseconds);
+            platform::WaitForEvent(record.trackFinished, WaitFallback());
             continue;
         }
         EncodeTrack(record, index);
         ++index;
     }
     rip.workerRunning.store(false, std::memory_order_release);
+    // After the store: a host that wakes must find workerRunning cleared.
+    // The event outlives this raise, since it is destroyed only once this
+    // body has returned.
+    platform::RaiseEvent(record.ended);
 }
+
+void WakeEncoderWorker() {
+    if (start.trackFinished != nullptr) platform::RaiseEvent(start.trackFinished);
+}
+
+void WaitForEncoderWorker() {
+    // workerRunning is raised only while a worker and its events exist:
+    // after they were made, and until the worker's body clears it on its way
+    // out, before anything destroys them.
+    while (rip.workerRunning.load(std::memory_order_acquire)) platform::WaitForEvent(start.ended, WaitFallback());
+}
+
+void SetWaitFallback(std::uint32_t milliseconds) { waitFallback.store(milliseconds, std::memory_order_relaxed); }
+
+namespace {
+
+void DestroyEvents() {
+    platform::DestroyEvent(start.stop);
+    platform::DestroyEvent(start.trackFinished);
+    platform::DestroyEvent(start.ended);
+    start.stop = nullptr;
+    start.trackFinished = nullptr;
+    start.ended = nullptr;
+}
+
+}  // namespace
 
 void StartEncoderWorker(AlbumInfo *info) {
     StopEncoderWorker();
     start.stopRequested.store(false, std::memory_order_relaxed);
     start.info = info;
-    start.wake = platform::CreateWakeEvent();
-    if (start.wake == nullptr) return;
+    start.stop = platform::CreateWakeEvent();
+    start.trackFinished = platform::CreateAutoResetEvent();
+    start.ended = platform::CreateWakeEvent();
+    if (start.stop == nullptr || start.trackFinished == nullptr || start.ended == nullptr) {
+        DestroyEvents();
+        return;
+    }
     // Raised before the thread exists, so that a host that delivers the
     // whole album before the worker first runs still waits for all
     // encoding.
@@ -119,19 +157,20 @@ void StartEncoderWorker(AlbumInfo *info) {
     workerThread = platform::StartWorkerThread(EncoderWorker, &start);
     if (workerThread == nullptr) {
         rip.workerRunning.store(false, std::memory_order_release);
-        platform::DestroyEvent(start.wake);
-        start.wake = nullptr;
+        DestroyEvents();
     }
 }
 
 void StopEncoderWorker() {
     if (workerThread == nullptr) return;
     start.stopRequested.store(true, std::memory_order_release);
-    platform::RaiseEvent(start.wake);
+    platform::RaiseEvent(start.stop);
+    platform::RaiseEvent(start.trackFinished);
+    // Waits for the body only, never for the thread's exit, and so is safe
+    // while the module is being unloaded.
     platform::JoinWorkerThread(workerThread);
     workerThread = nullptr;
-    platform::DestroyEvent(start.wake);
-    start.wake = nullptr;
+    DestroyEvents();
 }
 
 }  // namespace encbridge

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "interface/plugin_interface.h"
 
@@ -13,14 +14,23 @@ namespace platform {
 struct Event;
 }
 
-// The start record of the worker. There is one, module-wide.
+// The start record of the worker. There is one, module-wide. Its events
+// live exactly as long as the worker's thread: made before it starts, and
+// destroyed only once its body has returned, so that neither side can use
+// one that is gone.
 struct WorkerStart {
     // Written by the host's thread only; the worker leaves at its next look.
     std::atomic<bool> stopRequested;
     AlbumInfo *info;
-    // Raised together with stopRequested, so that a worker that waits for a
-    // track or for the encoder wakes at once.
-    platform::Event *wake;
+    // Raised together with stopRequested and stays raised, so that a worker
+    // that waits for the encoder wakes at once.
+    platform::Event *stop;
+    // Raised by the host's thread whenever currentTrack passes a track, and
+    // by a stop: what the worker waits on while a track is not finished.
+    platform::Event *trackFinished;
+    // Raised by the worker once it has cleared workerRunning: what the
+    // host's last delivery of an album waits on.
+    platform::Event *ended;
 };
 
 // Starts the worker for info, after stopping any earlier one.
@@ -32,6 +42,19 @@ void StartEncoderWorker(AlbumInfo *info);
 // output, and returns once the worker has ended. Does nothing when no
 // worker was started. Called from the host's thread only.
 void StopEncoderWorker();
+
+// Wakes a worker that waits for the track that currentTrack has just
+// passed. Called from the host's thread after raising currentTrack.
+void WakeEncoderWorker();
+
+// Returns once workerRunning is cleared. Called from the host's thread.
+void WaitForEncoderWorker();
+
+// Each wait of the worker and of the host's thread looks again at the
+// shared values after this long even when no wake-up came, as a fallback.
+// Tests set platform::kWaitForever, so that a lost wake-up shows as a hang.
+// Set before Create.
+void SetWaitFallback(std::uint32_t milliseconds);
 
 // The worker's body; startRecord is the WorkerStart.
 void EncoderWorker(void *startRecord);

@@ -34,9 +34,10 @@ std::int32_t AdvanceTrack() {
     // Release: the worker that sees the new value also sees the finished,
     // closed file of the track before it and that track's name.
     rip.currentTrack.store(next, std::memory_order_release);
+    WakeEncoderWorker();
     if (next < TrackCount()) return OpenTrackFile();
     // The album is complete: its last delivery returns once all encoding is.
-    while (rip.workerRunning.load(std::memory_order_acquire)) platform::SleepMilliseconds(500);
+    WaitForEncoderWorker();
     return 1;
 }
 

@@ -45,14 +45,23 @@ bool EncoderFileUsable(const char *path);
 void SleepMilliseconds(std::uint32_t milliseconds);
 
 // ---- Events --------------------------------------------------------------
-// A wake-up event: once raised it stays raised, and every wait on it returns
-// at once. The encoder worker waits on one so that a stop reaches it without
-// delay, whatever it is waiting for.
+// Wake-up events between the host's thread and the encoder worker. Each has
+// one waiting thread at a time. A raise is never lost: one that comes
+// between the waiter's last look at what it waits for and its wait makes
+// that wait return at once.
 struct Event;
-// Null when the system has none to give.
+// An event that, once raised, stays raised: every later wait returns at
+// once. For what happens once per worker: a stop, the worker's end. Null
+// when the system has none to give.
 Event *CreateWakeEvent();
+// An event that a wait takes back down as it returns: raises that no wait
+// has taken yet count as one. For what happens again and again: a track
+// that the host has finished. Null when the system has none to give.
+Event *CreateAutoResetEvent();
 void RaiseEvent(Event *event);
-// Waits up to milliseconds for the event; true when it is raised.
+// Waits up to milliseconds for the event; true when it was raised.
+// kWaitForever waits with no time limit.
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 bool WaitForEvent(Event *event, std::uint32_t milliseconds);
 void DestroyEvent(Event *event);
 

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -25,6 +26,7 @@ namespace platform {
 
 struct Event {
     int fd;
+    bool autoReset;
 };
 
 struct Process {
@@ -97,12 +99,11 @@ bool Reap(Process *process, bool block) {
     }
 }
 
-}  // namespace
-
-Event *CreateWakeEvent() {
+Event *NewEvent(bool autoReset) {
     Event *event = new (std::nothrow) Event;
     if (event == nullptr) return nullptr;
     event->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    event->autoReset = autoReset;
     if (event->fd < 0) {
         delete event;
         return nullptr;
@@ -110,16 +111,33 @@ Event *CreateWakeEvent() {
     return event;
 }
 
+}  // namespace
+
+// The eventfd's counter is the event's state: a raise adds to it, and it
+// stays readable until it is read back to zero. A raise before a wait is
+// therefore kept for it.
+Event *CreateWakeEvent() { return NewEvent(false); }
+
+Event *CreateAutoResetEvent() { return NewEvent(true); }
+
 void RaiseEvent(Event *event) {
-    // Nothing ever reads the counter, so it stays readable from now on.
     std::uint64_t one = 1;
     ssize_t ignored = write(event->fd, &one, sizeof one);
     (void)ignored;
 }
 
 bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
-    int limit = milliseconds > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(milliseconds);
-    return EventRaised(event, limit);
+    int limit = milliseconds == kWaitForever ? -1 : static_cast<int>(std::min(milliseconds, 0x7FFFFFFFu));
+    if (!EventRaised(event, limit)) return false;
+    if (event->autoReset) {
+        // Reading takes every raise so far at once. One that comes after
+        // the read counts for the next wait: the waiter looks at what it
+        // waits for only after this wait has returned.
+        std::uint64_t count = 0;
+        ssize_t ignored = read(event->fd, &count, sizeof count);
+        (void)ignored;
+    }
+    return true;
 }
 
 void DestroyEvent(Event *event) {

@@ -16,11 +16,12 @@ struct Process {
     HANDLE handle;
 };
 
-Event *CreateWakeEvent() {
+namespace {
+
+Event *NewEvent(BOOL manualReset) {
     Event *event = new (std::nothrow) Event;
     if (event == nullptr) return nullptr;
-    // Manual reset: once raised it stays raised for every later wait.
-    event->handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    event->handle = CreateEventA(nullptr, manualReset, FALSE, nullptr);
     if (event->handle == nullptr) {
         delete event;
         return nullptr;
@@ -28,9 +29,18 @@ Event *CreateWakeEvent() {
     return event;
 }
 
+}  // namespace
+
+Event *CreateWakeEvent() { return NewEvent(TRUE); }
+
+// An auto-reset event stays signalled until a wait releases a thread, so a
+// SetEvent before the wait begins is kept for it.
+Event *CreateAutoResetEvent() { return NewEvent(FALSE); }
+
 void RaiseEvent(Event *event) { SetEvent(event->handle); }
 
 bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
+    static_assert(kWaitForever == INFINITE, "the same value means no time limit");
     return WaitForSingleObject(event->handle, milliseconds) == WAIT_OBJECT_0;
 }
 
