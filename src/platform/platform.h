@@ -32,8 +32,10 @@ bool IsLeadByte(unsigned char c);
 bool IsAbsoluteProgramPath(const char *path);
 
 // ---- Files ---------------------------------------------------------------
-// Creates or truncates path and opens it as a buffered binary stream for
-// writing and reading. The stream is never inherited by a child process.
+// Creates or truncates path and opens it as a binary stream for writing and
+// reading: buffered by the C library on Windows, unbuffered on Linux, where
+// glibc passes each write whole to the system. The stream is never inherited
+// by a child process.
 std::FILE *OpenTrackStream(const char *path);
 // True when path names an existing file that may serve as the encoder. On
 // Windows: it opens for reading and writing as an existing file (so a missing,

@@ -17,7 +17,13 @@ bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0]
 
 std::FILE *OpenTrackStream(const char *path) {
     // "e": O_CLOEXEC, so that no encoder ever inherits a track file.
-    return std::fopen(path, "w+be");
+    std::FILE *file = std::fopen(path, "w+be");
+    // Hosts deliver audio in pieces of many kilobytes. glibc's buffer would
+    // copy a part of every piece and split the rest into two writes, which
+    // cost close to a tenth of the delivery throughput; unbuffered, glibc
+    // hands each piece to the system in one write, as a plain write() does.
+    if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+    return file;
 }
 
 bool EncoderFileUsable(const char *path) {
