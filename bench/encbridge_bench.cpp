@@ -582,8 +582,8 @@ int main(int argc, char **argv) {
     for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<std::uint8_t>(i * 7 + 3);
     std::printf("folder: %s\n", ripFolder.c_str());
 
-    Register("delivery/module", DeliveryModule, 5);
-    Register("delivery/reference", DeliveryReference, 5);
+    Register("delivery/module", DeliveryModule, 9);
+    Register("delivery/reference", DeliveryReference, 9);
     Register("handoff/module", HandoffModule, 31);
     Register("handoff/reference", HandoffReference, 31);
     Register("album_end/module", AlbumEndModule, 31);
