@@ -9,10 +9,12 @@
 //                  and a run that finds it already there records "overlap"
 //   --exit N       write the output, then exit with code N
 //   --no-output    exit 0 without writing anything
+//   --empty-output exit 0 after creating OUTPUT without writing to it
 //   --sleep MS     wait MS milliseconds before writing
 //   --hang         wait for ever without writing anything
 //   --partial-then-hang
 //                  write part of the output, keep it open and wait for ever
+//   --crash        write part of the output, then end as a crash does
 //   --tag TEXT     ignored; it is only recorded
 // An unreadable input or a bad option gives exit code 2 and no output.
 #include "fake_encoder.h"
@@ -57,7 +59,7 @@ int main(int argc, char **argv) {
     std::string log;
     int exitCode = 0;
     unsigned sleepMs = 0;
-    bool noOutput = false, hang = false, partial = false, badOption = false;
+    bool noOutput = false, emptyOutput = false, hang = false, partial = false, crash = false, badOption = false;
     std::vector<const char *> files;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -72,10 +74,14 @@ int main(int argc, char **argv) {
             ++i;
         } else if (option == "--no-output") {
             noOutput = true;
+        } else if (option == "--empty-output") {
+            emptyOutput = true;
         } else if (option == "--hang") {
             hang = true;
         } else if (option == "--partial-then-hang") {
             partial = true;
+        } else if (option == "--crash") {
+            crash = true;
         } else if (option.compare(0, 2, "--") == 0) {
             badOption = true;
         } else {
@@ -104,14 +110,19 @@ int main(int argc, char **argv) {
     if (sleepMs > 0) fake_encoder::SleepMilliseconds(sleepMs);
     std::FILE *output = std::fopen(files[1], "wb");
     if (output == nullptr) return finish(2);
+    if (emptyOutput) return finish(std::fclose(output) == 0 ? 0 : 2);
     std::fwrite("FAKE", 1, 4, output);
-    if (partial) {
+    if (partial || crash) {
         std::fwrite(input.data(), 1, input.size() / 2, output);
         std::fflush(output);
         if (!log.empty()) std::remove(busy.c_str());
+        if (crash) fake_encoder::Crash();
         HangForEver();
     }
     std::fwrite(input.data(), 1, input.size(), output);
-    bool written = std::fclose(output) == 0;
+    // As a careful encoder does: a write that failed on the way (a full
+    // disk) fails the run, even when the stream had nothing left to flush.
+    bool written = !std::ferror(output);
+    written = std::fclose(output) == 0 && written;
     return finish(written ? exitCode : 2);
 }

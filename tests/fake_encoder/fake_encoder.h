@@ -17,5 +17,8 @@ std::string InheritableDescriptors();
 // Creates path, failing when it exists already.
 bool CreateExclusive(const std::string &path);
 void SleepMilliseconds(unsigned milliseconds);
+// Ends this process as a crash does: by a signal on Linux, by an unhandled
+// exception's code on Windows.
+[[noreturn]] void Crash();
 
 }  // namespace fake_encoder

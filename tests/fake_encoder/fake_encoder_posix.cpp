@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -51,6 +52,12 @@ void SleepMilliseconds(unsigned milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0) {
     }
+}
+
+// SIGKILL, not SIGSEGV: no core file is written into the test's folder.
+void Crash() {
+    raise(SIGKILL);
+    _exit(127);
 }
 
 }  // namespace fake_encoder

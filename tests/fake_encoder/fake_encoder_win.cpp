@@ -25,4 +25,9 @@ bool CreateExclusive(const std::string &path) {
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
+void Crash() {
+    TerminateProcess(GetCurrentProcess(), 0xC0000005u);  // as an access violation ends a program
+    ExitProcess(0xC0000005u);
+}
+
 }  // namespace fake_encoder
