@@ -3,11 +3,13 @@
 // results of its calls, and every byte it was told was taken must still be
 // on disk: in the track's temporary WAV file or in its final file.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -430,6 +432,57 @@ TEST_F(FaultTest, AnEncoderThatFailsInAnyWayLeavesEveryWavWhole) {
         }
         EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".mp3")), c.outputStays);
     }
+}
+
+// ---- A file that cannot be written ------------------------------------------------
+
+// While it lives, this thread is held to the permissions of files, as any
+// user is: root's override is taken away from it, and from it alone.
+class PermissionsHold {
+public:
+    PermissionsHold() {
+        if (syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        held_ = syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~PermissionsHold() {
+        if (held_) syscall(SYS_capset, &header_, saved_);
+    }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+    bool held_ = false;
+};
+
+TEST_F(FaultTest, AStaleWavThatCannotBeRewrittenIsNeitherEncodedNorDeleted) {
+    // The WAV file of an earlier rip whose encoding failed: the only copy of
+    // that track, kept under the name that track 2 of this album would get.
+    const std::string stale = Temp(out_, 2, ".wav");
+    ts::WriteFile(stale, "the audio of an earlier album");
+    ASSERT_TRUE(ts::MakeReadOnly(stale));
+    const std::string log = aux_ + "runs.log";
+    const std::vector<Bytes> audio = {Audio(3000, 1), Audio(3000, 2)};
+    {
+        PermissionsHold hold;
+        ASSERT_EQ(host_.Create(out_, 2, WriteSettings("--log \"" + log + "\"")), 1);
+        host_.DeliverTrack(audio[0], 1000);
+        host_.DeliverTrack(audio[1], 1000, false);
+        EXPECT_EQ(host_.EndTrack(), 1);
+    }
+    // The end of track 1 could not open the file of track 2, and so no
+    // piece of track 2 was taken.
+    EXPECT_EQ(host_.tracks()[0].results, std::vector<int>({1, 1, 1, 0}));
+    EXPECT_EQ(host_.tracks()[1].results, std::vector<int>({0, 0, 0, 1}));
+    EXPECT_TRUE(HoldsAudio(Final(out_, 1), 4, audio[0]));
+    const Bytes kept = ts::ReadFile(stale);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "the audio of an earlier album");
+    EXPECT_FALSE(ts::FileExists(Final(out_, 2)));
+    const Bytes runs = ts::ReadFile(log);
+    const std::string text(runs.begin(), runs.end());
+    EXPECT_EQ(text.find(stale), std::string::npos) << "the stale file was given to the encoder";
+    EXPECT_EQ(host_.Kill(), 0);
 }
 
 }  // namespace

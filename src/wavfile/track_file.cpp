@@ -110,16 +110,23 @@ std::int32_t OpenTrackFile() {
         base[0] = '\0';
         return 0;
     }
+    // The worker encodes a track only while its name is set. A file under
+    // this name that could not be opened may be another rip's only copy of
+    // a track, which must be neither encoded nor deleted as this one.
     char wavPath[kPathCapacity];
-    if (FormatText(wavPath, sizeof wavPath, "%s%s", {FormatArg(base, kPathCapacity), ".wav"}) == 0) return 0;
-
-    rip.trackFile = platform::OpenTrackStream(wavPath);
-    if (rip.trackFile == nullptr) return 0;
+    if (FormatText(wavPath, sizeof wavPath, "%s%s", {FormatArg(base, kPathCapacity), ".wav"}) != 0) {
+        rip.trackFile = platform::OpenTrackStream(wavPath);
+    }
+    if (rip.trackFile == nullptr) {
+        base[0] = '\0';
+        return 0;
+    }
     if (rip.headerLength > 0) {
         std::fwrite(rip.headerBytes, 1, static_cast<std::size_t>(rip.headerLength), rip.trackFile);
     }
     if (std::ferror(rip.trackFile)) {
         CloseTrackFile();
+        base[0] = '\0';
         return 0;
     }
     return 1;
