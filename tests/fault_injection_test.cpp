@@ -399,6 +399,7 @@ TEST_F(FaultTest, AnEncoderThatFailsInAnyWayLeavesEveryWavWhole) {
         {"removed after Create", "", true, false, false},
         {"killed by a signal after writing a part", "--crash", false, false, true},
         {"hangs while the host goes on", "--hang", false, true, false},
+        {"exits 0 leaving an empty output", "--empty-output", false, false, true},
     };
     int caseNumber = 0;
     for (const Case &c : cases) {

@@ -70,7 +70,9 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     const bool succeeded = platform::ProcessExitCode(process, &exitCode) && exitCode == 0;
     platform::CloseProcess(process);
     if (!succeeded || Stopping(record)) return;
-
+    // An encoder that reports success but left an empty file (one that
+    // ignores a full disk does) has encoded nothing.
+    if (!platform::FileHasContent(outputPath)) return;
     if (!platform::MoveFileNoReplace(outputPath, finalPath)) return;
     if (Stopping(record)) return;
     if (settings.deleteWav != 0 && !outputIsWav) platform::RemoveFile(wavPath);

@@ -101,6 +101,8 @@ void CloseProcess(Process *process);
 // across file systems.
 bool MoveFileNoReplace(const char *from, const char *to);
 bool RemoveFile(const char *path);
+// True when path names a file that holds at least one byte.
+bool FileHasContent(const char *path);
 
 // ---- The worker thread -----------------------------------------------------
 // A thread that runs body(argument) once. The module's code stays mapped
