@@ -55,7 +55,9 @@ static_assert(offsetof(AlbumInfo, albumArtist) == 2316, "AlbumInfo layout");
 static_assert(offsetof(AlbumInfo, albumComment) == 3600, "AlbumInfo layout");
 static_assert(offsetof(AlbumInfo, trackCount) == 4628, "AlbumInfo layout");
 static_assert(offsetof(AlbumInfo, tracks) == 4632, "AlbumInfo layout");
-static_assert(sizeof(AlbumInfo) == 4632 + sizeof(TrackInfo *), "AlbumInfo ends with tracks");
+// The width of the pointer itself is meant: 4 bytes, or 8 on 64-bit Linux.
+static_assert(sizeof(AlbumInfo) == 4632 + sizeof(TrackInfo *),  // NOLINT(bugprone-sizeof-expression)
+              "AlbumInfo ends with tracks");
 
 extern "C" {
 // Always 4.

@@ -78,7 +78,8 @@ std::size_t FormatText(char *buffer, std::size_t size, const char *pattern, std:
             p += 2;
         } else {
             char digits[16];
-            sink.Put(digits, FormatNumber(digits, arg->number, twoDigits ? 2 : 1));
+            const std::size_t count = FormatNumber(digits, arg->number, twoDigits ? 2 : 1);
+            sink.Put(digits, count);
             p += twoDigits ? 4 : 2;
         }
         ++arg;

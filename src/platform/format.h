@@ -11,9 +11,13 @@ namespace encbridge {
 // end. A plain pointer has no width and is refused at compile time: pass the
 // array itself, or the pointer with its capacity.
 struct FormatArg {
+    // Implicit on purpose: a pattern's arguments are written as a braced
+    // list of arrays and numbers.
     template <std::size_t N>
+    // cppcheck-suppress noExplicitConstructor
     FormatArg(const char (&array)[N]) : text(array), width(N), number(0) {}
     FormatArg(const char *bounded, std::size_t capacity) : text(bounded), width(capacity), number(0) {}
+    // cppcheck-suppress noExplicitConstructor
     FormatArg(int value) : text(nullptr), width(0), number(value) {}
 
     const char *text;

@@ -59,8 +59,10 @@ bool WriteAt(std::FILE *file, std::int32_t offset, std::uint32_t value) {
     return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 4, file) == 4;
 }
 
+// The track has ended, or failed, whatever the close reports; on Linux the
+// stream is unbuffered, so its bytes have reached the system already.
 void CloseTrackFile() {
-    if (rip.trackFile != nullptr) std::fclose(rip.trackFile);
+    if (rip.trackFile != nullptr) (void)std::fclose(rip.trackFile);
     rip.trackFile = nullptr;
 }
 
@@ -121,10 +123,9 @@ std::int32_t OpenTrackFile() {
         base[0] = '\0';
         return 0;
     }
-    if (rip.headerLength > 0) {
-        std::fwrite(rip.headerBytes, 1, static_cast<std::size_t>(rip.headerLength), rip.trackFile);
-    }
-    if (std::ferror(rip.trackFile)) {
+    const std::size_t headerLength = static_cast<std::size_t>(rip.headerLength);
+    if ((headerLength > 0 && std::fwrite(rip.headerBytes, 1, headerLength, rip.trackFile) != headerLength) ||
+        std::ferror(rip.trackFile)) {
         CloseTrackFile();
         base[0] = '\0';
         return 0;

@@ -150,9 +150,8 @@ Process *StartProcess(const char *commandLine, std::int32_t hideWindow) {
     std::string program;
     std::vector<std::string> arguments;
     if (!SplitForSpawn(commandLine, program, arguments)) return nullptr;
-    std::vector<char *> argv;
-    for (std::string &argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
+    std::vector<char *> argv(arguments.size() + 1, nullptr);  // null-terminated
+    std::transform(arguments.begin(), arguments.end(), argv.begin(), [](std::string &item) { return &item[0]; });
 
     Process *process = new (std::nothrow) Process{};
     if (process == nullptr) return nullptr;

@@ -34,7 +34,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kMaxFileSize = 16u * 1024u * 1024u;
+constexpr std::size_t kMaxFileSize = std::size_t{16} * 1024 * 1024;
 
 struct Text {
     const char *data;
