@@ -428,6 +428,41 @@ TEST_F(WorkerTest, ACommandOrPathThatWouldBeCutIsNotRun) {
     }
 }
 
+TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
+    struct NameCase {
+        const char *name;
+        const char *fileName;
+    };
+    // Track 1's name from the host: one that climbs out of the output folder,
+    // and one that is where track 2's encoder writes its output, which would
+    // overwrite track 1's encoded file after its WAV file was deleted.
+    const NameCase cases[] = {
+        {"into the parent folder", "../escaped"},
+        {"onto the output of track 2", "#temp(02)"},
+    };
+    int caseNumber = 0;
+    for (const NameCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string sub = "case" + std::to_string(++caseNumber);
+        std::string folder = CaseFolder(sub);
+        std::string log = sub + ".log";
+        Album album(folder, 2);
+        std::snprintf(album.records[0].fileName, sizeof album.records[0].fileName, "%s", c.fileName);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1})), 1);
+        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
+        EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
+
+        EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio[0]));
+        EXPECT_EQ(Text(ts::ReadFile(Final(folder, 2, ".mp3"))), FakeOutput(audio[1]));
+        EXPECT_EQ(ts::ListFolder(folder), std::vector<std::string>({"#temp(01).wav", "02 Track.mp3"}));
+        std::vector<std::string> parent = ts::ListFolder(out_);
+        EXPECT_EQ(std::find(parent.begin(), parent.end(), "escaped.mp3"), parent.end());
+        ASSERT_EQ(Runs(log).size(), 1u) << "only the second track was run";
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
 // ---- Stopping a rip ----------------------------------------------------------
 
 // True while the process with this id runs; on Windows not known here.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "encoder/command_line.h"
+#include "encoder/final_name.h"
 #include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
@@ -42,7 +43,10 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     char outputPath[kPathCapacity];
     char finalPath[kPathCapacity];
     CommandBuffer command;
-    if (!FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
+    // A final name that leads elsewhere is no better than a cut one: the
+    // track is not encoded, and its WAV file stays.
+    if (!UsableFinalName(record.info->tracks[index], settings.outputExtension) ||
+        !FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
         !FormPath(outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
         !FormPath(finalPath, "%s%s%s",
                   {record.info->outputFolder, record.info->tracks[index].fileName, settings.outputExtension})) {

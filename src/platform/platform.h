@@ -26,6 +26,9 @@ std::int32_t ProfileInt(const char *section, const char *key, std::int32_t fallb
 // True when c is the first byte of a double-byte character of the code page
 // in force, so that the byte after it is never a path separator.
 bool IsLeadByte(unsigned char c);
+// True when c separates the parts of a path: "\\" and "/" on Windows, "/"
+// on Linux.
+bool IsPathSeparator(char c);
 // True when an encoder path from the settings is absolute and is to be taken
 // as it stands: one with a drive part on Windows, one beginning with "/" on
 // Linux.

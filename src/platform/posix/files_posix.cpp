@@ -13,6 +13,8 @@ namespace platform {
 // No code page with double-byte characters: every byte stands for itself.
 bool IsLeadByte(unsigned char) { return false; }
 
+bool IsPathSeparator(char c) { return c == '/'; }
+
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] == '/'; }
 
 std::FILE *OpenTrackStream(const char *path) {

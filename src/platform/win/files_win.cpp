@@ -7,6 +7,8 @@ namespace platform {
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] != '\0' && path[1] == ':'; }
 
 std::FILE *OpenTrackStream(const char *path) {
