@@ -109,7 +109,7 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     if (rip.trackFile == nullptr) return 0;
 
     std::size_t count = static_cast<std::size_t>(b == 0 ? length : b);
-    std::size_t written = std::fwrite(data, 1, count, rip.trackFile);
+    std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
     if (std::ferror(rip.trackFile)) {
         CloseWithError();
         return 0;

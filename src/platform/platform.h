@@ -40,6 +40,11 @@ bool IsAbsoluteProgramPath(const char *path);
 // glibc passes each write whole to the system. The stream is never inherited
 // by a child process.
 std::FILE *OpenTrackStream(const char *path);
+// Appends count bytes to a track stream and hands them to the system at once,
+// so that a full disk is reported by the call whose bytes do not fit rather
+// than by a later flush, after the host was told they were taken. Returns the
+// count the stream took; the stream's error flag tells whether it failed.
+std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count);
 // True when path names an existing file that may serve as the encoder. On
 // Windows: it opens for reading and writing as an existing file (so a missing,
 // read-only or running program fails). On Linux: an existing regular file

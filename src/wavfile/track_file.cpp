@@ -124,7 +124,7 @@ std::int32_t OpenTrackFile() {
         return 0;
     }
     const std::size_t headerLength = static_cast<std::size_t>(rip.headerLength);
-    if ((headerLength > 0 && std::fwrite(rip.headerBytes, 1, headerLength, rip.trackFile) != headerLength) ||
+    if ((headerLength > 0 && platform::WriteTrackBytes(rip.trackFile, rip.headerBytes, headerLength) != headerLength) ||
         std::ferror(rip.trackFile)) {
         CloseTrackFile();
         base[0] = '\0';

@@ -29,6 +29,11 @@ std::FILE *OpenTrackStream(const char *path) {
     return file;
 }
 
+std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count) {
+    // The stream is unbuffered: every write reaches the system here.
+    return std::fwrite(bytes, 1, count, file);
+}
+
 bool EncoderFileUsable(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
     // Programs in /usr/bin belong to root, so the Windows check (open for

@@ -16,6 +16,15 @@ std::FILE *OpenTrackStream(const char *path) {
     return std::fopen(path, "w+bN");
 }
 
+std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count) {
+    // The stream stays buffered, since the C runtime writes an unbuffered
+    // stream's leftover bytes one call at a time; the flush makes a failed
+    // write show in this call's error flag.
+    std::size_t written = std::fwrite(bytes, 1, count, file);
+    std::fflush(file);
+    return written;
+}
+
 bool EncoderFileUsable(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
     // Opening for writing too refuses a read-only program and one that is
