@@ -15,13 +15,14 @@
 
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
+#include "module_host.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ts::Bytes;
 using Clock = std::chrono::steady_clock;
 
 long ElapsedMs(Clock::time_point since) {
@@ -88,69 +89,8 @@ const char *const kTitles[] = {
     "Caf\xC3\xA9 \xE2\x80\x94 na\xC3\xAFve %no",
 };
 
-struct Api {
-    decltype(&Create) create;
-    decltype(&SetData) setData;
-    decltype(&Kill) kill;
-};
-
-// A host: the module loaded at run time, and the three calls of a rip.
-class Host {
-public:
-    explicit Host(const std::string &modulePath) : module_(new ts::LoadedModule(modulePath)) {
-        api_.create = reinterpret_cast<decltype(api_.create)>(module_->Symbol("Create"));
-        api_.setData = reinterpret_cast<decltype(api_.setData)>(module_->Symbol("SetData"));
-        api_.kill = reinterpret_cast<decltype(api_.kill)>(module_->Symbol("Kill"));
-    }
-    ~Host() {
-        if (ready()) api_.kill();
-    }
-
-    bool ready() const { return api_.create && api_.setData && api_.kill; }
-    std::int32_t Create(AlbumInfo *info, const std::string &settings) {
-        return api_.create(info, settings.c_str(), nullptr, 0);
-    }
-    std::int32_t Deliver(const Bytes &audio) {
-        std::int32_t boundary = 0;
-        return api_.setData(audio.data(), static_cast<std::int32_t>(audio.size()), &boundary);
-    }
-    std::int32_t EndTrack() {
-        static const std::uint8_t none = 0;
-        std::int32_t boundary = 0;
-        return api_.setData(&none, 0, &boundary);
-    }
-    // One whole track: its audio, then the end of the track.
-    std::int32_t DeliverTrack(const Bytes &audio) { return Deliver(audio) == 1 ? EndTrack() : 0; }
-    std::int32_t Kill() { return api_.kill(); }
-    // Unloads the module as a host does, without ending the rip first.
-    void Unload() {
-        module_->Unload();
-        api_ = Api{};
-    }
-
-private:
-    std::unique_ptr<ts::LoadedModule> module_;
-    Api api_{};
-};
-
-struct Album {
-    Album(const std::string &folder, int tracks) : info(new AlbumInfo()), records(static_cast<std::size_t>(tracks)) {
-        std::snprintf(info->outputFolder, sizeof info->outputFolder, "%s", folder.c_str());
-        std::snprintf(info->albumTitle, sizeof info->albumTitle, "Album");
-        info->trackCount = tracks;
-        info->tracks = records.data();
-        for (int i = 0; i < tracks; ++i) {
-            records[i].status = 1;
-            records[i].marked = 1;
-            std::snprintf(records[i].fileName, sizeof records[i].fileName, "%02d Track", i + 1);
-            std::snprintf(records[i].title, sizeof records[i].title, "Title %d", i + 1);
-        }
-    }
-    void Skip(int number) { records[number - 1].marked = 0; }
-
-    std::unique_ptr<AlbumInfo> info;
-    std::vector<TrackInfo> records;
-};
+using Host = ts::ModuleHost;
+using ts::Album;
 
 struct Settings {
     std::string extension = ".mp3";
@@ -305,7 +245,7 @@ TEST_F(WorkerTest, SkippedTracksAreNeitherWrittenNorEncoded) {
         std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
         std::string log = "case" + std::to_string(caseNumber) + ".log";
         Album album(folder, c.tracks);
-        for (int number : c.skipped) album.Skip(number);
+        for (int number : c.skipped) album.Skip(number - 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1})), 1);
         std::vector<std::string> expected;
         std::vector<std::string> encoded;

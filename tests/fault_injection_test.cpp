@@ -21,13 +21,14 @@
 #include <vector>
 
 #include "interface/plugin_interface.h"
+#include "module_host.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ts::Bytes;
 
 constexpr std::size_t kHeaderSize = 44;
 
@@ -74,41 +75,26 @@ struct TrackRecord {
 // every call.
 class Host {
 public:
-    Host() : module_(ts::ProgramFolder() + ts::ModuleFileName()) {
-        create_ = reinterpret_cast<decltype(&::Create)>(module_.Symbol("Create"));
-        setData_ = reinterpret_cast<decltype(&::SetData)>(module_.Symbol("SetData"));
-        kill_ = reinterpret_cast<decltype(&::Kill)>(module_.Symbol("Kill"));
-    }
-    bool ready() const { return create_ && setData_ && kill_; }
+    Host() : module_(ts::ProgramFolder() + ts::ModuleFileName()) {}
+    bool ready() const { return module_.ready(); }
 
     // An album of processed tracks in folder.
     int Create(const std::string &folder, int tracks, const std::string &settings) {
-        info_.reset(new AlbumInfo());
-        records_.assign(static_cast<std::size_t>(tracks), TrackInfo());
-        std::snprintf(info_->outputFolder, sizeof info_->outputFolder, "%s", folder.c_str());
-        info_->trackCount = tracks;
-        info_->tracks = records_.data();
-        for (int i = 0; i < tracks; ++i) {
-            records_[i].status = 1;
-            records_[i].marked = 1;
-            std::snprintf(records_[i].fileName, sizeof records_[i].fileName, "%02d Track", i + 1);
-        }
+        album_.reset(new ts::Album(folder, tracks));
         tracks_.assign(static_cast<std::size_t>(tracks), TrackRecord());
         current_ = 0;
-        return create_(info_.get(), settings.c_str(), nullptr, 0);
+        return module_.Create(album_->info.get(), settings);
     }
     int Deliver(const Bytes &piece) {
         std::int32_t boundary = 0;
-        const int result = setData_(piece.data(), static_cast<std::int32_t>(piece.size()), &boundary);
+        const int result = module_.Deliver(piece, 0, &boundary);
         TrackRecord &track = tracks_.at(current_);
         track.results.push_back(result);
         if (result == 1) track.taken.insert(track.taken.end(), piece.begin(), piece.begin() + boundary);
         return result;
     }
     int EndTrack() {
-        static const std::uint8_t none = 0;
-        std::int32_t boundary = 0;
-        const int result = setData_(&none, 0, &boundary);
+        const int result = module_.EndTrack();
         tracks_.at(current_).results.push_back(result);
         ++current_;
         return result;
@@ -120,19 +106,16 @@ public:
         }
         if (end) EndTrack();
     }
-    int Kill() { return kill_(); }
+    int Kill() { return module_.Kill(); }
 
     const std::vector<TrackRecord> &tracks() const { return tracks_; }
 
 private:
-    ts::LoadedModule module_;
-    decltype(&::Create) create_ = nullptr;
-    decltype(&::SetData) setData_ = nullptr;
-    decltype(&::Kill) kill_ = nullptr;
-    std::unique_ptr<AlbumInfo> info_;
-    std::vector<TrackInfo> records_;
+    std::unique_ptr<ts::Album> album_;
     std::vector<TrackRecord> tracks_;
     std::size_t current_ = 0;
+    // Declared last, so that it ends the rip before the album's records go.
+    ts::ModuleHost module_;
 };
 
 class FaultTest : public ::testing::Test {

@@ -7,78 +7,24 @@
 #include <vector>
 
 #include "interface/plugin_interface.h"
+#include "module_host.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-struct Api {
-    decltype(&GetDllViersion) version;
-    decltype(&Create) create;
-    decltype(&SetData) setData;
-    decltype(&Kill) kill;
-};
+using ts::Album;
+using ts::Bytes;
 
 // A module of its own for each test: a copy of the built module under a new
 // name, so that every test starts from a freshly loaded module.
-class Host {
-public:
-    explicit Host(const std::string &folder) {
-        std::string copy = folder + "module-" + ts::ModuleFileName();
-        ts::WriteFile(copy, std::string(reinterpret_cast<const char *>(ModuleBytes().data()), ModuleBytes().size()));
-        module_.reset(new ts::LoadedModule(copy));
-        api.version = reinterpret_cast<decltype(api.version)>(module_->Symbol("GetDllViersion"));
-        api.create = reinterpret_cast<decltype(api.create)>(module_->Symbol("Create"));
-        api.setData = reinterpret_cast<decltype(api.setData)>(module_->Symbol("SetData"));
-        api.kill = reinterpret_cast<decltype(api.kill)>(module_->Symbol("Kill"));
-    }
-    ~Host() {
-        if (api.kill) api.kill();
-    }
-
-    bool ready() const { return api.version && api.create && api.setData && api.kill; }
-
-    // Delivers bytes with boundary b; returns the result and the boundary after the call.
-    std::int32_t Deliver(const Bytes &bytes, std::int32_t b, std::int32_t *after = nullptr) {
-        std::int32_t boundary = b;
-        static const std::uint8_t none = 0;
-        std::int32_t result =
-            api.setData(bytes.empty() ? &none : bytes.data(), static_cast<std::int32_t>(bytes.size()), &boundary);
-        if (after) *after = boundary;
-        return result;
-    }
-    std::int32_t EndTrack() { return Deliver(Bytes(), 0); }
-
-    Api api{};
-
-private:
-    static const Bytes &ModuleBytes() {
-        static const Bytes bytes = ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName());
-        return bytes;
-    }
-    std::unique_ptr<ts::LoadedModule> module_;
-};
-
-struct Album {
-    explicit Album(const std::string &folder, int tracks) : info(new AlbumInfo()), records(tracks) {
-        std::strncpy(info->outputFolder, folder.c_str(), sizeof info->outputFolder - 1);
-        std::strcpy(info->albumTitle, "Album");
-        info->trackCount = tracks;
-        info->tracks = records.data();
-        for (int i = 0; i < tracks; ++i) {
-            records[i].status = 1;
-            records[i].marked = 1;
-            std::snprintf(records[i].fileName, sizeof records[i].fileName, "%02d Track", i + 1);
-        }
-    }
-    void Skip(int index) { records[index].marked = 0; }
-
-    std::unique_ptr<AlbumInfo> info;
-    std::vector<TrackInfo> records;
-};
+std::string CopyOfModule(const std::string &folder) {
+    static const Bytes bytes = ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName());
+    std::string copy = folder + "module-" + ts::ModuleFileName();
+    ts::WriteFile(copy, std::string(bytes.begin(), bytes.end()));
+    return copy;
+}
 
 Bytes Audio(std::size_t count, std::uint8_t seed) {
     Bytes bytes(count);
@@ -120,7 +66,7 @@ protected:
     void SetUp() override {
         folder_ = ts::MakeTempFolder();
         ASSERT_FALSE(folder_.empty());
-        host_.reset(new Host(folder_));
+        host_.reset(new ts::ModuleHost(CopyOfModule(folder_)));
         ASSERT_TRUE(host_->ready());
         settings_ = folder_ + "encbridge.ini";
         WriteSettings();
@@ -161,8 +107,8 @@ protected:
     std::int32_t Create(Album &album, const Bytes *header = nullptr) {
         static const std::uint8_t empty = 0;
         const std::uint8_t *bytes = header ? (header->empty() ? &empty : header->data()) : nullptr;
-        return host_->api.create(album.info.get(), settings_.c_str(), bytes,
-                                 header ? static_cast<std::int32_t>(header->size()) : 0);
+        return host_->create(album.info.get(), settings_.c_str(), bytes,
+                             header ? static_cast<std::int32_t>(header->size()) : 0);
     }
 
     // The host keeps its records valid until Kill has returned: the albums
@@ -173,12 +119,12 @@ protected:
     }
 
     std::string folder_, settings_;
-    std::unique_ptr<Host> host_;
+    std::unique_ptr<ts::ModuleHost> host_;
     std::vector<std::unique_ptr<Album>> albums_;
 };
 
 TEST_F(RipTest, VersionIsFourByNameAndByOrdinal) {
-    EXPECT_EQ(host_->api.version(), 4);
+    EXPECT_EQ(host_->version(), 4);
     ts::LoadedModule same(ts::ProgramFolder() + ts::ModuleFileName());
     ASSERT_TRUE(same.loaded());
     if (ts::Separator()[0] == '\\') {
@@ -198,7 +144,7 @@ TEST_F(RipTest, WritesOneWavPerProcessedTrackWithTrueSizes) {
     album.Skip(1);
     album.records[3].status = 2;  // not processed either
     ASSERT_EQ(Create(album), 1);
-    EXPECT_EQ(host_->api.version(), 4);
+    EXPECT_EQ(host_->version(), 4);
 
     // Track 1 in two pieces, ended by a call with length 0.
     Bytes first = Audio(2352 * 3, 1), second = Audio(1000, 2);
@@ -235,7 +181,7 @@ TEST_F(RipTest, WritesOneWavPerProcessedTrackWithTrueSizes) {
     EXPECT_EQ(file1, Concat({Finished(CanonicalHeader(), 4, 40, 44 + audio1.size()), audio1}));
     Bytes file3 = ts::ReadFile(Temp(3));
     EXPECT_EQ(file3, Concat({Finished(CanonicalHeader(), 4, 40, 44 + thirdAll.size()), thirdAll}));
-    EXPECT_EQ(host_->api.kill(), 0);
+    EXPECT_EQ(host_->kill(), 0);
 }
 
 TEST_F(RipTest, ABoundaryEqualToTheLengthWritesAllAndEndsTheTrack) {
@@ -295,7 +241,7 @@ TEST_F(RipTest, PatchesHostHeadersOnlyWhereTheirSizesAre) {
         EXPECT_EQ(host_->Deliver(audio, 0), 1) << row.name;
         EXPECT_EQ(host_->EndTrack(), 1) << row.name;
         EXPECT_EQ(ts::ReadFile(Temp(1)), Concat({row.expectedHeader, audio})) << row.name;
-        EXPECT_EQ(host_->api.kill(), 0);
+        EXPECT_EQ(host_->kill(), 0);
     }
 }
 
@@ -314,11 +260,11 @@ TEST_F(RipTest, RefusesRipsItCannotStart) {
     Album &noTracks = NewAlbum(folder_, 1);
     noTracks.info->tracks = nullptr;
     Bytes header = CanonicalHeader();
-    EXPECT_EQ(host_->api.create(nullptr, settings_.c_str(), nullptr, 0), 0);
-    EXPECT_EQ(host_->api.create(album.info.get(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(host_->create(nullptr, settings_.c_str(), nullptr, 0), 0);
+    EXPECT_EQ(host_->create(album.info.get(), nullptr, nullptr, 0), 0);
     EXPECT_EQ(Create(negative), 0);
     EXPECT_EQ(Create(noTracks), 0);
-    EXPECT_EQ(host_->api.create(album.info.get(), settings_.c_str(), header.data(), -1), 0);
+    EXPECT_EQ(host_->create(album.info.get(), settings_.c_str(), header.data(), -1), 0);
 
     struct Row {
         const char *name;
@@ -333,7 +279,7 @@ TEST_F(RipTest, RefusesRipsItCannotStart) {
     for (const Row &row : rows) {
         if (row.settings.empty()) {
             std::string missing = folder_ + "none.ini";
-            EXPECT_EQ(host_->api.create(album.info.get(), missing.c_str(), nullptr, 0), 0) << row.name;
+            EXPECT_EQ(host_->create(album.info.get(), missing.c_str(), nullptr, 0), 0) << row.name;
         } else {
             ts::WriteFile(settings_, row.settings);
             EXPECT_EQ(Create(album), 0) << row.name;
@@ -362,13 +308,13 @@ TEST_F(RipTest, NoRipNoWriting) {
     Bytes audio = Audio(100, 1);
     EXPECT_EQ(host_->Deliver(audio, 0), 0) << "before any Create";
     EXPECT_EQ(host_->EndTrack(), 0) << "before any Create";
-    EXPECT_EQ(host_->api.kill(), 0) << "Kill before any Create";
+    EXPECT_EQ(host_->kill(), 0) << "Kill before any Create";
 
     Album &album = NewAlbum(folder_, 2);
     ASSERT_EQ(Create(album), 1);
     EXPECT_EQ(host_->Deliver(audio, 0), 1);
     // A Create refused at its first step changes nothing: the rip goes on.
-    EXPECT_EQ(host_->api.create(album.info.get(), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(host_->create(album.info.get(), nullptr, nullptr, 0), 0);
     EXPECT_EQ(host_->Deliver(audio, 0), 1);
     // One refused later on ends it.
     ts::WriteFile(settings_, "[OPTION]\nEXEPATH=DENY\n");
@@ -379,8 +325,8 @@ TEST_F(RipTest, NoRipNoWriting) {
 
     WriteSettings();
     ASSERT_EQ(Create(album), 1);
-    EXPECT_EQ(host_->api.kill(), 0);
-    EXPECT_EQ(host_->api.kill(), 0) << "Kill twice";
+    EXPECT_EQ(host_->kill(), 0);
+    EXPECT_EQ(host_->kill(), 0) << "Kill twice";
     EXPECT_EQ(host_->Deliver(audio, 0), 0) << "after Kill";
     EXPECT_EQ(host_->EndTrack(), 0) << "after Kill";
     EXPECT_FALSE(ts::FileExists(Temp(2)));
@@ -396,9 +342,9 @@ TEST_F(RipTest, RefusedDeliveriesChangeNothing) {
     EXPECT_EQ(host_->Deliver(audio, 101, &boundary), 0) << "boundary beyond the length";
     EXPECT_EQ(boundary, 101);
     boundary = 0;
-    EXPECT_EQ(host_->api.setData(nullptr, 0, &boundary), 0) << "end of track without data";
-    EXPECT_EQ(host_->api.setData(audio.data(), 0, nullptr), 0) << "no boundary";
-    EXPECT_EQ(host_->api.setData(audio.data(), -5, &boundary), 0) << "negative length";
+    EXPECT_EQ(host_->setData(nullptr, 0, &boundary), 0) << "end of track without data";
+    EXPECT_EQ(host_->setData(audio.data(), 0, nullptr), 0) << "no boundary";
+    EXPECT_EQ(host_->setData(audio.data(), -5, &boundary), 0) << "negative length";
     EXPECT_FALSE(ts::FileExists(Temp(2))) << "track 1 has not ended";
     EXPECT_EQ(host_->EndTrack(), 1);
     EXPECT_EQ(ts::ReadFile(Temp(1)).size(), 44u) << "no refused byte was written";
@@ -409,7 +355,7 @@ TEST_F(RipTest, KillClosesTheOpenFileWithoutFinishingIt) {
     ASSERT_EQ(Create(album), 1);
     Bytes audio = Audio(1000, 3);
     EXPECT_EQ(host_->Deliver(audio, 0), 1);
-    EXPECT_EQ(host_->api.kill(), 0);
+    EXPECT_EQ(host_->kill(), 0);
     EXPECT_EQ(ts::ReadFile(Temp(1)), Concat({CanonicalHeader(), audio}));
     // The file is closed: it can be removed.
     EXPECT_TRUE(ts::RemoveFile(Temp(1)));

@@ -19,6 +19,7 @@
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "interface/rip_state.h"
+#include "module_host.h"
 #include "platform/platform.h"
 #include "test_support.h"
 
@@ -27,7 +28,7 @@ namespace platform = encbridge::platform;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using ts::Bytes;
 
 // Ends the test program when not dismissed in time. The limit is far beyond
 // anything a working rip takes, even under a sanitizer or wine: passing it
@@ -75,20 +76,7 @@ void Pace(int round) {
     }
 }
 
-struct Album {
-    Album(const std::string &folder, int tracks) : info(new AlbumInfo()), records(static_cast<std::size_t>(tracks)) {
-        std::snprintf(info->outputFolder, sizeof info->outputFolder, "%s", folder.c_str());
-        info->trackCount = tracks;
-        info->tracks = records.data();
-        for (int i = 0; i < tracks; ++i) {
-            records[i].status = 1;
-            records[i].marked = 1;
-            std::snprintf(records[i].fileName, sizeof records[i].fileName, "%02d Track", i + 1);
-        }
-    }
-    std::unique_ptr<AlbumInfo> info;
-    std::vector<TrackInfo> records;
-};
+using ts::Album;
 
 std::int32_t Deliver(const Bytes &audio) {
     std::int32_t boundary = 0;
