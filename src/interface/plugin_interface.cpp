@@ -21,13 +21,6 @@ void ReleaseTempBases() {
     rip.trackCount = 0;
 }
 
-// After a failed write the track has failed already; how its close goes
-// changes nothing.
-void CloseWithError() {
-    (void)std::fclose(rip.trackFile);
-    rip.trackFile = nullptr;
-}
-
 }  // namespace
 
 std::int32_t AdvanceTrack() {
@@ -68,12 +61,9 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);
     if (!SelectHeader(header, headerLength)) return 0;
-    if (rip.trackFile != nullptr) {
-        // The file of a rip that its host left for this one: there is no
-        // call left to report its close to.
-        (void)std::fclose(rip.trackFile);
-        rip.trackFile = nullptr;
-    }
+    // The file of a rip that its host left for this one: there is no call
+    // left to report its close to.
+    (void)CloseTrackFile();
     if (!platform::EncoderFileUsable(settings.encoderPath)) return 0;
 
     std::size_t count = static_cast<std::size_t>(info->trackCount);
@@ -111,7 +101,8 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     std::size_t count = static_cast<std::size_t>(b == 0 ? length : b);
     std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
     if (std::ferror(rip.trackFile)) {
-        CloseWithError();
+        // The track has failed already; how its close goes changes nothing.
+        (void)CloseTrackFile();
         return 0;
     }
     if (b == 0) {
@@ -129,8 +120,5 @@ extern "C" std::int32_t Kill(void) {
     rip.active = false;
     ReleaseTempBases();
     ReleaseHeader();
-    if (rip.trackFile == nullptr) return 0;
-    int closed = std::fclose(rip.trackFile);
-    rip.trackFile = nullptr;
-    return closed == 0 ? 0 : -1;
+    return CloseTrackFile();
 }

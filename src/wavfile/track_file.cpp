@@ -61,12 +61,15 @@ bool WriteAt(std::FILE *file, std::int32_t offset, std::uint32_t value) {
 
 // The track has ended, or failed, whatever the close reports; on Linux the
 // stream is unbuffered, so its bytes have reached the system already.
-void CloseTrackFile() {
-    if (rip.trackFile != nullptr) (void)std::fclose(rip.trackFile);
-    rip.trackFile = nullptr;
-}
 
 }  // namespace
+
+std::int32_t CloseTrackFile() {
+    if (rip.trackFile == nullptr) return 0;
+    int closed = std::fclose(rip.trackFile);
+    rip.trackFile = nullptr;
+    return closed == 0 ? 0 : -1;
+}
 
 void ReleaseHeader() {
     delete[] rip.headerBytes;
@@ -98,7 +101,7 @@ std::int32_t OpenTrackFile() {
     if (rip.info == nullptr) return 0;
     std::int32_t index = rip.currentTrack.load(std::memory_order_relaxed);
     if (index >= TrackCount()) return 1;
-    CloseTrackFile();
+    (void)CloseTrackFile();
     if (!IsProcessed(Track(index))) {
         rip.skipTrack = true;
         return 1;
@@ -126,7 +129,7 @@ std::int32_t OpenTrackFile() {
     const std::size_t headerLength = static_cast<std::size_t>(rip.headerLength);
     if ((headerLength > 0 && platform::WriteTrackBytes(rip.trackFile, rip.headerBytes, headerLength) != headerLength) ||
         std::ferror(rip.trackFile)) {
-        CloseTrackFile();
+        (void)CloseTrackFile();
         base[0] = '\0';
         return 0;
     }
@@ -152,7 +155,7 @@ void FinishTrackFile() {
             WriteAt(file, rip.dataSizeOffset, dataSize);
         }
     }
-    CloseTrackFile();
+    (void)CloseTrackFile();
 }
 
 }  // namespace encbridge

@@ -18,6 +18,9 @@ std::int32_t SelectHeader(const std::uint8_t *h, std::int32_t n);
 std::int32_t OpenTrackFile();
 // Writes the true sizes into the header of the current file and closes it.
 void FinishTrackFile();
+// Closes the current file as it stands, without finishing it: 0, or -1 when
+// closing failed. Nothing open gives 0.
+std::int32_t CloseTrackFile();
 // Releases the header bytes.
 void ReleaseHeader();
 
