@@ -15,6 +15,7 @@
 
 #include "encoder/argument_quoting.h"
 #include "encoder/command_line.h"
+#include "fuzz_check.h"
 #include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/posix/command_line_split.h"
@@ -22,14 +23,6 @@
 using namespace encbridge;
 
 namespace {
-
-#define CHECK(condition)                                                                       \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (0)
 
 constexpr int kTracks = 100;
 

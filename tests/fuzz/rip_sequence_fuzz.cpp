@@ -30,6 +30,7 @@
 #include <tuple>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "interface/plugin_interface.h"
 #include "interface/rip_state.h"
 #include "platform/format.h"
@@ -39,14 +40,6 @@
 using namespace encbridge;
 
 namespace {
-
-#define CHECK(condition)                                                                       \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                      \
-        }                                                                                      \
-    } while (0)
 
 using Bytes = std::vector<std::uint8_t>;
 
