@@ -97,7 +97,10 @@ TEST(SplitCommandLine, GivesBackEveryQuotedValue) {
     std::string line = R"("C:\enc\enc.exe")";
     for (const std::string &value : values) {
         char quoted[1024];
-        ASSERT_TRUE(encbridge::QuoteArgument(quoted, sizeof quoted, value.c_str(), value.size() + 1)) << value;
+        ASSERT_EQ(encbridge::QuoteArgument(encbridge::CommandStyle::Arguments, quoted, sizeof quoted, value.c_str(),
+                                           value.size() + 1),
+                  encbridge::QuoteResult::Quoted)
+            << value;
         EXPECT_EQ(SplitCommandLine(std::string(R"("C:\enc\enc.exe" )") + quoted), (Items{R"(C:\enc\enc.exe)", value}))
             << quoted;
         line += std::string(" ") + quoted;

@@ -5,15 +5,17 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "interface/rip_state.h"
+#include "test_support.h"
 
 using encbridge::BuildCommandLine;
 using encbridge::CommandBuffer;
+using encbridge::CommandStatus;
+using encbridge::CommandStyle;
 using encbridge::kCommandCapacity;
 using encbridge::PathBuffer;
 using encbridge::ReplaceTag;
-using encbridge::rip;
 
 namespace {
 
@@ -36,7 +38,15 @@ void Fill(char (&field)[N], char c) {
     std::memset(field, c, N);
 }
 
-TEST(ReplaceTag, ReplacesEveryOccurrenceAndEnds) {
+// ReplaceTag on a template, its result and whether it was complete.
+std::string Replace(const std::string &text, const char *tag, const std::string &value, bool *complete) {
+    encbridge::CommandText command;
+    encbridge::StartCommandText(command, text.c_str(), text.size() + 1);
+    *complete = ReplaceTag(command, tag, value.c_str(), value.size() + 1);
+    return command.text;
+}
+
+TEST(ReplaceTag, ReplacesEveryOccurrenceInTheTemplateOnly) {
     struct Row {
         const char *name, *text, *tag, *value, *expected;
     } rows[] = {
@@ -44,21 +54,22 @@ TEST(ReplaceTag, ReplacesEveryOccurrenceAndEnds) {
         {"twice", "a%xb%x", "%x", "1", "a1b1"},
         {"side by side", "%x%x%x", "%x", "12", "121212"},
         {"empty value", "[%x]", "%x", "", "[]"},
+        {"overlapping quoted tags", "%i%i%", "%i%", "X", "Xi%"},
+        // A value is text: it never holds a tag, nor completes one with the
+        // template around it.
         {"value holds its tag", "[%x][%x]", "%x", "<%x>", "[<%x>][<%x>]"},
         {"value begins with its tag", "%x %x", "%x", "%xy", "%xy %xy"},
         {"value is its tag", "%x", "%x", "%x", "%x"},
-        // Searching from the start again finds a tag that the value completes
-        // with the text before or after it.
-        {"completed with the text before", "%%xx", "%x", "", ""},
-        {"completed with the text after", "%abb", "%ab", "%a", "%a"},
-        {"completed twice on the left", "%t%t%ttit", "%ttit", "tit", "tit"},
-        {"overlapping quoted tags", "%i%i%", "%i%", "X", "Xi%"},
+        {"value ends like the tag begins", "%abb", "%ab", "%a", "%ab"},
+        {"value completes the tag before it", "%t%t%ttit", "%ttit", "tit", "%t%ttit"},
+        // Template characters that an empty value brings together are one
+        // template, as they were before.
+        {"template closed up by an empty value", "%%xx", "%x", "", ""},
     };
     for (const Row &row : rows) {
-        CommandBuffer text;
-        Set(text, row.text);
-        EXPECT_TRUE(ReplaceTag(text, row.tag, row.value, std::strlen(row.value) + 1)) << row.name;
-        EXPECT_STREQ(text, row.expected) << row.name;
+        bool complete = false;
+        EXPECT_EQ(Replace(row.text, row.tag, row.value, &complete), row.expected) << row.name;
+        EXPECT_TRUE(complete) << row.name;
     }
 }
 
@@ -75,19 +86,17 @@ TEST(ReplaceTag, CutsAt1023CharactersAndGoesOnInTheCutText) {
         // The second occurrence is pushed past the end and is gone.
         {"later occurrence cut off", "%x" + std::string(1000, 'a') + "%x", std::string(30, 'v'),
          std::string(30, 'v') + std::string(993, 'a'), false},
-        // A value holding its tag does not grow the text without end.
         {"value holding its tag", std::string(1019, 'a') + "%x", "%x%x", std::string(1019, 'a') + "%x%x", true},
     };
     for (const Row &row : rows) {
-        CommandBuffer text;
-        Set(text, row.text);
-        EXPECT_EQ(ReplaceTag(text, "%x", row.value.c_str(), row.value.size() + 1), row.complete) << row.name;
-        EXPECT_EQ(std::string(text), row.expected) << row.name;
+        bool complete = !row.complete;
+        EXPECT_EQ(Replace(row.text, "%x", row.value, &complete), row.expected) << row.name;
+        EXPECT_EQ(complete, row.complete) << row.name;
     }
 }
 
 // One album of twelve tracks, expanded for track index 4, as the worker
-// would: rip.info points at the album while a test runs.
+// would.
 class BuildCommandLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -107,25 +116,27 @@ protected:
         Set(encoder_, "C:\\enc\\lame.exe");
         Set(wav_, "D:\\Rips\\#temp(05).wav");
         Set(output_, "D:\\Rips\\#temp(05).mp3");
-        savedInfo_ = rip.info;
-        rip.info = album_.get();
     }
-    void TearDown() override { rip.info = savedInfo_; }
 
     TrackInfo &track() { return tracks_[4]; }
 
     std::string Expand(const std::string &commandTemplate, bool *complete = nullptr, std::int32_t index = 4) {
+        CommandStatus status;
+        std::string line = Expand(commandTemplate, CommandStyle::Arguments, &status, index);
+        if (complete) *complete = status == CommandStatus::Complete;
+        return line;
+    }
+    std::string Expand(const std::string &commandTemplate, CommandStyle style, CommandStatus *status,
+                       std::int32_t index = 4) {
         CommandBuffer text;
         Set(text, commandTemplate);
-        bool result = BuildCommandLine(encoder_, text, wav_, output_, index);
-        if (complete) *complete = result;
+        *status = BuildCommandLine(encoder_, style, text, wav_, output_, *album_, index);
         EXPECT_LT(std::strlen(text), kCommandCapacity);
         return text;
     }
 
     std::unique_ptr<AlbumInfo> album_;
     std::unique_ptr<TrackInfo[]> tracks_;
-    AlbumInfo *savedInfo_ = nullptr;
     PathBuffer encoder_, wav_, output_;
 };
 
@@ -180,19 +191,17 @@ TEST_F(BuildCommandLineTest, TextsMeetTheTagsAsPlacedAndQuotedValuesStayOneArgum
         {"title ending in a backslash", R"(AC\DC\)", "", "%ttit% %ttit", R"("AC\DC\\" AC\DC\)"},
         {"backslash before a quote", R"(a\"b)", "", "%ttit%", R"("a\\\"b")"},
         {"backslashes not before a quote", R"(\\srv\share\x)", "", "%ttit%", R"("\\srv\share\x")"},
-        // Values are open to the tags replaced after their own.
-        {"album title holding %i", "", "Live %i", "%atit", R"(Live D:\Rips\#temp(05).wav)"},
-        {"title holding %o", "Take %o", "", "%ttit", R"(Take D:\Rips\#temp(05).mp3)"},
-        {"title holding %o%", "x %o%", "", "%ttit", R"(x "D:\Rips\#temp(05).mp3")"},
-        {"title holding a later text tag", "%aart", "", "%ttit", "Album Artist"},
+        // Values are text: a tag in one is never replaced, nor does one
+        // complete a tag with the template around it.
+        {"album title holding %i", "", "Live %i", "%atit", "Live %i"},
+        {"title holding %o", "Take %o", "", "%ttit", "Take %o"},
+        {"title holding %o%", "x %o%", "", "%ttit", "x %o%"},
+        {"title holding a later text tag", "%aart", "", "%ttit", "%aart"},
         {"album title holding an earlier tag", "", "%ttit", "%atit", "%ttit"},
-        // ...but never expanded into themselves.
         {"title holding its tag", "a%ttitb", "", "%ttit|%ttit", "a%ttitb|a%ttitb"},
         {"title beginning with its tag", "%ttit!", "", "%ttit", "%ttit!"},
-        // The quoted value is inserted once; the bare tag that follows still
-        // meets the "%ttit" inside it, and inserts its value there once.
-        {"title holding its quoted tag", "%ttit%", "", "%ttit%", R"("%ttit%%")"},
-        {"title completing a tag before it", "tit", "", "%t%ttit", "tit"},
+        {"title holding its quoted tag", "%ttit%", "", "%ttit%", R"("%ttit%")"},
+        {"title completing a tag before it", "tit", "", "%t%ttit", "%ttit"},
     };
     for (const Row &row : rows) {
         Set(track().title, row.title);
@@ -247,6 +256,81 @@ TEST_F(BuildCommandLineTest, ReadsHostFieldsOnlyWithinTheirWidths) {
     Fill(track().title, 't');
     EXPECT_EQ(Expand("%ttit%", &complete), kProgram + "(null)") << "1,024 characters never fit in quotes";
     EXPECT_FALSE(complete);
+}
+
+// Hostile texts from a disc database: every quoted tag is one argument of
+// the encoder, whatever the texts and paths hold.
+TEST_F(BuildCommandLineTest, NoTextOrPathSplitsIntoArguments) {
+    struct Row {
+        const char *name, *title, *artist, *folder;
+    } rows[] = {
+        {"title bringing in the artist", "Song %tart%", R"(Band" --picture=x|/etc/passwd ")", "D:\\Rips\\"},
+        {"title bringing in the paths", "%o %i% %o%", "x", "D:\\Rips\\"},
+        {"quotes and backslashes", R"(a\" b\\" c\)", R"(\\" --opt)", "D:\\Rips\\"},
+        {"folder named like a tag", "Song", "Band", "D:\\50%off\\%ttit%\\"},
+    };
+    for (const Row &row : rows) {
+        Set(track().title, row.title);
+        Set(track().artist, row.artist);
+        Set(wav_, std::string(row.folder) + "#temp(05).wav");
+        Set(output_, std::string(row.folder) + "#temp(05).flac");
+        bool complete = false;
+        const std::string line = Expand("-T TITLE=%ttit% -T ARTIST=%tart% -o %o% %i%", &complete);
+        ASSERT_TRUE(complete) << row.name;
+        const std::vector<std::string> expected = {"C:\\enc\\lame.exe",
+                                                   "-T",
+                                                   std::string("TITLE=") + row.title,
+                                                   "-T",
+                                                   std::string("ARTIST=") + row.artist,
+                                                   "-o",
+                                                   output_,
+                                                   wav_};
+        EXPECT_EQ(testing_support::SplitCommandLine(line), expected) << row.name << ": " << line;
+    }
+}
+
+// A batch file's line is read by cmd.exe first: values are quoted its way,
+// and what it would act on is refused, never run.
+TEST_F(BuildCommandLineTest, WritesValuesForABatchFileOrRefusesThem) {
+    struct Row {
+        const char *name, *title, *commandTemplate, *expected;
+        CommandStatus status;
+    } rows[] = {
+        {"plain", "Song", "%ttit% %i%", R"("Song" "D:\Rips\#temp(05).wav")", CommandStatus::Complete},
+        {"operators stay inside quotes", "a & b | c < d > e ^ f ! ( )", "%ttit%", R"x("a & b | c < d > e ^ f ! ( )")x",
+         CommandStatus::Complete},
+        {"inner quote doubled", R"(12" Mix & Remix)", "%ttit%", R"("12"" Mix & Remix")", CommandStatus::Complete},
+        {"backslashes before a quote doubled", R"(a\"b\)", "%ttit%", R"("a\\""b\\")", CommandStatus::Complete},
+        {"a quote closing cmd.exe's quotes", R"(a" & echo x> marker & rem ")", "%ttit%",
+         R"("a"" & echo x> marker & rem """)", CommandStatus::Complete},
+        {"percent expands inside quotes", "100%PATH%", "%ttit%", "(null)", CommandStatus::Unsafe},
+        {"line feed ends the command", "a\nb", "%ttit%", "(null)", CommandStatus::Unsafe},
+        {"carriage return", "a\rb", "%ttit%", "(null)", CommandStatus::Unsafe},
+        {"unquoted plain value", "Song.2", "--t=%ttit", "--t=Song.2", CommandStatus::Complete},
+        {"unquoted operator", "a&b", "%ttit", "a&b", CommandStatus::Unsafe},
+        {"unquoted quote", "a\"b", "%ttit", "a\"b", CommandStatus::Unsafe},
+        {"unquoted caret", "a^b", "%ttit", "a^b", CommandStatus::Unsafe},
+        {"a tag absent from the template is not judged", "a&b%", "-q", "-q", CommandStatus::Complete},
+    };
+    Set(encoder_, "C:\\enc\\wrap.bat");
+    for (const Row &row : rows) {
+        Set(track().title, row.title);
+        CommandStatus status;
+        EXPECT_EQ(Expand(row.commandTemplate, CommandStyle::BatchFile, &status),
+                  std::string(R"("C:\enc\wrap.bat" )") + row.expected)
+            << row.name;
+        EXPECT_EQ(status, row.status) << row.name;
+    }
+    // Paths are values too, and so is the script's own path.
+    Set(track().title, "Song");
+    Set(wav_, "D:\\100%\\#temp(05).wav");
+    CommandStatus status;
+    Expand("%i%", CommandStyle::BatchFile, &status);
+    EXPECT_EQ(status, CommandStatus::Unsafe) << "a '%' in the output folder";
+    Set(wav_, "D:\\Rips\\#temp(05).wav");
+    Set(encoder_, "C:\\100%\\wrap.bat");
+    Expand("%i%", CommandStyle::BatchFile, &status);
+    EXPECT_EQ(status, CommandStatus::Unsafe) << "a '%' in the script's path";
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
     std::string input = folder_ + "in.wav";
     WriteFile(input, "x");
     std::string line = program + " --exit 5 --sleep 100 \"" + input + "\" \"" + folder_ + "out\"";
-    platform::Process *process = platform::StartProcess(line.c_str(), 1);
+    platform::Process *process = platform::StartProcess(line.c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     EXPECT_EQ(platform::WaitByPolling(process, stop), platform::ProcessWait::Exited);
     std::uint32_t code = 0;
@@ -109,7 +109,7 @@ TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
     EXPECT_EQ(code, 5u);
     platform::CloseProcess(process);
 
-    process = platform::StartProcess((program + " --hang").c_str(), 1);
+    process = platform::StartProcess((program + " --hang").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     platform::RaiseEvent(stop);
     EXPECT_EQ(platform::WaitByPolling(process, stop), platform::ProcessWait::Stopped);

@@ -155,7 +155,7 @@ TEST_F(ProcessTest, ExitCodesAndOutputsOfFinishedRuns) {
     for (const ExitCase &c : cases) {
         SCOPED_TRACE(c.options);
         testing_support::RemoveTree(Output());
-        platform::Process *process = platform::StartProcess(Command(c.options).c_str(), 1);
+        platform::Process *process = platform::StartProcess(Command(c.options).c_str(), false, 1);
         ASSERT_NE(process, nullptr);
         EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
         std::uint32_t code = 12345;
@@ -172,8 +172,8 @@ TEST_F(ProcessTest, ExitCodesAndOutputsOfFinishedRuns) {
 
 TEST_F(ProcessTest, WhatIsNoProgramIsNotStarted) {
     std::string missing = folder_ + "no-such-encoder.exe";
-    EXPECT_EQ(platform::StartProcess((Quote(missing) + " a b").c_str(), 1), nullptr);
-    EXPECT_EQ(platform::StartProcess("", 1), nullptr);
+    EXPECT_EQ(platform::StartProcess((Quote(missing) + " a b").c_str(), false, 1), nullptr);
+    EXPECT_EQ(platform::StartProcess("", false, 1), nullptr);
 
     // wine hands a file that is no Windows program to the host system, and
     // keeps it locked after that process has ended; Windows refuses it.
@@ -181,15 +181,15 @@ TEST_F(ProcessTest, WhatIsNoProgramIsNotStarted) {
     std::string text = folder_ + "text.exe";
     WriteFile(text, "this is no program\n");
     ASSERT_TRUE(testing_support::MakeExecutable(text));
-    EXPECT_EQ(platform::StartProcess((Quote(text) + " a b").c_str(), 1), nullptr);
+    EXPECT_EQ(platform::StartProcess((Quote(text) + " a b").c_str(), false, 1), nullptr);
 }
 
 TEST_F(ProcessTest, ABareProgramNameIsNotLookedUpOnPath) {
     // CreateProcessA searches PATH for a bare name; the Linux build runs a
     // program by its path only.
     if (OnWindows()) GTEST_SKIP() << "Windows looks a bare program name up";
-    EXPECT_EQ(platform::StartProcess("true", 1), nullptr);
-    EXPECT_EQ(platform::StartProcess("sh -c true", 1), nullptr);
+    EXPECT_EQ(platform::StartProcess("true", false, 1), nullptr);
+    EXPECT_EQ(platform::StartProcess("sh -c true", false, 1), nullptr);
 }
 
 TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
@@ -207,7 +207,7 @@ TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
     std::string line = Quote(program) + " --log " + Quote(Log()) +
                        R"( --tag "two words" --tag "say \"hi\"" --tag back\slash --tag "end\\" )" + Quote(Input()) +
                        " " + Quote(Output());
-    platform::Process *process = platform::StartProcess(line.c_str(), 1);
+    platform::Process *process = platform::StartProcess(line.c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
     platform::CloseProcess(process);
@@ -220,7 +220,7 @@ TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
 }
 
 TEST_F(ProcessTest, AStopEndsTheWaitForAHangingProgram) {
-    platform::Process *process = platform::StartProcess(Command("--hang").c_str(), 1);
+    platform::Process *process = platform::StartProcess(Command("--hang").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     DelayedRaise raise{stop_, 300};
     platform::WorkerThread *raiser = platform::StartWorkerThread(RaiseLater, &raise);
@@ -239,7 +239,7 @@ TEST_F(ProcessTest, AStopEndsTheWaitForAHangingProgram) {
 
 TEST_F(ProcessTest, EndingAProgramReleasesTheFileItHoldsOpen) {
     WriteFile(Input(), std::string(4000, 'a'));
-    platform::Process *process = platform::StartProcess(Command("--partial-then-hang").c_str(), 1);
+    platform::Process *process = platform::StartProcess(Command("--partial-then-hang").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     for (int look = 0; look < 200 && ReadFile(Output()).size() < 4; ++look) platform::SleepMilliseconds(50);
     ASSERT_TRUE(FileExists(Output()));
@@ -256,7 +256,7 @@ TEST_F(ProcessTest, ShowModeAndStandardStreams) {
     for (std::int32_t hide : {1, 0}) {
         SCOPED_TRACE(hide);
         testing_support::RemoveTree(Log());
-        platform::Process *process = platform::StartProcess(Command("").c_str(), hide);
+        platform::Process *process = platform::StartProcess(Command("").c_str(), false, hide);
         ASSERT_NE(process, nullptr);
         EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
         platform::CloseProcess(process);
@@ -287,7 +287,7 @@ TEST_F(ProcessTest, NoDescriptorOfTheModuleReachesTheProgram) {
     std::string expected = fake_encoder::ExpectedInherited();
     EXPECT_NE(expected.find(std::to_string(inheritable) + "=" + control), std::string::npos);
     WriteFile(Input(), "x");
-    platform::Process *process = platform::StartProcess(Command("").c_str(), 1);
+    platform::Process *process = platform::StartProcess(Command("").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
     platform::CloseProcess(process);

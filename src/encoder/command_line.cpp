@@ -1,6 +1,8 @@
 #include "encoder/command_line.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "encoder/argument_quoting.h"
@@ -34,9 +36,8 @@ struct TagRow {
 
 // The order of replacement. A tag that is the beginning of another one comes
 // after it ("%no2" after "%no2%", "%no" after "%no2"), or it would eat the
-// longer tag's first letters. Values are inserted into text that later tags
-// are still replaced in, so the order also decides which tags a value can
-// bring in: an album title holding "%i" receives the WAV path.
+// longer tag's first letters. Values are never searched for tags, so the
+// order decides nothing else.
 constexpr TagRow kTags[] = {
     {"%no2%", Source::TrackNumber, "%02d", true},    {"%no2", Source::TrackNumber, "%02d", false},
     {"%no%", Source::TrackNumber, "%d", true},       {"%no", Source::TrackNumber, "%d", false},
@@ -105,58 +106,76 @@ std::string_view View(const char *text, std::size_t width) {
     return std::string_view(text, BoundedLength(text, width));
 }
 
+// The first occurrence of tag at or after from that lies wholly in the
+// template's own characters, or npos.
+std::size_t FindInTemplate(const CommandText &command, std::size_t length, std::string_view tag, std::size_t from) {
+    const std::string_view text(command.text, length);
+    for (std::size_t at = text.find(tag, from); at != std::string_view::npos; at = text.find(tag, at + 1)) {
+        const bool *marks = command.fromValue + at;
+        if (std::find(marks, marks + tag.size(), true) == marks + tag.size()) return at;
+    }
+    return std::string_view::npos;
+}
+
+// Cuts a text that fills its buffer without a NUL; false when it did.
+bool Terminate(CommandBuffer &text) {
+    if (BoundedLength(text) < kCommandCapacity) return true;
+    text[kCommandCapacity - 1] = '\0';
+    return false;
+}
+
 }  // namespace
 
-bool ReplaceTag(CommandBuffer &text, const char *tag, const char *value, std::size_t valueWidth) {
-    bool complete = true;
-    if (BoundedLength(text) == kCommandCapacity) {
-        text[kCommandCapacity - 1] = '\0';
-        complete = false;
-    }
+bool StartCommandText(CommandText &command, const char *text, std::size_t width) {
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(command.text, kCommandCapacity, "%s", {FormatArg(text, width)}, &status);
+    std::fill(std::begin(command.fromValue), std::end(command.fromValue), false);
+    return status == FormatStatus::Complete;
+}
+
+bool ReplaceTag(CommandText &command, const char *tag, const char *value, std::size_t valueWidth) {
+    bool complete = Terminate(command.text);
     const std::string_view tagView(tag);
     if (tagView.empty()) return complete;
     const std::string_view valueView = View(value, valueWidth);
-    // Searching again from the start of the whole text after each
-    // replacement would find a value's own tag inside it and insert the value
-    // into itself without end. Such a value is therefore stepped over once
-    // inserted. For any other value the search only goes back far enough to
-    // find a tag that the value completes with the text before it: nothing
-    // earlier has changed, so no occurrence can start earlier, and the result
-    // is the same as searching from the start. That ends too. A value that is
-    // the beginning of its tag makes the text shorter at every step; any
-    // other one differs from the tag at some position, so every step moves
-    // the text the same way in byte order, and there are only so many texts
-    // of at most 1,023 characters.
-    const bool holdsOwnTag = valueView.find(tagView) != std::string_view::npos;
 
-    CommandBuffer scratch;
+    CommandText scratch;
     std::size_t from = 0;
     for (;;) {
-        const std::string_view current = View(text, kCommandCapacity);
-        const std::size_t at = current.find(tagView, from);
+        const std::size_t length = BoundedLength(command.text);
+        const std::size_t at = FindInTemplate(command, length, tagView, from);
         if (at == std::string_view::npos) break;
         const std::size_t after = at + tagView.size();
         FormatStatus status;
-        FormatText(scratch, sizeof scratch, "%s%s%s",
-                   {FormatArg(text, at), FormatArg(valueView.data(), valueView.size()),
-                    FormatArg(text + after, current.size() - after)},
+        FormatText(scratch.text, kCommandCapacity, "%s%s%s",
+                   {FormatArg(command.text, at), FormatArg(valueView.data(), valueView.size()),
+                    FormatArg(command.text + after, length - after)},
                    &status);
         if (status != FormatStatus::Complete) complete = false;
-        FormatText(text, kCommandCapacity, "%s", {scratch});
-        from = holdsOwnTag ? at + valueView.size() : (at + 1 >= tagView.size() ? at + 1 - tagView.size() : 0);
+        // The marks follow their characters; whatever was cut off is gone.
+        const std::size_t kept = BoundedLength(scratch.text);
+        const std::size_t valueEnd = std::min(at + valueView.size(), kept);
+        std::copy(command.fromValue, command.fromValue + at, scratch.fromValue);
+        std::fill(scratch.fromValue + at, scratch.fromValue + valueEnd, true);
+        std::copy(command.fromValue + after, command.fromValue + after + (kept - valueEnd),
+                  scratch.fromValue + valueEnd);
+        command = scratch;
+        // Every step takes template characters away and adds none, so this
+        // ends. Only an empty value can bring two template characters
+        // together into a new occurrence, which then begins before at.
+        from = at + 1 >= tagView.size() ? at + 1 - tagView.size() : 0;
     }
     return complete;
 }
 
-bool BuildCommandLine(const PathBuffer &encoderPath, CommandBuffer &text, const PathBuffer &wavPath,
-                      const PathBuffer &encoderOutputPath, std::int32_t index) {
-    bool complete = true;
-    if (BoundedLength(text) == kCommandCapacity) {
-        text[kCommandCapacity - 1] = '\0';
-        complete = false;
-    }
-    const AlbumInfo &album = *rip.info;
-    const TrackTexts texts{album, Track(index), wavPath, encoderOutputPath};
+CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
+                               const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
+                               std::int32_t index) {
+    bool cut = false;
+    bool unsafe = false;
+    CommandText command;
+    if (!StartCommandText(command, text, kCommandCapacity)) cut = true;
+    const TrackTexts texts{album, album.tracks[index], wavPath, encoderOutputPath};
     // Wrapping, not overflowing, should a caller ever pass the largest index.
     const int trackNumber = static_cast<int>(static_cast<std::uint32_t>(index) + 1u);
 
@@ -164,7 +183,7 @@ bool BuildCommandLine(const PathBuffer &encoderPath, CommandBuffer &text, const 
     CommandBuffer quoted;
     for (const TagRow &row : kTags) {
         // A tag that is not there brings nothing in, and so cuts nothing.
-        if (View(text, kCommandCapacity).find(row.tag) == std::string_view::npos) continue;
+        if (FindInTemplate(command, BoundedLength(command.text), row.tag, 0) == std::string_view::npos) continue;
         Bounded value;
         if (row.pattern != nullptr) {
             int n = row.source == Source::TrackNumber ? trackNumber : album.trackCount;
@@ -174,27 +193,34 @@ bool BuildCommandLine(const PathBuffer &encoderPath, CommandBuffer &text, const 
             value = TextOf(row.source, texts);
         }
         if (row.quoted) {
-            if (!QuoteArgument(quoted, sizeof quoted, value.text, value.width)) {
+            const QuoteResult result = QuoteArgument(style, quoted, sizeof quoted, value.text, value.width);
+            if (result != QuoteResult::Quoted) {
+                // Never run; this only shows where the value would have been.
                 FormatText(quoted, sizeof quoted, "%s", {"(null)"});
-                complete = false;
+                (result == QuoteResult::TooLong ? cut : unsafe) = true;
             }
             value = Within(quoted);
+        } else if (style == CommandStyle::BatchFile && !SafeUnquotedInBatchFile(value.text, value.width)) {
+            unsafe = true;
         }
-        if (!ReplaceTag(text, row.tag, value.text, value.width)) complete = false;
+        if (!ReplaceTag(command, row.tag, value.text, value.width)) cut = true;
     }
 
     // The program is the first item up to the next double quote, with no
-    // escapes: a path holding one cannot be named there.
-    if (std::memchr(encoderPath, '"', BoundedLength(encoderPath)) != nullptr) complete = false;
+    // escapes: a path holding one cannot be named there. cmd.exe acts on
+    // a batch file's path as on any quoted text.
+    if (std::memchr(encoderPath, '"', BoundedLength(encoderPath)) != nullptr) cut = true;
+    if (style == CommandStyle::BatchFile && !SafeQuotedInBatchFile(encoderPath, kPathCapacity)) unsafe = true;
     char program[kPathCapacity];
     FormatStatus status;
     FormatText(program, sizeof program, "\"%s\"", {encoderPath}, &status);
-    if (status != FormatStatus::Complete) complete = false;
+    if (status != FormatStatus::Complete) cut = true;
     CommandBuffer line;
-    FormatText(line, sizeof line, "%s %s", {program, text}, &status);
-    if (status != FormatStatus::Complete) complete = false;
+    FormatText(line, sizeof line, "%s %s", {program, command.text}, &status);
+    if (status != FormatStatus::Complete) cut = true;
     FormatText(text, kCommandCapacity, "%s", {line});
-    return complete;
+    if (unsafe) return CommandStatus::Unsafe;
+    return cut ? CommandStatus::Cut : CommandStatus::Complete;
 }
 
 }  // namespace encbridge

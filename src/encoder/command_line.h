@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "encoder/argument_quoting.h"
+#include "interface/plugin_interface.h"
 #include "interface/rip_state.h"
 
 namespace encbridge {
@@ -13,25 +15,45 @@ namespace encbridge {
 constexpr std::size_t kCommandCapacity = 1024;
 using CommandBuffer = char[kCommandCapacity];
 
-// Replaces every occurrence of tag in text by value (read up to its NUL or
-// valueWidth bytes), searching from the start of the text, so that text
-// inserted for an earlier tag is open to later ones. A value that holds its
-// own tag is inserted once where the tag stood and not expanded again. Each
-// step is cut at 1,023 characters; false when anything had to be cut.
-bool ReplaceTag(CommandBuffer &text, const char *tag, const char *value, std::size_t valueWidth);
+// A command text while its tags are replaced. Every character that a value
+// brought in is marked, and tags are looked for among the others only: a
+// value is text, whatever it holds, and never brings in another tag.
+struct CommandText {
+    CommandBuffer text;
+    bool fromValue[kCommandCapacity];
+};
+
+// Fills command with text (up to its NUL or 1,023 characters), no character
+// of it from a value. False when text had to be cut.
+bool StartCommandText(CommandText &command, const char *text, std::size_t width);
+
+// Replaces every occurrence of tag that lies wholly in the template's own
+// characters by value (read up to its NUL or valueWidth bytes). Two template
+// characters that an empty value brought side by side count as adjacent.
+// Each step is cut at 1,023 characters; false when anything had to be cut.
+bool ReplaceTag(CommandText &command, const char *tag, const char *value, std::size_t valueWidth);
+
+enum class CommandStatus {
+    Complete,
+    // The line, a quoted value or the encoder path did not fit (a quoted
+    // value that does not fit stands there as "(null)"), or the encoder path
+    // cannot be the line's first item (it holds a double quote).
+    Cut,
+    // A value could not be written so that it stays one argument and is not
+    // acted on: see QuoteResult::Unsafe and SafeUnquotedInBatchFile.
+    Unsafe,
+};
 
 // Turns text, which the caller has filled with the command template, into the
-// complete command line for track index of the rip's album (rip.info): the
-// encoder path in double quotes, a space, and the template with every tag
-// replaced. Quoted tags carry their value as exactly one argument.
+// complete command line for track index of album: the encoder path in double
+// quotes, a space, and the template with every tag replaced. The values are
+// written for the reader that style names; quoted tags carry their value as
+// exactly one argument.
 //
-// True when the command line is complete. False when it had to be cut at
-// 1,023 characters (or at any step on the way), when a quoted value did not
-// fit and stands there as "(null)", or when the encoder path cannot be the
-// command line's first item (it holds a double quote, or is so long that it
-// lost its closing quote). A command line that is not complete must not be
-// run: its arguments are not the ones the template asked for.
-bool BuildCommandLine(const PathBuffer &encoderPath, CommandBuffer &text, const PathBuffer &wavPath,
-                      const PathBuffer &encoderOutputPath, std::int32_t index);
+// Only a Complete line may be run: any other one does not hold the
+// arguments the template asked for, or would have its values acted on.
+CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
+                               const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
+                               std::int32_t index);
 
 }  // namespace encbridge

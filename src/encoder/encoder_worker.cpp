@@ -56,13 +56,18 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     FormatText(command, sizeof command, "%s", {settings.commandTemplate}, &status);
     if (status != FormatStatus::Complete) return;
     // A cut command line could drop the output path, or cut a path down to
-    // that of another file: it is never run.
-    if (!BuildCommandLine(settings.encoderPath, command, wavPath, outputPath, index)) return;
+    // that of another file; an unsafe one would let a value act: neither is
+    // ever run.
+    const bool batchFile = platform::RunsThroughCommandShell(settings.encoderPath);
+    if (BuildCommandLine(settings.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, command,
+                         wavPath, outputPath, *record.info, index) != CommandStatus::Complete) {
+        return;
+    }
 
     // With ".wav" as the output extension the encoder rewrites the WAV file
     // itself, which then is the output.
     const bool outputIsWav = std::strcmp(wavPath, outputPath) == 0;
-    platform::Process *process = platform::StartProcess(command, settings.hideWindow);
+    platform::Process *process = platform::StartProcess(command, batchFile, settings.hideWindow);
     if (process == nullptr) return;
     if (platform::WaitForProcessOrEvent(process, record.stop) == platform::ProcessWait::Stopped) {
         platform::EndProcess(process);

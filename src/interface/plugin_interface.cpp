@@ -49,8 +49,12 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     // Arguments that no rip could be started with are refused before anything
     // changes, so that an earlier rip goes on undisturbed.
     if (info == nullptr || settingsPath == nullptr) return 0;
-    if (info->trackCount < 0 || headerLength < 0) return 0;
+    // Without a header the default one is used, whatever the length says.
+    if (info->trackCount < 0 || (header != nullptr && headerLength < 0)) return 0;
     if (info->trackCount > 0 && info->tracks == nullptr) return 0;
+    // A settings path cut to fit would read another file's settings, or
+    // resolve the encoder against another folder.
+    if (!SettingsPathFits(settingsPath)) return 0;
 
     // An earlier worker reads the settings, the names and the records that
     // this rip replaces: it ends before any of them changes.
@@ -87,12 +91,15 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
         return AdvanceTrack();
     }
     bool albumComplete = rip.currentTrack.load(std::memory_order_relaxed) >= TrackCount();
-    if (rip.skipTrack && !albumComplete) {
-        if (b == 0) {
+    if (rip.skipTrack) {
+        // Ending a skipped track is answered alike by boundary and by length
+        // 0, also when it was the album's last; bytes after the album's end
+        // are refused below.
+        if (b > 0) return AdvanceTrack();
+        if (!albumComplete) {
             *boundary = length;  // the bytes of a skipped track are dropped
             return 1;
         }
-        return AdvanceTrack();
     }
     // A processed track whose file could not be opened or written, or bytes
     // after the album's end: there is nowhere to put them.

@@ -26,6 +26,13 @@ std::int32_t ProfileInt(const char *section, const char *key, std::int32_t fallb
 // True when c is the first byte of a double-byte character of the code page
 // in force, so that the byte after it is never a path separator.
 bool IsLeadByte(unsigned char c);
+// The length in bytes of the character that begins at text, of which
+// remaining (at least 1) bytes may be read, in the code page in force: 1, 2
+// for a valid double-byte character, or 0 for a lead byte that no valid
+// trail byte follows. The system's conversion of a command line takes a lead
+// byte and whatever byte follows it as one character, so a broken one could
+// swallow a quote after it.
+std::size_t CharacterLength(const char *text, std::size_t remaining);
 // True when c separates the parts of a path: "\\" and "/" on Windows, "/"
 // on Linux.
 bool IsPathSeparator(char c);
@@ -33,6 +40,11 @@ bool IsPathSeparator(char c);
 // as it stands: one with a drive part on Windows, one beginning with "/" on
 // Linux.
 bool IsAbsoluteProgramPath(const char *path);
+// True when the program is a batch file, which Windows runs through cmd.exe:
+// a name ending in ".bat" or ".cmd" in any case, once the trailing dots and
+// blanks that Windows drops from file names are set aside. Never on Linux,
+// where a program is run by its path whatever its name.
+bool RunsThroughCommandShell(const char *programPath);
 
 // ---- Files ---------------------------------------------------------------
 // Creates or truncates path and opens it as a binary stream for writing and
@@ -87,7 +99,12 @@ struct Process;
 // through a shell), standard input is /dev/null, and standard output and
 // error go to /dev/null when hideWindow is non-zero and are inherited
 // otherwise. Null when the program could not be started.
-Process *StartProcess(const char *commandLine, std::int32_t hideWindow);
+//
+// throughCommandShell: the program is a batch file and the line was written
+// for cmd.exe (RunsThroughCommandShell). Windows runs it as
+// cmd.exe /e:ON /v:OFF /d /c "LINE", cmd.exe taken from the system folder:
+// no AutoRun commands, and '!' is plain text. On Linux nothing is started.
+Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow);
 
 enum class ProcessWait {
     Exited,   // the process has ended

@@ -11,10 +11,10 @@ namespace encbridge {
 
 PluginSettings settings;
 
-void SplitPath(const char *path, PathParts &parts) {
+bool SplitPath(const char *path, PathParts &parts) {
     parts.drive[0] = '\0';
     parts.folder[0] = '\0';
-    if (path == nullptr) return;
+    if (path == nullptr) return true;
     const char *rest = path;
     if (path[0] != '\0' && path[1] == ':') {
         parts.drive[0] = path[0];
@@ -31,9 +31,17 @@ void SplitPath(const char *path, PathParts &parts) {
         if (*p == '\\' || *p == '/') folderEnd = p + 1;
     }
     std::size_t length = static_cast<std::size_t>(folderEnd - rest);
-    if (length > sizeof parts.folder - 1) length = sizeof parts.folder - 1;
+    const bool fits = length <= sizeof parts.folder - 1;
+    if (!fits) length = sizeof parts.folder - 1;
     std::memcpy(parts.folder, rest, length);
     parts.folder[length] = '\0';
+    return fits;
+}
+
+bool SettingsPathFits(const char *settingsPath) {
+    if (BoundedLength(settingsPath, kSettingsPathCapacity) == kSettingsPathCapacity) return false;
+    PathParts parts;
+    return SplitPath(settingsPath, parts);
 }
 
 void LoadSettings(const char *settingsPath) {
@@ -45,26 +53,34 @@ void LoadSettings(const char *settingsPath) {
     settings.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
 
     std::memset(settings.encoderPath, 0, sizeof settings.encoderPath);
-    char value[260] = {};
-    reader->GetString("OPTION", "EXEPATH", kEncoderNotConfigured, value, 255);
-    if (std::strcmp(value, kEncoderNotConfigured) == 0) {
+    char value[sizeof settings.encoderPath] = {};
+    const std::uint32_t valueLength =
+        reader->GetString("OPTION", "EXEPATH", kEncoderNotConfigured, value, sizeof value);
+    // A value that filled the buffer may have been cut to the name of
+    // another program; it stays unresolved, as does one marked not
+    // configured, and Create refuses the rip.
+    if (valueLength >= sizeof value - 2 || std::strcmp(value, kEncoderNotConfigured) == 0) {
         delete reader;
         return;
     }
 
     PathParts valueParts;
     SplitPath(value, valueParts);
+    FormatStatus status = FormatStatus::Failed;
+    char resolved[sizeof settings.encoderPath] = {};
     if (platform::IsAbsoluteProgramPath(value)) {
         // Users write absolute paths; they are taken as they stand.
-        FormatText(settings.encoderPath, sizeof settings.encoderPath, "%s", {value});
+        FormatText(resolved, sizeof resolved, "%s", {value}, &status);
     } else if (valueParts.drive[0] == '\0') {
         PathParts settingsParts;
-        SplitPath(settingsPath, settingsParts);
-        FormatText(settings.encoderPath, sizeof settings.encoderPath, "%s%s%s",
-                   {settingsParts.drive, settingsParts.folder, value});
+        if (SplitPath(settingsPath, settingsParts)) {
+            FormatText(resolved, sizeof resolved, "%s%s%s", {settingsParts.drive, settingsParts.folder, value},
+                       &status);
+        }
     }
-    // A value with a drive part that is not absolute here stays unresolved,
-    // and Create refuses the rip.
+    // A value with a drive part that is not absolute here, or a path that
+    // would have to be cut, stays unresolved.
+    if (status == FormatStatus::Complete) std::memcpy(settings.encoderPath, resolved, sizeof resolved);
 
     settings.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
     delete reader;

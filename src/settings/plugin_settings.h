@@ -1,6 +1,7 @@
 // The plug-in's five settings and how they are loaded from the settings file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace encbridge {
@@ -29,6 +30,15 @@ struct PathParts {
     char drive[3];
     char folder[256];
 };
-void SplitPath(const char *path, PathParts &parts);
+// False when the folder had to be cut.
+bool SplitPath(const char *path, PathParts &parts);
+
+// The settings file's path is read in a buffer of this size.
+constexpr std::size_t kSettingsPathCapacity = 260;
+
+// Whether the settings path can be used as it stands: it fits its buffer,
+// and its folder the one that a relative EXEPATH is resolved in. A cut one
+// would name another file, or another folder.
+bool SettingsPathFits(const char *settingsPath);
 
 }  // namespace encbridge

@@ -1,7 +1,6 @@
 #include "dry_run.h"
 
 #include "encoder/command_line.h"
-#include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
@@ -14,9 +13,6 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
                 const std::string &settingsPath, const std::string &outputFolder) {
     using namespace encbridge;
     LoadSettings(settingsPath.c_str());
-    // The command line is built from the rip's album, as the worker builds it.
-    rip.info = records.album.get();
-    rip.trackCount = records.album->trackCount;
 
     std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", settingsPath.c_str());
     if (!platform::EncoderFileUsable(settings.encoderPath)) {
@@ -32,22 +28,25 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
         FormatText(outputPath, sizeof outputPath, "%s%s", {base, settings.outputExtension});
         CommandBuffer command;
         FormatText(command, sizeof command, "%s", {settings.commandTemplate});
-        bool complete = BuildCommandLine(settings.encoderPath, command, wavPath, outputPath, static_cast<int>(i));
+        // The command line is built from the rip's album, as the worker builds it.
+        const CommandStatus status = BuildCommandLine(settings.encoderPath, CommandStyle::Arguments, command, wavPath,
+                                                      outputPath, *records.album, static_cast<int>(i));
 
         std::fprintf(out, "\ntrack %02d -> %s\n  command line: %s\n", number, tracks[i].finalPath.c_str(), command);
         std::vector<std::string> arguments = platform::SplitCommandLine(command);
         for (std::size_t a = 0; a < arguments.size(); ++a) {
             std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", arguments[a].c_str());
         }
-        if (!complete) {
+        if (status == CommandStatus::Cut) {
             ++refused;
             std::fprintf(out,
                          "  The module would not run this line: it is longer than 1,023 characters, a value did "
                          "not fit, or the encoder path holds a double quote.\n");
+        } else if (status == CommandStatus::Unsafe) {
+            ++refused;
+            std::fprintf(out, "  The module would not run this line: a value cannot be written as one argument.\n");
         }
     }
-    rip.info = nullptr;
-    rip.trackCount = 0;
     return refused;
 }
 

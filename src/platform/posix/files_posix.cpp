@@ -13,9 +13,13 @@ namespace platform {
 // No code page with double-byte characters: every byte stands for itself.
 bool IsLeadByte(unsigned char) { return false; }
 
+std::size_t CharacterLength(const char *, std::size_t) { return 1; }
+
 bool IsPathSeparator(char c) { return c == '/'; }
 
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] == '/'; }
+
+bool RunsThroughCommandShell(const char *) { return false; }
 
 std::FILE *OpenTrackStream(const char *path) {
     // "e": O_CLOEXEC, so that no encoder ever inherits a track file.

@@ -146,7 +146,9 @@ void DestroyEvent(Event *event) {
     delete event;
 }
 
-Process *StartProcess(const char *commandLine, std::int32_t hideWindow) {
+Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
+    // A line written for cmd.exe would split into other arguments here.
+    if (throughCommandShell) return nullptr;
     std::string program;
     std::vector<std::string> arguments;
     if (!SplitForSpawn(commandLine, program, arguments)) return nullptr;

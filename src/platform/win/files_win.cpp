@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace encbridge {
@@ -7,9 +9,31 @@ namespace platform {
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
+std::size_t CharacterLength(const char *text, std::size_t remaining) {
+    if (!IsDBCSLeadByte(static_cast<BYTE>(text[0]))) return 1;
+    if (remaining < 2 || text[1] == '\0') return 0;
+    // The pair must be a character of the code page: some conversions take
+    // a lead byte with any byte after it, others leave the second one alone.
+    WCHAR wide[2];
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, 2, wide, 2) == 1 ? 2 : 0;
+}
+
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] != '\0' && path[1] == ':'; }
+
+bool RunsThroughCommandShell(const char *programPath) {
+    if (programPath == nullptr) return false;
+    std::size_t length = std::strlen(programPath);
+    while (length > 0 && (programPath[length - 1] == '.' || programPath[length - 1] == ' ')) --length;
+    if (length < 4) return false;
+    char extension[5] = {};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const char c = programPath[length - 4 + i];
+        extension[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return std::strcmp(extension, ".bat") == 0 || std::strcmp(extension, ".cmd") == 0;
+}
 
 std::FILE *OpenTrackStream(const char *path) {
     // "N": the stream's handle is not inheritable, whatever a child is started with.

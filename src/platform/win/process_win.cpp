@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/format.h"
 #include "platform/platform.h"
 
 namespace encbridge {
@@ -50,16 +51,41 @@ void DestroyEvent(Event *event) {
     delete event;
 }
 
-Process *StartProcess(const char *commandLine, std::int32_t hideWindow) {
+namespace {
+
+// cmd.exe from the system folder, never looked up on the PATH or in the
+// current folder. False when its path does not fit.
+bool CommandShellPath(char (&path)[MAX_PATH]) {
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder) return false;
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(path, sizeof path, "%s%s", {folder, "\\cmd.exe"}, &status);
+    return status == FormatStatus::Complete;
+}
+
+}  // namespace
+
+Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
+    char shell[MAX_PATH];
+    if (throughCommandShell && !CommandShellPath(shell)) return nullptr;
+    // /d: no AutoRun commands of the registry; /v:OFF: '!' is text; /c with
+    // the whole line in quotes, which cmd.exe removes before it reads on.
+    static const char kShellPrefix[] = "cmd.exe /e:ON /v:OFF /d /c \"";
+    const std::size_t size = std::strlen(commandLine) + sizeof kShellPrefix + 1;
     Process *process = new (std::nothrow) Process;
     // CreateProcessA may write into the command line it is given.
-    char *line = new (std::nothrow) char[std::strlen(commandLine) + 1];
+    char *line = new (std::nothrow) char[size];
     if (process == nullptr || line == nullptr) {
         delete process;
         delete[] line;
         return nullptr;
     }
-    std::strcpy(line, commandLine);
+    if (throughCommandShell) {
+        FormatText(line, size, "%s%s%s", {kShellPrefix, FormatArg(commandLine, size), "\""});
+    } else {
+        FormatText(line, size, "%s", {FormatArg(commandLine, size)});
+    }
 
     STARTUPINFOA start;
     std::memset(&start, 0, sizeof start);
@@ -68,8 +94,8 @@ Process *StartProcess(const char *commandLine, std::int32_t hideWindow) {
     start.wShowWindow = hideWindow != 0 ? SW_HIDE : SW_SHOWNOACTIVATE;
     PROCESS_INFORMATION started;
     std::memset(&started, 0, sizeof started);
-    BOOL ok = CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &start,
-                             &started);
+    BOOL ok = CreateProcessA(throughCommandShell ? shell : nullptr, line, nullptr, nullptr, FALSE,
+                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &start, &started);
     delete[] line;
     if (!ok) {
         delete process;
