@@ -558,6 +558,33 @@ TEST_F(WorkerTest, QuotedTitlesReachTheEncoderAsOneArgumentEach) {
     }
 }
 
+// A batch file as the encoder (users chain an encoder and a tagger that
+// way): a title with operators reaches the script whole and runs nothing;
+// one that cmd.exe would act on is not run, and its WAV stays.
+TEST_F(WorkerTest, ABatchFileEncoderGetsTitlesWholeOrNotAtAll) {
+    if (std::string(ts::Separator()) != "\\") GTEST_SKIP() << "only Windows runs batch files through cmd.exe";
+    const std::string marker = aux_ + "marker";
+    const std::string script = aux_ + "wrap.bat";
+    ts::WriteFile(script, "@\"" + FakeEncoderPath() + "\" %*\r\n");
+    const std::string titles[] = {"a\" & echo x> \"" + marker + "\" & rem \"", "a\r\n echo x> \"" + marker + "\"",
+                                  "100%PATH%"};
+    Album album(out_, 3);
+    for (int i = 0; i < 3; ++i) {
+        std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", titles[i].c_str());
+    }
+    Settings settings{".mp3", Fake("--tag %ttit%"), 1};
+    settings.encoder = script;
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].arguments, (std::vector<std::string>{"--log", Log(), "--tag", titles[0], Temp(out_, 1, ".wav"),
+                                                           Temp(out_, 1, ".mp3")}));
+    EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"#temp(02).wav", "#temp(03).wav", "01 Track.mp3"}));
+    EXPECT_FALSE(ts::FileExists(marker));
+    EXPECT_EQ(host_->Kill(), 0);
+}
+
 TEST_F(WorkerTest, UnloadingRightAfterCreateNeverRunsFreedCode) {
     // The worker of an empty album ends by itself at once, so dropping its
     // reference to the module races with the host's own unload: either may

@@ -288,6 +288,55 @@ TEST_F(RipTest, RefusesRipsItCannotStart) {
     }
 }
 
+// A settings path, or its folder, cut to its buffer names another file or
+// folder, which may exist: such a rip is refused before anything is read or
+// run. Here the cut names are made to exist, as a hostile folder would.
+TEST_F(RipTest, RefusesASettingsPathThatWouldBeCut) {
+    if (std::string(ts::Separator()) != "/") GTEST_SKIP() << "Windows paths are not made this long here";
+    Album &album = NewAlbum(folder_, 1);
+    const Bytes content = ts::ReadFile(settings_);
+    // The path of 260 characters, cut to 259, names a usable settings file.
+    const std::string fits = folder_ + std::string(259 - folder_.size() - 4, 's') + ".ini";
+    ts::WriteFile(fits, std::string(content.begin(), content.end()));
+    EXPECT_EQ(host_->create(album.info.get(), (fits + "x").c_str(), nullptr, 0), 0);
+
+    // A folder of 256 characters: a relative EXEPATH resolved against the
+    // first 255 would name a program beside that folder.
+    const std::string parent = folder_ + std::string(200, 'a') + "/";
+    const std::string deep = parent + std::string(255 - parent.size(), 'b') + "/";
+    ASSERT_TRUE(ts::MakeFolder(parent) && ts::MakeFolder(deep));
+    const std::string beside = deep.substr(0, 255) + "enc";
+    const Bytes program = ts::ReadFile(EncoderPath());
+    ts::WriteFile(beside, std::string(program.begin(), program.end()));
+    ASSERT_TRUE(ts::MakeExecutable(beside));
+    ts::WriteFile(deep + "s.i", "[OPTION]\nEXEPATH=enc\n");
+    ASSERT_EQ((deep + "s.i").size(), 259u);
+    EXPECT_EQ(host_->create(album.info.get(), (deep + "s.i").c_str(), nullptr, 0), 0);
+    EXPECT_FALSE(ts::FileExists(Temp(1)));
+    EXPECT_EQ(host_->create(album.info.get(), fits.c_str(), nullptr, 0), 1) << "a path that fits is read";
+}
+
+// Without a header the default one is written, whatever the length says.
+TEST_F(RipTest, ANullHeaderIsTheDefaultWhateverItsLength) {
+    Album &album = NewAlbum(folder_, 1);
+    ASSERT_EQ(host_->create(album.info.get(), settings_.c_str(), nullptr, -1), 1);
+    ASSERT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(ts::ReadFile(Temp(1)).size(), 144u);
+}
+
+// A host may end a skipped last track by boundary, also once more after
+// the album is complete, as it may with a call of length 0.
+TEST_F(RipTest, EndingASkippedLastTrackIsTakenHoweverItIsEnded) {
+    Album &album = NewAlbum(folder_, 2);
+    album.Skip(1);
+    ASSERT_EQ(Create(album), 1);
+    ASSERT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->Deliver(Audio(50, 2), 20), 1);
+    EXPECT_EQ(host_->Deliver(Audio(50, 2), 20), 1);
+    EXPECT_EQ(host_->EndTrack(), 1);
+    EXPECT_EQ(host_->Deliver(Audio(50, 2)), 0) << "bytes after the album's end have nowhere to go";
+}
+
 TEST_F(RipTest, RefusesAnEncoderFileItMayNotUse) {
     // Linux: a file that may not be run. Windows: a file that may not be
     // opened for writing.
