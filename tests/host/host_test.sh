@@ -241,9 +241,13 @@ bad_cue)
     printf 'TITLE "x"\n' >empty.cue
     expect_error "is not a valid cue sheet" empty.cue --settings encbridge.ini
     printf 'FILE "a.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nFILE "b.wav" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n' >two.cue
-    expect_error "names more than one audio file" two.cue --settings encbridge.ini
+    # Every file of the sheet is looked for; the message lists what was tried.
+    expect_error "there is no image at a.wav, which two.cue names (tried a.wav, a.flac, a.aiff, a.aif, each also without regard to case)" two.cue --settings encbridge.ini
+    # A data track is skipped, so the sheet goes on to look for its audio.
     printf 'FILE "a.wav" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:10:00\n' >data.cue
-    expect_error "track 1 of data.cue is a data track" data.cue --settings encbridge.ini
+    expect_error "there is no image at a.wav, which data.cue names" data.cue --settings encbridge.ini
+    printf 'FILE "a.bin" BINARY\n  TRACK 01 MODE2/2324\n    INDEX 01 00:00:00\n' >data-only.cue
+    expect_error "track 1 of data-only.cue is a data track, and no track of it holds CD audio" data-only.cue --settings encbridge.ini
     ;;
 bad_image)
     make_image wav

@@ -218,7 +218,8 @@ TEST(CueSheet, ReadsTextsAndGivesPregapsToThePreviousTrack) {
     EXPECT_EQ(album.performer, "Band");
     EXPECT_EQ(album.year, "1999");
     EXPECT_EQ(album.comment, "album comment");
-    EXPECT_EQ(album.audioPath, "/images/image.wav");
+    ASSERT_EQ(album.files.size(), 1u);
+    EXPECT_EQ(album.files[0].path, "/images/image.wav");
     ASSERT_EQ(album.tracks.size(), 3u);
     EXPECT_EQ(album.tracks[0].title, "One");
     EXPECT_EQ(album.tracks[0].performer, "Band");
@@ -231,7 +232,7 @@ TEST(CueSheet, ReadsTextsAndGivesPregapsToThePreviousTrack) {
 
     // 600 sectors of image, and a little more that fills no whole sector.
     const std::int64_t frames = 600 * kFramesPerSector + 100;
-    ASSERT_TRUE(PlaceTracks(album, frames, error)) << error;
+    ASSERT_TRUE(PlaceTracks(album, {frames}, error)) << error;
     const std::int64_t expected[3][2] = {{0, 225 * kFramesPerSector},
                                          {225 * kFramesPerSector, 450 * kFramesPerSector},
                                          {450 * kFramesPerSector, frames}};
@@ -265,9 +266,9 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
         {"not a cue sheet at all\n", "test.cue is not a valid cue sheet"},
         {"", "test.cue is not a valid cue sheet"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n", "track 1 of test.cue is a data track"},
-        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nFILE \"b.wav\" WAVE\n  TRACK 02 AUDIO\n"
-         "    INDEX 01 00:00:00\n",
-         "names more than one audio file (a.wav, b.wav)"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n"
+         "    INDEX 00 00:02:00\n",
+         "track 2 of test.cue: INDEX 00 at 00:02:00 does not follow the index before it"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:05:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n",
          "track 2 of test.cue starts at 00:04:00, not after the track before it"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n", "track 1 of test.cue has no INDEX 01"},
@@ -284,9 +285,9 @@ TEST(CueSheet, TracksMustStartWithinTheImage) {
     CueAlbum album;
     std::string error;
     ASSERT_TRUE(ParseCueText(kCue, "", "test.cue", album, error)) << error;
-    EXPECT_FALSE(PlaceTracks(album, 450 * kFramesPerSector, error));
+    EXPECT_FALSE(PlaceTracks(album, {450 * kFramesPerSector}, error));
     EXPECT_EQ(error, "track 3 starts at 00:06:00, but the image ends at 00:06:00");
-    EXPECT_TRUE(PlaceTracks(album, 450 * kFramesPerSector + 1, error));
+    EXPECT_TRUE(PlaceTracks(album, {450 * kFramesPerSector + 1}, error));
     EXPECT_EQ(album.tracks[2].endFrame - album.tracks[2].firstFrame, 1);
 }
 
