@@ -387,7 +387,7 @@ cp1252)
     write_settings
     sed 's/"Third"/"Caf\xe9 \x93Zwei\x94 \x80"/' album.cue >windows.cue
     "$host" windows.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1 || fail "exit status $?"
-    expect_text "Note: windows.cue: the cue sheet is not UTF-8; read as cp1252 (Windows Western), --cue-charset names another"
+    expect_text "Note: windows.cue is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another"
     title=$(printf 'Caf\303\251 \342\200\234Zwei\342\200\235 \342\202\254')
     expect_audio "out/03 $title.flac" 483-565
     utf8_names
@@ -397,7 +397,7 @@ cp1252)
     "$host" windows.cue --settings encbridge.ini --out out --tracks 3 --cue-charset latin1 >out.txt 2>&1 ||
         fail "latin1: exit status $?"
     [ -f "out/03 $(printf 'Caf\303\251 \302\223Zwei\302\224 \302\200').flac" ] || fail "latin1: $(ls out)"
-    expect_error "windows.cue: the cue sheet is not valid UTF-8" windows.cue --settings encbridge.ini --cue-charset utf-8
+    expect_error "windows.cue is not valid UTF-8" windows.cue --settings encbridge.ini --cue-charset utf-8
     expect_error "\"nonesuch\" is not a character set" windows.cue --settings encbridge.ini --cue-charset nonesuch
     # UTF-8 with a byte order mark is UTF-8, without a word.
     rm -rf out
@@ -503,6 +503,10 @@ embedded_cue)
     metaflac --set-tag-from-file=CUESHEET=album.cue image.flac || fail "metaflac could not add the tag"
     "$host" image.flac --settings encbridge.ini --out out >out.txt 2>&1 || fail "tag: exit status $?"
     expect_album_tracks
+    # Behind an ID3 tag (ten bytes of header, five of padding).
+    { printf 'ID3\004\000\000\000\000\000\005\000\000\000\000\000'; cat image.flac; } >id3.flac
+    "$host" id3.flac --settings encbridge.ini --out out --dry-run --tracks 2 >out.txt 2>&1 || fail "id3: exit status $?"
+    expect_text "track 02 -> $work/out/02 Second_ A_B_.flac"
     metaflac --remove --block-type=CUESHEET image.flac && metaflac --remove-tag=CUESHEET image.flac || fail "metaflac"
     expect_error "image.flac is a FLAC file with no cue sheet inside" image.flac --settings encbridge.ini
     ;;

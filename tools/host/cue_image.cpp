@@ -257,24 +257,18 @@ bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum 
         error = "cannot read the cue sheet " + path;
         return false;
     }
-    char head[4] = {};
-    in.read(head, sizeof head);
-    if (LooksLikeFlac(std::string(head, static_cast<std::size_t>(in.gcount())))) {
-        return ReadEmbeddedCueSheet(path, charset, album, notes, error);
-    }
+    if (IsFlacFile(in)) return ReadEmbeddedCueSheet(path, charset, album, notes, error);
     if (info.st_size > kMaxCueBytes) {
         error = path + " is not a valid cue sheet: it is larger than 1 MiB";
         return false;
     }
+    in.clear();
     in.seekg(0);
     std::stringstream content;
     content << in.rdbuf();
     std::string text, note;
-    if (!DecodeCueText(content.str(), charset, text, note, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    if (!note.empty()) notes.push_back(path + ": " + note);
+    if (!DecodeCueText(content.str(), charset, path, text, note, error)) return false;
+    if (!note.empty()) notes.push_back(note);
     std::size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     return ParseCueText(text, folder, path, album, error);

@@ -40,7 +40,8 @@ std::string Cp1252ToUtf8(const std::string &bytes) {
     return text;
 }
 
-bool Iconv(const std::string &bytes, const std::string &charset, std::string &text, std::string &error) {
+bool Iconv(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
+           std::string &error) {
     iconv_t convert = iconv_open("UTF-8", charset.c_str());
     if (convert == reinterpret_cast<iconv_t>(-1)) {
         error = "--cue-charset: \"" + charset + "\" is not a character set this system converts";
@@ -60,7 +61,7 @@ bool Iconv(const std::string &bytes, const std::string &charset, std::string &te
         if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
             char offset[32];
             std::snprintf(offset, sizeof offset, "%zu", static_cast<std::size_t>(from - in.data()));
-            error = std::string("the cue sheet is not valid ") + charset + " at byte " + offset;
+            error = name + " is not valid " + charset + " at byte " + offset;
             ok = false;
             break;
         }
@@ -226,37 +227,37 @@ bool IsUtf8(const std::string &text) {
     return true;
 }
 
-bool DecodeCueText(const std::string &bytes, const std::string &charset, std::string &text, std::string &note,
-                   std::string &error) {
+bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
+                   std::string &note, std::string &error) {
     note.clear();
     if (!charset.empty()) {
-        std::string name = Upper(charset);
-        if (name == "UTF-8" || name == "UTF8") {
+        const std::string upper = Upper(charset);
+        if (upper == "UTF-8" || upper == "UTF8") {
             text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
             if (IsUtf8(text)) return true;
-            error = "the cue sheet is not valid UTF-8";
+            error = name + " is not valid UTF-8";
             return false;
         }
-        if (name == "CP1252" || name == "WINDOWS-1252") {
+        if (upper == "CP1252" || upper == "WINDOWS-1252") {
             text = Cp1252ToUtf8(bytes);
             return true;
         }
-        return Iconv(bytes, charset, text, error);
+        return Iconv(bytes, charset, name, text, error);
     }
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 && IsUtf8(bytes.substr(3))) {
         text = bytes.substr(3);
         return true;
     }
     if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
-        note = "the cue sheet is UTF-16; converted to UTF-8";
-        return Iconv(bytes, "UTF-16", text, error);
+        note = name + " is UTF-16; converted to UTF-8";
+        return Iconv(bytes, "UTF-16", name, text, error);
     }
     if (IsUtf8(bytes)) {
         text = bytes;
         return true;
     }
     text = Cp1252ToUtf8(bytes);
-    note = "the cue sheet is not UTF-8; read as cp1252 (Windows Western), --cue-charset names another";
+    note = name + " is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another";
     return true;
 }
 

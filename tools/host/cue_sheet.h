@@ -72,9 +72,10 @@ struct CueAlbum {
 // are valid UTF-8, with or without a byte order mark; UTF-16 after its byte
 // order mark; otherwise cp1252, with a notice in note. Any other charset is
 // a name that iconv knows ("cp1251", "latin1"...). False with a message in
-// error when a byte cannot be converted or the charset is unknown.
-bool DecodeCueText(const std::string &bytes, const std::string &charset, std::string &text, std::string &note,
-                   std::string &error);
+// error when a byte cannot be converted or the charset is unknown. Both
+// messages speak of the sheet by name.
+bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
+                   std::string &note, std::string &error);
 
 // Whether text is valid UTF-8: no stray, overlong or surrogate sequences.
 bool IsUtf8(const std::string &text);

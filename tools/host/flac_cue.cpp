@@ -2,6 +2,8 @@
 
 #include <FLAC/metadata.h>
 
+#include <cstring>
+#include <istream>
 #include <map>
 
 namespace host {
@@ -76,8 +78,19 @@ bool FromBlock(const FLAC__StreamMetadata_CueSheet &sheet, const std::string &pa
 
 }  // namespace
 
-bool LooksLikeFlac(const std::string &head) {
-    return head.compare(0, 4, "fLaC") == 0 || head.compare(0, 3, "ID3") == 0;
+bool IsFlacFile(std::istream &in) {
+    char head[10] = {};
+    in.read(head, sizeof head);
+    if (in.gcount() >= 4 && std::memcmp(head, "fLaC", 4) == 0) return true;
+    if (in.gcount() < 10 || std::memcmp(head, "ID3", 3) != 0) return false;
+    // An ID3v2 tag before the stream: its size is written seven bits a byte,
+    // and a footer adds ten more bytes.
+    std::streamoff size = 10 + (head[5] & 0x10 ? 10 : 0);
+    for (int i = 6; i < 10; ++i) size += static_cast<std::streamoff>(head[i] & 0x7F) << (7 * (9 - i));
+    char marker[4] = {};
+    in.seekg(size);
+    in.read(marker, sizeof marker);
+    return in.gcount() == 4 && std::memcmp(marker, "fLaC", 4) == 0;
 }
 
 bool ReadEmbeddedCueSheet(const std::string &path, const std::string &charset, CueAlbum &album,
@@ -90,11 +103,8 @@ bool ReadEmbeddedCueSheet(const std::string &path, const std::string &charset, C
     if (!text.empty()) {
         std::string decoded, note;
         const std::string where = "the CUESHEET tag of " + path;
-        if (!DecodeCueText(text, charset, decoded, note, error)) {
-            error = where + ": " + error;
-            return false;
-        }
-        if (!note.empty()) notes.push_back(where + ": " + note);
+        if (!DecodeCueText(text, charset, where, decoded, note, error)) return false;
+        if (!note.empty()) notes.push_back(note);
         if (!ParseCueText(decoded, folder, where, album, error)) return false;
         if (album.files.size() > 1) {
             error = where + " names " + std::to_string(album.files.size()) +

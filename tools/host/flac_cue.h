@@ -2,6 +2,7 @@
 // sheet) or a CUESHEET metadata block (positions only), read with libFLAC.
 #pragma once
 
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,9 @@
 
 namespace host {
 
-// Whether the first bytes of a file are those of a FLAC file (perhaps behind
-// an ID3 tag).
-bool LooksLikeFlac(const std::string &head);
+// Whether the stream, read from its start, is a FLAC file (perhaps behind an
+// ID3 tag). Leaves the stream anywhere, perhaps failed.
+bool IsFlacFile(std::istream &in);
 
 // Reads the cue sheet inside the FLAC image at path: its CUESHEET tag when
 // it has one, which also holds titles, else its CUESHEET block with the
