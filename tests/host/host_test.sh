@@ -448,6 +448,17 @@ first_pregap)
         fail "track: exit status $?"
     expect_text "Note: 1.00 s of digital silence before track 1 is written as track 0"
     expect_audio "out/02 Second_ A_B_.flac" 225-483
+    # The module numbers what it is handed from 1: the host says so when the
+    # command line uses its numbers.
+    sed -i 's/^COMMAND=/COMMAND=-T TRACKNUMBER=%no /' encbridge.ini
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap track --dry-run --tracks 1 >out.txt 2>&1 ||
+        fail "dry run: exit status $?"
+    expect_text "warning: with track 0 delivered, the module's %no and %trk tags count it: track 1 gets %no 2"
+    expect_text "argument TRACKNUMBER=2"
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap join --dry-run --tracks 1 >out.txt 2>&1 ||
+        fail "dry run, join: exit status $?"
+    grep -q "warning" out.txt && fail "a warning without a track 0"
+    expect_text "argument TRACKNUMBER=1"
     ;;
 windows_paths)
     # A sheet written on Windows: backslashes, a folder, names in another

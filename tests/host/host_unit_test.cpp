@@ -461,6 +461,12 @@ TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
          {600},
          {{0, 300}},
          {0, 0}},
+        {"a data track in a file of its own: the POSTGAP before it ends the audio file",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:02:00\nFILE \"d.bin\" BINARY\n"
+         "TRACK 02 MODE1/2352\nINDEX 01 00:00:00\n",
+         {600, -1},
+         {{0, 750}},
+         {0, 0}},
         {"a data track first, in a file of its own: the pregap of the first audio track leads",
          "FILE \"d.bin\" BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\nFILE \"1.wav\" WAVE\nTRACK 02 AUDIO\n"
          "INDEX 00 00:00:00\nINDEX 01 00:02:00\n",

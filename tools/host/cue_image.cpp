@@ -163,7 +163,10 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
             gaps.push_back({first->file, frameOf(*first), 1, track.pregapSectors * kFramesPerSector});
         }
         if (track.postgapSectors > 0) {
+            // After the track's audio: where the next track begins, or at
+            // the end of its own file when the next is in no audio file.
             const CueIndex *next = i + 1 < tracks.size() ? FirstIndex(tracks[i + 1]) : nullptr;
+            if (next && fileFrames[static_cast<std::size_t>(next->file)] < 0) next = nullptr;
             const int file = next ? next->file : track.indexes.back().file;
             gaps.push_back({file, next ? frameOf(*next) : fileFrames[static_cast<std::size_t>(file)], 0,
                             track.postgapSectors * kFramesPerSector});

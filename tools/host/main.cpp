@@ -136,6 +136,15 @@ int Run(HostOptions options) {
     if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
     const ModuleSettings settings = ReadModuleSettings(settingsPath);
     const std::string &extension = settings.outputExtension;
+    // The module numbers the records it is handed from 1, so a track 0 puts
+    // its numbers one ahead of the sheet's.
+    if (!cue.tracks.empty() && cue.tracks.front().number == 0 &&
+        (settings.commandTemplate.find("%no") != std::string::npos ||
+         settings.commandTemplate.find("%trk") != std::string::npos)) {
+        std::fprintf(stderr,
+                     "encbridge-host: warning: with track 0 delivered, the module's %%no and %%trk tags count it: "
+                     "track 1 gets %%no 2; --first-pregap=join or drop keeps the sheet's numbers\n");
+    }
     if (outputFolder.size() + kTempNameLength > kMaxPath ||
         outputFolder.size() + sizeof "#temp(100)" - 1 + extension.size() > kMaxPath) {
         return Fail("the output folder " + outputFolder +
