@@ -341,6 +341,9 @@ CUE
         expect_album_tracks
         no_leftovers
     done
+    # Every file must be CD audio, not only the first.
+    sox -n -r 48000 -c 2 -b 16 appended/04.wav synth 1 sine 440 || fail "sox"
+    expect_error "the image appended/04.wav is not CD audio: 48000 Hz" appended/album.cue --settings encbridge.ini
     ;;
 gaps)
     # Silence that no file holds: a POSTGAP comes after its track's audio,
