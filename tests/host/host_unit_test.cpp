@@ -308,14 +308,17 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
 }
 
 TEST(CueSheet, ReadsTheLinesRippersWrite) {
-    // Keywords in any case, a text without quotes, lines that name nothing
-    // the host uses, a track's audio across two files, the gaps no file
-    // holds, and a data track of a mode no list names.
+    // Keywords in any case, texts without quotes, quoted words with nothing
+    // between them, lines that name nothing the host uses, a track's audio
+    // across two files, the gaps no file holds, and a data track of a mode
+    // no list names.
     const char text[] =
         "REM GENRE Rock\r\n"
         "CATALOG 0123456789012\r\n"
         "REM HIDDEN_TITLE \"Before\"\r\n"
         "title Plain Words Album\r\n"
+        "REM \"a\"\"b\"\r\n"
+        "REM COMMENT  two  words \r\n"
         "FILE \"Band - Album\\01 - One.wav\" WAVE\r\n"
         "  track 01 audio\r\n"
         "    FLAGS DCP\r\n"
@@ -336,6 +339,7 @@ TEST(CueSheet, ReadsTheLinesRippersWrite) {
     ASSERT_TRUE(ParseCueText(text, "/cd/", "test.cue", album, error)) << error;
     EXPECT_EQ(album.title, "Plain Words Album");
     EXPECT_EQ(album.hiddenTitle, "Before");
+    EXPECT_EQ(album.comment, "two  words");
     ASSERT_EQ(album.files.size(), 3u);
     EXPECT_EQ(album.files[0].named, "Band - Album\\01 - One.wav");
     EXPECT_EQ(album.files[0].path, "/cd/Band - Album/01 - One.wav");

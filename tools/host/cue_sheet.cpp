@@ -75,11 +75,12 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// The words of a line: blanks separate them; a double quote opens a word
-// that runs to the next one. Cue sheets have no way to write a double quote
-// inside a quoted text; some tools write it as \", which is read as a
-// quote. Other backslashes stay, as Windows paths hold them.
-std::vector<std::string> Words(const std::string &line) {
+// The words of a line, and where each starts: blanks separate them; a
+// double quote opens a word that runs to the next one. Cue sheets have no
+// way to write a double quote inside a quoted text; some tools write it as
+// \", which is read as a quote. Other backslashes stay, as Windows paths
+// hold them.
+std::vector<std::string> Words(const std::string &line, std::vector<std::size_t> &starts) {
     std::vector<std::string> words;
     std::size_t at = 0;
     while (at < line.size()) {
@@ -87,6 +88,7 @@ std::vector<std::string> Words(const std::string &line) {
             ++at;
             continue;
         }
+        starts.push_back(at);
         std::string word;
         if (line[at] == '"') {
             for (++at; at < line.size() && line[at] != '"'; ++at) {
@@ -105,18 +107,14 @@ std::vector<std::string> Words(const std::string &line) {
     return words;
 }
 
-// The text after the command word: one quoted word, or the rest of the line
-// as it stands for a text written without quotes.
-std::string TextValue(const std::string &line, const std::vector<std::string> &words, std::size_t first) {
+// The text from word first on: that word when it is quoted, else the rest of
+// the line as it stands, for a text written without quotes.
+std::string TextValue(const std::string &line, const std::vector<std::string> &words,
+                      const std::vector<std::size_t> &starts, std::size_t first) {
     if (words.size() <= first) return std::string();
-    std::size_t start = line.find_first_not_of(" \t");
-    for (std::size_t i = 0; i < first; ++i) {
-        start = line.find_first_of(" \t", start);
-        start = line.find_first_not_of(" \t", start);
-    }
-    if (line[start] == '"') return words[first];
+    if (line[starts[first]] == '"') return words[first];
     std::size_t end = line.find_last_not_of(" \t");
-    return line.substr(start, end + 1 - start);
+    return line.substr(starts[first], end + 1 - starts[first]);
 }
 
 bool ParseNumber(const std::string &text, int limit, int &value) {
@@ -283,7 +281,8 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
         std::string line = text.substr(at, end - at);
         at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         ++lineNumber;
-        std::vector<std::string> words = Words(line);
+        std::vector<std::size_t> starts;
+        std::vector<std::string> words = Words(line, starts);
         if (words.empty()) continue;
         const std::string command = Upper(words[0]);
         const std::string where = "line " + std::to_string(lineNumber) + ": ";
@@ -293,7 +292,7 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
         }
         if (command == "REM") {
             std::string key = words.size() > 1 ? Upper(words[1]) : std::string();
-            std::string value = TextValue(line, words, 2);
+            std::string value = TextValue(line, words, starts, 2);
             if (key == "DATE") {
                 (track ? track->year : album.year) = value;
             } else if (key == "COMMENT") {
@@ -302,7 +301,7 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
                 album.hiddenTitle = value;
             }
         } else if (command == "TITLE" || command == "PERFORMER") {
-            std::string value = TextValue(line, words, 1);
+            std::string value = TextValue(line, words, starts, 1);
             if (command == "TITLE") {
                 (track ? track->title : album.title) = value;
             } else {
