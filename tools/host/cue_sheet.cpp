@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace host {
 
@@ -40,6 +39,8 @@ std::string Cp1252ToUtf8(const std::string &bytes) {
     return text;
 }
 
+// bytes in charset, made UTF-8 by the C library; name is the sheet's, for
+// the message when a byte does not belong to charset.
 bool Iconv(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
            std::string &error) {
     iconv_t convert = iconv_open("UTF-8", charset.c_str());
