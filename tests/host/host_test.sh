@@ -115,6 +115,50 @@ check_track() {
     cmp -s -i "0:$offset" -n "$length" decoded.raw image.raw || fail "track $1: decoded audio differs from the image"
 }
 
+# expect_audio FILE PART...: FILE decodes to these parts one after the other:
+# FIRST-END, sectors of image.raw (END "end": to its end), or zero:SECTORS,
+# silence that no file holds.
+expect_audio() {
+    file=$1
+    shift
+    [ -f "$file" ] || fail "no file $file"
+    : >expected.raw
+    for part in "$@"; do
+        case $part in
+        zero:*) head -c $((${part#zero:} * 2352)) /dev/zero >>expected.raw ;;
+        *-end) tail -c +$((${part%-end} * 2352 + 1)) image.raw >>expected.raw ;;
+        *) tail -c +$((${part%-*} * 2352 + 1)) image.raw | head -c $(((${part#*-} - ${part%-*}) * 2352)) >>expected.raw ;;
+        esac
+    done
+    rm -f decoded.raw
+    flac -s -d --force-raw-format --endian=little --sign=signed -o decoded.raw "$file" || fail "$file does not decode"
+    cmp -s decoded.raw expected.raw ||
+        fail "$file: $(wc -c <decoded.raw) bytes decoded differ from the $(wc -c <expected.raw) expected ($*)"
+}
+
+# cut_file FIRST-END NAME: that part of image.raw (as expect_audio reads
+# parts) as the audio file NAME.
+cut_file() {
+    case $1 in
+    *-end) tail -c +$((${1%-end} * 2352 + 1)) image.raw >part.raw ;;
+    *) tail -c +$((${1%-*} * 2352 + 1)) image.raw | head -c $(((${1#*-} - ${1%-*}) * 2352)) >part.raw ;;
+    esac
+    sox -t raw -r 44100 -c 2 -b 16 -e signed part.raw "$2" || fail "sox could not write $2"
+}
+
+# The four tracks of make_image, each in its range of the image.
+expect_album_tracks() {
+    expect_audio "out/01 First Light.flac" 0-225
+    expect_audio "out/02 Second_ A_B_.flac" 225-483
+    expect_audio "out/03 Third.flac" 483-565
+    expect_audio "out/04 Fourth.flac" 565-end
+}
+
+# utf8_names: every name in out/ is valid UTF-8.
+utf8_names() {
+    ls out | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1 || fail "a name in out/ is not UTF-8: $(ls out | od -c | head)"
+}
+
 expect_text() {
     grep -qF -- "$1" out.txt || fail "the output lacks: $1"
 }
@@ -233,6 +277,244 @@ demo)
     # Run again into the same folder: the demo replaces its own files.
     "$host" >out.txt 2>&1 || fail "second run: exit status $?"
     ;;
+per_track_files)
+    # One file per track, as rippers save them. Gaps appended: a pregap
+    # (INDEX 00) ends the file before its track. Gaps prepended: a file
+    # starts with its track's pregap, so the track before runs on into it.
+    make_image wav
+    write_settings
+    mkdir appended prepended
+    cut_file 0-225 appended/01.wav
+    cut_file 225-483 appended/02.wav
+    cut_file 483-565 appended/03.flac
+    cut_file 565-end appended/04.wav
+    cut_file 0-150 prepended/01.wav
+    cut_file 150-483 prepended/02.wav
+    cut_file 483-525 prepended/03.wav
+    cut_file 525-end prepended/04.aiff
+    cat >appended/album.cue <<CUE
+TITLE "Test Album"
+FILE "01.wav" WAVE
+  TRACK 01 AUDIO
+    TITLE "First Light"
+    INDEX 01 00:00:00
+  TRACK 02 AUDIO
+    TITLE "Second: A/B?"
+    INDEX 00 00:02:00
+FILE "02.wav" WAVE
+    INDEX 01 00:00:00
+FILE "03.flac" WAVE
+  TRACK 03 AUDIO
+    TITLE "Third"
+    INDEX 01 00:00:00
+  TRACK 04 AUDIO
+    TITLE "Fourth"
+    INDEX 00 00:00:42
+FILE "04.wav" WAVE
+    INDEX 01 00:00:00
+CUE
+    cat >prepended/album.cue <<CUE
+TITLE "Test Album"
+FILE "01.wav" WAVE
+  TRACK 01 AUDIO
+    TITLE "First Light"
+    INDEX 01 00:00:00
+FILE "02.wav" WAVE
+  TRACK 02 AUDIO
+    TITLE "Second: A/B?"
+    INDEX 00 00:00:00
+    INDEX 01 00:01:00
+FILE "03.wav" WAVE
+  TRACK 03 AUDIO
+    TITLE "Third"
+    INDEX 01 00:00:00
+FILE "04.aiff" AIFF
+  TRACK 04 AUDIO
+    TITLE "Fourth"
+    INDEX 00 00:00:00
+    INDEX 01 00:00:40
+CUE
+    for layout in appended prepended; do
+        rm -rf out
+        "$host" $layout/album.cue --settings encbridge.ini --out out --end-by boundary --piece-size 7056 >out.txt 2>&1 ||
+            fail "$layout: exit status $?"
+        expect_album_tracks
+        no_leftovers
+    done
+    # Every file must be CD audio, not only the first.
+    sox -n -r 48000 -c 2 -b 16 appended/04.wav synth 1 sine 440 || fail "sox"
+    expect_error "the image appended/04.wav is not CD audio: 48000 Hz" appended/album.cue --settings encbridge.ini
+    ;;
+gaps)
+    # Silence that no file holds: a POSTGAP comes after its track's audio,
+    # before the next track's pregap; a PREGAP before its track's INDEX 01.
+    # The other lines a ripper writes are read and let be, and a data track
+    # at the end (an enhanced CD) ends the audio at its first index.
+    make_image wav
+    write_settings
+    cat >album.cue <<CUE
+REM GENRE Rock
+REM DISCID 12345678
+CATALOG 0123456789012
+PERFORMER "Test Band"
+TITLE "Test Album"
+FILE "image.wav" WAVE
+  TRACK 01 AUDIO
+    TITLE "First Light"
+    FLAGS DCP PRE
+    ISRC ABCDE1234567
+    POSTGAP 00:00:10
+    INDEX 01 00:00:00
+    INDEX 02 00:01:00
+  TRACK 02 AUDIO
+    TITLE "Second: A/B?"
+    INDEX 00 00:02:00
+    INDEX 01 00:03:00
+  TRACK 03 AUDIO
+    TITLE "Third"
+    PREGAP 00:01:00
+    INDEX 01 00:06:33
+  TRACK 04 MODE1/2352
+    PREGAP 00:02:00
+    INDEX 01 00:07:40
+CUE
+    run_host --out out || fail "exit status $?"
+    expect_audio "out/01 First Light.flac" 0-150 zero:10 150-225
+    expect_audio "out/02 Second_ A_B_.flac" 225-483 zero:75
+    expect_audio "out/03 Third.flac" 483-565
+    [ "$(ls out | wc -l)" -eq 3 ] || fail "expected three files: $(ls out)"
+    ;;
+cp1252)
+    # A sheet in the Windows code page: names and tags come out in UTF-8.
+    make_image wav
+    write_settings
+    sed 's/"Third"/"Caf\xe9 \x93Zwei\x94 \x80"/' album.cue >windows.cue
+    "$host" windows.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1 || fail "exit status $?"
+    expect_text "Note: windows.cue is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another"
+    title=$(printf 'Caf\303\251 \342\200\234Zwei\342\200\235 \342\202\254')
+    expect_audio "out/03 $title.flac" 483-565
+    utf8_names
+    metaflac --show-tag=TITLE "out/03 $title.flac" | grep -qxF "TITLE=$title" || fail "the title tag is not UTF-8"
+    # UTF-8 with a byte order mark is UTF-8, without a word.
+    rm -rf out
+    { printf '\357\273\277'; sed 's/"Third"/"Caf\xc3\xa9"/' album.cue; } >bom.cue
+    "$host" bom.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1 || fail "bom: exit status $?"
+    grep -q "cp1252" out.txt && fail "a UTF-8 sheet was read as cp1252"
+    expect_audio "out/03 $(printf 'Caf\303\251').flac" 483-565
+    ;;
+first_pregap)
+    # Track 1 starts at 00:01:00 after an INDEX 00: noise before it is a
+    # hidden track, digital silence is dropped, each with a notice.
+    make_image wav
+    write_settings
+    sed 's/    INDEX 01 00:00:00/    INDEX 00 00:00:00\n    INDEX 01 00:01:00/' album.cue >hidden.cue
+    "$host" hidden.cue --settings encbridge.ini --out out >out.txt 2>&1 || fail "exit status $?"
+    expect_text "Note: 1.00 s of audio before track 1 is written as track 0, \"Hidden track\""
+    expect_audio "out/00 Hidden track.flac" 0-75
+    expect_audio "out/01 First Light.flac" 75-225
+    expect_audio "out/04 Fourth.flac" 565-end
+    [ "$(ls out | wc -l)" -eq 5 ] || fail "expected five files: $(ls out)"
+    metaflac --show-tag=TITLE "out/00 Hidden track.flac" | grep -qxF "TITLE=Hidden track" || fail "hidden track title"
+    # A sheet can name it; join and drop.
+    rm -rf out
+    sed 's/^TITLE "Test Album"/&\nREM HIDDEN_TITLE "Before"/' hidden.cue >named.cue
+    "$host" named.cue --settings encbridge.ini --out out --tracks 1 >out.txt 2>&1 || fail "named: exit status $?"
+    [ "$(ls out)" = "01 First Light.flac" ] || fail "--tracks 1 wrote: $(ls out)"
+    expect_text "00  00 Before.flac"
+    rm -rf out
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap=join --tracks 1 >out.txt 2>&1 || fail "join: exit status $?"
+    expect_text "Note: 1.00 s of audio before track 1 is joined to it (--first-pregap=join)"
+    expect_audio "out/01 First Light.flac" 0-225
+    rm -rf out
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap drop >out.txt 2>&1 || fail "drop: exit status $?"
+    expect_text "Note: 1.00 s of audio before track 1 is dropped (--first-pregap=drop)"
+    expect_audio "out/01 First Light.flac" 75-225
+    [ -e "out/00 Hidden track.flac" ] && fail "drop wrote track 0"
+    # Digital silence: dropped by default, written when asked for.
+    { head -c $((75 * 2352)) /dev/zero; tail -c +$((75 * 2352 + 1)) image.raw; } >silent.raw
+    mv silent.raw image.raw
+    sox -t raw -r 44100 -c 2 -b 16 -e signed image.raw image.wav || fail "sox"
+    rm -rf out
+    "$host" hidden.cue --settings encbridge.ini --out out >out.txt 2>&1 || fail "silent: exit status $?"
+    expect_text "Note: 1.00 s of digital silence before track 1 is dropped; --first-pregap=track or join keeps it"
+    [ "$(ls out | wc -l)" -eq 4 ] || fail "expected four files: $(ls out)"
+    expect_audio "out/01 First Light.flac" 75-225
+    rm -rf out
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap track --tracks 2 >out.txt 2>&1 ||
+        fail "track: exit status $?"
+    expect_text "Note: 1.00 s of digital silence before track 1 is written as track 0"
+    expect_audio "out/02 Second_ A_B_.flac" 225-483
+    # The module numbers what it is handed from 1: the host says so when the
+    # command line uses its numbers.
+    sed -i 's/^COMMAND=/COMMAND=-T TRACKNUMBER=%no /' encbridge.ini
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap track --dry-run --tracks 1 >out.txt 2>&1 ||
+        fail "dry run: exit status $?"
+    expect_text "warning: with track 0 delivered, the module's %no and %trk tags count it: track 1 gets %no 2"
+    expect_text "argument TRACKNUMBER=2"
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap join --dry-run --tracks 1 >out.txt 2>&1 ||
+        fail "dry run, join: exit status $?"
+    grep -q "warning" out.txt && fail "a warning without a track 0"
+    expect_text "argument TRACKNUMBER=1"
+    ;;
+windows_paths)
+    # A sheet written on Windows: backslashes, a folder, names in another
+    # case, a drive, and an image since converted to FLAC.
+    make_image wav
+    write_settings
+    mkdir -p "Test Band - Test Album" out
+    cut_file 0-225 "Test Band - Test Album/01 - first light.WAV"
+    cut_file 225-483 "Test Band - Test Album/02 - Second.wav"
+    cut_file 483-565 "03 - Third.wav"
+    cut_file 565-end "04 - Fourth.flac"
+    cat >album.cue <<CUE
+TITLE "Test Album"
+FILE "Test Band - Test Album\01 - First Light.wav" WAVE
+  TRACK 01 AUDIO
+    TITLE "First Light"
+    INDEX 01 00:00:00
+FILE "TEST BAND - test album\02 - Second.wav" WAVE
+  TRACK 02 AUDIO
+    TITLE "Second: A/B?"
+    INDEX 01 00:00:00
+FILE "C:\Rips\Test Band - Test Album\03 - Third.wav" WAVE
+  TRACK 03 AUDIO
+    TITLE "Third"
+    INDEX 01 00:00:00
+FILE "Test Band - Test Album\04 - Fourth.wav" WAVE
+  TRACK 04 AUDIO
+    TITLE "Fourth"
+    INDEX 01 00:00:00
+CUE
+    run_host --out out || fail "exit status $?"
+    expect_text "Note: album.cue names Test Band - Test Album\\01 - First Light.wav; using Test Band - Test Album/01 - first light.WAV"
+    expect_text "using 03 - Third.wav"
+    expect_text "using 04 - Fourth.flac"
+    expect_album_tracks
+    ;;
+embedded_cue)
+    # The image is named in place of a cue sheet: its CUESHEET block gives
+    # the positions, a CUESHEET tag the titles too.
+    make_image wav
+    write_settings
+    grep -v "^REM" album.cue >plain.cue
+    flac -s --cuesheet=plain.cue -T "ALBUM=Block Album" -o image.flac image.wav || fail "flac could not embed the cue sheet"
+    "$host" image.flac --settings encbridge.ini --out out >out.txt 2>&1 || fail "block: exit status $?"
+    expect_audio "out/01 Track 1.flac" 0-225
+    expect_audio "out/02 Track 2.flac" 225-483
+    expect_audio "out/04 Track 4.flac" 565-end
+    expect_audio "out/03 Track 3.flac" 483-565
+    expect_text "Ripping 4 of 4 tracks of \"Block Album\" from image.flac"
+    rm -rf out
+    metaflac --set-tag-from-file=CUESHEET=album.cue image.flac || fail "metaflac could not add the tag"
+    "$host" image.flac --settings encbridge.ini --out out >out.txt 2>&1 || fail "tag: exit status $?"
+    expect_album_tracks
+    # Behind an ID3 tag (ten bytes of header, five of padding).
+    { printf 'ID3\004\000\000\000\000\000\005\000\000\000\000\000'; cat image.flac; } >id3.flac
+    "$host" id3.flac --settings encbridge.ini --out out --dry-run --tracks 2 >out.txt 2>&1 || fail "id3: exit status $?"
+    expect_text "track 02 -> $work/out/02 Second_ A_B_.flac"
+    metaflac --remove --block-type=CUESHEET image.flac && metaflac --remove-tag=CUESHEET image.flac || fail "metaflac"
+    expect_error "image.flac is a FLAC file with no cue sheet inside" image.flac --settings encbridge.ini
+    ;;
 bad_cue)
     write_settings
     expect_error "no cue sheet at missing.cue" missing.cue --settings encbridge.ini
@@ -241,9 +523,13 @@ bad_cue)
     printf 'TITLE "x"\n' >empty.cue
     expect_error "is not a valid cue sheet" empty.cue --settings encbridge.ini
     printf 'FILE "a.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nFILE "b.wav" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n' >two.cue
-    expect_error "names more than one audio file" two.cue --settings encbridge.ini
+    # Every file of the sheet is looked for; the message lists what was tried.
+    expect_error "there is no image at a.wav, which two.cue names (tried a.wav, a.flac, a.aiff, a.aif, each also without regard to case)" two.cue --settings encbridge.ini
+    # A data track is skipped, so the sheet goes on to look for its audio.
     printf 'FILE "a.wav" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:10:00\n' >data.cue
-    expect_error "track 1 of data.cue is a data track" data.cue --settings encbridge.ini
+    expect_error "there is no image at a.wav, which data.cue names" data.cue --settings encbridge.ini
+    printf 'FILE "a.bin" BINARY\n  TRACK 01 MODE2/2324\n    INDEX 01 00:00:00\n' >data-only.cue
+    expect_error "track 1 of data-only.cue is a data track, and no track of it holds CD audio" data-only.cue --settings encbridge.ini
     ;;
 bad_image)
     make_image wav

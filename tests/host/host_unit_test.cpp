@@ -1,7 +1,12 @@
 // The reference host's parsing of its command line, cue sheets and name
 // patterns, without the module.
+#include <ftw.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -75,10 +80,10 @@ TEST(PieceSize, WholeSectorsOnly) {
 TEST(Options, ReadsEveryOptionInBothSpellings) {
     HostOptions options;
     std::string error;
-    ASSERT_TRUE(
-        ParseOptions({"album.cue", "--plugin", "m.so", "--settings=s.ini", "--out", "o", "--name={title}", "--tracks",
-                      "2-3", "--end-by=boundary", "--piece-size", "4704", "--dry-run", "--overwrite"},
-                     options, error))
+    ASSERT_TRUE(ParseOptions({"album.cue", "--plugin", "m.so", "--settings=s.ini", "--out", "o", "--name={title}",
+                              "--tracks", "2-3", "--end-by=boundary", "--piece-size", "4704", "--dry-run",
+                              "--overwrite", "--cue-charset", "cp1251", "--first-pregap=join"},
+                             options, error))
         << error;
     EXPECT_EQ(options.cuePath, "album.cue");
     EXPECT_EQ(options.pluginPath, "m.so");
@@ -92,6 +97,8 @@ TEST(Options, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(options.pieceSize, 4704);
     EXPECT_TRUE(options.dryRun);
     EXPECT_TRUE(options.overwrite);
+    EXPECT_EQ(options.cueCharset, "cp1251");
+    EXPECT_EQ(options.firstPregap, FirstPregap::Join);
     EXPECT_FALSE(options.help);
 }
 
@@ -103,6 +110,8 @@ TEST(Options, DefaultsWithoutArguments) {
     EXPECT_EQ(options.endBy, EndBy::Zero);
     EXPECT_EQ(options.pieceSize % kSectorBytes, 0);
     EXPECT_TRUE(options.tracks.empty());
+    EXPECT_TRUE(options.cueCharset.empty()) << "the sheet's bytes decide";
+    EXPECT_EQ(options.firstPregap, FirstPregap::Auto);
 }
 
 TEST(Options, RefusesWrongCommandLines) {
@@ -119,6 +128,9 @@ TEST(Options, RefusesWrongCommandLines) {
         {{"--name="}, "the pattern is empty"},
         {{"--tracks", "x"}, "--tracks"},
         {{"--piece-size", "100"}, "multiple of 2352"},
+        {{"--first-pregap", "keep"}, "\"keep\" is none of track, drop and join"},
+        {{"--first-pregap"}, "--first-pregap needs a value"},
+        {{"--cue-charset="}, "--cue-charset: the name is empty"},
     };
     for (const Case &c : cases) {
         HostOptions options;
@@ -218,7 +230,8 @@ TEST(CueSheet, ReadsTextsAndGivesPregapsToThePreviousTrack) {
     EXPECT_EQ(album.performer, "Band");
     EXPECT_EQ(album.year, "1999");
     EXPECT_EQ(album.comment, "album comment");
-    EXPECT_EQ(album.audioPath, "/images/image.wav");
+    ASSERT_EQ(album.files.size(), 1u);
+    EXPECT_EQ(album.files[0].path, "/images/image.wav");
     ASSERT_EQ(album.tracks.size(), 3u);
     EXPECT_EQ(album.tracks[0].title, "One");
     EXPECT_EQ(album.tracks[0].performer, "Band");
@@ -231,7 +244,7 @@ TEST(CueSheet, ReadsTextsAndGivesPregapsToThePreviousTrack) {
 
     // 600 sectors of image, and a little more that fills no whole sector.
     const std::int64_t frames = 600 * kFramesPerSector + 100;
-    ASSERT_TRUE(PlaceTracks(album, frames, error)) << error;
+    ASSERT_TRUE(PlaceTracks(album, {frames}, error)) << error;
     const std::int64_t expected[3][2] = {{0, 225 * kFramesPerSector},
                                          {225 * kFramesPerSector, 450 * kFramesPerSector},
                                          {450 * kFramesPerSector, frames}};
@@ -265,12 +278,26 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
         {"not a cue sheet at all\n", "test.cue is not a valid cue sheet"},
         {"", "test.cue is not a valid cue sheet"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n", "track 1 of test.cue is a data track"},
-        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nFILE \"b.wav\" WAVE\n  TRACK 02 AUDIO\n"
-         "    INDEX 01 00:00:00\n",
-         "names more than one audio file (a.wav, b.wav)"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n"
+         "    INDEX 00 00:02:00\n",
+         "track 2 of test.cue: INDEX 00 at 00:02:00 does not follow the index before it"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:05:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n",
          "track 2 of test.cue starts at 00:04:00, not after the track before it"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n", "track 1 of test.cue has no INDEX 01"},
+        // Lines no cue sheet holds, and values out of their range.
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    LENGTH 00:01:00\n",
+         "test.cue is not a valid cue sheet: line 3: unknown command \"LENGTH\""},
+        {"FILE \"a.wav\" WAVE\n  INDEX 01 00:00:00\n", "line 2: INDEX before the first TRACK"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:60:00\n", "line 3: INDEX needs a number and a time"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:75\n", "line 3: INDEX needs a number and a time"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    PREGAP 2s\n", "line 3: PREGAP needs a time"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 100 AUDIO\n", "line 2: TRACK needs a number up to 99 and a mode"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01\n", "line 2: TRACK needs a number up to 99 and a mode"},
+        {"FILE \"\" WAVE\n", "line 1: FILE names no file"},
+        {"TITLE \"x\"\n", "test.cue is not a valid cue sheet: it has no TRACK line"},
+        {"  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "track 1 of test.cue belongs to no FILE"},
+        {"FILE \"a.bin\" BINARY\n  TRACK 01 MODE2/2324\n    INDEX 01 00:00:00\n",
+         "track 1 of test.cue is a data track, and no track of it holds CD audio"},
     };
     for (const Case &c : cases) {
         CueAlbum album;
@@ -280,13 +307,330 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
     }
 }
 
+TEST(CueSheet, ReadsTheLinesRippersWrite) {
+    // Keywords in any case, texts without quotes, quoted words with nothing
+    // between them, lines that name nothing the host uses, a track's audio
+    // across two files, the gaps no file holds, and a data track of a mode
+    // no list names.
+    const char text[] =
+        "REM GENRE Rock\r\n"
+        "CATALOG 0123456789012\r\n"
+        "REM HIDDEN_TITLE \"Before\"\r\n"
+        "title Plain Words Album\r\n"
+        "REM \"a\"\"b\"\r\n"
+        "REM COMMENT  two  words \r\n"
+        "FILE \"Band - Album\\01 - One.wav\" WAVE\r\n"
+        "  track 01 audio\r\n"
+        "    FLAGS DCP\r\n"
+        "    ISRC ABCDE1234567\r\n"
+        "    INDEX 01 00:00:00\r\n"
+        "    INDEX 02 00:01:00\r\n"
+        "    POSTGAP 00:00:10\r\n"
+        "  TRACK 02 AUDIO\r\n"
+        "    INDEX 00 03:58:40\r\n"
+        "FILE \"/abs/02.flac\" WAVE\r\n"
+        "    INDEX 01 00:00:00\r\n"
+        "FILE \"data.bin\" BINARY\r\n"
+        "  TRACK 03 MODE2/2324\r\n"
+        "    PREGAP 00:02:00\r\n"
+        "    INDEX 01 00:00:00\r\n";
+    CueAlbum album;
+    std::string error;
+    ASSERT_TRUE(ParseCueText(text, "/cd/", "test.cue", album, error)) << error;
+    EXPECT_EQ(album.title, "Plain Words Album");
+    EXPECT_EQ(album.hiddenTitle, "Before");
+    EXPECT_EQ(album.comment, "two  words");
+    ASSERT_EQ(album.files.size(), 3u);
+    EXPECT_EQ(album.files[0].named, "Band - Album\\01 - One.wav");
+    EXPECT_EQ(album.files[0].path, "/cd/Band - Album/01 - One.wav");
+    EXPECT_EQ(album.files[1].path, "/abs/02.flac");
+    ASSERT_EQ(album.tracks.size(), 3u);
+    EXPECT_TRUE(album.tracks[0].audio);
+    EXPECT_EQ(album.tracks[0].postgapSectors, 10);
+    EXPECT_EQ(album.tracks[0].indexes.size(), 2u);
+    // The pregap of track 2 ends the first file; its INDEX 01 starts the second.
+    ASSERT_EQ(album.tracks[1].indexes.size(), 2u);
+    EXPECT_EQ(album.tracks[1].indexes[0].number, 0);
+    EXPECT_EQ(album.tracks[1].indexes[0].file, 0);
+    EXPECT_EQ(album.tracks[1].indexes[0].sector, (3 * 60 + 58) * 75 + 40);
+    EXPECT_EQ(album.tracks[1].indexes[1].number, 1);
+    EXPECT_EQ(album.tracks[1].indexes[1].file, 1);
+    EXPECT_EQ(album.tracks[1].indexes[1].sector, 0);
+    EXPECT_FALSE(album.tracks[2].audio);
+    EXPECT_EQ(album.tracks[2].pregapSectors, 150);
+    EXPECT_TRUE(FileHoldsAudio(album, 0));
+    EXPECT_TRUE(FileHoldsAudio(album, 1));
+    EXPECT_FALSE(FileHoldsAudio(album, 2)) << "the file of a data track is never opened";
+}
+
+TEST(CueText, DecodesEachCharacterSet) {
+    struct Case {
+        std::string bytes;
+        const char *charset;
+        const char *text;  // null: refused
+        bool note;         // a notice says how the sheet was read
+    };
+    const Case cases[] = {
+        // Read as they are: UTF-8, with or without a byte order mark.
+        {"Caf\xC3\xA9", "", "Caf\xC3\xA9", false},
+        {"\xEF\xBB\xBF"
+         "Caf\xC3\xA9",
+         "", "Caf\xC3\xA9", false},
+        {"plain", "", "plain", false},
+        // Anything else is cp1252, the five bytes it leaves free included.
+        {"Caf\xE9", "", "Caf\xC3\xA9", true},
+        {"\x80\x93\x94\x81\x9F", "", "\xE2\x82\xAC\xE2\x80\x9C\xE2\x80\x9D\xC2\x81\xC5\xB8", true},
+        {"\xC3\xA9\xE9", "", "\xC3\x83\xC2\xA9\xC3\xA9", true},
+        {std::string("\xFF\xFEO\0K\0", 6), "", "OK", true},
+        // Named: as they say, even where the bytes would pass as UTF-8.
+        {"Caf\xC3\xA9", "cp1252", "Caf\xC3\x83\xC2\xA9", false},
+        {"Caf\xE9", "Windows-1252", "Caf\xC3\xA9", false},
+        {"\xCC\xE8\xF0", "cp1251", "\xD0\x9C\xD0\xB8\xD1\x80", false},
+        {"\xEF\xBB\xBF"
+         "a",
+         "utf-8", "a", false},
+        {"Caf\xE9", "UTF-8", nullptr, false},
+        {"\x81", "cp1252-strict-nonesuch", nullptr, false},
+    };
+    for (const Case &c : cases) {
+        std::string text, note, error;
+        const bool ok = DecodeCueText(c.bytes, c.charset, "test.cue", text, note, error);
+        ASSERT_EQ(ok, c.text != nullptr) << c.bytes << " as " << c.charset << ": " << error;
+        if (!ok) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(text, c.text) << c.bytes << " as " << c.charset;
+        EXPECT_EQ(!note.empty(), c.note) << c.bytes << ": " << note;
+        EXPECT_TRUE(IsUtf8(text)) << c.bytes;
+    }
+    std::string text, note, error;
+    EXPECT_FALSE(DecodeCueText("Caf\xE9", "utf-8", "x.cue", text, note, error));
+    EXPECT_EQ(error, "x.cue is not valid UTF-8");
+    EXPECT_TRUE(DecodeCueText("Caf\xE9", "", "x.cue", text, note, error));
+    EXPECT_EQ(note, "x.cue is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another");
+}
+
+TEST(CueText, Utf8IsCheckedSequenceBySequence) {
+    for (const char *valid : {"", "abc", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB5", "\xF4\x8F\xBF\xBF"}) {
+        EXPECT_TRUE(IsUtf8(valid)) << valid;
+    }
+    // Cut, stray, overlong, surrogate and beyond U+10FFFF.
+    for (const char *invalid : {"\xC3", "\xE9t\xE9", "\x80", "\xC3\xA9\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                                "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xE2\x82"}) {
+        EXPECT_FALSE(IsUtf8(invalid)) << invalid;
+    }
+}
+
+TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
+    struct Range {
+        long first;  // sectors on the timeline
+        long end;
+    };
+    struct Case {
+        const char *name;
+        const char *text;
+        std::vector<long> fileSectors;  // -1: a file that holds no audio
+        std::vector<Range> tracks;
+        Range lead;
+    };
+    const Case cases[] = {
+        {"gaps appended: a pregap ends the file before its track",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 00 00:03:25\n"
+         "FILE \"2.wav\" WAVE\nINDEX 01 00:00:00\n",
+         {300, 200},
+         {{0, 300}, {300, 500}},
+         {0, 0}},
+        {"gaps prepended: the track before runs on into the next file",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"2.wav\" WAVE\nTRACK 02 AUDIO\n"
+         "INDEX 00 00:00:00\nINDEX 01 00:00:50\n",
+         {250, 200},
+         {{0, 300}, {300, 450}},
+         {0, 0}},
+        {"a POSTGAP before the next track's pregap, a PREGAP before its INDEX 01",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:00:10\nTRACK 02 AUDIO\n"
+         "INDEX 00 00:02:00\nINDEX 01 00:03:00\nTRACK 03 AUDIO\nPREGAP 00:01:00\nINDEX 01 00:06:00\n",
+         {600},
+         {{0, 235}, {235, 535}, {535, 685}},
+         {0, 0}},
+        {"a data track beyond the audio ends the last audio track, before its own pregap",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n"
+         "TRACK 03 MODE1/2352\nPREGAP 00:02:00\nINDEX 01 00:09:20\n",
+         {600},
+         {{0, 300}, {300, 600}},
+         {0, 0}},
+        {"a data track within the image ends the audio at its first index",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 MODE1/2352\nINDEX 00 00:04:00\n"
+         "INDEX 01 00:06:00\n",
+         {600},
+         {{0, 300}},
+         {0, 0}},
+        {"a data track in a file of its own: the POSTGAP before it ends the audio file",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:02:00\nFILE \"d.bin\" BINARY\n"
+         "TRACK 02 MODE1/2352\nINDEX 01 00:00:00\n",
+         {600, -1},
+         {{0, 750}},
+         {0, 0}},
+        {"a data track first, in a file of its own: the pregap of the first audio track leads",
+         "FILE \"d.bin\" BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\nFILE \"1.wav\" WAVE\nTRACK 02 AUDIO\n"
+         "INDEX 00 00:00:00\nINDEX 01 00:02:00\n",
+         {-1, 600},
+         {{150, 600}},
+         {0, 150}},
+        {"audio before track 1: INDEX 00, a PREGAP, or an INDEX 01 past the start",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nPREGAP 00:00:20\nINDEX 00 00:00:00\nINDEX 01 00:01:00\n",
+         {600},
+         {{95, 620}},
+         {0, 95}},
+    };
+    for (const Case &c : cases) {
+        CueAlbum album;
+        std::string error;
+        ASSERT_TRUE(ParseCueText(c.text, "", "test.cue", album, error)) << c.name << ": " << error;
+        std::vector<std::int64_t> frames;
+        for (long sectors : c.fileSectors) frames.push_back(sectors < 0 ? -1 : sectors * kFramesPerSector);
+        ASSERT_TRUE(PlaceTracks(album, frames, error)) << c.name << ": " << error;
+        ASSERT_EQ(album.tracks.size(), c.tracks.size()) << c.name;
+        std::int64_t length = 0;
+        for (const Stretch &stretch : album.timeline) length += stretch.count;
+        for (std::size_t i = 0; i < c.tracks.size(); ++i) {
+            EXPECT_TRUE(album.tracks[i].audio) << c.name;
+            EXPECT_EQ(album.tracks[i].firstFrame, c.tracks[i].first * kFramesPerSector) << c.name << ", track " << i;
+            EXPECT_EQ(album.tracks[i].endFrame, c.tracks[i].end * kFramesPerSector) << c.name << ", track " << i;
+            EXPECT_LE(album.tracks[i].endFrame, length) << c.name;
+        }
+        EXPECT_EQ(album.lead.firstFrame, c.lead.first * kFramesPerSector) << c.name;
+        EXPECT_EQ(album.lead.endFrame, c.lead.end * kFramesPerSector) << c.name;
+        EXPECT_EQ(album.lead.number, 0) << c.name;
+    }
+}
+
+TEST(Timeline, SilenceLiesWhereTheSheetPutsIt) {
+    CueAlbum album;
+    std::string error;
+    ASSERT_TRUE(
+        ParseCueText("FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPOSTGAP 00:00:10\n"
+                     "FILE \"2.wav\" WAVE\nTRACK 02 AUDIO\nPREGAP 00:00:05\nINDEX 01 00:00:00\n",
+                     "", "test.cue", album, error))
+        << error;
+    ASSERT_TRUE(PlaceTracks(album, {100, 200}, error)) << error;
+    // The postgap is placed at the start of the next file, before the pregap.
+    const Stretch expected[] = {
+        {0, 0, 100}, {-1, 0, 10 * kFramesPerSector}, {-1, 0, 5 * kFramesPerSector}, {1, 0, 200}};
+    ASSERT_EQ(album.timeline.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(album.timeline[i].file, expected[i].file) << i;
+        EXPECT_EQ(album.timeline[i].first, expected[i].first) << i;
+        EXPECT_EQ(album.timeline[i].count, expected[i].count) << i;
+    }
+}
+
+TEST(Timeline, IndexesMustLieWithinTheirFiles) {
+    struct Case {
+        const char *text;
+        std::vector<std::int64_t> frames;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"b.wav\" WAVE\nTRACK 02 AUDIO\n"
+         "INDEX 01 00:04:00\n",
+         {1000, 150 * kFramesPerSector},
+         "track 2 starts at 00:04:00 in b.wav, but b.wav ends at 00:02:00"},
+        {"FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 00 00:03:00\n"
+         "FILE \"b.wav\" WAVE\nINDEX 01 00:00:00\n",
+         {150 * kFramesPerSector, 1000},
+         "track 2 has INDEX 00 at 00:03:00 in a.wav, but a.wav ends at 00:02:00"},
+    };
+    for (const Case &c : cases) {
+        CueAlbum album;
+        std::string error;
+        ASSERT_TRUE(ParseCueText(c.text, "", "test.cue", album, error)) << error;
+        EXPECT_FALSE(PlaceTracks(album, c.frames, error)) << c.message;
+        EXPECT_EQ(error, c.message);
+    }
+}
+
+// A folder of files under /tmp, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder() {
+        char name[] = "/tmp/encbridge-host-unit-XXXXXX";
+        path_ = mkdtemp(name) ? std::string(name) + "/" : std::string();
+    }
+    ~TempFolder() {
+        if (path_.empty()) return;
+        nftw(
+            path_.c_str(), [](const char *path, const struct stat *, int, FTW *) { return remove(path); }, 8,
+            FTW_DEPTH | FTW_PHYS);
+    }
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
+    const std::string &path() const { return path_; }
+    void Add(const std::string &name) const {
+        std::size_t slash = name.rfind('/');
+        if (slash != std::string::npos) mkdir((path_ + name.substr(0, slash)).c_str(), 0777);
+        std::ofstream(path_ + name) << "x";
+    }
+
+private:
+    std::string path_;
+};
+
+TEST(AudioFiles, FoundBesideTheSheetAsWindowsNamedThem) {
+    TempFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    for (const char *name : {"Band - Album/01 - One.WAV", "02 - Two.flac", "image.wav", "Image.flac", "other.aiff"}) {
+        folder.Add(name);
+    }
+    struct Case {
+        const char *named;
+        const char *found;  // within the folder; empty: none
+    };
+    const Case cases[] = {
+        // As written first, then in another case.
+        {"image.wav", "image.wav"},
+        {"Image.flac", "Image.flac"},
+        {"IMAGE.WAV", "image.wav"},
+        // Backslashes are separators; each part may differ in case.
+        {"Band - Album\\01 - One.wav", "Band - Album/01 - One.WAV"},
+        {"band - album\\01 - one.wav", "Band - Album/01 - One.WAV"},
+        // The last part beside the sheet, then another audio extension.
+        {"C:\\Rips\\Band\\02 - Two.flac", "02 - Two.flac"},
+        {"Band - Album\\02 - Two.wav", "02 - Two.flac"},
+        {"other.wav", "other.aiff"},
+        {"missing.wav", ""},
+    };
+    for (const Case &c : cases) {
+        CueAlbum album;
+        std::string error;
+        std::string text = std::string("FILE \"") + c.named + "\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+        ASSERT_TRUE(ParseCueText(text, folder.path(), "test.cue", album, error)) << error;
+        std::vector<std::string> tried;
+        std::string found = FindAudioFile(album.files[0], folder.path(), tried);
+        EXPECT_EQ(found, *c.found ? folder.path() + c.found : std::string()) << c.named;
+        EXPECT_EQ(FindAudioFiles(album, "test.cue", error), *c.found != '\0') << c.named;
+        if (*c.found) {
+            EXPECT_EQ(album.files[0].path, folder.path() + c.found);
+            EXPECT_EQ(album.files[0].note.empty(), std::string(c.named) == c.found) << album.files[0].note;
+        }
+    }
+    CueAlbum album;
+    std::string error;
+    ASSERT_TRUE(
+        ParseCueText("FILE \"x\\y.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "f/", "t.cue", album, error));
+    EXPECT_FALSE(FindAudioFiles(album, "t.cue", error));
+    EXPECT_EQ(error,
+              "there is no image at f/x/y.wav, which t.cue names (tried f/x/y.wav, f/y.wav, f/x/y.flac, f/x/y.aiff, "
+              "f/x/y.aif, f/y.flac, f/y.aiff, f/y.aif, each also without regard to case)");
+}
+
 TEST(CueSheet, TracksMustStartWithinTheImage) {
     CueAlbum album;
     std::string error;
     ASSERT_TRUE(ParseCueText(kCue, "", "test.cue", album, error)) << error;
-    EXPECT_FALSE(PlaceTracks(album, 450 * kFramesPerSector, error));
+    EXPECT_FALSE(PlaceTracks(album, {450 * kFramesPerSector}, error));
     EXPECT_EQ(error, "track 3 starts at 00:06:00, but the image ends at 00:06:00");
-    EXPECT_TRUE(PlaceTracks(album, 450 * kFramesPerSector + 1, error));
+    EXPECT_TRUE(PlaceTracks(album, {450 * kFramesPerSector + 1}, error));
     EXPECT_EQ(album.tracks[2].endFrame - album.tracks[2].firstFrame, 1);
 }
 

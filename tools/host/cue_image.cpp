@@ -1,208 +1,255 @@
 #include "cue_image.h"
 
-#include <libcue.h>
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "flac_cue.h"
 
 namespace host {
 
 namespace {
 
-// Cue sheets have no way to write a double quote inside a quoted text;
-// some tools write it as \", which libcue keeps as it stands.
-std::string Text(const char *value) {
-    std::string text = value ? value : "";
-    for (std::size_t at = text.find("\\\""); at != std::string::npos; at = text.find("\\\"", at + 1)) {
-        text.erase(at, 1);
-    }
-    return text;
-}
+// Larger than any cue sheet: a file this long was given by mistake.
+constexpr std::int64_t kMaxCueBytes = 1 << 20;
 
 bool IsFile(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// What libcue prints on standard error while it parses: its only account of
-// what is wrong with a cue sheet.
-class CaptureStderr {
-public:
-    CaptureStderr() {
-        std::fflush(stderr);
-        file_ = std::tmpfile();
-        saved_ = dup(2);
-        if (file_ && saved_ >= 0) dup2(fileno(file_), 2);
-    }
-    ~CaptureStderr() { Release(); }
-    std::string Release() {
-        std::string text;
-        if (saved_ < 0) return text;
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
-        if (file_) {
-            std::rewind(file_);
-            char chunk[512];
-            std::size_t count;
-            while ((count = std::fread(chunk, 1, sizeof chunk, file_)) > 0) text.append(chunk, count);
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-        return text;
-    }
-
-private:
-    std::FILE *file_ = nullptr;
-    int saved_ = -1;
-};
-
-// libcue's complaints: the scanner's first (a character that has no place in
-// a cue sheet) tells most; the parser's line numbers are not reliable, so
-// only its words are kept.
-std::string Summary(const std::string &complaints) {
-    std::istringstream lines(complaints);
-    std::string line, parser, scanner;
-    while (std::getline(lines, line)) {
-        std::size_t colon = line.find(": ");
-        bool numbered = colon != std::string::npos && colon > 0 && line.find_first_not_of("0123456789") == colon;
-        if (numbered && parser.empty()) {
-            parser = line.substr(colon + 2);
-        } else if (!numbered && scanner.empty() && !line.empty()) {
-            scanner = line;
-        }
-    }
-    if (!scanner.empty()) return scanner;
-    return parser.empty() ? "no track could be read from it" : parser;
-}
-
-std::string Unquote(std::string value) {
-    while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t')) value.pop_back();
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-    return value;
-}
-
-// libcue knows no REM COMMENT: the album's comment stands before the first
-// TRACK line, a track's after its own.
-void ReadComments(const std::string &text, CueAlbum &album) {
-    std::istringstream lines(text);
-    std::string line;
-    int track = 0;
-    while (std::getline(lines, line)) {
-        std::size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos) continue;
-        line.erase(0, start);
-        if (line.compare(0, 6, "TRACK ") == 0) {
-            ++track;
-        } else if (line.compare(0, 12, "REM COMMENT ") == 0) {
-            std::string comment = Unquote(line.substr(12));
-            if (track == 0) {
-                album.comment = comment;
-            } else if (track <= static_cast<int>(album.tracks.size())) {
-                album.tracks[track - 1].comment = comment;
+// path with each of its parts that is missing as written matched, without
+// regard to ASCII case, against the names in its folder. Empty when a part
+// matches nothing.
+std::string FindIgnoringCase(const std::string &path) {
+    std::string found = path[0] == '/' ? "/" : "";
+    std::size_t at = path[0] == '/' ? 1 : 0;
+    while (at <= path.size()) {
+        std::size_t slash = path.find('/', at);
+        if (slash == std::string::npos) slash = path.size();
+        std::string part = path.substr(at, slash - at);
+        at = slash + 1;
+        if (part.empty()) continue;
+        std::string exact = found + part;
+        struct stat info;
+        if (lstat(exact.c_str(), &info) != 0) {
+            DIR *folder = opendir(found.empty() ? "." : found.c_str());
+            if (folder == nullptr) return std::string();
+            std::string match;
+            while (const dirent *entry = readdir(folder)) {
+                if (strcasecmp(entry->d_name, part.c_str()) == 0) {
+                    match = entry->d_name;
+                    break;
+                }
             }
+            closedir(folder);
+            if (match.empty()) return std::string();
+            exact = found + match;
         }
+        found = exact + (slash < path.size() ? "/" : "");
     }
+    return IsFile(found) ? found : std::string();
 }
 
-// Images are often stored in another form than their cue sheet names: a
-// sheet that names album.wav beside album.flac still finds its audio.
-std::string FindAudio(const std::string &named, std::string &note) {
-    if (IsFile(named)) return named;
-    std::size_t slash = named.rfind('/');
-    std::size_t dot = named.rfind('.');
-    std::string stem =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? named.substr(0, dot) : named;
-    for (const char *extension : {".flac", ".wav", ".aiff", ".aif"}) {
-        if (stem + extension != named && IsFile(stem + extension)) {
-            note = "the cue sheet names " + named + "; using " + stem + extension;
-            return stem + extension;
-        }
-    }
-    return named;
+std::string WithExtension(const std::string &path, const char *extension) {
+    std::size_t slash = path.rfind('/');
+    std::size_t dot = path.rfind('.');
+    bool hasOne = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasOne ? path.substr(0, dot) : path) + extension;
 }
+
+// The first index of a track, or null for a track without one.
+const CueIndex *FirstIndex(const ImageTrack &track) { return track.indexes.empty() ? nullptr : &track.indexes.front(); }
+
+// Silence that no file holds, placed at a position of a file: a POSTGAP
+// (order 0) comes before the next track's PREGAP (order 1) at the same place.
+struct Gap {
+    int file;
+    std::int64_t frame;
+    int order;
+    std::int64_t frames;
+};
 
 }  // namespace
 
-std::string SectorTime(long sector) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", sector / (75 * 60), sector / 75 % 60, sector % 75);
-    return text;
+bool FileHoldsAudio(const CueAlbum &album, int file) {
+    for (const ImageTrack &track : album.tracks) {
+        for (const CueIndex &index : track.indexes) {
+            if (track.audio && index.file == file) return true;
+        }
+    }
+    return false;
 }
 
-bool ParseCueText(const std::string &original, const std::string &cueFolder, const std::string &cueName,
-                  CueAlbum &album, std::string &error) {
-    album = CueAlbum();
-    std::string text = original;
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // a UTF-8 byte order mark
-    if (text.empty() || text.back() != '\n') text += '\n';
-
-    CaptureStderr capture;
-    Cd *cd = cue_parse_string(text.c_str());
-    std::string complaints = capture.Release();
-    if (cd == nullptr) {
-        error = cueName + " is not a valid cue sheet: " + Summary(complaints);
-        return false;
+std::string FindAudioFile(const CueFile &file, const std::string &cueFolder, std::vector<std::string> &tried) {
+    std::vector<std::string> bases = {file.path};
+    std::size_t separator = file.named.find_last_of("/\\");
+    if (separator != std::string::npos && cueFolder + file.named.substr(separator + 1) != file.path) {
+        bases.push_back(cueFolder + file.named.substr(separator + 1));
     }
-    int count = cd_get_ntrack(cd);
-    if (count <= 0) {
-        cd_delete(cd);
-        error = cueName + " lists no tracks";
-        return false;
-    }
-
-    Cdtext *discText = cd_get_cdtext(cd);
-    album.title = Text(cdtext_get(PTI_TITLE, discText));
-    album.performer = Text(cdtext_get(PTI_PERFORMER, discText));
-    album.year = Text(rem_get(REM_DATE, cd_get_rem(cd)));
-    std::string file;
-    for (int number = 1; number <= count; ++number) {
-        Track *track = cd_get_track(cd, number);
-        const char *name = track ? track_get_filename(track) : nullptr;
-        std::string where = "track " + std::to_string(number) + " of " + cueName;
-        if (name == nullptr) {
-            error = where + " belongs to no FILE";
-        } else if (!file.empty() && file != name) {
-            error = cueName + " names more than one audio file (" + file + ", " + name +
-                    "); only an image in one file can be ripped";
-        } else if (track_get_mode(track) != MODE_AUDIO) {
-            error = where + " is a data track; only CD audio can be ripped";
-        } else if (track_get_index(track, 1) < 0) {
-            error = where + " has no INDEX 01";
-        } else if (!album.tracks.empty() && track_get_index(track, 1) <= album.tracks.back().startSector) {
-            error = where + " starts at " + SectorTime(track_get_index(track, 1)) + ", not after the track before it";
+    std::vector<std::string> candidates = bases;
+    for (const std::string &base : bases) {
+        for (const char *extension : {".flac", ".wav", ".aiff", ".aif"}) {
+            std::string other = WithExtension(base, extension);
+            if (std::find(candidates.begin(), candidates.end(), other) == candidates.end()) {
+                candidates.push_back(other);
+            }
         }
-        if (!error.empty()) {
-            cd_delete(cd);
+    }
+    for (const std::string &candidate : candidates) {
+        tried.push_back(candidate);
+        if (IsFile(candidate)) return candidate;
+        std::string found = FindIgnoringCase(candidate);
+        if (!found.empty()) return found;
+    }
+    return std::string();
+}
+
+bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &error) {
+    for (std::size_t i = 0; i < album.files.size(); ++i) {
+        CueFile &file = album.files[i];
+        if (!FileHoldsAudio(album, static_cast<int>(i))) continue;
+        std::vector<std::string> tried;
+        std::string found = FindAudioFile(file, album.folder, tried);
+        if (found.empty()) {
+            std::string list;
+            for (const std::string &name : tried) list += (list.empty() ? "" : ", ") + name;
+            error = "there is no image at " + file.path + ", which " + cueName + " names (tried " + list +
+                    ", each also without regard to case)";
             return false;
         }
-        file = name;
-        ImageTrack entry;
-        Cdtext *trackText = track_get_cdtext(track);
-        entry.title = Text(cdtext_get(PTI_TITLE, trackText));
-        entry.performer = Text(cdtext_get(PTI_PERFORMER, trackText));
-        if (entry.performer.empty()) entry.performer = album.performer;
-        entry.year = Text(rem_get(REM_DATE, track_get_rem(track)));
-        if (entry.year.empty()) entry.year = album.year;
-        entry.startSector = track_get_index(track, 1);
-        album.tracks.push_back(entry);
+        if (found != file.path) file.note = cueName + " names " + file.named + "; using " + found;
+        file.path = found;
     }
-    cd_delete(cd);
-
-    ReadComments(text, album);
-    for (ImageTrack &track : album.tracks) {
-        if (track.comment.empty()) track.comment = album.comment;
-    }
-    std::string named = !file.empty() && file[0] == '/' ? file : cueFolder + file;
-    album.audioPath = FindAudio(named, album.audioNote);
     return true;
 }
 
-bool ReadCueSheet(const std::string &path, CueAlbum &album, std::string &error) {
+bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error) {
+    std::vector<ImageTrack> &tracks = album.tracks;
+    const bool single = album.files.size() == 1;
+    for (const ImageTrack &track : tracks) {
+        for (const CueIndex &index : track.indexes) {
+            const std::int64_t length = fileFrames[static_cast<std::size_t>(index.file)];
+            const std::int64_t frame = static_cast<std::int64_t>(index.sector) * kFramesPerSector;
+            if (!track.audio || (index.number == 1 ? frame < length : frame <= length)) continue;
+            const std::string &named = album.files[static_cast<std::size_t>(index.file)].named;
+            char number[8];
+            std::snprintf(number, sizeof number, "%02d", index.number);
+            error = "track " + std::to_string(track.number) +
+                    (index.number == 1 ? std::string(" starts at ") : " has INDEX " + std::string(number) + " at ") +
+                    SectorTime(index.sector) + (single ? "" : " in " + named) + ", but " +
+                    (single ? "the image" : named) + " ends at " +
+                    SectorTime(static_cast<long>(length / kFramesPerSector));
+            return false;
+        }
+    }
+    // An index of a data track may lie beyond the audio (the data of an
+    // enhanced CD is in no audio file): it counts as the end of its file.
+    auto frameOf = [&](const CueIndex &index) {
+        return std::min(static_cast<std::int64_t>(index.sector) * kFramesPerSector,
+                        std::max<std::int64_t>(fileFrames[static_cast<std::size_t>(index.file)], 0));
+    };
+    std::vector<Gap> gaps;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        const ImageTrack &track = tracks[i];
+        const CueIndex *first = FirstIndex(track);
+        if (first == nullptr) continue;
+        if (track.pregapSectors > 0) {
+            gaps.push_back({first->file, frameOf(*first), 1, track.pregapSectors * kFramesPerSector});
+        }
+        if (track.postgapSectors > 0) {
+            // After the track's audio: where the next track begins, or at
+            // the end of its own file when the next is in no audio file.
+            const CueIndex *next = i + 1 < tracks.size() ? FirstIndex(tracks[i + 1]) : nullptr;
+            if (next && fileFrames[static_cast<std::size_t>(next->file)] < 0) next = nullptr;
+            const int file = next ? next->file : track.indexes.back().file;
+            gaps.push_back({file, next ? frameOf(*next) : fileFrames[static_cast<std::size_t>(file)], 0,
+                            track.postgapSectors * kFramesPerSector});
+        }
+    }
+    std::stable_sort(gaps.begin(), gaps.end(), [](const Gap &a, const Gap &b) {
+        return a.file != b.file ? a.file < b.file : a.frame != b.frame ? a.frame < b.frame : a.order < b.order;
+    });
+
+    album.timeline.clear();
+    std::vector<std::int64_t> base(album.files.size(), -1);
+    std::int64_t position = 0;
+    for (std::size_t f = 0; f < album.files.size(); ++f) {
+        if (fileFrames[f] < 0) continue;
+        base[f] = position;
+        std::int64_t from = 0;
+        for (const Gap &gap : gaps) {
+            if (gap.file != static_cast<int>(f)) continue;
+            if (gap.frame > from) album.timeline.push_back({static_cast<int>(f), from, gap.frame - from});
+            album.timeline.push_back({-1, 0, gap.frames});
+            from = std::max(from, gap.frame);
+        }
+        if (fileFrames[f] > from) album.timeline.push_back({static_cast<int>(f), from, fileFrames[f] - from});
+        position = base[f] + fileFrames[f];
+        for (const Gap &gap : gaps) position += gap.file == static_cast<int>(f) ? gap.frames : 0;
+    }
+    // A position in a file, on the timeline: after the silence placed there.
+    auto place = [&](int file, std::int64_t frame) {
+        std::int64_t at = base[static_cast<std::size_t>(file)] + frame;
+        for (const Gap &gap : gaps) at += gap.file == file && gap.frame <= frame ? gap.frames : 0;
+        return at;
+    };
+    auto start = [&](const ImageTrack &track) {
+        for (const CueIndex &index : track.indexes) {
+            if (index.number == 1) return place(index.file, frameOf(index));
+        }
+        return position;
+    };
+
+    std::vector<ImageTrack> audio;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        ImageTrack track = tracks[i];
+        if (!track.audio) continue;
+        track.firstFrame = start(track);
+        const ImageTrack *next = i + 1 < tracks.size() ? &tracks[i + 1] : nullptr;
+        const CueIndex *nextFirst = next ? FirstIndex(*next) : nullptr;
+        if (next && next->audio) {
+            track.endFrame = start(*next);
+        } else if (nextFirst && base[static_cast<std::size_t>(nextFirst->file)] >= 0) {
+            // A data track ends the audio where it begins, before its own
+            // pregap silence.
+            track.endFrame = place(nextFirst->file, frameOf(*nextFirst)) - next->pregapSectors * kFramesPerSector;
+        } else if (next) {
+            const int file = track.indexes.back().file;
+            track.endFrame = place(file, fileFrames[static_cast<std::size_t>(file)]);
+        } else {
+            track.endFrame = position;
+        }
+        if (track.endFrame <= track.firstFrame) {
+            error =
+                "track " + std::to_string(track.number) + " holds no audio: the track after it starts where it does";
+            return false;
+        }
+        if (audio.empty()) {
+            album.lead = ImageTrack();
+            album.lead.number = 0;
+            album.lead.title = album.hiddenTitle.empty() ? "Hidden track" : album.hiddenTitle;
+            album.lead.performer = album.performer;
+            album.lead.year = album.year;
+            album.lead.comment = album.comment;
+            const CueIndex &first = *FirstIndex(track);
+            album.lead.firstFrame =
+                i == 0 ? 0 : place(first.file, frameOf(first)) - track.pregapSectors * kFramesPerSector;
+            album.lead.endFrame = track.firstFrame;
+        }
+        audio.push_back(track);
+    }
+    tracks = audio;
+    return true;
+}
+
+bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum &album, std::vector<std::string> &notes,
+                  std::string &error) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
         error = "no cue sheet at " + path;
@@ -213,35 +260,28 @@ bool ReadCueSheet(const std::string &path, CueAlbum &album, std::string &error) 
         error = "cannot read the cue sheet " + path;
         return false;
     }
+    if (IsFlacFile(in)) return ReadEmbeddedCueSheet(path, charset, album, notes, error);
+    if (info.st_size > kMaxCueBytes) {
+        error = path + " is not a valid cue sheet: it is larger than 1 MiB";
+        return false;
+    }
+    in.clear();
+    in.seekg(0);
     std::stringstream content;
     content << in.rdbuf();
+    std::string text, note;
+    if (!DecodeCueText(content.str(), charset, path, text, note, error)) return false;
+    if (!note.empty()) notes.push_back(note);
     std::size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return ParseCueText(content.str(), folder, path, album, error);
+    return ParseCueText(text, folder, path, album, error);
 }
 
-bool PlaceTracks(CueAlbum &album, std::int64_t imageFrames, std::string &error) {
-    for (std::size_t i = 0; i < album.tracks.size(); ++i) {
-        ImageTrack &track = album.tracks[i];
-        track.firstFrame = static_cast<std::int64_t>(track.startSector) * kFramesPerSector;
-        if (track.firstFrame >= imageFrames) {
-            error = "track " + std::to_string(i + 1) + " starts at " + SectorTime(track.startSector) +
-                    ", but the image ends at " + SectorTime(static_cast<long>(imageFrames / kFramesPerSector));
-            return false;
-        }
-        track.endFrame = i + 1 < album.tracks.size()
-                             ? static_cast<std::int64_t>(album.tracks[i + 1].startSector) * kFramesPerSector
-                             : imageFrames;
-        if (track.endFrame > imageFrames) track.endFrame = imageFrames;
-    }
-    return true;
-}
-
-AudioImage::~AudioImage() {
+AudioFile::~AudioFile() {
     if (file_) sf_close(file_);
 }
 
-bool AudioImage::Open(const std::string &path, std::string &error) {
+bool AudioFile::Open(const std::string &path, std::string &error) {
     if (!IsFile(path)) {
         error = "there is no image at " + path;
         return false;
@@ -276,7 +316,7 @@ bool AudioImage::Open(const std::string &path, std::string &error) {
     return true;
 }
 
-std::int64_t AudioImage::Read(std::int64_t frame, std::int64_t count, std::uint8_t *out) {
+std::int64_t AudioFile::Read(std::int64_t frame, std::int64_t count, std::uint8_t *out) {
     if (frame != position_) {
         if (sf_seek(file_, frame, SEEK_SET) < 0) return 0;
         position_ = frame;
@@ -291,6 +331,86 @@ std::int64_t AudioImage::Read(std::int64_t frame, std::int64_t count, std::uint8
         out[2 * i + 1] = static_cast<std::uint8_t>(sample >> 8);
     }
     return read;
+}
+
+bool AudioImage::Open(const CueAlbum &album, std::string &error) {
+    files_.clear();
+    for (std::size_t i = 0; i < album.files.size(); ++i) {
+        files_.emplace_back();
+        if (!FileHoldsAudio(album, static_cast<int>(i))) continue;
+        files_.back().reset(new AudioFile());
+        if (!files_.back()->Open(album.files[i].path, error)) return false;
+    }
+    return true;
+}
+
+std::vector<std::int64_t> AudioImage::fileFrames() const {
+    std::vector<std::int64_t> frames;
+    for (const auto &file : files_) frames.push_back(file ? file->frames() : -1);
+    return frames;
+}
+
+void AudioImage::SetTimeline(const std::vector<Stretch> &timeline) {
+    timeline_ = timeline;
+    frames_ = 0;
+    for (const Stretch &stretch : timeline_) frames_ += stretch.count;
+}
+
+std::int64_t AudioImage::Read(std::int64_t frame, std::int64_t count, std::uint8_t *out) {
+    std::int64_t read = 0;
+    std::int64_t start = 0;
+    for (const Stretch &stretch : timeline_) {
+        if (read == count) break;
+        const std::int64_t at = frame + read;
+        if (at >= start + stretch.count) {
+            start += stretch.count;
+            continue;
+        }
+        const std::int64_t want = std::min(count - read, start + stretch.count - at);
+        std::uint8_t *to = out + read * kFrameBytes;
+        if (stretch.file < 0) {
+            std::fill(to, to + want * kFrameBytes, 0);
+        } else if (files_[static_cast<std::size_t>(stretch.file)]->Read(stretch.first + at - start, want, to) != want) {
+            return read;
+        }
+        read += want;
+        start += stretch.count;
+    }
+    return read;
+}
+
+bool PlaceFirstPregap(CueAlbum &album, AudioImage &image, FirstPregap mode, std::string &note, std::string &error) {
+    note.clear();
+    const ImageTrack &lead = album.lead;
+    if (lead.endFrame <= lead.firstFrame || album.tracks.empty()) return true;
+    bool silent = true;
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(75 * kFramesPerSector * kFrameBytes));
+    for (std::int64_t at = lead.firstFrame; silent && at < lead.endFrame;) {
+        const std::int64_t count = std::min<std::int64_t>(75 * kFramesPerSector, lead.endFrame - at);
+        if (image.Read(at, count, piece.data()) != count) {
+            error = "the image could not be read before track " + std::to_string(album.tracks.front().number);
+            return false;
+        }
+        const auto end = piece.begin() + count * kFrameBytes;
+        silent = std::all_of(piece.begin(), end, [](std::uint8_t byte) { return byte == 0; });
+        at += count;
+    }
+    char what[160];
+    std::snprintf(what, sizeof what, "%.2f s of %s before track %d", (lead.endFrame - lead.firstFrame) / 44100.0,
+                  silent ? "digital silence" : "audio", album.tracks.front().number);
+    if (mode == FirstPregap::Join) {
+        album.tracks.front().firstFrame = lead.firstFrame;
+        note = std::string(what) + " is joined to it (--first-pregap=join)";
+    } else if (mode == FirstPregap::Drop) {
+        note = std::string(what) + " is dropped (--first-pregap=drop)";
+    } else if (mode == FirstPregap::Auto && silent) {
+        note = std::string(what) + " is dropped; --first-pregap=track or join keeps it";
+    } else {
+        album.tracks.insert(album.tracks.begin(), lead);
+        note = std::string(what) + " is written as track 0, \"" + lead.title + "\"" +
+               (mode == FirstPregap::Auto ? "; --first-pregap=join or drop changes that" : "");
+    }
+    return true;
 }
 
 }  // namespace host

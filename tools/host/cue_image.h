@@ -1,65 +1,58 @@
-// A CD image: the cue sheet (read with libcue) and the one audio file it
-// names (read with libsndfile).
+// A CD image: its cue sheet (beside it, or inside a FLAC image), the audio
+// files the sheet names (read with libsndfile), and where each track lies on
+// the timeline those files make one after the other.
 #pragma once
 
 #include <sndfile.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cue_sheet.h"
+#include "host_options.h"
+
 namespace host {
 
-// One CD sector holds 588 sample frames of 4 bytes each.
-constexpr long kFramesPerSector = 588;
-constexpr int kFrameBytes = 4;
-
-struct ImageTrack {
-    std::string title;
-    std::string performer;
-    std::string year;
-    std::string comment;
-    long startSector = 0;  // the track's INDEX 01
-    // The track's audio in the image, in sample frames, end excluded: from its
-    // INDEX 01 to the next track's INDEX 01 (or the end of the image).
-    std::int64_t firstFrame = 0;
-    std::int64_t endFrame = 0;
-};
-
-struct CueAlbum {
-    std::string title;
-    std::string performer;
-    std::string year;
-    std::string comment;
-    std::string audioPath;  // the FILE of the cue sheet, found beside it
-    std::string audioNote;  // set when another file than the one named is used
-    std::vector<ImageTrack> tracks;
-};
-
-// Reads the cue sheet at path. False with a message in error when it cannot
-// be read, is not a cue sheet, names no file or several files, or holds
-// anything but audio tracks.
-bool ReadCueSheet(const std::string &path, CueAlbum &album, std::string &error);
-
-// Parses the text of a cue sheet; cueFolder (with its trailing "/") is where
-// a relative FILE is looked for.
-bool ParseCueText(const std::string &text, const std::string &cueFolder, const std::string &cueName, CueAlbum &album,
+// Reads the cue sheet at path, or the one inside the FLAC image at path.
+// charset as DecodeCueText takes it. Notices (a converted character set) are
+// added to notes. False with a message in error when it cannot be read or
+// is not a cue sheet.
+bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum &album, std::vector<std::string> &notes,
                   std::string &error);
 
-// Gives every track its range of sample frames within an image of
-// imageFrames frames. False when a track starts at or beyond the image's end.
-bool PlaceTracks(CueAlbum &album, std::int64_t imageFrames, std::string &error);
+// Whether a file of the album holds audio that is ripped: an index of an
+// audio track stands under it. Files of data tracks alone are never opened.
+bool FileHoldsAudio(const CueAlbum &album, int file);
 
-// "mm:ss:ff" as cue sheets write positions, for messages.
-std::string SectorTime(long sector);
+// Where the file that a FILE line names is: file.path (separators mapped),
+// then its last part beside the sheet, then either with another audio
+// extension (an image converted since the sheet was written); each as it is
+// written, then without regard to case. Empty when none is there; tried gets
+// the paths looked for.
+std::string FindAudioFile(const CueFile &file, const std::string &cueFolder, std::vector<std::string> &tried);
 
-// The audio file of the image, opened for reading: CD audio only.
-class AudioImage {
+// Finds every file that holds audio, setting its path, and its note when the
+// name differs from the sheet's. False with a message that lists the names
+// tried when one is missing.
+bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &error);
+
+// Lays the album's files out one after the other, with the silence of
+// PREGAP and POSTGAP lines where no file holds it, gives every audio track
+// its range, sets lead to the audio before the first audio track, and keeps
+// the audio tracks only. fileFrames has the length of each file in frames,
+// or -1 for a file that holds no audio. False when an index of an audio
+// track lies beyond the end of its file, or a track holds no audio.
+bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error);
+
+// One audio file, opened for reading: CD audio only.
+class AudioFile {
 public:
-    AudioImage() = default;
-    ~AudioImage();
-    AudioImage(const AudioImage &) = delete;
-    AudioImage &operator=(const AudioImage &) = delete;
+    AudioFile() = default;
+    ~AudioFile();
+    AudioFile(const AudioFile &) = delete;
+    AudioFile &operator=(const AudioFile &) = delete;
 
     // False with a message in error when the file cannot be read or is not
     // 44,100 Hz, 2 channel, 16 bit audio in a WAV, FLAC or AIFF file.
@@ -75,5 +68,33 @@ private:
     std::int64_t position_ = 0;
     std::vector<short> samples_;
 };
+
+// The audio of an album: its files one after the other, as PlaceTracks laid
+// them out, read as one.
+class AudioImage {
+public:
+    // Opens every file of the album that holds audio (FindAudioFiles found
+    // them). False with a message in error as AudioFile::Open gives it.
+    bool Open(const CueAlbum &album, std::string &error);
+    // The length of each file in frames; -1 for a file that was not opened.
+    std::vector<std::int64_t> fileFrames() const;
+    // The layout that PlaceTracks made.
+    void SetTimeline(const std::vector<Stretch> &timeline);
+    std::int64_t frames() const { return frames_; }
+    // As AudioFile::Read, across files; silence reads as zero bytes.
+    std::int64_t Read(std::int64_t frame, std::int64_t count, std::uint8_t *out);
+
+private:
+    std::vector<std::unique_ptr<AudioFile>> files_;
+    std::vector<Stretch> timeline_;
+    std::int64_t frames_ = 0;
+};
+
+// What becomes of the audio before the first track (album.lead): written as
+// a track 0 at the front of album.tracks, joined to the first track, or
+// dropped, as mode says; Auto writes it unless it is digital silence. note
+// says what was done; it stays empty when there is no such audio. False when
+// the image cannot be read.
+bool PlaceFirstPregap(CueAlbum &album, AudioImage &image, FirstPregap mode, std::string &note, std::string &error);
 
 }  // namespace host

@@ -21,6 +21,7 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
     int refused = 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         if (!tracks[i].selected) continue;
+        // The module numbers its temporary files by the record's place in the list.
         const int number = static_cast<int>(i + 1);
         PathBuffer base, wavPath, outputPath;
         FormatText(base, sizeof base, "%s%s(%02d)", {records.album->outputFolder, "#temp", number});
@@ -32,7 +33,8 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
         const CommandStatus status = BuildCommandLine(settings.encoderPath, CommandStyle::Arguments, command, wavPath,
                                                       outputPath, *records.album, static_cast<int>(i));
 
-        std::fprintf(out, "\ntrack %02d -> %s\n  command line: %s\n", number, tracks[i].finalPath.c_str(), command);
+        std::fprintf(out, "\ntrack %02d -> %s\n  command line: %s\n", tracks[i].image.number,
+                     tracks[i].finalPath.c_str(), command);
         std::vector<std::string> arguments = platform::SplitCommandLine(command);
         for (std::size_t a = 0; a < arguments.size(); ++a) {
             std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", arguments[a].c_str());

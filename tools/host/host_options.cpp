@@ -125,6 +125,25 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 error = "--end-by: \"" + value + "\" is neither zero nor boundary";
                 return false;
             }
+        } else if (name == "--cue-charset") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--cue-charset: the name is empty";
+                return false;
+            }
+            options.cueCharset = value;
+        } else if (name == "--first-pregap") {
+            if (!takeValue()) return false;
+            if (value == "track") {
+                options.firstPregap = FirstPregap::Track;
+            } else if (value == "drop") {
+                options.firstPregap = FirstPregap::Drop;
+            } else if (value == "join") {
+                options.firstPregap = FirstPregap::Join;
+            } else {
+                error = "--first-pregap: \"" + value + "\" is none of track, drop and join";
+                return false;
+            }
         } else if (name.size() > 1 && name[0] == '-') {
             error = "unknown option " + name;
             return false;
@@ -143,9 +162,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
 }
 
 const char *UsageText() {
-    return "Usage: encbridge-host [ALBUM.cue] [options]\n"
+    return "Usage: encbridge-host [ALBUM.cue | IMAGE.flac] [options]\n"
            "\n"
-           "Rips a CD image (one audio file with its cue sheet) through the encbridge\n"
+           "Rips a CD image (audio files with their cue sheet) through the encbridge\n"
            "module, the way a CD-ripping host does: Create, the audio of every track in\n"
            "pieces through SetData, then Kill. The module writes each track to a\n"
            "temporary WAV file and runs the encoder named in the settings file on it.\n"
@@ -172,17 +191,27 @@ const char *UsageText() {
            "                      track ends within it)\n"
            "  --piece-size BYTES  bytes per SetData call, a multiple of 2352 (default\n"
            "                      58800)\n"
+           "  --first-pregap WHAT what becomes of audio before track 1's INDEX 01:\n"
+           "                      track (written as track 0, \"00 Hidden track\"),\n"
+           "                      drop, or join (track 1 starts with it); by default\n"
+           "                      it is written as track 0 unless it is digital\n"
+           "                      silence, which is dropped\n"
+           "  --cue-charset NAME  the cue sheet's character set (utf-8, cp1252, or any\n"
+           "                      name iconv knows, such as cp1251); by default UTF-8\n"
+           "                      when the sheet is valid UTF-8, else cp1252\n"
            "  --overwrite         remove final files of this rip that already exist\n"
            "                      (the module never replaces a file)\n"
            "  --dry-run           print the encoder's command line for each track, split\n"
            "                      into its arguments, and rip nothing\n"
            "  --help              this text\n"
            "\n"
-           "The image must be CD audio (44,100 Hz, 2 channels, 16 bits) in a WAV, FLAC\n"
-           "or AIFF file; the cue sheet names it with one FILE line. A track runs from\n"
-           "its INDEX 01 to the next track's INDEX 01, so the pregap (INDEX 00) of a\n"
-           "track belongs to the track before it, as rippers deliver it. Audio before\n"
-           "the first track's INDEX 01 is not delivered.\n"
+           "ALBUM.cue may also be a FLAC image with a cue sheet inside (a CUESHEET\n"
+           "block or tag). The sheet names one image or one file per track (FILE\n"
+           "lines); each must be CD audio (44,100 Hz, 2 channels, 16 bits) in a WAV,\n"
+           "FLAC or AIFF file. A track runs from its INDEX 01 to the next track's\n"
+           "INDEX 01, across files where need be, so the pregap (INDEX 00) of a track\n"
+           "belongs to the track before it, as rippers deliver it. Data tracks are\n"
+           "skipped.\n"
            "\n"
            "Exit status: 0 when every selected track was encoded, 1 on an error or when\n"
            "a track produced no file, 2 for a wrong command line.\n";

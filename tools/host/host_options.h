@@ -15,6 +15,14 @@ enum class EndBy {
     Boundary,  // the last piece names where the track ends within it
 };
 
+// What becomes of audio before the first track's INDEX 01.
+enum class FirstPregap {
+    Auto,   // written as track 0 unless it is digital silence, then dropped
+    Track,  // always written as track 0
+    Drop,
+    Join,  // the first track starts with it
+};
+
 // An inclusive range of track numbers from --tracks.
 struct TrackSpan {
     int first;
@@ -27,6 +35,8 @@ struct HostOptions {
     std::string settingsPath;
     std::string outFolder;
     std::string namePattern = "{number} {title}";
+    std::string cueCharset;  // empty: UTF-8 when the sheet is valid UTF-8, else cp1252
+    FirstPregap firstPregap = FirstPregap::Auto;
     std::vector<TrackSpan> tracks;  // empty: every track
     EndBy endBy = EndBy::Zero;
     int pieceSize = kDefaultPieceSize;

@@ -106,18 +106,27 @@ int Run(HostOptions options) {
         options.settingsPath.empty() ? FolderOf(pluginPath) + "encbridge.ini" : options.settingsPath;
 
     CueAlbum cue;
-    if (!ReadCueSheet(options.cuePath, cue, error)) return Fail(error);
-    if (!cue.audioNote.empty()) std::printf("Note: %s\n", cue.audioNote.c_str());
-    AudioImage image;
-    if (!image.Open(cue.audioPath, error)) {
-        return Fail(error + (error.compare(0, 11, "there is no") == 0 ? ", which " + options.cuePath + " names" : ""));
+    std::vector<std::string> notes;
+    if (!ReadCueSheet(options.cuePath, options.cueCharset, cue, notes, error)) return Fail(error);
+    if (!FindAudioFiles(cue, options.cuePath, error)) return Fail(error);
+    for (const CueFile &file : cue.files) {
+        if (!file.note.empty()) notes.push_back(file.note);
     }
-    if (!PlaceTracks(cue, image.frames(), error)) return Fail(error);
+    AudioImage image;
+    if (!image.Open(cue, error)) return Fail(error);
+    if (!PlaceTracks(cue, image.fileFrames(), error)) return Fail(error);
+    image.SetTimeline(cue.timeline);
+    std::string pregapNote;
+    if (!PlaceFirstPregap(cue, image, options.firstPregap, pregapNote, error)) return Fail(error);
+    if (!pregapNote.empty()) notes.push_back(pregapNote);
+    for (const std::string &note : notes) std::printf("Note: %s\n", note.c_str());
     const int count = static_cast<int>(cue.tracks.size());
+    int numbered = 0;
+    for (const ImageTrack &track : cue.tracks) numbered += track.number > 0;
     for (const TrackSpan &span : options.tracks) {
-        if (span.last > count) {
+        if (span.last > cue.tracks.back().number) {
             return Fail("--tracks names track " + std::to_string(span.last) + ", but " + options.cuePath + " has " +
-                        std::to_string(count) + " track(s)");
+                        std::to_string(numbered) + " track(s)");
         }
     }
 
@@ -125,6 +134,15 @@ int Run(HostOptions options) {
     if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
     const ModuleSettings settings = ReadModuleSettings(settingsPath);
     const std::string &extension = settings.outputExtension;
+    // The module numbers the records it is handed from 1, so a track 0 puts
+    // its numbers one ahead of the sheet's.
+    if (!cue.tracks.empty() && cue.tracks.front().number == 0 &&
+        (settings.commandTemplate.find("%no") != std::string::npos ||
+         settings.commandTemplate.find("%trk") != std::string::npos)) {
+        std::fprintf(stderr,
+                     "encbridge-host: warning: with track 0 delivered, the module's %%no and %%trk tags count it: "
+                     "track 1 gets %%no 2; --first-pregap=join or drop keeps the sheet's numbers\n");
+    }
     if (outputFolder.size() + kTempNameLength > kMaxPath ||
         outputFolder.size() + sizeof "#temp(100)" - 1 + extension.size() > kMaxPath) {
         return Fail("the output folder " + outputFolder +
@@ -137,14 +155,16 @@ int Run(HostOptions options) {
     for (int i = 0; i < count; ++i) {
         RipTrack &track = tracks[i];
         track.image = cue.tracks[i];
-        track.selected = TrackSelected(options.tracks, i + 1);
-        std::string title = track.image.title.empty() ? "Track " + std::to_string(i + 1) : track.image.title;
-        track.fileName = MakeTrackName(options.namePattern, {i + 1, title, track.image.performer, cue.title}, nameRoom);
+        const int number = track.image.number;
+        track.selected = TrackSelected(options.tracks, number);
+        std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
+        track.fileName =
+            MakeTrackName(options.namePattern, {number, title, track.image.performer, cue.title}, nameRoom);
         track.finalPath = outputFolder + track.fileName + extension;
         if (!track.selected) continue;
-        auto earlier = taken.emplace(track.fileName, i + 1);
+        auto earlier = taken.emplace(track.fileName, number);
         if (!earlier.second) {
-            return Fail("tracks " + std::to_string(earlier.first->second) + " and " + std::to_string(i + 1) +
+            return Fail("tracks " + std::to_string(earlier.first->second) + " and " + std::to_string(number) +
                         " would both be named \"" + track.fileName + extension + "\"; put {number} into --name");
         }
     }
@@ -173,8 +193,8 @@ int Run(HostOptions options) {
     if (!module.Load(pluginPath, error)) return Fail(error);
     int selected = 0;
     for (const RipTrack &track : tracks) selected += track.selected;
-    std::printf("Ripping %d of %d tracks of \"%s\" from %s\n", selected, count, cue.title.c_str(),
-                cue.audioPath.c_str());
+    std::string from = cue.files.size() == 1 ? cue.files[0].path : std::to_string(cue.files.size()) + " files";
+    std::printf("Ripping %d of %d tracks of \"%s\" from %s\n", selected, count, cue.title.c_str(), from.c_str());
     std::printf("  module   %s (version %d)\n  settings %s\n  encoder  %s\n  output   %s\n", pluginPath.c_str(),
                 module.version(), settingsPath.c_str(),
                 settings.encoderPath.empty() ? "(none configured)" : settings.encoderPath.c_str(),

@@ -61,16 +61,18 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
         std::string name = FitText(track.fileName + outputExtension, nameWidth);
         long long size = 0;
         if (!track.selected) {
-            std::fprintf(out, "  %02zu  %s  %10s  %9s  skipped\n", i + 1, name.c_str(), "-", "-");
+            std::fprintf(out, "  %02d  %s  %10s  %9s  skipped\n", track.image.number, name.c_str(), "-", "-");
         } else if (Exists(track.finalPath, &size)) {
-            std::fprintf(out, "  %02zu  %s  %10s  %9s\n", i + 1, name.c_str(), SizeText(size).c_str(),
+            std::fprintf(out, "  %02d  %s  %10s  %9s\n", track.image.number, name.c_str(), SizeText(size).c_str(),
                          Duration(track.finalPath).c_str());
         } else {
             ++missing;
             char temp[32];
+            // The module numbers its temporary files by the record's place in the list.
             std::snprintf(temp, sizeof temp, "#temp(%02zu)", i + 1);
             std::string left = Exists(outputFolder + temp + ".wav") ? std::string(", ") + temp + ".wav is left" : "";
-            std::fprintf(out, "  %02zu  %s  %10s  %9s  not produced%s\n", i + 1, name.c_str(), "-", "-", left.c_str());
+            std::fprintf(out, "  %02d  %s  %10s  %9s  not produced%s\n", track.image.number, name.c_str(), "-", "-",
+                         left.c_str());
         }
     }
     return missing;

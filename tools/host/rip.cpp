@@ -98,8 +98,8 @@ bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<Rip
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const ImageTrack &track = tracks[i].image;
         const bool lastTrack = i + 1 == tracks.size();
-        const std::string name = "track " + std::to_string(i + 1);
-        progress.TrackStart(static_cast<int>(i + 1), static_cast<int>(tracks.size()),
+        const std::string name = "track " + std::to_string(track.number);
+        progress.TrackStart(track.number, tracks.back().image.number,
                             track.title.empty() ? tracks[i].fileName : track.title, !tracks[i].selected,
                             (track.endFrame - track.firstFrame) * kFrameBytes);
         std::int64_t position = track.firstFrame;

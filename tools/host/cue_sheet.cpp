@@ -1,0 +1,368 @@
+#include "cue_sheet.h"
+
+#include <iconv.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+
+namespace host {
+
+namespace {
+
+// Windows code page 1252 from 0x80 to 0x9F; the five bytes it leaves free
+// become the C1 controls of the same value, as Windows converts them.
+const char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string &out, unsigned code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+std::string Cp1252ToUtf8(const std::string &bytes) {
+    std::string text;
+    for (char c : bytes) {
+        auto byte = static_cast<unsigned char>(c);
+        AppendUtf8(text, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte);
+    }
+    return text;
+}
+
+// bytes in charset, made UTF-8 by the C library; name is the sheet's, for
+// the message when a byte does not belong to charset.
+bool Iconv(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
+           std::string &error) {
+    iconv_t convert = iconv_open("UTF-8", charset.c_str());
+    if (convert == reinterpret_cast<iconv_t>(-1)) {
+        error = "--cue-charset: \"" + charset + "\" is not a character set this system converts";
+        return false;
+    }
+    std::string in = bytes;
+    char *from = in.empty() ? nullptr : &in[0];
+    std::size_t left = in.size();
+    text.clear();
+    char chunk[4096];
+    bool ok = true;
+    while (left > 0) {
+        char *to = chunk;
+        std::size_t room = sizeof chunk;
+        std::size_t done = iconv(convert, &from, &left, &to, &room);
+        text.append(chunk, static_cast<std::size_t>(to - chunk));
+        if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            char offset[32];
+            std::snprintf(offset, sizeof offset, "%zu", static_cast<std::size_t>(from - in.data()));
+            error = name + " is not valid " + charset + " at byte " + offset;
+            ok = false;
+            break;
+        }
+    }
+    iconv_close(convert);
+    return ok;
+}
+
+std::string Upper(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The words of a line, and where each starts: blanks separate them; a
+// double quote opens a word that runs to the next one. Cue sheets have no
+// way to write a double quote inside a quoted text; some tools write it as
+// \", which is read as a quote. Other backslashes stay, as Windows paths
+// hold them.
+std::vector<std::string> Words(const std::string &line, std::vector<std::size_t> &starts) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        if (line[at] == ' ' || line[at] == '\t') {
+            ++at;
+            continue;
+        }
+        starts.push_back(at);
+        std::string word;
+        if (line[at] == '"') {
+            for (++at; at < line.size() && line[at] != '"'; ++at) {
+                if (line[at] == '\\' && at + 1 < line.size() && line[at + 1] == '"' &&
+                    line.find('"', at + 2) != std::string::npos) {
+                    ++at;
+                }
+                word += line[at];
+            }
+            ++at;
+        } else {
+            while (at < line.size() && line[at] != ' ' && line[at] != '\t') word += line[at++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+// The text from word first on: that word when it is quoted, else the rest of
+// the line as it stands, for a text written without quotes.
+std::string TextValue(const std::string &line, const std::vector<std::string> &words,
+                      const std::vector<std::size_t> &starts, std::size_t first) {
+    if (words.size() <= first) return std::string();
+    if (line[starts[first]] == '"') return words[first];
+    std::size_t end = line.find_last_not_of(" \t");
+    return line.substr(starts[first], end + 1 - starts[first]);
+}
+
+bool ParseNumber(const std::string &text, int limit, int &value) {
+    if (text.empty() || text.size() > 3) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= limit;
+}
+
+// "mm:ss:ff": minutes (any count), seconds below 60, frames below 75.
+bool ParseTime(const std::string &text, long &sector) {
+    int minutes = 0, seconds = 0, frames = 0;
+    std::size_t first = text.find(':'), second = text.find(':', first + 1);
+    if (first == std::string::npos || second == std::string::npos) return false;
+    if (!ParseNumber(text.substr(0, first), 999, minutes) ||
+        !ParseNumber(text.substr(first + 1, second - first - 1), 59, seconds) ||
+        !ParseNumber(text.substr(second + 1), 74, frames)) {
+        return false;
+    }
+    sector = (minutes * 60L + seconds) * 75 + frames;
+    return true;
+}
+
+// Commands that name nothing this host uses: read and let be.
+bool Ignored(const std::string &command) {
+    static const char *const kIgnored[] = {"CATALOG",  "CDTEXTFILE", "FLAGS",     "ISRC",      "SONGWRITER",
+                                           "COMPOSER", "ARRANGER",   "MESSAGE",   "DISC_ID",   "GENRE",
+                                           "UPC_EAN",  "TOC_INFO1",  "TOC_INFO2", "SIZE_INFO", "DATAFILE"};
+    for (const char *name : kIgnored) {
+        if (command == name) return true;
+    }
+    return false;
+}
+
+// A relative FILE is looked for beside the sheet; a name written on Windows
+// has backslashes for separators.
+std::string PathBeside(const std::string &named, const std::string &cueFolder) {
+    std::string path = named;
+    for (char &c : path) {
+        if (c == '\\') c = '/';
+    }
+    return !path.empty() && path[0] == '/' ? path : cueFolder + path;
+}
+
+}  // namespace
+
+bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::string &error) {
+    const CueIndex *previousStart = nullptr;
+    bool anyAudio = false;
+    for (const ImageTrack &track : album.tracks) {
+        std::string where = "track " + std::to_string(track.number) + " of " + cueName;
+        const CueIndex *start = nullptr;
+        for (std::size_t i = 0; i < track.indexes.size(); ++i) {
+            const CueIndex &index = track.indexes[i];
+            if (index.number == 1) start = &index;
+            if (i == 0) continue;
+            const CueIndex &before = track.indexes[i - 1];
+            if (index.number <= before.number || (index.file == before.file && index.sector <= before.sector)) {
+                char number[8];
+                std::snprintf(number, sizeof number, "%02d", index.number);
+                error = where + ": INDEX " + number + " at " + SectorTime(index.sector) +
+                        " does not follow the index before it";
+                return false;
+            }
+        }
+        if (track.audio && start == nullptr) {
+            error = where + " has no INDEX 01";
+            return false;
+        }
+        if (start != nullptr && previousStart != nullptr && start->file == previousStart->file &&
+            start->sector <= previousStart->sector) {
+            error = where + " starts at " + SectorTime(start->sector) + ", not after the track before it";
+            return false;
+        }
+        if (start != nullptr) previousStart = start;
+        anyAudio = anyAudio || track.audio;
+    }
+    if (!anyAudio) {
+        error = "track " + std::to_string(album.tracks[0].number) + " of " + cueName +
+                " is a data track, and no track of it holds CD audio";
+        return false;
+    }
+    return true;
+}
+
+bool IsUtf8(const std::string &text) {
+    static const unsigned kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    for (std::size_t at = 0; at < text.size();) {
+        auto byte = static_cast<unsigned char>(text[at]);
+        int more = byte < 0x80             ? 0
+                   : (byte & 0xE0) == 0xC0 ? 1
+                   : (byte & 0xF0) == 0xE0 ? 2
+                   : (byte & 0xF8) == 0xF0 ? 3
+                                           : -1;
+        if (more < 0 || text.size() - at <= static_cast<std::size_t>(more)) return false;
+        unsigned code = byte & (more == 0 ? 0x7Fu : 0x3Fu >> more);
+        for (int i = 1; i <= more; ++i) {
+            auto next = static_cast<unsigned char>(text[at + static_cast<std::size_t>(i)]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3Fu);
+        }
+        if (code < kSmallest[more] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return false;
+        at += static_cast<std::size_t>(more) + 1;
+    }
+    return true;
+}
+
+bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
+                   std::string &note, std::string &error) {
+    note.clear();
+    if (!charset.empty()) {
+        const std::string upper = Upper(charset);
+        if (upper == "UTF-8" || upper == "UTF8") {
+            text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+            if (IsUtf8(text)) return true;
+            error = name + " is not valid UTF-8";
+            return false;
+        }
+        if (upper == "CP1252" || upper == "WINDOWS-1252") {
+            text = Cp1252ToUtf8(bytes);
+            return true;
+        }
+        return Iconv(bytes, charset, name, text, error);
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 && IsUtf8(bytes.substr(3))) {
+        text = bytes.substr(3);
+        return true;
+    }
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        note = name + " is UTF-16; converted to UTF-8";
+        return Iconv(bytes, "UTF-16", name, text, error);
+    }
+    if (IsUtf8(bytes)) {
+        text = bytes;
+        return true;
+    }
+    text = Cp1252ToUtf8(bytes);
+    note = name + " is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another";
+    return true;
+}
+
+std::string SectorTime(long sector) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", sector / (75 * 60), sector / 75 % 60, sector % 75);
+    return text;
+}
+
+bool ParseCueText(const std::string &original, const std::string &cueFolder, const std::string &cueName,
+                  CueAlbum &album, std::string &error) {
+    album = CueAlbum();
+    album.folder = cueFolder;
+    std::string text = original.compare(0, 3, "\xEF\xBB\xBF") == 0 ? original.substr(3) : original;
+    const std::string invalid = cueName + " is not a valid cue sheet: ";
+    ImageTrack *track = nullptr;
+    int lineNumber = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        // LF, CRLF and a lone CR all end a line.
+        std::size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        ++lineNumber;
+        std::vector<std::size_t> starts;
+        std::vector<std::string> words = Words(line, starts);
+        if (words.empty()) continue;
+        const std::string command = Upper(words[0]);
+        const std::string where = "line " + std::to_string(lineNumber) + ": ";
+        if (line.find('\0') != std::string::npos) {
+            error = invalid + where + "it holds a NUL byte";
+            return false;
+        }
+        if (command == "REM") {
+            std::string key = words.size() > 1 ? Upper(words[1]) : std::string();
+            std::string value = TextValue(line, words, starts, 2);
+            if (key == "DATE") {
+                (track ? track->year : album.year) = value;
+            } else if (key == "COMMENT") {
+                (track ? track->comment : album.comment) = value;
+            } else if (key == "HIDDEN_TITLE") {
+                album.hiddenTitle = value;
+            }
+        } else if (command == "TITLE" || command == "PERFORMER") {
+            std::string value = TextValue(line, words, starts, 1);
+            if (command == "TITLE") {
+                (track ? track->title : album.title) = value;
+            } else {
+                (track ? track->performer : album.performer) = value;
+            }
+        } else if (command == "FILE") {
+            if (words.size() < 2 || words[1].empty()) {
+                error = invalid + where + "FILE names no file";
+                return false;
+            }
+            album.files.push_back({words[1], PathBeside(words[1], cueFolder), std::string()});
+        } else if (command == "TRACK") {
+            int number = 0;
+            if (words.size() < 3 || !ParseNumber(words[1], 99, number)) {
+                error = invalid + where + "TRACK needs a number up to 99 and a mode";
+                return false;
+            }
+            album.tracks.emplace_back();
+            track = &album.tracks.back();
+            track->number = number;
+            track->audio = Upper(words[2]) == "AUDIO";
+            if (album.files.empty()) {
+                error = "track " + std::to_string(number) + " of " + cueName + " belongs to no FILE";
+                return false;
+            }
+        } else if (command == "INDEX" || command == "PREGAP" || command == "POSTGAP") {
+            const bool index = command == "INDEX";
+            int number = 0;
+            long sector = 0;
+            if (track == nullptr) {
+                error = invalid + where + command + " before the first TRACK";
+                return false;
+            }
+            if (words.size() < (index ? 3u : 2u) || (index && !ParseNumber(words[1], 99, number)) ||
+                !ParseTime(words[index ? 2 : 1], sector)) {
+                error = invalid + where + command + (index ? " needs a number and" : " needs") + " a time mm:ss:ff";
+                return false;
+            }
+            if (!index) {
+                (command == "PREGAP" ? track->pregapSectors : track->postgapSectors) = sector;
+            } else {
+                track->indexes.push_back({number, static_cast<int>(album.files.size()) - 1, sector});
+                if (number == 1) track->startSector = sector;
+            }
+        } else if (!Ignored(command)) {
+            error = invalid + where + "unknown command \"" + words[0] + "\"";
+            return false;
+        }
+    }
+    if (album.tracks.empty()) {
+        error = invalid + "it has no TRACK line";
+        return false;
+    }
+    if (!CheckCueTracks(album, cueName, error)) return false;
+    for (ImageTrack &entry : album.tracks) {
+        if (entry.performer.empty()) entry.performer = album.performer;
+        if (entry.year.empty()) entry.year = album.year;
+        if (entry.comment.empty()) entry.comment = album.comment;
+    }
+    return true;
+}
+
+}  // namespace host

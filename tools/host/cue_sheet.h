@@ -1,0 +1,98 @@
+// The text of a cue sheet: its character set, and what its lines say about
+// the album, its files and its tracks. Nothing here opens an audio file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// One CD sector holds 588 sample frames of 4 bytes each.
+constexpr long kFramesPerSector = 588;
+constexpr int kFrameBytes = 4;
+
+// An INDEX line: its number, the FILE it stands under (an index into
+// CueAlbum::files) and its position in that file.
+struct CueIndex {
+    int number = 0;
+    int file = 0;
+    long sector = 0;
+};
+
+struct ImageTrack {
+    int number = 0;  // the sheet's track number; 0 for audio before the first track
+    bool audio = true;
+    std::string title;
+    std::string performer;
+    std::string year;
+    std::string comment;
+    long startSector = 0;           // the track's INDEX 01, within its file
+    long pregapSectors = 0;         // PREGAP: silence before the track that no file holds
+    long postgapSectors = 0;        // POSTGAP: silence after the track that no file holds
+    std::vector<CueIndex> indexes;  // in the order of the sheet, INDEX 00 first when there is one
+    // The track's audio on the album's timeline (its files one after the
+    // other, with the silences that no file holds), in sample frames, end
+    // excluded: from its INDEX 01 to the next track's INDEX 01, or to the
+    // end of the audio.
+    std::int64_t firstFrame = 0;
+    std::int64_t endFrame = 0;
+};
+
+struct CueFile {
+    std::string named;  // as the FILE line writes it
+    std::string path;   // where it is looked for first: beside the sheet, separators mapped
+    std::string note;   // set when another file than the one named is used
+};
+
+// A stretch of the album's timeline: count frames from first on of one of
+// its files, or, with file -1, silence that no file holds.
+struct Stretch {
+    int file = -1;
+    std::int64_t first = 0;
+    std::int64_t count = 0;
+};
+
+struct CueAlbum {
+    std::string title;
+    std::string performer;
+    std::string year;
+    std::string comment;
+    std::string hiddenTitle;  // REM HIDDEN_TITLE: the name of audio before the first track
+    std::string folder;       // the sheet's folder, with its trailing "/"
+    std::vector<CueFile> files;
+    // Every track of the sheet after reading it; after PlaceTracks the
+    // tracks that are ripped, in order.
+    std::vector<ImageTrack> tracks;
+    std::vector<Stretch> timeline;  // set by PlaceTracks
+    ImageTrack lead;                // set by PlaceTracks: the audio before the first audio track
+};
+
+// Makes the bytes of a cue sheet UTF-8. charset empty: UTF-8 when the bytes
+// are valid UTF-8, with or without a byte order mark; UTF-16 after its byte
+// order mark; otherwise cp1252, with a notice in note. Any other charset is
+// a name that iconv knows ("cp1251", "latin1"...). False with a message in
+// error when a byte cannot be converted or the charset is unknown. Both
+// messages speak of the sheet by name.
+bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
+                   std::string &note, std::string &error);
+
+// Whether text is valid UTF-8: no stray, overlong or surrogate sequences.
+bool IsUtf8(const std::string &text);
+
+// Parses the UTF-8 text of a cue sheet; cueFolder (with its trailing "/") is
+// where a relative FILE is looked for. False with a message in error when
+// the text is no cue sheet, names a track without a FILE, an audio track
+// without INDEX 01, indexes out of order, or no audio track.
+bool ParseCueText(const std::string &text, const std::string &cueFolder, const std::string &cueName, CueAlbum &album,
+                  std::string &error);
+
+// What must hold across the tracks of any cue sheet: every audio track has
+// INDEX 01, indexes rise within a file, tracks follow each other, and one
+// track at least holds CD audio. False with a message in error otherwise.
+bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::string &error);
+
+// "mm:ss:ff" as cue sheets write positions, for messages.
+std::string SectorTime(long sector);
+
+}  // namespace host
