@@ -35,7 +35,8 @@ mkdir -p "$work" && work=$(cd "$work" && pwd) && rm -rf "${work:?}"/* || fail "c
 # Wine's drive Z: is the Linux root.
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-ENCBRIDGE_FFMPEG=$(windows_path "$ffmpeg_exe") ENCBRIDGE_RIP_ROOT=$(windows_path "$work") "$wine_run" "$program" "$@"
+ENCBRIDGE_FFMPEG=$(windows_path "$ffmpeg_exe") ENCBRIDGE_RIP_ROOT=$(windows_path "$work") \
+    ENCBRIDGE_README=$(windows_path "$top/README.md") "$wine_run" "$program" "$@"
 rips=$?
 [ -s "$work/manifest.txt" ] || fail "the rips wrote no manifest in $work"
 

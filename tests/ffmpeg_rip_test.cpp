@@ -10,6 +10,7 @@
 //   ENCBRIDGE_FFMPEG    ffmpeg.exe; only copies of it are run, since the
 //                       module refuses a program that it cannot open for writing
 //   ENCBRIDGE_RIP_ROOT  an empty folder for the rips and the manifest
+//   ENCBRIDGE_README    the README, whose Windows ffmpeg.exe examples are run
 // tlhelp32.h needs windows.h before it.
 // clang-format off
 #include <windows.h>
@@ -23,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +106,8 @@ bool ProgramRunning(const std::string &path) {
     CloseHandle(snapshot);
     return running;
 }
+
+bool FileExists(const std::string &path) { return FileSize(path) >= 0; }
 
 bool WaitUntil(bool (*done)(const std::string &), const std::string &argument, long timeoutMs) {
     Clock::time_point start = Clock::now();
@@ -283,38 +287,84 @@ TEST_F(FfmpegRip, AnAlbumToFlacDecodesToExactlyTheDeliveredAudio) {
     }
 }
 
-TEST_F(FfmpegRip, LossyOutputsDecodeToTheirLengthAndCarryTheirTitles) {
-    struct LossyCase {
-        const char *extension;
-        const char *codec;
+// The OUT and COMMAND of the README's example whose first line is "; title";
+// empty when there is none.
+struct Example {
+    std::string extension, command;
+};
+Example ReadmeExample(const std::string &title) {
+    std::ifstream readme(Environment("ENCBRIDGE_README"), std::ios::binary);
+    Example example;
+    bool inside = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!inside) {
+            inside = line == "; " + title;
+        } else if (line.rfind("```", 0) == 0) {
+            break;
+        } else if (line.rfind("OUT=", 0) == 0) {
+            example.extension = line.substr(4);
+        } else if (line.rfind("COMMAND=", 0) == 0) {
+            example.command = line.substr(8);
+        }
+    }
+    return example;
+}
+
+TEST_F(FfmpegRip, TheReadmeExamplesEncodeAnAlbumWithItsTags) {
+    struct ExampleCase {
+        const char *title;
+        bool lossless;
+        // The tags' names as the Linux tools read them from each format.
+        const char *titleKey, *artistKey, *albumKey, *albumArtistKey, *dateKey, *trackKey;
     };
-    // MP3 keeps the rate; Opus encodes at 48 kHz, so its length is checked
-    // at the rate it decodes to.
-    const LossyCase cases[] = {{".mp3", "-c:a libmp3lame -q:a 2"}, {".opus", "-c:a libopus -b:a 128k"}};
+    // FLAC decodes to exactly what was delivered; MP3 and Opus to as long
+    // (Opus at 48 kHz, the only rate it encodes at).
+    const ExampleCase cases[] = {
+        {"FLAC with ffmpeg.exe", true, "TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "DATE", "TRACKNUMBER"},
+        {"MP3 with ffmpeg.exe", false, "title", "artist", "album", "album_artist", "date", "track"},
+        {"Opus with ffmpeg.exe", false, "title", "artist", "album", "album_artist", "date", "track"},
+    };
     std::string encoder = InstallEncoder(folder_ + "encoder\\ffmpeg.exe");
-    for (const LossyCase &c : cases) {
-        SCOPED_TRACE(c.extension);
-        std::string settings =
-            WriteSettings(folder_ + &c.extension[1] + ".ini", c.extension, encoder,
-                          kQuiet + "-i %i% " + c.codec + " -metadata title=%ttit% -metadata album=%atit% %o%");
-        std::string out = OutputFolder(&c.extension[1]);
+    int number = 0;
+    for (const ExampleCase &c : cases) {
+        SCOPED_TRACE(c.title);
+        const Example example = ReadmeExample(c.title);
+        ASSERT_FALSE(example.extension.empty() || example.command.empty())
+            << "README.md has no \"; " << c.title << "\"";
+        std::string settings = WriteSettings(folder_ + "example " + std::to_string(++number) + ".ini",
+                                             example.extension, encoder, example.command);
+        std::string out = OutputFolder("example " + std::to_string(number));
         Album album(out, 2);
         SetText(album.info->albumTitle, sizeof album.info->albumTitle, "Cr\xE8me de la cr\xE8me");
-        SetText(album.records[1].title, sizeof album.records[1].title, "Caf\xE9 \"au\" lait");
+        SetText(album.info->albumArtist, sizeof album.info->albumArtist, "\"The\" \xC9quipe");
+        SetText(album.records[1].title, sizeof album.records[1].title, "Caf\xE9 \"au\" lait 100%");
+        for (TrackInfo &record : album.records) {
+            SetText(record.artist, sizeof record.artist, "S\xF8ren \\ M\xFCller");
+            SetText(record.year, sizeof record.year, "2001");
+        }
         const std::vector<Bytes> tracks = {Tone(44100 + kSectorFrames, 1), Tone(183 * kSectorFrames + 7, 2)};
 
         ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
         Rip(tracks);
         EXPECT_EQ(host_->Kill(), 0);
 
-        const std::string names[] = {std::string("01 Track") + c.extension, std::string("02 Track") + c.extension};
+        const std::string names[] = {"01 Track" + example.extension, "02 Track" + example.extension};
         EXPECT_EQ(NamesIn(out), (std::vector<std::string>{names[0], names[1]}));
         for (std::size_t i = 0; i < 2; ++i) {
-            ExpectLength(out, names[i], tracks[i]);
-            ExpectTag(out, names[i], "album", "Cr\xC3\xA8me de la cr\xC3\xA8me");
+            if (c.lossless) {
+                ExpectAudio(out, names[i], tracks[i]);
+            } else {
+                ExpectLength(out, names[i], tracks[i]);
+            }
+            ExpectTag(out, names[i], c.artistKey, "S\xC3\xB8ren \\ M\xC3\xBCller");
+            ExpectTag(out, names[i], c.albumKey, "Cr\xC3\xA8me de la cr\xC3\xA8me");
+            ExpectTag(out, names[i], c.albumArtistKey, "\"The\" \xC3\x89quipe");
+            ExpectTag(out, names[i], c.dateKey, "2001");
+            ExpectTag(out, names[i], c.trackKey, std::to_string(i + 1) + "/2");
         }
-        ExpectTag(out, names[0], "title", "Title 1");
-        ExpectTag(out, names[1], "title", "Caf\xC3\xA9 \"au\" lait");
+        ExpectTag(out, names[0], c.titleKey, "Title 1");
+        ExpectTag(out, names[1], c.titleKey, "Caf\xC3\xA9 \"au\" lait 100%");
     }
 }
 
@@ -446,9 +496,11 @@ TEST_F(FfmpegRip, KillEndsTheRunningEncoderAndKeepsTheWavFiles) {
     ASSERT_EQ(host_->DeliverTrack(second), 1);
     ASSERT_EQ(host_->Deliver(third), 1);  // the third track is still being ripped
     ASSERT_TRUE(WaitUntil(ProgramRunning, encoder, 15000)) << "ffmpeg.exe never ran";
-    ASSERT_TRUE(WaitUntil([](const std::string &path) { return FileSize(path) > 0; }, out + "#temp(01).flac", 15000))
-        << "ffmpeg.exe wrote nothing";
+    // The output is opened once the input has been read and encoding begins;
+    // what is written stays in ffmpeg.exe's buffer for some seconds.
+    ASSERT_TRUE(WaitUntil(FileExists, out + "#temp(01).flac", 15000)) << "ffmpeg.exe opened no output";
 
+    ASSERT_TRUE(ProgramRunning(encoder)) << "ffmpeg.exe ended before Kill";
     Clock::time_point start = Clock::now();
     EXPECT_EQ(host_->Kill(), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "Kill waited for the encode to end";
