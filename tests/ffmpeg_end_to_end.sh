@@ -20,6 +20,10 @@ set -u
 wine_run=$1 program=$2 work=$3
 shift 3
 top=$(cd "$(dirname "$0")/.." && pwd)
+# Wine names Linux files, and metaflac prints tags, in the locale's character
+# set: a UTF-8 one keeps the names and tags the rips gave, whatever locale the
+# test command runs in. (The ANSI code page of the wine prefix stays cp1252.)
+export LC_ALL=C.UTF-8
 
 fail() {
     echo "ffmpeg_end_to_end: $*" >&2
@@ -51,7 +55,7 @@ problem() {
 # exactly once.
 tag_value() {
     case $path in
-    *.flac) values=$(metaflac --show-tag="$1" "$path") || return ;;
+    *.flac) values=$(metaflac --no-utf8-convert --show-tag="$1" "$path") || return ;;
     *) values=$(ffprobe -v error -show_entries "format_tags=$1:stream_tags=$1" -of default=nw=1 "$path") || return ;;
     esac
     [ -n "$values" ] && [ "$(printf '%s\n' "$values" | wc -l)" -eq 1 ] && printf '%s' "${values#*=}"
