@@ -382,12 +382,14 @@ TEST_F(FfmpegRip, TagsAndFinalNamesArriveAsTheHostsTexts) {
     };
     // Blanks (doubled and at the ends), double quotes, backslashes before a
     // quote, doubled and at the end, %, a variable that no shell may expand,
-    // and letters outside ASCII, in names and tags alike.
+    // letters outside ASCII in names and tags alike, and the cp1252 signs
+    // that Latin-1 lacks (euro, typographic quotes, dash).
     const TaggedTrack kTracks[] = {
         {{"01 Caf\xE9", "01 Caf\xC3\xA9"},
          {"Say \"hi\" \\\"now\\\"", "Say \"hi\" \\\"now\\\""},
          {"Jos\xE9 M\xFCller", "Jos\xC3\xA9 M\xC3\xBCller"},
-         {"100% pure %PATH% 50%", "100% pure %PATH% 50%"}},
+         {"100% pure %PATH% 50% \x80 \x93q\x94 \x97",
+          "100% pure %PATH% 50% \xE2\x82\xAC \xE2\x80\x9Cq\xE2\x80\x9D \xE2\x80\x94"}},
         {{"02 \xD8resund M\xFCnchen", "02 \xC3\x98resund M\xC3\xBCnchen"},
          {"C:\\Music\\ends with a backslash\\", "C:\\Music\\ends with a backslash\\"},
          {"  two  blanks  ", "  two  blanks  "},
