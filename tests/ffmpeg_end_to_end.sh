@@ -35,9 +35,11 @@ for tool in flac metaflac ffmpeg ffprobe; do
     command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (tools/install-deps installs it)"
 done
 
-mkdir -p "$work" && work=$(cd "$work" && pwd) && rm -rf "${work:?}"/* || fail "cannot empty $work"
+if ! mkdir -p "$work" || ! work=$(cd "$work" && pwd) || ! rm -rf "${work:?}"/*; then
+    fail "cannot empty $work"
+fi
 # Wine's drive Z: is the Linux root.
-windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+windows_path() { printf 'Z:%s' "$1" | tr / '\134'; }
 
 ENCBRIDGE_FFMPEG=$(windows_path "$ffmpeg_exe") ENCBRIDGE_RIP_ROOT=$(windows_path "$work") \
     ENCBRIDGE_README=$(windows_path "$top/README.md") "$wine_run" "$program" "$@"
