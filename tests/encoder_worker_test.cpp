@@ -181,7 +181,7 @@ TEST_F(WorkerTest, EachTrackReachesItsFinalNameAndTheWavGoesOnlyWhenConfigured) 
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
         // The album's last delivery has returned: all encoding is done.
-        std::vector<std::string> expected;
+        std::vector<std::string> expected = {ts::kRipLockName};
         for (int number = 1; number <= 2; ++number) {
             EXPECT_EQ(Text(ts::ReadFile(Final(folder, number, ext))), FakeOutput(audio[number - 1]));
             expected.push_back(Numbered("", "%02d Track", number, ext));
@@ -247,7 +247,7 @@ TEST_F(WorkerTest, SkippedTracksAreNeitherWrittenNorEncoded) {
         Album album(folder, c.tracks);
         for (int number : c.skipped) album.Skip(number - 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1})), 1);
-        std::vector<std::string> expected;
+        std::vector<std::string> expected = {ts::kRipLockName};
         std::vector<std::string> encoded;
         for (int number = 1; number <= c.tracks; ++number) {
             Bytes audio = Audio(300, static_cast<unsigned>(number));
@@ -360,7 +360,8 @@ TEST_F(WorkerTest, ACommandOrPathThatWouldBeCutIsNotRun) {
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
         EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio[0]));
-        EXPECT_EQ(ts::ListFolder(folder), std::vector<std::string>({"#temp(01).wav", "02 Track.mp3"}));
+        EXPECT_EQ(ts::ListFolder(folder),
+                  std::vector<std::string>({ts::kRipLockName, "#temp(01).wav", "02 Track.mp3"}));
         std::vector<fake_encoder::Run> runs = Runs(log);
         ASSERT_EQ(runs.size(), 1u) << "only the second track was run";
         EXPECT_EQ(runs[0].arguments.at(4), Temp(folder, 2, ".wav"));
@@ -395,7 +396,8 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
 
         EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio[0]));
         EXPECT_EQ(Text(ts::ReadFile(Final(folder, 2, ".mp3"))), FakeOutput(audio[1]));
-        EXPECT_EQ(ts::ListFolder(folder), std::vector<std::string>({"#temp(01).wav", "02 Track.mp3"}));
+        EXPECT_EQ(ts::ListFolder(folder),
+                  std::vector<std::string>({ts::kRipLockName, "#temp(01).wav", "02 Track.mp3"}));
         std::vector<std::string> parent = ts::ListFolder(out_);
         EXPECT_EQ(std::find(parent.begin(), parent.end(), "escaped.mp3"), parent.end());
         ASSERT_EQ(Runs(log).size(), 1u) << "only the second track was run";
@@ -580,7 +582,8 @@ TEST_F(WorkerTest, ABatchFileEncoderGetsTitlesWholeOrNotAtAll) {
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].arguments, (std::vector<std::string>{"--log", Log(), "--tag", titles[0], Temp(out_, 1, ".wav"),
                                                            Temp(out_, 1, ".mp3")}));
-    EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"#temp(02).wav", "#temp(03).wav", "01 Track.mp3"}));
+    EXPECT_EQ(ts::ListFolder(out_),
+              (std::vector<std::string>{ts::kRipLockName, "#temp(02).wav", "#temp(03).wav", "01 Track.mp3"}));
     EXPECT_FALSE(ts::FileExists(marker));
     EXPECT_EQ(host_->Kill(), 0);
 }

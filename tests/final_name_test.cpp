@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(UsableFinalName, RefusesNamesThatLeadOutOfTheFolderOrOntoATemporaryFile) {
+TEST(UsableFinalName, TakesFoldersBelowTheOutputFolderButNothingThatLeadsElsewhere) {
     const bool windows = std::string(testing_support::Separator()) == "\\";
     struct Row {
         const char *fileName;
@@ -18,21 +18,40 @@ TEST(UsableFinalName, RefusesNamesThatLeadOutOfTheFolderOrOntoATemporaryFile) {
     };
     const Row rows[] = {
         {"01 Track", ".mp3", true},
-        {"AC/DC - Back in Black", ".mp3", false},
+        {"", ".mp3", true},
+        // A host's naming scheme with folders; every part an ordinary name.
+        {"AC/DC - Back in Black", ".mp3", true},
+        {"Artist/Album/01 Title", ".flac", true},
+        {"Artist\\Album\\01 Title", ".flac", true},  // a separator on Windows, a plain name on Linux
+        // Parts that lead up, nowhere, or to the root.
         {"../escaped", ".mp3", false},
+        {"Artist/../../x", ".mp3", false},
+        {"Artist/./x", ".mp3", false},
+        {"..", "", false},
+        {"Artist//x", ".mp3", false},
+        {"Artist/", "", false},
         {"/etc/cron.d/x", "", false},
         {"name", "/../x", false},
-        {"AC\\DC", ".mp3", !windows},  // a separator on Windows only
-        {"..", "", true},              // the folder's parent by its name alone, which no move can replace
+        {"name", "/x", false},
+        // Drives, UNC and device prefixes, devices and streams: Windows only.
+        {"C:\\x", ".mp3", !windows},
+        {"\\\\server\\share\\x", ".mp3", !windows},
+        {"\\\\?\\C:\\x", ".mp3", !windows},
+        {"x:stream", ".mp3", !windows},
+        {"CON", ".mp3", !windows},
+        {"Artist/nul", ".flac", !windows},
+        {"lpt1 ", ".mp3", !windows},
+        {"COM10", ".mp3", true},
+        // The module's own temporary names, in any part.
         {"#temp(02)", ".mp3", false},
         {"#temp(02)", ".wav", false},
         {"#TEMP(100).flac", "", false},  // Windows compares names without regard to case
         {"#temp(01).wav.", "", false},   // and drops trailing dots
+        {"Artist/#temp(01)", ".wav", false},
         {"#temp()", ".mp3", true},
         {"#temp(1", ".mp3", true},
         {"#temp(x)", ".mp3", true},
         {"my #temp(01)", ".mp3", true},
-        {"", ".mp3", true},
     };
     for (const Row &row : rows) {
         TrackInfo track{};

@@ -174,8 +174,8 @@ TEST_F(RipTest, WritesOneWavPerProcessedTrackWithTrueSizes) {
     EXPECT_EQ(host_->EndTrack(), 1) << "end-of-track calls after the album still return 1";
 
     EXPECT_EQ(ts::ListFolder(folder_),
-              (std::vector<std::string>{"#temp(01).wav", "#temp(03).wav", "encbridge.ini", "encoder.exe",
-                                        std::string("module-") + ts::ModuleFileName()}));
+              (std::vector<std::string>{ts::kRipLockName, "#temp(01).wav", "#temp(03).wav", "encbridge.ini",
+                                        "encoder.exe", std::string("module-") + ts::ModuleFileName()}));
     Bytes audio1 = Concat({first, second});
     Bytes file1 = ts::ReadFile(Temp(1));
     EXPECT_EQ(file1, Concat({Finished(CanonicalHeader(), 4, 40, 44 + audio1.size()), audio1}));
@@ -414,7 +414,7 @@ TEST_F(RipTest, AnAlbumWithoutTracksOpensNothing) {
     Album &album = NewAlbum(folder_, 0);
     ASSERT_EQ(Create(album), 1);
     EXPECT_EQ(host_->EndTrack(), 1);
-    EXPECT_EQ(ts::ListFolder(folder_).size(), 3u) << "settings, encoder and module only";
+    EXPECT_EQ(ts::ListFolder(folder_).size(), 4u) << "settings, encoder, module and the rip's lock only";
 }
 
 TEST_F(RipTest, TheFirstTrackSkippedOpensNoFile) {

@@ -221,7 +221,7 @@ TEST_F(WakeUpTest, EveryFinishedTrackIsEncodedBeforeTheLastDeliveryReturns) {
         EXPECT_FALSE(WorkerRunning());
         const std::vector<fake_encoder::Run> runs = fake_encoder::ReadRuns(aux_ + name + ".log");
         ASSERT_EQ(runs.size(), static_cast<std::size_t>(kTracks));
-        std::vector<std::string> expected;
+        std::vector<std::string> expected = {ts::kRipLockName};
         for (int track = 0; track < kTracks; ++track) {
             char temp[32], final[32];
             std::snprintf(temp, sizeof temp, "#temp(%02d).wav", track + 1);

@@ -8,6 +8,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
+#include "wavfile/temp_names.h"
 
 namespace encbridge {
 namespace {
@@ -64,9 +65,18 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
         return;
     }
 
-    // With ".wav" as the output extension the encoder rewrites the WAV file
-    // itself, which then is the output.
-    const bool outputIsWav = std::strcmp(wavPath, outputPath) == 0;
+    // With ".wav" as the output extension (or any name the file system
+    // takes for the same file: ".WAV" on Windows) the encoder rewrites the
+    // WAV file itself, which then is the output, and nothing may remove it.
+    const TrackInfo &track = record.info->tracks[index];
+    const bool outputIsWav = platform::SameFile(wavPath, outputPath);
+    // Whatever lies under the output's name (an earlier rip's output, a
+    // link) is moved aside, so that what is published later is a file that
+    // this run's encoder made.
+    if (!outputIsWav && !ClearTheWay(outputPath, record.info->outputFolder, sizeof record.info->outputFolder, index + 1,
+                                     settings.outputExtension, sizeof settings.outputExtension)) {
+        return;
+    }
     platform::Process *process = platform::StartProcess(command, batchFile, settings.hideWindow);
     if (process == nullptr) return;
     if (platform::WaitForProcessOrEvent(process, record.stop) == platform::ProcessWait::Stopped) {
@@ -80,8 +90,10 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     platform::CloseProcess(process);
     if (!succeeded || Stopping(record)) return;
     // An encoder that reports success but left an empty file (one that
-    // ignores a full disk does) has encoded nothing.
-    if (!platform::FileHasContent(outputPath)) return;
+    // ignores a full disk does) has encoded nothing; one that left a link
+    // (to the WAV file, or anywhere) has made no file of its own.
+    if (platform::InspectEntry(outputPath) != platform::EntryKind::PlainFile) return;
+    if (!MakeFinalFolders(record.info->outputFolder, sizeof record.info->outputFolder, track)) return;
     if (!platform::MoveFileNoReplace(outputPath, finalPath)) return;
     if (Stopping(record)) return;
     if (settings.deleteWav != 0 && !outputIsWav) platform::RemoveFile(wavPath);

@@ -3,41 +3,63 @@
 #include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
+#include "wavfile/temp_names.h"
 
 namespace encbridge {
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsLikeATemporaryName(const char *name) {
-    static const char kPrefix[] = "#temp(";
-    for (const char *p = kPrefix; *p != '\0'; ++p, ++name) {
-        if (Lower(*name) != *p) return false;
+// The length of the part of text that begins at part and runs to the next
+// separator or the end. A double-byte character's trail byte is no separator.
+std::size_t PartLength(const char *part, std::size_t left) {
+    std::size_t length = 0;
+    while (length < left) {
+        if (platform::IsLeadByte(static_cast<unsigned char>(part[length])) && length + 1 < left) {
+            length += 2;
+            continue;
+        }
+        if (platform::IsPathSeparator(part[length])) break;
+        ++length;
     }
-    if (*name < '0' || *name > '9') return false;
-    while (*name >= '0' && *name <= '9') ++name;
-    return *name == ')';
+    return length;
+}
+
+bool OrdinaryPart(const char *part, std::size_t length) {
+    if (length == 0) return false;
+    if (part[0] == '.' && (length == 1 || (length == 2 && part[1] == '.'))) return false;
+    return platform::IsOrdinaryName(part, length) && !StartsLikeATemporaryName(part, length);
 }
 
 }  // namespace
 
 bool UsableFinalName(const TrackInfo &track, const char *extension) {
-    // The extension fits 255 characters; the two together are cut to a
-    // path's length, as the final path itself is.
+    const std::size_t extensionLength = BoundedLength(extension, 256);
+    if (PartLength(extension, extensionLength) != extensionLength) return false;
+    // The two together are cut to a path's length, as the final path itself is.
     PathBuffer name;
     FormatStatus status = FormatStatus::Failed;
-    FormatText(name, sizeof name, "%s%s", {track.fileName, FormatArg(extension, 256)}, &status);
+    const std::size_t length =
+        FormatText(name, sizeof name, "%s%s", {track.fileName, FormatArg(extension, 256)}, &status);
     if (status != FormatStatus::Complete) return false;
-    for (const char *p = name; *p != '\0'; ++p) {
-        // The trail byte of a double-byte character is no separator.
-        if (platform::IsLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
-            ++p;
-            continue;
-        }
-        if (platform::IsPathSeparator(*p)) return false;
+    for (std::size_t at = 0;;) {
+        const std::size_t part = PartLength(name + at, length - at);
+        if (!OrdinaryPart(name + at, part)) return false;
+        at += part;
+        if (at == length) return true;
+        ++at;  // the separator
     }
-    return !StartsLikeATemporaryName(name);
+}
+
+bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track) {
+    const std::size_t length = BoundedLength(track.fileName);
+    PathBuffer path;
+    for (std::size_t at = PartLength(track.fileName, length); at < length;
+         at += 1 + PartLength(track.fileName + at + 1, length - at - 1)) {
+        FormatStatus status = FormatStatus::Failed;
+        FormatText(path, sizeof path, "%s%s", {FormatArg(folder, folderWidth), FormatArg(track.fileName, at)}, &status);
+        if (status != FormatStatus::Complete || !platform::MakeFolder(path)) return false;
+    }
+    return true;
 }
 
 }  // namespace encbridge

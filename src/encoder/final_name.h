@@ -7,11 +7,19 @@ namespace encbridge {
 
 // Whether the track's final name, its file name followed by extension, may be
 // joined to the output folder. The file name comes from the host, and so
-// from CD-Text or an online database: it must not lead into another folder
-// (it holds no path separator, nor does the extension), and it must not be
-// one of the module's temporary names ("#temp(" digits ")" at its start, in
-// any case), or the output of one track would be moved to where the WAV file
-// or the output of another is written.
+// from CD-Text or an online database. A host's naming scheme may place the
+// file in folders below the output folder ("Artist\Album\01 Title"), so the
+// name may hold separators, but every part between them must be an ordinary
+// name: not empty (no root, drive-less UNC or device prefix, no doubled or
+// trailing separator), not "." or "..", no drive or device, and not one of
+// the module's temporary names ("#temp(" digits ")" at its start, in any
+// case), or the output of one track would be moved to where the WAV file or
+// the output of another is written. The extension holds no separator.
 bool UsableFinalName(const TrackInfo &track, const char *extension);
+
+// Makes the folders that the track's file name places its final file in,
+// below folder, where they are missing. False when one cannot be made or is
+// not a folder itself (a link to one leads elsewhere).
+bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track);
 
 }  // namespace encbridge

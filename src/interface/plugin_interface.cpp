@@ -8,8 +8,10 @@
 
 #include "encoder/encoder_worker.h"
 #include "interface/rip_state.h"
+#include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
+#include "wavfile/temp_names.h"
 #include "wavfile/track_file.h"
 
 namespace encbridge {
@@ -19,6 +21,20 @@ void ReleaseTempBases() {
     delete[] rip.tempBases;
     rip.tempBases = nullptr;
     rip.trackCount = 0;
+}
+
+bool LockFolder(const AlbumInfo *info) {
+    PathBuffer path;
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName}, &status);
+    if (status != FormatStatus::Complete) return false;
+    rip.folderLock = platform::LockFolder(path);
+    return rip.folderLock != nullptr;
+}
+
+void ReleaseFolder() {
+    platform::UnlockFolder(rip.folderLock);
+    rip.folderLock = nullptr;
 }
 
 }  // namespace
@@ -53,14 +69,22 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     if (info->trackCount < 0 || (header != nullptr && headerLength < 0)) return 0;
     if (info->trackCount > 0 && info->tracks == nullptr) return 0;
     // A settings path cut to fit would read another file's settings, or
-    // resolve the encoder against another folder.
-    if (!SettingsPathFits(settingsPath)) return 0;
+    // resolve the encoder against another folder. It is made a full path,
+    // so that a bare name means the current folder on both builds (the
+    // profile functions would look for it in the Windows folder).
+    char fullSettingsPath[kSettingsPathCapacity];
+    if (!SettingsPathFits(settingsPath) ||
+        !platform::MakeFullPath(settingsPath, fullSettingsPath, sizeof fullSettingsPath) ||
+        !SettingsPathFits(fullSettingsPath)) {
+        return 0;
+    }
 
     // An earlier worker reads the settings, the names and the records that
     // this rip replaces: it ends before any of them changes.
     StopEncoderWorker();
     rip.active = false;
-    LoadSettings(settingsPath);
+    ReleaseFolder();
+    LoadSettings(fullSettingsPath);
     ReleaseTempBases();
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);
@@ -75,7 +99,13 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     rip.tempBases = new (std::nothrow) PathBuffer[count]();
     if (rip.tempBases == nullptr) return 0;
     rip.trackCount = info->trackCount;
-    if (!OpenTrackFile()) return 0;
+    // One rip per folder: another process's rip would move this one's files
+    // aside, and publish them as its own tracks.
+    if (!LockFolder(info)) return 0;
+    if (!OpenTrackFile()) {
+        ReleaseFolder();
+        return 0;
+    }
     StartEncoderWorker(info);
     rip.active = true;
     return 1;
@@ -108,8 +138,7 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     std::size_t count = static_cast<std::size_t>(b == 0 ? length : b);
     std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
     if (std::ferror(rip.trackFile)) {
-        // The track has failed already; how its close goes changes nothing.
-        (void)CloseTrackFile();
+        AbandonTrackFile();
         return 0;
     }
     if (b == 0) {
@@ -127,5 +156,7 @@ extern "C" std::int32_t Kill(void) {
     rip.active = false;
     ReleaseTempBases();
     ReleaseHeader();
-    return CloseTrackFile();
+    const std::int32_t closed = CloseTrackFile();
+    ReleaseFolder();
+    return closed;
 }

@@ -10,6 +10,10 @@
 
 namespace encbridge {
 
+namespace platform {
+struct FolderLock;
+}
+
 constexpr std::size_t kPathCapacity = 260;
 using PathBuffer = char[kPathCapacity];
 
@@ -39,6 +43,8 @@ struct RipState {
     // Raised by StartEncoderWorker before the worker's thread exists, and
     // cleared by the worker when it ends.
     std::atomic<bool> workerRunning;
+    // Held in the output folder from Create to Kill.
+    platform::FolderLock *folderLock;
 };
 
 extern RipState rip;

@@ -47,10 +47,13 @@ bool IsAbsoluteProgramPath(const char *path);
 bool RunsThroughCommandShell(const char *programPath);
 
 // ---- Files ---------------------------------------------------------------
-// Creates or truncates path and opens it as a binary stream for writing and
+// Creates path as a new file and opens it as a binary stream for writing and
 // reading: buffered by the C library on Windows, unbuffered on Linux, where
 // glibc passes each write whole to the system. The stream is never inherited
-// by a child process.
+// by a child process. Fails when anything lies at path already (a file, a
+// link, whether it leads anywhere or not, a FIFO...), so that nothing behind
+// the name is ever written, and when what was created is not a plain disk
+// file with one name.
 std::FILE *OpenTrackStream(const char *path);
 // Appends count bytes to a track stream and hands them to the system at once,
 // so that a full disk is reported by the call whose bytes do not fit rather
@@ -120,14 +123,48 @@ bool ProcessExitCode(Process *process, std::uint32_t *code);
 // Releases what the process record holds. The process must have ended.
 void CloseProcess(Process *process);
 
+// ---- Entries of the output folder ------------------------------------------
+enum class EntryKind {
+    Missing,
+    // A regular file with one name and nothing in it.
+    EmptyPlainFile,
+    // A regular file with one name and at least one byte.
+    PlainFile,
+    // Anything else: a link (never followed here), a folder, a FIFO, a
+    // device, a file with several names, or one that cannot be looked at.
+    Other,
+};
+EntryKind InspectEntry(const char *path);
+// True when both paths name one existing file (the same file system object,
+// whatever the names: case, trailing dots, links).
+bool SameFile(const char *a, const char *b);
+// Makes the folder path if it is missing. True when path is then a folder
+// itself, not a link to one.
+bool MakeFolder(const char *path);
+// True when a part of a path (between separators) is an ordinary name of a
+// file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9, with or without an extension, in any case), or a name holding ':'
+// (a drive, or a stream inside a file). Every name is ordinary on Linux.
+bool IsOrdinaryName(const char *part, std::size_t length);
+// Writes the full path of path (relative ones start at the current folder)
+// into out. False when it does not fit in size - 1 characters.
+bool MakeFullPath(const char *path, char *out, std::size_t size);
+
+// ---- One rip per folder ------------------------------------------------------
+// An exclusive lock held through the file at path, which is made for it: no
+// other process can hold it at the same time. It goes when released, or
+// with the process. Null when it is held elsewhere or cannot be made.
+struct FolderLock;
+FolderLock *LockFolder(const char *path);
+// Releases the lock and removes its file. Null is allowed.
+void UnlockFolder(FolderLock *lock);
+
 // ---- Moving and deleting files -------------------------------------------
 // Moves the file from to the name to, as MoveFileA does: fails when to
 // exists already (which is never replaced) or from does not, and works
 // across file systems.
 bool MoveFileNoReplace(const char *from, const char *to);
 bool RemoveFile(const char *path);
-// True when path names a file that holds at least one byte.
-bool FileHasContent(const char *path);
 
 // ---- The worker thread -----------------------------------------------------
 // A thread that runs body(argument) once. The module's code stays mapped

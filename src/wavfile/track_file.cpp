@@ -6,6 +6,7 @@
 #include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
+#include "wavfile/temp_names.h"
 
 namespace encbridge {
 
@@ -59,10 +60,13 @@ bool WriteAt(std::FILE *file, std::int32_t offset, std::uint32_t value) {
     return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(bytes, 1, 4, file) == 4;
 }
 
-// The track has ended, or failed, whatever the close reports; on Linux the
-// stream is unbuffered, so its bytes have reached the system already.
-
 }  // namespace
+
+void AbandonTrackFile() {
+    (void)CloseTrackFile();
+    const std::int32_t index = rip.currentTrack.load(std::memory_order_relaxed);
+    if (rip.tempBases != nullptr && index >= 0 && index < TrackCount()) rip.tempBases[index][0] = '\0';
+}
 
 std::int32_t CloseTrackFile() {
     if (rip.trackFile == nullptr) return 0;
@@ -110,16 +114,20 @@ std::int32_t OpenTrackFile() {
 
     // A name that had to be cut could be shared by several tracks, which would
     // then write into one file: such a track is refused instead.
-    char *base = rip.tempBases[index];
-    if (FormatText(base, kPathCapacity, "%s%s(%02d)", {rip.info->outputFolder, "#temp", index + 1}) == 0) {
+    PathBuffer &base = rip.tempBases[index];
+    const std::size_t folderWidth = sizeof rip.info->outputFolder;
+    if (!FormTempBase(base, rip.info->outputFolder, folderWidth, index + 1)) {
         base[0] = '\0';
         return 0;
     }
-    // The worker encodes a track only while its name is set. A file under
-    // this name that could not be opened may be another rip's only copy of
-    // a track, which must be neither encoded nor deleted as this one.
+    // The worker encodes a track only while its name is set. Whatever lies
+    // under this name (a WAV file that an earlier rip kept, a link, a FIFO)
+    // is moved aside first and never written through; one that stays in the
+    // way fails the open, and is then neither encoded nor deleted as this
+    // track.
     char wavPath[kPathCapacity];
-    if (FormatText(wavPath, sizeof wavPath, "%s%s", {FormatArg(base, kPathCapacity), ".wav"}) != 0) {
+    if (FormatText(wavPath, sizeof wavPath, "%s%s", {FormatArg(base, kPathCapacity), ".wav"}) != 0 &&
+        ClearTheWay(wavPath, rip.info->outputFolder, folderWidth, index + 1, ".wav", 5)) {
         rip.trackFile = platform::OpenTrackStream(wavPath);
     }
     if (rip.trackFile == nullptr) {

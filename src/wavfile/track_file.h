@@ -21,6 +21,9 @@ void FinishTrackFile();
 // Closes the current file as it stands, without finishing it: 0, or -1 when
 // closing failed. Nothing open gives 0.
 std::int32_t CloseTrackFile();
+// Closes the current file after a failed write: the track lacks audio, so it
+// is never encoded nor published; its WAV file stays as written.
+void AbandonTrackFile();
 // Releases the header bytes.
 void ReleaseHeader();
 

@@ -56,6 +56,9 @@ private:
     void *handle_;
 };
 
+// The file that a rip holds in its output folder from Create to Kill.
+constexpr char kRipLockName[] = "#ripping.lock";
+
 // File name of the built module (libencbridge.so or encbridge.dll).
 const char *ModuleFileName();
 

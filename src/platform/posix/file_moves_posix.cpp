@@ -97,10 +97,5 @@ bool MoveFileNoReplace(const char *from, const char *to) {
 
 bool RemoveFile(const char *path) { return unlink(path) == 0; }
 
-bool FileHasContent(const char *path) {
-    struct stat info;
-    return stat(path, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
-}
-
 }  // namespace platform
 }  // namespace encbridge

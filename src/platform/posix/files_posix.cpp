@@ -1,10 +1,13 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
+#include "platform/format.h"
 #include "platform/platform.h"
 
 namespace encbridge {
@@ -22,14 +25,28 @@ bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0]
 bool RunsThroughCommandShell(const char *) { return false; }
 
 std::FILE *OpenTrackStream(const char *path) {
-    // "e": O_CLOEXEC, so that no encoder ever inherits a track file.
-    std::FILE *file = std::fopen(path, "w+be");
+    // O_EXCL with O_CREAT never follows a link, not even one that leads
+    // nowhere; O_NONBLOCK keeps a FIFO that appears meanwhile from blocking.
+    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        close(fd);
+        return nullptr;
+    }
+    // "e": the descriptor stays close-on-exec, so no encoder inherits it.
+    std::FILE *file = fdopen(fd, "w+be");
+    if (file == nullptr) {
+        close(fd);
+        unlink(path);
+        return nullptr;
+    }
     // Hosts deliver audio in pieces of many kilobytes. glibc's buffer would
     // copy a part of every piece and split the rest into two writes, which
     // cost close to a tenth of the delivery throughput; unbuffered, glibc
     // hands each piece to the system in one write, as a plain write() does.
     // Should that fail, the stream stays buffered and works all the same.
-    if (file != nullptr) (void)std::setvbuf(file, nullptr, _IONBF, 0);
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
     return file;
 }
 
@@ -49,6 +66,86 @@ bool EncoderFileUsable(const char *path) {
     bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     close(fd);
     return regular && access(path, X_OK) == 0;
+}
+
+EntryKind InspectEntry(const char *path) {
+    struct stat info;
+    if (lstat(path, &info) != 0) return errno == ENOENT ? EntryKind::Missing : EntryKind::Other;
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return EntryKind::Other;
+    return info.st_size > 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
+}
+
+bool SameFile(const char *a, const char *b) {
+    struct stat first, second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+bool MakeFolder(const char *path) {
+    if (mkdir(path, 0777) != 0 && errno != EEXIST) return false;
+    struct stat info;
+    return lstat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsOrdinaryName(const char *, std::size_t) { return true; }
+
+bool MakeFullPath(const char *path, char *out, std::size_t size) {
+    FormatStatus status = FormatStatus::Failed;
+    if (path[0] == '/') {
+        FormatText(out, size, "%s", {FormatArg(path, size)}, &status);
+        return status == FormatStatus::Complete;
+    }
+    char folder[4096];
+    if (getcwd(folder, sizeof folder) == nullptr) return false;
+    // The root is the one folder that ends in a separator already.
+    const bool root = folder[0] == '/' && folder[1] == '\0';
+    FormatText(out, size, "%s%s%s", {folder, FormatArg("/", root ? 0 : 1), FormatArg(path, size)}, &status);
+    return status == FormatStatus::Complete;
+}
+
+struct FolderLock {
+    int fd;
+    dev_t device;
+    ino_t inode;
+    char path[4096];
+};
+
+FolderLock *LockFolder(const char *path) {
+    FolderLock *lock = new (std::nothrow) FolderLock;
+    if (lock == nullptr) return nullptr;
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(lock->path, sizeof lock->path, "%s", {FormatArg(path, sizeof lock->path)}, &status);
+    // The file is removed when the lock is released, so a process may have
+    // opened it just before and then lock a file that no longer has the
+    // name: the lock counts only while the name still leads to its file.
+    for (int attempt = 0; status == FormatStatus::Complete && attempt < 10; ++attempt) {
+        lock->fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (lock->fd < 0) break;
+        struct stat held, named;
+        if (flock(lock->fd, LOCK_EX | LOCK_NB) != 0 || fstat(lock->fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+            close(lock->fd);
+            break;
+        }
+        if (lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            lock->device = held.st_dev;
+            lock->inode = held.st_ino;
+            return lock;
+        }
+        close(lock->fd);
+    }
+    delete lock;
+    return nullptr;
+}
+
+void UnlockFolder(FolderLock *lock) {
+    if (lock == nullptr) return;
+    // Removed while still held, so that no one else's lock file goes.
+    struct stat named;
+    if (lstat(lock->path, &named) == 0 && named.st_dev == lock->device && named.st_ino == lock->inode) {
+        unlink(lock->path);
+    }
+    close(lock->fd);
+    delete lock;
 }
 
 void SleepMilliseconds(std::uint32_t milliseconds) {

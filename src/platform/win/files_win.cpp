@@ -1,6 +1,9 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -36,8 +39,27 @@ bool RunsThroughCommandShell(const char *programPath) {
 }
 
 std::FILE *OpenTrackStream(const char *path) {
-    // "N": the stream's handle is not inheritable, whatever a child is started with.
-    return std::fopen(path, "w+bN");
+    // CREATE_NEW fails on anything at the name, a link or junction
+    // included, and the handle is not inheritable, whatever a child is
+    // started with.
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                       info.nNumberOfLinks == 1 && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    const int fd = plain ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY) : -1;
+    if (fd < 0) {
+        CloseHandle(handle);
+        if (plain) DeleteFileA(path);
+        return nullptr;
+    }
+    std::FILE *file = _fdopen(fd, "w+b");
+    if (file == nullptr) {
+        _close(fd);
+        DeleteFileA(path);
+    }
+    return file;
 }
 
 std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count) {
@@ -58,6 +80,119 @@ bool EncoderFileUsable(const char *path) {
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
     return true;
+}
+
+namespace {
+
+// The handle of what lies at path, links and junctions not followed.
+HANDLE OpenEntry(const char *path) {
+    return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+EntryKind InspectEntry(const char *path) {
+    HANDLE handle = OpenEntry(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing : EntryKind::Other;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                       info.nNumberOfLinks == 1 &&
+                       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    CloseHandle(handle);
+    if (!plain) return EntryKind::Other;
+    return info.nFileSizeHigh != 0 || info.nFileSizeLow != 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
+}
+
+bool SameFile(const char *a, const char *b) {
+    HANDLE first = CreateFileA(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (first == INVALID_HANDLE_VALUE) return false;
+    HANDLE second = CreateFileA(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION one, other;
+    const bool same = second != INVALID_HANDLE_VALUE && GetFileInformationByHandle(first, &one) &&
+                      GetFileInformationByHandle(second, &other) &&
+                      one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+                      one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+    CloseHandle(first);
+    if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+    return same;
+}
+
+bool MakeFolder(const char *path) {
+    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool IsOrdinaryName(const char *part, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(part[i])) && i + 1 < length) {
+            ++i;  // a trail byte is never ':'
+        } else if (part[i] == ':') {
+            return false;
+        }
+    }
+    // The name up to its first dot, without trailing blanks: "nul.flac"
+    // and "COM1 " are devices too.
+    std::size_t stem = 0;
+    while (stem < length && part[stem] != '.') ++stem;
+    while (stem > 0 && part[stem - 1] == ' ') --stem;
+    char name[5] = {};
+    if (stem < 3 || stem > 4) return true;
+    for (std::size_t i = 0; i < stem; ++i) {
+        const char c = part[i];
+        name[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char *device : kDevices) {
+        if (std::strcmp(name, device) == 0) return false;
+    }
+    return !(stem == 4 && (std::strncmp(name, "COM", 3) == 0 || std::strncmp(name, "LPT", 3) == 0) && name[3] >= '1' &&
+             name[3] <= '9');
+}
+
+bool MakeFullPath(const char *path, char *out, std::size_t size) {
+    if (size == 0 || size > MAXDWORD) return false;
+    const DWORD length = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);
+    return length > 0 && length < size;
+}
+
+struct FolderLock {
+    HANDLE handle;
+};
+
+FolderLock *LockFolder(const char *path) {
+    FolderLock *lock = new (std::nothrow) FolderLock;
+    if (lock == nullptr) return nullptr;
+    // No sharing: a second open, by anyone, fails while this one lasts. The
+    // file goes when the handle is closed, by us or with the process.
+    lock->handle =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (lock->handle != INVALID_HANDLE_VALUE &&
+        (GetFileType(lock->handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(lock->handle, &info) ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        CloseHandle(lock->handle);
+        lock->handle = INVALID_HANDLE_VALUE;
+    }
+    if (lock->handle == INVALID_HANDLE_VALUE) {
+        delete lock;
+        return nullptr;
+    }
+    return lock;
+}
+
+void UnlockFolder(FolderLock *lock) {
+    if (lock == nullptr) return;
+    CloseHandle(lock->handle);
+    delete lock;
 }
 
 void SleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }

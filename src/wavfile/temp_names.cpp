@@ -1,0 +1,59 @@
+#include "wavfile/temp_names.h"
+
+#include "platform/format.h"
+#include "platform/platform.h"
+
+namespace encbridge {
+
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Enough for a folder full of kept copies; a name beyond them stays.
+constexpr int kMostKeptCopies = 9999;
+
+}  // namespace
+
+bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth, int number) {
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(base, sizeof base, "%s%s(%02d)", {FormatArg(folder, folderWidth), "#temp", number}, &status);
+    return status == FormatStatus::Complete;
+}
+
+bool StartsLikeATemporaryName(const char *name, std::size_t length) {
+    static const char kPrefix[] = "#temp(";
+    std::size_t i = 0;
+    for (; kPrefix[i] != '\0'; ++i) {
+        if (i >= length || Lower(name[i]) != kPrefix[i]) return false;
+    }
+    if (i >= length || name[i] < '0' || name[i] > '9') return false;
+    while (i < length && name[i] >= '0' && name[i] <= '9') ++i;
+    return i < length && name[i] == ')';
+}
+
+bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
+                 std::size_t extensionWidth) {
+    switch (platform::InspectEntry(path)) {
+        case platform::EntryKind::Missing:
+            return true;
+        case platform::EntryKind::EmptyPlainFile:
+            // Holds nothing that could be lost; gone, or gone meanwhile.
+            return platform::RemoveFile(path) || platform::InspectEntry(path) == platform::EntryKind::Missing;
+        case platform::EntryKind::PlainFile:
+        case platform::EntryKind::Other:
+            break;
+    }
+    PathBuffer kept;
+    for (int copy = 1; copy <= kMostKeptCopies; ++copy) {
+        FormatStatus status = FormatStatus::Failed;
+        FormatText(kept, sizeof kept, "%s#kept(%02d)-%d%s",
+                   {FormatArg(folder, folderWidth), number, copy, FormatArg(extension, extensionWidth)}, &status);
+        if (status != FormatStatus::Complete) return false;
+        if (platform::InspectEntry(kept) != platform::EntryKind::Missing) continue;
+        // Fails rather than replaces, should the name be taken meanwhile.
+        return platform::MoveFileNoReplace(path, kept);
+    }
+    return false;
+}
+
+}  // namespace encbridge

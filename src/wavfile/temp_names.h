@@ -1,0 +1,34 @@
+// The names of the module's own files in the output folder: the temporary
+// name of each track, the names that files found in the way are moved to,
+// and the lock file of a rip. Forming and recognising them happens here only.
+#pragma once
+
+#include <cstddef>
+
+#include "interface/rip_state.h"
+
+namespace encbridge {
+
+// The file that a rip holds in its output folder from Create to Kill, so
+// that no other process rips into the same folder at the same time.
+constexpr char kLockFileName[] = "#ripping.lock";
+
+// "#temp(NN)" behind folder (read within folderWidth): the base of the
+// names of track number's WAV file and encoder output. False when it would
+// be cut, since a cut name could be shared by several tracks.
+bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth, int number);
+
+// Whether name begins like a temporary name: "#temp(" digits ")", in any
+// case.
+bool StartsLikeATemporaryName(const char *name, std::size_t length);
+
+// Makes way for a new file at path, one of track number's temporary names
+// in folder, ending in extension. Nothing found there is ever reused or
+// written through: an empty plain file is removed; anything else (a WAV or
+// an output that an earlier rip kept, a link, a FIFO...) is renamed to the
+// first free "#kept(NN)-K" followed by extension, K from 1, which never
+// looks like a temporary name. False when something stays in the way.
+bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
+                 std::size_t extensionWidth);
+
+}  // namespace encbridge
