@@ -13,6 +13,11 @@
 #include <thread>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "module_host.h"
@@ -620,6 +625,118 @@ std::string ToolPath(const char *name) {
     while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
     return path;
 }
+
+// ---- What the output folder holds already ----------------------------------
+
+// An earlier rip's leftovers under this rip's temporary names: an output
+// kept because its final name existed, a WAV kept after a failed encode,
+// an empty file. None is reused, published or truncated.
+TEST_F(WorkerTest, LeftoversAreMovedAsideNeverPublishedNorTruncated) {
+    ts::WriteFile(Temp(out_, 1, ".mp3"), "another album's output");
+    ts::WriteFile(Temp(out_, 2, ".wav"), "another album's WAV");
+    ts::WriteFile(out_ + "#kept(02)-1.wav", "an older one");
+    ts::WriteFile(Temp(out_, 3, ".wav"), "");
+    Album album(out_, 3);
+    // An encoder (or a wrapper) that reports success and writes nothing.
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--no-output"), 1})), 1);
+    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
+    EXPECT_EQ(ts::ListFolder(out_),
+              (std::vector<std::string>{"#kept(01)-1.mp3", "#kept(02)-1.wav", "#kept(02)-2.wav", ts::kRipLockName,
+                                        "#temp(01).wav", "#temp(02).wav", "#temp(03).wav"}));
+    EXPECT_EQ(Text(ts::ReadFile(out_ + "#kept(01)-1.mp3")), "another album's output");
+    EXPECT_EQ(Text(ts::ReadFile(out_ + "#kept(02)-2.wav")), "another album's WAV");
+    EXPECT_EQ(Text(ts::ReadFile(out_ + "#kept(02)-1.wav")), "an older one");
+    for (int number = 1; number <= 3; ++number) {
+        EXPECT_EQ(ts::ReadFile(Temp(out_, number, ".wav")), FinishedWav(audio[number - 1]));
+    }
+    EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_FALSE(ts::FileExists(out_ + ts::kRipLockName));
+}
+
+// An "encoder" whose output is another name of the WAV file (a link) has
+// made no file of its own: nothing is published, and the WAV stays.
+TEST_F(WorkerTest, OnlyAPlainFileOfTheEncoderIsPublished) {
+    Album album(out_, 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--link-output"), 1})), 1);
+    const Bytes audio = Audio(100, 1);
+    EXPECT_EQ(host_->DeliverTrack(audio), 1);
+    EXPECT_FALSE(ts::FileExists(Final(out_, 1, ".mp3")));
+    EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(audio));
+    EXPECT_EQ(host_->Kill(), 0);
+}
+
+// With OUT=.WAV the encoder's output is the WAV file itself on Windows,
+// whose names ignore case: a stop must not remove it as a partial output.
+TEST_F(WorkerTest, AStopNeverRemovesTheWavWhateverCaseTheExtensionHas) {
+    Album album(out_, 2);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".WAV", Fake("--hang"), 1})), 1);
+    const Bytes audio = Audio(100, 1);
+    EXPECT_EQ(host_->DeliverTrack(audio), 1);
+    EXPECT_EQ(host_->Deliver(Audio(100, 2)), 1);  // the second track is still open
+    ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 1; }));
+    EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(audio));
+}
+
+// A host's naming scheme may put each track in folders of its own below the
+// output folder; names that lead anywhere else are not used.
+TEST_F(WorkerTest, FinalNamesWithFoldersAreMadeBelowTheOutputFolder) {
+    const std::string sep = ts::Separator();
+    const std::string names[] = {"Artist" + sep + "Album" + sep + "01 Title", "Artist" + sep + "02 Title",
+                                 "Artist" + sep + ".." + sep + ".." + sep + "03 Escaped"};
+    Album album(out_, 3);
+    for (int i = 0; i < 3; ++i) {
+        std::snprintf(album.records[i].fileName, sizeof album.records[i].fileName, "%s", names[i].c_str());
+    }
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(""), 1})), 1);
+    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
+    EXPECT_EQ(Text(ts::ReadFile(out_ + names[0] + ".mp3")), FakeOutput(audio[0]));
+    EXPECT_EQ(Text(ts::ReadFile(out_ + names[1] + ".mp3")), FakeOutput(audio[1]));
+    EXPECT_EQ(ts::ReadFile(Temp(out_, 3, ".wav")), FinishedWav(audio[2])) << "the WAV stays";
+    EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{ts::kRipLockName, "#temp(03).wav", "Artist"}));
+    EXPECT_EQ(host_->Kill(), 0);
+}
+
+#if !defined(_WIN32)
+// What a hostile shared folder puts under the temporary names: links to a
+// file outside it, links that lead nowhere, another name of an outside
+// file, a FIFO. Nothing outside the folder is created, truncated or
+// written, no delivery blocks, and every track is encoded.
+TEST_F(WorkerTest, NothingBehindALinkOrFifoIsFollowed) {
+    const std::string victim = aux_ + "victim", ghost = aux_ + "ghost";
+    ts::WriteFile(victim, "precious");
+    ASSERT_EQ(symlink(victim.c_str(), Temp(out_, 1, ".wav").c_str()), 0);
+    ASSERT_EQ(symlink(ghost.c_str(), Temp(out_, 2, ".wav").c_str()), 0);
+    ASSERT_EQ(link(victim.c_str(), Temp(out_, 3, ".wav").c_str()), 0);
+    ASSERT_EQ(mkfifo(Temp(out_, 4, ".wav").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(victim.c_str(), Temp(out_, 1, ".mp3").c_str()), 0);
+    // A folder of the final name that leads outside.
+    ASSERT_EQ(symlink(aux_.c_str(), (out_ + "Linked").c_str()), 0);
+    Album album(out_, 5);
+    std::snprintf(album.records[4].fileName, sizeof album.records[4].fileName, "Linked/05 Track");
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(""), 1})), 1);
+    Bytes audio[5];
+    for (int i = 0; i < 5; ++i) {
+        audio[i] = Audio(70000, static_cast<unsigned>(i + 1));  // more than a FIFO holds
+        EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
+    }
+    EXPECT_EQ(Text(ts::ReadFile(victim)), "precious");
+    EXPECT_FALSE(ts::FileExists(ghost));
+    for (int number = 1; number <= 4; ++number) {
+        EXPECT_EQ(Text(ts::ReadFile(Final(out_, number, ".mp3"))), FakeOutput(audio[number - 1])) << number;
+    }
+    EXPECT_EQ(ts::ReadFile(Temp(out_, 5, ".wav")), FinishedWav(audio[4]));
+    EXPECT_FALSE(ts::FileExists(aux_ + "05 Track.mp3"));
+    for (const char *kept : {"#kept(01)-1.wav", "#kept(01)-1.mp3", "#kept(02)-1.wav", "#kept(04)-1.wav"}) {
+        struct stat info;
+        EXPECT_EQ(lstat((out_ + kept).c_str(), &info), 0) << kept;
+        EXPECT_FALSE(S_ISREG(info.st_mode)) << kept << " is moved aside as it is";
+    }
+    EXPECT_EQ(host_->Kill(), 0);
+}
+#endif
 
 class RealEncoderTest : public WorkerTest {
 protected:

@@ -226,6 +226,26 @@ TEST_F(FaultTest, AFullDiskFailsTheDeliveryThatDoesNotFitAndKeepsWhatWasTaken) {
     }
 }
 
+// A track whose file filled the disk lacks audio: even when the disk has
+// room again by the time it is encoded, it is never published as whole.
+TEST_F(FaultTest, ATrackWhoseWriteFailedIsNeverPublished) {
+    constexpr std::size_t kPiece = 4000;
+    const Bytes first = Audio(6 * kPiece, 1), second = Audio(1000, 2);
+    {
+        FileSizeLimit limit(kHeaderSize + 2 * kPiece);
+        ASSERT_TRUE(limit.set());
+        ASSERT_EQ(host_.Create(out_, 2, WriteSettings("")), 1);
+        host_.DeliverTrack(first, kPiece, false);
+    }
+    EXPECT_EQ(host_.EndTrack(), 1);
+    host_.DeliverTrack(second, kPiece);
+    EXPECT_EQ(host_.tracks()[0].taken.size(), 2 * kPiece);
+    EXPECT_FALSE(ts::FileExists(Final(out_, 1)));
+    EXPECT_TRUE(HoldsAudio(Temp(out_, 1, ".wav"), 0, host_.tracks()[0].taken));
+    EXPECT_TRUE(HoldsAudio(Final(out_, 2), 4, second));
+    EXPECT_EQ(host_.Kill(), 0);
+}
+
 TEST_F(FaultTest, AHeaderThatDoesNotFitRefusesTheRip) {
     {
         FileSizeLimit limit(kHeaderSize / 2);

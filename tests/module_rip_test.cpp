@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -335,6 +336,38 @@ TEST_F(RipTest, EndingASkippedLastTrackIsTakenHoweverItIsEnded) {
     EXPECT_EQ(host_->Deliver(Audio(50, 2), 20), 1);
     EXPECT_EQ(host_->EndTrack(), 1);
     EXPECT_EQ(host_->Deliver(Audio(50, 2)), 0) << "bytes after the album's end have nowhere to go";
+}
+
+// Two hosts (here two copies of the module, each with a rip of its own)
+// ripping into one folder would move each other's files aside and publish
+// them as their own: the second one's Create is refused until the first
+// rip has ended.
+TEST_F(RipTest, OneRipPerFolderAtATime) {
+    const std::string otherFolder = folder_ + "other" + ts::Separator();
+    ASSERT_TRUE(ts::MakeFolder(otherFolder));
+    ts::ModuleHost other(CopyOfModule(otherFolder));
+    ASSERT_TRUE(other.ready());
+    Album &album = NewAlbum(folder_, 1);
+    Album &second = NewAlbum(folder_, 1);
+    ASSERT_EQ(Create(album), 1);
+    EXPECT_TRUE(ts::FileExists(folder_ + ts::kRipLockName));
+    EXPECT_EQ(other.Create(second.info.get(), settings_), 0);
+    EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_FALSE(ts::FileExists(folder_ + ts::kRipLockName));
+    EXPECT_EQ(other.Create(second.info.get(), settings_), 1);
+    EXPECT_EQ(Create(album), 0) << "and the other way round";
+    EXPECT_EQ(other.Kill(), 0);
+}
+
+// A bare settings name means the current folder on both builds (the
+// profile functions would look for it in the Windows folder).
+TEST_F(RipTest, ABareSettingsNameIsReadFromTheCurrentFolder) {
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(folder_);
+    Album &album = NewAlbum(folder_, 1);
+    const std::int32_t result = host_->create(album.info.get(), "encbridge.ini", nullptr, 0);
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(result, 1);
 }
 
 TEST_F(RipTest, RefusesAnEncoderFileItMayNotUse) {

@@ -88,6 +88,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     ReleaseTempBases();
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);
+    rip.skipTrack = false;  // an album without tracks has none to skip
     if (!SelectHeader(header, headerLength)) return 0;
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.

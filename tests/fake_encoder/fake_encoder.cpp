@@ -10,6 +10,7 @@
 //   --exit N       write the output, then exit with code N
 //   --no-output    exit 0 without writing anything
 //   --empty-output exit 0 after creating OUTPUT without writing to it
+//   --link-output  exit 0 after making OUTPUT another name of INPUT
 //   --sleep MS     wait MS milliseconds before writing
 //   --hang         wait for ever without writing anything
 //   --partial-then-hang
@@ -59,7 +60,8 @@ int main(int argc, char **argv) {
     std::string log;
     int exitCode = 0;
     unsigned sleepMs = 0;
-    bool noOutput = false, emptyOutput = false, hang = false, partial = false, crash = false, badOption = false;
+    bool noOutput = false, emptyOutput = false, linkOutput = false, hang = false, partial = false, crash = false,
+         badOption = false;
     std::vector<const char *> files;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -76,6 +78,8 @@ int main(int argc, char **argv) {
             noOutput = true;
         } else if (option == "--empty-output") {
             emptyOutput = true;
+        } else if (option == "--link-output") {
+            linkOutput = true;
         } else if (option == "--hang") {
             hang = true;
         } else if (option == "--partial-then-hang") {
@@ -104,6 +108,7 @@ int main(int argc, char **argv) {
     }
     if (badOption || files.size() != 2) return finish(2);
     if (noOutput) return finish(0);
+    if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1]) ? 0 : 2);
 
     std::vector<char> input;
     if (!ReadAll(files[0], input)) return finish(2);

@@ -25,6 +25,10 @@ bool CreateExclusive(const std::string &path) {
 
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
+bool LinkTo(const std::string &target, const std::string &link) {
+    return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != FALSE;
+}
+
 void Crash() {
     TerminateProcess(GetCurrentProcess(), 0xC0000005u);  // as an access violation ends a program
     ExitProcess(0xC0000005u);

@@ -4,13 +4,19 @@
 // any header and any lengths and boundaries. The encoder is the harmless
 // fuzz_encoder, which writes only inside the output folder.
 //
+// The output folder may hold, before a Create, what a hostile or unlucky
+// folder holds under the module's temporary names: links to a file outside
+// the folder, links that lead nowhere, another name of an outside file,
+// FIFOs, leftovers of earlier rips, empty files.
+//
 // After every call the target checks what a host can see: the result and
 // the boundary that a model of the rip predicts, nothing touched outside the
-// output folder, at most one file of the sandbox held open, none once the
-// rip is over, and nothing written while no rip runs. When an album is
+// output folder (the file behind the links included), at most the track
+// file and the rip's lock file of the sandbox held open, none once the rip
+// is over, and nothing written while no rip runs. When an album is
 // complete, every processed track whose file was opened is there, as its
 // temporary WAV file or as its final file, holding exactly the audio that
-// was delivered for it.
+// was delivered for it, whatever leftover lay under its names.
 //
 // The module's state is read only to learn which track is current and
 // whether its file is open; everything checked is what a host sees.
@@ -52,6 +58,8 @@ struct Sandbox {
     std::string output;    // root + "l1/l2/out/"
     std::string settings;  // root + "l1/cfg/": settings files and "enc"
     std::string encoder;   // the fuzz encoder, by its absolute path
+    std::string victim;    // a file outside the output folder, behind links
+    std::string ghost;     // where links that lead nowhere lead
 };
 
 Sandbox sandbox;
@@ -233,6 +241,65 @@ bool TempNameFits(const Album &album, std::int32_t index) {
     char number[16];
     std::snprintf(number, sizeof number, "(%02d)", index + 1);
     return BoundedLength(album.info->outputFolder) + std::strlen("#temp") + std::strlen(number) + 4 <= 259;
+}
+
+// Whether the rip's lock file's name fits; it is no longer than a WAV name.
+bool LockNameFits(const Album &album) {
+    return BoundedLength(album.info->outputFolder) + std::strlen("#ripping.lock") <= 259;
+}
+
+// Whether the file of track index can be opened: its name fits, and
+// whatever lies under it now can be moved aside to a kept name that fits
+// (an empty plain file is removed instead). To be asked before the call.
+bool TrackFileOpens(const Album &album, std::int32_t index) {
+    if (!TempNameFits(album, index)) return false;
+    const std::string folder = FieldText(album.info->outputFolder);
+    char name[48];
+    std::snprintf(name, sizeof name, "#temp(%02d).wav", index + 1);
+    struct stat info;
+    if (lstat((folder + name).c_str(), &info) != 0) return true;
+    if (S_ISREG(info.st_mode) && info.st_nlink == 1 && info.st_size == 0) return true;
+    for (int copy = 1;; ++copy) {
+        std::snprintf(name, sizeof name, "#kept(%02d)-%d.wav", index + 1, copy);
+        if (folder.size() + std::strlen(name) > 259) return false;
+        if (lstat((folder + name).c_str(), &info) != 0) return true;
+    }
+}
+
+// Puts what a hostile or unlucky folder holds under the temporary names of
+// the first tracks, WAV and output alike.
+void FillOutputFolder(FuzzedDataProvider &data, const std::string &extension) {
+    const int entries = data.ConsumeIntegralInRange<int>(0, 3);
+    for (int e = 0; e < entries; ++e) {
+        char base[32];
+        std::snprintf(base, sizeof base, "#temp(%02d)", data.ConsumeIntegralInRange<int>(1, 3));
+        const bool output = data.ConsumeBool();
+        if (output && (extension.find('/') != std::string::npos || extension.size() > 64)) continue;
+        const std::string path = sandbox.output + base + (output ? extension : ".wav");
+        struct stat info;
+        if (lstat(path.c_str(), &info) == 0) continue;
+        switch (data.ConsumeIntegralInRange<int>(0, 5)) {
+            case 0:
+                CHECK(symlink(sandbox.victim.c_str(), path.c_str()) == 0);
+                break;
+            case 1:
+                CHECK(symlink(sandbox.ghost.c_str(), path.c_str()) == 0);
+                break;
+            case 2:
+                CHECK(link(sandbox.victim.c_str(), path.c_str()) == 0);
+                break;
+            case 3:
+                CHECK(mkfifo(path.c_str(), 0600) == 0);
+                break;
+            default: {
+                std::FILE *file = std::fopen(path.c_str(), "wb");
+                CHECK(file != nullptr);
+                if (data.ConsumeBool()) std::fputs("a leftover of another album", file);
+                CHECK(std::fclose(file) == 0);
+                break;
+            }
+        }
+    }
 }
 
 // The file a track ended up in holds the header, then exactly the audio
@@ -510,9 +577,12 @@ void DoCreate(FuzzedDataProvider &data) {
         }
     }
 
+    FillOutputFolder(data, settingsFile.extension);
     AlbumInfo *info = album ? album->info.get() : nullptr;
+    // Without a header the module writes its own, whatever the length says.
     const bool refusedAtOnce = info == nullptr || settingsFile.path == nullptr || info->trackCount < 0 ||
-                               header.length < 0 || (info->trackCount > 0 && info->tracks == nullptr);
+                               (!header.null && header.length < 0) || (info->trackCount > 0 && info->tracks == nullptr);
+    const bool firstOpens = !refusedAtOnce && album->count > 0 && TrackFileOpens(*album, 0);
     const std::int32_t currentBefore = CurrentTrack();
     std::FILE *fileBefore = rip.trackFile;
 
@@ -531,10 +601,10 @@ void DoCreate(FuzzedDataProvider &data) {
     if (!settingsFile.encoderUsable) {
         CHECK(result == 0);
     } else if (firstProcessed) {
-        CHECK(result == (TempNameFits(*album, 0) ? 1 : 0));
+        CHECK(result == (firstOpens && LockNameFits(*album) ? 1 : 0));
         CHECK(FileOpen() == (result == 1));
     } else {
-        CHECK(result == 1);
+        CHECK(result == (LockNameFits(*album) ? 1 : 0));
     }
     if (result == 0) {
         CHECK(!FileOpen());
@@ -589,6 +659,8 @@ void DoSetData(FuzzedDataProvider &data) {
 
     const std::int32_t before = CurrentTrack();
     const bool openBefore = FileOpen();
+    const std::int32_t next = before < INT_MAX ? before + 1 : before;
+    const bool nextOpens = active != nullptr && next >= 0 && next < active->count && TrackFileOpens(*active, next);
     const Snapshot outputBefore = active == nullptr ? InsideOutput() : Snapshot();
     std::int32_t boundary = b;
     const std::int32_t result = SetData(nullData ? nullptr : audio.data(), length, nullBoundary ? nullptr : &boundary);
@@ -616,7 +688,7 @@ void DoSetData(FuzzedDataProvider &data) {
     auto advanced = [&]() {
         CHECK(after == (before < INT_MAX ? before + 1 : before));
         if (after < album.count && IsProcessedRecord(album.tracks[after])) {
-            CHECK(FileOpen() == TempNameFits(album, after));
+            CHECK(FileOpen() == nextOpens);
             CHECK(result == (FileOpen() ? 1 : 0));
         } else {
             CHECK(!FileOpen());
@@ -627,8 +699,12 @@ void DoSetData(FuzzedDataProvider &data) {
     if (length == 0) {
         advanced();
     } else if (before >= album.count) {
-        CHECK(result == 0);  // nowhere to put bytes after the album
-        CHECK(after == before);
+        if (b > 0 && album.count > 0 && !IsProcessedRecord(album.tracks[album.count - 1])) {
+            advanced();  // one more end of the skipped last track
+        } else {
+            CHECK(result == 0);  // nowhere to put bytes after the album
+            CHECK(after == before);
+        }
     } else if (!IsProcessedRecord(album.tracks[before])) {
         if (b == 0) {
             CHECK(result == 1);
@@ -684,6 +760,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     CHECK(mkdir((sandbox.root + "l1/cfg").c_str(), 0755) == 0);
     sandbox.output = sandbox.root + "l1/l2/out/";
     sandbox.settings = sandbox.root + "l1/cfg/";
+    sandbox.victim = sandbox.root + "l1/victim";
+    sandbox.ghost = sandbox.root + "l1/ghost";
+    std::FILE *victim = std::fopen(sandbox.victim.c_str(), "wb");
+    CHECK(victim != nullptr);
+    std::fputs("a file outside the output folder", victim);
+    CHECK(std::fclose(victim) == 0);
 
     char self[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -718,7 +800,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
                 DoSetData(finishing ? none : data);
                 break;
         }
-        CHECK(OpenSandboxFiles() <= 1);
+        CHECK(OpenSandboxFiles() <= 2);
         // The settings file is the target's own; nothing else outside the
         // output folder may change.
         Snapshot now = OutsideOutput();
