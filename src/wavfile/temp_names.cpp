@@ -14,6 +14,7 @@ constexpr int kMostKeptCopies = 9999;
 
 }  // namespace
 
+// cppcheck-suppress constParameter ; the formatter writes the name into base
 bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth, int number) {
     FormatStatus status = FormatStatus::Failed;
     FormatText(base, sizeof base, "%s%s(%02d)", {FormatArg(folder, folderWidth), "#temp", number}, &status);
