@@ -7,7 +7,6 @@
 
 using encbridge::LoadSettings;
 using encbridge::PathParts;
-using encbridge::settings;
 using encbridge::SplitPath;
 
 namespace {
@@ -53,11 +52,12 @@ protected:
     }
 
     std::string folder_;
+    encbridge::PluginSettings settings{};
 };
 
 TEST_F(LoadSettingsTest, AMissingFileGivesTheDefaultsAndNoEncoder) {
     settings.hideWindow = 7;
-    LoadSettings((folder_ + "absent.ini").c_str());
+    LoadSettings((folder_ + "absent.ini").c_str(), settings);
     EXPECT_STREQ(settings.outputExtension, ".wav");
     EXPECT_STREQ(settings.commandTemplate, "-V2 %i% %o%");
     EXPECT_EQ(settings.deleteWav, 1);
@@ -69,7 +69,7 @@ TEST_F(LoadSettingsTest, ReadsEveryKey) {
     std::string path = Write(
         "[SETUP]\r\nOUT=.flac\r\n[option]\r\ncommand = -8 -o %o% %i%\r\ndelete=0\r\nexepath=tools/enc\r\n"
         "WIN_HIDE=1\r\n");
-    LoadSettings(path.c_str());
+    LoadSettings(path.c_str(), settings);
     EXPECT_STREQ(settings.outputExtension, ".flac");
     EXPECT_STREQ(settings.commandTemplate, "-8 -o %o% %i%");
     EXPECT_EQ(settings.deleteWav, 0);
@@ -93,7 +93,7 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
     };
     for (const Row &row : rows) {
         std::string path = Write("[OPTION]\nEXEPATH=" + std::string(row.value) + "\n");
-        LoadSettings(path.c_str());
+        LoadSettings(path.c_str(), settings);
         std::string expected = row.expected;
         if (!posix && std::string(row.value) == "/usr/bin/enc") {
             // Without a drive part the value is joined to the settings file's drive and folder.
@@ -106,7 +106,7 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
 TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
     std::string longText(400, 'x');
     std::string path = Write("[SETUP]\nOUT=" + longText + "\n[OPTION]\nCOMMAND=" + longText + "\n");
-    LoadSettings(path.c_str());
+    LoadSettings(path.c_str(), settings);
     EXPECT_EQ(std::string(settings.outputExtension), std::string(254, 'x'));
     EXPECT_EQ(std::string(settings.commandTemplate), std::string(253, 'x'));
 }

@@ -84,7 +84,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     StopEncoderWorker();
     rip.active = false;
     ReleaseFolder();
-    LoadSettings(fullSettingsPath);
+    LoadSettings(fullSettingsPath, settings);
     ReleaseTempBases();
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);

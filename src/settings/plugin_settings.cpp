@@ -44,16 +44,16 @@ bool SettingsPathFits(const char *settingsPath) {
     return SplitPath(settingsPath, parts);
 }
 
-void LoadSettings(const char *settingsPath) {
+void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     ProfileReader *reader = new (std::nothrow) ProfileReader(settingsPath);
     if (reader == nullptr) return;
 
-    reader->GetString("SETUP", "OUT", ".wav", settings.outputExtension, 256);
-    reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", settings.commandTemplate, 255);
-    settings.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
+    reader->GetString("SETUP", "OUT", ".wav", loaded.outputExtension, 256);
+    reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", loaded.commandTemplate, 255);
+    loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
 
-    std::memset(settings.encoderPath, 0, sizeof settings.encoderPath);
-    char value[sizeof settings.encoderPath] = {};
+    std::memset(loaded.encoderPath, 0, sizeof loaded.encoderPath);
+    char value[sizeof loaded.encoderPath] = {};
     const std::uint32_t valueLength =
         reader->GetString("OPTION", "EXEPATH", kEncoderNotConfigured, value, sizeof value);
     // A value that filled the buffer may have been cut to the name of
@@ -67,7 +67,7 @@ void LoadSettings(const char *settingsPath) {
     PathParts valueParts;
     SplitPath(value, valueParts);
     FormatStatus status = FormatStatus::Failed;
-    char resolved[sizeof settings.encoderPath] = {};
+    char resolved[sizeof loaded.encoderPath] = {};
     if (platform::IsAbsoluteProgramPath(value)) {
         // Users write absolute paths; they are taken as they stand.
         FormatText(resolved, sizeof resolved, "%s", {value}, &status);
@@ -80,9 +80,9 @@ void LoadSettings(const char *settingsPath) {
     }
     // A value with a drive part that is not absolute here, or a path that
     // would have to be cut, stays unresolved.
-    if (status == FormatStatus::Complete) std::memcpy(settings.encoderPath, resolved, sizeof resolved);
+    if (status == FormatStatus::Complete) std::memcpy(loaded.encoderPath, resolved, sizeof resolved);
 
-    settings.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
+    loaded.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
     delete reader;
 }
 

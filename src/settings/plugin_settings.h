@@ -19,9 +19,10 @@ extern PluginSettings settings;
 // The value of "EXEPATH" that marks an encoder that is not configured.
 constexpr char kEncoderNotConfigured[] = "DENY";
 
-// Reads the settings file at settingsPath into `settings`. A missing or
-// unreadable file yields the defaults and an empty encoderPath.
-void LoadSettings(const char *settingsPath);
+// Reads the settings file at settingsPath into loaded. A missing or
+// unreadable file yields the defaults and an empty encoderPath; without an
+// encoder, WIN_HIDE is not read and loaded keeps the value it had.
+void LoadSettings(const char *settingsPath, PluginSettings &loaded);
 
 // The parts of a path as the platform's path splitter sees them: the drive
 // (the first two characters when the second is ':') and the folder (up to and

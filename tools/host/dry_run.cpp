@@ -6,13 +6,15 @@
 #include "platform/posix/command_line_split.h"
 #include "settings/plugin_settings.h"
 #include "settings_check.h"
+#include "wavfile/temp_names.h"
 
 namespace host {
 
 int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<RipTrack> &tracks,
                 const std::string &settingsPath, const std::string &outputFolder) {
     using namespace encbridge;
-    LoadSettings(settingsPath.c_str());
+    PluginSettings settings{};
+    LoadSettings(settingsPath.c_str(), settings);
 
     std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", settingsPath.c_str());
     if (!platform::EncoderFileUsable(settings.encoderPath)) {
@@ -24,7 +26,7 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
         // The module numbers its temporary files by the record's place in the list.
         const int number = static_cast<int>(i + 1);
         PathBuffer base, wavPath, outputPath;
-        FormatText(base, sizeof base, "%s%s(%02d)", {records.album->outputFolder, "#temp", number});
+        FormTempBase(base, records.album->outputFolder, sizeof records.album->outputFolder, number);
         FormatText(wavPath, sizeof wavPath, "%s%s", {base, ".wav"});
         FormatText(outputPath, sizeof outputPath, "%s%s", {base, settings.outputExtension});
         CommandBuffer command;

@@ -23,14 +23,13 @@
 #include "rip.h"
 #include "settings_check.h"
 #include "track_names.h"
+#include "wavfile/temp_names.h"
 
 namespace host {
 namespace {
 
 // The module's paths hold at most 259 characters.
 constexpr std::size_t kMaxPath = 259;
-// The longest temporary name the module makes in the output folder.
-constexpr std::size_t kTempNameLength = sizeof "#temp(100).wav" - 1;
 
 int Fail(const std::string &message) {
     std::fprintf(stderr, "encbridge-host: %s\n", message.c_str());
@@ -143,8 +142,9 @@ int Run(HostOptions options) {
                      "encbridge-host: warning: with track 0 delivered, the module's %%no and %%trk tags count it: "
                      "track 1 gets %%no 2; --first-pregap=join or drop keeps the sheet's numbers\n");
     }
-    if (outputFolder.size() + kTempNameLength > kMaxPath ||
-        outputFolder.size() + sizeof "#temp(100)" - 1 + extension.size() > kMaxPath) {
+    // The longest temporary names the module makes in the output folder.
+    const std::size_t tempBase = encbridge::TempBaseLength(count);
+    if (outputFolder.size() + tempBase + std::max<std::size_t>(extension.size(), 4) > kMaxPath) {
         return Fail("the output folder " + outputFolder +
                     " is too long: the module's paths hold at most 259 characters");
     }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "wavfile/temp_names.h"
+
 namespace host {
 
 namespace {
@@ -67,9 +69,9 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                          Duration(track.finalPath).c_str());
         } else {
             ++missing;
-            char temp[32];
             // The module numbers its temporary files by the record's place in the list.
-            std::snprintf(temp, sizeof temp, "#temp(%02zu)", i + 1);
+            encbridge::PathBuffer temp;
+            encbridge::FormTempBase(temp, "", 1, static_cast<int>(i + 1));
             std::string left = Exists(outputFolder + temp + ".wav") ? std::string(", ") + temp + ".wav is left" : "";
             std::fprintf(out, "  %02d  %s  %10s  %9s  not produced%s\n", track.image.number, name.c_str(), "-", "-",
                          left.c_str());

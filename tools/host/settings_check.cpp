@@ -12,12 +12,13 @@
 namespace host {
 
 ModuleSettings ReadModuleSettings(const std::string &settingsPath) {
-    encbridge::LoadSettings(settingsPath.c_str());
+    encbridge::PluginSettings loaded{};
+    encbridge::LoadSettings(settingsPath.c_str(), loaded);
     ModuleSettings result;
-    result.outputExtension = encbridge::settings.outputExtension;
-    result.commandTemplate = encbridge::settings.commandTemplate;
-    result.encoderPath = encbridge::settings.encoderPath;
-    result.deleteWav = encbridge::settings.deleteWav;
+    result.outputExtension = loaded.outputExtension;
+    result.commandTemplate = loaded.commandTemplate;
+    result.encoderPath = loaded.encoderPath;
+    result.deleteWav = loaded.deleteWav;
     return result;
 }
 
