@@ -79,149 +79,203 @@ double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-int Run(HostOptions options) {
-    const auto started = std::chrono::steady_clock::now();
-    std::string error;
-    const bool demo = options.cuePath.empty();
-    const std::string pluginPath = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+// Everything a rip needs, gathered step by step before the module is loaded.
+struct Rip {
+    bool demo = false;
+    std::string pluginPath, settingsPath, outputFolder;
+    CueAlbum cue;
+    AudioImage image;
+    ModuleSettings settings;
+    std::vector<RipTrack> tracks;
+};
 
-    std::string requested = options.outFolder.empty() ? (demo ? "encbridge-demo" : ".") : options.outFolder;
+// The output folder, the demo album when no cue sheet is named, and the
+// module and settings paths. False with a message in error.
+bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
+    rip.demo = options.cuePath.empty();
+    rip.pluginPath = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+    std::string requested = options.outFolder.empty() ? (rip.demo ? "encbridge-demo" : ".") : options.outFolder;
     // A dry run writes nothing, except the demo album that it shows.
-    if ((!options.dryRun || demo) && !MakeFolders(requested, error)) return Fail("the output folder: " + error);
-    const std::string outputFolder = AbsoluteFolder(requested);
-    if (outputFolder.empty()) return Fail("cannot resolve the output folder " + requested);
-
-    if (demo) {
-        std::string source = outputFolder + "source/";
+    if ((!options.dryRun || rip.demo) && !MakeFolders(requested, error)) {
+        error = "the output folder: " + error;
+        return false;
+    }
+    rip.outputFolder = AbsoluteFolder(requested);
+    if (rip.outputFolder.empty()) {
+        error = "cannot resolve the output folder " + requested;
+        return false;
+    }
+    if (rip.demo) {
+        std::string source = rip.outputFolder + "source/";
         DemoFiles files;
-        if (!MakeFolders(source, error) || !WriteDemoAlbum(source, files, error)) return Fail(error);
+        if (!MakeFolders(source, error) || !WriteDemoAlbum(source, files, error)) return false;
         options.cuePath = files.cuePath;
         if (options.settingsPath.empty()) options.settingsPath = files.settingsPath;
         // The folder is the demo's own: files of an earlier run make way.
         options.overwrite = true;
         std::printf("Demo album written to %s (album.wav, album.cue, encbridge.ini)\n", source.c_str());
     }
-    const std::string settingsPath =
-        options.settingsPath.empty() ? FolderOf(pluginPath) + "encbridge.ini" : options.settingsPath;
+    rip.settingsPath = options.settingsPath.empty() ? FolderOf(rip.pluginPath) + "encbridge.ini" : options.settingsPath;
+    return true;
+}
 
-    CueAlbum cue;
+// The cue sheet, its audio files and the tracks on them, with the notes the
+// reading gave.
+bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
+    CueAlbum &cue = rip.cue;
     std::vector<std::string> notes;
-    if (!ReadCueSheet(options.cuePath, options.cueCharset, cue, notes, error)) return Fail(error);
-    if (!FindAudioFiles(cue, options.cuePath, error)) return Fail(error);
+    if (!ReadCueSheet(options.cuePath, options.cueCharset, cue, notes, error)) return false;
+    if (!FindAudioFiles(cue, options.cuePath, error)) return false;
     for (const CueFile &file : cue.files) {
         if (!file.note.empty()) notes.push_back(file.note);
     }
-    AudioImage image;
-    if (!image.Open(cue, error)) return Fail(error);
-    if (!PlaceTracks(cue, image.fileFrames(), error)) return Fail(error);
-    image.SetTimeline(cue.timeline);
+    if (!rip.image.Open(cue, error)) return false;
+    if (!PlaceTracks(cue, rip.image.fileFrames(), error)) return false;
+    rip.image.SetTimeline(cue.timeline);
     std::string pregapNote;
-    if (!PlaceFirstPregap(cue, image, options.firstPregap, pregapNote, error)) return Fail(error);
+    if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
     if (!pregapNote.empty()) notes.push_back(pregapNote);
     for (const std::string &note : notes) std::printf("Note: %s\n", note.c_str());
-    const int count = static_cast<int>(cue.tracks.size());
     int numbered = 0;
     for (const ImageTrack &track : cue.tracks) numbered += track.number > 0;
     for (const TrackSpan &span : options.tracks) {
         if (span.last > cue.tracks.back().number) {
-            return Fail("--tracks names track " + std::to_string(span.last) + ", but " + options.cuePath + " has " +
-                        std::to_string(numbered) + " track(s)");
+            error = "--tracks names track " + std::to_string(span.last) + ", but " + options.cuePath + " has " +
+                    std::to_string(numbered) + " track(s)";
+            return false;
         }
     }
+    return true;
+}
 
-    const std::string cut = CommandCutWarning(settingsPath);
+// The module's settings as it will read them, and each track's selection
+// and final name.
+bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
+    const std::string cut = CommandCutWarning(rip.settingsPath);
     if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
-    const ModuleSettings settings = ReadModuleSettings(settingsPath);
-    const std::string &extension = settings.outputExtension;
+    rip.settings = ReadModuleSettings(rip.settingsPath);
+    const std::string &extension = rip.settings.outputExtension;
+    const CueAlbum &cue = rip.cue;
     // The module numbers the records it is handed from 1, so a track 0 puts
     // its numbers one ahead of the sheet's.
     if (!cue.tracks.empty() && cue.tracks.front().number == 0 &&
-        (settings.commandTemplate.find("%no") != std::string::npos ||
-         settings.commandTemplate.find("%trk") != std::string::npos)) {
+        (rip.settings.commandTemplate.find("%no") != std::string::npos ||
+         rip.settings.commandTemplate.find("%trk") != std::string::npos)) {
         std::fprintf(stderr,
                      "encbridge-host: warning: with track 0 delivered, the module's %%no and %%trk tags count it: "
                      "track 1 gets %%no 2; --first-pregap=join or drop keeps the sheet's numbers\n");
     }
+    const int count = static_cast<int>(cue.tracks.size());
     // The longest temporary names the module makes in the output folder.
     const std::size_t tempBase = encbridge::TempBaseLength(count);
-    if (outputFolder.size() + tempBase + std::max<std::size_t>(extension.size(), 4) > kMaxPath) {
-        return Fail("the output folder " + outputFolder +
-                    " is too long: the module's paths hold at most 259 characters");
+    if (rip.outputFolder.size() + tempBase + std::max<std::size_t>(extension.size(), 4) > kMaxPath) {
+        error =
+            "the output folder " + rip.outputFolder + " is too long: the module's paths hold at most 259 characters";
+        return false;
     }
-    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - outputFolder.size(), 255) - extension.size();
+    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 255) - extension.size();
 
-    std::vector<RipTrack> tracks(cue.tracks.size());
+    rip.tracks.assign(cue.tracks.size(), RipTrack());
     std::map<std::string, int> taken;
     for (int i = 0; i < count; ++i) {
-        RipTrack &track = tracks[i];
+        RipTrack &track = rip.tracks[i];
         track.image = cue.tracks[i];
         const int number = track.image.number;
         track.selected = TrackSelected(options.tracks, number);
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
         track.fileName =
             MakeTrackName(options.namePattern, {number, title, track.image.performer, cue.title}, nameRoom);
-        track.finalPath = outputFolder + track.fileName + extension;
+        track.finalPath = rip.outputFolder + track.fileName + extension;
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
         if (!earlier.second) {
-            return Fail("tracks " + std::to_string(earlier.first->second) + " and " + std::to_string(number) +
-                        " would both be named \"" + track.fileName + extension + "\"; put {number} into --name");
+            error = "tracks " + std::to_string(earlier.first->second) + " and " + std::to_string(number) +
+                    " would both be named \"" + track.fileName + extension + "\"; put {number} into --name";
+            return false;
         }
     }
+    return true;
+}
 
-    if (options.dryRun) {
-        HostRecords records = MakeRecords(cue, tracks, outputFolder);
-        int refused = PrintDryRun(stdout, records, tracks, settingsPath, outputFolder);
-        if (refused > 0) return Fail(std::to_string(refused) + " command line(s) would not be run");
-        return 0;
-    }
-
-    for (const RipTrack &track : tracks) {
+// Final files of an earlier run: the module never replaces one, so they go
+// only when the user says so.
+bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &error) {
+    for (const RipTrack &track : rip.tracks) {
         struct stat info;
         if (!track.selected || lstat(track.finalPath.c_str(), &info) != 0) continue;
         if (!options.overwrite) {
-            return Fail(track.finalPath +
-                        " exists already, and the module never replaces a file; remove it, choose another --out, "
-                        "or pass --overwrite");
+            error = track.finalPath +
+                    " exists already, and the module never replaces a file; remove it, choose another --out, or "
+                    "pass --overwrite";
+            return false;
         }
         if (unlink(track.finalPath.c_str()) != 0) {
-            return Fail("cannot remove " + track.finalPath + ": " + std::strerror(errno));
+            error = "cannot remove " + track.finalPath + ": " + std::strerror(errno);
+            return false;
         }
     }
+    return true;
+}
 
+// Create, every track through SetData, Kill.
+bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &times, std::string &error) {
     PluginModule module;
-    if (!module.Load(pluginPath, error)) return Fail(error);
+    if (!module.Load(rip.pluginPath, error)) return false;
     int selected = 0;
-    for (const RipTrack &track : tracks) selected += track.selected;
-    std::string from = cue.files.size() == 1 ? cue.files[0].path : std::to_string(cue.files.size()) + " files";
-    std::printf("Ripping %d of %d tracks of \"%s\" from %s\n", selected, count, cue.title.c_str(), from.c_str());
-    std::printf("  module   %s (version %d)\n  settings %s\n  encoder  %s\n  output   %s\n", pluginPath.c_str(),
-                module.version(), settingsPath.c_str(),
-                settings.encoderPath.empty() ? "(none configured)" : settings.encoderPath.c_str(),
-                outputFolder.c_str());
+    for (const RipTrack &track : rip.tracks) selected += track.selected;
+    const std::vector<CueFile> &files = rip.cue.files;
+    std::string from = files.size() == 1 ? files[0].path : std::to_string(files.size()) + " files";
+    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(), rip.cue.title.c_str(),
+                from.c_str());
+    std::printf("  module   %s (version %d)\n  settings %s\n  encoder  %s\n  output   %s\n", rip.pluginPath.c_str(),
+                module.version(), rip.settingsPath.c_str(),
+                rip.settings.encoderPath.empty() ? "(none configured)" : rip.settings.encoderPath.c_str(),
+                rip.outputFolder.c_str());
     std::fflush(stdout);
 
-    HostRecords records = MakeRecords(cue, tracks, outputFolder);
-    if (module.create(records.album.get(), settingsPath.c_str(), nullptr, 0) != 1) {
+    HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
+    if (module.create(records.album.get(), rip.settingsPath.c_str(), nullptr, 0) != 1) {
         module.kill();
-        return Fail("the module refused the rip (Create returned 0): " + ExplainRefusal(settingsPath, outputFolder));
+        error = "the module refused the rip (Create returned 0): " + ExplainRefusal(rip.settingsPath, rip.outputFolder);
+        return false;
     }
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
-    RipTimes times;
-    bool delivered = DeliverAlbum(module, image, tracks, options, progress, times, error);
+    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, progress, times, error);
     std::fflush(stdout);
     if (module.kill() != 0) std::fprintf(stderr, "encbridge-host: Kill could not close a track file\n");
-    if (!delivered) return Fail(error);
+    return delivered;
+}
 
-    int missing = PrintReport(stdout, tracks, outputFolder, extension);
+int Run(HostOptions options) {
+    const auto started = std::chrono::steady_clock::now();
+    std::string error;
+    Rip rip;
+    if (!PrepareFolders(options, rip, error) || !ReadAlbum(options, rip, error) || !PlanTracks(options, rip, error)) {
+        return Fail(error);
+    }
+    if (options.dryRun) {
+        HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
+        int refused = PrintDryRun(stdout, records, rip.tracks, rip.settingsPath, rip.outputFolder);
+        if (refused > 0) return Fail(std::to_string(refused) + " command line(s) would not be run");
+        return 0;
+    }
+    RipTimes times;
+    if (!ClearFinalNames(options, rip, error) || !DeliverThroughTheModule(options, rip, times, error)) {
+        return Fail(error);
+    }
+
+    const std::string &extension = rip.settings.outputExtension;
+    int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, extension);
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
                 times.delivering, times.waiting);
     if (missing > 0) {
+        int selected = 0;
+        for (const RipTrack &track : rip.tracks) selected += track.selected;
         std::fflush(stdout);
         return Fail(std::to_string(missing) + " of " + std::to_string(selected) +
                     " track(s) produced no file: check the encoder's command line (--dry-run shows it)");
     }
-    if (demo) std::printf("The demo album's %s files are in %s\n", extension.c_str() + 1, outputFolder.c_str());
+    if (rip.demo) std::printf("The demo album's %s files are in %s\n", extension.c_str() + 1, rip.outputFolder.c_str());
     return 0;
 }
 

@@ -63,96 +63,117 @@ HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks
     return records;
 }
 
+namespace {
+
+// What the delivery of one album works with.
+struct Delivery {
+    PluginModule &module;
+    AudioImage &image;
+    const std::vector<RipTrack> &tracks;
+    const HostOptions &options;
+    Progress &progress;
+    RipTimes &times;
+    Clock::time_point start;
+    std::vector<std::uint8_t> piece;
+    int expected;  // the tracks that should give a file
+};
+
+// One SetData call with the bytes in piece. The album's last call returns
+// only when the module's encoder worker has ended; while it waits, a second
+// thread shows how long and how many files are ready.
+std::int32_t Call(Delivery &d, std::int32_t length, std::int32_t boundary, bool lastOfAlbum, std::int32_t &after) {
+    after = boundary;
+    if (!lastOfAlbum) return d.module.setData(d.piece.data(), length, &after);
+    d.progress.TrackDone();
+    d.times.delivering = Since(d.start);
+    const Clock::time_point waitStart = Clock::now();
+    std::atomic<bool> done(false);
+    std::thread ticker([&]() {
+        while (!done.load()) {
+            d.progress.Waiting(Since(waitStart), CountExisting(d.tracks), d.expected);
+            for (int i = 0; i < 4 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    std::int32_t result = d.module.setData(d.piece.data(), length, &after);
+    done.store(true);
+    ticker.join();
+    d.times.waiting = Since(waitStart);
+    d.progress.WaitDone(d.times.waiting, CountExisting(d.tracks), d.expected);
+    return result;
+}
+
+// The last piece of a track as a drive reads it, running on into the next
+// track where there is more audio; the boundary says where this track ends,
+// and the rest is delivered again as the start of the next track.
+bool EndByBoundary(Delivery &d, std::int64_t position, std::int64_t remaining, bool lastTrack, const std::string &name,
+                   std::string &error) {
+    const std::int64_t framesPerPiece = d.options.pieceSize / kFrameBytes;
+    std::int64_t want = std::min(framesPerPiece, d.image.frames() - position);
+    std::int64_t got = d.image.Read(position, want, d.piece.data());
+    if (got < remaining) {
+        error = "the image could not be read at " + name;
+        return false;
+    }
+    std::int32_t boundary = static_cast<std::int32_t>(remaining * kFrameBytes), after = 0;
+    if (Call(d, static_cast<std::int32_t>(got * kFrameBytes), boundary, lastTrack, after) != 1) {
+        error = "the module refused the last piece of " + name + " (SetData returned 0)";
+        return false;
+    }
+    return true;
+}
+
+// Track i's audio in pieces, then its end.
+bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
+    const ImageTrack &track = d.tracks[i].image;
+    const bool lastTrack = i + 1 == d.tracks.size();
+    const std::string name = "track " + std::to_string(track.number);
+    const std::int64_t framesPerPiece = d.options.pieceSize / kFrameBytes;
+    d.progress.TrackStart(track.number, d.tracks.back().image.number,
+                          track.title.empty() ? d.tracks[i].fileName : track.title, !d.tracks[i].selected,
+                          (track.endFrame - track.firstFrame) * kFrameBytes);
+    for (std::int64_t position = track.firstFrame; position < track.endFrame;) {
+        std::int64_t remaining = track.endFrame - position;
+        if (d.options.endBy == EndBy::Boundary && remaining <= framesPerPiece) {
+            return EndByBoundary(d, position, remaining, lastTrack, name, error);
+        }
+        std::int64_t count = std::min(framesPerPiece, remaining);
+        if (d.image.Read(position, count, d.piece.data()) != count) {
+            error = "the image could not be read at " + name;
+            return false;
+        }
+        std::int32_t length = static_cast<std::int32_t>(count * kFrameBytes), after = 0;
+        if (Call(d, length, 0, false, after) != 1) {
+            error = "the module refused the audio of " + name +
+                    " (SetData returned 0): the temporary file could not be written";
+            return false;
+        }
+        if (after != length) {
+            error = "the module took only " + std::to_string(after) + " of " + std::to_string(length) + " bytes of " +
+                    name + ": is the disk full?";
+            return false;
+        }
+        position += count;
+        d.progress.TrackAdvance((position - track.firstFrame) * kFrameBytes);
+    }
+    std::int32_t after = 0;
+    if (Call(d, 0, 0, lastTrack, after) != 1) {
+        error = "the module refused the end of " + name + " (SetData returned 0)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
                   const HostOptions &options, Progress &progress, RipTimes &times, std::string &error) {
-    const Clock::time_point start = Clock::now();
-    const std::int64_t framesPerPiece = options.pieceSize / kFrameBytes;
-    std::vector<std::uint8_t> piece(static_cast<std::size_t>(options.pieceSize));
-    int expected = 0;
-    for (const RipTrack &track : tracks) expected += track.selected;
-
-    // The album's last call returns only when the module's encoder worker
-    // has ended; while it waits, a second thread shows how long and how many
-    // files are ready.
-    auto deliver = [&](std::int32_t length, std::int32_t boundary, bool lastOfAlbum, std::int32_t &after) {
-        after = boundary;
-        if (!lastOfAlbum) return module.setData(piece.data(), length, &after);
-        progress.TrackDone();
-        times.delivering = Since(start);
-        const Clock::time_point waitStart = Clock::now();
-        std::atomic<bool> done(false);
-        std::thread ticker([&]() {
-            while (!done.load()) {
-                progress.Waiting(Since(waitStart), CountExisting(tracks), expected);
-                for (int i = 0; i < 4 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-        });
-        std::int32_t result = module.setData(piece.data(), length, &after);
-        done.store(true);
-        ticker.join();
-        times.waiting = Since(waitStart);
-        progress.WaitDone(times.waiting, CountExisting(tracks), expected);
-        return result;
-    };
-
+    Delivery d{module,   image, tracks,       options,
+               progress, times, Clock::now(), std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
+               0};
+    for (const RipTrack &track : tracks) d.expected += track.selected;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
-        const ImageTrack &track = tracks[i].image;
-        const bool lastTrack = i + 1 == tracks.size();
-        const std::string name = "track " + std::to_string(track.number);
-        progress.TrackStart(track.number, tracks.back().image.number,
-                            track.title.empty() ? tracks[i].fileName : track.title, !tracks[i].selected,
-                            (track.endFrame - track.firstFrame) * kFrameBytes);
-        std::int64_t position = track.firstFrame;
-        bool ended = false;
-        while (position < track.endFrame) {
-            std::int64_t remaining = track.endFrame - position;
-            if (options.endBy == EndBy::Boundary && remaining <= framesPerPiece) {
-                // A whole piece as a drive reads it, running on into the
-                // next track where there is more audio; the boundary says
-                // where this track ends, and the rest is delivered again as
-                // the start of the next track.
-                std::int64_t want = std::min(framesPerPiece, image.frames() - position);
-                std::int64_t got = image.Read(position, want, piece.data());
-                if (got < remaining) {
-                    error = "the image could not be read at " + name;
-                    return false;
-                }
-                std::int32_t boundary = static_cast<std::int32_t>(remaining * kFrameBytes), after = 0;
-                if (deliver(static_cast<std::int32_t>(got * kFrameBytes), boundary, lastTrack, after) != 1) {
-                    error = "the module refused the last piece of " + name + " (SetData returned 0)";
-                    return false;
-                }
-                ended = true;
-                position = track.endFrame;
-                break;
-            }
-            std::int64_t count = std::min(framesPerPiece, remaining);
-            if (image.Read(position, count, piece.data()) != count) {
-                error = "the image could not be read at " + name;
-                return false;
-            }
-            std::int32_t length = static_cast<std::int32_t>(count * kFrameBytes), after = 0;
-            if (deliver(length, 0, false, after) != 1) {
-                error = "the module refused the audio of " + name +
-                        " (SetData returned 0): the temporary file could not be written";
-                return false;
-            }
-            if (after != length) {
-                error = "the module took only " + std::to_string(after) + " of " + std::to_string(length) +
-                        " bytes of " + name + ": is the disk full?";
-                return false;
-            }
-            position += count;
-            progress.TrackAdvance((position - track.firstFrame) * kFrameBytes);
-        }
-        if (!ended) {
-            std::int32_t after = 0;
-            if (deliver(0, 0, lastTrack, after) != 1) {
-                error = "the module refused the end of " + name + " (SetData returned 0)";
-                return false;
-            }
-        }
-        if (!lastTrack) progress.TrackDone();
+        if (!DeliverTrack(d, i, error)) return false;
+        if (i + 1 != tracks.size()) progress.TrackDone();
     }
     return true;
 }
