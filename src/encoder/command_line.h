@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "encoder/argument_quoting.h"
-#include "interface/plugin_interface.h"
-#include "interface/rip_state.h"
+#include "platform/format.h"
+#include "records/host_records.h"
 
 namespace encbridge {
 

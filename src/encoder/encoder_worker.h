@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "interface/plugin_interface.h"
+#include "records/host_records.h"
 
 namespace encbridge {
 

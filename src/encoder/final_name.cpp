@@ -1,6 +1,5 @@
 #include "encoder/final_name.h"
 
-#include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "wavfile/temp_names.h"

@@ -1,7 +1,9 @@
 // The name under which a track's encoded output is kept.
 #pragma once
 
-#include "interface/plugin_interface.h"
+#include <cstddef>
+
+#include "records/host_records.h"
 
 namespace encbridge {
 

@@ -10,6 +10,4 @@ std::int32_t TrackCount() { return rip.trackCount; }
 
 const TrackInfo &Track(std::int32_t index) { return rip.info->tracks[index]; }
 
-bool IsProcessed(const TrackInfo &track) { return track.status == 1 && track.marked != 0; }
-
 }  // namespace encbridge

@@ -7,15 +7,13 @@
 #include <cstdio>
 
 #include "interface/plugin_interface.h"
+#include "platform/format.h"
 
 namespace encbridge {
 
 namespace platform {
 struct FolderLock;
 }
-
-constexpr std::size_t kPathCapacity = 260;
-using PathBuffer = char[kPathCapacity];
 
 struct RipState {
     // False until a Create succeeds, and again from the moment a later Create
@@ -52,8 +50,6 @@ extern RipState rip;
 // The track count and the track records of the current rip.
 std::int32_t TrackCount();
 const TrackInfo &Track(std::int32_t index);
-// Processed tracks are written and encoded; every other track is skipped.
-bool IsProcessed(const TrackInfo &track);
 
 // Moves the rip to the next track; after the last one, waits for the encoder
 // worker. 1 or 0.

@@ -6,6 +6,10 @@
 
 namespace encbridge {
 
+// Paths are held in buffers of this size: at most 259 characters.
+constexpr std::size_t kPathCapacity = 260;
+using PathBuffer = char[kPathCapacity];
+
 // One argument of FormatText. A text is read up to its NUL or its width,
 // whichever comes first, so a host field without a NUL is never read past its
 // end. A plain pointer has no width and is refused at compile time: pass the

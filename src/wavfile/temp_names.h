@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "interface/rip_state.h"
+#include "platform/format.h"
 
 namespace encbridge {
 
