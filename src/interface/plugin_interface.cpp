@@ -1,7 +1,6 @@
 // The four exported functions.
 #include "interface/plugin_interface.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -38,19 +37,6 @@ void ReleaseFolder() {
 }
 
 }  // namespace
-
-std::int32_t AdvanceTrack() {
-    std::int32_t next = rip.currentTrack.load(std::memory_order_relaxed);
-    if (next < INT_MAX) ++next;
-    // Release: the worker that sees the new value also sees the finished,
-    // closed file of the track before it and that track's name.
-    rip.currentTrack.store(next, std::memory_order_release);
-    WakeEncoderWorker();
-    if (next < TrackCount()) return OpenTrackFile();
-    // The album is complete: its last delivery returns once all encoding is.
-    WaitForEncoderWorker();
-    return 1;
-}
 
 void OnModuleUnload() { Kill(); }
 
@@ -89,10 +75,10 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);
     rip.skipTrack = false;  // an album without tracks has none to skip
-    if (!SelectHeader(header, headerLength)) return 0;
+    if (!SelectHeader(rip.header, header, headerLength)) return 0;
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.
-    (void)CloseTrackFile();
+    (void)CloseCurrentTrack();
     if (!platform::EncoderFileUsable(settings.encoderPath)) return 0;
 
     std::size_t count = static_cast<std::size_t>(info->trackCount);
@@ -103,7 +89,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
     if (!LockFolder(info)) return 0;
-    if (!OpenTrackFile()) {
+    if (!OpenCurrentTrack()) {
         ReleaseFolder();
         return 0;
     }
@@ -118,7 +104,7 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     if (b < 0 || length < b) return 0;
 
     if (length == 0) {
-        FinishTrackFile();
+        FinishCurrentTrack();
         return AdvanceTrack();
     }
     bool albumComplete = rip.currentTrack.load(std::memory_order_relaxed) >= TrackCount();
@@ -139,14 +125,14 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     std::size_t count = static_cast<std::size_t>(b == 0 ? length : b);
     std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
     if (std::ferror(rip.trackFile)) {
-        AbandonTrackFile();
+        AbandonCurrentTrack();
         return 0;
     }
     if (b == 0) {
         *boundary = static_cast<std::int32_t>(written);
         return 1;
     }
-    FinishTrackFile();
+    FinishCurrentTrack();
     return AdvanceTrack();
 }
 
@@ -156,8 +142,8 @@ extern "C" std::int32_t Kill(void) {
     StopEncoderWorker();
     rip.active = false;
     ReleaseTempBases();
-    ReleaseHeader();
-    const std::int32_t closed = CloseTrackFile();
+    ReleaseHeader(rip.header);
+    const std::int32_t closed = CloseCurrentTrack();
     ReleaseFolder();
     return closed;
 }

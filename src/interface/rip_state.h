@@ -8,6 +8,7 @@
 
 #include "interface/plugin_interface.h"
 #include "platform/format.h"
+#include "wavfile/track_file.h"
 
 namespace encbridge {
 
@@ -31,12 +32,8 @@ struct RipState {
     // file is finished and closed, which publishes that file and its name to
     // the encoder worker.
     std::atomic<std::int32_t> currentTrack;
-    std::uint8_t *headerBytes;
-    std::int32_t headerLength;
-    std::uint8_t headerTemplate[44];
-    // Where the sizes lie within headerBytes, or -1 where it holds none.
-    std::int32_t riffSizeOffset;
-    std::int32_t dataSizeOffset;
+    // Written at the start of every track file.
+    TrackHeader header;
     bool skipTrack;
     // Raised by StartEncoderWorker before the worker's thread exists, and
     // cleared by the worker when it ends.
@@ -51,6 +48,18 @@ extern RipState rip;
 std::int32_t TrackCount();
 const TrackInfo &Track(std::int32_t index);
 
+// Opens the file of the current track, if it is processed, under the
+// track's temporary name, once whatever lay under that name was moved
+// aside. 1 or 0; a track whose file could not be opened is never encoded.
+std::int32_t OpenCurrentTrack();
+// Writes the true sizes into the current track's file and closes it.
+void FinishCurrentTrack();
+// Closes the current track's file as it stands: 0, or -1 when closing
+// failed. Nothing open gives 0.
+std::int32_t CloseCurrentTrack();
+// Closes the current track's file after a failed write: the track lacks
+// audio, so it is never encoded nor published; its WAV stays as written.
+void AbandonCurrentTrack();
 // Moves the rip to the next track; after the last one, waits for the encoder
 // worker. 1 or 0.
 std::int32_t AdvanceTrack();

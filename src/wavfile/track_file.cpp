@@ -3,10 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "interface/rip_state.h"
-#include "platform/format.h"
 #include "platform/platform.h"
-#include "wavfile/temp_names.h"
 
 namespace encbridge {
 
@@ -38,15 +35,15 @@ void WriteLE32(std::uint8_t *p, std::uint32_t value) {
 // has them; the "data" chunk header is looked for by walking the chunks, and
 // only within the bytes the host gave, so that no byte of audio is ever taken
 // for a size.
-void LocateSizeFields(const std::uint8_t *h, std::int32_t n) {
-    rip.riffSizeOffset = -1;
-    rip.dataSizeOffset = -1;
+void LocateSizeFields(TrackHeader &header, const std::uint8_t *h, std::int32_t n) {
+    header.riffSizeOffset = -1;
+    header.dataSizeOffset = -1;
     if (h == nullptr || n < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0) return;
-    rip.riffSizeOffset = 4;
+    header.riffSizeOffset = 4;
     std::int64_t chunk = 12;
     while (chunk + 8 <= n) {
         if (std::memcmp(h + chunk, "data", 4) == 0) {
-            rip.dataSizeOffset = static_cast<std::int32_t>(chunk + 4);
+            header.dataSizeOffset = static_cast<std::int32_t>(chunk + 4);
             return;
         }
         std::uint32_t size = ReadLE32(h + chunk + 4);
@@ -62,108 +59,55 @@ bool WriteAt(std::FILE *file, std::int32_t offset, std::uint32_t value) {
 
 }  // namespace
 
-void AbandonTrackFile() {
-    (void)CloseTrackFile();
-    const std::int32_t index = rip.currentTrack.load(std::memory_order_relaxed);
-    if (rip.tempBases != nullptr && index >= 0 && index < TrackCount()) rip.tempBases[index][0] = '\0';
+void ReleaseHeader(TrackHeader &header) {
+    delete[] header.bytes;
+    header.bytes = nullptr;
+    header.length = 0;
 }
 
-std::int32_t CloseTrackFile() {
-    if (rip.trackFile == nullptr) return 0;
-    int closed = std::fclose(rip.trackFile);
-    rip.trackFile = nullptr;
-    return closed == 0 ? 0 : -1;
-}
-
-void ReleaseHeader() {
-    delete[] rip.headerBytes;
-    rip.headerBytes = nullptr;
-}
-
-std::int32_t SelectHeader(const std::uint8_t *h, std::int32_t n) {
-    ReleaseHeader();
-    rip.headerLength = 0;
+bool SelectHeader(TrackHeader &header, const std::uint8_t *h, std::int32_t n) {
+    ReleaseHeader(header);
     if (h == nullptr) {
         h = kDefaultHeader;
         n = sizeof kDefaultHeader;
     }
-    LocateSizeFields(h, n);
-    if (n <= 0) return 1;  // no header; headerTemplate keeps what it holds
-
-    rip.headerBytes = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(n)];
-    if (rip.headerBytes == nullptr) return 0;
-    std::memcpy(rip.headerBytes, h, static_cast<std::size_t>(n));
-    rip.headerLength = n;
-    // A header shorter than 44 bytes fills only the front of the template.
-    std::size_t templateBytes = n < 44 ? static_cast<std::size_t>(n) : 44;
-    std::memset(rip.headerTemplate, 0, sizeof rip.headerTemplate);
-    std::memcpy(rip.headerTemplate, h, templateBytes);
-    return 1;
+    LocateSizeFields(header, h, n);
+    if (n <= 0) return true;  // no header
+    header.bytes = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(n)];
+    if (header.bytes == nullptr) return false;
+    std::memcpy(header.bytes, h, static_cast<std::size_t>(n));
+    header.length = n;
+    return true;
 }
 
-std::int32_t OpenTrackFile() {
-    if (rip.info == nullptr) return 0;
-    std::int32_t index = rip.currentTrack.load(std::memory_order_relaxed);
-    if (index >= TrackCount()) return 1;
-    (void)CloseTrackFile();
-    if (!IsProcessed(Track(index))) {
-        rip.skipTrack = true;
-        return 1;
+std::FILE *OpenTrackFile(const char *path, const TrackHeader &header) {
+    std::FILE *file = platform::OpenTrackStream(path);
+    if (file == nullptr) return nullptr;
+    const std::size_t length = static_cast<std::size_t>(header.length);
+    if ((length > 0 && platform::WriteTrackBytes(file, header.bytes, length) != length) || std::ferror(file)) {
+        (void)CloseTrackFile(file);
+        return nullptr;
     }
-    rip.skipTrack = false;
-
-    // A name that had to be cut could be shared by several tracks, which would
-    // then write into one file: such a track is refused instead.
-    PathBuffer &base = rip.tempBases[index];
-    const std::size_t folderWidth = sizeof rip.info->outputFolder;
-    if (!FormTempBase(base, rip.info->outputFolder, folderWidth, index + 1)) {
-        base[0] = '\0';
-        return 0;
-    }
-    // The worker encodes a track only while its name is set. Whatever lies
-    // under this name (a WAV file that an earlier rip kept, a link, a FIFO)
-    // is moved aside first and never written through; one that stays in the
-    // way fails the open, and is then neither encoded nor deleted as this
-    // track.
-    char wavPath[kPathCapacity];
-    if (FormatText(wavPath, sizeof wavPath, "%s%s", {FormatArg(base, kPathCapacity), ".wav"}) != 0 &&
-        ClearTheWay(wavPath, rip.info->outputFolder, folderWidth, index + 1, ".wav", 5)) {
-        rip.trackFile = platform::OpenTrackStream(wavPath);
-    }
-    if (rip.trackFile == nullptr) {
-        base[0] = '\0';
-        return 0;
-    }
-    const std::size_t headerLength = static_cast<std::size_t>(rip.headerLength);
-    if ((headerLength > 0 && platform::WriteTrackBytes(rip.trackFile, rip.headerBytes, headerLength) != headerLength) ||
-        std::ferror(rip.trackFile)) {
-        (void)CloseTrackFile();
-        base[0] = '\0';
-        return 0;
-    }
-    return 1;
+    return file;
 }
 
-void FinishTrackFile() {
-    std::FILE *file = rip.trackFile;
+void FinishTrackFile(std::FILE *file, const TrackHeader &header) {
     if (file == nullptr) return;
     // Everything was appended, so the position is the length of the file.
-    long length = std::ftell(file);
+    const long length = std::ftell(file);
     if (length >= 0) {
-        std::uint32_t fileLength = static_cast<std::uint32_t>(length);
-        if (rip.riffSizeOffset >= 0) {
-            WriteLE32(rip.headerTemplate + rip.riffSizeOffset, fileLength - 8);
-            WriteAt(file, rip.riffSizeOffset, fileLength - 8);
-        }
-        if (rip.dataSizeOffset >= 0) {
-            std::uint32_t dataSize = fileLength - static_cast<std::uint32_t>(rip.dataSizeOffset + 4);
-            if (rip.dataSizeOffset + 4 <= static_cast<std::int32_t>(sizeof rip.headerTemplate)) {
-                WriteLE32(rip.headerTemplate + rip.dataSizeOffset, dataSize);
-            }
-            WriteAt(file, rip.dataSizeOffset, dataSize);
+        const std::uint32_t fileLength = static_cast<std::uint32_t>(length);
+        if (header.riffSizeOffset >= 0) WriteAt(file, header.riffSizeOffset, fileLength - 8);
+        if (header.dataSizeOffset >= 0) {
+            WriteAt(file, header.dataSizeOffset, fileLength - static_cast<std::uint32_t>(header.dataSizeOffset + 4));
         }
     }
-    (void)CloseTrackFile();
+    (void)CloseTrackFile(file);
+}
+
+std::int32_t CloseTrackFile(std::FILE *file) {
+    if (file == nullptr) return 0;
+    return std::fclose(file) == 0 ? 0 : -1;
 }
 
 }  // namespace encbridge

@@ -1,8 +1,11 @@
-// Temporary per-track WAV files: their names, their header and the three
-// operations on the file of the current track.
+// The temporary WAV file of one track: created new with the rip's header,
+// appended to, and finished with the true sizes patched into that header.
+// It knows nothing of albums: the rip decides which tracks have one and
+// what they are called.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace encbridge {
 
@@ -10,21 +13,28 @@ namespace encbridge {
 // that stand until the track is finished.
 extern const std::uint8_t kDefaultHeader[44];
 
-// Chooses the header written at the start of every track file: the host's
-// (h, n), the default one when h is null, or none when n is 0.
-// Returns 0 when memory for the copy cannot be obtained.
-std::int32_t SelectHeader(const std::uint8_t *h, std::int32_t n);
-// Opens the file of the current track, if it is processed. 1 or 0.
-std::int32_t OpenTrackFile();
-// Writes the true sizes into the header of the current file and closes it.
-void FinishTrackFile();
-// Closes the current file as it stands, without finishing it: 0, or -1 when
-// closing failed. Nothing open gives 0.
-std::int32_t CloseTrackFile();
-// Closes the current file after a failed write: the track lacks audio, so it
-// is never encoded nor published; its WAV file stays as written.
-void AbandonTrackFile();
-// Releases the header bytes.
-void ReleaseHeader();
+// The header written at the start of every track file of a rip.
+struct TrackHeader {
+    std::uint8_t *bytes;  // owned; null without a header
+    std::int32_t length;
+    // Where the sizes lie within bytes, or -1 where it holds none.
+    std::int32_t riffSizeOffset;
+    std::int32_t dataSizeOffset;
+};
+
+// Chooses the header: the host's (h, n), the default one when h is null, or
+// none when n is 0. Releases what header held. False when memory for the
+// copy cannot be obtained.
+bool SelectHeader(TrackHeader &header, const std::uint8_t *h, std::int32_t n);
+void ReleaseHeader(TrackHeader &header);
+
+// Creates the file at path, where nothing may lie (see
+// platform::OpenTrackStream), and writes the header. Null when either
+// fails; a file that was created stays as it was written.
+std::FILE *OpenTrackFile(const char *path, const TrackHeader &header);
+// Writes the true sizes into the file's header and closes it.
+void FinishTrackFile(std::FILE *file, const TrackHeader &header);
+// Closes the file as it stands: 0, or -1 when closing failed. Null gives 0.
+std::int32_t CloseTrackFile(std::FILE *file);
 
 }  // namespace encbridge
