@@ -89,7 +89,7 @@ std::int32_t EndTrack() {
     return SetData(&none, 0, &boundary);
 }
 
-bool WorkerRunning() { return encbridge::rip.workerRunning.load(std::memory_order_acquire); }
+bool WorkerRunning() { return encbridge::EncoderWorkerRunning(); }
 
 class WakeUpTest : public ::testing::Test {
 protected:

@@ -4,7 +4,6 @@
 
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
-#include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -13,7 +12,7 @@
 namespace encbridge {
 namespace {
 
-WorkerStart start;
+WorkerControl worker;
 platform::WorkerThread *workerThread = nullptr;
 
 // How long a wait goes without a look at the shared values, should the
@@ -22,7 +21,7 @@ std::atomic<std::uint32_t> waitFallback{500};
 
 std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxed); }
 
-bool Stopping(const WorkerStart &record) { return record.stopRequested.load(std::memory_order_acquire); }
+bool Stopping(const WorkerControl &control) { return control.stopRequested.load(std::memory_order_acquire); }
 
 // Formats into a path buffer; false when the result had to be cut, since a
 // cut path could name another file.
@@ -36,8 +35,12 @@ bool FormPath(char (&path)[kPathCapacity], const char *pattern, std::initializer
 // is deleted only once the encoder's output has reached the track's final
 // name: after a failed start, a non-zero exit, a stop or a failed move it
 // stays, and so does the output of a run that did not succeed.
-void EncodeTrack(WorkerStart &record, std::int32_t index) {
-    const char *base = rip.tempBases[index];
+void EncodeTrack(WorkerControl &control, std::int32_t index) {
+    const WorkerInputs &inputs = control.inputs;
+    const PluginSettings &settings = *inputs.settings;
+    const AlbumInfo &album = *inputs.album;
+    const TrackInfo &track = album.tracks[index];
+    const char *base = inputs.tempBases[index];
     if (base[0] == '\0') return;  // the track's file was never opened
     const FormatArg baseArg(base, kPathCapacity);
     char wavPath[kPathCapacity];
@@ -46,11 +49,9 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     CommandBuffer command;
     // A final name that leads elsewhere is no better than a cut one: the
     // track is not encoded, and its WAV file stays.
-    if (!UsableFinalName(record.info->tracks[index], settings.outputExtension) ||
-        !FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
+    if (!UsableFinalName(track, settings.outputExtension) || !FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
         !FormPath(outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
-        !FormPath(finalPath, "%s%s%s",
-                  {record.info->outputFolder, record.info->tracks[index].fileName, settings.outputExtension})) {
+        !FormPath(finalPath, "%s%s%s", {album.outputFolder, track.fileName, settings.outputExtension})) {
         return;
     }
     FormatStatus status = FormatStatus::Failed;
@@ -61,25 +62,24 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     // ever run.
     const bool batchFile = platform::RunsThroughCommandShell(settings.encoderPath);
     if (BuildCommandLine(settings.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, command,
-                         wavPath, outputPath, *record.info, index) != CommandStatus::Complete) {
+                         wavPath, outputPath, album, index) != CommandStatus::Complete) {
         return;
     }
 
     // With ".wav" as the output extension (or any name the file system
     // takes for the same file: ".WAV" on Windows) the encoder rewrites the
     // WAV file itself, which then is the output, and nothing may remove it.
-    const TrackInfo &track = record.info->tracks[index];
     const bool outputIsWav = platform::SameFile(wavPath, outputPath);
     // Whatever lies under the output's name (an earlier rip's output, a
     // link) is moved aside, so that what is published later is a file that
     // this run's encoder made.
-    if (!outputIsWav && !ClearTheWay(outputPath, record.info->outputFolder, sizeof record.info->outputFolder, index + 1,
+    if (!outputIsWav && !ClearTheWay(outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
                                      settings.outputExtension, sizeof settings.outputExtension)) {
         return;
     }
     platform::Process *process = platform::StartProcess(command, batchFile, settings.hideWindow);
     if (process == nullptr) return;
-    if (platform::WaitForProcessOrEvent(process, record.stop) == platform::ProcessWait::Stopped) {
+    if (platform::WaitForProcessOrEvent(process, control.stop) == platform::ProcessWait::Stopped) {
         platform::EndProcess(process);
         platform::CloseProcess(process);
         if (!outputIsWav) platform::RemoveFile(outputPath);
@@ -88,63 +88,64 @@ void EncodeTrack(WorkerStart &record, std::int32_t index) {
     std::uint32_t exitCode = 0;
     const bool succeeded = platform::ProcessExitCode(process, &exitCode) && exitCode == 0;
     platform::CloseProcess(process);
-    if (!succeeded || Stopping(record)) return;
+    if (!succeeded || Stopping(control)) return;
     // An encoder that reports success but left an empty file (one that
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
     if (platform::InspectEntry(outputPath) != platform::EntryKind::PlainFile) return;
-    if (!MakeFinalFolders(record.info->outputFolder, sizeof record.info->outputFolder, track)) return;
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, track)) return;
     if (!platform::MoveFileNoReplace(outputPath, finalPath)) return;
-    if (Stopping(record)) return;
+    if (Stopping(control)) return;
     if (settings.deleteWav != 0 && !outputIsWav) platform::RemoveFile(wavPath);
 }
 
 }  // namespace
 
-void EncoderWorker(void *startRecord) {
-    WorkerStart &record = *static_cast<WorkerStart *>(startRecord);
-    // The count that tempBases was made for; Create sets it before the
-    // worker starts, and nothing changes it until the worker has ended.
-    const std::int32_t count = TrackCount();
+void EncoderWorker(void *controlBlock) {
+    WorkerControl &control = *static_cast<WorkerControl *>(controlBlock);
+    const WorkerInputs &inputs = control.inputs;
+    const std::int32_t count = inputs.trackCount;
     std::int32_t index = 0;
-    while (!Stopping(record)) {
+    while (!Stopping(control)) {
         // Acquire: seeing a track passed means seeing its finished, closed
         // file and its temporary name too.
-        const std::int32_t delivered = rip.currentTrack.load(std::memory_order_acquire);
+        const std::int32_t finished = inputs.finishedTracks->load(std::memory_order_acquire);
         if (index >= count) {
-            if (delivered >= count) break;
+            if (finished >= count) break;
             // Only skipped tracks are left and the host still delivers
             // them: no record is read.
-            platform::WaitForEvent(record.trackFinished, WaitFallback());
+            platform::WaitForEvent(control.trackFinished, WaitFallback());
             continue;
         }
-        if (!IsProcessed(record.info->tracks[index])) {
+        if (!IsProcessed(inputs.album->tracks[index])) {
             ++index;
             continue;
         }
-        if (index >= delivered) {
-            platform::WaitForEvent(record.trackFinished, WaitFallback());
+        if (index >= finished) {
+            platform::WaitForEvent(control.trackFinished, WaitFallback());
             continue;
         }
-        EncodeTrack(record, index);
+        EncodeTrack(control, index);
         ++index;
     }
-    rip.workerRunning.store(false, std::memory_order_release);
-    // After the store: a host that wakes must find workerRunning cleared.
-    // The event outlives this raise, since it is destroyed only once this
-    // body has returned.
-    platform::RaiseEvent(record.ended);
+    control.running.store(false, std::memory_order_release);
+    // After the store: a host that wakes must find running cleared. The
+    // event outlives this raise, since it is destroyed only once this body
+    // has returned.
+    platform::RaiseEvent(control.ended);
 }
 
 void WakeEncoderWorker() {
-    if (start.trackFinished != nullptr) platform::RaiseEvent(start.trackFinished);
+    if (worker.trackFinished != nullptr) platform::RaiseEvent(worker.trackFinished);
 }
 
+bool EncoderWorkerRunning() { return worker.running.load(std::memory_order_acquire); }
+
 void WaitForEncoderWorker() {
-    // workerRunning is raised only while a worker and its events exist:
-    // after they were made, and until the worker's body clears it on its way
-    // out, before anything destroys them.
-    while (rip.workerRunning.load(std::memory_order_acquire)) platform::WaitForEvent(start.ended, WaitFallback());
+    // running is raised only while a worker and its events exist: after they
+    // were made, and until the worker's body clears it on its way out, before
+    // anything destroys them.
+    while (EncoderWorkerRunning()) platform::WaitForEvent(worker.ended, WaitFallback());
 }
 
 void SetWaitFallback(std::uint32_t milliseconds) { waitFallback.store(milliseconds, std::memory_order_relaxed); }
@@ -152,43 +153,43 @@ void SetWaitFallback(std::uint32_t milliseconds) { waitFallback.store(millisecon
 namespace {
 
 void DestroyEvents() {
-    platform::DestroyEvent(start.stop);
-    platform::DestroyEvent(start.trackFinished);
-    platform::DestroyEvent(start.ended);
-    start.stop = nullptr;
-    start.trackFinished = nullptr;
-    start.ended = nullptr;
+    platform::DestroyEvent(worker.stop);
+    platform::DestroyEvent(worker.trackFinished);
+    platform::DestroyEvent(worker.ended);
+    worker.stop = nullptr;
+    worker.trackFinished = nullptr;
+    worker.ended = nullptr;
 }
 
 }  // namespace
 
-void StartEncoderWorker(AlbumInfo *info) {
+void StartEncoderWorker(const WorkerInputs &inputs) {
     StopEncoderWorker();
-    start.stopRequested.store(false, std::memory_order_relaxed);
-    start.info = info;
-    start.stop = platform::CreateWakeEvent();
-    start.trackFinished = platform::CreateAutoResetEvent();
-    start.ended = platform::CreateWakeEvent();
-    if (start.stop == nullptr || start.trackFinished == nullptr || start.ended == nullptr) {
+    worker.stopRequested.store(false, std::memory_order_relaxed);
+    worker.inputs = inputs;
+    worker.stop = platform::CreateWakeEvent();
+    worker.trackFinished = platform::CreateAutoResetEvent();
+    worker.ended = platform::CreateWakeEvent();
+    if (worker.stop == nullptr || worker.trackFinished == nullptr || worker.ended == nullptr) {
         DestroyEvents();
         return;
     }
     // Raised before the thread exists, so that a host that delivers the
     // whole album before the worker first runs still waits for all
     // encoding.
-    rip.workerRunning.store(true, std::memory_order_release);
-    workerThread = platform::StartWorkerThread(EncoderWorker, &start);
+    worker.running.store(true, std::memory_order_release);
+    workerThread = platform::StartWorkerThread(EncoderWorker, &worker);
     if (workerThread == nullptr) {
-        rip.workerRunning.store(false, std::memory_order_release);
+        worker.running.store(false, std::memory_order_release);
         DestroyEvents();
     }
 }
 
 void StopEncoderWorker() {
     if (workerThread == nullptr) return;
-    start.stopRequested.store(true, std::memory_order_release);
-    platform::RaiseEvent(start.stop);
-    platform::RaiseEvent(start.trackFinished);
+    worker.stopRequested.store(true, std::memory_order_release);
+    platform::RaiseEvent(worker.stop);
+    platform::RaiseEvent(worker.trackFinished);
     // Waits for the body only, never for the thread's exit, and so is safe
     // while the module is being unloaded.
     platform::JoinWorkerThread(workerThread);

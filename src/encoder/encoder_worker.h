@@ -1,12 +1,15 @@
 // The encoder worker: the one background thread of a rip, which encodes
 // every finished track in track order, one encoder process at a time, and
-// moves each output to its track's final name.
+// moves each output to its track's final name. It reads only what it is
+// given.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "platform/format.h"
 #include "records/host_records.h"
+#include "settings/plugin_settings.h"
 
 namespace encbridge {
 
@@ -14,40 +17,60 @@ namespace platform {
 struct Event;
 }
 
-// The start record of the worker. There is one, module-wide. Its events
-// live exactly as long as the worker's thread: made before it starts, and
-// destroyed only once its body has returned, so that neither side can use
-// one that is gone.
-struct WorkerStart {
+// What the worker encodes from. All of it belongs to the rip and stays put,
+// unchanged, from the worker's start until it has ended; only the count of
+// finished tracks moves on.
+struct WorkerInputs {
+    const AlbumInfo *album;
+    // The count that tempBases was made for: no record beyond it is read.
+    std::int32_t trackCount;
+    // Entry i: track i's temporary base name, set before finishedTracks
+    // passes i, and empty when its file could not be opened or written.
+    const PathBuffer *tempBases;
+    // How many tracks the host's thread has finished; raised with release
+    // once a track's file is finished and closed.
+    const std::atomic<std::int32_t> *finishedTracks;
+    const PluginSettings *settings;
+};
+
+// The control block of the one worker, module-wide. Its events live exactly
+// as long as the worker's thread: made before it starts, and destroyed only
+// once its body has returned, so that neither side can use one that is gone.
+struct WorkerControl {
     // Written by the host's thread only; the worker leaves at its next look.
     std::atomic<bool> stopRequested;
-    AlbumInfo *info;
+    // Raised before the worker's thread exists, and cleared by the worker
+    // when it ends.
+    std::atomic<bool> running;
+    WorkerInputs inputs;
     // Raised together with stopRequested and stays raised, so that a worker
     // that waits for the encoder wakes at once.
     platform::Event *stop;
-    // Raised by the host's thread whenever currentTrack passes a track, and
+    // Raised by the host's thread whenever finishedTracks passes a track, and
     // by a stop: what the worker waits on while a track is not finished.
     platform::Event *trackFinished;
-    // Raised by the worker once it has cleared workerRunning: what the
-    // host's last delivery of an album waits on.
+    // Raised by the worker once it has cleared running: what the host's last
+    // delivery of an album waits on.
     platform::Event *ended;
 };
 
-// Starts the worker for info, after stopping any earlier one.
-// workerRunning is raised before the thread exists. Whether a worker could
-// be started is not reported: without one the WAV files are still written.
-void StartEncoderWorker(AlbumInfo *info);
+// Starts the worker for inputs, after stopping any earlier one. running is
+// raised before the thread exists. Whether a worker could be started is not
+// reported: without one the WAV files are still written.
+void StartEncoderWorker(const WorkerInputs &inputs);
 
 // Raises stopRequested, ends a running encoder and removes its unfinished
 // output, and returns once the worker has ended. Does nothing when no
 // worker was started. Called from the host's thread only.
 void StopEncoderWorker();
 
-// Wakes a worker that waits for the track that currentTrack has just
-// passed. Called from the host's thread after raising currentTrack.
+// Wakes a worker that waits for the track that finishedTracks has just
+// passed. Called from the host's thread after raising it.
 void WakeEncoderWorker();
 
-// Returns once workerRunning is cleared. Called from the host's thread.
+// Whether a worker runs; and returns once none does. Called from the host's
+// thread.
+bool EncoderWorkerRunning();
 void WaitForEncoderWorker();
 
 // Each wait of the worker and of the host's thread looks again at the
@@ -56,7 +79,7 @@ void WaitForEncoderWorker();
 // Set before Create.
 void SetWaitFallback(std::uint32_t milliseconds);
 
-// The worker's body; startRecord is the WorkerStart.
-void EncoderWorker(void *startRecord);
+// The worker's body; control is the WorkerControl.
+void EncoderWorker(void *control);
 
 }  // namespace encbridge

@@ -70,7 +70,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     StopEncoderWorker();
     rip.active = false;
     ReleaseFolder();
-    LoadSettings(fullSettingsPath, settings);
+    LoadSettings(fullSettingsPath, rip.settings);
     ReleaseTempBases();
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);
@@ -79,7 +79,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.
     (void)CloseCurrentTrack();
-    if (!platform::EncoderFileUsable(settings.encoderPath)) return 0;
+    if (!platform::EncoderFileUsable(rip.settings.encoderPath)) return 0;
 
     std::size_t count = static_cast<std::size_t>(info->trackCount);
     if (count > SIZE_MAX / sizeof(PathBuffer)) return 0;  // reachable on 32 bits
@@ -93,7 +93,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
         ReleaseFolder();
         return 0;
     }
-    StartEncoderWorker(info);
+    StartEncoderWorker({info, rip.trackCount, rip.tempBases, &rip.currentTrack, &rip.settings});
     rip.active = true;
     return 1;
 }

@@ -8,6 +8,7 @@
 
 #include "interface/plugin_interface.h"
 #include "platform/format.h"
+#include "settings/plugin_settings.h"
 #include "wavfile/track_file.h"
 
 namespace encbridge {
@@ -35,11 +36,10 @@ struct RipState {
     // Written at the start of every track file.
     TrackHeader header;
     bool skipTrack;
-    // Raised by StartEncoderWorker before the worker's thread exists, and
-    // cleared by the worker when it ends.
-    std::atomic<bool> workerRunning;
     // Held in the output folder from Create to Kill.
     platform::FolderLock *folderLock;
+    // Loaded by Create; the worker reads them until it has ended.
+    PluginSettings settings;
 };
 
 extern RipState rip;

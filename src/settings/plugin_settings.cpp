@@ -9,8 +9,6 @@
 
 namespace encbridge {
 
-PluginSettings settings;
-
 bool SplitPath(const char *path, PathParts &parts) {
     parts.drive[0] = '\0';
     parts.folder[0] = '\0';

@@ -14,8 +14,6 @@ struct PluginSettings {
     std::int32_t hideWindow;    // non-zero: run the encoder hidden
 };
 
-extern PluginSettings settings;
-
 // The value of "EXEPATH" that marks an encoder that is not configured.
 constexpr char kEncoderNotConfigured[] = "DENY";
 
