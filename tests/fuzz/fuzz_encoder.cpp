@@ -3,13 +3,16 @@
 // the folder named by ENCBRIDGE_FUZZ_OUTPUT: of its arguments, it takes those
 // that lie there (and hold no "/.." that could lead out) as paths. The first
 // of them that names an existing file is the input, the last one the output,
-// which becomes "ENC" followed by the input's bytes.
+// which becomes "ENC" followed by the input's bytes. It follows no link and
+// writes no file that has another name, which the folder may hold.
 //
 // Words among the arguments change what it does, so that the fuzzer reaches
 // the worker's failure paths: FAIL writes the output and exits with 1, NOOUT
 // exits 0 without writing, KILL ends the process by a signal before writing.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +63,13 @@ int main(int argc, char **argv) {
     if (noOutput) return 0;
     std::vector<char> bytes;
     if (input.empty() || !ReadAll(input, bytes)) return 2;
-    std::FILE *file = std::fopen(output.c_str(), "wb");
+    // The folder may hold links to files outside it, or other names of
+    // them: an output that is anything but a plain file of one name is not
+    // written, and no link is followed.
+    struct stat info;
+    if (lstat(output.c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || info.st_nlink != 1)) return 2;
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    std::FILE *file = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (file == nullptr) return 2;
     std::fwrite("ENC", 1, 3, file);
     std::fwrite(bytes.data(), 1, bytes.size(), file);
