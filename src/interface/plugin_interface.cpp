@@ -100,8 +100,9 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
 
 extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
     if (!rip.active || data == nullptr || boundary == nullptr) return 0;
-    const std::int32_t b = *boundary;
-    if (b < 0 || length < b) return 0;
+    // How many of the bytes end the current track; 0: all belong to it.
+    const std::int32_t trackEnd = *boundary;
+    if (trackEnd < 0 || length < trackEnd) return 0;
 
     if (length == 0) {
         FinishCurrentTrack();
@@ -112,7 +113,7 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
         // Ending a skipped track is answered alike by boundary and by length
         // 0, also when it was the album's last; bytes after the album's end
         // are refused below.
-        if (b > 0) return AdvanceTrack();
+        if (trackEnd > 0) return AdvanceTrack();
         if (!albumComplete) {
             *boundary = length;  // the bytes of a skipped track are dropped
             return 1;
@@ -122,13 +123,13 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     // after the album's end: there is nowhere to put them.
     if (rip.trackFile == nullptr) return 0;
 
-    std::size_t count = static_cast<std::size_t>(b == 0 ? length : b);
+    std::size_t count = static_cast<std::size_t>(trackEnd == 0 ? length : trackEnd);
     std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
     if (std::ferror(rip.trackFile)) {
         AbandonCurrentTrack();
         return 0;
     }
-    if (b == 0) {
+    if (trackEnd == 0) {
         *boundary = static_cast<std::int32_t>(written);
         return 1;
     }

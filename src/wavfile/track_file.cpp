@@ -35,18 +35,19 @@ void WriteLE32(std::uint8_t *p, std::uint32_t value) {
 // has them; the "data" chunk header is looked for by walking the chunks, and
 // only within the bytes the host gave, so that no byte of audio is ever taken
 // for a size.
-void LocateSizeFields(TrackHeader &header, const std::uint8_t *h, std::int32_t n) {
+void LocateSizeFields(TrackHeader &header, const std::uint8_t *given, std::int32_t length) {
     header.riffSizeOffset = -1;
     header.dataSizeOffset = -1;
-    if (h == nullptr || n < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0) return;
+    if (given == nullptr || length < 12 || std::memcmp(given, "RIFF", 4) != 0 || std::memcmp(given + 8, "WAVE", 4) != 0)
+        return;
     header.riffSizeOffset = 4;
     std::int64_t chunk = 12;
-    while (chunk + 8 <= n) {
-        if (std::memcmp(h + chunk, "data", 4) == 0) {
+    while (chunk + 8 <= length) {
+        if (std::memcmp(given + chunk, "data", 4) == 0) {
             header.dataSizeOffset = static_cast<std::int32_t>(chunk + 4);
             return;
         }
-        std::uint32_t size = ReadLE32(h + chunk + 4);
+        std::uint32_t size = ReadLE32(given + chunk + 4);
         chunk += 8 + static_cast<std::int64_t>(size) + (size & 1);
     }
 }
@@ -65,18 +66,18 @@ void ReleaseHeader(TrackHeader &header) {
     header.length = 0;
 }
 
-bool SelectHeader(TrackHeader &header, const std::uint8_t *h, std::int32_t n) {
+bool SelectHeader(TrackHeader &header, const std::uint8_t *given, std::int32_t length) {
     ReleaseHeader(header);
-    if (h == nullptr) {
-        h = kDefaultHeader;
-        n = sizeof kDefaultHeader;
+    if (given == nullptr) {
+        given = kDefaultHeader;
+        length = sizeof kDefaultHeader;
     }
-    LocateSizeFields(header, h, n);
-    if (n <= 0) return true;  // no header
-    header.bytes = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(n)];
+    LocateSizeFields(header, given, length);
+    if (length <= 0) return true;  // no header
+    header.bytes = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(length)];
     if (header.bytes == nullptr) return false;
-    std::memcpy(header.bytes, h, static_cast<std::size_t>(n));
-    header.length = n;
+    std::memcpy(header.bytes, given, static_cast<std::size_t>(length));
+    header.length = length;
     return true;
 }
 

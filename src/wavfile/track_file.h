@@ -22,10 +22,10 @@ struct TrackHeader {
     std::int32_t dataSizeOffset;
 };
 
-// Chooses the header: the host's (h, n), the default one when h is null, or
-// none when n is 0. Releases what header held. False when memory for the
+// Chooses the header: the host's (given, length), the default one when given
+// is null, or none when length is 0. Releases what header held. False when memory for the
 // copy cannot be obtained.
-bool SelectHeader(TrackHeader &header, const std::uint8_t *h, std::int32_t n);
+bool SelectHeader(TrackHeader &header, const std::uint8_t *given, std::int32_t length);
 void ReleaseHeader(TrackHeader &header);
 
 // Creates the file at path, where nothing may lie (see
