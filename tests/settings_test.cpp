@@ -103,6 +103,30 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
     }
 }
 
+// JOBS: missing means one encoder at a time, as before; 0 one per
+// processor; anything else is kept within 1 and kMostJobs.
+TEST(EncoderJobs, ClampsWhatTheSettingsSay) {
+    struct Row {
+        std::int32_t configured, processors, expected;
+    } rows[] = {
+        {1, 8, 1},  {4, 2, 4},  {0, 8, 8},   {0, 1, 1},   {0, 64, encbridge::kMostJobs},
+        {-3, 8, 1}, {-1, 8, 1}, {33, 8, 32}, {32, 8, 32},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(encbridge::EncoderJobs(row.configured, row.processors), row.expected)
+            << row.configured << " with " << row.processors << " processors";
+    }
+}
+
+TEST_F(LoadSettingsTest, JobsAreOneUnlessTheFileSaysOtherwise) {
+    LoadSettings(Write("[OPTION]\nEXEPATH=enc\n").c_str(), settings);
+    EXPECT_EQ(settings.jobs, 1);
+    LoadSettings(Write("[OPTION]\nEXEPATH=enc\nJOBS=3\n").c_str(), settings);
+    EXPECT_EQ(settings.jobs, 3);
+    LoadSettings(Write("[OPTION]\nEXEPATH=enc\nJOBS=0\n").c_str(), settings);
+    EXPECT_GE(settings.jobs, 1);
+}
+
 TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
     std::string longText(400, 'x');
     std::string path = Write("[SETUP]\nOUT=" + longText + "\n[OPTION]\nCOMMAND=" + longText + "\n");

@@ -66,6 +66,10 @@ std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t coun
 // that we may read and execute.
 bool EncoderFileUsable(const char *path);
 
+// ---- Processors --------------------------------------------------------------
+// How many processors this process may run on; at least 1.
+std::int32_t ProcessorCount();
+
 // ---- Time --------------------------------------------------------------
 void SleepMilliseconds(std::uint32_t milliseconds);
 

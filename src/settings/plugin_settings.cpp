@@ -36,6 +36,12 @@ bool SplitPath(const char *path, PathParts &parts) {
     return fits;
 }
 
+std::int32_t EncoderJobs(std::int32_t configured, std::int32_t processors) {
+    if (configured == 0) configured = processors;
+    if (configured < 1) return 1;
+    return configured > kMostJobs ? kMostJobs : configured;
+}
+
 bool SettingsPathFits(const char *settingsPath) {
     if (BoundedLength(settingsPath, kSettingsPathCapacity) == kSettingsPathCapacity) return false;
     PathParts parts;
@@ -49,6 +55,7 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     reader->GetString("SETUP", "OUT", ".wav", loaded.outputExtension, 256);
     reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", loaded.commandTemplate, 255);
     loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
+    loaded.jobs = EncoderJobs(reader->GetInt("OPTION", "JOBS", 1), platform::ProcessorCount());
 
     std::memset(loaded.encoderPath, 0, sizeof loaded.encoderPath);
     char value[sizeof loaded.encoderPath] = {};

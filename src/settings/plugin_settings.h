@@ -12,7 +12,14 @@ struct PluginSettings {
     std::int32_t deleteWav;     // non-zero: delete the WAV after encoding
     char encoderPath[260];      // empty: no usable encoder configured
     std::int32_t hideWindow;    // non-zero: run the encoder hidden
+    std::int32_t jobs;          // encoders that may run at once, 1 to kMostJobs
 };
+
+// JOBS: how many encoders may run at once. Missing: 1, as before there was
+// a choice. 0: one per processor the process may use. Below 0: 1. Above
+// kMostJobs: kMostJobs, which is also the most that 0 gives.
+constexpr std::int32_t kMostJobs = 32;
+std::int32_t EncoderJobs(std::int32_t configured, std::int32_t processors);
 
 // The value of "EXEPATH" that marks an encoder that is not configured.
 constexpr char kEncoderNotConfigured[] = "DENY";

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -88,6 +89,13 @@ bool MakeFolder(const char *path) {
 }
 
 bool IsOrdinaryName(const char *, std::size_t) { return true; }
+
+std::int32_t ProcessorCount() {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) return CPU_COUNT(&allowed);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<std::int32_t>(online) : 1;
+}
 
 bool MakeFullPath(const char *path, char *out, std::size_t size) {
     FormatStatus status = FormatStatus::Failed;

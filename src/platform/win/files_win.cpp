@@ -157,6 +157,14 @@ bool IsOrdinaryName(const char *part, std::size_t length) {
              name[3] <= '9');
 }
 
+std::int32_t ProcessorCount() {
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 1;
+    std::int32_t count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+}
+
 bool MakeFullPath(const char *path, char *out, std::size_t size) {
     if (size == 0 || size > MAXDWORD) return false;
     const DWORD length = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);
