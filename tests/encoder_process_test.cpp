@@ -38,19 +38,17 @@ using ts::Album;
 using ts::Bytes;
 using Clock = std::chrono::steady_clock;
 
-[[maybe_unused]] long ElapsedMs(Clock::time_point since) {
+long ElapsedMs(Clock::time_point since) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-[[maybe_unused]] bool OnWindows() { return std::string(ts::Separator()) == "\\"; }
-
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // Polls until done() holds; false when it still does not after timeoutMs
 // (a hang guard, never a measure of speed).
-[[maybe_unused]] bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000) {
+bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000) {
     Clock::time_point start = Clock::now();
     while (!done()) {
         if (ElapsedMs(start) > timeoutMs) return false;
@@ -59,14 +57,14 @@ std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.e
     return true;
 }
 
-[[maybe_unused]] Bytes Audio(std::size_t bytes, unsigned seed) {
+Bytes Audio(std::size_t bytes, unsigned seed) {
     Bytes audio(bytes);
     for (std::size_t i = 0; i < bytes; ++i) audio[i] = static_cast<std::uint8_t>(seed * 31 + i * 7);
     return audio;
 }
 
 // True once the process with this id has ended.
-[[maybe_unused]] bool ProcessGone(const std::string &pid) {
+bool ProcessGone(const std::string &pid) {
     if (pid.empty()) return false;
 #ifdef _WIN32
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
@@ -203,6 +201,188 @@ TEST_F(ProcessTest, TheEncoderCheckTakesRunningReadOnlyAndDevicePathPrograms) {
     CloseHandle(started.hProcess);
     CloseHandle(started.hThread);
     SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+#endif
+
+// ---- Stopping a whole encoder ---------------------------------------------
+
+// An encoder behind a wrapper: a script that starts the real encoder and
+// waits for it. A stop must end the real encoder too, or its output, removed
+// by the stop, could come back.
+struct WrapperCase {
+    const char *name;
+    const char *script;  // FAKE stands for the fake encoder's path
+};
+
+#ifndef _WIN32
+const WrapperCase kWrappers[] = {
+    {"in the background, waited for", "#!/bin/sh\n\"FAKE\" \"$@\" &\nwait\n"},
+    {"in the foreground", "#!/bin/sh\n\"FAKE\" \"$@\"\nstatus=$?\nexit $status\n"},
+};
+const char kWrapperName[] = "wrapper.sh";
+#else
+const WrapperCase kWrappers[] = {
+    {"a batch file that waits for it", "@\"FAKE\" %*\r\n"},
+    {"a batch file that starts it and waits", "@start \"\" /b /wait \"FAKE\" %*\r\n"},
+};
+const char kWrapperName[] = "wrapper.bat";
+#endif
+
+TEST_F(ProcessTest, KillEndsTheEncoderBehindAWrapper) {
+    int caseNumber = 0;
+    for (const WrapperCase &c : kWrappers) {
+        SCOPED_TRACE(c.name);
+        const std::string log = "case" + std::to_string(++caseNumber) + ".log";
+        std::string script = c.script;
+        script.replace(script.find("FAKE"), 4, FakeEncoderPath());
+        const std::string wrapper = aux_ + std::to_string(caseNumber) + kWrapperName;
+        ts::WriteFile(wrapper, script);
+        ASSERT_TRUE(ts::MakeExecutable(wrapper));
+        Album album(out_, 2);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(wrapper, Fake("--partial-then-hang", log))), 1);
+        const Bytes first = Audio(4000, 1);
+        ASSERT_EQ(host_->DeliverTrack(first), 1);
+        ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(1, ".mp3")).size() > 4; }));
+        ASSERT_EQ(Runs(log).size(), 1u);
+        const std::string pid = Runs(log)[0].facts["pid"];
+
+        EXPECT_EQ(host_->Kill(), 0);
+        EXPECT_TRUE(ProcessGone(pid)) << "the encoder behind the wrapper still runs";
+        EXPECT_FALSE(ts::FileExists(Temp(1, ".mp3")));
+        SleepMs(300);
+        EXPECT_FALSE(ts::FileExists(Temp(1, ".mp3"))) << "the removed partial output came back";
+        EXPECT_TRUE(ts::FileExists(Temp(1, ".wav")));
+        // Whatever a failed case left is ended here, not by a later test.
+#ifdef _WIN32
+        HANDLE left = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+        if (left != nullptr) {
+            TerminateProcess(left, 1);
+            CloseHandle(left);
+        }
+#else
+        kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
+#endif
+        ts::RemoveTree(Temp(1, ".wav"));
+        ts::RemoveTree(Temp(2, ".wav"));
+    }
+}
+
+#ifndef _WIN32
+// A host that is killed outright runs no code of the module: the encoder
+// still goes, through the launcher, which sees the host's end.
+TEST_F(ProcessTest, AHostKilledOutrightTakesItsEncoderWithIt) {
+    const std::string wrapper = aux_ + kWrapperName;
+    std::string script = kWrappers[0].script;
+    script.replace(script.find("FAKE"), 4, FakeEncoderPath());
+    ts::WriteFile(wrapper, script);
+    ASSERT_TRUE(ts::MakeExecutable(wrapper));
+    const std::string settings = WriteSettings(wrapper, Fake("--partial-then-hang"));
+    EXPECT_EXIT(
+        {
+            Album album(out_, 2);
+            if (host_->Create(album.info.get(), settings) != 1 || host_->DeliverTrack(Audio(4000, 1)) != 1) {
+                std::exit(3);
+            }
+            if (!WaitUntil([&] { return ts::ReadFile(Temp(1, ".mp3")).size() > 4; })) std::exit(4);
+            kill(getpid(), SIGKILL);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    ASSERT_EQ(Runs().size(), 1u);
+    const std::string pid = Runs()[0].facts["pid"];
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(pid); })) << "the encoder outlived its host";
+    kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
+}
+
+// ---- What the host may do with SIGCHLD and fork -----------------------------
+
+class HostSignalTest : public ProcessTest {
+protected:
+    void TearDown() override {
+        signal(SIGCHLD, SIG_DFL);
+        ProcessTest::TearDown();
+    }
+    // Rips an album of count tracks; the count of tracks that reached their
+    // final names.
+    int RipAndCountFinished(int count) {
+        Album album(out_, count);
+        if (host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(""))) != 1) return -1;
+        for (int number = 1; number <= count; ++number) {
+            if (host_->DeliverTrack(Audio(1000, static_cast<unsigned>(number))) != 1) return -1;
+        }
+        int finished = 0;
+        for (int number = 1; number <= count; ++number) finished += ts::FileExists(Final(number, ".mp3")) ? 1 : 0;
+        host_->Kill();
+        return finished;
+    }
+};
+
+void ReapEveryChild(int) {
+    const int saved = errno;
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    errno = saved;
+}
+
+// A host may ignore SIGCHLD, or reap every child from its own handler; the
+// encoders' exit statuses still count, and every track is finished.
+TEST_F(HostSignalTest, SigchldIgnoredOrReapedByTheHostCostsNoTrack) {
+    signal(SIGCHLD, SIG_IGN);
+    EXPECT_EQ(RipAndCountFinished(3), 3) << "SIGCHLD ignored";
+    struct sigaction reaper = {};
+    reaper.sa_handler = ReapEveryChild;
+    reaper.sa_flags = SA_RESTART;
+    sigemptyset(&reaper.sa_mask);
+    sigaction(SIGCHLD, &reaper, nullptr);
+    ts::RemoveTree(out_);
+    ASSERT_TRUE(ts::MakeFolder(out_));
+    EXPECT_EQ(RipAndCountFinished(8), 8) << "a handler that reaps every child";
+}
+
+// The usual fork, exec fails, exit: the child's exit runs the library's
+// destructor, which must leave the parent's rip alone.
+TEST_F(HostSignalTest, AForkedChildThatExitsLeavesTheRipAlone) {
+    Album album(out_, 3);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake("--sleep 300"))), 1);
+    ASSERT_EQ(host_->DeliverTrack(Audio(1000, 1)), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 1; }));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execl("/nonexistent/program", "program", static_cast<char *>(nullptr));
+        std::exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 127);
+    ASSERT_EQ(host_->DeliverTrack(Audio(1000, 2)), 1);
+    ASSERT_EQ(host_->DeliverTrack(Audio(1000, 3)), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_TRUE(ts::FileExists(Final(number, ".mp3"))) << number;
+    EXPECT_EQ(host_->Kill(), 0);
+}
+
+// Descriptors that the host opened without close-on-exec (a pipe, a locked
+// file) stay with the host: the encoder gets 0, 1 and 2 only.
+TEST_F(ProcessTest, NoDescriptorOfTheHostReachesTheEncoder) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const std::string lockedPath = aux_ + "locked";
+    ts::WriteFile(lockedPath, "x");
+    int locked = open(lockedPath.c_str(), O_RDWR);
+    ASSERT_GE(locked, 0);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(locked, F_SETLK, &lock), 0);
+    Album album(out_, 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(""))), 1);
+    ASSERT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->Kill(), 0);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    close(locked);
+    ASSERT_EQ(Runs().size(), 1u);
+    EXPECT_EQ(Runs()[0].facts["inherited"], "");
+    EXPECT_EQ(Runs()[0].facts["stdin"], "/dev/null");
 }
 #endif
 

@@ -184,4 +184,13 @@ void StopEncoderWorker() {
     DestroyEvents();
 }
 
+void ForgetEncoderWorker() {
+    if (workerThread == nullptr) return;
+    platform::ForgetWorkerThread(workerThread);
+    workerThread = nullptr;
+    // Closing this process's copies of the descriptors raises nothing.
+    DestroyEvents();
+    rip.workerRunning.store(false, std::memory_order_relaxed);
+}
+
 }  // namespace encbridge

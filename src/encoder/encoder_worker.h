@@ -43,6 +43,10 @@ void StartEncoderWorker(AlbumInfo *info);
 // worker was started. Called from the host's thread only.
 void StopEncoderWorker();
 
+// In a forked child, where the worker's thread does not exist and its
+// events are the parent's: forgets them without raising or closing any.
+void ForgetEncoderWorker();
+
 // Wakes a worker that waits for the track that currentTrack has just
 // passed. Called from the host's thread after raising currentTrack.
 void WakeEncoderWorker();

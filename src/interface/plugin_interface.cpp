@@ -38,6 +38,14 @@ std::int32_t AdvanceTrack() {
 
 void OnModuleUnload() { Kill(); }
 
+void OnForkedChild() {
+    ForgetEncoderWorker();
+    rip.active = false;
+    // The stream's descriptor is the parent's file too; the copy of the
+    // stream is left as it is, never written, flushed or closed here.
+    rip.trackFile = nullptr;
+}
+
 }  // namespace encbridge
 
 using namespace encbridge;

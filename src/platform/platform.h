@@ -140,6 +140,9 @@ WorkerThread *StartWorkerThread(void (*body)(void *), void *argument);
 // while the module is being unloaded: it never waits for a thread to finish
 // exiting, only for body to return.
 void JoinWorkerThread(WorkerThread *thread);
+// Releases the record of a worker that does not exist in this process: in a
+// child forked while it ran. Linux only.
+void ForgetWorkerThread(WorkerThread *thread);
 
 }  // namespace platform
 }  // namespace encbridge

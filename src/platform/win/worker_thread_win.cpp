@@ -75,5 +75,8 @@ void JoinWorkerThread(WorkerThread *worker) {
     delete worker;
 }
 
+// Windows has no fork: every worker record belongs to this process.
+void ForgetWorkerThread(WorkerThread *worker) { JoinWorkerThread(worker); }
+
 }  // namespace platform
 }  // namespace encbridge
