@@ -57,7 +57,7 @@ set(allowed
   LoadLibraryA MoveFileA MultiByteToWideChar QueryInformationJobObject ResumeThread SetEvent
   SetInformationJobObject SetLastError Sleep TerminateJobObject TerminateProcess TlsGetValue
   UpdateProcThreadAttribute VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject
-  GetCurrentProcessId GetCurrentThreadId
+  GetCurrentProcessId GetCurrentThreadId GetCurrentProcess DuplicateHandle GetStdHandle GetFileType
   # msvcrt.dll, the C runtime of every Windows since 2000
   _amsg_exit _initterm _iob _lock _unlock abort calloc fclose ferror fflush fopen free fseek ftell fwrite malloc
   memchr memcmp memcpy memmove memset realloc strcmp strlen strncmp vfprintf)

@@ -386,4 +386,113 @@ TEST_F(ProcessTest, NoDescriptorOfTheHostReachesTheEncoder) {
 }
 #endif
 
+#ifdef _WIN32
+// ---- The host's end and the encoder's standard input (Windows) -------------
+
+// A host of its own: this program run again with one helper test, which
+// rips with the encoder the settings name and leaves through ExitProcess in
+// the middle of an encode. gtest's death tests do not run their statement
+// under wine, so the test starts the helper itself.
+constexpr char kHelperFolders[] = "ENCBRIDGE_TEST_HELPER_FOLDERS";
+
+TEST(HostHelper, ExitsDuringAnEncode) {
+    char given[1024];
+    DWORD length = GetEnvironmentVariableA(kHelperFolders, given, sizeof given);
+    if (length == 0 || length >= sizeof given) GTEST_SKIP() << "run only as a helper host";
+    const std::string text(given, length);
+    const std::string out = text.substr(0, text.find('|'));
+    const std::string settings = text.substr(text.find('|') + 1);
+    static ts::ModuleHost host(ts::ProgramFolder() + ts::ModuleFileName());
+    // Loaded after the module, so that its detach comes first at exit.
+    LoadLibraryA((ts::ProgramFolder() + "exit_kill_component.dll").c_str());
+    static Album album(out, 2);
+    if (host.Create(album.info.get(), settings) != 1 || host.DeliverTrack(Audio(4000, 1)) != 1) ExitProcess(3);
+    if (!WaitUntil([&] { return ts::ReadFile(out + "#temp(01).mp3").size() > 4; })) ExitProcess(4);
+    ExitProcess(0);
+}
+
+// Runs the helper host; its exit code, or -1 when it had to be ended.
+int RunHelperHost(const std::string &out, const std::string &settings) {
+    SetEnvironmentVariableA(kHelperFolders, (out + "|" + settings).c_str());
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    std::string line = "\"" + std::string(program) + "\" --gtest_filter=HostHelper.ExitsDuringAnEncode";
+    STARTUPINFOA start = {};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION started = {};
+    BOOL ok = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &started);
+    SetEnvironmentVariableA(kHelperFolders, nullptr);
+    if (!ok) return -2;
+    DWORD code = 0;
+    // A hang guard only: the helper ends within seconds.
+    if (WaitForSingleObject(started.hProcess, 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(started.hProcess, 1);
+        WaitForSingleObject(started.hProcess, INFINITE);
+        code = static_cast<DWORD>(-1);
+    } else {
+        GetExitCodeProcess(started.hProcess, &code);
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return static_cast<int>(code);
+}
+
+// The job that holds the encoder goes with the host's process; a component
+// that calls Kill from its DLL_PROCESS_DETACH then, when the worker's thread
+// is gone already, gets an answer.
+TEST_F(ProcessTest, AHostThatExitsTakesItsEncoderWithIt) {
+    const std::string marker = aux_ + "kill-returned";
+    SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", marker.c_str());
+    const int code = RunHelperHost(out_, WriteSettings(FakeEncoderPath(), Fake("--partial-then-hang")));
+    SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", nullptr);
+    EXPECT_EQ(code, 0) << "-1: the host hung at its exit";
+    EXPECT_TRUE(ts::FileExists(marker)) << "Kill at process exit never returned";
+    ASSERT_EQ(Runs().size(), 1u);
+    const std::string pid = Runs()[0].facts["pid"];
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(pid); })) << "the encoder outlived its host";
+    HANDLE left = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+    if (left != nullptr) {
+        TerminateProcess(left, 1);
+        CloseHandle(left);
+    }
+}
+
+// An encoder that reads its standard input reads end of file at once, never
+// the host's input. Here the host's input is a pipe that stays open: an
+// encoder that got it would wait until the watcher writes to it.
+TEST_F(ProcessTest, TheEncoderReadsEndOfFileFromItsStandardInput) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    HANDLE hostInput = GetStdHandle(STD_INPUT_HANDLE);
+    SetStdHandle(STD_INPUT_HANDLE, readEnd);
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        for (int waited = 0; waited < 5000 && !done.load(); waited += 20) SleepMs(20);
+        DWORD written = 0;
+        if (!done.load()) WriteFile(writeEnd, "LATE", 4, &written, nullptr);
+        CloseHandle(writeEnd);
+    });
+    for (int hide : {1, 0}) {
+        SCOPED_TRACE(hide);
+        const std::string log = "hide" + std::to_string(hide) + ".log";
+        std::string settings = WriteSettings(FakeEncoderPath(), Fake("--read-stdin", log));
+        if (hide == 0) {
+            ts::WriteFile(settings, Text(ts::ReadFile(settings)) + "[OPTION]\nWIN_HIDE=0\n");
+        }
+        Album album(out_, 1);
+        ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+        EXPECT_EQ(host_->Kill(), 0);
+        ASSERT_EQ(Runs(log).size(), 1u);
+        EXPECT_EQ(Runs(log)[0].facts["stdin-bytes"], "0");
+        ts::RemoveTree(Final(1, ".mp3"));
+    }
+    done = true;
+    watcher.join();
+    SetStdHandle(STD_INPUT_HANDLE, hostInput);
+    CloseHandle(readEnd);
+}
+#endif
+
 }  // namespace

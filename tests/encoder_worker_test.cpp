@@ -13,6 +13,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "module_host.h"
@@ -405,8 +409,18 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
 
 // ---- Stopping a rip ----------------------------------------------------------
 
-// True while the process with this id runs; on Windows not known here.
-bool ProcessGone(const std::string &pid) { return OnWindows() || !ts::FileExists("/proc/" + pid); }
+// False while the process with this id runs.
+bool ProcessGone(const std::string &pid) {
+#ifdef _WIN32
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+    if (process == nullptr) return true;
+    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+#else
+    return !ts::FileExists("/proc/" + pid);
+#endif
+}
 
 TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
     int caseNumber = 0;
@@ -497,9 +511,11 @@ TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
 }
 
 TEST_F(WorkerTest, ExitingTheHostWithAWorkerRunningEndsTheEncoder) {
-    // The library's destructor does this on Linux; on Windows the process's
-    // end takes the worker and the encoder's handle with it.
-    if (OnWindows()) GTEST_SKIP() << "only the Linux library has work to do at process exit";
+    // The library's destructor does this on Linux. On Windows the job that
+    // holds the encoder goes with the host's process; gtest's death tests do
+    // not run their statement under wine, so process_tests shows it there
+    // with a host process of its own (AHostThatExitsTakesItsEncoderWithIt).
+    if (OnWindows()) GTEST_SKIP() << "shown on Windows by process_tests";
     Album album(out_, 2);
     std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
     Bytes first = Audio(2000, 1);
