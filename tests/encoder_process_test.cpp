@@ -267,6 +267,49 @@ TEST_F(ProcessTest, KillEndsTheEncoderBehindAWrapper) {
     }
 }
 
+// ---- Kill from another thread -----------------------------------------------
+
+// The host's Cancel button: Kill from another thread while the album's last
+// delivery waits for the encoder. The worker and the encoder stop, the
+// delivery returns 0, and nothing freed is touched (run under the
+// sanitizers too). An encoder that hangs is the case with no other way out;
+// one that ends soon lets the Kill fall anywhere around the album's end.
+TEST_F(ProcessTest, KillFromAnotherThreadEndsTheLastDelivery) {
+    struct Case {
+        const char *options;
+        int rounds;
+        bool mustStop;  // else the album may also end before the Kill
+    } cases[] = {{"--hang", 8, true}, {"--sleep 20", 12, false}};
+    for (const Case &c : cases) {
+        for (int round = 0; round < c.rounds; ++round) {
+            SCOPED_TRACE(std::string(c.options) + " round " + std::to_string(round));
+            const std::string log = "kill" + std::to_string(round) + (c.mustStop ? "h" : "s") + ".log";
+            Album album(out_, 1);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(c.options, log))), 1);
+            std::int32_t killed = -1;
+            std::thread cancel([&] {
+                if (c.mustStop) WaitUntil([&] { return Runs(log).size() == 1; });
+                SleepMs(round * 3);
+                killed = host_->Kill();
+            });
+            const std::int32_t delivered = host_->DeliverTrack(Audio(400, 1));
+            cancel.join();
+            EXPECT_EQ(killed, 0);
+            if (c.mustStop) {
+                EXPECT_EQ(delivered, 0) << "the last delivery went on as if nothing had stopped it";
+                EXPECT_FALSE(ts::FileExists(Final(1, ".mp3")));
+            } else {
+                EXPECT_TRUE(delivered == 0 || delivered == 1);
+            }
+            for (const fake_encoder::Run &run : Runs(log))
+                EXPECT_TRUE(WaitUntil([&] { return ProcessGone(run.facts.at("pid")); }));
+            EXPECT_EQ(host_->Kill(), 0);
+            ts::RemoveTree(out_);
+            ASSERT_TRUE(ts::MakeFolder(out_));
+        }
+    }
+}
+
 #ifndef _WIN32
 // A host that is killed outright runs no code of the module: the encoder
 // still goes, through the launcher, which sees the host's end.

@@ -2,9 +2,8 @@
 // programs do for every album: each cycle must give back every TLS slot and
 // handle that the load took. A DLL with a thread runtime linked in ran out of
 // TLS slots after about a thousand loads and aborted its host.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "test_support.h"
 

@@ -40,7 +40,8 @@ void StartEncoderWorker(AlbumInfo *info);
 
 // Raises stopRequested, ends a running encoder and removes its unfinished
 // output, and returns once the worker has ended. Does nothing when no
-// worker was started. Called from the host's thread only.
+// worker was started. Called from the host's thread, or by a Kill from
+// another thread while the host's thread waits in WaitForEncoderWorker.
 void StopEncoderWorker();
 
 // In a forked child, where the worker's thread does not exist and its
@@ -51,8 +52,10 @@ void ForgetEncoderWorker();
 // passed. Called from the host's thread after raising currentTrack.
 void WakeEncoderWorker();
 
-// Returns once workerRunning is cleared. Called from the host's thread.
-void WaitForEncoderWorker();
+// Returns once workerRunning is cleared: true when the worker ended by
+// itself, false when it was stopped (a Kill from another thread). Called
+// from the host's thread.
+bool WaitForEncoderWorker();
 
 // Each wait of the worker and of the host's thread looks again at the
 // shared values after this long even when no wake-up came, as a fallback.

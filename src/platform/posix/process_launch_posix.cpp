@@ -95,8 +95,8 @@ ENCBRIDGE_RAW_CHILD void RawSetSignalMask(bool blockAll) {
 // ends the wait early, which the callers take as a time-out.
 ENCBRIDGE_RAW_CHILD long RawPoll(pollfd *fds, long count, int milliseconds) {
     timespec limit = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    return Raw(SYS_ppoll, reinterpret_cast<long>(fds), count, milliseconds < 0 ? 0 : reinterpret_cast<long>(&limit),
-               0, kKernelSigsetSize);
+    return Raw(SYS_ppoll, reinterpret_cast<long>(fds), count, milliseconds < 0 ? 0 : reinterpret_cast<long>(&limit), 0,
+               kKernelSigsetSize);
 }
 
 // Every descriptor from 3 up is closed at execve: the encoder gets its

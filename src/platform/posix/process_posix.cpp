@@ -182,10 +182,9 @@ void ReapLauncher(Process *process) {
     if (process->reaped) return;
     siginfo_t info;
     for (;;) {
-        int failed = process->pidfd >= 0
-                         ? waitid(static_cast<idtype_t>(kWaitByPidfd), static_cast<id_t>(process->pidfd), &info,
-                                  WEXITED | __WALL)
-                         : waitid(P_PID, static_cast<id_t>(process->pid), &info, WEXITED | __WALL);
+        int failed = process->pidfd >= 0 ? waitid(static_cast<idtype_t>(kWaitByPidfd),
+                                                  static_cast<id_t>(process->pidfd), &info, WEXITED | __WALL)
+                                         : waitid(P_PID, static_cast<id_t>(process->pid), &info, WEXITED | __WALL);
         if (failed == 0 || errno != EINTR) break;
     }
     process->reaped = true;

@@ -100,7 +100,8 @@ struct StandardHandles {
 
 HANDLE OpenNul(DWORD access) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul =
+        CreateFileA("NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
     return nul == INVALID_HANDLE_VALUE ? nullptr : nul;
 }
 
@@ -148,8 +149,8 @@ void CloseStandardHandles(StandardHandles &handles) {
 
 // Creates the process suspended, with the standard handles as the only ones
 // it inherits. False when it could not be created.
-bool CreateSuspended(const char *shell, char *line, StandardHandles &handles, std::int32_t hideWindow,
-                     DWORD extraFlags, PROCESS_INFORMATION &started) {
+bool CreateSuspended(const char *shell, char *line, StandardHandles &handles, std::int32_t hideWindow, DWORD extraFlags,
+                     PROCESS_INFORMATION &started) {
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     char *storage = new (std::nothrow) char[size];
@@ -262,8 +263,7 @@ namespace {
 // True once no process is left in the job.
 bool JobEmpty(HANDLE job) {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
-    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting,
-                                   nullptr)) {
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr)) {
         return true;
     }
     return accounting.ActiveProcesses == 0;
