@@ -65,7 +65,7 @@ ENCBRIDGE_RAW_CHILD long Raw(long number, long a = 0, long b = 0, long c = 0, lo
     return syscall(number, a, b, c, d, e);
 }
 
-ENCBRIDGE_RAW_CHILD [[noreturn]] void RawExit(int code) {
+[[noreturn]] ENCBRIDGE_RAW_CHILD void RawExit(int code) {
     for (;;) Raw(SYS_exit_group, code);
 }
 
@@ -131,7 +131,7 @@ ENCBRIDGE_RAW_CHILD void RawSetDisposition(int signal, void (*disposition)(int))
 
 // The encoder: standard streams in place, no descriptor of the host, every
 // signal at its default and none blocked, as a program started afresh.
-ENCBRIDGE_RAW_CHILD [[noreturn]] void RunEncoder(const LaunchPlan &plan, int execError) {
+[[noreturn]] ENCBRIDGE_RAW_CHILD void RunEncoder(const LaunchPlan &plan, int execError) {
     for (int signal = 1; signal < 65; ++signal) {
         if (signal != SIGKILL && signal != SIGSTOP) RawSetDisposition(signal, SIG_DFL);
     }
@@ -153,7 +153,7 @@ ENCBRIDGE_RAW_CHILD [[noreturn]] void RunEncoder(const LaunchPlan &plan, int exe
 
 // Ends the encoder's whole group: TERM, a grace for it to clean up, KILL.
 // The launcher ignores TERM and goes with the KILL.
-ENCBRIDGE_RAW_CHILD [[noreturn]] void EndGroupAfterHostEnded(pid_t encoder) {
+[[noreturn]] ENCBRIDGE_RAW_CHILD void EndGroupAfterHostEnded(pid_t encoder) {
     Raw(SYS_kill, -static_cast<long>(Raw(SYS_getpid)), SIGTERM);
     for (int waited = 0; waited < kStopGraceMilliseconds; waited += 20) {
         int status = 0;
@@ -165,7 +165,7 @@ ENCBRIDGE_RAW_CHILD [[noreturn]] void EndGroupAfterHostEnded(pid_t encoder) {
     RawExit(1);
 }
 
-ENCBRIDGE_RAW_CHILD [[noreturn]] void RunLauncher(const LaunchPlan &plan) {
+[[noreturn]] ENCBRIDGE_RAW_CHILD void RunLauncher(const LaunchPlan &plan) {
     Raw(SYS_close, plan.reportRead);
     Raw(SYS_close, plan.lifeWrite);
     // SIGCHLD at its default, or the encoder's status could be lost as the
