@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
-#if !defined(_WIN32)
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -412,8 +414,18 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
 
 // ---- Stopping a rip ----------------------------------------------------------
 
-// True while the process with this id runs; on Windows not known here.
-bool ProcessGone(const std::string &pid) { return OnWindows() || !ts::FileExists("/proc/" + pid); }
+// False while the process with this id runs.
+bool ProcessGone(const std::string &pid) {
+#ifdef _WIN32
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+    if (process == nullptr) return true;
+    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+#else
+    return !ts::FileExists("/proc/" + pid);
+#endif
+}
 
 TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
     int caseNumber = 0;
@@ -504,9 +516,11 @@ TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
 }
 
 TEST_F(WorkerTest, ExitingTheHostWithAWorkerRunningEndsTheEncoder) {
-    // The library's destructor does this on Linux; on Windows the process's
-    // end takes the worker and the encoder's handle with it.
-    if (OnWindows()) GTEST_SKIP() << "only the Linux library has work to do at process exit";
+    // The library's destructor does this on Linux. On Windows the job that
+    // holds the encoder goes with the host's process; gtest's death tests do
+    // not run their statement under wine, so process_tests shows it there
+    // with a host process of its own (AHostThatExitsTakesItsEncoderWithIt).
+    if (OnWindows()) GTEST_SKIP() << "shown on Windows by process_tests";
     Album album(out_, 2);
     std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
     Bytes first = Audio(2000, 1);
@@ -534,7 +548,6 @@ TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
         std::string log = "hide" + std::to_string(hide) + ".log";
         std::string folder = CaseFolder("hide" + std::to_string(hide));
         Album album(folder, 1);
-        std::string inherited = fake_encoder::ExpectedInherited();
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1, FakeEncoderPath(), hide})),
                   1);
         EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
@@ -545,7 +558,7 @@ TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
             EXPECT_EQ(runs[0].facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
         } else {
             EXPECT_EQ(runs[0].facts["stdout"] == "/dev/null", hide != 0);
-            EXPECT_EQ(runs[0].facts["inherited"], inherited) << "no file of the module reaches the encoder";
+            EXPECT_EQ(runs[0].facts["inherited"], "") << "no file of the module or the host reaches the encoder";
         }
         EXPECT_EQ(host_->Kill(), 0);
     }

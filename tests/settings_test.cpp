@@ -90,6 +90,10 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
         {"\\enc.exe", folder_ + "\\enc.exe"},           // a doubled separator
         {"Q:\\enc.exe", posix ? "" : "Q:\\enc.exe"},    // a drive: absolute on Windows only
         {"/usr/bin/enc", posix ? "/usr/bin/enc" : ""},  // absolute on Linux; drive-less on Windows
+        // A UNC path and the \\?\ and \\.\ forms are absolute on Windows; plain names on Linux.
+        {"\\\\server\\share\\enc.exe", (posix ? folder_ : "") + "\\\\server\\share\\enc.exe"},
+        {"\\\\?\\C:\\Tools\\enc.exe", (posix ? folder_ : "") + "\\\\?\\C:\\Tools\\enc.exe"},
+        {"\\\\.\\C:\\enc.exe", (posix ? folder_ : "") + "\\\\.\\C:\\enc.exe"},
     };
     for (const Row &row : rows) {
         std::string path = Write("[OPTION]\nEXEPATH=" + std::string(row.value) + "\n");

@@ -19,6 +19,10 @@ platform::WorkerThread *workerThread = nullptr;
 // wake-up that ends it never come.
 std::atomic<std::uint32_t> waitFallback{500};
 
+// The host's threads inside WaitForEncoderWorker: at most the one that
+// delivers the album's end, while Kill may come from another.
+std::atomic<int> hostWaits{0};
+
 std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxed); }
 
 bool Stopping(const WorkerControl &control) { return control.stopRequested.load(std::memory_order_acquire); }
@@ -141,11 +145,17 @@ void WakeEncoderWorker() {
 
 bool EncoderWorkerRunning() { return worker.running.load(std::memory_order_acquire); }
 
-void WaitForEncoderWorker() {
+bool WaitForEncoderWorker() {
     // running is raised only while a worker and its events exist: after they
     // were made, and until the worker's body clears it on its way out, before
-    // anything destroys them.
+    // anything destroys them. A Kill from another thread stops the worker
+    // meanwhile; it destroys the events only once this wait has left them
+    // (hostWaits).
+    hostWaits.fetch_add(1);
     while (EncoderWorkerRunning()) platform::WaitForEvent(worker.ended, WaitFallback());
+    const bool stopped = worker.stopRequested.load(std::memory_order_acquire);
+    hostWaits.fetch_sub(1);
+    return !stopped;
 }
 
 void SetWaitFallback(std::uint32_t milliseconds) { waitFallback.store(milliseconds, std::memory_order_relaxed); }
@@ -194,7 +204,19 @@ void StopEncoderWorker() {
     // while the module is being unloaded.
     platform::JoinWorkerThread(workerThread);
     workerThread = nullptr;
+    // A delivery that waits for the worker in another thread sees it gone
+    // and leaves; only then do its events go.
+    while (hostWaits.load() != 0) platform::SleepMilliseconds(1);
     DestroyEvents();
+}
+
+void ForgetEncoderWorker() {
+    if (workerThread == nullptr) return;
+    platform::ForgetWorkerThread(workerThread);
+    workerThread = nullptr;
+    // Closing this process's copies of the descriptors raises nothing.
+    DestroyEvents();
+    worker.running.store(false, std::memory_order_relaxed);
 }
 
 }  // namespace encbridge

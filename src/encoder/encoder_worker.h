@@ -61,17 +61,24 @@ void StartEncoderWorker(const WorkerInputs &inputs);
 
 // Raises stopRequested, ends a running encoder and removes its unfinished
 // output, and returns once the worker has ended. Does nothing when no
-// worker was started. Called from the host's thread only.
+// worker was started. Called from the host's thread, or by a Kill from
+// another thread while the host's thread waits in WaitForEncoderWorker.
 void StopEncoderWorker();
+
+// In a forked child, where the worker's thread does not exist and its
+// events are the parent's: forgets them without raising or closing any.
+void ForgetEncoderWorker();
 
 // Wakes a worker that waits for the track that finishedTracks has just
 // passed. Called from the host's thread after raising it.
 void WakeEncoderWorker();
 
-// Whether a worker runs; and returns once none does. Called from the host's
-// thread.
+// Whether a worker runs. Called from the host's thread.
 bool EncoderWorkerRunning();
-void WaitForEncoderWorker();
+// Returns once no worker runs: true when the worker ended by itself, false
+// when it was stopped (a Kill from another thread). Called from the host's
+// thread.
+bool WaitForEncoderWorker();
 
 // Each wait of the worker and of the host's thread looks again at the
 // shared values after this long even when no wake-up came, as a fallback.

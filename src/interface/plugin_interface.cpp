@@ -40,6 +40,16 @@ void ReleaseFolder() {
 
 void OnModuleUnload() { Kill(); }
 
+void OnForkedChild() {
+    ForgetEncoderWorker();
+    rip.active = false;
+    // The stream's descriptor is the parent's file too; the copy of the
+    // stream is left as it is, never written, flushed or closed here. So is
+    // the folder's lock: releasing it would remove the parent's lock file.
+    rip.trackFile = nullptr;
+    rip.folderLock = nullptr;
+}
+
 }  // namespace encbridge
 
 using namespace encbridge;

@@ -73,9 +73,9 @@ std::int32_t AdvanceTrack() {
     rip.currentTrack.store(next, std::memory_order_release);
     WakeEncoderWorker();
     if (next < TrackCount()) return OpenCurrentTrack();
-    // The album is complete: its last delivery returns once all encoding is.
-    WaitForEncoderWorker();
-    return 1;
+    // The album is complete: its last delivery returns once all encoding is,
+    // or with 0 once a Kill from another thread has stopped it.
+    return WaitForEncoderWorker() ? 1 : 0;
 }
 
 }  // namespace encbridge

@@ -37,8 +37,8 @@ std::size_t CharacterLength(const char *text, std::size_t remaining);
 // on Linux.
 bool IsPathSeparator(char c);
 // True when an encoder path from the settings is absolute and is to be taken
-// as it stands: one with a drive part on Windows, one beginning with "/" on
-// Linux.
+// as it stands: one with a drive part, a UNC path or a \\?\ path on Windows,
+// one beginning with "/" on Linux.
 bool IsAbsoluteProgramPath(const char *path);
 // True when the program is a batch file, which Windows runs through cmd.exe:
 // a name ending in ".bat" or ".cmd" in any case, once the trailing dots and
@@ -61,9 +61,10 @@ std::FILE *OpenTrackStream(const char *path);
 // count the stream took; the stream's error flag tells whether it failed.
 std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count);
 // True when path names an existing file that may serve as the encoder. On
-// Windows: it opens for reading and writing as an existing file (so a missing,
-// read-only or running program fails). On Linux: an existing regular file
-// that we may read and execute.
+// Windows: a file on disk that opens for reading with read, write and delete
+// sharing (so a read-only or running program passes). On Linux: an existing
+// regular file that we may read and execute, found without opening it, so
+// that a FIFO or a device is never opened.
 bool EncoderFileUsable(const char *path);
 
 // ---- Processors --------------------------------------------------------------
@@ -180,6 +181,9 @@ WorkerThread *StartWorkerThread(void (*body)(void *), void *argument);
 // while the module is being unloaded: it never waits for a thread to finish
 // exiting, only for body to return.
 void JoinWorkerThread(WorkerThread *thread);
+// Releases the record of a worker that does not exist in this process: in a
+// child forked while it ran. Linux only.
+void ForgetWorkerThread(WorkerThread *thread);
 
 }  // namespace platform
 }  // namespace encbridge

@@ -17,6 +17,8 @@
 //                  write part of the output, keep it open and wait for ever
 //   --crash        write part of the output, then end as a crash does
 //   --tag TEXT     ignored; it is only recorded
+//   --read-stdin   read standard input to its end first, and record
+//                  "stdin-bytes N"
 // An unreadable input or a bad option gives exit code 2 and no output.
 #include "fake_encoder.h"
 
@@ -62,6 +64,7 @@ int main(int argc, char **argv) {
     unsigned sleepMs = 0;
     bool noOutput = false, emptyOutput = false, linkOutput = false, hang = false, partial = false, crash = false,
          badOption = false;
+    bool readInput = false;
     std::vector<const char *> files;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -74,6 +77,8 @@ int main(int argc, char **argv) {
             sleepMs = static_cast<unsigned>(std::atoi(argv[++i]));
         } else if (option == "--tag" && hasValue) {
             ++i;
+        } else if (option == "--read-stdin") {
+            readInput = true;
         } else if (option == "--no-output") {
             noOutput = true;
         } else if (option == "--empty-output") {
@@ -97,6 +102,13 @@ int main(int argc, char **argv) {
     if (!log.empty()) {
         if (!fake_encoder::CreateExclusive(busy)) record += "overlap\n";
         AppendRecord(log, record);
+    }
+    if (readInput) {
+        std::size_t total = 0;
+        char chunk[256];
+        std::size_t count;
+        while ((count = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) total += count;
+        if (!log.empty()) AppendRecord(log, "stdin-bytes " + std::to_string(total) + "\n");
     }
     auto finish = [&](int code) {
         if (!log.empty()) std::remove(busy.c_str());

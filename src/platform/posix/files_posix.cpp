@@ -58,15 +58,16 @@ std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t coun
 
 bool EncoderFileUsable(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
-    // Programs in /usr/bin belong to root, so the Windows check (open for
-    // writing) would refuse them all; what matters here is that the file is a
-    // program we may read and run.
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // O_PATH opens nothing: a FIFO would block a plain open until a writer
+    // came, and a device's open can act (rewind a tape, raise a modem line).
+    // What matters is that the file is a regular program we may read and
+    // run; root-owned programs in /usr/bin are not writable by users.
+    int fd = open(path, O_PATH | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat info;
     bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     close(fd);
-    return regular && access(path, X_OK) == 0;
+    return regular && access(path, R_OK | X_OK) == 0;
 }
 
 EntryKind InspectEntry(const char *path) {

@@ -1,6 +1,36 @@
+#include <pthread.h>
+#include <unistd.h>
+
 #include "interface/rip_state.h"
+
+namespace {
+
+// The process whose rip this is: the one that loaded the library, or a
+// child of fork() once it has forgotten its parent's rip. A child has a copy
+// of the rip but not its worker, and shares the worker's event descriptors
+// with its parent: anything it raised, the parent's worker would see.
+pid_t ripProcess = 0;
+
+void ForgetRipInChild() {
+    encbridge::OnForkedChild();
+    ripProcess = getpid();
+}
+
+}  // namespace
+
+__attribute__((constructor)) static void LoadModule() {
+    ripProcess = getpid();
+    // A child of fork() leaves the parent's rip to the parent: it starts as
+    // if no rip had begun.
+    pthread_atfork(nullptr, nullptr, ForgetRipInChild);
+}
 
 // Unloading does what Kill does, which includes stopping the encoder worker
 // and waiting for it to end. The library is linked with -z nodelete, so this
 // runs when the process exits, never while its code could still be in use.
-__attribute__((destructor)) static void UnloadModule() { encbridge::OnModuleUnload(); }
+// A child made without fork()'s handlers (a raw clone) that exits does
+// nothing here: the rip is its parent's.
+__attribute__((destructor)) static void UnloadModule() {
+    if (getpid() != ripProcess) return;
+    encbridge::OnModuleUnload();
+}

@@ -11,13 +11,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <initializer_list>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
+#include "platform/posix/process_launch_posix.h"
 
 extern char **environ;
 
@@ -29,18 +32,28 @@ struct Event {
     bool autoReset;
 };
 
+// An encoder started through the launcher (process_launch_posix.cpp).
 struct Process {
+    // The launcher's process id, which is also the encoder's process group.
     pid_t pid;
-    // -1 where the kernel has no pidfd_open; the wait then polls.
+    // A pidfd of the launcher, or -1 where the kernel gives none.
     int pidfd;
+    // The launcher's reports; its end of file says that the launcher died.
+    int reports;
+    // Held open only here: its hang-up tells the launcher that the host's
+    // process has ended.
+    int life;
+    // Whether the encoder's end is known: reported, or the launcher gone.
+    bool ended;
     bool reaped;
-    // Whether waitpid gave the status: not so when the host reaps children
-    // itself or ignores SIGCHLD.
     bool statusKnown;
     int status;
 };
 
 namespace {
+
+// waitid's P_PIDFD (Linux 5.4), which older headers do not name.
+constexpr int kWaitByPidfd = 3;
 
 std::int64_t MonotonicMilliseconds() {
     timespec now;
@@ -65,38 +78,6 @@ int PollFor(pollfd *fds, nfds_t count, int milliseconds) {
 bool EventRaised(Event *event, int milliseconds) {
     pollfd fd = {event->fd, POLLIN, 0};
     return PollFor(&fd, 1, milliseconds) > 0;
-}
-
-int OpenPidfd(pid_t pid) {
-#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
-    // The descriptor comes with close-on-exec set.
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    return -1;
-#endif
-}
-
-// Reaps the process; with block false only when it has ended already.
-// True once it is reaped (or can no longer be: see statusKnown).
-bool Reap(Process *process, bool block) {
-    if (process->reaped) return true;
-    for (;;) {
-        int status = 0;
-        pid_t result = waitpid(process->pid, &status, block ? 0 : WNOHANG);
-        if (result == process->pid) {
-            process->reaped = true;
-            process->statusKnown = true;
-            process->status = status;
-            return true;
-        }
-        if (result == 0) return false;
-        if (errno == EINTR) continue;
-        // ECHILD: someone else reaped it; it has ended with a status we
-        // cannot learn.
-        process->reaped = true;
-        return true;
-    }
 }
 
 Event *NewEvent(bool autoReset) {
@@ -146,6 +127,88 @@ void DestroyEvent(Event *event) {
     delete event;
 }
 
+namespace {
+
+// Moves a descriptor of ours off 0, 1 and 2, where it lands only when the
+// host runs with a standard descriptor closed, so that the encoder's
+// standard streams can be put in place without overwriting it.
+int AboveStandard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+void CloseIfOpen(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+// Reads one report; false at end of file or on an error.
+bool ReadReport(int fd, std::int32_t (&report)[2]) {
+    char *next = reinterpret_cast<char *>(report);
+    std::size_t left = sizeof report;
+    while (left > 0) {
+        ssize_t got = read(fd, next, left);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        next += got;
+        left -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool ReportReady(Process *process, int milliseconds) {
+    pollfd fd = {process->reports, POLLIN, 0};
+    return PollFor(&fd, 1, milliseconds) > 0;
+}
+
+// Takes the report of the encoder's end, or the launcher's end of file.
+void ReadEnd(Process *process) {
+    if (process->ended) return;
+    std::int32_t report[2];
+    while (ReadReport(process->reports, report)) {
+        if (report[0] == kReportExited) {
+            process->statusKnown = true;
+            process->status = report[1];
+            break;
+        }
+    }
+    process->ended = true;
+}
+
+// The launcher has no exit signal, so only __WALL finds it. It is gone
+// already where the host ignores SIGCHLD (ECHILD).
+void ReapLauncher(Process *process) {
+    if (process->reaped) return;
+    siginfo_t info;
+    for (;;) {
+        int failed = process->pidfd >= 0 ? waitid(static_cast<idtype_t>(kWaitByPidfd),
+                                                  static_cast<id_t>(process->pidfd), &info, WEXITED | __WALL)
+                                         : waitid(P_PID, static_cast<id_t>(process->pid), &info, WEXITED | __WALL);
+        if (failed == 0 || errno != EINTR) break;
+    }
+    process->reaped = true;
+}
+
+void ReleaseProcess(Process *process) {
+    CloseIfOpen(process->pidfd);
+    CloseIfOpen(process->reports);
+    CloseIfOpen(process->life);
+    delete process;
+}
+
+// The encoder that runs, if any: a forked child of the host releases its
+// copies of the descriptors, so that the launcher sees the host's end
+// whatever children the host has left.
+std::atomic<Process *> runningProcess{nullptr};
+
+}  // namespace
+
+void ForgetProcessInChild() {
+    Process *process = runningProcess.exchange(nullptr);
+    if (process != nullptr) ReleaseProcess(process);
+}
+
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
     // A line written for cmd.exe would split into other arguments here.
     if (throughCommandShell) return nullptr;
@@ -157,53 +220,61 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
 
     Process *process = new (std::nothrow) Process{};
     if (process == nullptr) return nullptr;
+    process->pidfd = process->reports = process->life = -1;
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (hideWindow != 0) {
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    int reports[2] = {-1, -1}, life[2] = {-1, -1};
+    const int input = AboveStandard(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int output = hideWindow != 0 ? AboveStandard(open("/dev/null", O_WRONLY | O_CLOEXEC)) : -1;
+    bool ready = input >= 0 && (hideWindow == 0 || output >= 0) && pipe2(reports, O_CLOEXEC) == 0;
+    ready = ready && pipe2(life, O_CLOEXEC) == 0;
+    for (int *fd : {&reports[0], &reports[1], &life[0], &life[1]}) *fd = AboveStandard(*fd);
+    ready = ready && reports[0] >= 0 && reports[1] >= 0 && life[0] >= 0 && life[1] >= 0;
+    long pid = -1;
+    if (ready) {
+        // Everything the children use is made before they exist: they make
+        // system calls only.
+        const LaunchPlan plan = {program.c_str(), argv.data(), input, output, reports[0], reports[1], life[0], life[1]};
+        pid = CloneLauncher(plan, &process->pidfd);
     }
-    // The encoder starts as a program started afresh would: no signal
-    // blocked (the worker blocks them all) and none ignored.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    // posix_spawn, not posix_spawnp: the program is run by its path alone.
-    // Every descriptor of the module is close-on-exec, so none reaches it.
-    int failed = posix_spawn(&process->pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        delete process;
+    for (int fd : {input, output, reports[1], life[0]}) CloseIfOpen(fd);
+    process->reports = reports[0];
+    process->life = life[1];
+    if (pid <= 0) {
+        ReleaseProcess(process);
         return nullptr;
     }
-    // The pid cannot be reused before we reap it, so this names our child.
-    process->pidfd = OpenPidfd(process->pid);
+    process->pid = static_cast<pid_t>(pid);
+
+    std::int32_t report[2];
+    if (!ReadReport(process->reports, report) || report[0] != kReportStarted) {
+        // The program could not be run: the launcher has ended, or ends now.
+        ReapLauncher(process);
+        ReleaseProcess(process);
+        return nullptr;
+    }
+    runningProcess.store(process);
     return process;
 }
 
 ProcessWait WaitByPolling(Process *process, Event *stop) {
     for (;;) {
-        if (Reap(process, false)) return ProcessWait::Exited;
+        if (process->ended || ReportReady(process, 0)) {
+            ReadEnd(process);
+            ReapLauncher(process);
+            return ProcessWait::Exited;
+        }
         if (EventRaised(stop, 20)) return ProcessWait::Stopped;
     }
 }
 
 ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
-    if (process->pidfd < 0) return WaitByPolling(process, stop);
-    pollfd fds[2] = {{process->pidfd, POLLIN, 0}, {stop->fd, POLLIN, 0}};
+    if (process->ended) return ProcessWait::Exited;
+    pollfd fds[2] = {{process->reports, POLLIN, 0}, {stop->fd, POLLIN, 0}};
     for (;;) {
         if (PollFor(fds, 2, -1) < 0) return WaitByPolling(process, stop);
         if (fds[0].revents != 0) {
-            Reap(process, true);
+            ReadEnd(process);
+            ReapLauncher(process);
             return ProcessWait::Exited;
         }
         if (fds[1].revents != 0) return ProcessWait::Stopped;
@@ -211,30 +282,37 @@ ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
 }
 
 void EndProcess(Process *process) {
-    if (Reap(process, false)) return;
-#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
-    if (process->pidfd >= 0) {
-        // A pidfd names our process even if someone else has reaped it
-        // meanwhile and its number went to another one.
-        syscall(SYS_pidfd_send_signal, process->pidfd, SIGKILL, nullptr, 0);
-        Reap(process, true);
-        return;
+    if (!process->ended) {
+        // The whole group: the encoder, and whatever it started that did not
+        // leave the group. TERM lets an encoder remove its own files; KILL
+        // follows after a short grace. The launcher ignores TERM, so its
+        // report says when the encoder has ended; until it is reaped, its
+        // process id, the group's, cannot be taken by another process.
+        kill(-process->pid, SIGTERM);
+        if (ReportReady(process, kStopGraceMilliseconds)) ReadEnd(process);
+        kill(-process->pid, SIGKILL);
+        ReadEnd(process);
     }
-#endif
-    kill(process->pid, SIGKILL);
-    Reap(process, true);
+    ReapLauncher(process);
+    // What is left of the group is killed and about to be gone; a short
+    // wait lets its processes finish ending, so that none holds a file.
+    for (int waited = 0; waited < 200 && kill(-process->pid, 0) == 0; waited += 10) SleepMilliseconds(10);
 }
 
 bool ProcessExitCode(Process *process, std::uint32_t *code) {
-    if (!process->reaped || !process->statusKnown || !WIFEXITED(process->status)) return false;
+    if (!process->ended || !process->statusKnown || !WIFEXITED(process->status)) return false;
     *code = static_cast<std::uint32_t>(WEXITSTATUS(process->status));
     return true;
 }
 
 void CloseProcess(Process *process) {
     if (process == nullptr) return;
-    if (process->pidfd >= 0) close(process->pidfd);
-    delete process;
+    // The launcher has ended by now; an encoder that is still running (never
+    // the case as the worker calls this) would be left to the launcher.
+    ReapLauncher(process);
+    Process *expected = process;
+    runningProcess.compare_exchange_strong(expected, nullptr);
+    ReleaseProcess(process);
 }
 
 }  // namespace platform

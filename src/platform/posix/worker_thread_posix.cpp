@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/posix/process_posix.h"
 
 namespace encbridge {
 namespace platform {
@@ -49,6 +50,11 @@ WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
 void JoinWorkerThread(WorkerThread *worker) {
     if (worker == nullptr) return;
     pthread_join(worker->thread, nullptr);
+    delete worker;
+}
+
+void ForgetWorkerThread(WorkerThread *worker) {
+    ForgetProcessInChild();
     delete worker;
 }
 

@@ -23,7 +23,12 @@ std::size_t CharacterLength(const char *text, std::size_t remaining) {
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] != '\0' && path[1] == ':'; }
+// A drive (C:\...), or two separators first: a UNC path (\\server\share\...)
+// or a device path (\\?\C:\..., \\.\...), which start at no folder either.
+bool IsAbsoluteProgramPath(const char *path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    return path[1] == ':' || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
+}
 
 bool RunsThroughCommandShell(const char *programPath) {
     if (programPath == nullptr) return false;
@@ -73,13 +78,17 @@ std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t coun
 
 bool EncoderFileUsable(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
-    // Opening for writing too refuses a read-only program and one that is
-    // running; nothing is written, so the file stays exactly as it was.
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // Read access only, and every kind of sharing: a program under
+    // C:\Program Files (which a standard user may not write) and one that is
+    // running (which the system holds open without write sharing) are both
+    // found. A folder does not open this way; a device or a pipe does, and is
+    // no program.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    const bool onDisk = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
-    return true;
+    return onDisk;
 }
 
 namespace {

@@ -15,6 +15,10 @@ struct Event {
 
 struct Process {
     HANDLE handle;
+    // The job that holds the encoder and every process it starts, and ends
+    // them all when it is closed: by a stop, or with the host's process.
+    // Null where the encoder could not be put in one.
+    HANDLE job;
 };
 
 namespace {
@@ -66,6 +70,125 @@ bool CommandShellPath(char (&path)[MAX_PATH]) {
 
 }  // namespace
 
+namespace {
+
+// A job that ends its processes when its last handle is closed, which the
+// end of the host's process does too. Null where none can be made.
+HANDLE NewKillOnCloseJob() {
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    std::memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// The handles the encoder gets as its standard input, output and error, and
+// nothing else of the host: made inheritable here, and named as the only
+// ones it inherits.
+struct StandardHandles {
+    HANDLE input;   // NUL: the encoder reads end of file at once
+    HANDLE output;  // NUL when hidden, else the host's, or null
+    HANDLE error;
+    HANDLE list[3];
+    DWORD count;
+};
+
+HANDLE OpenNul(DWORD access) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE nul =
+        CreateFileA("NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+    return nul == INVALID_HANDLE_VALUE ? nullptr : nul;
+}
+
+// An inheritable copy of one of the host's standard handles; null where the
+// host has none (a windowed program), and the encoder's own console then
+// shows what it writes.
+HANDLE InheritableCopy(DWORD which) {
+    HANDLE original = GetStdHandle(which);
+    if (original == nullptr || original == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return copy;
+}
+
+void AddToList(StandardHandles &handles, HANDLE handle) {
+    if (handle == nullptr) return;
+    for (DWORD i = 0; i < handles.count; ++i) {
+        if (handles.list[i] == handle) return;
+    }
+    handles.list[handles.count++] = handle;
+}
+
+bool OpenStandardHandles(StandardHandles &handles, std::int32_t hideWindow) {
+    std::memset(&handles, 0, sizeof handles);
+    handles.input = OpenNul(GENERIC_READ);
+    if (hideWindow != 0) {
+        handles.output = OpenNul(GENERIC_WRITE);
+        handles.error = handles.output;
+    } else {
+        handles.output = InheritableCopy(STD_OUTPUT_HANDLE);
+        handles.error = InheritableCopy(STD_ERROR_HANDLE);
+    }
+    AddToList(handles, handles.input);
+    AddToList(handles, handles.output);
+    AddToList(handles, handles.error);
+    return handles.input != nullptr && (hideWindow == 0 || handles.output != nullptr);
+}
+
+void CloseStandardHandles(StandardHandles &handles) {
+    for (DWORD i = 0; i < handles.count; ++i) CloseHandle(handles.list[i]);
+    handles.count = 0;
+}
+
+// Creates the process suspended, with the standard handles as the only ones
+// it inherits. False when it could not be created.
+bool CreateSuspended(const char *shell, char *line, StandardHandles &handles, std::int32_t hideWindow, DWORD extraFlags,
+                     PROCESS_INFORMATION &started) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    char *storage = new (std::nothrow) char[size];
+    if (storage == nullptr) return false;
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage);
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+        delete[] storage;
+        return false;
+    }
+    BOOL ok = UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.list,
+                                        handles.count * sizeof(HANDLE), nullptr, nullptr);
+    STARTUPINFOEXA start;
+    std::memset(&start, 0, sizeof start);
+    start.StartupInfo.cb = sizeof start;
+    start.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    start.StartupInfo.wShowWindow = hideWindow != 0 ? SW_HIDE : SW_SHOWNOACTIVATE;
+    start.StartupInfo.hStdInput = handles.input;
+    start.StartupInfo.hStdOutput = handles.output;
+    start.StartupInfo.hStdError = handles.error;
+    start.lpAttributeList = attributes;
+    std::memset(&started, 0, sizeof started);
+    ok = ok && CreateProcessA(shell, line, nullptr, nullptr, TRUE,
+                              NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT | extraFlags,
+                              nullptr, nullptr, &start.StartupInfo, &started);
+    DeleteProcThreadAttributeList(attributes);
+    delete[] storage;
+    return ok != FALSE;
+}
+
+void Discard(PROCESS_INFORMATION &started) {
+    TerminateProcess(started.hProcess, 1);
+    WaitForSingleObject(started.hProcess, INFINITE);
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+}
+
+}  // namespace
+
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
     char shell[MAX_PATH];
     if (throughCommandShell && !CommandShellPath(shell)) return nullptr;
@@ -76,7 +199,10 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     Process *process = new (std::nothrow) Process;
     // CreateProcessA may write into the command line it is given.
     char *line = new (std::nothrow) char[size];
-    if (process == nullptr || line == nullptr) {
+    StandardHandles handles;
+    std::memset(&handles, 0, sizeof handles);
+    if (process == nullptr || line == nullptr || !OpenStandardHandles(handles, hideWindow)) {
+        CloseStandardHandles(handles);
         delete process;
         delete[] line;
         return nullptr;
@@ -86,21 +212,37 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     } else {
         FormatText(line, size, "%s", {FormatArg(commandLine, size)});
     }
+    const char *program = throughCommandShell ? shell : nullptr;
 
-    STARTUPINFOA start;
-    std::memset(&start, 0, sizeof start);
-    start.cb = sizeof start;
-    start.dwFlags = STARTF_USESHOWWINDOW;
-    start.wShowWindow = hideWindow != 0 ? SW_HIDE : SW_SHOWNOACTIVATE;
+    // Created suspended and put in the job before it runs a single
+    // instruction, so that whatever it starts is in the job too. A host that
+    // runs in a job of its own: jobs nest from Windows 8; before, the encoder
+    // must break away from the host's job, where that job allows it; else it
+    // runs as a plain child, as it did before there were jobs here.
+    process->job = NewKillOnCloseJob();
     PROCESS_INFORMATION started;
-    std::memset(&started, 0, sizeof started);
-    BOOL ok = CreateProcessA(throughCommandShell ? shell : nullptr, line, nullptr, nullptr, FALSE,
-                             NORMAL_PRIORITY_CLASS, nullptr, nullptr, &start, &started);
+    bool created = CreateSuspended(program, line, handles, hideWindow, 0, started);
+    if (created && process->job != nullptr && !AssignProcessToJobObject(process->job, started.hProcess)) {
+        Discard(started);
+        created = CreateSuspended(program, line, handles, hideWindow, CREATE_BREAKAWAY_FROM_JOB, started);
+        if (created && !AssignProcessToJobObject(process->job, started.hProcess)) {
+            Discard(started);
+            created = false;
+        }
+        if (!created) {
+            CloseHandle(process->job);
+            process->job = nullptr;
+            created = CreateSuspended(program, line, handles, hideWindow, 0, started);
+        }
+    }
+    CloseStandardHandles(handles);
     delete[] line;
-    if (!ok) {
+    if (!created) {
+        if (process->job != nullptr) CloseHandle(process->job);
         delete process;
         return nullptr;
     }
+    ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     process->handle = started.hProcess;
     return process;
@@ -116,12 +258,33 @@ ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
     return ProcessWait::Exited;
 }
 
+namespace {
+
+// True once no process is left in the job.
+bool JobEmpty(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+    if (!QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr)) {
+        return true;
+    }
+    return accounting.ActiveProcesses == 0;
+}
+
+}  // namespace
+
 void EndProcess(Process *process) {
-    if (WaitForSingleObject(process->handle, 0) == WAIT_OBJECT_0) return;
-    TerminateProcess(process->handle, 1);
+    if (process->job != nullptr) {
+        // Every process in the job, also those the encoder started and that
+        // outlive it.
+        TerminateJobObject(process->job, 1);
+    } else if (WaitForSingleObject(process->handle, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(process->handle, 1);
+    }
     // Termination completes asynchronously; the process's files are closed
     // only once its handle is signalled.
     WaitForSingleObject(process->handle, INFINITE);
+    // And those of the rest of the job once it is empty; a generous limit,
+    // since closing the job ends them in any case.
+    for (int waited = 0; process->job != nullptr && !JobEmpty(process->job) && waited < 1000; waited += 10) Sleep(10);
 }
 
 bool ProcessExitCode(Process *process, std::uint32_t *code) {
@@ -135,6 +298,8 @@ bool ProcessExitCode(Process *process, std::uint32_t *code) {
 
 void CloseProcess(Process *process) {
     if (process == nullptr) return;
+    // Closing the job ends whatever the encoder left running.
+    if (process->job != nullptr) CloseHandle(process->job);
     CloseHandle(process->handle);
     delete process;
 }

@@ -66,14 +66,21 @@ WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
 
 void JoinWorkerThread(WorkerThread *worker) {
     if (worker == nullptr) return;
-    // Waiting for the thread itself could deadlock inside DllMain, where the
+    // Waiting for the thread alone could deadlock inside DllMain, where the
     // loader lock is held and a thread cannot finish exiting; body returning
-    // is all that matters to the module.
-    WaitForSingleObject(worker->finished, INFINITE);
+    // is all that matters to the module. But at process exit the system ends
+    // the thread wherever it was, and finished is never raised: its end
+    // counts too (a host component may call Kill from its own
+    // DLL_PROCESS_DETACH then).
+    HANDLE either[2] = {worker->finished, worker->thread};
+    WaitForMultipleObjects(2, either, FALSE, INFINITE);
     CloseHandle(worker->thread);
     CloseHandle(worker->finished);
     delete worker;
 }
+
+// Windows has no fork: every worker record belongs to this process.
+void ForgetWorkerThread(WorkerThread *worker) { JoinWorkerThread(worker); }
 
 }  // namespace platform
 }  // namespace encbridge
