@@ -47,6 +47,7 @@ void OnForkedChild() {
     // stream is left as it is, never written, flushed or closed here. So is
     // the folder's lock: releasing it would remove the parent's lock file.
     rip.trackFile = nullptr;
+    platform::ForgetFolderLock(rip.folderLock);
     rip.folderLock = nullptr;
 }
 

@@ -64,12 +64,4 @@ void AbandonCurrentTrack();
 // worker. 1 or 0.
 std::int32_t AdvanceTrack();
 
-// What unloading the module does: the same as Kill.
-void OnModuleUnload();
-
-// In a child that the host forked: forgets the parent's rip, its worker and
-// its open file without touching any of them, so that nothing the child
-// does (a Kill, its exit) reaches the parent's rip.
-void OnForkedChild();
-
 }  // namespace encbridge

@@ -7,6 +7,20 @@
 #include <cstdio>
 
 namespace encbridge {
+
+// ---- The module's life ---------------------------------------------------------
+// What the module does when the system tells its entry point (DllMain on
+// Windows, the library's constructor, destructor and fork handler on Linux)
+// that it is being unloaded, or that the host forked a child. The rip
+// provides them; the platform's entry points only call them.
+//
+// Unloaded (on Linux at the process's exit): the same as Kill.
+void OnModuleUnload();
+// In a child that the host forked: forgets the parent's rip, its worker and
+// its files without touching any of them, so that nothing the child does (a
+// Kill, its exit) reaches the parent's rip.
+void OnForkedChild();
+
 namespace platform {
 
 // ---- Profile files -------------------------------------------------------
@@ -163,6 +177,9 @@ struct FolderLock;
 FolderLock *LockFolder(const char *path);
 // Releases the lock and removes its file. Null is allowed.
 void UnlockFolder(FolderLock *lock);
+// In a child that the host forked: lets go of the record without releasing
+// the lock or removing its file, which stay the parent's. Null is allowed.
+void ForgetFolderLock(FolderLock *lock);
 
 // ---- Moving and deleting files -------------------------------------------
 // Moves the file from to the name to, as MoveFileA does: fails when to

@@ -157,6 +157,14 @@ void UnlockFolder(FolderLock *lock) {
     delete lock;
 }
 
+void ForgetFolderLock(FolderLock *lock) {
+    if (lock == nullptr) return;
+    // The lock belongs to the open file, which the parent's descriptor
+    // keeps: closing the child's copy releases nothing.
+    close(lock->fd);
+    delete lock;
+}
+
 void SleepMilliseconds(std::uint32_t milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {

@@ -1,7 +1,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "interface/rip_state.h"
+#include "platform/platform.h"
 
 namespace {
 

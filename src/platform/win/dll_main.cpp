@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "interface/rip_state.h"
+#include "platform/platform.h"
 
 // Unloading does what Kill does. Nothing here may wait for a thread: the
 // loader lock is held, and a thread cannot finish exiting without it. Kill

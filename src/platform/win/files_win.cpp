@@ -212,6 +212,10 @@ void UnlockFolder(FolderLock *lock) {
     delete lock;
 }
 
+// Windows has no fork; the record goes without closing the handle, which
+// would remove the file.
+void ForgetFolderLock(FolderLock *lock) { delete lock; }
+
 void SleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 }  // namespace platform
