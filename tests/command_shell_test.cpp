@@ -79,7 +79,7 @@ protected:
         std::remove(log_.c_str());
         platform::Process *process = platform::StartProcess(line.c_str(), throughCommandShell, 1);
         if (process == nullptr) return {};
-        platform::Event *never = platform::CreateWakeEvent();
+        platform::Event *never = platform::CreateManualResetEvent();
         platform::WaitForProcessOrEvent(process, never);
         platform::DestroyEvent(never);
         platform::CloseProcess(process);

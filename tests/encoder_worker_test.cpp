@@ -105,6 +105,7 @@ struct Settings {
     int deleteWav = 1;
     std::string encoder = FakeEncoderPath();
     int hideWindow = 1;
+    std::string jobs = "";  // no JOBS line when empty
 };
 
 class WorkerTest : public ::testing::Test {
@@ -135,8 +136,8 @@ protected:
     std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
         std::string path = aux_ + name;
         ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
-                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder +
-                                "\nWIN_HIDE=" + std::to_string(s.hideWindow) + "\n");
+                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder + "\nWIN_HIDE=" +
+                                std::to_string(s.hideWindow) + "\n" + (s.jobs.empty() ? "" : "JOBS=" + s.jobs + "\n"));
         return path;
     }
 
@@ -637,6 +638,83 @@ std::string ToolPath(const char *name) {
     std::string path = ts::RunTool(std::string("command -v ") + name);
     while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
     return path;
+}
+
+// ---- Several encoders at once -------------------------------------------------
+
+// The most encoders that ran at once, from the slots the fake encoder took.
+int MostAtOnce(const std::vector<fake_encoder::Run> &runs) {
+    int most = 0;
+    for (const fake_encoder::Run &run : runs) {
+        auto slot = run.facts.find("slot");
+        if (slot != run.facts.end()) most = std::max(most, std::atoi(slot->second.c_str()));
+    }
+    return most;
+}
+
+// Encoders that each take a while, on an album delivered faster than they
+// run: never more at once than JOBS allows, several when it allows them,
+// started in track order, and the album's end waits for every one.
+TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
+    struct Case {
+        const char *jobs;
+        int most;
+    } cases[] = {{"", 1}, {"1", 1}, {"2", 2}, {"3", 3}};
+    int caseNumber = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string("JOBS=") + c.jobs);
+        const std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        const std::string log = "case" + std::to_string(caseNumber) + ".log";
+        Album album(folder, 5);
+        album.Skip(1);
+        Settings settings{".mp3", Fake("--sleep 400", log), 1};
+        settings.jobs = c.jobs;
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
+        Bytes audio[5];
+        for (int i = 0; i < 5; ++i) {
+            audio[i] = Audio(100, static_cast<unsigned>(i + 1));
+            EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
+        }
+        // The last delivery has returned: every encoder has ended.
+        const std::vector<fake_encoder::Run> runs = Runs(log);
+        ASSERT_EQ(runs.size(), 4u);
+        EXPECT_EQ(MostAtOnce(runs), c.most);
+        const int numbers[] = {1, 3, 4, 5};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(runs[i].arguments.at(4), Temp(folder, numbers[i], ".wav")) << "started in track order";
+            EXPECT_EQ(Text(ts::ReadFile(Final(folder, numbers[i], ".mp3"))), FakeOutput(audio[numbers[i] - 1]));
+        }
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+// A Kill while several encoders run ends every one of them and removes each
+// partial output; every WAV file stays.
+TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
+    Album album(out_, 4);
+    Settings settings{".mp3", Fake("--partial-then-hang"), 1};
+    settings.jobs = "3";
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
+    Bytes audio[3];
+    for (int i = 0; i < 3; ++i) {
+        audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
+        EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
+    }
+    EXPECT_EQ(host_->Deliver(Audio(100, 4)), 1);  // the last track is still open
+    // None of them ever ends by itself: three have begun writing at once.
+    ASSERT_TRUE(WaitUntil([&] {
+        if (Runs().size() != 3) return false;
+        for (int number = 1; number <= 3; ++number) {
+            if (ts::ReadFile(Temp(out_, number, ".mp3")).size() <= 4) return false;
+        }
+        return true;
+    }));
+    EXPECT_EQ(host_->Kill(), 0);
+    for (const fake_encoder::Run &run : Runs()) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
+    for (int number = 1; number <= 3; ++number) {
+        EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".mp3"))) << number;
+        EXPECT_EQ(ts::ReadFile(Temp(out_, number, ".wav")), FinishedWav(audio[number - 1])) << number;
+    }
 }
 
 // ---- What the output folder holds already ----------------------------------

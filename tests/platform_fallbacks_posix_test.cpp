@@ -95,7 +95,7 @@ TEST_F(FallbackTest, MovingAcrossFileSystemsCopies) {
 
 TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
     std::string program = "\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\"";
-    platform::Event *stop = platform::CreateWakeEvent();
+    platform::Event *stop = platform::CreateManualResetEvent();
     ASSERT_NE(stop, nullptr);
 
     std::string input = folder_ + "in.wav";

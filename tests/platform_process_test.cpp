@@ -58,7 +58,7 @@ protected:
     void SetUp() override {
         folder_ = testing_support::MakeTempFolder();
         ASSERT_FALSE(folder_.empty());
-        stop_ = platform::CreateWakeEvent();
+        stop_ = platform::CreateManualResetEvent();
         ASSERT_NE(stop_, nullptr);
     }
     void TearDown() override {

@@ -35,72 +35,90 @@ bool FormPath(char (&path)[kPathCapacity], const char *pattern, std::initializer
     return status == FormatStatus::Complete;
 }
 
-// Encodes track index, whose WAV file is finished and closed. The WAV file
-// is deleted only once the encoder's output has reached the track's final
-// name: after a failed start, a non-zero exit, a stop or a failed move it
-// stays, and so does the output of a run that did not succeed.
-void EncodeTrack(WorkerControl &control, std::int32_t index) {
+// A track whose encoder runs, with the names its steps use.
+struct RunningTrack {
+    platform::Process *process;
+    std::int32_t index;
+    PathBuffer wavPath;
+    PathBuffer outputPath;
+    PathBuffer finalPath;
+    // With ".wav" as the output extension (or any name the file system
+    // takes for the same file: ".WAV" on Windows) the encoder rewrites the
+    // WAV file itself, which then is the output, and nothing may remove it.
+    bool outputIsWav;
+};
+
+// Starts the encoder of track index, whose WAV file is finished and closed.
+// False when no encoder runs for it: the track is not encoded, and its WAV
+// file stays.
+bool StartTrack(const WorkerControl &control, std::int32_t index, RunningTrack &run) {
     const WorkerInputs &inputs = control.inputs;
     const PluginSettings &settings = *inputs.settings;
     const AlbumInfo &album = *inputs.album;
     const TrackInfo &track = album.tracks[index];
     const char *base = inputs.tempBases[index];
-    if (base[0] == '\0') return;  // the track's file was never opened
+    if (base[0] == '\0') return false;  // the track's file was never opened, or not whole
+    run.index = index;
     const FormatArg baseArg(base, kPathCapacity);
-    char wavPath[kPathCapacity];
-    char outputPath[kPathCapacity];
-    char finalPath[kPathCapacity];
-    CommandBuffer command;
-    // A final name that leads elsewhere is no better than a cut one: the
-    // track is not encoded, and its WAV file stays.
-    if (!UsableFinalName(track, settings.outputExtension) || !FormPath(wavPath, "%s%s", {baseArg, ".wav"}) ||
-        !FormPath(outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
-        !FormPath(finalPath, "%s%s%s", {album.outputFolder, track.fileName, settings.outputExtension})) {
-        return;
+    // A final name that leads elsewhere is no better than a cut one.
+    if (!UsableFinalName(track, settings.outputExtension) || !FormPath(run.wavPath, "%s%s", {baseArg, ".wav"}) ||
+        !FormPath(run.outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
+        !FormPath(run.finalPath, "%s%s%s", {album.outputFolder, track.fileName, settings.outputExtension})) {
+        return false;
     }
+    CommandBuffer command;
     FormatStatus status = FormatStatus::Failed;
     FormatText(command, sizeof command, "%s", {settings.commandTemplate}, &status);
-    if (status != FormatStatus::Complete) return;
+    if (status != FormatStatus::Complete) return false;
     // A cut command line could drop the output path, or cut a path down to
     // that of another file; an unsafe one would let a value act: neither is
     // ever run.
     const bool batchFile = platform::RunsThroughCommandShell(settings.encoderPath);
     if (BuildCommandLine(settings.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, command,
-                         wavPath, outputPath, album, index) != CommandStatus::Complete) {
-        return;
+                         run.wavPath, run.outputPath, album, index) != CommandStatus::Complete) {
+        return false;
     }
-
-    // With ".wav" as the output extension (or any name the file system
-    // takes for the same file: ".WAV" on Windows) the encoder rewrites the
-    // WAV file itself, which then is the output, and nothing may remove it.
-    const bool outputIsWav = platform::SameFile(wavPath, outputPath);
+    run.outputIsWav = platform::SameFile(run.wavPath, run.outputPath);
     // Whatever lies under the output's name (an earlier rip's output, a
     // link) is moved aside, so that what is published later is a file that
     // this run's encoder made.
-    if (!outputIsWav && !ClearTheWay(outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
-                                     settings.outputExtension, sizeof settings.outputExtension)) {
-        return;
+    if (!run.outputIsWav && !ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
+                                         settings.outputExtension, sizeof settings.outputExtension)) {
+        return false;
     }
-    platform::Process *process = platform::StartProcess(command, batchFile, settings.hideWindow);
-    if (process == nullptr) return;
-    if (platform::WaitForProcessOrEvent(process, control.stop) == platform::ProcessWait::Stopped) {
-        platform::EndProcess(process);
-        platform::CloseProcess(process);
-        if (!outputIsWav) platform::RemoveFile(outputPath);
-        return;
-    }
+    run.process = platform::StartProcess(command, batchFile, settings.hideWindow);
+    return run.process != nullptr;
+}
+
+// The steps after a track's encoder has ended. The WAV file is deleted only
+// once the encoder's output has reached the track's final name: after a
+// non-zero exit, a stop or a failed move it stays, and so does the output of
+// a run that did not succeed.
+void FinishTrack(const WorkerControl &control, RunningTrack &run) {
+    const PluginSettings &settings = *control.inputs.settings;
+    const AlbumInfo &album = *control.inputs.album;
     std::uint32_t exitCode = 0;
-    const bool succeeded = platform::ProcessExitCode(process, &exitCode) && exitCode == 0;
-    platform::CloseProcess(process);
+    const bool succeeded = platform::ProcessExitCode(run.process, &exitCode) && exitCode == 0;
+    platform::CloseProcess(run.process);
+    run.process = nullptr;
     if (!succeeded || Stopping(control)) return;
     // An encoder that reports success but left an empty file (one that
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
-    if (platform::InspectEntry(outputPath) != platform::EntryKind::PlainFile) return;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, track)) return;
-    if (!platform::MoveFileNoReplace(outputPath, finalPath)) return;
+    if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return;
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) return;
+    if (!platform::MoveFileNoReplace(run.outputPath, run.finalPath)) return;
     if (Stopping(control)) return;
-    if (settings.deleteWav != 0 && !outputIsWav) platform::RemoveFile(wavPath);
+    if (settings.deleteWav != 0 && !run.outputIsWav) platform::RemoveFile(run.wavPath);
+}
+
+// A stop: the encoder and whatever it started end, and its partial output
+// goes; the WAV file stays.
+void StopTrack(RunningTrack &run) {
+    platform::EndProcess(run.process);
+    platform::CloseProcess(run.process);
+    run.process = nullptr;
+    if (!run.outputIsWav) platform::RemoveFile(run.outputPath);
 }
 
 }  // namespace
@@ -109,29 +127,41 @@ void EncoderWorker(void *controlBlock) {
     WorkerControl &control = *static_cast<WorkerControl *>(controlBlock);
     const WorkerInputs &inputs = control.inputs;
     const std::int32_t count = inputs.trackCount;
-    std::int32_t index = 0;
+    const std::int32_t jobs =
+        inputs.settings->jobs < 1 ? 1 : (inputs.settings->jobs > kMostJobs ? kMostJobs : inputs.settings->jobs);
+    RunningTrack running[kMostJobs];
+    platform::Process *processes[kMostJobs];
+    std::int32_t runningCount = 0;
+    std::int32_t next = 0;  // the first track not started nor passed
     while (!Stopping(control)) {
         // Acquire: seeing a track passed means seeing its finished, closed
         // file and its temporary name too.
         const std::int32_t finished = inputs.finishedTracks->load(std::memory_order_acquire);
-        if (index >= count) {
-            if (finished >= count) break;
-            // Only skipped tracks are left and the host still delivers
-            // them: no record is read.
-            platform::WaitForEvent(control.trackFinished, WaitFallback());
-            continue;
+        // Finished tracks start in track order while a slot is free; skipped
+        // ones are passed at once, and no record beyond the count is read.
+        while (runningCount < jobs && next < count && !Stopping(control)) {
+            if (!IsProcessed(inputs.album->tracks[next])) {
+                ++next;
+                continue;
+            }
+            if (next >= finished) break;
+            if (StartTrack(control, next, running[runningCount])) ++runningCount;
+            ++next;
         }
-        if (!IsProcessed(inputs.album->tracks[index])) {
-            ++index;
-            continue;
+        if (runningCount == 0 && next >= count && finished >= count) break;
+        // An encoder's end, a stop, or, while a slot is free and the host
+        // still delivers, the next finished track.
+        for (std::int32_t i = 0; i < runningCount; ++i) processes[i] = running[i].process;
+        platform::Event *events[2] = {control.stop, control.trackFinished};
+        const bool awaitTrack = runningCount < jobs && finished < count;
+        const int woken = platform::WaitForAny(processes, static_cast<std::size_t>(runningCount), events,
+                                               awaitTrack ? 2 : 1, WaitFallback());
+        if (woken >= 0 && woken < runningCount) {
+            FinishTrack(control, running[woken]);
+            running[woken] = running[--runningCount];
         }
-        if (index >= finished) {
-            platform::WaitForEvent(control.trackFinished, WaitFallback());
-            continue;
-        }
-        EncodeTrack(control, index);
-        ++index;
     }
+    for (std::int32_t i = 0; i < runningCount; ++i) StopTrack(running[i]);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The
     // event outlives this raise, since it is destroyed only once this body
@@ -177,9 +207,9 @@ void StartEncoderWorker(const WorkerInputs &inputs) {
     StopEncoderWorker();
     worker.stopRequested.store(false, std::memory_order_relaxed);
     worker.inputs = inputs;
-    worker.stop = platform::CreateWakeEvent();
+    worker.stop = platform::CreateManualResetEvent();
     worker.trackFinished = platform::CreateAutoResetEvent();
-    worker.ended = platform::CreateWakeEvent();
+    worker.ended = platform::CreateManualResetEvent();
     if (worker.stop == nullptr || worker.trackFinished == nullptr || worker.ended == nullptr) {
         DestroyEvents();
         return;

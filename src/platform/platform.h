@@ -97,7 +97,7 @@ struct Event;
 // An event that, once raised, stays raised: every later wait returns at
 // once. For what happens once per worker: a stop, the worker's end. Null
 // when the system has none to give.
-Event *CreateWakeEvent();
+Event *CreateManualResetEvent();
 // An event that a wait takes back down as it returns: raises that no wait
 // has taken yet count as one. For what happens again and again: a track
 // that the host has finished. Null when the system has none to give.
@@ -134,6 +134,14 @@ enum class ProcessWait {
 };
 // Waits, with no time limit, until the process ends or stop is raised.
 ProcessWait WaitForProcessOrEvent(Process *process, Event *stop);
+// Waits up to milliseconds (kWaitForever: no limit) until one of the
+// processes ends or one of the events is raised. Returns the index of a
+// process that has ended (taken as WaitForProcessOrEvent takes it), or
+// count plus the index of a raised event (taken as WaitForEvent takes it),
+// or -1 when the time ran out. At most kMostWaited of both together.
+constexpr std::size_t kMostWaited = 64;
+int WaitForAny(Process *const *processes, std::size_t count, Event *const *events, std::size_t eventCount,
+               std::uint32_t milliseconds);
 // Ends the process if it still runs and waits until it is gone, so that it
 // holds no file any more.
 void EndProcess(Process *process);

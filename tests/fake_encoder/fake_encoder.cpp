@@ -5,8 +5,10 @@
 // Reads INPUT and writes OUTPUT as "FAKE" followed by the bytes of INPUT.
 // Options:
 //   --log FILE     append a record of this run to FILE: its arguments and
-//                  how it was started; FILE.busy exists while a run works,
-//                  and a run that finds it already there records "overlap"
+//                  how it was started. While a run works it holds the first
+//                  free one of FILE.busy1, FILE.busy2...; it records "slot K",
+//                  and "overlap" when K > 1, so that the largest K of all
+//                  runs is the most that ran at once
 //   --exit N       write the output, then exit with code N
 //   --no-output    exit 0 without writing anything
 //   --empty-output exit 0 after creating OUTPUT without writing to it
@@ -98,9 +100,16 @@ int main(int argc, char **argv) {
         }
     }
 
-    std::string busy = log + ".busy";
+    std::string busy;
     if (!log.empty()) {
-        if (!fake_encoder::CreateExclusive(busy)) record += "overlap\n";
+        // Each run that works at the same time holds a slot of its own.
+        for (int slot = 1; slot <= 64; ++slot) {
+            busy = log + ".busy" + std::to_string(slot);
+            if (!fake_encoder::CreateExclusive(busy)) continue;
+            record += "slot " + std::to_string(slot) + "\n";
+            if (slot > 1) record += "overlap\n";
+            break;
+        }
         AppendRecord(log, record);
     }
     if (readInput) {

@@ -97,7 +97,7 @@ Event *NewEvent(bool autoReset) {
 // The eventfd's counter is the event's state: a raise adds to it, and it
 // stays readable until it is read back to zero. A raise before a wait is
 // therefore kept for it.
-Event *CreateWakeEvent() { return NewEvent(false); }
+Event *CreateManualResetEvent() { return NewEvent(false); }
 
 Event *CreateAutoResetEvent() { return NewEvent(true); }
 
@@ -197,16 +197,18 @@ void ReleaseProcess(Process *process) {
     delete process;
 }
 
-// The encoder that runs, if any: a forked child of the host releases its
-// copies of the descriptors, so that the launcher sees the host's end
-// whatever children the host has left.
-std::atomic<Process *> runningProcess{nullptr};
+// The encoders that run: a forked child of the host releases its copies of
+// their descriptors, so that each launcher sees the host's end whatever
+// children the host has left.
+std::atomic<Process *> runningProcesses[kMostWaited];
 
 }  // namespace
 
 void ForgetProcessInChild() {
-    Process *process = runningProcess.exchange(nullptr);
-    if (process != nullptr) ReleaseProcess(process);
+    for (std::atomic<Process *> &running : runningProcesses) {
+        Process *process = running.exchange(nullptr);
+        if (process != nullptr) ReleaseProcess(process);
+    }
 }
 
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
@@ -252,7 +254,10 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
         ReleaseProcess(process);
         return nullptr;
     }
-    runningProcess.store(process);
+    for (std::atomic<Process *> &running : runningProcesses) {
+        Process *none = nullptr;
+        if (running.compare_exchange_strong(none, process)) break;
+    }
     return process;
 }
 
@@ -265,6 +270,30 @@ ProcessWait WaitByPolling(Process *process, Event *stop) {
         }
         if (EventRaised(stop, 20)) return ProcessWait::Stopped;
     }
+}
+
+int WaitForAny(Process *const *processes, std::size_t count, Event *const *events, std::size_t eventCount,
+               std::uint32_t milliseconds) {
+    if (count + eventCount > kMostWaited) return -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (processes[i]->ended) return static_cast<int>(i);
+    }
+    pollfd fds[kMostWaited];
+    for (std::size_t i = 0; i < count; ++i) fds[i] = {processes[i]->reports, POLLIN, 0};
+    for (std::size_t e = 0; e < eventCount; ++e) fds[count + e] = {events[e]->fd, POLLIN, 0};
+    const int limit = milliseconds == kWaitForever ? -1 : static_cast<int>(std::min(milliseconds, 0x7FFFFFFFu));
+    if (PollFor(fds, static_cast<nfds_t>(count + eventCount), limit) <= 0) return -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (fds[i].revents != 0) {
+            ReadEnd(processes[i]);
+            ReapLauncher(processes[i]);
+            return static_cast<int>(i);
+        }
+    }
+    for (std::size_t e = 0; e < eventCount; ++e) {
+        if (fds[count + e].revents != 0 && WaitForEvent(events[e], 0)) return static_cast<int>(count + e);
+    }
+    return -1;
 }
 
 ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
@@ -310,8 +339,10 @@ void CloseProcess(Process *process) {
     // The launcher has ended by now; an encoder that is still running (never
     // the case as the worker calls this) would be left to the launcher.
     ReapLauncher(process);
-    Process *expected = process;
-    runningProcess.compare_exchange_strong(expected, nullptr);
+    for (std::atomic<Process *> &running : runningProcesses) {
+        Process *expected = process;
+        if (running.compare_exchange_strong(expected, nullptr)) break;
+    }
     ReleaseProcess(process);
 }
 

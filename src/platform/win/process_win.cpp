@@ -36,7 +36,7 @@ Event *NewEvent(BOOL manualReset) {
 
 }  // namespace
 
-Event *CreateWakeEvent() { return NewEvent(TRUE); }
+Event *CreateManualResetEvent() { return NewEvent(TRUE); }
 
 // An auto-reset event stays signalled until a wait releases a thread, so a
 // SetEvent before the wait begins is kept for it.
@@ -246,6 +246,21 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     CloseHandle(started.hThread);
     process->handle = started.hProcess;
     return process;
+}
+
+int WaitForAny(Process *const *processes, std::size_t count, Event *const *events, std::size_t eventCount,
+               std::uint32_t milliseconds) {
+    static_assert(kMostWaited <= MAXIMUM_WAIT_OBJECTS, "WaitForMultipleObjects takes this many");
+    if (count + eventCount > kMostWaited || count + eventCount == 0) return -1;
+    HANDLE handles[kMostWaited] = {};
+    for (std::size_t i = 0; i < count; ++i) handles[i] = processes[i]->handle;
+    for (std::size_t e = 0; e < eventCount; ++e) handles[count + e] = events[e]->handle;
+    // The lowest index wins among several at once: ended processes first.
+    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count + eventCount), handles, FALSE, milliseconds);
+    if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count + eventCount) {
+        return static_cast<int>(result - WAIT_OBJECT_0);
+    }
+    return -1;
 }
 
 ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
