@@ -393,9 +393,12 @@ bool MakeSettings(FuzzedDataProvider &data, SettingsFile &result) {
     const std::string command = data.ConsumeBool() ? data.ConsumeRandomLengthString(300) : "%i% %o%";
     const std::string remove = data.ConsumeBool() ? data.ConsumeRandomLengthString(12) : "1";
     const std::string hide = data.ConsumeBool() ? data.ConsumeRandomLengthString(12) : "1";
+    // Several encoders at once, or one (no JOBS line, as most files have).
+    const int jobs = data.ConsumeIntegralInRange<int>(-1, 4);
     const std::string after = data.ConsumeBool() ? data.ConsumeRandomLengthString(64) : "";
     const std::string text = before + "[SETUP]\nOUT=" + extension + "\n[OPTION]\nCOMMAND=" + command +
-                             "\nDELETE=" + remove + "\nEXEPATH=" + encoder + "\nWIN_HIDE=" + hide + "\n" + after;
+                             "\nDELETE=" + remove + "\nEXEPATH=" + encoder + "\nWIN_HIDE=" + hide + "\n" +
+                             (jobs < 0 ? "" : "JOBS=" + std::to_string(jobs) + "\n") + after;
     std::FILE *file = std::fopen(path.c_str(), "wb");
     CHECK(file != nullptr);
     std::fwrite(text.data(), 1, text.size(), file);
