@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -82,30 +83,32 @@ long long FileSize(const std::string &path) {
     return static_cast<long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-// Whether a program started from path is running: a process whose image is
-// that file and that has not ended.
-bool ProgramRunning(const std::string &path) {
+// How many processes run that were started from path: their image is that
+// file, and they have not ended.
+int ProgramsRunning(const std::string &path) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         ADD_FAILURE() << "no snapshot of the processes: " << GetLastError();
         return true;
     }
-    bool running = false;
+    int running = 0;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && !running; more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
         HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (process == nullptr) continue;
         char image[MAX_PATH];
         DWORD size = sizeof image;
         DWORD code = 0;
-        running = QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, path.c_str()) == 0 &&
-                  GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+        running += QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, path.c_str()) == 0 &&
+                   GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
         CloseHandle(process);
     }
     CloseHandle(snapshot);
     return running;
 }
+
+bool ProgramRunning(const std::string &path) { return ProgramsRunning(path) > 0; }
 
 bool FileExists(const std::string &path) { return FileSize(path) >= 0; }
 
@@ -176,11 +179,11 @@ protected:
     }
 
     std::string WriteSettings(const std::string &path, const std::string &extension, const std::string &encoder,
-                              const std::string &command) {
+                              const std::string &command, const std::string &more = "") {
         // A longer template would be cut by the module and fail in confusing ways.
         EXPECT_LE(command.size(), 253u) << command;
         ts::WriteFile(path, "[SETUP]\r\nOUT=" + extension + "\r\n[OPTION]\r\nEXEPATH=" + encoder +
-                                "\r\nCOMMAND=" + command + "\r\nDELETE=1\r\nWIN_HIDE=1\r\n");
+                                "\r\nCOMMAND=" + command + "\r\nDELETE=1\r\nWIN_HIDE=1\r\n" + more);
         return path;
     }
 
@@ -482,6 +485,43 @@ TEST_F(FfmpegRip, AnEncoderInstalledUnderProgramFilesIsFoundByAbsoluteAndRelativ
     RemoveDirectoryA((install + "FFmpeg 4.1\\bin").c_str());
     RemoveDirectoryA((install + "FFmpeg 4.1").c_str());
     EXPECT_TRUE(RemoveDirectoryA(install.c_str())) << install << " left behind";
+}
+
+// JOBS=0: one encoder per processor the process may use, so several
+// ffmpeg.exe at once where there are several; every track still decodes to
+// exactly its audio. -re keeps each encode running for as long as its track
+// plays, long enough to be seen.
+TEST_F(FfmpegRip, JobsZeroRunsSeveralEncodersAtOnce) {
+    DWORD_PTR processMask = 0, systemMask = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask));
+    if ((processMask & (processMask - 1)) == 0) GTEST_SKIP() << "this process may use one processor only";
+    std::string encoder = InstallEncoder(folder_ + "encoder\\ffmpeg.exe");
+    std::string settings =
+        WriteSettings(folder_ + "jobs.ini", ".flac", encoder, kQuiet + "-re -i %i% %o%", "JOBS=0\r\n");
+    std::string out = OutputFolder("out");
+    Album album(out, 4);
+    std::vector<Bytes> tracks;
+    for (unsigned track = 1; track <= 4; ++track) tracks.push_back(Tone(2 * 44100, track));
+
+    ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
+    std::atomic<bool> done(false);
+    std::atomic<int> most(0);
+    std::thread watcher([&] {
+        while (!done.load()) {
+            most.store(std::max(most.load(), ProgramsRunning(encoder)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    Rip(tracks);
+    done.store(true);
+    watcher.join();
+    EXPECT_GE(most.load(), 2) << "the encoders ran one after another";
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%02zu Track.flac", i + 1);
+        ExpectAudio(out, name, tracks[i]);
+    }
+    EXPECT_EQ(host_->Kill(), 0);
 }
 
 TEST_F(FfmpegRip, KillEndsTheRunningEncoderAndKeepsTheWavFiles) {
