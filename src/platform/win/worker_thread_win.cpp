@@ -35,11 +35,9 @@ DWORD WINAPI RunWorker(LPVOID parameter) {
 }  // namespace
 
 WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
-    WorkerThread *worker = new (std::nothrow) WorkerThread;
+    WorkerThread *worker =
+        new (std::nothrow) WorkerThread{nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr, body, argument};
     if (worker == nullptr) return nullptr;
-    worker->body = body;
-    worker->argument = argument;
-    worker->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (worker->finished == nullptr) {
         delete worker;
         return nullptr;
