@@ -28,8 +28,10 @@ void *RunWorker(void *parameter) {
 }  // namespace
 
 WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
-    WorkerThread *worker = new (std::nothrow) WorkerThread{pthread_t(), body, argument};
+    WorkerThread *worker = new (std::nothrow) WorkerThread;
     if (worker == nullptr) return nullptr;
+    worker->body = body;
+    worker->argument = argument;
     // The worker takes none of the host's signals: they stay with the
     // threads that the host's handlers expect. A thread inherits the mask
     // of the one that creates it.

@@ -35,9 +35,11 @@ DWORD WINAPI RunWorker(LPVOID parameter) {
 }  // namespace
 
 WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
-    WorkerThread *worker =
-        new (std::nothrow) WorkerThread{nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr, body, argument};
+    WorkerThread *worker = new (std::nothrow) WorkerThread;
     if (worker == nullptr) return nullptr;
+    worker->body = body;
+    worker->argument = argument;
+    worker->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (worker->finished == nullptr) {
         delete worker;
         return nullptr;
