@@ -93,10 +93,17 @@ struct Delivery {
     RipTimes &times;
     Clock::time_point start;
     std::vector<std::uint8_t> piece;
-    int expected;  // the tracks that should give a file
+    int expected;                 // the tracks that should give a file
+    Clock::time_point counted{};  // when the encoders at work were last counted
 };
 
-void CountEncoders(Delivery &d) {
+// The bar is redrawn as often as pieces come, thousands a second: there the
+// count is taken again only every tenth of a second (often), its looks at
+// the folder being one per track.
+void CountEncoders(Delivery &d, bool often = false) {
+    const Clock::time_point now = Clock::now();
+    if (often && now - d.counted < std::chrono::milliseconds(100)) return;
+    d.counted = now;
     d.progress.SetEncoding(
         CountEncodersWriting(d.outputFolder, d.extension, static_cast<int>(d.tracks.size()), std::time(nullptr)));
 }
@@ -179,7 +186,7 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
             return false;
         }
         position += count;
-        if (d.progress.Terminal()) CountEncoders(d);
+        if (d.progress.Terminal()) CountEncoders(d, true);
         d.progress.TrackAdvance((position - track.firstFrame) * kFrameBytes);
     }
     std::int32_t after = 0;
