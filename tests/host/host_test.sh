@@ -77,6 +77,7 @@ EXEPATH=${1:-/usr/bin/flac}
 COMMAND=-s -f -T TITLE=%ttit% -o %o% %i%
 DELETE=1
 WIN_HIDE=1
+JOBS=0
 INI
 }
 
@@ -189,7 +190,9 @@ wav_end_by_zero)
     check_track 1 "out/01 First Light.flac"
     check_track 2 "out/02 Second_ A_B_.flac"
     no_leftovers
-    expect_text "4 of 4 files ready"
+    # Every encoder has ended and its output has its final name.
+    expect_text "4 of 4 files ready, encoding 0"
+    expect_text "progress \"encoding N\": the temporary outputs #temp(NN).flac written to in the last 2 s"
     ;;
 flac_end_by_boundary)
     # Pieces of three sectors: most tracks end inside a piece, and the last

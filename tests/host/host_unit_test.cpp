@@ -1,11 +1,14 @@
 // The reference host's parsing of its command line, cue sheets and name
 // patterns, without the module.
+#include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "host_options.h"
 #include "progress.h"
 #include "report.h"
+#include "rip.h"
 #include "track_names.h"
 
 namespace host {
@@ -575,6 +579,93 @@ public:
 private:
     std::string path_;
 };
+
+// The progress's "encoding N": the temporary outputs that exist as plain
+// files and were written to lately, by the module's own numbering.
+TEST(EncodersAtWork, CountsFreshTemporaryOutputsOnly) {
+    const std::time_t now = 1800000000;
+    struct Entry {
+        const char *name;
+        int secondsOld;  // below 0: a folder under the name
+    };
+    struct Case {
+        const char *what;
+        std::vector<Entry> entries;
+        int trackCount;
+        const char *extension;
+        int expected;
+    };
+    const Case cases[] = {
+        {"nothing yet", {}, 4, ".flac", 0},
+        {"two being written", {{"#temp(01).flac", 0}, {"#temp(03).flac", 1}}, 4, ".flac", 2},
+        {"written to just in time", {{"#temp(02).flac", kWritingSeconds}}, 4, ".flac", 1},
+        {"left behind by a failed encoder",
+         {{"#temp(01).flac", kWritingSeconds + 1}, {"#temp(02).flac", 0}},
+         4,
+         ".flac",
+         1},
+        {"WAV files and final names are no outputs",
+         {{"#temp(01).wav", 0}, {"01 Title.flac", 0}, {"#temp(02).mp3", 0}},
+         4,
+         ".flac",
+         0},
+        {"beyond the album's tracks", {{"#temp(05).flac", 0}}, 4, ".flac", 0},
+        {"three digits past 99", {{"#temp(100).flac", 0}, {"#temp(07).flac", 0}}, 100, ".flac", 2},
+        {"a folder under the name", {{"#temp(01).flac", -1}}, 4, ".flac", 0},
+        {"the output is the WAV", {{"#temp(01).wav", 0}}, 4, ".wav", -1},
+    };
+    for (const Case &c : cases) {
+        TempFolder work;
+        ASSERT_FALSE(work.path().empty());
+        for (const Entry &entry : c.entries) {
+            const std::string path = work.path() + entry.name;
+            if (entry.secondsOld < 0) {
+                ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+                continue;
+            }
+            work.Add(entry.name);
+            const timespec times[2] = {{now - entry.secondsOld, 0}, {now - entry.secondsOld, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+        }
+        EXPECT_EQ(CountEncodersWriting(work.path(), c.extension, c.trackCount, now), c.expected) << c.what;
+    }
+}
+
+// Plain lines (no terminal) carry the count as it was last set, and none
+// when it is unknown.
+TEST(EncodersAtWork, PlainLinesSayHowManyEncode) {
+    struct Case {
+        int encoding;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {-1,
+         "track 01/02 One                      delivered, 1.00 s of audio\n"
+         "waited 0.5 s for the encoders, 1 of 2 files ready\n"},
+        {0,
+         "track 01/02 One                      delivered, 1.00 s of audio, encoding 0\n"
+         "waited 0.5 s for the encoders, 1 of 2 files ready, encoding 0\n"},
+        {2,
+         "track 01/02 One                      delivered, 1.00 s of audio, encoding 2\n"
+         "waited 0.5 s for the encoders, 1 of 2 files ready, encoding 2\n"},
+    };
+    for (const Case &c : cases) {
+        char *text = nullptr;
+        std::size_t size = 0;
+        std::FILE *out = open_memstream(&text, &size);
+        ASSERT_NE(out, nullptr);
+        Progress progress(out, false);
+        progress.SetEncoding(c.encoding);
+        progress.TrackStart(1, 2, "One", false, 176400);
+        progress.TrackAdvance(176400);
+        progress.TrackDone();
+        progress.Waiting(0.25, 0, 2);
+        progress.WaitDone(0.5, 1, 2);
+        std::fclose(out);
+        EXPECT_EQ(std::string(text, size), c.expected) << c.encoding;
+        std::free(text);
+    }
+}
 
 TEST(AudioFiles, FoundBesideTheSheetAsWindowsNamedThem) {
     TempFolder folder;

@@ -104,7 +104,8 @@ bool WriteDemoAlbum(const std::string &folder, DemoFiles &files, std::string &er
                 "COMMAND=-s -f -T TITLE=%ttit% -T ARTIST=%tart% -T ALBUM=%atit% -T DATE=%tyer% "
                 "-T TRACKNUMBER=%no -T TRACKTOTAL=%trk2 -T COMMENT=%tcom% -o %o% %i%\n"
                 "DELETE=1\n"
-                "WIN_HIDE=1\n";
+                "WIN_HIDE=1\n"
+                "JOBS=0\n";
     settings.close();
     if (!written || !cueFile || !settings) {
         error = "cannot write the demo album into " + folder;

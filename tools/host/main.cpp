@@ -231,6 +231,12 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
                 module.version(), rip.settingsPath.c_str(),
                 rip.settings.encoderPath.empty() ? "(none configured)" : rip.settings.encoderPath.c_str(),
                 rip.outputFolder.c_str());
+    // The host sees only the module's files, so the progress says what its
+    // count of encoders at work is made of.
+    if (!OutputIsTheWav(rip.settings.outputExtension)) {
+        std::printf("  progress \"encoding N\": the temporary outputs #temp(NN)%s written to in the last %d s\n",
+                    rip.settings.outputExtension.c_str(), kWritingSeconds);
+    }
     std::fflush(stdout);
 
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
@@ -240,7 +246,8 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
         return false;
     }
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
-    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, progress, times, error);
+    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, rip.outputFolder,
+                                  rip.settings.outputExtension, progress, times, error);
     std::fflush(stdout);
     if (module.kill() != 0) std::fprintf(stderr, "encbridge-host: Kill could not close a track file\n");
     return delivered;

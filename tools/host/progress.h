@@ -1,6 +1,8 @@
 // What the host shows while it rips: on a terminal a line per track with a
 // progress bar, then a line that counts the time spent waiting for the
-// encoder; otherwise plain lines, one per event.
+// encoders; otherwise plain lines, one per event. Each shows "encoding N",
+// the encoders at work as the host last counted them (see
+// CountEncodersWriting), unless that count is unknown.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,9 @@ class Progress {
 public:
     Progress(std::FILE *out, bool terminal) : out_(out), terminal_(terminal) {}
 
+    bool Terminal() const { return terminal_; }
+    // The count that the next lines show; below 0: none is shown.
+    void SetEncoding(int encoding) { encoding_ = encoding; }
     void TrackStart(int number, int count, const std::string &title, bool skipped, std::int64_t bytes);
     void TrackAdvance(std::int64_t delivered);
     void TrackDone();
@@ -22,6 +27,7 @@ public:
 
 private:
     void DrawTrack(bool force);
+    std::string EncodingText() const;
 
     std::FILE *out_;
     bool terminal_;
@@ -30,6 +36,8 @@ private:
     std::int64_t bytes_ = 0;
     std::int64_t delivered_ = 0;
     int drawnPercent_ = -1;
+    int encoding_ = -1;
+    int drawnEncoding_ = -1;
 };
 
 // Display width of UTF-8 text: one column per character.

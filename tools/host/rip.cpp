@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -34,6 +35,21 @@ int CountExisting(const std::vector<RipTrack> &tracks) {
 }
 
 }  // namespace
+
+bool OutputIsTheWav(const std::string &extension) { return extension == ".wav"; }
+
+int CountEncodersWriting(const std::string &folder, const std::string &extension, int trackCount, std::time_t now) {
+    if (OutputIsTheWav(extension)) return -1;
+    int count = 0;
+    for (int number = 1; number <= trackCount; ++number) {
+        char name[32];
+        std::snprintf(name, sizeof name, "#temp(%02d)", number);
+        struct stat info;
+        if (lstat((folder + name + extension).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        count += now - info.st_mtime <= kWritingSeconds;
+    }
+    return count;
+}
 
 HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks, const std::string &outputFolder) {
     HostRecords records;
@@ -71,12 +87,26 @@ struct Delivery {
     AudioImage &image;
     const std::vector<RipTrack> &tracks;
     const HostOptions &options;
+    const std::string &outputFolder;
+    const std::string &extension;
     Progress &progress;
     RipTimes &times;
     Clock::time_point start;
     std::vector<std::uint8_t> piece;
-    int expected;  // the tracks that should give a file
+    int expected;                 // the tracks that should give a file
+    Clock::time_point counted{};  // when the encoders at work were last counted
 };
+
+// The bar is redrawn as often as pieces come, thousands a second: there the
+// count is taken again only every tenth of a second (often), its looks at
+// the folder being one per track.
+void CountEncoders(Delivery &d, bool often = false) {
+    const Clock::time_point now = Clock::now();
+    if (often && now - d.counted < std::chrono::milliseconds(100)) return;
+    d.counted = now;
+    d.progress.SetEncoding(
+        CountEncodersWriting(d.outputFolder, d.extension, static_cast<int>(d.tracks.size()), std::time(nullptr)));
+}
 
 // One SetData call with the bytes in piece. The album's last call returns
 // only when the module's encoder worker has ended; while it waits, a second
@@ -84,12 +114,14 @@ struct Delivery {
 std::int32_t Call(Delivery &d, std::int32_t length, std::int32_t boundary, bool lastOfAlbum, std::int32_t &after) {
     after = boundary;
     if (!lastOfAlbum) return d.module.setData(d.piece.data(), length, &after);
+    CountEncoders(d);
     d.progress.TrackDone();
     d.times.delivering = Since(d.start);
     const Clock::time_point waitStart = Clock::now();
     std::atomic<bool> done(false);
     std::thread ticker([&]() {
         while (!done.load()) {
+            CountEncoders(d);
             d.progress.Waiting(Since(waitStart), CountExisting(d.tracks), d.expected);
             for (int i = 0; i < 4 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -98,6 +130,7 @@ std::int32_t Call(Delivery &d, std::int32_t length, std::int32_t boundary, bool 
     done.store(true);
     ticker.join();
     d.times.waiting = Since(waitStart);
+    CountEncoders(d);
     d.progress.WaitDone(d.times.waiting, CountExisting(d.tracks), d.expected);
     return result;
 }
@@ -153,6 +186,7 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
             return false;
         }
         position += count;
+        if (d.progress.Terminal()) CountEncoders(d, true);
         d.progress.TrackAdvance((position - track.firstFrame) * kFrameBytes);
     }
     std::int32_t after = 0;
@@ -166,14 +200,26 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
 }  // namespace
 
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
-                  const HostOptions &options, Progress &progress, RipTimes &times, std::string &error) {
-    Delivery d{module,   image, tracks,       options,
-               progress, times, Clock::now(), std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
+                  const HostOptions &options, const std::string &outputFolder, const std::string &extension,
+                  Progress &progress, RipTimes &times, std::string &error) {
+    Delivery d{module,
+               image,
+               tracks,
+               options,
+               outputFolder,
+               extension,
+               progress,
+               times,
+               Clock::now(),
+               std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
                0};
     for (const RipTrack &track : tracks) d.expected += track.selected;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         if (!DeliverTrack(d, i, error)) return false;
-        if (i + 1 != tracks.size()) progress.TrackDone();
+        if (i + 1 != tracks.size()) {
+            CountEncoders(d);
+            progress.TrackDone();
+        }
     }
     return true;
 }

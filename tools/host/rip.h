@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,17 @@ struct HostRecords {
 // outputFolder ends with "/".
 HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks, const std::string &outputFolder);
 
+// The encoders at work, as far as a host can tell from outside the module:
+// the temporary outputs in folder (#temp(NN) plus extension, NN the track's
+// place in the list from 1, as the module names them) that are plain files
+// written to within the last kWritingSeconds before now. An encoder that has
+// not yet made its output is not counted, nor, once it is that old, an
+// output that a failed encoder left behind. -1 when the output is the WAV
+// file itself (extension .wav), which the delivery writes too.
+constexpr int kWritingSeconds = 2;
+bool OutputIsTheWav(const std::string &extension);
+int CountEncodersWriting(const std::string &folder, const std::string &extension, int trackCount, std::time_t now);
+
 struct RipTimes {
     double delivering = 0;  // from Create to the start of the album's last call
     double waiting = 0;     // the album's last call, which waits for the encoder
@@ -40,7 +52,10 @@ struct RipTimes {
 // ending each track as options.endBy says. Create must have succeeded. False
 // with a message in error when the module refuses a delivery or the image
 // cannot be read.
+// outputFolder and extension are where the module writes and what its
+// encoder makes, for the count of encoders at work that progress shows.
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
-                  const HostOptions &options, Progress &progress, RipTimes &times, std::string &error);
+                  const HostOptions &options, const std::string &outputFolder, const std::string &extension,
+                  Progress &progress, RipTimes &times, std::string &error);
 
 }  // namespace host
