@@ -282,7 +282,11 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
     for (std::size_t i = 0; i < count; ++i) fds[i] = {processes[i]->reports, POLLIN, 0};
     for (std::size_t e = 0; e < eventCount; ++e) fds[count + e] = {events[e]->fd, POLLIN, 0};
     const int limit = milliseconds == kWaitForever ? -1 : static_cast<int>(std::min(milliseconds, 0x7FFFFFFFu));
-    if (PollFor(fds, static_cast<nfds_t>(count + eventCount), limit) <= 0) return -1;
+    const int ready = PollFor(fds, static_cast<nfds_t>(count + eventCount), limit);
+    // A poll that fails at once would have its caller spin: it waits a
+    // little instead, as a time-out would.
+    if (ready < 0) SleepMilliseconds(10);
+    if (ready <= 0) return -1;
     for (std::size_t i = 0; i < count; ++i) {
         if (fds[i].revents != 0) {
             ReadEnd(processes[i]);

@@ -260,6 +260,9 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
     if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count + eventCount) {
         return static_cast<int>(result - WAIT_OBJECT_0);
     }
+    // A wait that fails at once would have its caller spin: it waits a
+    // little instead, as a time-out would.
+    if (result == WAIT_FAILED) Sleep(10);
     return -1;
 }
 
