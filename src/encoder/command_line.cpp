@@ -127,10 +127,8 @@ bool Terminate(CommandBuffer &text) {
 }  // namespace
 
 bool StartCommandText(CommandText &command, const char *text, std::size_t width) {
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(command.text, kCommandCapacity, "%s", {FormatArg(text, width)}, &status);
     std::fill(std::begin(command.fromValue), std::end(command.fromValue), false);
-    return status == FormatStatus::Complete;
+    return FormatWhole(command.text, kCommandCapacity, "%s", {FormatArg(text, width)});
 }
 
 bool ReplaceTag(CommandText &command, const char *tag, const char *value, std::size_t valueWidth) {

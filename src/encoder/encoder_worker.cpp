@@ -27,14 +27,6 @@ std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxe
 
 bool Stopping(const WorkerControl &control) { return control.stopRequested.load(std::memory_order_acquire); }
 
-// Formats into a path buffer; false when the result had to be cut, since a
-// cut path could name another file.
-bool FormPath(char (&path)[kPathCapacity], const char *pattern, std::initializer_list<FormatArg> args) {
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(path, sizeof path, pattern, args, &status);
-    return status == FormatStatus::Complete;
-}
-
 // A track whose encoder runs, with the names its steps use.
 struct RunningTrack {
     platform::Process *process;
@@ -61,15 +53,15 @@ bool StartTrack(const WorkerControl &control, std::int32_t index, RunningTrack &
     run.index = index;
     const FormatArg baseArg(base, kPathCapacity);
     // A final name that leads elsewhere is no better than a cut one.
-    if (!UsableFinalName(track, settings.outputExtension) || !FormPath(run.wavPath, "%s%s", {baseArg, ".wav"}) ||
-        !FormPath(run.outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
-        !FormPath(run.finalPath, "%s%s%s", {album.outputFolder, track.fileName, settings.outputExtension})) {
+    if (!UsableFinalName(track, settings.outputExtension) ||
+        !FormatWhole(run.wavPath, sizeof run.wavPath, "%s%s", {baseArg, ".wav"}) ||
+        !FormatWhole(run.outputPath, sizeof run.outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
+        !FormatWhole(run.finalPath, sizeof run.finalPath, "%s%s%s",
+                     {album.outputFolder, track.fileName, settings.outputExtension})) {
         return false;
     }
     CommandBuffer command;
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(command, sizeof command, "%s", {settings.commandTemplate}, &status);
-    if (status != FormatStatus::Complete) return false;
+    if (!FormatWhole(command, sizeof command, "%s", {settings.commandTemplate})) return false;
     // A cut command line could drop the output path, or cut a path down to
     // that of another file; an unsafe one would let a value act: neither is
     // ever run.

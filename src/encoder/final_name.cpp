@@ -54,9 +54,10 @@ bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackIn
     PathBuffer path;
     for (std::size_t at = PartLength(track.fileName, length); at < length;
          at += 1 + PartLength(track.fileName + at + 1, length - at - 1)) {
-        FormatStatus status = FormatStatus::Failed;
-        FormatText(path, sizeof path, "%s%s", {FormatArg(folder, folderWidth), FormatArg(track.fileName, at)}, &status);
-        if (status != FormatStatus::Complete || !platform::MakeFolder(path)) return false;
+        if (!FormatWhole(path, sizeof path, "%s%s", {FormatArg(folder, folderWidth), FormatArg(track.fileName, at)}) ||
+            !platform::MakeFolder(path)) {
+            return false;
+        }
     }
     return true;
 }

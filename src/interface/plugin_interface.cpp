@@ -24,9 +24,7 @@ void ReleaseTempBases() {
 
 bool LockFolder(const AlbumInfo *info) {
     PathBuffer path;
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName}, &status);
-    if (status != FormatStatus::Complete) return false;
+    if (!FormatWhole(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName})) return false;
     rip.folderLock = platform::LockFolder(path);
     return rip.folderLock != nullptr;
 }

@@ -4,6 +4,12 @@
 
 namespace encbridge {
 
+bool FormatWhole(char *buffer, std::size_t size, const char *pattern, std::initializer_list<FormatArg> args) {
+    FormatStatus status = FormatStatus::Failed;
+    FormatText(buffer, size, pattern, args, &status);
+    return status == FormatStatus::Complete;
+}
+
 std::size_t BoundedLength(const char *text, std::size_t width) {
     if (text == nullptr) return 0;
     const void *nul = std::memchr(text, '\0', width);

@@ -43,6 +43,10 @@ enum class FormatStatus { Complete, Cut, Failed };
 std::size_t FormatText(char *buffer, std::size_t size, const char *pattern, std::initializer_list<FormatArg> args,
                        FormatStatus *status = nullptr);
 
+// FormatText, true only when the whole result fit. For what must never be
+// used cut: a cut path could name another file, a cut line drop an argument.
+bool FormatWhole(char *buffer, std::size_t size, const char *pattern, std::initializer_list<FormatArg> args);
+
 // Length of a text read within its width: the position of its first NUL, or
 // the width when it holds none.
 std::size_t BoundedLength(const char *text, std::size_t width);

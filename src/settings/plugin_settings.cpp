@@ -71,21 +71,19 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
 
     PathParts valueParts;
     SplitPath(value, valueParts);
-    FormatStatus status = FormatStatus::Failed;
     char resolved[sizeof loaded.encoderPath] = {};
+    bool whole = false;
     if (platform::IsAbsoluteProgramPath(value)) {
         // Users write absolute paths; they are taken as they stand.
-        FormatText(resolved, sizeof resolved, "%s", {value}, &status);
+        whole = FormatWhole(resolved, sizeof resolved, "%s", {value});
     } else if (valueParts.drive[0] == '\0') {
         PathParts settingsParts;
-        if (SplitPath(settingsPath, settingsParts)) {
-            FormatText(resolved, sizeof resolved, "%s%s%s", {settingsParts.drive, settingsParts.folder, value},
-                       &status);
-        }
+        whole = SplitPath(settingsPath, settingsParts) &&
+                FormatWhole(resolved, sizeof resolved, "%s%s%s", {settingsParts.drive, settingsParts.folder, value});
     }
     // A value with a drive part that is not absolute here, or a path that
     // would have to be cut, stays unresolved.
-    if (status == FormatStatus::Complete) std::memcpy(loaded.encoderPath, resolved, sizeof resolved);
+    if (whole) std::memcpy(loaded.encoderPath, resolved, sizeof resolved);
 
     loaded.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
     delete reader;

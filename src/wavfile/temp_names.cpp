@@ -16,9 +16,7 @@ constexpr int kMostKeptCopies = 9999;
 
 // cppcheck-suppress constParameter ; the formatter writes the name into base
 bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth, int number) {
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(base, sizeof base, "%s%s(%02d)", {FormatArg(folder, folderWidth), "#temp", number}, &status);
-    return status == FormatStatus::Complete;
+    return FormatWhole(base, sizeof base, "%s%s(%02d)", {FormatArg(folder, folderWidth), "#temp", number});
 }
 
 std::size_t TempBaseLength(int number) {
@@ -51,10 +49,10 @@ bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, 
     }
     PathBuffer kept;
     for (int copy = 1; copy <= kMostKeptCopies; ++copy) {
-        FormatStatus status = FormatStatus::Failed;
-        FormatText(kept, sizeof kept, "%s#kept(%02d)-%d%s",
-                   {FormatArg(folder, folderWidth), number, copy, FormatArg(extension, extensionWidth)}, &status);
-        if (status != FormatStatus::Complete) return false;
+        if (!FormatWhole(kept, sizeof kept, "%s#kept(%02d)-%d%s",
+                         {FormatArg(folder, folderWidth), number, copy, FormatArg(extension, extensionWidth)})) {
+            return false;
+        }
         if (platform::InspectEntry(kept) != platform::EntryKind::Missing) continue;
         // Fails rather than replaces, should the name be taken meanwhile.
         return platform::MoveFileNoReplace(path, kept);

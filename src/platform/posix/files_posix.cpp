@@ -99,17 +99,12 @@ std::int32_t ProcessorCount() {
 }
 
 bool MakeFullPath(const char *path, char *out, std::size_t size) {
-    FormatStatus status = FormatStatus::Failed;
-    if (path[0] == '/') {
-        FormatText(out, size, "%s", {FormatArg(path, size)}, &status);
-        return status == FormatStatus::Complete;
-    }
+    if (path[0] == '/') return FormatWhole(out, size, "%s", {FormatArg(path, size)});
     char folder[4096];
     if (getcwd(folder, sizeof folder) == nullptr) return false;
     // The root is the one folder that ends in a separator already.
     const bool root = folder[0] == '/' && folder[1] == '\0';
-    FormatText(out, size, "%s%s%s", {folder, FormatArg("/", root ? 0 : 1), FormatArg(path, size)}, &status);
-    return status == FormatStatus::Complete;
+    return FormatWhole(out, size, "%s%s%s", {folder, FormatArg("/", root ? 0 : 1), FormatArg(path, size)});
 }
 
 struct FolderLock {
@@ -122,12 +117,11 @@ struct FolderLock {
 FolderLock *LockFolder(const char *path) {
     FolderLock *lock = new (std::nothrow) FolderLock;
     if (lock == nullptr) return nullptr;
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(lock->path, sizeof lock->path, "%s", {FormatArg(path, sizeof lock->path)}, &status);
+    const bool fits = FormatWhole(lock->path, sizeof lock->path, "%s", {FormatArg(path, sizeof lock->path)});
     // The file is removed when the lock is released, so a process may have
     // opened it just before and then lock a file that no longer has the
     // name: the lock counts only while the name still leads to its file.
-    for (int attempt = 0; status == FormatStatus::Complete && attempt < 10; ++attempt) {
+    for (int attempt = 0; fits && attempt < 10; ++attempt) {
         lock->fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
         if (lock->fd < 0) break;
         struct stat held, named;

@@ -63,9 +63,7 @@ bool CommandShellPath(char (&path)[MAX_PATH]) {
     char folder[MAX_PATH];
     const UINT length = GetSystemDirectoryA(folder, sizeof folder);
     if (length == 0 || length >= sizeof folder) return false;
-    FormatStatus status = FormatStatus::Failed;
-    FormatText(path, sizeof path, "%s%s", {folder, "\\cmd.exe"}, &status);
-    return status == FormatStatus::Complete;
+    return FormatWhole(path, sizeof path, "%s%s", {folder, "\\cmd.exe"});
 }
 
 }  // namespace
