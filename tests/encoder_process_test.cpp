@@ -25,6 +25,7 @@
 #include <unistd.h>
 #endif
 
+#include "encoder_rip_fixture.h"
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "module_host.h"
@@ -83,30 +84,8 @@ bool ProcessGone(const std::string &pid) {
 
 std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
 
-class ProcessTest : public ::testing::Test {
+class ProcessTest : public ts::EncoderRipTest {
 protected:
-    void SetUp() override {
-        out_ = ts::MakeTempFolder();
-        aux_ = ts::MakeTempFolder();
-        ASSERT_FALSE(out_.empty());
-        ASSERT_FALSE(aux_.empty());
-        host_.reset(new ts::ModuleHost(ts::ProgramFolder() + ts::ModuleFileName()));
-        ASSERT_TRUE(host_->ready());
-    }
-    void TearDown() override {
-        host_.reset();
-        ts::RemoveTree(out_);
-        ts::RemoveTree(aux_);
-    }
-
-    std::string Log(const std::string &name = "runs.log") const { return aux_ + name; }
-    std::vector<fake_encoder::Run> Runs(const std::string &log = "runs.log") const {
-        return fake_encoder::ReadRuns(Log(log));
-    }
-    // A command template for the fake encoder with the given options.
-    std::string Fake(const std::string &options, const std::string &log = "runs.log") const {
-        return "--log \"" + Log(log) + "\" " + options + " %i% %o%";
-    }
     std::string WriteSettings(const std::string &encoder, const std::string &command,
                               const std::string &name = "encbridge.ini") {
         std::string path = aux_ + name;
@@ -131,9 +110,6 @@ protected:
         std::snprintf(name, sizeof name, "%02d Track", number);
         return out_ + name + extension;
     }
-
-    std::string out_, aux_;
-    std::unique_ptr<ts::ModuleHost> host_;
 };
 
 // ---- The encoder check -----------------------------------------------------

@@ -20,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include "encoder_rip_fixture.h"
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "module_host.h"
@@ -108,31 +109,8 @@ struct Settings {
     std::string jobs = "";  // no JOBS line when empty
 };
 
-class WorkerTest : public ::testing::Test {
+class WorkerTest : public ts::EncoderRipTest {
 protected:
-    void SetUp() override {
-        out_ = ts::MakeTempFolder();
-        aux_ = ts::MakeTempFolder();
-        ASSERT_FALSE(out_.empty());
-        ASSERT_FALSE(aux_.empty());
-        host_.reset(new Host(ts::ProgramFolder() + ts::ModuleFileName()));
-        ASSERT_TRUE(host_->ready());
-    }
-    void TearDown() override {
-        host_.reset();
-        ts::RemoveTree(out_);
-        ts::RemoveTree(aux_);
-    }
-
-    std::string Log(const std::string &name = "runs.log") const { return aux_ + name; }
-    // A command template for the fake encoder with the given options.
-    std::string Fake(const std::string &options, const std::string &log = "runs.log") const {
-        return "--log \"" + Log(log) + "\" " + options + " %i% %o%";
-    }
-    std::vector<fake_encoder::Run> Runs(const std::string &log = "runs.log") const {
-        return fake_encoder::ReadRuns(Log(log));
-    }
-
     std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
         std::string path = aux_ + name;
         ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
@@ -160,9 +138,6 @@ protected:
     static std::string Final(const std::string &folder, int number, const std::string &extension) {
         return Numbered(folder, "%02d Track", number, extension);
     }
-
-    std::string out_, aux_;
-    std::unique_ptr<Host> host_;
 };
 
 // ---- The road of a track ---------------------------------------------------
