@@ -56,13 +56,13 @@ protected:
 };
 
 TEST_F(LoadSettingsTest, AMissingFileGivesTheDefaultsAndNoEncoder) {
-    settings.hideWindow = 7;
+    settings.outputs[0].hideWindow = 7;
     LoadSettings((folder_ + "absent.ini").c_str(), settings);
-    EXPECT_STREQ(settings.outputExtension, ".wav");
-    EXPECT_STREQ(settings.commandTemplate, "-V2 %i% %o%");
+    EXPECT_STREQ(settings.outputs[0].outputExtension, ".wav");
+    EXPECT_STREQ(settings.outputs[0].commandTemplate, "-V2 %i% %o%");
     EXPECT_EQ(settings.deleteWav, 1);
-    EXPECT_STREQ(settings.encoderPath, "");
-    EXPECT_EQ(settings.hideWindow, 7) << "WIN_HIDE is not read without an encoder";
+    EXPECT_STREQ(settings.outputs[0].encoderPath, "");
+    EXPECT_EQ(settings.outputs[0].hideWindow, 7) << "WIN_HIDE is not read without an encoder";
 }
 
 TEST_F(LoadSettingsTest, ReadsEveryKey) {
@@ -70,11 +70,11 @@ TEST_F(LoadSettingsTest, ReadsEveryKey) {
         "[SETUP]\r\nOUT=.flac\r\n[option]\r\ncommand = -8 -o %o% %i%\r\ndelete=0\r\nexepath=tools/enc\r\n"
         "WIN_HIDE=1\r\n");
     LoadSettings(path.c_str(), settings);
-    EXPECT_STREQ(settings.outputExtension, ".flac");
-    EXPECT_STREQ(settings.commandTemplate, "-8 -o %o% %i%");
+    EXPECT_STREQ(settings.outputs[0].outputExtension, ".flac");
+    EXPECT_STREQ(settings.outputs[0].commandTemplate, "-8 -o %o% %i%");
     EXPECT_EQ(settings.deleteWav, 0);
-    EXPECT_EQ(std::string(settings.encoderPath), folder_ + "tools/enc");
-    EXPECT_EQ(settings.hideWindow, 1);
+    EXPECT_EQ(std::string(settings.outputs[0].encoderPath), folder_ + "tools/enc");
+    EXPECT_EQ(settings.outputs[0].hideWindow, 1);
 }
 
 TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
@@ -103,7 +103,7 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
             // Without a drive part the value is joined to the settings file's drive and folder.
             expected = folder_ + "/usr/bin/enc";
         }
-        EXPECT_EQ(std::string(settings.encoderPath), expected) << row.value;
+        EXPECT_EQ(std::string(settings.outputs[0].encoderPath), expected) << row.value;
     }
 }
 
@@ -135,8 +135,8 @@ TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
     std::string longText(400, 'x');
     std::string path = Write("[SETUP]\nOUT=" + longText + "\n[OPTION]\nCOMMAND=" + longText + "\n");
     LoadSettings(path.c_str(), settings);
-    EXPECT_EQ(std::string(settings.outputExtension), std::string(254, 'x'));
-    EXPECT_EQ(std::string(settings.commandTemplate), std::string(253, 'x'));
+    EXPECT_EQ(std::string(settings.outputs[0].outputExtension), std::string(254, 'x'));
+    EXPECT_EQ(std::string(settings.outputs[0].commandTemplate), std::string(253, 'x'));
 }
 
 }  // namespace

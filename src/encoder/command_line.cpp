@@ -25,6 +25,15 @@ enum class Source {
     AlbumComment,
     WavPath,
     OutputPath,
+    OutputFolder,
+};
+
+// Which lines a tag is replaced in: a track's encoder line, an album step's,
+// or both.
+enum class Scope {
+    Track,
+    Album,
+    Both,
 };
 
 struct TagRow {
@@ -32,6 +41,7 @@ struct TagRow {
     Source source;
     const char *pattern;  // numbers only: texts are inserted as they stand
     bool quoted;
+    Scope scope;
 };
 
 // The order of replacement. A tag that is the beginning of another one comes
@@ -39,22 +49,40 @@ struct TagRow {
 // longer tag's first letters. Values are never searched for tags, so the
 // order decides nothing else.
 constexpr TagRow kTags[] = {
-    {"%no2%", Source::TrackNumber, "%02d", true},    {"%no2", Source::TrackNumber, "%02d", false},
-    {"%no%", Source::TrackNumber, "%d", true},       {"%no", Source::TrackNumber, "%d", false},
-    {"%trks%", Source::TrackCount, "%02d", true},    {"%trks", Source::TrackCount, "%02d", false},
-    {"%trk2%", Source::TrackCount, "%d", true},      {"%trk2", Source::TrackCount, "%d", false},
-    {"%ttit%", Source::TrackTitle, nullptr, true},   {"%ttit", Source::TrackTitle, nullptr, false},
-    {"%tart%", Source::TrackArtist, nullptr, true},  {"%tart", Source::TrackArtist, nullptr, false},
-    {"%talb%", Source::TrackAlbum, nullptr, true},   {"%talb", Source::TrackAlbum, nullptr, false},
-    {"%tyer%", Source::TrackYear, nullptr, true},    {"%tyer", Source::TrackYear, nullptr, false},
-    {"%tcom%", Source::TrackComment, nullptr, true}, {"%tcom", Source::TrackComment, nullptr, false},
-    {"%atit%", Source::AlbumTitle, nullptr, true},   {"%atit", Source::AlbumTitle, nullptr, false},
-    {"%aart%", Source::AlbumArtist, nullptr, true},  {"%aart", Source::AlbumArtist, nullptr, false},
-    {"%acom%", Source::AlbumComment, nullptr, true}, {"%acom", Source::AlbumComment, nullptr, false},
-    {"%i%", Source::WavPath, nullptr, true},         {"%i", Source::WavPath, nullptr, false},
-    {"%o%", Source::OutputPath, nullptr, true},      {"%o", Source::OutputPath, nullptr, false},
+    {"%no2%", Source::TrackNumber, "%02d", true, Scope::Track},
+    {"%no2", Source::TrackNumber, "%02d", false, Scope::Track},
+    {"%no%", Source::TrackNumber, "%d", true, Scope::Track},
+    {"%no", Source::TrackNumber, "%d", false, Scope::Track},
+    {"%trks%", Source::TrackCount, "%02d", true, Scope::Both},
+    {"%trks", Source::TrackCount, "%02d", false, Scope::Both},
+    {"%trk2%", Source::TrackCount, "%d", true, Scope::Both},
+    {"%trk2", Source::TrackCount, "%d", false, Scope::Both},
+    {"%ttit%", Source::TrackTitle, nullptr, true, Scope::Track},
+    {"%ttit", Source::TrackTitle, nullptr, false, Scope::Track},
+    {"%tart%", Source::TrackArtist, nullptr, true, Scope::Track},
+    {"%tart", Source::TrackArtist, nullptr, false, Scope::Track},
+    {"%talb%", Source::TrackAlbum, nullptr, true, Scope::Track},
+    {"%talb", Source::TrackAlbum, nullptr, false, Scope::Track},
+    {"%tyer%", Source::TrackYear, nullptr, true, Scope::Track},
+    {"%tyer", Source::TrackYear, nullptr, false, Scope::Track},
+    {"%tcom%", Source::TrackComment, nullptr, true, Scope::Track},
+    {"%tcom", Source::TrackComment, nullptr, false, Scope::Track},
+    {"%atit%", Source::AlbumTitle, nullptr, true, Scope::Both},
+    {"%atit", Source::AlbumTitle, nullptr, false, Scope::Both},
+    {"%aart%", Source::AlbumArtist, nullptr, true, Scope::Both},
+    {"%aart", Source::AlbumArtist, nullptr, false, Scope::Both},
+    {"%acom%", Source::AlbumComment, nullptr, true, Scope::Both},
+    {"%acom", Source::AlbumComment, nullptr, false, Scope::Both},
+    {"%i%", Source::WavPath, nullptr, true, Scope::Track},
+    {"%i", Source::WavPath, nullptr, false, Scope::Track},
+    {"%o%", Source::OutputPath, nullptr, true, Scope::Track},
+    {"%o", Source::OutputPath, nullptr, false, Scope::Track},
+    {"%dir%", Source::OutputFolder, nullptr, true, Scope::Album},
+    {"%dir", Source::OutputFolder, nullptr, false, Scope::Album},
 };
 
+// An album step's "%files%" and "%files" alike stand for that output's final
+// files, each one argument: a bare file name with a blank would split.
 // A text and the width it may be read within.
 struct Bounded {
     const char *text;
@@ -66,25 +94,29 @@ Bounded Within(const char (&array)[N]) {
     return {array, N};
 }
 
-struct TrackTexts {
+// What the tags of a line are replaced with. An album step has no track,
+// and no file of its own.
+struct LineTexts {
+    Scope scope;
     const AlbumInfo &album;
-    const TrackInfo &track;
-    const PathBuffer &wavPath;
-    const PathBuffer &outputPath;
+    const TrackInfo *track;
+    const char *wavPath;
+    const char *outputPath;
+    int trackNumber;
 };
 
-Bounded TextOf(Source source, const TrackTexts &texts) {
+Bounded TextOf(Source source, const LineTexts &texts) {
     switch (source) {
         case Source::TrackTitle:
-            return Within(texts.track.title);
+            return Within(texts.track->title);
         case Source::TrackArtist:
-            return Within(texts.track.artist);
+            return Within(texts.track->artist);
         case Source::TrackAlbum:
-            return Within(texts.track.album);
+            return Within(texts.track->album);
         case Source::TrackYear:
-            return Within(texts.track.year);
+            return Within(texts.track->year);
         case Source::TrackComment:
-            return Within(texts.track.comment);
+            return Within(texts.track->comment);
         case Source::AlbumTitle:
             return Within(texts.album.albumTitle);
         case Source::AlbumArtist:
@@ -92,9 +124,11 @@ Bounded TextOf(Source source, const TrackTexts &texts) {
         case Source::AlbumComment:
             return Within(texts.album.albumComment);
         case Source::WavPath:
-            return Within(texts.wavPath);
+            return {texts.wavPath, kPathCapacity};
         case Source::OutputPath:
-            return Within(texts.outputPath);
+            return {texts.outputPath, kPathCapacity};
+        case Source::OutputFolder:
+            return Within(texts.album.outputFolder);
         case Source::TrackNumber:
         case Source::TrackCount:
             break;
@@ -166,25 +200,21 @@ bool ReplaceTag(CommandText &command, const char *tag, const char *value, std::s
     return complete;
 }
 
-CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
-                               const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
-                               std::int32_t index) {
-    bool cut = false;
-    bool unsafe = false;
-    CommandText command;
-    if (!StartCommandText(command, text, kCommandCapacity)) cut = true;
-    const TrackTexts texts{album, album.tracks[index], wavPath, encoderOutputPath};
-    // Wrapping, not overflowing, should a caller ever pass the largest index.
-    const int trackNumber = static_cast<int>(static_cast<std::uint32_t>(index) + 1u);
+namespace {
 
+bool InScope(Scope row, Scope line) { return row == Scope::Both || row == line; }
+
+// Replaces every tag of the line's scope in command, in table order.
+void ReplaceTags(CommandText &command, CommandStyle style, const LineTexts &texts, bool &cut, bool &unsafe) {
     CommandBuffer number;
     CommandBuffer quoted;
     for (const TagRow &row : kTags) {
+        if (!InScope(row.scope, texts.scope)) continue;
         // A tag that is not there brings nothing in, and so cuts nothing.
         if (FindInTemplate(command, BoundedLength(command.text), row.tag, 0) == std::string_view::npos) continue;
         Bounded value;
         if (row.pattern != nullptr) {
-            int n = row.source == Source::TrackNumber ? trackNumber : album.trackCount;
+            int n = row.source == Source::TrackNumber ? texts.trackNumber : texts.album.trackCount;
             FormatText(number, sizeof number, row.pattern, {n});
             value = Within(number);
         } else {
@@ -203,22 +233,129 @@ CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style
         }
         if (!ReplaceTag(command, row.tag, value.text, value.width)) cut = true;
     }
+}
 
+// The line's first item: the program in double quotes.
+void WriteProgram(const PathBuffer &programPath, CommandStyle style, char (&program)[kPathCapacity], bool &cut,
+                  bool &unsafe) {
     // The program is the first item up to the next double quote, with no
     // escapes: a path holding one cannot be named there. cmd.exe acts on
     // a batch file's path as on any quoted text.
-    if (std::memchr(encoderPath, '"', BoundedLength(encoderPath)) != nullptr) cut = true;
-    if (style == CommandStyle::BatchFile && !SafeQuotedInBatchFile(encoderPath, kPathCapacity)) unsafe = true;
+    if (std::memchr(programPath, '"', BoundedLength(programPath)) != nullptr) cut = true;
+    if (style == CommandStyle::BatchFile && !SafeQuotedInBatchFile(programPath, kPathCapacity)) unsafe = true;
+    if (!FormatWhole(program, sizeof program, "\"%s\"", {programPath})) cut = true;
+}
+
+CommandStatus StatusOf(bool cut, bool unsafe) {
+    if (unsafe) return CommandStatus::Unsafe;
+    return cut ? CommandStatus::Cut : CommandStatus::Complete;
+}
+
+// Appends texts to a line of a fixed capacity, remembering whether anything
+// had to be cut.
+struct LineWriter {
+    char *line;
+    std::size_t capacity;
+    std::size_t length;
+    bool cut;
+
+    void Add(const char *text, std::size_t width) {
+        FormatStatus status;
+        FormatText(line + length, capacity - length, "%s", {FormatArg(text, width)}, &status);
+        if (status != FormatStatus::Complete) cut = true;
+        length += BoundedLength(line + length, capacity - length);
+    }
+};
+
+// The first "%files" or "%files%" at or after from among the template's own
+// characters, and its length; npos when there is none.
+std::size_t FindFilesTag(const CommandText &command, std::size_t length, std::size_t from, std::size_t &tagLength) {
+    const std::size_t at = FindInTemplate(command, length, "%files", from);
+    const std::size_t after = at + 6;
+    const bool quotedForm =
+        at != std::string_view::npos && after < length && command.text[after] == '%' && !command.fromValue[after];
+    tagLength = quotedForm ? 7 : 6;
+    return at;
+}
+
+// Every processed track's final file for extension, each quoted as one
+// argument, separated by blanks.
+void WriteFiles(LineWriter &writer, CommandStyle style, const AlbumInfo &album, const char *extension,
+                std::size_t extensionWidth, bool &unsafe) {
+    bool first = true;
+    for (std::int32_t i = 0; i < album.trackCount; ++i) {
+        const TrackInfo &track = album.tracks[i];
+        if (!IsProcessed(track)) continue;
+        PathBuffer path;
+        CommandBuffer quoted;
+        if (!FormatWhole(path, sizeof path, "%s%s%s",
+                         {album.outputFolder, track.fileName, FormatArg(extension, extensionWidth)})) {
+            writer.cut = true;
+            return;
+        }
+        const QuoteResult result = QuoteArgument(style, quoted, sizeof quoted, path, sizeof path);
+        if (result != QuoteResult::Quoted) {
+            (result == QuoteResult::TooLong ? writer.cut : unsafe) = true;
+            return;
+        }
+        if (!first) writer.Add(" ", 1);
+        writer.Add(quoted, sizeof quoted);
+        first = false;
+    }
+}
+
+}  // namespace
+
+CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
+                               const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
+                               std::int32_t index) {
+    bool cut = false;
+    bool unsafe = false;
+    CommandText command;
+    if (!StartCommandText(command, text, kCommandCapacity)) cut = true;
+    // Wrapping, not overflowing, should a caller ever pass the largest index.
+    const int trackNumber = static_cast<int>(static_cast<std::uint32_t>(index) + 1u);
+    const LineTexts texts{Scope::Track, album, &album.tracks[index], wavPath, encoderOutputPath, trackNumber};
+    ReplaceTags(command, style, texts, cut, unsafe);
+
     char program[kPathCapacity];
-    FormatStatus status;
-    FormatText(program, sizeof program, "\"%s\"", {encoderPath}, &status);
-    if (status != FormatStatus::Complete) cut = true;
+    WriteProgram(encoderPath, style, program, cut, unsafe);
     CommandBuffer line;
+    FormatStatus status;
     FormatText(line, sizeof line, "%s %s", {program, command.text}, &status);
     if (status != FormatStatus::Complete) cut = true;
     FormatText(text, kCommandCapacity, "%s", {line});
-    if (unsafe) return CommandStatus::Unsafe;
-    return cut ? CommandStatus::Cut : CommandStatus::Complete;
+    return StatusOf(cut, unsafe);
+}
+
+CommandStatus BuildAlbumCommandLine(const PathBuffer &programPath, CommandStyle style, const char *albumTemplate,
+                                    std::size_t templateWidth, const AlbumInfo &album, const char *extension,
+                                    std::size_t extensionWidth, char *line, std::size_t lineCapacity) {
+    bool cut = false;
+    bool unsafe = false;
+    CommandText command;
+    if (!StartCommandText(command, albumTemplate, templateWidth)) cut = true;
+    const LineTexts texts{Scope::Album, album, nullptr, "", "", 0};
+    ReplaceTags(command, style, texts, cut, unsafe);
+
+    char program[kPathCapacity];
+    WriteProgram(programPath, style, program, cut, unsafe);
+    const std::size_t longest = style == CommandStyle::BatchFile ? kLongestCommandShellLine : kLongestCommandLine;
+    LineWriter writer{line, lineCapacity < longest ? lineCapacity : longest, 0, false};
+    writer.Add(program, sizeof program);
+    writer.Add(" ", 1);
+    const std::size_t length = BoundedLength(command.text);
+    std::size_t from = 0;
+    for (;;) {
+        std::size_t tagLength = 0;
+        const std::size_t at = FindFilesTag(command, length, from, tagLength);
+        if (at == std::string_view::npos) break;
+        writer.Add(command.text + from, at - from);
+        WriteFiles(writer, style, album, extension, extensionWidth, unsafe);
+        from = at + tagLength;
+    }
+    writer.Add(command.text + from, length - from);
+    return StatusOf(cut || writer.cut, unsafe);
 }
 
 }  // namespace encbridge

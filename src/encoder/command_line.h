@@ -56,4 +56,20 @@ CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style
                                const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
                                std::int32_t index);
 
+// The longest command line Windows runs, NUL included: CreateProcess takes
+// 32,767 characters, and cmd.exe 8,191 for a batch file.
+constexpr std::size_t kLongestCommandLine = 32768;
+constexpr std::size_t kLongestCommandShellLine = 8192;
+
+// The command line of an album step into line (at most lineCapacity bytes,
+// and never longer than Windows would run): the program in double quotes, a
+// space, and albumTemplate with the album tags, "%dir%" (the output folder)
+// and "%files%" replaced. "%files%" and "%files" alike stand for the final
+// file of every processed track, in track order, folder + file name +
+// extension, each as one argument. Track tags stay as written. As for a
+// track's line, only a Complete line may be run.
+CommandStatus BuildAlbumCommandLine(const PathBuffer &programPath, CommandStyle style, const char *albumTemplate,
+                                    std::size_t templateWidth, const AlbumInfo &album, const char *extension,
+                                    std::size_t extensionWidth, char *line, std::size_t lineCapacity);
+
 }  // namespace encbridge

@@ -27,10 +27,11 @@ std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxe
 
 bool Stopping(const WorkerControl &control) { return control.stopRequested.load(std::memory_order_acquire); }
 
-// A track whose encoder runs, with the names its steps use.
-struct RunningTrack {
+// One output of one track whose encoder runs, with the names its steps use.
+struct RunningEncoder {
     platform::Process *process;
     std::int32_t index;
+    std::int32_t output;
     PathBuffer wavPath;
     PathBuffer outputPath;
     PathBuffer finalPath;
@@ -40,33 +41,38 @@ struct RunningTrack {
     bool outputIsWav;
 };
 
-// Starts the encoder of track index, whose WAV file is finished and closed.
-// False when no encoder runs for it: the track is not encoded, and its WAV
-// file stays.
-bool StartTrack(const WorkerControl &control, std::int32_t index, RunningTrack &run) {
+// The album step's line: one worker runs at a time, and the line is too
+// long for its stack on every system.
+char albumLine[kLongestCommandLine];
+
+// Starts the encoder of one output of track index, whose WAV file is
+// finished and closed. False when no encoder runs for it: that output of
+// the track is not made.
+bool StartEncoder(const WorkerControl &control, std::int32_t index, std::int32_t outputNumber, RunningEncoder &run) {
     const WorkerInputs &inputs = control.inputs;
-    const PluginSettings &settings = *inputs.settings;
+    const OutputSettings &output = inputs.settings->outputs[outputNumber];
     const AlbumInfo &album = *inputs.album;
     const TrackInfo &track = album.tracks[index];
     const char *base = inputs.tempBases[index];
     if (base[0] == '\0') return false;  // the track's file was never opened, or not whole
     run.index = index;
+    run.output = outputNumber;
     const FormatArg baseArg(base, kPathCapacity);
     // A final name that leads elsewhere is no better than a cut one.
-    if (!UsableFinalName(track, settings.outputExtension) ||
+    if (!UsableFinalName(track, output.outputExtension) ||
         !FormatWhole(run.wavPath, sizeof run.wavPath, "%s%s", {baseArg, ".wav"}) ||
-        !FormatWhole(run.outputPath, sizeof run.outputPath, "%s%s", {baseArg, settings.outputExtension}) ||
+        !FormatWhole(run.outputPath, sizeof run.outputPath, "%s%s", {baseArg, output.outputExtension}) ||
         !FormatWhole(run.finalPath, sizeof run.finalPath, "%s%s%s",
-                     {album.outputFolder, track.fileName, settings.outputExtension})) {
+                     {album.outputFolder, track.fileName, output.outputExtension})) {
         return false;
     }
     CommandBuffer command;
-    if (!FormatWhole(command, sizeof command, "%s", {settings.commandTemplate})) return false;
+    if (!FormatWhole(command, sizeof command, "%s", {output.commandTemplate})) return false;
     // A cut command line could drop the output path, or cut a path down to
     // that of another file; an unsafe one would let a value act: neither is
     // ever run.
-    const bool batchFile = platform::RunsThroughCommandShell(settings.encoderPath);
-    if (BuildCommandLine(settings.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, command,
+    const bool batchFile = platform::RunsThroughCommandShell(output.encoderPath);
+    if (BuildCommandLine(output.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, command,
                          run.wavPath, run.outputPath, album, index) != CommandStatus::Complete) {
         return false;
     }
@@ -75,42 +81,99 @@ bool StartTrack(const WorkerControl &control, std::int32_t index, RunningTrack &
     // link) is moved aside, so that what is published later is a file that
     // this run's encoder made.
     if (!run.outputIsWav && !ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
-                                         settings.outputExtension, sizeof settings.outputExtension)) {
+                                         output.outputExtension, sizeof output.outputExtension)) {
         return false;
     }
-    run.process = platform::StartProcess(command, batchFile, settings.hideWindow);
+    run.process = platform::StartProcess(command, batchFile, output.hideWindow);
     return run.process != nullptr;
 }
 
-// The steps after a track's encoder has ended. The WAV file is deleted only
-// once the encoder's output has reached the track's final name: after a
-// non-zero exit, a stop or a failed move it stays, and so does the output of
-// a run that did not succeed.
-void FinishTrack(const WorkerControl &control, RunningTrack &run) {
-    const PluginSettings &settings = *control.inputs.settings;
+// The steps after an encoder has ended: true once its output has reached
+// the track's final name. After a non-zero exit, a stop or a failed move
+// the output of a run that did not succeed stays where it is.
+bool FinishEncoder(const WorkerControl &control, RunningEncoder &run) {
     const AlbumInfo &album = *control.inputs.album;
     std::uint32_t exitCode = 0;
     const bool succeeded = platform::ProcessExitCode(run.process, &exitCode) && exitCode == 0;
     platform::CloseProcess(run.process);
     run.process = nullptr;
-    if (!succeeded || Stopping(control)) return;
+    if (!succeeded || Stopping(control)) return false;
     // An encoder that reports success but left an empty file (one that
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
-    if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) return;
-    if (!platform::MoveFileNoReplace(run.outputPath, run.finalPath)) return;
-    if (Stopping(control)) return;
-    if (settings.deleteWav != 0 && !run.outputIsWav) platform::RemoveFile(run.wavPath);
+    if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return false;
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) return false;
+    return platform::MoveFileNoReplace(run.outputPath, run.finalPath);
 }
 
 // A stop: the encoder and whatever it started end, and its partial output
 // goes; the WAV file stays.
-void StopTrack(RunningTrack &run) {
+void StopEncoder(RunningEncoder &run) {
     platform::EndProcess(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
     if (!run.outputIsWav) platform::RemoveFile(run.outputPath);
+}
+
+// What the worker knows of the album while it runs.
+struct AlbumProgress {
+    // Per output: some processed track of the album lacks it.
+    bool failed[kMostOutputs];
+    bool anyProcessed;
+};
+
+// Records that one output of track index is done with. The WAV file is
+// deleted only once every output of its track has reached its final name,
+// and then only when the settings say so: after any failure it stays, and
+// so do the outputs that succeeded.
+void EndOutput(const WorkerControl &control, std::int32_t index, std::int32_t output, bool published, bool outputIsWav,
+               AlbumProgress &progress) {
+    const PluginSettings &settings = *control.inputs.settings;
+    TrackOutputs &outcome = control.inputs.outputs[index];
+    const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
+    outcome.ended = static_cast<std::uint16_t>(outcome.ended | bit);
+    if (published) outcome.published = static_cast<std::uint16_t>(outcome.published | bit);
+    if (!published) progress.failed[output] = true;
+    if (outputIsWav) outcome.wavIsOutput = true;
+    const std::uint16_t all = static_cast<std::uint16_t>((1u << settings.outputCount) - 1u);
+    if (outcome.ended != all || outcome.published != all || Stopping(control)) return;
+    if (settings.deleteWav == 0 || outcome.wavIsOutput) return;
+    PathBuffer wavPath;
+    if (FormatWhole(wavPath, sizeof wavPath, "%s%s",
+                    {FormatArg(control.inputs.tempBases[index], kPathCapacity), ".wav"})) {
+        platform::RemoveFile(wavPath);
+    }
+}
+
+// Runs one output's album step and waits for it; a stop ends it.
+void RunAlbumStep(const WorkerControl &control, const OutputSettings &output) {
+    const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
+    if (BuildAlbumCommandLine(output.albumEncoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments,
+                              output.albumTemplate, sizeof output.albumTemplate, *control.inputs.album,
+                              output.outputExtension, sizeof output.outputExtension, albumLine,
+                              sizeof albumLine) != CommandStatus::Complete) {
+        return;
+    }
+    platform::Process *process = platform::StartProcess(albumLine, batchFile, output.hideWindow);
+    if (process == nullptr) return;
+    platform::Event *events[1] = {control.stop};
+    while (!Stopping(control)) {
+        if (platform::WaitForAny(&process, 1, events, 1, WaitFallback()) == 0) break;
+    }
+    if (Stopping(control)) platform::EndProcess(process);
+    platform::CloseProcess(process);
+}
+
+// Once every track is done with: the album step of each output that every
+// processed track has under its final name, one after another.
+void RunAlbumSteps(const WorkerControl &control, const AlbumProgress &progress) {
+    const PluginSettings &settings = *control.inputs.settings;
+    if (!progress.anyProcessed) return;
+    for (std::int32_t output = 0; output < settings.outputCount && !Stopping(control); ++output) {
+        if (settings.outputs[output].albumStep && !progress.failed[output]) {
+            RunAlbumStep(control, settings.outputs[output]);
+        }
+    }
 }
 
 }  // namespace
@@ -119,28 +182,45 @@ void EncoderWorker(void *controlBlock) {
     WorkerControl &control = *static_cast<WorkerControl *>(controlBlock);
     const WorkerInputs &inputs = control.inputs;
     const std::int32_t count = inputs.trackCount;
+    const std::int32_t outputCount = inputs.settings->outputCount;
     const std::int32_t jobs =
         inputs.settings->jobs < 1 ? 1 : (inputs.settings->jobs > kMostJobs ? kMostJobs : inputs.settings->jobs);
-    RunningTrack running[kMostJobs];
+    RunningEncoder running[kMostJobs];
     platform::Process *processes[kMostJobs];
+    AlbumProgress progress = {};
     std::int32_t runningCount = 0;
-    std::int32_t next = 0;  // the first track not started nor passed
+    std::int32_t next = 0;        // the first track not started nor passed
+    std::int32_t nextOutput = 0;  // and the first of its outputs not started
     while (!Stopping(control)) {
         // Acquire: seeing a track passed means seeing its finished, closed
         // file and its temporary name too.
         const std::int32_t finished = inputs.finishedTracks->load(std::memory_order_acquire);
-        // Finished tracks start in track order while a slot is free; skipped
-        // ones are passed at once, and no record beyond the count is read.
+        // Finished tracks start in track order, each output in turn, while a
+        // slot is free; skipped ones are passed at once, and no record
+        // beyond the count is read.
         while (runningCount < jobs && next < count && !Stopping(control)) {
             if (!IsProcessed(inputs.album->tracks[next])) {
                 ++next;
                 continue;
             }
             if (next >= finished) break;
-            if (StartTrack(control, next, running[runningCount])) ++runningCount;
-            ++next;
+            progress.anyProcessed = true;
+            RunningEncoder &run = running[runningCount];
+            run.outputIsWav = false;
+            if (StartEncoder(control, next, nextOutput, run)) {
+                ++runningCount;
+            } else {
+                EndOutput(control, next, nextOutput, false, run.outputIsWav, progress);
+            }
+            if (++nextOutput == outputCount) {
+                nextOutput = 0;
+                ++next;
+            }
         }
-        if (runningCount == 0 && next >= count && finished >= count) break;
+        if (runningCount == 0 && next >= count && finished >= count) {
+            RunAlbumSteps(control, progress);
+            break;
+        }
         // An encoder's end, a stop, or, while a slot is free and the host
         // still delivers, the next finished track.
         for (std::int32_t i = 0; i < runningCount; ++i) processes[i] = running[i].process;
@@ -149,11 +229,13 @@ void EncoderWorker(void *controlBlock) {
         const int woken = platform::WaitForAny(processes, static_cast<std::size_t>(runningCount), events,
                                                awaitTrack ? 2 : 1, WaitFallback());
         if (woken >= 0 && woken < runningCount) {
-            FinishTrack(control, running[woken]);
-            running[woken] = running[--runningCount];
+            RunningEncoder &run = running[woken];
+            const bool published = FinishEncoder(control, run);
+            EndOutput(control, run.index, run.output, published, run.outputIsWav, progress);
+            run = running[--runningCount];
         }
     }
-    for (std::int32_t i = 0; i < runningCount; ++i) StopTrack(running[i]);
+    for (std::int32_t i = 0; i < runningCount; ++i) StopEncoder(running[i]);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The
     // event outlives this raise, since it is destroyed only once this body

@@ -1,7 +1,8 @@
 // The encoder worker: the one background thread of a rip, which encodes
-// every finished track in track order, one encoder process at a time, and
-// moves each output to its track's final name. It reads only what it is
-// given.
+// every finished track in track order into each configured output, up to
+// JOBS encoder processes at a time, moves each output to its track's final
+// name, and once the album is done runs each output's album step. It reads
+// only what it is given.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,13 @@ namespace platform {
 struct Event;
 }
 
+// What became of one track's outputs: bit n stands for settings output n.
+struct TrackOutputs {
+    std::uint16_t ended;      // its encoder has ended, or never started
+    std::uint16_t published;  // it has reached its final name
+    bool wavIsOutput;         // its encoder rewrote the WAV file itself
+};
+
 // What the worker encodes from. All of it belongs to the rip and stays put,
 // unchanged, from the worker's start until it has ended; only the count of
 // finished tracks moves on.
@@ -31,6 +39,9 @@ struct WorkerInputs {
     // once a track's file is finished and closed.
     const std::atomic<std::int32_t> *finishedTracks;
     const PluginSettings *settings;
+    // Entry i: what became of track i's outputs so far, all zero at the
+    // start; written by the worker only.
+    TrackOutputs *outputs;
 };
 
 // The control block of the one worker, module-wide. Its events live exactly

@@ -19,6 +19,8 @@ namespace {
 void ReleaseTempBases() {
     delete[] rip.tempBases;
     rip.tempBases = nullptr;
+    delete[] rip.outputs;
+    rip.outputs = nullptr;
     rip.trackCount = 0;
 }
 
@@ -88,12 +90,20 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.
     (void)CloseCurrentTrack();
-    if (!platform::EncoderFileUsable(rip.settings.encoderPath)) return 0;
+    // Settings that no rip could be made with leave the output folder as it
+    // is: an output whose encoder or album step cannot be run, or two
+    // outputs that would write one file.
+    std::int32_t faultyOutput = 0;
+    if (CheckOutputs(rip.settings, faultyOutput) != Reason::Done) return 0;
 
     std::size_t count = static_cast<std::size_t>(info->trackCount);
     if (count > SIZE_MAX / sizeof(PathBuffer)) return 0;  // reachable on 32 bits
     rip.tempBases = new (std::nothrow) PathBuffer[count]();
-    if (rip.tempBases == nullptr) return 0;
+    rip.outputs = new (std::nothrow) TrackOutputs[count]();
+    if (rip.tempBases == nullptr || rip.outputs == nullptr) {
+        ReleaseTempBases();
+        return 0;
+    }
     rip.trackCount = info->trackCount;
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
@@ -102,7 +112,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
         ReleaseFolder();
         return 0;
     }
-    StartEncoderWorker({info, rip.trackCount, rip.tempBases, &rip.currentTrack, &rip.settings});
+    StartEncoderWorker({info, rip.trackCount, rip.tempBases, &rip.currentTrack, &rip.settings, rip.outputs});
     rip.active = true;
     return 1;
 }

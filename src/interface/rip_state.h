@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "encoder/encoder_worker.h"
 #include "interface/plugin_interface.h"
 #include "platform/format.h"
 #include "settings/plugin_settings.h"
@@ -26,6 +27,8 @@ struct RipState {
     // One buffer per track of the album it was made for; entry i holds the
     // temporary base name of track i once its file was opened.
     PathBuffer *tempBases;
+    // One entry per track, made with tempBases: what became of its outputs.
+    TrackOutputs *outputs;
     // trackCount as it was when tempBases was made; the rip never looks
     // beyond it, whatever the host's record says later.
     std::int32_t trackCount;

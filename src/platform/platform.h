@@ -60,6 +60,12 @@ bool IsAbsoluteProgramPath(const char *path);
 // where a program is run by its path whatever its name.
 bool RunsThroughCommandShell(const char *programPath);
 
+// Whether the file system would take the two names (or extensions) for one.
+// Windows: without regard to case, with the trailing dots and blanks it
+// drops set aside. Linux: without regard to ASCII case too, since an output
+// folder on a memory card or a Windows share ignores it.
+bool NamesAlike(const char *a, const char *b);
+
 // ---- Files ---------------------------------------------------------------
 // Creates path as a new file and opens it as a binary stream for writing and
 // reading: buffered by the C library on Windows, unbuffered on Linux, where

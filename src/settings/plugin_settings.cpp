@@ -48,30 +48,23 @@ bool SettingsPathFits(const char *settingsPath) {
     return SplitPath(settingsPath, parts);
 }
 
-void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
-    ProfileReader *reader = new (std::nothrow) ProfileReader(settingsPath);
-    if (reader == nullptr) return;
+namespace {
 
-    reader->GetString("SETUP", "OUT", ".wav", loaded.outputExtension, 256);
-    reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", loaded.commandTemplate, 255);
-    loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
-    loaded.jobs = EncoderJobs(reader->GetInt("OPTION", "JOBS", 1), platform::ProcessorCount());
-
-    std::memset(loaded.encoderPath, 0, sizeof loaded.encoderPath);
-    char value[sizeof loaded.encoderPath] = {};
-    const std::uint32_t valueLength =
-        reader->GetString("OPTION", "EXEPATH", kEncoderNotConfigured, value, sizeof value);
-    // A value that filled the buffer may have been cut to the name of
-    // another program; it stays unresolved, as does one marked not
-    // configured, and Create refuses the rip.
-    if (valueLength >= sizeof value - 2 || std::strcmp(value, kEncoderNotConfigured) == 0) {
-        delete reader;
-        return;
-    }
+// An encoder path as the settings file gives it, made usable: an absolute
+// path as it stands, a relative one from the settings file's folder. Stays
+// empty when the key is missing or marked not configured, and when the
+// value filled its buffer, since it may have been cut to the name of another
+// program, or could only be resolved cut.
+void ReadProgramPath(const ProfileReader &reader, const char *settingsPath, const char *section, const char *key,
+                     char (&path)[kPathCapacity]) {
+    std::memset(path, 0, sizeof path);
+    char value[kPathCapacity] = {};
+    const std::uint32_t valueLength = reader.GetString(section, key, kEncoderNotConfigured, value, sizeof value);
+    if (valueLength >= sizeof value - 2 || std::strcmp(value, kEncoderNotConfigured) == 0) return;
 
     PathParts valueParts;
     SplitPath(value, valueParts);
-    char resolved[sizeof loaded.encoderPath] = {};
+    char resolved[kPathCapacity] = {};
     bool whole = false;
     if (platform::IsAbsoluteProgramPath(value)) {
         // Users write absolute paths; they are taken as they stand.
@@ -81,12 +74,101 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
         whole = SplitPath(settingsPath, settingsParts) &&
                 FormatWhole(resolved, sizeof resolved, "%s%s%s", {settingsParts.drive, settingsParts.folder, value});
     }
-    // A value with a drive part that is not absolute here, or a path that
-    // would have to be cut, stays unresolved.
-    if (whole) std::memcpy(loaded.encoderPath, resolved, sizeof resolved);
+    // A value with a drive part that is not absolute here stays unresolved.
+    if (whole) std::memcpy(path, resolved, sizeof resolved);
+}
 
-    loaded.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
+bool HasKey(const ProfileReader &reader, const char *section, const char *key) {
+    // No settings file holds this value: its first character ends a line
+    // nowhere and is no text.
+    static const char kMissing[] = "\x7f<missing>";
+    char value[sizeof kMissing + 1] = {};
+    reader.GetString(section, key, kMissing, value, sizeof value);
+    return std::strcmp(value, kMissing) != 0;
+}
+
+// The album step of one output, from the same section as its encoder.
+void ReadAlbumStep(const ProfileReader &reader, const char *settingsPath, const char *section, OutputSettings &output) {
+    output.albumStep = HasKey(reader, section, "ALBUM_EXEPATH") || HasKey(reader, section, "ALBUM_COMMAND");
+    output.albumEncoderPath[0] = '\0';
+    output.albumTemplate[0] = '\0';
+    if (!output.albumStep) return;
+    ReadProgramPath(reader, settingsPath, section, "ALBUM_EXEPATH", output.albumEncoderPath);
+    reader.GetString(section, "ALBUM_COMMAND", "%files%", output.albumTemplate, sizeof output.albumTemplate);
+}
+
+// Section [OUTPUTn], when it holds any of an output's keys: read as the main
+// output is, with WIN_HIDE defaulting to the main output's.
+bool ReadExtraOutput(const ProfileReader &reader, const char *settingsPath, std::int32_t number,
+                     std::int32_t mainHideWindow, OutputSettings &output) {
+    char section[16];
+    FormatText(section, sizeof section, "OUTPUT%d", {number});
+    static const char *const kKeys[] = {"OUT", "EXEPATH", "COMMAND", "WIN_HIDE", "ALBUM_EXEPATH", "ALBUM_COMMAND"};
+    bool configured = false;
+    for (const char *key : kKeys) configured = configured || HasKey(reader, section, key);
+    if (!configured) return false;
+    output.number = number;
+    // No default: an output without an extension would be published under
+    // the track's bare name.
+    reader.GetString(section, "OUT", "", output.outputExtension, sizeof output.outputExtension);
+    reader.GetString(section, "COMMAND", "-V2 %i% %o%", output.commandTemplate, sizeof output.commandTemplate - 1);
+    ReadProgramPath(reader, settingsPath, section, "EXEPATH", output.encoderPath);
+    output.hideWindow = reader.GetInt(section, "WIN_HIDE", mainHideWindow);
+    ReadAlbumStep(reader, settingsPath, section, output);
+    return true;
+}
+
+}  // namespace
+
+void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
+    ProfileReader *reader = new (std::nothrow) ProfileReader(settingsPath);
+    if (reader == nullptr) return;
+
+    OutputSettings &main = loaded.outputs[0];
+    main.number = 1;
+    loaded.outputCount = 1;
+    reader->GetString("SETUP", "OUT", ".wav", main.outputExtension, sizeof main.outputExtension);
+    reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate, sizeof main.commandTemplate - 1);
+    loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
+    loaded.jobs = EncoderJobs(reader->GetInt("OPTION", "JOBS", 1), platform::ProcessorCount());
+    ReadProgramPath(*reader, settingsPath, "OPTION", "EXEPATH", main.encoderPath);
+    main.albumStep = false;
+    main.albumEncoderPath[0] = '\0';
+    main.albumTemplate[0] = '\0';
+    // Without a main encoder no rip is made, whatever else is configured.
+    if (main.encoderPath[0] == '\0') {
+        delete reader;
+        return;
+    }
+    main.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
+    ReadAlbumStep(*reader, settingsPath, "OPTION", main);
+    for (std::int32_t number = 2; number <= kMostOutputs; ++number) {
+        if (ReadExtraOutput(*reader, settingsPath, number, main.hideWindow, loaded.outputs[loaded.outputCount])) {
+            ++loaded.outputCount;
+        }
+    }
     delete reader;
+}
+
+Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
+    for (output = 0; output < settings.outputCount && output < kMostOutputs; ++output) {
+        const OutputSettings &checked = settings.outputs[output];
+        if (!platform::EncoderFileUsable(checked.encoderPath)) return Reason::EncoderNotUsable;
+        if (checked.albumStep && !platform::EncoderFileUsable(checked.albumEncoderPath)) {
+            return Reason::AlbumStepNotUsable;
+        }
+        if (output > 0 && checked.outputExtension[0] == '\0') return Reason::ExtensionMissing;
+        if (settings.outputCount > 1 && platform::NamesAlike(checked.outputExtension, ".wav")) {
+            return Reason::OutputIsTheWav;
+        }
+        for (std::int32_t earlier = 0; earlier < output; ++earlier) {
+            if (platform::NamesAlike(checked.outputExtension, settings.outputs[earlier].outputExtension)) {
+                return Reason::ExtensionsAlike;
+            }
+        }
+    }
+    output = 0;
+    return settings.outputCount >= 1 && settings.outputCount <= kMostOutputs ? Reason::Done : Reason::BadArguments;
 }
 
 }  // namespace encbridge

@@ -1,18 +1,37 @@
-// The plug-in's five settings and how they are loaded from the settings file.
+// The plug-in's settings and how they are loaded from the settings file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "records/outcome.h"
+
 namespace encbridge {
 
-struct PluginSettings {
+// One encoded format of every track: its encoder, how that is run, and the
+// step run once the whole album is in that format. The main output is
+// [SETUP] OUT with [OPTION]; the others are sections [OUTPUT2] to [OUTPUT9].
+struct OutputSettings {
+    std::int32_t number;        // 1 for the main output, n for [OUTPUTn]
     char outputExtension[256];  // dot included, appended unchanged
     char commandTemplate[256];  // encoder arguments with tags
-    std::int32_t deleteWav;     // non-zero: delete the WAV after encoding
     char encoderPath[260];      // empty: no usable encoder configured
     std::int32_t hideWindow;    // non-zero: run the encoder hidden
-    std::int32_t jobs;          // encoders that may run at once, 1 to kMostJobs
+    // ALBUM_EXEPATH or ALBUM_COMMAND is set. albumEncoderPath is then empty
+    // when it names no program that could be resolved.
+    bool albumStep;
+    char albumEncoderPath[260];
+    char albumTemplate[1024];  // album tags, %dir and %files
+};
+
+// The main output and at most eight more.
+constexpr std::int32_t kMostOutputs = 9;
+
+struct PluginSettings {
+    OutputSettings outputs[kMostOutputs];
+    std::int32_t outputCount;  // 1 to kMostOutputs; outputs[0] is the main one
+    std::int32_t deleteWav;    // non-zero: delete a WAV once all its outputs are kept
+    std::int32_t jobs;         // encoders that may run at once, 1 to kMostJobs
 };
 
 // JOBS: how many encoders may run at once. Missing: 1, as before there was
@@ -25,9 +44,18 @@ std::int32_t EncoderJobs(std::int32_t configured, std::int32_t processors);
 constexpr char kEncoderNotConfigured[] = "DENY";
 
 // Reads the settings file at settingsPath into loaded. A missing or
-// unreadable file yields the defaults and an empty encoderPath; without an
-// encoder, WIN_HIDE is not read and loaded keeps the value it had.
+// unreadable file yields the defaults and an empty encoderPath; without a
+// main encoder, WIN_HIDE is not read and loaded keeps the value it had, and
+// no other output is read.
 void LoadSettings(const char *settingsPath, PluginSettings &loaded);
+
+// Whether a rip can be made with settings: every output's encoder, and every
+// album step's program, is usable; the extra outputs name an extension; no
+// two outputs share an extension as the file system compares names, or the
+// encoders would write one file; and with several outputs none is the WAV
+// file itself, which the other encoders read meanwhile. Reason::Done when
+// it can; otherwise the reason, and in output the index of the output.
+Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output);
 
 // The parts of a path as the platform's path splitter sees them: the drive
 // (the first two characters when the second is ':') and the folder (up to and

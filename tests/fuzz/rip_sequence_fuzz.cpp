@@ -315,7 +315,8 @@ bool HoldsTrack(const std::string &path, const Album &album, const Bytes &audio)
 // The last delivery of an album has returned, so the worker has ended.
 void CheckCompleteAlbum(const Album &album) {
     const std::string folder = FieldText(album.info->outputFolder);
-    const std::string extension(rip.settings.outputExtension, BoundedLength(rip.settings.outputExtension));
+    const std::string extension(rip.settings.outputs[0].outputExtension,
+                                BoundedLength(rip.settings.outputs[0].outputExtension));
     for (std::int32_t i = 0; i < album.count; ++i) {
         if (!album.opened[i]) continue;
         char base[32];

@@ -592,27 +592,34 @@ TEST(EncodersAtWork, CountsFreshTemporaryOutputsOnly) {
         const char *what;
         std::vector<Entry> entries;
         int trackCount;
-        const char *extension;
+        std::vector<std::string> extensions;
         int expected;
     };
     const Case cases[] = {
-        {"nothing yet", {}, 4, ".flac", 0},
-        {"two being written", {{"#temp(01).flac", 0}, {"#temp(03).flac", 1}}, 4, ".flac", 2},
-        {"written to just in time", {{"#temp(02).flac", kWritingSeconds}}, 4, ".flac", 1},
+        {"nothing yet", {}, 4, {".flac"}, 0},
+        {"two being written", {{"#temp(01).flac", 0}, {"#temp(03).flac", 1}}, 4, {".flac"}, 2},
+        {"written to just in time", {{"#temp(02).flac", kWritingSeconds}}, 4, {".flac"}, 1},
         {"left behind by a failed encoder",
          {{"#temp(01).flac", kWritingSeconds + 1}, {"#temp(02).flac", 0}},
          4,
-         ".flac",
+         {".flac"},
          1},
         {"WAV files and final names are no outputs",
          {{"#temp(01).wav", 0}, {"01 Title.flac", 0}, {"#temp(02).mp3", 0}},
          4,
-         ".flac",
+         {".flac"},
          0},
-        {"beyond the album's tracks", {{"#temp(05).flac", 0}}, 4, ".flac", 0},
-        {"three digits past 99", {{"#temp(100).flac", 0}, {"#temp(07).flac", 0}}, 100, ".flac", 2},
-        {"a folder under the name", {{"#temp(01).flac", -1}}, 4, ".flac", 0},
-        {"the output is the WAV", {{"#temp(01).wav", 0}}, 4, ".wav", -1},
+        {"beyond the album's tracks", {{"#temp(05).flac", 0}}, 4, {".flac"}, 0},
+        {"three digits past 99", {{"#temp(100).flac", 0}, {"#temp(07).flac", 0}}, 100, {".flac"}, 2},
+        {"a folder under the name", {{"#temp(01).flac", -1}}, 4, {".flac"}, 0},
+        {"the output is the WAV", {{"#temp(01).wav", 0}}, 4, {".wav"}, -1},
+        // Several outputs: every encoder counts, whatever its output.
+        {"two outputs of one track",
+         {{"#temp(01).flac", 0}, {"#temp(01).opus", 0}, {"#temp(02).mp3", 0}},
+         4,
+         {".flac", ".opus"},
+         2},
+        {"a WAV output beside another", {{"#temp(01).wav", 0}, {"#temp(01).flac", 0}}, 4, {".wav", ".flac"}, 1},
     };
     for (const Case &c : cases) {
         TempFolder work;
@@ -627,7 +634,7 @@ TEST(EncodersAtWork, CountsFreshTemporaryOutputsOnly) {
             const timespec times[2] = {{now - entry.secondsOld, 0}, {now - entry.secondsOld, 0}};
             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
         }
-        EXPECT_EQ(CountEncodersWriting(work.path(), c.extension, c.trackCount, now), c.expected) << c.what;
+        EXPECT_EQ(CountEncodersWriting(work.path(), c.extensions, c.trackCount, now), c.expected) << c.what;
     }
 }
 

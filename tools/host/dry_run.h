@@ -9,10 +9,10 @@
 
 namespace host {
 
-// For each selected track, prints the command line that the module's encoder
-// worker would run and the arguments that the encoder would receive, using
-// the module's own code for both. Returns the count of tracks whose command
-// line the module would refuse to run.
+// For each output and each selected track, prints the command line that the
+// module's encoder worker would run and the arguments that the encoder would
+// receive, using the module's own code for both; then each output's album
+// step. Returns the count of lines the module would refuse to run.
 int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<RipTrack> &tracks,
                 const std::string &settingsPath, const std::string &outputFolder);
 

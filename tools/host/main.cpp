@@ -154,13 +154,18 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     const std::string cut = CommandCutWarning(rip.settingsPath);
     if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
     rip.settings = ReadModuleSettings(rip.settingsPath);
-    const std::string &extension = rip.settings.outputExtension;
+    const std::vector<std::string> extensions = rip.settings.Extensions();
+    // The longest extension decides how long the names may be.
+    std::string extension;
+    for (const std::string &each : extensions) {
+        if (each.size() > extension.size()) extension = each;
+    }
     const CueAlbum &cue = rip.cue;
     // The module numbers the records it is handed from 1, so a track 0 puts
     // its numbers one ahead of the sheet's.
     if (!cue.tracks.empty() && cue.tracks.front().number == 0 &&
-        (rip.settings.commandTemplate.find("%no") != std::string::npos ||
-         rip.settings.commandTemplate.find("%trk") != std::string::npos)) {
+        (rip.settings.main().commandTemplate.find("%no") != std::string::npos ||
+         rip.settings.main().commandTemplate.find("%trk") != std::string::npos)) {
         std::fprintf(stderr,
                      "encbridge-host: warning: with track 0 delivered, the module's %%no and %%trk tags count it: "
                      "track 1 gets %%no 2; --first-pregap=join or drop keeps the sheet's numbers\n");
@@ -185,12 +190,12 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
         track.fileName =
             MakeTrackName(options.namePattern, {number, title, track.image.performer, cue.title}, nameRoom);
-        track.finalPath = rip.outputFolder + track.fileName + extension;
+        for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
         if (!earlier.second) {
             error = "tracks " + std::to_string(earlier.first->second) + " and " + std::to_string(number) +
-                    " would both be named \"" + track.fileName + extension + "\"; put {number} into --name";
+                    " would both be named \"" + track.fileName + extensions.front() + "\"; put {number} into --name";
             return false;
         }
     }
@@ -201,17 +206,19 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
 // only when the user says so.
 bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &error) {
     for (const RipTrack &track : rip.tracks) {
-        struct stat info;
-        if (!track.selected || lstat(track.finalPath.c_str(), &info) != 0) continue;
-        if (!options.overwrite) {
-            error = track.finalPath +
-                    " exists already, and the module never replaces a file; remove it, choose another --out, or "
-                    "pass --overwrite";
-            return false;
-        }
-        if (unlink(track.finalPath.c_str()) != 0) {
-            error = "cannot remove " + track.finalPath + ": " + std::strerror(errno);
-            return false;
+        for (const std::string &finalPath : track.finalPaths) {
+            struct stat info;
+            if (!track.selected || lstat(finalPath.c_str(), &info) != 0) continue;
+            if (!options.overwrite) {
+                error = finalPath +
+                        " exists already, and the module never replaces a file; remove it, choose another --out, or "
+                        "pass --overwrite";
+                return false;
+            }
+            if (unlink(finalPath.c_str()) != 0) {
+                error = "cannot remove " + finalPath + ": " + std::strerror(errno);
+                return false;
+            }
         }
     }
     return true;
@@ -227,15 +234,24 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     std::string from = files.size() == 1 ? files[0].path : std::to_string(files.size()) + " files";
     std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(), rip.cue.title.c_str(),
                 from.c_str());
-    std::printf("  module   %s (version %d)\n  settings %s\n  encoder  %s\n  output   %s\n", rip.pluginPath.c_str(),
-                module.version(), rip.settingsPath.c_str(),
-                rip.settings.encoderPath.empty() ? "(none configured)" : rip.settings.encoderPath.c_str(),
-                rip.outputFolder.c_str());
+    std::printf("  module   %s (version %d)\n  settings %s\n", rip.pluginPath.c_str(), module.version(),
+                rip.settingsPath.c_str());
+    std::string written;
+    for (const ModuleOutput &output : rip.settings.outputs) {
+        std::printf("  encoder  %s%s%s\n",
+                    output.encoderPath.empty() ? "(none configured)" : output.encoderPath.c_str(),
+                    rip.settings.outputs.size() > 1 ? " -> " : "",
+                    rip.settings.outputs.size() > 1 ? output.extension.c_str() : "");
+        if (output.albumStep) std::printf("  album    %s\n", output.albumEncoderPath.c_str());
+        if (!OutputIsTheWav(output.extension))
+            written += (written.empty() ? "#temp(NN)" : ", #temp(NN)") + output.extension;
+    }
+    std::printf("  output   %s\n", rip.outputFolder.c_str());
     // The host sees only the module's files, so the progress says what its
     // count of encoders at work is made of.
-    if (!OutputIsTheWav(rip.settings.outputExtension)) {
-        std::printf("  progress \"encoding N\": the temporary outputs #temp(NN)%s written to in the last %d s\n",
-                    rip.settings.outputExtension.c_str(), kWritingSeconds);
+    if (!written.empty()) {
+        std::printf("  progress \"encoding N\": the temporary outputs %s written to in the last %d s\n",
+                    written.c_str(), kWritingSeconds);
     }
     std::fflush(stdout);
 
@@ -246,8 +262,8 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
         return false;
     }
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
-    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, rip.outputFolder,
-                                  rip.settings.outputExtension, progress, times, error);
+    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, rip.outputFolder, rip.settings.Extensions(),
+                                  progress, times, error);
     std::fflush(stdout);
     if (module.kill() != 0) std::fprintf(stderr, "encbridge-host: Kill could not close a track file\n");
     return delivered;
@@ -271,8 +287,7 @@ int Run(HostOptions options) {
         return Fail(error);
     }
 
-    const std::string &extension = rip.settings.outputExtension;
-    int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, extension);
+    int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, rip.settings.Extensions());
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
                 times.delivering, times.waiting);
     if (missing > 0) {
@@ -282,7 +297,10 @@ int Run(HostOptions options) {
         return Fail(std::to_string(missing) + " of " + std::to_string(selected) +
                     " track(s) produced no file: check the encoder's command line (--dry-run shows it)");
     }
-    if (rip.demo) std::printf("The demo album's %s files are in %s\n", extension.c_str() + 1, rip.outputFolder.c_str());
+    if (rip.demo) {
+        std::printf("The demo album's %s files are in %s\n", rip.settings.main().extension.c_str() + 1,
+                    rip.outputFolder.c_str());
+    }
     return 0;
 }
 

@@ -49,10 +49,12 @@ std::string DurationText(double seconds) {
 }
 
 int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
-                const std::string &outputExtension) {
+                const std::vector<std::string> &extensions) {
     std::size_t nameWidth = 4;
     for (const RipTrack &track : tracks) {
-        nameWidth = std::max(nameWidth, TextWidth(track.fileName + outputExtension));
+        for (const std::string &extension : extensions) {
+            nameWidth = std::max(nameWidth, TextWidth(track.fileName + extension));
+        }
     }
     nameWidth = std::min<std::size_t>(nameWidth, 60);
     std::fprintf(out, "\nFiles in %s:\n", outputFolder.c_str());
@@ -60,22 +62,30 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
     int missing = 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const RipTrack &track = tracks[i];
-        std::string name = FitText(track.fileName + outputExtension, nameWidth);
-        long long size = 0;
-        if (!track.selected) {
-            std::fprintf(out, "  %02d  %s  %10s  %9s  skipped\n", track.image.number, name.c_str(), "-", "-");
-        } else if (Exists(track.finalPath, &size)) {
-            std::fprintf(out, "  %02d  %s  %10s  %9s\n", track.image.number, name.c_str(), SizeText(size).c_str(),
-                         Duration(track.finalPath).c_str());
-        } else {
-            ++missing;
-            // The module numbers its temporary files by the record's place in the list.
-            encbridge::PathBuffer temp;
-            encbridge::FormTempBase(temp, "", 1, static_cast<int>(i + 1));
-            std::string left = Exists(outputFolder + temp + ".wav") ? std::string(", ") + temp + ".wav is left" : "";
-            std::fprintf(out, "  %02d  %s  %10s  %9s  not produced%s\n", track.image.number, name.c_str(), "-", "-",
-                         left.c_str());
+        // The module numbers its temporary files by the record's place in the list.
+        encbridge::PathBuffer temp;
+        encbridge::FormTempBase(temp, "", 1, static_cast<int>(i + 1));
+        const std::string left =
+            Exists(outputFolder + temp + ".wav") ? std::string(", ") + temp + ".wav is left" : std::string();
+        bool complete = true;
+        for (std::size_t o = 0; o < extensions.size(); ++o) {
+            // The track's number heads its first row only.
+            char number[8] = "  ";
+            if (o == 0) std::snprintf(number, sizeof number, "%02d", track.image.number);
+            std::string name = FitText(track.fileName + extensions[o], nameWidth);
+            long long size = 0;
+            if (!track.selected) {
+                std::fprintf(out, "  %s  %s  %10s  %9s  skipped\n", number, name.c_str(), "-", "-");
+            } else if (Exists(track.finalPaths[o], &size)) {
+                std::fprintf(out, "  %s  %s  %10s  %9s\n", number, name.c_str(), SizeText(size).c_str(),
+                             Duration(track.finalPaths[o]).c_str());
+            } else {
+                complete = false;
+                std::fprintf(out, "  %s  %s  %10s  %9s  not produced%s\n", number, name.c_str(), "-", "-",
+                             left.c_str());
+            }
         }
+        if (track.selected && !complete) ++missing;
     }
     return missing;
 }

@@ -9,11 +9,11 @@
 
 namespace host {
 
-// Prints one row per track: the final file with its size and its duration
-// (where libsndfile can read it, "-" elsewhere), or what became of the track.
-// Returns the count of selected tracks whose final file is missing.
+// Prints one row per track and output: the final file with its size and its
+// duration (where libsndfile can read it, "-" elsewhere), or what became of
+// it. Returns the count of selected tracks with some final file missing.
 int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
-                const std::string &outputExtension);
+                const std::vector<std::string> &extensions);
 
 // "1.4 MiB" and the like.
 std::string SizeText(long long bytes);

@@ -28,8 +28,10 @@ void Put(char (&field)[N], const std::string &text) {
 int CountExisting(const std::vector<RipTrack> &tracks) {
     int count = 0;
     for (const RipTrack &track : tracks) {
-        struct stat info;
-        count += track.selected && stat(track.finalPath.c_str(), &info) == 0;
+        for (const std::string &path : track.finalPaths) {
+            struct stat info;
+            count += track.selected && stat(path.c_str(), &info) == 0;
+        }
     }
     return count;
 }
@@ -38,15 +40,19 @@ int CountExisting(const std::vector<RipTrack> &tracks) {
 
 bool OutputIsTheWav(const std::string &extension) { return extension == ".wav"; }
 
-int CountEncodersWriting(const std::string &folder, const std::string &extension, int trackCount, std::time_t now) {
-    if (OutputIsTheWav(extension)) return -1;
-    int count = 0;
-    for (int number = 1; number <= trackCount; ++number) {
-        char name[32];
-        std::snprintf(name, sizeof name, "#temp(%02d)", number);
-        struct stat info;
-        if (lstat((folder + name + extension).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-        count += now - info.st_mtime <= kWritingSeconds;
+int CountEncodersWriting(const std::string &folder, const std::vector<std::string> &extensions, int trackCount,
+                         std::time_t now) {
+    int count = -1;
+    for (const std::string &extension : extensions) {
+        if (OutputIsTheWav(extension)) continue;
+        if (count < 0) count = 0;
+        for (int number = 1; number <= trackCount; ++number) {
+            char name[32];
+            std::snprintf(name, sizeof name, "#temp(%02d)", number);
+            struct stat info;
+            if (lstat((folder + name + extension).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            count += now - info.st_mtime <= kWritingSeconds;
+        }
     }
     return count;
 }
@@ -88,12 +94,12 @@ struct Delivery {
     const std::vector<RipTrack> &tracks;
     const HostOptions &options;
     const std::string &outputFolder;
-    const std::string &extension;
+    const std::vector<std::string> &extensions;
     Progress &progress;
     RipTimes &times;
     Clock::time_point start;
     std::vector<std::uint8_t> piece;
-    int expected;                 // the tracks that should give a file
+    int expected;                 // the files that the tracks should give
     Clock::time_point counted{};  // when the encoders at work were last counted
 };
 
@@ -105,7 +111,7 @@ void CountEncoders(Delivery &d, bool often = false) {
     if (often && now - d.counted < std::chrono::milliseconds(100)) return;
     d.counted = now;
     d.progress.SetEncoding(
-        CountEncodersWriting(d.outputFolder, d.extension, static_cast<int>(d.tracks.size()), std::time(nullptr)));
+        CountEncodersWriting(d.outputFolder, d.extensions, static_cast<int>(d.tracks.size()), std::time(nullptr)));
 }
 
 // One SetData call with the bytes in piece. The album's last call returns
@@ -200,20 +206,20 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
 }  // namespace
 
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
-                  const HostOptions &options, const std::string &outputFolder, const std::string &extension,
-                  Progress &progress, RipTimes &times, std::string &error) {
+                  const HostOptions &options, const std::string &outputFolder,
+                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::string &error) {
     Delivery d{module,
                image,
                tracks,
                options,
                outputFolder,
-               extension,
+               extensions,
                progress,
                times,
                Clock::now(),
                std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
                0};
-    for (const RipTrack &track : tracks) d.expected += track.selected;
+    for (const RipTrack &track : tracks) d.expected += track.selected ? static_cast<int>(extensions.size()) : 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         if (!DeliverTrack(d, i, error)) return false;
         if (i + 1 != tracks.size()) {

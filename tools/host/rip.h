@@ -19,8 +19,8 @@ namespace host {
 struct RipTrack {
     ImageTrack image;
     bool selected = true;
-    std::string fileName;   // final name without folder and extension
-    std::string finalPath;  // where the module's worker moves the encoded file
+    std::string fileName;                 // final name without folder and extension
+    std::vector<std::string> finalPaths;  // one per output: where the module moves each encoded file
 };
 
 // The records a ripping host hands to Create; they must stay put until Kill.
@@ -37,11 +37,13 @@ HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks
 // place in the list from 1, as the module names them) that are plain files
 // written to within the last kWritingSeconds before now. An encoder that has
 // not yet made its output is not counted, nor, once it is that old, an
-// output that a failed encoder left behind. -1 when the output is the WAV
-// file itself (extension .wav), which the delivery writes too.
+// output that a failed encoder left behind. Outputs that are the WAV file
+// itself (extension .wav), which the delivery writes too, are not counted;
+// -1 when every output is.
 constexpr int kWritingSeconds = 2;
 bool OutputIsTheWav(const std::string &extension);
-int CountEncodersWriting(const std::string &folder, const std::string &extension, int trackCount, std::time_t now);
+int CountEncodersWriting(const std::string &folder, const std::vector<std::string> &extensions, int trackCount,
+                         std::time_t now);
 
 struct RipTimes {
     double delivering = 0;  // from Create to the start of the album's last call
@@ -52,10 +54,10 @@ struct RipTimes {
 // ending each track as options.endBy says. Create must have succeeded. False
 // with a message in error when the module refuses a delivery or the image
 // cannot be read.
-// outputFolder and extension are where the module writes and what its
-// encoder makes, for the count of encoders at work that progress shows.
+// outputFolder and extensions are where the module writes and what its
+// encoders make, for the count of encoders at work that progress shows.
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
-                  const HostOptions &options, const std::string &outputFolder, const std::string &extension,
-                  Progress &progress, RipTimes &times, std::string &error);
+                  const HostOptions &options, const std::string &outputFolder,
+                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::string &error);
 
 }  // namespace host

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -11,14 +12,29 @@
 
 namespace host {
 
+std::vector<std::string> ModuleSettings::Extensions() const {
+    std::vector<std::string> extensions;
+    for (const ModuleOutput &output : outputs) extensions.push_back(output.extension);
+    return extensions;
+}
+
 ModuleSettings ReadModuleSettings(const std::string &settingsPath) {
-    encbridge::PluginSettings loaded{};
-    encbridge::LoadSettings(settingsPath.c_str(), loaded);
+    auto loaded = std::make_unique<encbridge::PluginSettings>();
+    encbridge::LoadSettings(settingsPath.c_str(), *loaded);
     ModuleSettings result;
-    result.outputExtension = loaded.outputExtension;
-    result.commandTemplate = loaded.commandTemplate;
-    result.encoderPath = loaded.encoderPath;
-    result.deleteWav = loaded.deleteWav;
+    for (int i = 0; i < loaded->outputCount; ++i) {
+        const encbridge::OutputSettings &output = loaded->outputs[i];
+        ModuleOutput read;
+        read.number = output.number;
+        read.extension = output.outputExtension;
+        read.commandTemplate = output.commandTemplate;
+        read.encoderPath = output.encoderPath;
+        read.albumStep = output.albumStep;
+        read.albumEncoderPath = output.albumEncoderPath;
+        read.albumTemplate = output.albumTemplate;
+        result.outputs.push_back(read);
+    }
+    result.deleteWav = loaded->deleteWav;
     return result;
 }
 
@@ -27,11 +43,28 @@ std::string CommandCutWarning(const std::string &settingsPath) {
     encbridge::platform::ProfileString("OPTION", "COMMAND", "", whole, sizeof whole, settingsPath.c_str());
     ModuleSettings settings = ReadModuleSettings(settingsPath);
     std::size_t length = std::strlen(whole);
-    if (length <= settings.commandTemplate.size()) return std::string();
+    if (length <= settings.main().commandTemplate.size()) return std::string();
     return "COMMAND in " + settingsPath + " has " + std::to_string(length) + " characters, but the module reads " +
-           std::to_string(settings.commandTemplate.size()) + " and drops the rest: \"" +
-           std::string(whole + settings.commandTemplate.size()) + "\"";
+           std::to_string(settings.main().commandTemplate.size()) + " and drops the rest: \"" +
+           std::string(whole + settings.main().commandTemplate.size()) + "\"";
 }
+
+namespace {
+
+// What makes the outputs and album steps unusable, as the module decides
+// it, or nothing.
+std::string ExplainOutputs(const std::string &settingsPath) {
+    auto loaded = std::make_unique<encbridge::PluginSettings>();
+    encbridge::LoadSettings(settingsPath.c_str(), *loaded);
+    std::int32_t output = 0;
+    const encbridge::Reason reason = encbridge::CheckOutputs(*loaded, output);
+    if (reason == encbridge::Reason::Done) return std::string();
+    const int number = loaded->outputs[output].number;
+    const std::string section = number == 1 ? "[SETUP]/[OPTION]" : "[OUTPUT" + std::to_string(number) + "]";
+    return std::string(encbridge::ReasonText(reason)) + " (output " + std::to_string(number) + ", " + section + ")";
+}
+
+}  // namespace
 
 std::string ExplainRefusal(const std::string &settingsPath, const std::string &outputFolder) {
     struct stat info;
@@ -53,10 +86,10 @@ std::string ExplainRefusal(const std::string &settingsPath, const std::string &o
     }
     ModuleSettings settings = ReadModuleSettings(settingsPath);
     std::string configured = "EXEPATH=" + std::string(value) + " in " + settingsPath;
-    if (settings.encoderPath.empty()) {
+    if (settings.main().encoderPath.empty()) {
         return "the encoder path " + configured + " cannot be resolved; write the program's absolute path";
     }
-    std::string encoder = settings.encoderPath;
+    std::string encoder = settings.main().encoderPath;
     std::string resolved =
         encoder == value ? "" : " (resolved to " + encoder + ": relative paths start at the settings file's folder)";
     if (stat(encoder.c_str(), &info) != 0) {
@@ -66,6 +99,8 @@ std::string ExplainRefusal(const std::string &settingsPath, const std::string &o
     if (access(encoder.c_str(), R_OK | X_OK) != 0) {
         return "the encoder named by " + configured + resolved + " may not be read and run by this user";
     }
+    const std::string outputs = ExplainOutputs(settingsPath);
+    if (!outputs.empty()) return outputs;
     if (access(outputFolder.c_str(), W_OK) != 0) {
         return "the module could not create the first track's temporary file: the output folder " + outputFolder +
                " is not writable";

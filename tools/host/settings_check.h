@@ -2,14 +2,27 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace host {
 
-struct ModuleSettings {
-    std::string outputExtension;
+// One output: the main one first, then [OUTPUT2] to [OUTPUT9] as configured.
+struct ModuleOutput {
+    int number = 1;
+    std::string extension;
     std::string commandTemplate;
     std::string encoderPath;  // resolved as the module resolves it; empty: none
+    bool albumStep = false;
+    std::string albumEncoderPath;
+    std::string albumTemplate;
+};
+
+struct ModuleSettings {
+    std::vector<ModuleOutput> outputs;  // never empty
     int deleteWav = 1;
+
+    const ModuleOutput &main() const { return outputs.front(); }
+    std::vector<std::string> Extensions() const;
 };
 
 // Reads the settings file with the module's own reader, so that what the host

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sched.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -24,6 +25,8 @@ bool IsPathSeparator(char c) { return c == '/'; }
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] == '/'; }
 
 bool RunsThroughCommandShell(const char *) { return false; }
+
+bool NamesAlike(const char *a, const char *b) { return a != nullptr && b != nullptr && strcasecmp(a, b) == 0; }
 
 std::FILE *OpenTrackStream(const char *path) {
     // O_EXCL with O_CREAT never follows a link, not even one that leads

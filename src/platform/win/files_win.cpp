@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/format.h"
 #include "platform/platform.h"
 
 namespace encbridge {
@@ -41,6 +42,33 @@ bool RunsThroughCommandShell(const char *programPath) {
         extension[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
     return std::strcmp(extension, ".bat") == 0 || std::strcmp(extension, ".cmd") == 0;
+}
+
+namespace {
+
+// The length of name as the file system keeps it: the trailing dots and
+// blanks that Windows drops are set aside.
+int StoredLength(const char *name) {
+    std::size_t length = std::strlen(name);
+    while (length > 0 && (name[length - 1] == '.' || name[length - 1] == ' ')) --length;
+    return length < kPathCapacity ? static_cast<int>(length) : -1;
+}
+
+}  // namespace
+
+bool NamesAlike(const char *a, const char *b) {
+    if (a == nullptr || b == nullptr) return false;
+    int lengthA = StoredLength(a);
+    int lengthB = StoredLength(b);
+    if (lengthA == 0 || lengthB == 0) return lengthA == lengthB;
+    WCHAR wideA[kPathCapacity];
+    WCHAR wideB[kPathCapacity];
+    if (lengthA > 0) lengthA = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, a, lengthA, wideA, kPathCapacity);
+    if (lengthB > 0) lengthB = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, b, lengthB, wideB, kPathCapacity);
+    // Names that cannot be converted are told apart by their bytes.
+    if (lengthA <= 0 || lengthB <= 0) return std::strcmp(a, b) == 0;
+    // The comparison NTFS makes: by code unit, after upper-casing each.
+    return CompareStringOrdinal(wideA, lengthA, wideB, lengthB, TRUE) == CSTR_EQUAL;
 }
 
 std::FILE *OpenTrackStream(const char *path) {

@@ -1,0 +1,41 @@
+// Why a rip was refused, or a track's output not produced: one list, used by
+// the steps that decide, the journal and the reference host alike.
+#pragma once
+
+#include <cstdint>
+
+namespace encbridge {
+
+enum class Reason : std::uint8_t {
+    Done,  // encoded and moved to its final name
+    // Create refused the rip.
+    BadArguments,
+    SettingsPathTooLong,
+    EncoderNotUsable,
+    AlbumStepNotUsable,
+    ExtensionMissing,
+    OutputIsTheWav,
+    ExtensionsAlike,
+    HeaderRefused,
+    OutOfMemory,
+    FolderInUse,
+    TrackFileNotOpened,
+    // A track's output was not produced, and its WAV file stays.
+    TrackNotWritten,
+    NameUnsafe,
+    NameTooLong,
+    CommandCut,
+    ValueUnsafe,
+    CouldNotStart,
+    EncoderFailed,
+    OutputNotAFile,
+    FolderNotMade,
+    FinalNameExists,
+    Stopped,
+    OtherOutputFailed,
+};
+
+// The reason in words, as the journal and the host print it.
+const char *ReasonText(Reason reason);
+
+}  // namespace encbridge
