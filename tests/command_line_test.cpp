@@ -333,4 +333,81 @@ TEST_F(BuildCommandLineTest, WritesValuesForABatchFileOrRefusesThem) {
     EXPECT_EQ(status, CommandStatus::Unsafe) << "a '%' in the script's path";
 }
 
+// An album step's line: album tags, the folder and every processed track's
+// final file, each one argument; track tags stay as written, and a value
+// never brings in "%files".
+TEST_F(BuildCommandLineTest, AnAlbumStepGetsTheFolderAndEveryFinalFileAsOneArgumentEach) {
+    Set(album_->outputFolder, "D:\\My Rips\\");
+    Set(album_->albumTitle, "Best of %files%");
+    album_->trackCount = 3;
+    Set(tracks_[0].fileName, "01 Say \"hi\"");
+    Set(tracks_[1].fileName, "02 skipped");
+    Set(tracks_[2].fileName, "Disc 2\\03 back\\slash\\");
+    tracks_[0].status = tracks_[2].status = 1;
+    tracks_[0].marked = tracks_[2].marked = 1;
+    tracks_[1].status = 1;
+    tracks_[1].marked = 0;
+    struct Row {
+        const char *name, *commandTemplate;
+        std::vector<std::string> arguments;
+    } rows[] = {
+        {"files quoted",
+         "--add-replay-gain %files%",
+         {"--add-replay-gain", R"(D:\My Rips\01 Say "hi".flac)", R"(D:\My Rips\Disc 2\03 back\slash\.flac)"}},
+        {"files bare are still one argument each",
+         "%files --end",
+         {R"(D:\My Rips\01 Say "hi".flac)", R"(D:\My Rips\Disc 2\03 back\slash\.flac)", "--end"}},
+        {"folder and album tags",
+         "-d %dir% -t %atit% -n %trk2% %ttit% %i%",
+         {"-d", R"(D:\My Rips\)", "-t", "Best of %files%", "-n", "3", "%ttit%", "%i%"}},
+    };
+    std::vector<char> line(encbridge::kLongestCommandLine);
+    for (const Row &row : rows) {
+        const CommandStatus status = encbridge::BuildAlbumCommandLine(
+            encoder_, CommandStyle::Arguments, row.commandTemplate, std::strlen(row.commandTemplate) + 1, *album_,
+            ".flac", 6, line.data(), line.size());
+        EXPECT_EQ(status, CommandStatus::Complete) << row.name;
+        std::vector<std::string> expected = {"C:\\enc\\lame.exe"};
+        expected.insert(expected.end(), row.arguments.begin(), row.arguments.end());
+        EXPECT_EQ(testing_support::SplitCommandLine(line.data()), expected) << row.name << ": " << line.data();
+    }
+}
+
+// The line may be as long as Windows runs one, 32,767 characters (8,191
+// through cmd.exe), and one character more is never run.
+TEST(BuildAlbumCommandLine, IsAsLongAsWindowsAllowsAndNoLonger) {
+    struct Row {
+        const char *name;
+        CommandStyle style;
+        int tracks;  // their files bring the line to within a template of the limit
+        std::size_t limit;
+    } rows[] = {{"arguments", CommandStyle::Arguments, 126, 32767}, {"batch file", CommandStyle::BatchFile, 31, 8191}};
+    PathBuffer program;
+    Set(program, "C:\\enc\\step.exe");
+    std::vector<char> line(encbridge::kLongestCommandLine);
+    for (const Row &row : rows) {
+        AlbumInfo album{};
+        std::vector<TrackInfo> tracks(static_cast<std::size_t>(row.tracks));
+        Set(album.outputFolder, "D:\\");
+        album.trackCount = row.tracks;
+        album.tracks = tracks.data();
+        for (int i = 0; i < row.tracks; ++i) {
+            Set(tracks[i].fileName, std::string(247, 'n') + std::to_string(100 + i));
+            tracks[i].status = tracks[i].marked = 1;
+        }
+        auto build = [&](const std::string &commandTemplate) {
+            return encbridge::BuildAlbumCommandLine(program, row.style, commandTemplate.c_str(),
+                                                    commandTemplate.size() + 1, album, ".x", 3, line.data(),
+                                                    line.size());
+        };
+        ASSERT_EQ(build("%files%"), CommandStatus::Complete) << row.name;
+        const std::size_t base = std::strlen(line.data());
+        ASSERT_LT(base + 2, row.limit) << row.name;
+        const std::string pad(row.limit - base - 1, 'p');
+        EXPECT_EQ(build(pad + " %files%"), CommandStatus::Complete) << row.name;
+        EXPECT_EQ(std::strlen(line.data()), row.limit) << row.name;
+        EXPECT_EQ(build(pad + "p %files%"), CommandStatus::Cut) << row.name;
+    }
+}
+
 }  // namespace

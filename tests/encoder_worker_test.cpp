@@ -106,7 +106,8 @@ struct Settings {
     int deleteWav = 1;
     std::string encoder = FakeEncoderPath();
     int hideWindow = 1;
-    std::string jobs = "";  // no JOBS line when empty
+    std::string jobs = "";   // no JOBS line when empty
+    std::string extra = "";  // more lines: album steps, other outputs
 };
 
 class WorkerTest : public ts::EncoderRipTest {
@@ -114,8 +115,9 @@ protected:
     std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
         std::string path = aux_ + name;
         ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
-                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder + "\nWIN_HIDE=" +
-                                std::to_string(s.hideWindow) + "\n" + (s.jobs.empty() ? "" : "JOBS=" + s.jobs + "\n"));
+                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder +
+                                "\nWIN_HIDE=" + std::to_string(s.hideWindow) + "\n" +
+                                (s.jobs.empty() ? "" : "JOBS=" + s.jobs + "\n") + s.extra);
         return path;
     }
 
@@ -770,6 +772,98 @@ TEST_F(WorkerTest, FinalNamesWithFoldersAreMadeBelowTheOutputFolder) {
     EXPECT_EQ(ts::ReadFile(Temp(out_, 3, ".wav")), FinishedWav(audio[2])) << "the WAV stays";
     EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{ts::kRipLockName, "#temp(03).wav", "Artist"}));
     EXPECT_EQ(host_->Kill(), 0);
+}
+
+// ---- Several outputs and the album step -----------------------------------
+
+// Two outputs of every track, each with an album step that records its
+// arguments. The files' names hold blanks and a non-ASCII letter, and each
+// reaches the step as one argument, once every track has that output. When
+// one output fails for one track, that track keeps its WAV and its other
+// output, and only the failing output's album step is not run.
+TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
+    const std::string step = "ALBUM_EXEPATH=" + FakeEncoderPath() + "\nALBUM_COMMAND=--album --log ";
+    struct OutputCase {
+        const char *name;
+        std::string secondOptions;  // the fake encoder's options for .ogg
+        std::string jobs;
+        bool secondStepRuns;
+    };
+    const OutputCase cases[] = {
+        {"both outputs of all tracks", "", "1", true},
+        {"with three jobs", "--sleep 50", "3", true},
+        {"the second output fails for track 2", "--fail-input (02)", "2", false},
+    };
+    int caseNumber = 0;
+    for (const OutputCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string n = std::to_string(++caseNumber);
+        const std::string folder = CaseFolder("case " + n);
+        // Both outputs' encoders share one record, so that its slots count
+        // every encoder that runs at once.
+        Settings s{".mp3", Fake("", "enc-" + n + ".log"), 1};
+        s.jobs = c.jobs;
+        s.extra = step + "\"" + Log("mp3-album-" + n + ".log") + "\" %dir% %files%\n" +
+                  "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() +
+                  "\nCOMMAND=" + Fake(c.secondOptions, "enc-" + n + ".log") + "\n" + step + "\"" +
+                  Log("ogg-album-" + n + ".log") + "\" %files\n";
+        Album album(folder, 3);
+        const std::string names[] = {"01 Caf\xE9 one", "02 two  blanks", "03 \xE9t\xE9"};
+        for (int i = 0; i < 3; ++i) {
+            std::snprintf(album.records[i].fileName, sizeof album.records[i].fileName, "%s", names[i].c_str());
+        }
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        const Bytes audio[3] = {Audio(300, 1), Audio(200, 2), Audio(100, 3)};
+        for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
+
+        // The album's last delivery has returned after the album steps.
+        const bool failing = !c.secondStepRuns;
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(Text(ts::ReadFile(folder + names[i] + ".mp3")), FakeOutput(audio[i])) << names[i];
+            const bool lost = failing && i == 1;
+            EXPECT_EQ(ts::FileExists(folder + names[i] + ".ogg"), !lost) << names[i];
+            EXPECT_EQ(ts::FileExists(Temp(folder, i + 1, ".wav")), lost) << "the WAV goes once both outputs are kept";
+        }
+        std::vector<fake_encoder::Run> mp3Step = Runs("mp3-album-" + n + ".log");
+        ASSERT_EQ(mp3Step.size(), 1u);
+        std::vector<std::string> expected = {"--album", "--log", Log("mp3-album-" + n + ".log"), folder};
+        for (const std::string &name : names) expected.push_back(folder + name + ".mp3");
+        EXPECT_EQ(mp3Step[0].arguments, expected);
+        // file1 is the folder.
+        for (const char *file : {"file2", "file3", "file4"}) EXPECT_EQ(mp3Step[0].facts[file], "present") << file;
+        std::vector<fake_encoder::Run> oggStep = Runs("ogg-album-" + n + ".log");
+        ASSERT_EQ(oggStep.size(), c.secondStepRuns ? 1u : 0u);
+        if (c.secondStepRuns) {
+            expected = {"--album", "--log", Log("ogg-album-" + n + ".log")};
+            for (const std::string &name : names) expected.push_back(folder + name + ".ogg");
+            EXPECT_EQ(oggStep[0].arguments, expected);
+        }
+        std::vector<fake_encoder::Run> encoders = Runs("enc-" + n + ".log");
+        EXPECT_EQ(encoders.size(), 6u);
+        for (const fake_encoder::Run &run : encoders) {
+            EXPECT_LE(std::stoi(run.facts.at("slot")), std::stoi(c.jobs)) << "JOBS counts every output's encoders";
+        }
+        EXPECT_EQ(host_->Kill(), 0);
+    }
+}
+
+// Kill while an album step runs ends it, and the album's last delivery
+// returns 0 as it does for a stopped encoder.
+TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "ALBUM_EXEPATH=" + FakeEncoderPath() + "\nALBUM_COMMAND=--album --hang --log \"" + Log("album.log") +
+              "\" %files%\n";
+    Album album(out_, 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    std::int32_t result = -1;
+    std::thread delivery([&] { result = host_->DeliverTrack(Audio(100, 1)); });
+    ASSERT_TRUE(WaitUntil([&] { return Runs("album.log").size() == 1; }));
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(host_->Kill(), 0);
+    delivery.join();
+    EXPECT_LT(ElapsedMs(start), 5000);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(ts::FileExists(Final(out_, 1, ".mp3")));
 }
 
 #if !defined(_WIN32)

@@ -287,6 +287,37 @@ TEST_F(RipTest, RefusesRipsItCannotStart) {
         }
         EXPECT_FALSE(ts::FileExists(Temp(1))) << row.name;
     }
+
+    // Extra outputs and album steps that no rip could be made with, beside a
+    // usable main output; rows marked for Windows compare as NTFS does.
+    const std::string main = "[SETUP]\nOUT=.mp3\n[OPTION]\nEXEPATH=" + EncoderPath() + "\n";
+    const std::string usable = "EXEPATH=" + EncoderPath() + "\n";
+    struct OutputRow {
+        const char *name;
+        std::string extra;
+        bool windowsOnly;
+    } outputRows[] = {
+        {"extra encoder missing", "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + folder_ + "missing-encoder\n", false},
+        {"extra encoder not configured", "[OUTPUT3]\nOUT=.ogg\n", false},
+        {"extra output without OUT", "[OUTPUT2]\n" + usable, false},
+        {"one extension twice", "[OUTPUT2]\nOUT=.mp3\n" + usable, false},
+        {"one extension in another case", "[OUTPUT9]\nOUT=.MP3\n" + usable, false},
+        {"one extension with a trailing dot", "[OUTPUT2]\nOUT=.mp3.\n" + usable, true},
+        {"two extra outputs alike", "[OUTPUT2]\nOUT=.ogg\n" + usable + "[OUTPUT5]\nOUT=.OGG\n" + usable, false},
+        {"an extra output is the WAV", "[OUTPUT2]\nOUT=.Wav\n" + usable, false},
+        {"album step missing", "[OUTPUT2]\nOUT=.ogg\n" + usable + "ALBUM_EXEPATH=" + folder_ + "missing\n", false},
+        {"album step without a program", "[OUTPUT2]\nOUT=.ogg\n" + usable + "ALBUM_COMMAND=%files%\n", false},
+    };
+    const std::vector<std::string> untouched = ts::ListFolder(folder_);
+    for (const OutputRow &row : outputRows) {
+        if (row.windowsOnly && std::string(ts::Separator()) != "\\") continue;
+        ts::WriteFile(settings_, main + row.extra);
+        EXPECT_EQ(Create(album), 0) << row.name;
+        EXPECT_EQ(ts::ListFolder(folder_), untouched) << row.name;
+    }
+    ts::WriteFile(settings_, main + "[OUTPUT2]\nOUT=.ogg\n" + usable);
+    EXPECT_EQ(Create(album), 1) << "the same outputs told apart";
+    EXPECT_EQ(host_->kill(), 0);
 }
 
 // A settings path, or its folder, cut to its buffer names another file or

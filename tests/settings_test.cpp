@@ -6,6 +6,7 @@
 #include "test_support.h"
 
 using encbridge::LoadSettings;
+using encbridge::OutputSettings;
 using encbridge::PathParts;
 using encbridge::SplitPath;
 
@@ -75,6 +76,43 @@ TEST_F(LoadSettingsTest, ReadsEveryKey) {
     EXPECT_EQ(settings.deleteWav, 0);
     EXPECT_EQ(std::string(settings.outputs[0].encoderPath), folder_ + "tools/enc");
     EXPECT_EQ(settings.outputs[0].hideWindow, 1);
+}
+
+// Extra outputs are read in section order, gaps allowed, each with its own
+// keys; WIN_HIDE defaults to the main one's, and the album step's command
+// to the list of files.
+TEST_F(LoadSettingsTest, ReadsExtraOutputsAndAlbumSteps) {
+    std::string path = Write(
+        "[SETUP]\nOUT=.flac\n[OPTION]\nEXEPATH=flac\nWIN_HIDE=1\nALBUM_EXEPATH=metaflac\n"
+        "ALBUM_COMMAND=--add-replay-gain %files%\n"
+        "[OUTPUT3]\nOUT=.opus\nEXEPATH=bin/opusenc\nCOMMAND=%i% %o%\n"
+        "[OUTPUT5]\nEXEPATH=DENY\nWIN_HIDE=0\nALBUM_EXEPATH=step\n[OUTPUT10]\nOUT=.mp3\nEXEPATH=lame\n");
+    LoadSettings(path.c_str(), settings);
+    ASSERT_EQ(settings.outputCount, 3) << "[OUTPUT10] is beyond the last";
+    const OutputSettings &main = settings.outputs[0];
+    EXPECT_TRUE(main.albumStep);
+    EXPECT_EQ(std::string(main.albumEncoderPath), folder_ + "metaflac");
+    EXPECT_STREQ(main.albumTemplate, "--add-replay-gain %files%");
+    const OutputSettings &opus = settings.outputs[1];
+    EXPECT_EQ(opus.number, 3);
+    EXPECT_STREQ(opus.outputExtension, ".opus");
+    EXPECT_STREQ(opus.commandTemplate, "%i% %o%");
+    EXPECT_EQ(std::string(opus.encoderPath), folder_ + "bin/opusenc");
+    EXPECT_EQ(opus.hideWindow, 1);
+    EXPECT_FALSE(opus.albumStep);
+    const OutputSettings &fifth = settings.outputs[2];
+    EXPECT_EQ(fifth.number, 5);
+    EXPECT_STREQ(fifth.outputExtension, "") << "no default extension";
+    EXPECT_STREQ(fifth.commandTemplate, "-V2 %i% %o%");
+    EXPECT_STREQ(fifth.encoderPath, "");
+    EXPECT_EQ(fifth.hideWindow, 0);
+    EXPECT_EQ(std::string(fifth.albumEncoderPath), folder_ + "step");
+    EXPECT_STREQ(fifth.albumTemplate, "%files%");
+
+    // A file without the new keys reads as it always did: one output.
+    LoadSettings(Write("[SETUP]\nOUT=.flac\n[OPTION]\nEXEPATH=flac\n").c_str(), settings);
+    EXPECT_EQ(settings.outputCount, 1);
+    EXPECT_FALSE(settings.outputs[0].albumStep);
 }
 
 TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {

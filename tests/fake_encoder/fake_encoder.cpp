@@ -21,6 +21,11 @@
 //   --tag TEXT     ignored; it is only recorded
 //   --read-stdin   read standard input to its end first, and record
 //                  "stdin-bytes N"
+//   --fail-input TEXT
+//                  exit 3 after writing the output when INPUT holds TEXT
+//   --album        an album step: takes any number of files, records for
+//                  each "fileN present" or "fileN missing" (N from 1),
+//                  writes nothing, and exits with the --exit code
 // An unreadable input or a bad option gives exit code 2 and no output.
 #include "fake_encoder.h"
 
@@ -66,7 +71,8 @@ int main(int argc, char **argv) {
     unsigned sleepMs = 0;
     bool noOutput = false, emptyOutput = false, linkOutput = false, hang = false, partial = false, crash = false,
          badOption = false;
-    bool readInput = false;
+    bool readInput = false, album = false;
+    std::string failInput;
     std::vector<const char *> files;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -79,6 +85,10 @@ int main(int argc, char **argv) {
             sleepMs = static_cast<unsigned>(std::atoi(argv[++i]));
         } else if (option == "--tag" && hasValue) {
             ++i;
+        } else if (option == "--fail-input" && hasValue) {
+            failInput = argv[++i];
+        } else if (option == "--album") {
+            album = true;
         } else if (option == "--read-stdin") {
             readInput = true;
         } else if (option == "--no-output") {
@@ -99,6 +109,18 @@ int main(int argc, char **argv) {
             files.push_back(argv[i]);
         }
     }
+
+    if (album) {
+        for (std::size_t f = 0; f < files.size(); ++f) {
+            std::FILE *file = std::fopen(files[f], "rb");
+            record += "file" + std::to_string(f + 1) + (file != nullptr ? " present\n" : " missing\n");
+            if (file != nullptr) std::fclose(file);
+        }
+        if (!log.empty()) AppendRecord(log, record);
+        if (hang) HangForEver();
+        return badOption ? 2 : exitCode;
+    }
+    if (!failInput.empty() && files.size() == 2 && std::strstr(files[0], failInput.c_str()) != nullptr) exitCode = 3;
 
     std::string busy;
     if (!log.empty()) {

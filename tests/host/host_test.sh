@@ -573,6 +573,59 @@ create_refused)
     mkdir tools && echo '#!/bin/sh' >tools/enc && chmod 644 tools/enc
     expect_error "may not be read and run" album.cue --settings "$work/encbridge.ini" --out out
     ;;
+two_outputs)
+    # One rip to FLAC and Opus at once, with album ReplayGain as the FLAC
+    # output's album step; then one that fails the Opus encoder for track 2.
+    make_image wav
+    cat >opus-wrap <<'SH'
+#!/bin/sh
+case "$*" in *"#temp(02)"*) [ -f "$FAIL_TRACK_2" ] && exit 1 ;; esac
+exec opusenc "$@"
+SH
+    printf '#!/bin/sh\necho "$@" >"%s/opus-step.txt"\n' "$work" >opus-step
+    chmod 755 opus-wrap opus-step
+    write_settings
+    cat >>encbridge.ini <<INI
+ALBUM_EXEPATH=/usr/bin/metaflac
+ALBUM_COMMAND=--add-replay-gain %files%
+[OUTPUT2]
+OUT=.opus
+EXEPATH=opus-wrap
+COMMAND=--quiet --bitrate 96 --title %ttit% %i% %o%
+ALBUM_EXEPATH=opus-step
+INI
+    run_host --out out --dry-run || fail "dry run: exit status $?"
+    expect_text "album step of output 1, once every track has its .flac file"
+    expect_text "argument $work/out/04 Fourth.flac"
+    expect_text "track 03 -> $work/out/03 Third.opus"
+    run_host --out out || fail "exit status $?"
+    expect_album_tracks
+    for n in 1 2 3 4; do
+        file=$(ls out/0$n\ *.opus) || fail "track $n has no Opus file"
+        opusdec --quiet "$file" decoded.wav 2>/dev/null || fail "$file does not decode"
+        file=$(ls out/0$n\ *.flac)
+        metaflac --show-tag=REPLAYGAIN_ALBUM_GAIN "$file" | grep -q "^REPLAYGAIN_ALBUM_GAIN=" ||
+            fail "$file has no album gain"
+    done
+    no_leftovers
+    [ -f opus-step.txt ] || fail "the Opus output's album step did not run"
+    expect_text "03 Third.opus"
+    expect_text "8 of 8 files ready"
+
+    touch fail-track-2
+    rm -rf out opus-step.txt
+    FAIL_TRACK_2=$work/fail-track-2 run_host --out out && fail "a failed Opus track was reported as success"
+    expect_text "02 Second_ A_B_.opus"
+    expect_text "not produced, #temp(02).wav is left"
+    [ -f "out/#temp(02).wav" ] || fail "track 2's WAV is gone"
+    expect_album_tracks
+    [ -e "out/02 Second_ A_B_.opus" ] && fail "track 2 has an Opus file"
+    [ -f "out/03 Third.opus" ] || fail "track 3 lost its Opus file"
+    metaflac --show-tag=REPLAYGAIN_ALBUM_GAIN "out/01 First Light.flac" | grep -q "^REPLAYGAIN_ALBUM_GAIN=" ||
+        fail "the FLAC output's album step did not run"
+    [ -e opus-step.txt ] && fail "the failing output's album step ran"
+    [ -e "out/#temp(01).wav" ] && fail "track 1's WAV stayed"
+    ;;
 bad_options)
     make_image wav
     write_settings
