@@ -105,18 +105,22 @@ struct LineTexts {
     int trackNumber;
 };
 
+// What an album step's line reads for a track tag, were it ever asked.
+const TrackInfo kNoTrack = {};
+
 Bounded TextOf(Source source, const LineTexts &texts) {
+    const TrackInfo &track = texts.track != nullptr ? *texts.track : kNoTrack;
     switch (source) {
         case Source::TrackTitle:
-            return Within(texts.track->title);
+            return Within(track.title);
         case Source::TrackArtist:
-            return Within(texts.track->artist);
+            return Within(track.artist);
         case Source::TrackAlbum:
-            return Within(texts.track->album);
+            return Within(track.album);
         case Source::TrackYear:
-            return Within(texts.track->year);
+            return Within(track.year);
         case Source::TrackComment:
-            return Within(texts.track->comment);
+            return Within(track.comment);
         case Source::AlbumTitle:
             return Within(texts.album.albumTitle);
         case Source::AlbumArtist:

@@ -23,6 +23,7 @@
 #include <dirent.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -315,19 +316,24 @@ bool HoldsTrack(const std::string &path, const Album &album, const Bytes &audio)
 // The last delivery of an album has returned, so the worker has ended.
 void CheckCompleteAlbum(const Album &album) {
     const std::string folder = FieldText(album.info->outputFolder);
-    const std::string extension(rip.settings.outputs[0].outputExtension,
-                                BoundedLength(rip.settings.outputs[0].outputExtension));
     for (std::int32_t i = 0; i < album.count; ++i) {
         if (!album.opened[i]) continue;
         char base[32];
         std::snprintf(base, sizeof base, "#temp(%02d)", i + 1);
         const std::string wav = folder + base + ".wav";
-        const std::string final = folder + FieldText(album.tracks[i].fileName) + extension;
-        const bool kept =
-            HoldsTrack(wav, album, album.audio[i]) || (final.size() <= 259 && HoldsTrack(final, album, album.audio[i]));
+        // The WAV goes only once every output holds the track.
+        bool everyOutput = true;
+        std::string final;
+        for (std::int32_t o = 0; o < rip.settings.outputCount; ++o) {
+            const auto &extension = rip.settings.outputs[o].outputExtension;
+            final = folder + FieldText(album.tracks[i].fileName) +
+                    std::string(extension, BoundedLength(extension, sizeof extension));
+            everyOutput = everyOutput && final.size() <= 259 && HoldsTrack(final, album, album.audio[i]);
+        }
+        const bool kept = HoldsTrack(wav, album, album.audio[i]) || everyOutput;
         if (!kept)
-            std::fprintf(stderr, "track %d of %d lost: neither %s nor %s\n", i + 1, album.count, wav.c_str(),
-                         final.c_str());
+            std::fprintf(stderr, "track %d of %d lost: neither %s nor every output such as %s\n", i + 1, album.count,
+                         wav.c_str(), final.c_str());
         CHECK(kept);
     }
 }
@@ -340,7 +346,27 @@ struct SettingsFile {
     const char *path;  // null, or a file or folder in the sandbox
     bool encoderUsable;
     std::string extension;
+    std::string secondExtension;  // empty: one output
 };
+
+// Whether the text names a key of an output or an album step anywhere but
+// where the input put it.
+bool NamesOtherOutputKeys(const ProfileReader &reader, bool second) {
+    static const char *const kKeys[] = {"OUT", "EXEPATH", "COMMAND", "WIN_HIDE", "ALBUM_EXEPATH", "ALBUM_COMMAND"};
+    char value[16];
+    for (int number = second ? 3 : 2; number <= kMostOutputs; ++number) {
+        const std::string section = "OUTPUT" + std::to_string(number);
+        for (const char *key : kKeys) {
+            if (reader.GetString(section.c_str(), key, "\x7f", value, sizeof value) != 1 || value[0] != '\x7f') {
+                return true;
+            }
+        }
+    }
+    for (const char *key : {"ALBUM_EXEPATH", "ALBUM_COMMAND"}) {
+        if (reader.GetString("OPTION", key, "\x7f", value, sizeof value) != 1 || value[0] != '\x7f') return true;
+    }
+    return false;
+}
 
 // Writes a settings file from the input, or picks a path that is no file.
 // False when the file could name an encoder other than a harmless one.
@@ -353,13 +379,13 @@ bool MakeSettings(FuzzedDataProvider &data, SettingsFile &result) {
     // reads as zeros) makes the usual rip.
     switch (data.ConsumeIntegralInRange<int>(0, 15)) {
         case 13:
-            result = {nullptr, false, ""};
+            result = {nullptr, false, "", ""};
             return true;
         case 14:
-            result = {missing.c_str(), false, ".wav"};
+            result = {missing.c_str(), false, ".wav", ""};
             return true;
         case 15:
-            result = {folder.c_str(), false, ".wav"};
+            result = {folder.c_str(), false, ".wav", ""};
             return true;
         default:
             break;
@@ -397,9 +423,17 @@ bool MakeSettings(FuzzedDataProvider &data, SettingsFile &result) {
     // Several encoders at once, or one (no JOBS line, as most files have).
     const int jobs = data.ConsumeIntegralInRange<int>(-1, 4);
     const std::string after = data.ConsumeBool() ? data.ConsumeRandomLengthString(64) : "";
-    const std::string text = before + "[SETUP]\nOUT=" + extension + "\n[OPTION]\nCOMMAND=" + command +
-                             "\nDELETE=" + remove + "\nEXEPATH=" + encoder + "\nWIN_HIDE=" + hide + "\n" +
-                             (jobs < 0 ? "" : "JOBS=" + std::to_string(jobs) + "\n") + after;
+    // A second output, with an album step that runs a harmless program.
+    const bool second = data.ConsumeBool();
+    const std::string secondExtension = second && data.ConsumeBool() ? data.ConsumeRandomLengthString(40) : ".ogg";
+    const bool albumStep = second && data.ConsumeBool();
+    const std::string text =
+        before + "[SETUP]\nOUT=" + extension + "\n[OPTION]\nCOMMAND=" + command + "\nDELETE=" + remove +
+        "\nEXEPATH=" + encoder + "\nWIN_HIDE=" + hide + "\n" + (jobs < 0 ? "" : "JOBS=" + std::to_string(jobs) + "\n") +
+        after +
+        (second ? "\n[OUTPUT2]\nOUT=" + secondExtension + "\nEXEPATH=" + sandbox.encoder + "\nCOMMAND=%i% %o%\n" +
+                      (albumStep ? "ALBUM_EXEPATH=/bin/true\nALBUM_COMMAND=%dir% %files%\n" : "")
+                : "");
     std::FILE *file = std::fopen(path.c_str(), "wb");
     CHECK(file != nullptr);
     std::fwrite(text.data(), 1, text.size(), file);
@@ -418,6 +452,20 @@ bool MakeSettings(FuzzedDataProvider &data, SettingsFile &result) {
     result.encoderUsable = !denied && (choice == EncoderChoice::Absolute || choice == EncoderChoice::Relative ||
                                        choice == EncoderChoice::True || choice == EncoderChoice::False);
     result.extension = extensionValue;
+    result.secondExtension.clear();
+    if (NamesOtherOutputKeys(reader, second)) return false;
+    if (second) {
+        reader.GetString("OUTPUT2", "EXEPATH", "", value, 255);
+        if (sandbox.encoder != value) return false;
+        char secondValue[256] = {};
+        reader.GetString("OUTPUT2", "OUT", "", secondValue, 256);
+        result.secondExtension = secondValue;
+        // Outputs that would write one file, or one that is the WAV the
+        // other reads, are refused.
+        result.encoderUsable = result.encoderUsable && secondValue[0] != '\0' &&
+                               strcasecmp(secondValue, extensionValue) != 0 && strcasecmp(secondValue, ".wav") != 0 &&
+                               strcasecmp(extensionValue, ".wav") != 0;
+    }
     return true;
 }
 
@@ -572,9 +620,11 @@ void DoCreate(FuzzedDataProvider &data) {
                                        ? folder.substr(sandbox.output.size())
                                        : folder;
         if (!StaysInSandbox(prefix + "#temp(01)" + settingsFile.extension)) return;
+        if (!StaysInSandbox(prefix + "#temp(01)" + settingsFile.secondExtension)) return;
         for (std::int32_t i = 0; i < album->count && album->tracks; ++i) {
             TrackInfo &track = album->tracks[i];
-            if (!StaysInSandbox(prefix + FieldText(track.fileName) + settingsFile.extension)) {
+            if (!StaysInSandbox(prefix + FieldText(track.fileName) + settingsFile.extension) ||
+                !StaysInSandbox(prefix + FieldText(track.fileName) + settingsFile.secondExtension)) {
                 std::memset(track.fileName, 0, sizeof track.fileName);
                 std::strcpy(track.fileName, "climbed");
             }
