@@ -634,11 +634,16 @@ bad_options)
     expect_error "--tracks names track 9, but album.cue has 4 track(s)" album.cue --settings encbridge.ini --tracks 1,9
     expect_error "the range \"4-2\" runs backwards" album.cue --tracks 4-2
     expect_error "\"{length}\" is not a field" album.cue --name "{number} {length}"
-    expect_error "unknown option --fast" album.cue --fast
+    expect_error "encbridge-host: unrecognized option '--fast'" album.cue --fast
+    "$host" album.cue --fast >out.txt 2>&1
+    [ $? -eq 2 ] || fail "an unknown option: exit status other than 2"
+    expect_text "Try 'encbridge-host --help' for more information."
     run_host --out out --name "{album}" && fail "tracks with one name were accepted"
     expect_text "tracks 1 and 2 would both be named \"Test Album.flac\""
     "$host" --help >out.txt 2>&1 || fail "--help: exit status $?"
     expect_text "Usage: encbridge-host"
+    "$host" --version >out.txt 2>&1 || fail "--version: exit status $?"
+    grep -qx "encbridge-host (encbridge) [0-9][0-9.]*" out.txt || fail "--version does not name the version"
     ;;
 *)
     fail "no such case"

@@ -119,21 +119,18 @@ TEST(Options, DefaultsWithoutArguments) {
 }
 
 TEST(Options, RefusesWrongCommandLines) {
+    // Values that the host itself refuses, with its own message in error.
     struct Case {
         std::vector<std::string> arguments;
         const char *message;
     };
     const Case cases[] = {
-        {{"--plugin"}, "--plugin needs a value"},
-        {{"--dry-run=yes"}, "--dry-run takes no value"},
-        {{"--fast"}, "unknown option --fast"},
         {{"a.cue", "b.cue"}, "only one cue sheet"},
         {{"--end-by", "eof"}, "neither zero nor boundary"},
         {{"--name="}, "the pattern is empty"},
         {{"--tracks", "x"}, "--tracks"},
         {{"--piece-size", "100"}, "multiple of 2352"},
         {{"--first-pregap", "keep"}, "\"keep\" is none of track, drop and join"},
-        {{"--first-pregap"}, "--first-pregap needs a value"},
         {{"--cue-charset="}, "--cue-charset: the name is empty"},
     };
     for (const Case &c : cases) {
@@ -142,6 +139,87 @@ TEST(Options, RefusesWrongCommandLines) {
         EXPECT_FALSE(ParseOptions(c.arguments, options, error)) << c.message;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
+}
+
+TEST(Options, GetoptSaysWhatIsWrongInItsOwnWords) {
+    // Unknown options and missing or surplus values are getopt_long's to
+    // report, on standard error, as every GNU program does.
+    struct Case {
+        std::vector<std::string> arguments;
+        const char *message;
+    };
+    const Case cases[] = {
+        {{"--fast"}, "encbridge-host: unrecognized option '--fast'"},
+        {{"album.cue", "--fast=1"}, "encbridge-host: unrecognized option '--fast=1'"},
+        {{"--plugin"}, "encbridge-host: option '--plugin' requires an argument"},
+        {{"--first-pregap"}, "encbridge-host: option '--first-pregap' requires an argument"},
+        {{"--dry-run=yes"}, "encbridge-host: option '--dry-run' doesn't allow an argument"},
+        {{"--o", "x"}, "encbridge-host: option '--o' is ambiguous"},
+        {{"-x"}, "encbridge-host: invalid option -- 'x'"},
+    };
+    for (const Case &c : cases) {
+        HostOptions options;
+        std::string error;
+        testing::internal::CaptureStderr();
+        const bool parsed = ParseOptions(c.arguments, options, error);
+        const std::string printed = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(parsed) << c.message;
+        EXPECT_TRUE(error.empty()) << error;
+        EXPECT_NE(printed.find(c.message), std::string::npos) << printed;
+    }
+}
+
+TEST(Options, ReadsLinesAsGetoptLongDoes) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string cuePath, outFolder;
+        bool help, version, overwrite;
+    };
+    const Case cases[] = {
+        // "--" ends the options: what follows is the cue sheet, dashes and all.
+        {{"--out", "o", "--", "--odd.cue"}, "--odd.cue", "o", false, false, false},
+        // The cue sheet may come before, between or after the options.
+        {{"--out=o", "album.cue", "--overwrite"}, "album.cue", "o", false, false, true},
+        // An unambiguous abbreviation names its option.
+        {{"--overw", "--ou", "o"}, "", "o", false, false, true},
+        // A value that looks like an option is still the value.
+        {{"--out", "--help"}, "", "--help", false, false, false},
+        {{"-h"}, "", "", true, false, false},
+        {{"--version", "album.cue"}, "album.cue", "", false, true, false},
+        // A lone "-" is a name, not an option.
+        {{"-"}, "-", "", false, false, false},
+    };
+    for (const Case &c : cases) {
+        HostOptions options;
+        std::string error;
+        ASSERT_TRUE(ParseOptions(c.arguments, options, error)) << error;
+        EXPECT_EQ(options.cuePath, c.cuePath);
+        EXPECT_EQ(options.outFolder, c.outFolder);
+        EXPECT_EQ(options.help, c.help);
+        EXPECT_EQ(options.version, c.version);
+        EXPECT_EQ(options.overwrite, c.overwrite);
+    }
+}
+
+TEST(Options, EachCallStartsAfresh) {
+    // getopt_long keeps its place between calls unless it is told to start
+    // over; a refused line must not leave the next one half read.
+    HostOptions first;
+    std::string error;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(ParseOptions({"-hx"}, first, error));
+    testing::internal::GetCapturedStderr();
+    HostOptions second;
+    ASSERT_TRUE(ParseOptions({"a.cue", "--dry-run"}, second, error)) << error;
+    EXPECT_EQ(second.cuePath, "a.cue");
+    EXPECT_TRUE(second.dryRun);
+    EXPECT_FALSE(second.help);
+}
+
+TEST(Options, VersionNamesTheProgramAndTheProject) {
+    const std::string text = VersionText();
+    EXPECT_EQ(text.rfind("encbridge-host (encbridge) ", 0), 0u) << text;
+    EXPECT_EQ(text.find("unknown"), std::string::npos) << "the version comes from CMake: " << text;
 }
 
 TEST(FileNames, ReplaceWhatFileSystemsRefuse) {

@@ -1,8 +1,17 @@
 #include "host_options.h"
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+
+#include "host_paths.h"
+
+// The project's version, from CMake.
+#ifndef ENCBRIDGE_VERSION
+#define ENCBRIDGE_VERSION "unknown"
+#endif
 
 namespace host {
 
@@ -64,93 +73,127 @@ bool ParsePieceSize(const std::string &text, int &pieceSize, std::string &error)
 }
 
 bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &options, std::string &error) {
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string name = arguments[i];
-        std::string value;
-        bool inlineValue = false;
-        if (name.compare(0, 2, "--") == 0) {
-            std::size_t equals = name.find('=');
-            if (equals != std::string::npos) {
-                value = name.substr(equals + 1);
-                name.resize(equals);
-                inlineValue = true;
-            }
-        }
-        auto takeValue = [&]() {
-            if (inlineValue) return true;
-            if (i + 1 >= arguments.size()) {
-                error = name + " needs a value";
-                return false;
-            }
-            value = arguments[++i];
-            return true;
-        };
-        auto noValue = [&]() {
-            if (inlineValue) error = name + " takes no value";
-            return !inlineValue;
-        };
+    // Long options without a short form take codes above any character.
+    enum : int {
+        kVersion = 256,
+        kDryRun,
+        kOverwrite,
+        kPlugin,
+        kSettings,
+        kOut,
+        kName,
+        kTracks,
+        kPieceSize,
+        kEndBy,
+        kCueCharset,
+        kFirstPregap,
+    };
+    static const option kLongOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
+        {"dry-run", no_argument, nullptr, kDryRun},
+        {"overwrite", no_argument, nullptr, kOverwrite},
+        {"plugin", required_argument, nullptr, kPlugin},
+        {"settings", required_argument, nullptr, kSettings},
+        {"out", required_argument, nullptr, kOut},
+        {"name", required_argument, nullptr, kName},
+        {"tracks", required_argument, nullptr, kTracks},
+        {"piece-size", required_argument, nullptr, kPieceSize},
+        {"end-by", required_argument, nullptr, kEndBy},
+        {"cue-charset", required_argument, nullptr, kCueCharset},
+        {"first-pregap", required_argument, nullptr, kFirstPregap},
+        {nullptr, 0, nullptr, 0},
+    };
 
-        if (name == "--help" || name == "-h") {
-            if (!noValue()) return false;
-            options.help = true;
-        } else if (name == "--dry-run") {
-            if (!noValue()) return false;
-            options.dryRun = true;
-        } else if (name == "--overwrite") {
-            if (!noValue()) return false;
-            options.overwrite = true;
-        } else if (name == "--plugin") {
-            if (!takeValue()) return false;
-            options.pluginPath = value;
-        } else if (name == "--settings") {
-            if (!takeValue()) return false;
-            options.settingsPath = value;
-        } else if (name == "--out") {
-            if (!takeValue()) return false;
-            options.outFolder = value;
-        } else if (name == "--name") {
-            if (!takeValue()) return false;
-            options.namePattern = value;
-        } else if (name == "--tracks") {
-            if (!takeValue() || !ParseTrackList(value, options.tracks, error)) return false;
-        } else if (name == "--piece-size") {
-            if (!takeValue() || !ParsePieceSize(value, options.pieceSize, error)) return false;
-        } else if (name == "--end-by") {
-            if (!takeValue()) return false;
-            if (value == "zero") {
-                options.endBy = EndBy::Zero;
-            } else if (value == "boundary") {
-                options.endBy = EndBy::Boundary;
-            } else {
-                error = "--end-by: \"" + value + "\" is neither zero nor boundary";
+    // getopt_long reorders the vector it is given, so it gets copies; the
+    // program name is the one its messages start with.
+    std::vector<std::string> words;
+    words.reserve(arguments.size() + 1);
+    words.push_back(kProgramName);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (std::string &word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    // 0, not 1: glibc starts over completely, forgetting a half-read group of
+    // short options and the order of an earlier call.
+    optind = 0;
+    opterr = 1;
+    error.clear();
+    int code;
+    while ((code = getopt_long(argc, argv.data(), "h", kLongOptions, nullptr)) != -1) {
+        const std::string value = optarg == nullptr ? std::string() : std::string(optarg);
+        switch (code) {
+            case 'h':
+                options.help = true;
+                break;
+            case kVersion:
+                options.version = true;
+                break;
+            case kDryRun:
+                options.dryRun = true;
+                break;
+            case kOverwrite:
+                options.overwrite = true;
+                break;
+            case kPlugin:
+                options.pluginPath = value;
+                break;
+            case kSettings:
+                options.settingsPath = value;
+                break;
+            case kOut:
+                options.outFolder = value;
+                break;
+            case kName:
+                options.namePattern = value;
+                break;
+            case kTracks:
+                if (!ParseTrackList(value, options.tracks, error)) return false;
+                break;
+            case kPieceSize:
+                if (!ParsePieceSize(value, options.pieceSize, error)) return false;
+                break;
+            case kEndBy:
+                if (value == "zero") {
+                    options.endBy = EndBy::Zero;
+                } else if (value == "boundary") {
+                    options.endBy = EndBy::Boundary;
+                } else {
+                    error = "--end-by: \"" + value + "\" is neither zero nor boundary";
+                    return false;
+                }
+                break;
+            case kCueCharset:
+                if (value.empty()) {
+                    error = "--cue-charset: the name is empty";
+                    return false;
+                }
+                options.cueCharset = value;
+                break;
+            case kFirstPregap:
+                if (value == "track") {
+                    options.firstPregap = FirstPregap::Track;
+                } else if (value == "drop") {
+                    options.firstPregap = FirstPregap::Drop;
+                } else if (value == "join") {
+                    options.firstPregap = FirstPregap::Join;
+                } else {
+                    error = "--first-pregap: \"" + value + "\" is none of track, drop and join";
+                    return false;
+                }
+                break;
+            default:
+                // getopt_long has said what is wrong, in its usual words.
                 return false;
-            }
-        } else if (name == "--cue-charset") {
-            if (!takeValue()) return false;
-            if (value.empty()) {
-                error = "--cue-charset: the name is empty";
-                return false;
-            }
-            options.cueCharset = value;
-        } else if (name == "--first-pregap") {
-            if (!takeValue()) return false;
-            if (value == "track") {
-                options.firstPregap = FirstPregap::Track;
-            } else if (value == "drop") {
-                options.firstPregap = FirstPregap::Drop;
-            } else if (value == "join") {
-                options.firstPregap = FirstPregap::Join;
-            } else {
-                error = "--first-pregap: \"" + value + "\" is none of track, drop and join";
-                return false;
-            }
-        } else if (name.size() > 1 && name[0] == '-') {
-            error = "unknown option " + name;
-            return false;
-        } else if (options.cuePath.empty()) {
-            options.cuePath = name;
+        }
+    }
+    for (int i = optind; i < argc; ++i) {
+        if (options.cuePath.empty()) {
+            options.cuePath = argv[i];
         } else {
-            error = "only one cue sheet at a time (got \"" + options.cuePath + "\" and \"" + name + "\")";
+            error = "only one cue sheet at a time (got \"" + options.cuePath + "\" and \"" + argv[i] + "\")";
             return false;
         }
     }
@@ -162,7 +205,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
 }
 
 const char *UsageText() {
-    return "Usage: encbridge-host [ALBUM.cue | IMAGE.flac] [options]\n"
+    return "Usage: encbridge-host [options] [--] [ALBUM.cue | IMAGE.flac]\n"
            "\n"
            "Rips a CD image (audio files with their cue sheet) through the encbridge\n"
            "module, the way a CD-ripping host does: Create, the audio of every track in\n"
@@ -175,9 +218,12 @@ const char *UsageText() {
            "\n"
            "Options:\n"
            "  --plugin PATH       the module to load (default: libencbridge.so beside\n"
-           "                      this program)\n"
-           "  --settings PATH     the settings file handed to Create (default:\n"
-           "                      encbridge.ini beside the module)\n"
+           "                      this program, else the installed one,\n"
+           "                      " ENCBRIDGE_MODULE_FROM_PROGRAM
+           "/libencbridge.so\n"
+           "                      from this program's folder)\n"
+           "  --settings PATH     the settings file handed to Create (default: see\n"
+           "                      Settings below)\n"
            "  --out FOLDER        where the encoded tracks go (default: the current\n"
            "                      folder; created when missing)\n"
            "  --name PATTERN      final file name of each track, without extension\n"
@@ -191,7 +237,8 @@ const char *UsageText() {
            "                      track ends within it)\n"
            "  --piece-size BYTES  bytes per SetData call, a multiple of 2352 (default\n"
            "                      58800)\n"
-           "  --first-pregap WHAT what becomes of audio before track 1's INDEX 01:\n"
+           "  --first-pregap WHAT\n"
+           "                      what becomes of audio before track 1's INDEX 01:\n"
            "                      track (written as track 0, \"00 Hidden track\"),\n"
            "                      drop, or join (track 1 starts with it); by default\n"
            "                      it is written as track 0 unless it is digital\n"
@@ -203,7 +250,20 @@ const char *UsageText() {
            "                      (the module never replaces a file)\n"
            "  --dry-run           print the encoder's command line for each track, split\n"
            "                      into its arguments, and rip nothing\n"
-           "  --help              this text\n"
+           "  --help              this text, then the settings file this run would use\n"
+           "                      (on standard error)\n"
+           "  --version           the version\n"
+           "  --                  ends the options: the next argument is the cue sheet\n"
+           "\n"
+           "Settings: the file named by --settings; else the user's,\n"
+           "$XDG_CONFIG_HOME/encbridge/encbridge.ini (~/.config/encbridge/encbridge.ini\n"
+           "when XDG_CONFIG_HOME is unset, empty or not an absolute path); else the\n"
+           "system's, /etc/encbridge/encbridge.ini; else, with a notice, the installed\n"
+           "example for flac, " ENCBRIDGE_EXAMPLES_FROM_PROGRAM
+           "/flac.ini from this\n"
+           "program's folder; else encbridge.ini beside the module (as in the build\n"
+           "folder). The demo album writes and uses its own unless --settings names\n"
+           "one.\n"
            "\n"
            "ALBUM.cue may also be a FLAC image with a cue sheet inside (a CUESHEET\n"
            "block or tag). The sheet names one image or one file per track (FILE\n"
@@ -216,5 +276,7 @@ const char *UsageText() {
            "Exit status: 0 when every selected track was encoded, 1 on an error or when\n"
            "a track produced no file, 2 for a wrong command line.\n";
 }
+
+std::string VersionText() { return std::string(kProgramName) + " (encbridge) " + ENCBRIDGE_VERSION + "\n"; }
 
 }  // namespace host

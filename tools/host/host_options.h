@@ -43,11 +43,18 @@ struct HostOptions {
     bool dryRun = false;
     bool overwrite = false;
     bool help = false;
+    bool version = false;
 };
 
-// Fills options from the program's arguments. False with a message in error
-// when an option is unknown, lacks its value or has a value that is not
-// allowed.
+// The name that messages about the command line start with.
+constexpr const char *kProgramName = "encbridge-host";
+
+// Fills options from the program's arguments (without the program's name),
+// read by getopt_long: "--opt value" and "--opt=value", unambiguous
+// abbreviations, "--" before a cue sheet whose name starts with "-". False
+// when the line is wrong: with a message in error for a value that is not
+// allowed, with error empty when getopt_long has printed its own message (an
+// unknown option, a missing value) to standard error.
 bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &options, std::string &error);
 
 // "1,3-5" and the like: track numbers from 1, ranges written low to high.
@@ -59,5 +66,7 @@ bool TrackSelected(const std::vector<TrackSpan> &spans, int number);
 bool ParsePieceSize(const std::string &text, int &pieceSize, std::string &error);
 
 const char *UsageText();
+// "encbridge-host (encbridge) VERSION" and the lines after it, for --version.
+std::string VersionText();
 
 }  // namespace host

@@ -17,6 +17,7 @@
 #include "demo_album.h"
 #include "dry_run.h"
 #include "host_options.h"
+#include "host_paths.h"
 #include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
@@ -93,7 +94,8 @@ struct Rip {
 // module and settings paths. False with a message in error.
 bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
     rip.demo = options.cuePath.empty();
-    rip.pluginPath = options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+    const PathEnvironment environment = CurrentPathEnvironment();
+    rip.pluginPath = options.pluginPath.empty() ? FindModule(environment) : options.pluginPath;
     std::string requested = options.outFolder.empty() ? (rip.demo ? "encbridge-demo" : ".") : options.outFolder;
     // A dry run writes nothing, except the demo album that it shows.
     if ((!options.dryRun || rip.demo) && !MakeFolders(requested, error)) {
@@ -115,7 +117,12 @@ bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
         options.overwrite = true;
         std::printf("Demo album written to %s (album.wav, album.cue, encbridge.ini)\n", source.c_str());
     }
-    rip.settingsPath = options.settingsPath.empty() ? FolderOf(rip.pluginPath) + "encbridge.ini" : options.settingsPath;
+    const SettingsChoice settings = ChooseSettings(options.settingsPath, rip.pluginPath, environment);
+    rip.settingsPath = settings.path;
+    if (settings.source == SettingsSource::Example) {
+        std::printf("Note: no settings file of your own; using %s (%s)\n", settings.path.c_str(),
+                    DescribeSettingsChoice(settings, environment).c_str());
+    }
     return true;
 }
 
@@ -304,6 +311,17 @@ int Run(HostOptions options) {
     return 0;
 }
 
+// For --help: the settings file that a rip with these options would read.
+// It goes to standard error, so that the help text itself (from which the
+// manual page is made) is the same wherever the program runs.
+void PrintSettingsChoice(const HostOptions &options) {
+    const PathEnvironment environment = CurrentPathEnvironment();
+    const std::string module = options.pluginPath.empty() ? FindModule(environment) : options.pluginPath;
+    const SettingsChoice choice = ChooseSettings(options.settingsPath, module, environment);
+    std::fprintf(stderr, "\nWith a cue sheet, this run would use the settings file %s (%s).\n", choice.path.c_str(),
+                 DescribeSettingsChoice(choice, environment).c_str());
+}
+
 }  // namespace
 }  // namespace host
 
@@ -312,11 +330,18 @@ int main(int argc, char **argv) {
     host::HostOptions options;
     std::string error;
     if (!host::ParseOptions(arguments, options, error) || !host::CheckNamePattern(options.namePattern, error)) {
-        std::fprintf(stderr, "encbridge-host: %s\nTry encbridge-host --help.\n", error.c_str());
+        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", host::kProgramName, error.c_str());
+        std::fprintf(stderr, "Try '%s --help' for more information.\n", host::kProgramName);
         return 2;
     }
     if (options.help) {
         std::fputs(host::UsageText(), stdout);
+        std::fflush(stdout);
+        host::PrintSettingsChoice(options);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(host::VersionText().c_str(), stdout);
         return 0;
     }
     return host::Run(options);

@@ -52,11 +52,4 @@ std::string FolderOf(const std::string &path) {
     return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
 }
 
-std::string DefaultPluginPath() {
-    char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string program = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string();
-    return FolderOf(program) + "libencbridge.so";
-}
-
 }  // namespace host

@@ -27,9 +27,6 @@ private:
     void *handle_ = nullptr;
 };
 
-// libencbridge.so in the folder of the running program.
-std::string DefaultPluginPath();
-
 // The folder of path with its trailing "/", or "./" when it has none.
 std::string FolderOf(const std::string &path);
 

@@ -1,0 +1,53 @@
+#!/bin/sh
+# The Windows package: exactly the DLL, README.txt and the Windows settings
+# examples, the DLL without debug sections or symbol table, the texts equal
+# to the tree's but with CRLF line ends.
+#
+# Usage: package_zip_test.sh ZIP OBJDUMP README.md EXAMPLES_FOLDER
+set -u
+zip=$1
+objdump=$2
+readme=$3
+examples=$4
+work=$(mktemp -d "${TMPDIR:-/tmp}/encbridge-zip-test-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+[ -f "$zip" ] || fail "no package at $zip"
+cd "$work" || exit 1
+cmake -E tar xf "$zip" || fail "$zip does not unpack"
+
+{
+    echo encbridge.dll
+    echo README.txt
+    for example in "$examples"/*.ini; do
+        echo "encbridge-examples/${example##*/}"
+    done
+} | sort >expected.txt
+find . -type f ! -name expected.txt ! -name unpacked.txt | sed 's|^\./||' | sort >unpacked.txt
+diff -u expected.txt unpacked.txt || fail "the package holds other files than expected"
+[ "$(grep -c ini expected.txt)" -ge 6 ] || fail "fewer examples than the README's six for Windows"
+
+# Stripped: no debug sections, no COFF symbol table.
+"$objdump" -h encbridge.dll >sections.txt || fail "objdump cannot read encbridge.dll"
+grep -q '\.debug' sections.txt && fail "encbridge.dll has debug sections: $(grep '\.debug' sections.txt)"
+"$objdump" -t encbridge.dll >symbols.txt 2>&1
+grep -qx "no symbols" symbols.txt || fail "encbridge.dll has a symbol table: $(head -5 symbols.txt)"
+
+# windows_text FILE TREE_FILE: FILE has CRLF at every line end and is
+# TREE_FILE otherwise.
+windows_text() {
+    lines=$(wc -l <"$1")
+    crlf=$(grep -c "$(printf '\r')\$" "$1")
+    [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] || fail "$1: $crlf of $lines lines end in CRLF"
+    tr -d '\r' <"$1" | cmp -s - "$2" || fail "$1 is not $2"
+}
+windows_text README.txt "$readme"
+for example in "$examples"/*.ini; do
+    windows_text "encbridge-examples/${example##*/}" "$example"
+done
+echo "PASS: $(wc -l <unpacked.txt) files in ${zip##*/}"

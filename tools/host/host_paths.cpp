@@ -1,0 +1,98 @@
+#include "host_paths.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "plugin_module.h"
+
+namespace host {
+
+namespace {
+
+constexpr const char *kModuleName = "libencbridge.so";
+constexpr const char *kSettingsName = "encbridge.ini";
+// The example that the demo's own settings file matches: flac from Debian.
+constexpr const char *kFlacExample = "flac.ini";
+
+bool IsFile(const std::string &path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string Environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+std::string InstalledExample(const PathEnvironment &environment) {
+    return environment.programFolder + ENCBRIDGE_EXAMPLES_FROM_PROGRAM + "/" + kFlacExample;
+}
+
+}  // namespace
+
+PathEnvironment CurrentPathEnvironment() {
+    PathEnvironment environment;
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string program = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string();
+    environment.programFolder = FolderOf(program);
+    environment.xdgConfigHome = Environment("XDG_CONFIG_HOME");
+    environment.home = Environment("HOME");
+    environment.systemSettings = std::string("/etc/encbridge/") + kSettingsName;
+    environment.isFile = IsFile;
+    return environment;
+}
+
+std::string FindModule(const PathEnvironment &environment) {
+    const std::string beside = environment.programFolder + kModuleName;
+    if (environment.isFile(beside)) return beside;
+    const std::string installed = environment.programFolder + ENCBRIDGE_MODULE_FROM_PROGRAM + "/" + kModuleName;
+    if (environment.isFile(installed)) return installed;
+    return beside;
+}
+
+std::string UserSettingsPath(const PathEnvironment &environment) {
+    // The XDG base directory rules ignore a relative XDG_CONFIG_HOME.
+    std::string config = environment.xdgConfigHome;
+    if (config.empty() || config[0] != '/') {
+        if (environment.home.empty()) return std::string();
+        config = environment.home + "/.config";
+    }
+    if (config.back() != '/') config += '/';
+    return config + "encbridge/" + kSettingsName;
+}
+
+SettingsChoice ChooseSettings(const std::string &option, const std::string &modulePath,
+                              const PathEnvironment &environment) {
+    if (!option.empty()) return {option, SettingsSource::Option};
+    const std::string user = UserSettingsPath(environment);
+    if (!user.empty() && environment.isFile(user)) return {user, SettingsSource::User};
+    if (environment.isFile(environment.systemSettings)) return {environment.systemSettings, SettingsSource::System};
+    const std::string example = InstalledExample(environment);
+    if (environment.isFile(example)) return {example, SettingsSource::Example};
+    return {FolderOf(modulePath) + kSettingsName, SettingsSource::BesideModule};
+}
+
+std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvironment &environment) {
+    switch (choice.source) {
+        case SettingsSource::Option:
+            return "named by --settings";
+        case SettingsSource::User:
+            return "the user's settings";
+        case SettingsSource::System:
+            return "the system's settings";
+        case SettingsSource::Example: {
+            const std::string user = UserSettingsPath(environment);
+            return "the installed FLAC example; copy it to " +
+                   (user.empty() ? std::string("~/.config/encbridge/encbridge.ini") : user) + " to make it your own";
+        }
+        case SettingsSource::BesideModule:
+            break;
+    }
+    return "beside the module";
+}
+
+}  // namespace host

@@ -1,0 +1,66 @@
+// Where encbridge-host finds the module and the settings file: beside itself
+// in the build folder, or in the prefix it was installed into, wherever that
+// prefix has been moved since.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// Paths from the installed program's folder to the module's and the examples'
+// folders, from the build's install folders (GNUInstallDirs); relative, so
+// that a prefix that is moved whole keeps working.
+#ifndef ENCBRIDGE_MODULE_FROM_PROGRAM
+#define ENCBRIDGE_MODULE_FROM_PROGRAM "../lib/encbridge"
+#endif
+#ifndef ENCBRIDGE_EXAMPLES_FROM_PROGRAM
+#define ENCBRIDGE_EXAMPLES_FROM_PROGRAM "../share/doc/encbridge/examples"
+#endif
+
+namespace host {
+
+// What the choice of paths depends on, gathered once so that the choice can
+// be checked without touching the real environment or file system.
+struct PathEnvironment {
+    std::string programFolder;   // the running program's folder, with its trailing "/"
+    std::string xdgConfigHome;   // $XDG_CONFIG_HOME, empty when unset
+    std::string home;            // $HOME, empty when unset
+    std::string systemSettings;  // the system-wide settings file
+    std::function<bool(const std::string &)> isFile;
+};
+
+// The environment of this process: /proc/self/exe, XDG_CONFIG_HOME, HOME and
+// /etc/encbridge/encbridge.ini.
+PathEnvironment CurrentPathEnvironment();
+
+// libencbridge.so beside the program (the build folder), else the installed
+// one in the library folder's encbridge/ below the program's prefix. When
+// neither exists, the one beside the program, so that the error names it.
+std::string FindModule(const PathEnvironment &environment);
+
+enum class SettingsSource {
+    Option,        // --settings
+    User,          // $XDG_CONFIG_HOME/encbridge/encbridge.ini
+    System,        // /etc/encbridge/encbridge.ini
+    Example,       // the installed FLAC example
+    BesideModule,  // encbridge.ini beside the module, as in the build folder
+};
+
+struct SettingsChoice {
+    std::string path;
+    SettingsSource source;
+};
+
+// The user's settings file by the XDG rules: $XDG_CONFIG_HOME when it is an
+// absolute path, else ~/.config. Empty when neither is known.
+std::string UserSettingsPath(const PathEnvironment &environment);
+
+// The first of: the --settings value, the user's file, the system's file, the
+// installed FLAC example; else encbridge.ini beside the module, whether it
+// exists or not (the module then says what is missing).
+SettingsChoice ChooseSettings(const std::string &option, const std::string &modulePath,
+                              const PathEnvironment &environment);
+
+// Why a choice was made, for --help and the notices: "named by --settings"...
+std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvironment &environment);
+
+}  // namespace host
