@@ -9,6 +9,7 @@ set -u
 host=$1
 partial=$2
 case=$3
+examples=$(cd "$(dirname "$0")/../../examples" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/encbridge-host-test-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -584,16 +585,11 @@ exec opusenc "$@"
 SH
     printf '#!/bin/sh\necho "$@" >"%s/opus-step.txt"\n' "$work" >opus-step
     chmod 755 opus-wrap opus-step
-    write_settings
-    cat >>encbridge.ini <<INI
-ALBUM_EXEPATH=/usr/bin/metaflac
-ALBUM_COMMAND=--add-replay-gain %files%
-[OUTPUT2]
-OUT=.opus
-EXEPATH=opus-wrap
-COMMAND=--quiet --bitrate 96 --title %ttit% %i% %o%
-ALBUM_EXEPATH=opus-step
-INI
+    # The README's example, with a wrapper in front of opusenc and an album
+    # step that says whether it ran.
+    sed "s|^EXEPATH=/usr/bin/opusenc\$|EXEPATH=opus-wrap|" "$examples/linux/flac-opus.ini" >encbridge.ini
+    grep -qx "EXEPATH=opus-wrap" encbridge.ini || fail "the example names no /usr/bin/opusenc"
+    echo "ALBUM_EXEPATH=opus-step" >>encbridge.ini
     run_host --out out --dry-run || fail "dry run: exit status $?"
     expect_text "album step of output 1, once every track has its .flac file"
     expect_text "argument $work/out/04 Fourth.flac"

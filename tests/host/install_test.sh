@@ -29,6 +29,7 @@ DESTDIR=$work/stage "$cmake" --install "$build" --prefix /opt/encbridge >out.txt
 cat >expected.txt <<LIST
 bin/encbridge-host
 $libdir/encbridge/libencbridge.so
+share/doc/encbridge/examples/flac-opus.ini
 share/doc/encbridge/examples/flac.ini
 share/doc/encbridge/examples/mp3.ini
 share/doc/encbridge/examples/opus.ini
