@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -864,6 +865,222 @@ TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
     EXPECT_LT(ElapsedMs(start), 5000);
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(ts::FileExists(Final(out_, 1, ".mp3")));
+}
+
+// ---- The journal -------------------------------------------------------------
+
+// The records of a journal file: each line split at its tabs, the escapes
+// undone. A line without its line break is no record yet.
+std::vector<std::vector<std::string>> JournalRecords(const std::string &path) {
+    const Bytes bytes = ts::ReadFile(path);
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = static_cast<char>(bytes[i]);
+        if (c == '\n') {
+            records.push_back(fields);
+            fields.assign(1, std::string());
+        } else if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < bytes.size()) {
+            const char next = static_cast<char>(bytes[++i]);
+            if (next == 'x' && i + 2 < bytes.size()) {
+                fields.back() += static_cast<char>(
+                    std::stoi(std::string(bytes.begin() + i + 1, bytes.begin() + i + 3), nullptr, 16));
+                i += 2;
+            } else {
+                fields.back() += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+            }
+        } else {
+            fields.back() += c;
+        }
+    }
+    return records;
+}
+
+// Each way a track's output is not produced gives its own reason in the
+// journal, beside the case that causes it; one that succeeds says so.
+TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
+    std::string notAProgram = aux_ + "not-a-program.exe";
+    ts::WriteFile(notAProgram, "this is no program\n");
+    ASSERT_TRUE(ts::MakeExecutable(notAProgram));
+    const std::string sep = ts::Separator();
+    struct ReasonCase {
+        const char *name;
+        std::string options;  // the fake encoder's, or a whole template
+        std::string fileName;
+        std::string encoder;
+        const char *reason;
+        const char *ending;  // how the run ended, as the record says it
+    };
+    const ReasonCase cases[] = {
+        {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0"},
+        {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3"},
+        {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
+        {"name unsafe", "", ".." + sep + "01 Track", FakeEncoderPath(), "name-unsafe", "not run"},
+        {"command cut", "--tag %ttit%", "01 Track", FakeEncoderPath(), "command-cut", "not run"},
+        {"crashed", "--crash", "01 Track", FakeEncoderPath(), "encoder-failed", OnWindows() ? "exit" : "signal 9"},
+        {"could not start", "", "01 Track", notAProgram, "could-not-start", "could not start: "},
+    };
+    int caseNumber = 0;
+    for (const ReasonCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        // wine hands a file that is no Windows program to the host system.
+        if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
+        const std::string n = std::to_string(++caseNumber);
+        const std::string folder = CaseFolder("case" + n);
+        Settings s{".mp3", Fake(c.options, "case" + n + ".log"), 1, c.encoder};
+        s.extra = "LOG=journal.log\n";
+        Album album(folder, 1);
+        std::snprintf(album.records[0].fileName, sizeof album.records[0].fileName, "%s", c.fileName.c_str());
+        // A title that, quoted, leaves no room in the line.
+        std::snprintf(album.records[0].title, sizeof album.records[0].title, "%s", std::string(1000, 't').c_str());
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+        EXPECT_EQ(host_->Kill(), 0);
+        const auto records = JournalRecords(folder + "journal.log");
+        ASSERT_EQ(records.size(), 3u);
+        EXPECT_EQ(records[0].at(2), "rip");
+        EXPECT_EQ(records[0].at(4), "1") << "the track count";
+        const std::vector<std::string> &track = records[1];
+        ASSERT_EQ(track.size(), 11u);
+        EXPECT_EQ(track[1], records[0][1]) << "one rip";
+        EXPECT_EQ(track[2], "track");
+        EXPECT_EQ(track[3], "1");
+        EXPECT_EQ(track[4], "1");
+        EXPECT_EQ(track[7].compare(0, std::strlen(c.ending), c.ending), 0) << track[7];
+        EXPECT_EQ(track[8], c.reason);
+        const bool done = std::string(c.reason) == "done";
+        EXPECT_EQ(track[9].compare(0, done ? 17 : 9, done ? "encoded and moved" : "WAV kept:"), 0) << track[9];
+        if (std::string(c.ending) != "not run") {
+            EXPECT_NE(track[10].find(Temp(folder, 1, ".wav")), std::string::npos) << "the command line as run";
+        }
+        EXPECT_EQ(records[2].at(2), "end");
+        EXPECT_EQ(records[2].at(3), done ? "1" : "0") << "tracks done";
+        EXPECT_EQ(records[2].at(5), done ? "0" : "1") << "WAV files kept";
+    }
+}
+
+// A final name that exists, a title that a batch file cannot be given, a
+// stop, and an album step: each has its record.
+TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "LOG=journal.log\nALBUM_EXEPATH=" + FakeEncoderPath() + "\nALBUM_COMMAND=--album %files%\n";
+    Album album(out_, 2);
+    ts::WriteFile(Final(out_, 2, ".mp3"), "already there");
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(100, 2)), 1);
+    auto records = JournalRecords(out_ + "journal.log");
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[2].at(8), "final-name-exists");
+    EXPECT_EQ(records[3].at(2), "album");
+    EXPECT_EQ(records[3].at(6), "track-missing") << "track 2 lacks its output";
+    EXPECT_EQ(records[4].at(3), "1");
+
+    // A hanging encoder, stopped by Kill: its record, and one for the track
+    // that had not started yet.
+    s.command = Fake("--hang");
+    s.extra = "LOG=journal.log\n";
+    Album second(out_, 3);
+    for (int i = 0; i < 3; ++i) std::snprintf(second.records[i].fileName, sizeof second.records[i].fileName, "B%d", i);
+    ASSERT_EQ(host_->Create(second.info.get(), WriteSettings(s)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(100, 2)), 1);
+    EXPECT_EQ(host_->Deliver(Audio(100, 3)), 1);  // the last track is still open
+    ASSERT_TRUE(WaitUntil([&] { return !Runs().empty(); }));
+    EXPECT_EQ(host_->Kill(), 0);
+    records = JournalRecords(out_ + "journal.log");
+    ASSERT_EQ(records.size(), 9u);
+    EXPECT_NE(records[5][1], records[0][1]) << "a rip of its own";
+    EXPECT_EQ(records[6].at(8), "stopped");
+    EXPECT_EQ(records[7].at(8), "stopped");
+    EXPECT_NE(records[8].at(6).find("stopped by Kill"), std::string::npos);
+
+    if (!OnWindows()) return;
+    // A batch file cannot be given a title with a '%' safely.
+    const std::string script = aux_ + "wrap.bat";
+    ts::WriteFile(script, "@\"" + FakeEncoderPath() + "\" %*\r\n");
+    Album third(out_ + "", 1);
+    std::snprintf(third.records[0].fileName, sizeof third.records[0].fileName, "C1");
+    std::snprintf(third.records[0].title, sizeof third.records[0].title, "100%%PATH%%");
+    Settings batch{".mp3", "%ttit% %i% %o%", 1, script};
+    batch.extra = "LOG=journal.log\n";
+    ASSERT_EQ(host_->Create(third.info.get(), WriteSettings(batch)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->Kill(), 0);
+    records = JournalRecords(out_ + "journal.log");
+    ASSERT_EQ(records.size(), 12u);
+    EXPECT_EQ(records[10].at(8), "value-unsafe");
+}
+
+// A journal that cannot be written changes nothing else of the rip: a
+// missing folder, a folder under its name, a name that climbs out of the
+// output folder or is one of the module's own.
+TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
+    const std::string sep = ts::Separator();
+    const std::string names[] = {"missing" + sep + "journal.log", "a-folder", ".." + sep + "journal.log",
+                                 "#temp(01).wav"};
+    ASSERT_TRUE(ts::MakeFolder(out_ + "a-folder"));
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        Settings s{".mp3", Fake(""), 1};
+        s.extra = "LOG=" + name + "\n";
+        Album album(out_, 1);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        const Bytes audio = Audio(100, 1);
+        EXPECT_EQ(host_->DeliverTrack(audio), 1);
+        EXPECT_EQ(Text(ts::ReadFile(Final(out_, 1, ".mp3"))), FakeOutput(audio));
+        EXPECT_EQ(host_->Kill(), 0);
+        EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"01 Track.mp3", "a-folder"}));
+        ts::RemoveFile(Final(out_, 1, ".mp3"));
+    }
+    EXPECT_FALSE(ts::FileExists(out_ + ".." + sep + "journal.log"));
+}
+
+// Several encoders at once, and a second module ripping into another folder
+// with the same journal: every record whole, on a line of its own.
+TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
+    const std::string journal = aux_ + "shared.log";
+    const std::string copy = aux_ + "second-" + ts::ModuleFileName();
+    const Bytes module = ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName());
+    ts::WriteFile(copy, std::string(module.begin(), module.end()));
+    Host second(copy);
+    ASSERT_TRUE(second.ready());
+    // Titles with tabs and line breaks, which the records escape.
+    const int tracks = 6;
+    Album albums[2] = {Album(CaseFolder("one"), tracks), Album(CaseFolder("two"), tracks)};
+    Host *hosts[2] = {host_.get(), &second};
+    for (int a = 0; a < 2; ++a) {
+        for (int i = 0; i < tracks; ++i) {
+            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\nline", i);
+        }
+        Settings s{".mp3", "--sleep 30 --tag %ttit% %i% %o%", 1};
+        s.jobs = "4";
+        s.extra = "LOG=" + journal + "\n[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() +
+                  "\nCOMMAND=--tag %ttit% %i% %o%\n";
+        ASSERT_EQ(hosts[a]->Create(albums[a].info.get(), WriteSettings(s, "s" + std::to_string(a) + ".ini")), 1);
+    }
+    std::thread rips[2];
+    for (int a = 0; a < 2; ++a) {
+        rips[a] = std::thread([&, a] {
+            for (int i = 0; i < tracks; ++i) EXPECT_EQ(hosts[a]->DeliverTrack(Audio(200, static_cast<unsigned>(i))), 1);
+        });
+    }
+    for (std::thread &rip : rips) rip.join();
+    const auto records = JournalRecords(journal);
+    ASSERT_EQ(records.size(), 2u * (2 + 2 * tracks));
+    std::map<std::string, int> perRip;
+    for (const auto &record : records) {
+        ++perRip[record.at(1)];
+        if (record.at(2) != "track") continue;
+        ASSERT_EQ(record.size(), 11u) << record.at(0);
+        EXPECT_EQ(record[8], "done");
+        EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
+    }
+    EXPECT_EQ(perRip.size(), 2u);
+    for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;
+    EXPECT_EQ(second.Kill(), 0);
 }
 
 #if !defined(_WIN32)

@@ -4,6 +4,7 @@
 
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
+#include "encoder/journal.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -35,6 +36,9 @@ struct RunningEncoder {
     PathBuffer wavPath;
     PathBuffer outputPath;
     PathBuffer finalPath;
+    // The line as it was run, or as far as it was built; empty when none.
+    CommandBuffer command;
+    std::uint32_t started;  // platform::Milliseconds() at its start
     // With ".wav" as the output extension (or any name the file system
     // takes for the same file: ".WAV" on Windows) the encoder rewrites the
     // WAV file itself, which then is the output, and nothing may remove it.
@@ -45,65 +49,92 @@ struct RunningEncoder {
 // long for its stack on every system.
 char albumLine[kLongestCommandLine];
 
+Reason ReasonFor(CommandStatus status) {
+    return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
+}
+
 // Starts the encoder of one output of track index, whose WAV file is
-// finished and closed. False when no encoder runs for it: that output of
-// the track is not made.
-bool StartEncoder(const WorkerControl &control, std::int32_t index, std::int32_t outputNumber, RunningEncoder &run) {
+// finished and closed. Reason::Done when it runs; otherwise why that output
+// of the track is not made, with how it ended in end.
+Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32_t outputNumber, RunningEncoder &run,
+                    RunEnd &end) {
     const WorkerInputs &inputs = control.inputs;
     const OutputSettings &output = inputs.settings->outputs[outputNumber];
     const AlbumInfo &album = *inputs.album;
     const TrackInfo &track = album.tracks[index];
     const char *base = inputs.tempBases[index];
-    if (base[0] == '\0') return false;  // the track's file was never opened, or not whole
     run.index = index;
     run.output = outputNumber;
-    const FormatArg baseArg(base, kPathCapacity);
+    run.command[0] = '\0';
+    run.finalPath[0] = '\0';
+    run.outputIsWav = false;
+    run.started = platform::Milliseconds();
+    end = {RunEnd::Kind::NotRun, 0};
+    if (base[0] == '\0') return Reason::TrackNotWritten;  // never opened, or not whole
     // A final name that leads elsewhere is no better than a cut one.
-    if (!UsableFinalName(track, output.outputExtension) ||
-        !FormatWhole(run.wavPath, sizeof run.wavPath, "%s%s", {baseArg, ".wav"}) ||
+    if (!UsableFinalName(track, output.outputExtension)) return Reason::NameUnsafe;
+    const FormatArg baseArg(base, kPathCapacity);
+    if (!FormatWhole(run.wavPath, sizeof run.wavPath, "%s%s", {baseArg, ".wav"}) ||
         !FormatWhole(run.outputPath, sizeof run.outputPath, "%s%s", {baseArg, output.outputExtension}) ||
         !FormatWhole(run.finalPath, sizeof run.finalPath, "%s%s%s",
                      {album.outputFolder, track.fileName, output.outputExtension})) {
-        return false;
+        run.finalPath[0] = '\0';
+        return Reason::NameTooLong;
     }
-    CommandBuffer command;
-    if (!FormatWhole(command, sizeof command, "%s", {output.commandTemplate})) return false;
+    if (!FormatWhole(run.command, sizeof run.command, "%s", {output.commandTemplate})) return Reason::CommandCut;
     // A cut command line could drop the output path, or cut a path down to
     // that of another file; an unsafe one would let a value act: neither is
     // ever run.
     const bool batchFile = platform::RunsThroughCommandShell(output.encoderPath);
-    if (BuildCommandLine(output.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, command,
-                         run.wavPath, run.outputPath, album, index) != CommandStatus::Complete) {
-        return false;
-    }
+    const CommandStatus status =
+        BuildCommandLine(output.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, run.command,
+                         run.wavPath, run.outputPath, album, index);
+    if (status != CommandStatus::Complete) return ReasonFor(status);
     run.outputIsWav = platform::SameFile(run.wavPath, run.outputPath);
     // Whatever lies under the output's name (an earlier rip's output, a
     // link) is moved aside, so that what is published later is a file that
     // this run's encoder made.
     if (!run.outputIsWav && !ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
                                          output.outputExtension, sizeof output.outputExtension)) {
-        return false;
+        return Reason::NameUnsafe;
     }
-    run.process = platform::StartProcess(command, batchFile, output.hideWindow);
-    return run.process != nullptr;
+    std::int32_t error = 0;
+    run.process = platform::StartProcess(run.command, batchFile, output.hideWindow, &error);
+    if (run.process != nullptr) return Reason::Done;
+    end = {RunEnd::Kind::NotStarted, error};
+    return Reason::CouldNotStart;
 }
 
-// The steps after an encoder has ended: true once its output has reached
-// the track's final name. After a non-zero exit, a stop or a failed move
-// the output of a run that did not succeed stays where it is.
-bool FinishEncoder(const WorkerControl &control, RunningEncoder &run) {
-    const AlbumInfo &album = *control.inputs.album;
+// How a process that has ended ended, before its record is closed.
+RunEnd EndOf(platform::Process *process) {
     std::uint32_t exitCode = 0;
-    const bool succeeded = platform::ProcessExitCode(run.process, &exitCode) && exitCode == 0;
+    std::int32_t signal = 0;
+    if (platform::ProcessExitCode(process, &exitCode))
+        return {RunEnd::Kind::Exited, static_cast<std::int32_t>(exitCode)};
+    if (platform::ProcessSignal(process, &signal)) return {RunEnd::Kind::Signaled, signal};
+    return {RunEnd::Kind::Stopped, 0};
+}
+
+// The steps after an encoder has ended: Reason::Done once its output has
+// reached the track's final name. After a non-zero exit, a stop or a failed
+// move the output of a run that did not succeed stays where it is.
+Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+    const AlbumInfo &album = *control.inputs.album;
+    end = EndOf(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
-    if (!succeeded || Stopping(control)) return false;
+    if (Stopping(control)) return Reason::Stopped;
+    if (end.kind != RunEnd::Kind::Exited || end.value != 0) return Reason::EncoderFailed;
     // An encoder that reports success but left an empty file (one that
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
-    if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return false;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) return false;
-    return platform::MoveFileNoReplace(run.outputPath, run.finalPath);
+    if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return Reason::OutputNotAFile;
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) {
+        return Reason::FolderNotMade;
+    }
+    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath)) return Reason::Done;
+    return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
+                                                                                 : Reason::FinalNameExists;
 }
 
 // A stop: the encoder and whatever it started end, and its partial output
@@ -122,58 +153,117 @@ struct AlbumProgress {
     bool anyProcessed;
 };
 
-// Records that one output of track index is done with. The WAV file is
-// deleted only once every output of its track has reached its final name,
-// and then only when the settings say so: after any failure it stays, and
-// so do the outputs that succeeded.
-void EndOutput(const WorkerControl &control, std::int32_t index, std::int32_t output, bool published, bool outputIsWav,
+// Records that one output of a track is done with, and journals it. The
+// WAV file is deleted only once every output of its track has reached its
+// final name, and then only when the settings say so: after any failure it
+// stays, and so do the outputs that succeeded.
+void EndOutput(const WorkerControl &control, const RunningEncoder &run, const RunEnd &end, Reason reason,
                AlbumProgress &progress) {
-    const PluginSettings &settings = *control.inputs.settings;
-    TrackOutputs &outcome = control.inputs.outputs[index];
+    const WorkerInputs &inputs = control.inputs;
+    const PluginSettings &settings = *inputs.settings;
+    const std::int32_t output = run.output;
+    JournalTrack(*inputs.journal, {run.index + 1, settings.outputs[output].number, run.finalPath, run.command,
+                                   sizeof run.command, platform::Milliseconds() - run.started, end, reason});
+    TrackOutputs &outcome = inputs.outputs[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
+    const bool published = reason == Reason::Done;
     outcome.ended = static_cast<std::uint16_t>(outcome.ended | bit);
     if (published) outcome.published = static_cast<std::uint16_t>(outcome.published | bit);
     if (!published) progress.failed[output] = true;
-    if (outputIsWav) outcome.wavIsOutput = true;
+    if (run.outputIsWav) outcome.wavIsOutput = true;
     const std::uint16_t all = static_cast<std::uint16_t>((1u << settings.outputCount) - 1u);
     if (outcome.ended != all || outcome.published != all || Stopping(control)) return;
     if (settings.deleteWav == 0 || outcome.wavIsOutput) return;
-    PathBuffer wavPath;
-    if (FormatWhole(wavPath, sizeof wavPath, "%s%s",
-                    {FormatArg(control.inputs.tempBases[index], kPathCapacity), ".wav"})) {
-        platform::RemoveFile(wavPath);
-    }
+    if (platform::RemoveFile(run.wavPath)) outcome.wavDeleted = true;
 }
 
 // Runs one output's album step and waits for it; a stop ends it.
-void RunAlbumStep(const WorkerControl &control, const OutputSettings &output) {
+void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const AlbumProgress &progress) {
+    const OutputSettings &output = control.inputs.settings->outputs[outputIndex];
+    RunRecord record = {0,           output.number, nullptr, albumLine, sizeof albumLine, 0, {RunEnd::Kind::NotRun, 0},
+                        Reason::Done};
+    const std::uint32_t started = platform::Milliseconds();
+    albumLine[0] = '\0';
     const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
-    if (BuildAlbumCommandLine(output.albumEncoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments,
-                              output.albumTemplate, sizeof output.albumTemplate, *control.inputs.album,
-                              output.outputExtension, sizeof output.outputExtension, albumLine,
-                              sizeof albumLine) != CommandStatus::Complete) {
-        return;
+    const CommandStatus status =
+        progress.failed[outputIndex]
+            ? CommandStatus::Complete
+            : BuildAlbumCommandLine(output.albumEncoderPath,
+                                    batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, output.albumTemplate,
+                                    sizeof output.albumTemplate, *control.inputs.album, output.outputExtension,
+                                    sizeof output.outputExtension, albumLine, sizeof albumLine);
+    platform::Process *process = nullptr;
+    if (progress.failed[outputIndex]) {
+        record.reason = Reason::TrackMissing;
+    } else if (status != CommandStatus::Complete) {
+        record.reason = ReasonFor(status);
+    } else {
+        std::int32_t error = 0;
+        process = platform::StartProcess(albumLine, batchFile, output.hideWindow, &error);
+        if (process == nullptr) {
+            record.reason = Reason::CouldNotStart;
+            record.end = {RunEnd::Kind::NotStarted, error};
+        }
     }
-    platform::Process *process = platform::StartProcess(albumLine, batchFile, output.hideWindow);
-    if (process == nullptr) return;
-    platform::Event *events[1] = {control.stop};
-    while (!Stopping(control)) {
-        if (platform::WaitForAny(&process, 1, events, 1, WaitFallback()) == 0) break;
+    if (process != nullptr) {
+        platform::Event *events[1] = {control.stop};
+        while (!Stopping(control)) {
+            if (platform::WaitForAny(&process, 1, events, 1, WaitFallback()) == 0) break;
+        }
+        if (Stopping(control)) platform::EndProcess(process);
+        record.end = EndOf(process);
+        platform::CloseProcess(process);
+        if (Stopping(control)) {
+            record.reason = Reason::Stopped;
+        } else if (record.end.kind != RunEnd::Kind::Exited || record.end.value != 0) {
+            record.reason = Reason::EncoderFailed;
+        }
     }
-    if (Stopping(control)) platform::EndProcess(process);
-    platform::CloseProcess(process);
+    record.milliseconds = platform::Milliseconds() - started;
+    JournalAlbumStep(*control.inputs.journal, record);
 }
 
 // Once every track is done with: the album step of each output that every
-// processed track has under its final name, one after another.
+// processed track has under its final name, one after another. A step
+// whose output lacks a track is journaled as not run.
 void RunAlbumSteps(const WorkerControl &control, const AlbumProgress &progress) {
     const PluginSettings &settings = *control.inputs.settings;
     if (!progress.anyProcessed) return;
     for (std::int32_t output = 0; output < settings.outputCount && !Stopping(control); ++output) {
-        if (settings.outputs[output].albumStep && !progress.failed[output]) {
-            RunAlbumStep(control, settings.outputs[output]);
+        if (settings.outputs[output].albumStep) RunAlbumStep(control, output, progress);
+    }
+}
+
+// The rip's last record: its tracks done and the WAV files kept, and for a
+// stopped rip, a record of every finished track whose encoders had not yet
+// started.
+void JournalRipEnd(const WorkerControl &control, std::int32_t next, std::int32_t nextOutput) {
+    const WorkerInputs &inputs = control.inputs;
+    const bool stopped = Stopping(control);
+    const std::int32_t finished = inputs.finishedTracks->load(std::memory_order_acquire);
+    const std::int32_t reached = finished < inputs.trackCount ? finished : inputs.trackCount;
+    const std::uint16_t all = static_cast<std::uint16_t>((1u << inputs.settings->outputCount) - 1u);
+    std::int32_t done = 0, processed = 0, kept = 0;
+    for (std::int32_t i = 0; i < inputs.trackCount; ++i) {
+        if (!IsProcessed(inputs.album->tracks[i])) continue;
+        ++processed;
+        const TrackOutputs &outcome = inputs.outputs[i];
+        if (outcome.published == all) ++done;
+        // Only tracks the host has finished are read: their names are set.
+        if (i < reached && inputs.tempBases[i][0] != '\0' && !outcome.wavDeleted && !outcome.wavIsOutput) ++kept;
+        if (!stopped || i < next || i >= reached) continue;
+        for (std::int32_t output = i == next ? nextOutput : 0; output < inputs.settings->outputCount; ++output) {
+            JournalTrack(*inputs.journal, {i + 1,
+                                           inputs.settings->outputs[output].number,
+                                           nullptr,
+                                           nullptr,
+                                           0,
+                                           0,
+                                           {RunEnd::Kind::NotRun, 0},
+                                           Reason::Stopped});
         }
     }
+    JournalEnd(*inputs.journal, done, processed, kept, stopped);
 }
 
 }  // namespace
@@ -206,11 +296,12 @@ void EncoderWorker(void *controlBlock) {
             if (next >= finished) break;
             progress.anyProcessed = true;
             RunningEncoder &run = running[runningCount];
-            run.outputIsWav = false;
-            if (StartEncoder(control, next, nextOutput, run)) {
+            RunEnd end;
+            const Reason reason = StartEncoder(control, next, nextOutput, run, end);
+            if (reason == Reason::Done) {
                 ++runningCount;
             } else {
-                EndOutput(control, next, nextOutput, false, run.outputIsWav, progress);
+                EndOutput(control, run, end, reason, progress);
             }
             if (++nextOutput == outputCount) {
                 nextOutput = 0;
@@ -230,12 +321,17 @@ void EncoderWorker(void *controlBlock) {
                                                awaitTrack ? 2 : 1, WaitFallback());
         if (woken >= 0 && woken < runningCount) {
             RunningEncoder &run = running[woken];
-            const bool published = FinishEncoder(control, run);
-            EndOutput(control, run.index, run.output, published, run.outputIsWav, progress);
+            RunEnd end;
+            const Reason reason = FinishEncoder(control, run, end);
+            EndOutput(control, run, end, reason, progress);
             run = running[--runningCount];
         }
     }
-    for (std::int32_t i = 0; i < runningCount; ++i) StopEncoder(running[i]);
+    for (std::int32_t i = 0; i < runningCount; ++i) {
+        StopEncoder(running[i]);
+        EndOutput(control, running[i], {RunEnd::Kind::Stopped, 0}, Reason::Stopped, progress);
+    }
+    JournalRipEnd(control, next, nextOutput);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The
     // event outlives this raise, since it is destroyed only once this body

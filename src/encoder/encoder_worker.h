@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "encoder/journal.h"
 #include "platform/format.h"
 #include "records/host_records.h"
 #include "settings/plugin_settings.h"
@@ -23,6 +24,7 @@ struct TrackOutputs {
     std::uint16_t ended;      // its encoder has ended, or never started
     std::uint16_t published;  // it has reached its final name
     bool wavIsOutput;         // its encoder rewrote the WAV file itself
+    bool wavDeleted;          // every output was kept, and the WAV went
 };
 
 // What the worker encodes from. All of it belongs to the rip and stays put,
@@ -42,6 +44,8 @@ struct WorkerInputs {
     // Entry i: what became of track i's outputs so far, all zero at the
     // start; written by the worker only.
     TrackOutputs *outputs;
+    // Where the rip's records go; its file may be null.
+    const RipJournal *journal;
 };
 
 // The control block of the one worker, module-wide. Its events live exactly

@@ -29,6 +29,17 @@ bool OrdinaryPart(const char *part, std::size_t length) {
     return platform::IsOrdinaryName(part, length) && !StartsLikeATemporaryName(part, length);
 }
 
+// Whether every part of name, between separators, is an ordinary name.
+bool OrdinaryParts(const char *name, std::size_t length) {
+    for (std::size_t at = 0;;) {
+        const std::size_t part = PartLength(name + at, length - at);
+        if (!OrdinaryPart(name + at, part)) return false;
+        at += part;
+        if (at == length) return true;
+        ++at;  // the separator
+    }
+}
+
 }  // namespace
 
 bool UsableFinalName(const TrackInfo &track, const char *extension) {
@@ -40,13 +51,18 @@ bool UsableFinalName(const TrackInfo &track, const char *extension) {
     const std::size_t length =
         FormatText(name, sizeof name, "%s%s", {track.fileName, FormatArg(extension, 256)}, &status);
     if (status != FormatStatus::Complete) return false;
-    for (std::size_t at = 0;;) {
-        const std::size_t part = PartLength(name + at, length - at);
-        if (!OrdinaryPart(name + at, part)) return false;
-        at += part;
-        if (at == length) return true;
-        ++at;  // the separator
-    }
+    return OrdinaryParts(name, length);
+}
+
+bool UsableJournalPath(const char *name, std::size_t width, const char *folder, std::size_t folderWidth,
+                       PathBuffer &path) {
+    const std::size_t length = BoundedLength(name, width);
+    if (length == 0 || length == width) return false;
+    if (platform::IsAbsoluteProgramPath(name)) return FormatWhole(path, sizeof path, "%s", {FormatArg(name, width)});
+    std::size_t last = length;
+    while (last > 0 && !platform::IsPathSeparator(name[last - 1])) --last;
+    return OrdinaryParts(name, length) && !IsAModuleFileName(name + last, length - last) &&
+           FormatWhole(path, sizeof path, "%s%s", {FormatArg(folder, folderWidth), FormatArg(name, width)});
 }
 
 bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track) {

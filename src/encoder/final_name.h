@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "platform/format.h"
 #include "records/host_records.h"
 
 namespace encbridge {
@@ -18,6 +19,14 @@ namespace encbridge {
 // case), or the output of one track would be moved to where the WAV file or
 // the output of another is written. The extension holds no separator.
 bool UsableFinalName(const TrackInfo &track, const char *extension);
+
+// The journal's path for name (LOG, read within width): an absolute path as
+// it stands; a relative one below folder, each part an ordinary name as in
+// a final name, and the file not named like one of the module's own files
+// (a temporary or kept file, or the lock), whose data it would spoil.
+// False when no journal may be written there.
+bool UsableJournalPath(const char *name, std::size_t width, const char *folder, std::size_t folderWidth,
+                       PathBuffer &path);
 
 // Makes the folders that the track's file name places its final file in,
 // below folder, where they are missing. False when one cannot be made or is

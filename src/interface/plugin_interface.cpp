@@ -6,6 +6,7 @@
 #include <new>
 
 #include "encoder/encoder_worker.h"
+#include "encoder/journal.h"
 #include "interface/rip_state.h"
 #include "platform/format.h"
 #include "platform/platform.h"
@@ -49,6 +50,7 @@ void OnForkedChild() {
     rip.trackFile = nullptr;
     platform::ForgetFolderLock(rip.folderLock);
     rip.folderLock = nullptr;
+    ForgetRipJournal(rip.journal);
 }
 
 }  // namespace encbridge
@@ -57,14 +59,20 @@ using namespace encbridge;
 
 extern "C" std::int32_t GetDllViersion(void) { return 4; }
 
-extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
-                               std::int32_t headerLength) {
+namespace {
+
+// Create's steps, in order; Reason::Done once the rip has started.
+// settingsRead is raised once the settings, and so the journal, of this
+// rip are known.
+Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header, std::int32_t headerLength,
+                bool &settingsRead) {
+    settingsRead = false;
     // Arguments that no rip could be started with are refused before anything
     // changes, so that an earlier rip goes on undisturbed.
-    if (info == nullptr || settingsPath == nullptr) return 0;
+    if (info == nullptr || settingsPath == nullptr) return Reason::BadArguments;
     // Without a header the default one is used, whatever the length says.
-    if (info->trackCount < 0 || (header != nullptr && headerLength < 0)) return 0;
-    if (info->trackCount > 0 && info->tracks == nullptr) return 0;
+    if (info->trackCount < 0 || (header != nullptr && headerLength < 0)) return Reason::BadArguments;
+    if (info->trackCount > 0 && info->tracks == nullptr) return Reason::BadArguments;
     // A settings path cut to fit would read another file's settings, or
     // resolve the encoder against another folder. It is made a full path,
     // so that a bare name means the current folder on both builds (the
@@ -73,7 +81,7 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     if (!SettingsPathFits(settingsPath) ||
         !platform::MakeFullPath(settingsPath, fullSettingsPath, sizeof fullSettingsPath) ||
         !SettingsPathFits(fullSettingsPath)) {
-        return 0;
+        return Reason::SettingsPathTooLong;
     }
 
     // An earlier worker reads the settings, the names and the records that
@@ -81,12 +89,15 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     StopEncoderWorker();
     rip.active = false;
     ReleaseFolder();
+    CloseRipJournal(rip.journal);
     LoadSettings(fullSettingsPath, rip.settings);
+    OpenRipJournal(rip.journal, rip.settings.journalName, sizeof rip.settings.journalName, *info, ++rip.ripNumber);
+    settingsRead = true;
     ReleaseTempBases();
     rip.info = info;
     rip.currentTrack.store(0, std::memory_order_release);
     rip.skipTrack = false;  // an album without tracks has none to skip
-    if (!SelectHeader(rip.header, header, headerLength)) return 0;
+    if (!SelectHeader(rip.header, header, headerLength)) return Reason::HeaderRefused;
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.
     (void)CloseCurrentTrack();
@@ -94,27 +105,45 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     // is: an output whose encoder or album step cannot be run, or two
     // outputs that would write one file.
     std::int32_t faultyOutput = 0;
-    if (CheckOutputs(rip.settings, faultyOutput) != Reason::Done) return 0;
+    const Reason outputs = CheckOutputs(rip.settings, faultyOutput);
+    if (outputs != Reason::Done) return outputs;
 
     std::size_t count = static_cast<std::size_t>(info->trackCount);
-    if (count > SIZE_MAX / sizeof(PathBuffer)) return 0;  // reachable on 32 bits
+    if (count > SIZE_MAX / sizeof(PathBuffer)) return Reason::OutOfMemory;  // reachable on 32 bits
     rip.tempBases = new (std::nothrow) PathBuffer[count]();
     rip.outputs = new (std::nothrow) TrackOutputs[count]();
     if (rip.tempBases == nullptr || rip.outputs == nullptr) {
         ReleaseTempBases();
-        return 0;
+        return Reason::OutOfMemory;
     }
     rip.trackCount = info->trackCount;
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
-    if (!LockFolder(info)) return 0;
+    if (!LockFolder(info)) return Reason::FolderInUse;
     if (!OpenCurrentTrack()) {
         ReleaseFolder();
-        return 0;
+        return Reason::TrackFileNotOpened;
     }
-    StartEncoderWorker({info, rip.trackCount, rip.tempBases, &rip.currentTrack, &rip.settings, rip.outputs});
+    JournalRipStart(rip.journal, *info, fullSettingsPath);
+    StartEncoderWorker(
+        {info, rip.trackCount, rip.tempBases, &rip.currentTrack, &rip.settings, rip.outputs, &rip.journal});
     rip.active = true;
-    return 1;
+    return Reason::Done;
+}
+
+}  // namespace
+
+extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
+                               std::int32_t headerLength) {
+    bool settingsRead = false;
+    const Reason reason = StartRip(info, settingsPath, header, headerLength, settingsRead);
+    if (reason == Reason::Done) return 1;
+    // Only this rip's own journal hears of its refusal.
+    if (settingsRead) {
+        JournalRefusal(rip.journal, reason);
+        CloseRipJournal(rip.journal);
+    }
+    return 0;
 }
 
 extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
@@ -165,5 +194,6 @@ extern "C" std::int32_t Kill(void) {
     ReleaseHeader(rip.header);
     const std::int32_t closed = CloseCurrentTrack();
     ReleaseFolder();
+    CloseRipJournal(rip.journal);
     return closed;
 }

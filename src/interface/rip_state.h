@@ -43,6 +43,12 @@ struct RipState {
     platform::FolderLock *folderLock;
     // Loaded by Create; the worker reads them until it has ended.
     PluginSettings settings;
+    // Opened by Create, closed by Kill or the next Create; written by the
+    // worker while it runs, and by the host's thread only meanwhile not.
+    RipJournal journal;
+    // Counts the module's Create calls that read settings: a rip's number
+    // in its journal records.
+    std::uint32_t ripNumber;
 };
 
 extern RipState rip;

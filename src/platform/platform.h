@@ -132,7 +132,11 @@ struct Process;
 // for cmd.exe (RunsThroughCommandShell). Windows runs it as
 // cmd.exe /e:ON /v:OFF /d /c "LINE", cmd.exe taken from the system folder:
 // no AutoRun commands, and '!' is plain text. On Linux nothing is started.
-Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow);
+//
+// startError, when given, receives the system's error code when nothing was
+// started (errno, or GetLastError()), for ErrorText.
+Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
+                      std::int32_t *startError = nullptr);
 
 enum class ProcessWait {
     Exited,   // the process has ended
@@ -153,6 +157,40 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
 void EndProcess(Process *process);
 // The exit code of a process that has ended; false when it is not known.
 bool ProcessExitCode(Process *process, std::uint32_t *code);
+// The signal that ended a process (Linux); false when none did, and always
+// on Windows, where an ended process has an exit code.
+bool ProcessSignal(Process *process, std::int32_t *signal);
+
+// ---- Time and errors ---------------------------------------------------------
+// A millisecond count that only moves forward; it wraps, so only the
+// difference of two readings means anything.
+std::uint32_t Milliseconds();
+// The time now, UTC, as "2026-12-07T14:05:03Z", into out.
+void UtcTimeText(char (&out)[24]);
+// The system's words for an error code that StartProcess gave, into out.
+void ErrorText(std::int32_t code, char *out, std::size_t size);
+// This process's id.
+std::uint32_t ProcessId();
+
+// ---- The journal -------------------------------------------------------------
+// A file that records are appended to by several rips, of this process and
+// of others, each record whole or not at all.
+struct JournalFile;
+// Opens path for appending, creating it when it is missing. Null when it
+// cannot be, or when path is not a plain file with one name (a link, which
+// is never followed, a FIFO, a device, a folder, another name of a file).
+// Opening never waits for a reader or writer.
+JournalFile *OpenJournal(const char *path);
+// Appends the text at the file's end under an exclusive lock of the file,
+// so that records of other processes never land inside it; the lock is
+// waited for a short while only. A text that could not be written whole is
+// taken back. False when nothing was written.
+bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length);
+// Null is allowed.
+void CloseJournal(JournalFile *journal);
+// In a child that the host forked: lets go of the record without touching
+// the file, which stays the parent's. Null is allowed.
+void ForgetJournal(JournalFile *journal);
 // Releases what the process record holds. The process must have ended.
 void CloseProcess(Process *process);
 

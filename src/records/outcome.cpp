@@ -48,12 +48,73 @@ const char *ReasonText(Reason reason) {
             return "a folder of the final name could not be made";
         case Reason::FinalNameExists:
             return "the final name exists";
+        case Reason::MoveFailed:
+            return "the output could not be moved to its final name";
         case Reason::Stopped:
             return "stopped by Kill";
         case Reason::OtherOutputFailed:
             return "another output of the track failed";
+        case Reason::TrackMissing:
+            return "a track of this output was not produced";
     }
     return "unknown";
+}
+
+namespace {
+
+struct NamedReason {
+    Reason reason;
+    const char *name;
+};
+
+constexpr NamedReason kNames[] = {
+    {Reason::Done, "done"},
+    {Reason::BadArguments, "bad-arguments"},
+    {Reason::SettingsPathTooLong, "settings-path-too-long"},
+    {Reason::EncoderNotUsable, "encoder-not-usable"},
+    {Reason::AlbumStepNotUsable, "album-step-not-usable"},
+    {Reason::ExtensionMissing, "extension-missing"},
+    {Reason::OutputIsTheWav, "output-is-the-wav"},
+    {Reason::ExtensionsAlike, "extensions-alike"},
+    {Reason::HeaderRefused, "header-refused"},
+    {Reason::OutOfMemory, "out-of-memory"},
+    {Reason::FolderInUse, "folder-in-use"},
+    {Reason::TrackFileNotOpened, "track-file-not-opened"},
+    {Reason::TrackNotWritten, "track-not-written"},
+    {Reason::NameUnsafe, "name-unsafe"},
+    {Reason::NameTooLong, "name-too-long"},
+    {Reason::CommandCut, "command-cut"},
+    {Reason::ValueUnsafe, "value-unsafe"},
+    {Reason::CouldNotStart, "could-not-start"},
+    {Reason::EncoderFailed, "encoder-failed"},
+    {Reason::OutputNotAFile, "output-not-a-file"},
+    {Reason::FolderNotMade, "folder-not-made"},
+    {Reason::FinalNameExists, "final-name-exists"},
+    {Reason::MoveFailed, "move-failed"},
+    {Reason::Stopped, "stopped"},
+    {Reason::OtherOutputFailed, "other-output-failed"},
+    {Reason::TrackMissing, "track-missing"},
+};
+
+}  // namespace
+
+const char *ReasonName(Reason reason) {
+    for (const NamedReason &row : kNames) {
+        if (row.reason == reason) return row.name;
+    }
+    return "unknown";
+}
+
+bool ReasonFromName(const char *name, std::size_t width, Reason &reason) {
+    for (const NamedReason &row : kNames) {
+        std::size_t i = 0;
+        while (i < width && row.name[i] != '\0' && name[i] == row.name[i]) ++i;
+        if (row.name[i] == '\0' && (i == width || name[i] == '\0')) {
+            reason = row.reason;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace encbridge

@@ -2,6 +2,7 @@
 // the steps that decide, the journal and the reference host alike.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace encbridge {
@@ -31,11 +32,20 @@ enum class Reason : std::uint8_t {
     OutputNotAFile,
     FolderNotMade,
     FinalNameExists,
+    MoveFailed,
     Stopped,
     OtherOutputFailed,
+    // An album step was not run.
+    TrackMissing,
 };
 
 // The reason in words, as the journal and the host print it.
 const char *ReasonText(Reason reason);
+// The reason as one word, for scripts that read the journal:
+// "encoder-failed" and the like.
+const char *ReasonName(Reason reason);
+// The reason that ReasonName gives name (within width); false when none
+// does.
+bool ReasonFromName(const char *name, std::size_t width, Reason &reason);
 
 }  // namespace encbridge

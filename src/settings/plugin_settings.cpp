@@ -131,6 +131,11 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate, sizeof main.commandTemplate - 1);
     loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
     loaded.jobs = EncoderJobs(reader->GetInt("OPTION", "JOBS", 1), platform::ProcessorCount());
+    // A name that filled its buffer may have been cut to another file's.
+    if (reader->GetString("OPTION", "LOG", "", loaded.journalName, sizeof loaded.journalName) >=
+        sizeof loaded.journalName - 2) {
+        loaded.journalName[0] = '\0';
+    }
     ReadProgramPath(*reader, settingsPath, "OPTION", "EXEPATH", main.encoderPath);
     main.albumStep = false;
     main.albumEncoderPath[0] = '\0';

@@ -32,6 +32,9 @@ struct PluginSettings {
     std::int32_t outputCount;  // 1 to kMostOutputs; outputs[0] is the main one
     std::int32_t deleteWav;    // non-zero: delete a WAV once all its outputs are kept
     std::int32_t jobs;         // encoders that may run at once, 1 to kMostJobs
+    // LOG: the journal's file, relative to the output folder (or absolute);
+    // empty: no journal.
+    char journalName[260];
 };
 
 // JOBS: how many encoders may run at once. Missing: 1, as before there was

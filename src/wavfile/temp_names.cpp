@@ -35,6 +35,17 @@ bool StartsLikeATemporaryName(const char *name, std::size_t length) {
     return i < length && name[i] == ')';
 }
 
+bool IsAModuleFileName(const char *name, std::size_t length) {
+    if (StartsLikeATemporaryName(name, length)) return true;
+    // The kept copies, and the lock file, in any case.
+    for (const char *prefix : {"#kept(", kLockFileName}) {
+        std::size_t i = 0;
+        while (prefix[i] != '\0' && i < length && Lower(name[i]) == prefix[i]) ++i;
+        if (prefix[i] == '\0') return true;
+    }
+    return false;
+}
+
 bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
                  std::size_t extensionWidth) {
     switch (platform::InspectEntry(path)) {

@@ -25,6 +25,11 @@ std::size_t TempBaseLength(int number);
 // case.
 bool StartsLikeATemporaryName(const char *name, std::size_t length);
 
+// Whether name begins like any file the module makes or keeps in the output
+// folder: a temporary name, a kept copy ("#kept("), or the lock file, in any
+// case. Another file under such a name would be taken for the module's.
+bool IsAModuleFileName(const char *name, std::size_t length);
+
 // Makes way for a new file at path, one of track number's temporary names
 // in folder, ending in extension. Nothing found there is ever reused or
 // written through: an empty plain file is removed; anything else (a WAV or

@@ -573,6 +573,13 @@ create_refused)
     expect_error "resolved to $work/tools/enc" album.cue --settings "$work/encbridge.ini" --out out
     mkdir tools && echo '#!/bin/sh' >tools/enc && chmod 644 tools/enc
     expect_error "may not be read and run" album.cue --settings "$work/encbridge.ini" --out out
+    # The module's own reason, from its journal: outputs that would write one file.
+    write_settings
+    printf '[OUTPUT2]\nOUT=.FLAC\nEXEPATH=/usr/bin/flac\n' >>encbridge.ini
+    expect_error "two outputs share an extension, so their encoders would write one file (output 2, [OUTPUT2]" \
+        album.cue --settings encbridge.ini --out out --verbose
+    expect_text "journal: Create refused the rip: two outputs share an extension"
+    [ -z "$(ls out)" ] || fail "a refused rip left files: $(ls out)"
     ;;
 two_outputs)
     # One rip to FLAC and Opus at once, with album ReplayGain as the FLAC
@@ -610,9 +617,17 @@ SH
 
     touch fail-track-2
     rm -rf out opus-step.txt
-    FAIL_TRACK_2=$work/fail-track-2 run_host --out out && fail "a failed Opus track was reported as success"
+    FAIL_TRACK_2=$work/fail-track-2 run_host --out out --verbose
+    status=$?
+    [ "$status" -eq 3 ] || fail "exit status $status, not 3, for a rip with a track not produced"
     expect_text "02 Second_ A_B_.opus"
-    expect_text "not produced, #temp(02).wav is left"
+    expect_text "not produced: the encoder failed, #temp(02).wav is left"
+    expect_text "1 of 4 track(s) were not produced"
+    # --verbose: the module's records as they come.
+    expect_text "journal: track 2, output 2: WAV kept: the encoder failed (exit 1"
+    expect_text "journal: album step of output 1: album step done (exit 0"
+    expect_text "journal: album step of output 2: album step not done: a track of this output was not produced"
+    expect_text "journal: 3 of 4 tracks done, 1 WAV files kept"
     [ -f "out/#temp(02).wav" ] || fail "track 2's WAV is gone"
     expect_album_tracks
     [ -e "out/02 Second_ A_B_.opus" ] && fail "track 2 has an Opus file"

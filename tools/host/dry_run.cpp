@@ -44,8 +44,10 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
 
     std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", settingsPath.c_str());
     std::int32_t faulty = 0;
-    if (CheckOutputs(*settings, faulty) != Reason::Done) {
-        std::fprintf(out, "Create would refuse this rip: %s\n", ExplainRefusal(settingsPath, outputFolder).c_str());
+    const Reason reason = CheckOutputs(*settings, faulty);
+    if (reason != Reason::Done) {
+        std::fprintf(out, "Create would refuse this rip: %s\n",
+                     ExplainRefusal(reason, settingsPath, outputFolder).c_str());
     }
     const bool several = settings->outputCount > 1;
     int refused = 0;

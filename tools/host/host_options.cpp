@@ -87,6 +87,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kEndBy,
         kCueCharset,
         kFirstPregap,
+        kVerbose,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -102,6 +103,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"end-by", required_argument, nullptr, kEndBy},
         {"cue-charset", required_argument, nullptr, kCueCharset},
         {"first-pregap", required_argument, nullptr, kFirstPregap},
+        {"verbose", no_argument, nullptr, kVerbose},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -136,6 +138,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kOverwrite:
                 options.overwrite = true;
+                break;
+            case kVerbose:
+                options.verbose = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -250,6 +255,9 @@ const char *UsageText() {
            "                      (the module never replaces a file)\n"
            "  --dry-run           print the encoder's command line for each track, split\n"
            "                      into its arguments, and rip nothing\n"
+           "  --verbose           print each record of the module's journal as it comes:\n"
+           "                      every encoder run, with its command line, exit status\n"
+           "                      and outcome, and every album step\n"
            "  --help              this text, then the settings file this run would use\n"
            "                      (on standard error)\n"
            "  --version           the version\n"
@@ -273,8 +281,10 @@ const char *UsageText() {
            "belongs to the track before it, as rippers deliver it. Data tracks are\n"
            "skipped.\n"
            "\n"
-           "Exit status: 0 when every selected track was encoded, 1 on an error or when\n"
-           "a track produced no file, 2 for a wrong command line.\n";
+           "Exit status: 0 when every selected track was encoded into every output, 1\n"
+           "on an error (the module refused the rip, a file is missing), 2 for a wrong\n"
+           "command line, 3 when the rip ended but some tracks were not produced (the\n"
+           "summary says why, and where each one's WAV file is).\n";
 }
 
 std::string VersionText() { return std::string(kProgramName) + " (encbridge) " + ENCBRIDGE_VERSION + "\n"; }

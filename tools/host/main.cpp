@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cue_image.h"
@@ -18,6 +21,7 @@
 #include "dry_run.h"
 #include "host_options.h"
 #include "host_paths.h"
+#include "journal_reader.h"
 #include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
@@ -31,6 +35,9 @@ namespace {
 
 // The module's paths hold at most 259 characters.
 constexpr std::size_t kMaxPath = 259;
+
+// The exit status of a rip that ended with some tracks not produced.
+constexpr int kSomeTracksNotProduced = 3;
 
 int Fail(const std::string &message) {
     std::fprintf(stderr, "encbridge-host: %s\n", message.c_str());
@@ -88,6 +95,91 @@ struct Rip {
     AudioImage image;
     ModuleSettings settings;
     std::vector<RipTrack> tracks;
+    // What the module's journal said of the rip.
+    RipOutcome outcome;
+};
+
+// The journal the module writes for the host's rip: the one the user's
+// settings name, or else one of the host's own in a folder of its own,
+// through a copy of the settings that names it. Goes with its folder.
+class HostJournal {
+public:
+    HostJournal(const std::string &settingsPath, const std::string &outputFolder) : settingsPath_(settingsPath) {
+        path_ = ConfiguredJournal(settingsPath, outputFolder);
+        if (!path_.empty()) return;
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/encbridge-host-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) == nullptr) return;
+        folder_ = buffer.data();
+        const std::string copy = folder_ + "/encbridge.ini";
+        if (WriteSettingsWithJournal(settingsPath, copy, folder_ + "/journal.log")) {
+            settingsPath_ = copy;
+            path_ = folder_ + "/journal.log";
+        }
+    }
+    ~HostJournal() {
+        if (folder_.empty()) return;
+        std::remove((folder_ + "/encbridge.ini").c_str());
+        std::remove((folder_ + "/journal.log").c_str());
+        rmdir(folder_.c_str());
+    }
+    HostJournal(const HostJournal &) = delete;
+    HostJournal &operator=(const HostJournal &) = delete;
+
+    // The settings file to hand to Create.
+    const std::string &settingsPath() const { return settingsPath_; }
+    // Empty when there is no journal to read.
+    const std::string &path() const { return path_; }
+
+private:
+    std::string settingsPath_, path_, folder_;
+};
+
+// Reads the journal while the module writes it: every record of this
+// process's rips from where it stood at the start, printed with --verbose
+// as it comes, and noted in outcome.
+class JournalWatch {
+public:
+    JournalWatch(const std::string &path, bool verbose, RipOutcome &outcome)
+        : path_(path), verbose_(verbose), outcome_(outcome), offset_(FileSize(path)) {
+        if (verbose_ && !path_.empty()) thread_ = std::thread([this] { Watch(); });
+    }
+    ~JournalWatch() { Finish(); }
+    JournalWatch(const JournalWatch &) = delete;
+    JournalWatch &operator=(const JournalWatch &) = delete;
+
+    // Once the module has written its last record of the rip.
+    void Finish() {
+        done_.store(true);
+        if (thread_.joinable()) thread_.join();
+        ReadOn();
+    }
+
+private:
+    void Watch() {
+        while (!done_.load()) {
+            ReadOn();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    void ReadOn() {
+        if (path_.empty()) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const JournalRecord &record : ReadNewRecords(path_, offset_, static_cast<unsigned>(getpid()))) {
+            NoteRecord(record, outcome_);
+            if (verbose_) std::fprintf(stderr, "journal: %s\n", DescribeRecord(record).c_str());
+        }
+    }
+
+    std::string path_;
+    bool verbose_;
+    RipOutcome &outcome_;
+    long long offset_;
+    std::mutex mutex_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
 };
 
 // The output folder, the demo album when no cue sheet is named, and the
@@ -263,9 +355,14 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     std::fflush(stdout);
 
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-    if (module.create(records.album.get(), rip.settingsPath.c_str(), nullptr, 0) != 1) {
+    const HostJournal journal(rip.settingsPath, rip.outputFolder);
+    JournalWatch watch(journal.path(), options.verbose, rip.outcome);
+    if (module.create(records.album.get(), journal.settingsPath().c_str(), nullptr, 0) != 1) {
         module.kill();
-        error = "the module refused the rip (Create returned 0): " + ExplainRefusal(rip.settingsPath, rip.outputFolder);
+        watch.Finish();
+        error = "the module refused the rip (Create returned 0): " +
+                ExplainRefusal(rip.outcome.refused ? rip.outcome.refusal : RefusalFromSettings(rip.settingsPath),
+                               rip.settingsPath, rip.outputFolder);
         return false;
     }
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
@@ -273,6 +370,7 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
                                   progress, times, error);
     std::fflush(stdout);
     if (module.kill() != 0) std::fprintf(stderr, "encbridge-host: Kill could not close a track file\n");
+    watch.Finish();
     return delivered;
 }
 
@@ -294,15 +392,17 @@ int Run(HostOptions options) {
         return Fail(error);
     }
 
-    int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, rip.settings.Extensions());
+    int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, rip.settings, rip.outcome);
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
                 times.delivering, times.waiting);
     if (missing > 0) {
         int selected = 0;
         for (const RipTrack &track : rip.tracks) selected += track.selected;
         std::fflush(stdout);
-        return Fail(std::to_string(missing) + " of " + std::to_string(selected) +
-                    " track(s) produced no file: check the encoder's command line (--dry-run shows it)");
+        Fail(std::to_string(missing) + " of " + std::to_string(selected) +
+             " track(s) were not produced, each for the reason shown above (--dry-run shows the command lines; "
+             "--verbose the module's journal)");
+        return kSomeTracksNotProduced;
     }
     if (rip.demo) {
         std::printf("The demo album's %s files are in %s\n", rip.settings.main().extension.c_str() + 1,

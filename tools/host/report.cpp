@@ -49,7 +49,8 @@ std::string DurationText(double seconds) {
 }
 
 int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
-                const std::vector<std::string> &extensions) {
+                const ModuleSettings &settings, const RipOutcome &outcome) {
+    const std::vector<std::string> extensions = settings.Extensions();
     std::size_t nameWidth = 4;
     for (const RipTrack &track : tracks) {
         for (const std::string &extension : extensions) {
@@ -81,8 +82,13 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                              Duration(track.finalPaths[o]).c_str());
             } else {
                 complete = false;
-                std::fprintf(out, "  %s  %s  %10s  %9s  not produced%s\n", number, name.c_str(), "-", "-",
-                             left.c_str());
+                // The module numbers its tracks by the record's place in the list.
+                const auto found = outcome.outputs.find({static_cast<int>(i + 1), settings.outputs[o].number});
+                const std::string why = found == outcome.outputs.end() || found->second == encbridge::Reason::Done
+                                            ? std::string()
+                                            : std::string(": ") + encbridge::ReasonText(found->second);
+                std::fprintf(out, "  %s  %s  %10s  %9s  not produced%s%s\n", number, name.c_str(), "-", "-",
+                             why.c_str(), left.c_str());
             }
         }
         if (track.selected && !complete) ++missing;

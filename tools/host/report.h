@@ -5,15 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "journal_reader.h"
 #include "rip.h"
+#include "settings_check.h"
 
 namespace host {
 
 // Prints one row per track and output: the final file with its size and its
 // duration (where libsndfile can read it, "-" elsewhere), or what became of
-// it. Returns the count of selected tracks with some final file missing.
+// it: the reason the module's journal gave, and the WAV file left. Returns
+// the count of selected tracks with some final file missing.
 int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
-                const std::vector<std::string> &extensions);
+                const ModuleSettings &settings, const RipOutcome &outcome);
 
 // "1.4 MiB" and the like.
 std::string SizeText(long long bytes);

@@ -51,22 +51,20 @@ std::string CommandCutWarning(const std::string &settingsPath) {
 
 namespace {
 
-// What makes the outputs and album steps unusable, as the module decides
-// it, or nothing.
-std::string ExplainOutputs(const std::string &settingsPath) {
+// The settings' outputs as the module reads and checks them: the reason and
+// the output it is about.
+encbridge::Reason CheckedOutputs(const std::string &settingsPath, int &number) {
     auto loaded = std::make_unique<encbridge::PluginSettings>();
     encbridge::LoadSettings(settingsPath.c_str(), *loaded);
     std::int32_t output = 0;
     const encbridge::Reason reason = encbridge::CheckOutputs(*loaded, output);
-    if (reason == encbridge::Reason::Done) return std::string();
-    const int number = loaded->outputs[output].number;
-    const std::string section = number == 1 ? "[SETUP]/[OPTION]" : "[OUTPUT" + std::to_string(number) + "]";
-    return std::string(encbridge::ReasonText(reason)) + " (output " + std::to_string(number) + ", " + section + ")";
+    number = loaded->outputs[output].number;
+    return reason;
 }
 
-}  // namespace
-
-std::string ExplainRefusal(const std::string &settingsPath, const std::string &outputFolder) {
+// Which of the main encoder's settings keeps it from being used: the file,
+// the key, the path and the program, as the user wrote them.
+std::string ExplainMainEncoder(const std::string &settingsPath) {
     struct stat info;
     if (stat(settingsPath.c_str(), &info) != 0) {
         return "the settings file " + settingsPath + " does not exist, so no encoder is configured";
@@ -96,17 +94,43 @@ std::string ExplainRefusal(const std::string &settingsPath, const std::string &o
         return "the encoder is not found: nothing at " + configured + resolved;
     }
     if (!S_ISREG(info.st_mode)) return "the encoder named by " + configured + resolved + " is not a file";
-    if (access(encoder.c_str(), R_OK | X_OK) != 0) {
-        return "the encoder named by " + configured + resolved + " may not be read and run by this user";
+    return "the encoder named by " + configured + resolved + " may not be read and run by this user";
+}
+
+}  // namespace
+
+encbridge::Reason RefusalFromSettings(const std::string &settingsPath) {
+    int number = 1;
+    return CheckedOutputs(settingsPath, number);
+}
+
+std::string ExplainRefusal(encbridge::Reason reason, const std::string &settingsPath, const std::string &outputFolder) {
+    int number = 1;
+    // The module's reason tells which check failed; the settings tell which
+    // output, and which key of it.
+    if (CheckedOutputs(settingsPath, number) == reason && reason == encbridge::Reason::EncoderNotUsable &&
+        number == 1) {
+        return ExplainMainEncoder(settingsPath);
     }
-    const std::string outputs = ExplainOutputs(settingsPath);
-    if (!outputs.empty()) return outputs;
-    if (access(outputFolder.c_str(), W_OK) != 0) {
-        return "the module could not create the first track's temporary file: the output folder " + outputFolder +
-               " is not writable";
+    std::string words = encbridge::ReasonText(reason);
+    switch (reason) {
+        case encbridge::Reason::EncoderNotUsable:
+        case encbridge::Reason::AlbumStepNotUsable:
+        case encbridge::Reason::ExtensionMissing:
+        case encbridge::Reason::OutputIsTheWav:
+        case encbridge::Reason::ExtensionsAlike:
+            return words + " (output " + std::to_string(number) + ", " +
+                   (number == 1 ? std::string("[SETUP]/[OPTION]") : "[OUTPUT" + std::to_string(number) + "]") + " of " +
+                   settingsPath + ")";
+        case encbridge::Reason::TrackFileNotOpened:
+            return words + ": is the output folder " + outputFolder + " writable?";
+        case encbridge::Reason::FolderInUse:
+            return words + " (" + outputFolder + "): wait for that rip to end, or choose another --out";
+        case encbridge::Reason::Done:
+            return "the module refused the rip without saying why";
+        default:
+            return words;
     }
-    return "the module refused the rip, although its settings name a usable encoder (" + encoder +
-           ") and the output folder is writable";
 }
 
 }  // namespace host

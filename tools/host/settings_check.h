@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "records/outcome.h"
+
 namespace host {
 
 // One output: the main one first, then [OUTPUT2] to [OUTPUT9] as configured.
@@ -34,9 +36,12 @@ ModuleSettings ReadModuleSettings(const std::string &settingsPath);
 // fits.
 std::string CommandCutWarning(const std::string &settingsPath);
 
-// Why Create refused a rip: the most likely cause first (an encoder that is
-// not configured, missing or may not be run), then an output folder where the
-// first temporary file could not be made.
-std::string ExplainRefusal(const std::string &settingsPath, const std::string &outputFolder);
+// Why Create refused a rip, in words: the module's reason, from its journal
+// or from RefusalFromSettings, with what the settings file says about it
+// (which output, which key, which path).
+std::string ExplainRefusal(encbridge::Reason reason, const std::string &settingsPath, const std::string &outputFolder);
+// The module's own verdict on the settings file's outputs, for a refusal
+// that no journal recorded: Reason::Done when they are usable.
+encbridge::Reason RefusalFromSettings(const std::string &settingsPath);
 
 }  // namespace host

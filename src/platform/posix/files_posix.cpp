@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "platform/format.h"
@@ -166,6 +167,88 @@ void SleepMilliseconds(std::uint32_t milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+// ---- Time, errors and the journal ------------------------------------------
+
+void UtcTimeText(char (&out)[24]) {
+    const time_t now = time(nullptr);
+    struct tm parts;
+    if (gmtime_r(&now, &parts) == nullptr) {
+        FormatText(out, sizeof out, "%s", {"-"});
+        return;
+    }
+    FormatText(out, sizeof out, "%d-%02d-%02dT%02d:%02d:%02dZ",
+               {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec});
+}
+
+void ErrorText(std::int32_t code, char *out, std::size_t size) {
+    char words[128] = {};
+    // The GNU strerror_r returns its text, which may not be words.
+    const char *text = strerror_r(code, words, sizeof words);
+    FormatText(out, size, "%s", {FormatArg(text != nullptr ? text : "unknown error", sizeof words)});
+}
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+struct JournalFile {
+    int fd;
+};
+
+JournalFile *OpenJournal(const char *path) {
+    // No link is followed and no FIFO waited on; a file with another name
+    // (a hard link to one outside the folder) is not written either.
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        close(fd);
+        return nullptr;
+    }
+    JournalFile *journal = new (std::nothrow) JournalFile{fd};
+    if (journal == nullptr) close(fd);
+    return journal;
+}
+
+bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length) {
+    if (journal == nullptr) return false;
+    // Another process's record is written within moments; one that holds
+    // the lock for longer is not waited for.
+    bool locked = false;
+    for (int tries = 0; tries < 50 && !locked; ++tries) {
+        locked = flock(journal->fd, LOCK_EX | LOCK_NB) == 0;
+        if (!locked) SleepMilliseconds(10);
+    }
+    if (!locked) return false;
+    const off_t end = lseek(journal->fd, 0, SEEK_END);
+    std::size_t written = 0;
+    while (written < length) {
+        const ssize_t step = write(journal->fd, text + written, length - written);
+        if (step < 0 && errno == EINTR) continue;
+        if (step <= 0) break;
+        written += static_cast<std::size_t>(step);
+    }
+    // A record cut short (a full disk) would run into the next one.
+    if (written < length && end >= 0) {
+        int ignored = ftruncate(journal->fd, end);
+        (void)ignored;
+    }
+    flock(journal->fd, LOCK_UN);
+    return written == length;
+}
+
+void CloseJournal(JournalFile *journal) {
+    if (journal == nullptr) return;
+    close(journal->fd);
+    delete journal;
+}
+
+void ForgetJournal(JournalFile *journal) {
+    if (journal == nullptr) return;
+    // This process's copy of the descriptor is closed: that holds no lock
+    // and changes nothing of the file.
+    close(journal->fd);
+    delete journal;
 }
 
 }  // namespace platform

@@ -211,12 +211,18 @@ void ForgetProcessInChild() {
     }
 }
 
-Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
+Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
+                      std::int32_t *startError) {
+    std::int32_t ignored = 0;
+    std::int32_t &error = startError != nullptr ? *startError : ignored;
+    error = ENOEXEC;
     // A line written for cmd.exe would split into other arguments here.
     if (throughCommandShell) return nullptr;
     std::string program;
     std::vector<std::string> arguments;
+    error = EINVAL;
     if (!SplitForSpawn(commandLine, program, arguments)) return nullptr;
+    error = ENOMEM;
     std::vector<char *> argv(arguments.size() + 1, nullptr);  // null-terminated
     std::transform(arguments.begin(), arguments.end(), argv.begin(), [](std::string &item) { return &item[0]; });
 
@@ -231,6 +237,7 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     ready = ready && pipe2(life, O_CLOEXEC) == 0;
     for (int *fd : {&reports[0], &reports[1], &life[0], &life[1]}) *fd = AboveStandard(*fd);
     ready = ready && reports[0] >= 0 && reports[1] >= 0 && life[0] >= 0 && life[1] >= 0;
+    if (!ready) error = errno;
     long pid = -1;
     if (ready) {
         // Everything the children use is made before they exist: they make
@@ -242,13 +249,16 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     process->reports = reports[0];
     process->life = life[1];
     if (pid <= 0) {
+        error = errno;
         ReleaseProcess(process);
         return nullptr;
     }
     process->pid = static_cast<pid_t>(pid);
 
     std::int32_t report[2];
-    if (!ReadReport(process->reports, report) || report[0] != kReportStarted) {
+    const bool reported = ReadReport(process->reports, report);
+    if (reported && report[0] != kReportStarted) error = report[1];
+    if (!reported || report[0] != kReportStarted) {
         // The program could not be run: the launcher has ended, or ends now.
         ReapLauncher(process);
         ReleaseProcess(process);
@@ -337,6 +347,14 @@ bool ProcessExitCode(Process *process, std::uint32_t *code) {
     *code = static_cast<std::uint32_t>(WEXITSTATUS(process->status));
     return true;
 }
+
+bool ProcessSignal(Process *process, std::int32_t *signal) {
+    if (!process->ended || !process->statusKnown || !WIFSIGNALED(process->status)) return false;
+    *signal = WTERMSIG(process->status);
+    return true;
+}
+
+std::uint32_t Milliseconds() { return static_cast<std::uint32_t>(MonotonicMilliseconds()); }
 
 void CloseProcess(Process *process) {
     if (process == nullptr) return;

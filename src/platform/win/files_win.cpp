@@ -246,5 +246,82 @@ void ForgetFolderLock(FolderLock *lock) { delete lock; }
 
 void SleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
+// ---- Time, errors and the journal ------------------------------------------
+
+std::uint32_t Milliseconds() { return GetTickCount(); }
+
+void UtcTimeText(char (&out)[24]) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FormatText(out, sizeof out, "%d-%02d-%02dT%02d:%02d:%02dZ",
+               {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
+}
+
+void ErrorText(std::int32_t code, char *out, std::size_t size) {
+    char words[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        static_cast<DWORD>(code), 0, words, sizeof words, nullptr);
+    std::size_t kept = length < sizeof words ? length : 0;
+    // The system's texts end with a line break, and often a full stop.
+    while (kept > 0 &&
+           (words[kept - 1] == '\r' || words[kept - 1] == '\n' || words[kept - 1] == ' ' || words[kept - 1] == '.')) {
+        --kept;
+    }
+    words[kept] = '\0';
+    FormatText(out, size, "%s", {kept > 0 ? words : "unknown error"});
+}
+
+std::uint32_t ProcessId() { return GetCurrentProcessId(); }
+
+struct JournalFile {
+    HANDLE handle;
+};
+
+JournalFile *OpenJournal(const char *path) {
+    // A link or junction is opened as itself and then refused, never
+    // followed; other processes may read and append meanwhile.
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                       info.nNumberOfLinks == 1 &&
+                       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    JournalFile *journal = plain ? new (std::nothrow) JournalFile{handle} : nullptr;
+    if (journal == nullptr) CloseHandle(handle);
+    return journal;
+}
+
+bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length) {
+    if (journal == nullptr || length > 0x7FFFFFFF) return false;
+    // Every writer locks one byte far beyond any journal's end, which
+    // stands for the whole file, and writes at the end it then finds.
+    OVERLAPPED range;
+    std::memset(&range, 0, sizeof range);
+    range.OffsetHigh = 0x7FFFFFFF;
+    bool locked = false;
+    for (int tries = 0; tries < 50 && !locked; ++tries) {
+        locked = LockFileEx(journal->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range);
+        if (!locked) Sleep(10);
+    }
+    if (!locked) return false;
+    LARGE_INTEGER end;
+    DWORD written = 0;
+    bool whole = GetFileSizeEx(journal->handle, &end) && SetFilePointerEx(journal->handle, end, nullptr, FILE_BEGIN) &&
+                 WriteFile(journal->handle, text, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    // A record cut short (a full disk) would run into the next one.
+    if (!whole && SetFilePointerEx(journal->handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(journal->handle);
+    UnlockFileEx(journal->handle, 0, 1, 0, &range);
+    return whole;
+}
+
+void CloseJournal(JournalFile *journal) {
+    if (journal == nullptr) return;
+    CloseHandle(journal->handle);
+    delete journal;
+}
+
+void ForgetJournal(JournalFile *journal) { CloseJournal(journal); }
+
 }  // namespace platform
 }  // namespace encbridge

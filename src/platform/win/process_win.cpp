@@ -187,9 +187,16 @@ void Discard(PROCESS_INFORMATION &started) {
 
 }  // namespace
 
-Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow) {
+Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
+                      std::int32_t *startError) {
+    std::int32_t ignored = 0;
+    std::int32_t &error = startError != nullptr ? *startError : ignored;
+    error = ERROR_NOT_ENOUGH_MEMORY;
     char shell[MAX_PATH];
-    if (throughCommandShell && !CommandShellPath(shell)) return nullptr;
+    if (throughCommandShell && !CommandShellPath(shell)) {
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
     // /d: no AutoRun commands of the registry; /v:OFF: '!' is text; /c with
     // the whole line in quotes, which cmd.exe removes before it reads on.
     static const char kShellPrefix[] = "cmd.exe /e:ON /v:OFF /d /c \"";
@@ -233,6 +240,7 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
             created = CreateSuspended(program, line, handles, hideWindow, 0, started);
         }
     }
+    if (!created) error = static_cast<std::int32_t>(GetLastError());
     CloseStandardHandles(handles);
     delete[] line;
     if (!created) {
@@ -311,6 +319,8 @@ bool ProcessExitCode(Process *process, std::uint32_t *code) {
     *code = value;
     return true;
 }
+
+bool ProcessSignal(Process *, std::int32_t *) { return false; }
 
 void CloseProcess(Process *process) {
     if (process == nullptr) return;

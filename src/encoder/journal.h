@@ -1,0 +1,78 @@
+// The journal: one line for each event of a rip that a user may need to know
+// about (its start or refusal, every output of every track, every album
+// step, its end), appended to the file that LOG names. A journal that
+// cannot be written is skipped: it never blocks or fails a rip.
+//
+// A record is one line of fields separated by tabs; the first three are the
+// time (UTC), the rip (process id and rip number) and the kind. Texts are
+// written with backslash escapes for the backslash and every control
+// character (\t, \n, \r, \xNN), so that no text splits a field or a line.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/format.h"
+#include "records/host_records.h"
+#include "records/outcome.h"
+
+namespace encbridge {
+
+namespace platform {
+struct JournalFile;
+}
+
+struct RipJournal {
+    platform::JournalFile *file;  // null: no journal
+    char rip[24];                 // "PID.N"
+};
+
+// Opens the journal that journalName (LOG) names for album's rip number
+// ripNumber. journal.file stays null when LOG is empty or names no usable
+// file.
+void OpenRipJournal(RipJournal &journal, const char *journalName, std::size_t nameWidth, const AlbumInfo &album,
+                    std::uint32_t ripNumber);
+void CloseRipJournal(RipJournal &journal);
+// In a child that the host forked: lets go of the journal, which stays the
+// parent's.
+void ForgetRipJournal(RipJournal &journal);
+
+// "rip": album title, track count, settings file.
+void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const char *settingsPath);
+// "refused": why Create refused the rip.
+void JournalRefusal(const RipJournal &journal, Reason reason);
+
+// How a program's run ended.
+struct RunEnd {
+    enum class Kind {
+        NotRun,      // never started: the line was not run
+        NotStarted,  // the system could not start it; value: its error
+        Exited,      // value: the exit code
+        Signaled,    // value: the signal
+        Stopped,     // ended by a stop
+    };
+    Kind kind;
+    std::int32_t value;
+};
+
+// One run of an encoder for one output of a track, or of an album step.
+struct RunRecord {
+    std::int32_t track;   // from 1; 0 for an album step
+    std::int32_t output;  // the output's number: 1 for the main one
+    const char *finalPath;
+    const char *commandLine;  // as run, or as it would have been; null: none
+    std::size_t commandWidth;
+    std::uint32_t milliseconds;
+    RunEnd end;
+    Reason reason;
+};
+// "track": number, output, final file, seconds, how it ended, reason's
+// name, outcome in words, command line.
+void JournalTrack(const RipJournal &journal, const RunRecord &run);
+// "album": output, seconds, how it ended, reason's name, outcome in words,
+// command line.
+void JournalAlbumStep(const RipJournal &journal, const RunRecord &run);
+// "end": tracks done, tracks processed, WAV files kept, in numbers and in
+// words.
+void JournalEnd(const RipJournal &journal, std::int32_t done, std::int32_t processed, std::int32_t kept, bool stopped);
+
+}  // namespace encbridge
