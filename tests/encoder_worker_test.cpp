@@ -1047,6 +1047,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     ts::WriteFile(copy, std::string(module.begin(), module.end()));
     Host second(copy);
     ASSERT_TRUE(second.ready());
+    ASSERT_NE(reinterpret_cast<void *>(second.create), reinterpret_cast<void *>(host_->create)) << "a copy of its own";
     // Titles with tabs and line breaks, which the records escape.
     const int tracks = 6;
     Album albums[2] = {Album(CaseFolder("one"), tracks), Album(CaseFolder("two"), tracks)};

@@ -126,10 +126,19 @@ void WriteRunFields(RecordWriter &writer, const RunRecord &run) {
 }  // namespace
 
 void OpenRipJournal(RipJournal &journal, const char *journalName, std::size_t nameWidth, const AlbumInfo &album,
-                    std::uint32_t ripNumber) {
+                    std::uintptr_t instance, std::uint32_t ripNumber) {
     journal.file = nullptr;
-    FormatText(journal.rip, sizeof journal.rip, "%d.%d",
-               {static_cast<int>(platform::ProcessId()), static_cast<int>(ripNumber)});
+    // Two copies of the module in one process count their rips alike.
+    char hex[2 * sizeof instance + 1];
+    for (std::size_t i = 0; i < 2 * sizeof instance; ++i) {
+        hex[i] = "0123456789abcdef"[(instance >> (4 * (2 * sizeof instance - 1 - i))) & 15];
+    }
+    hex[sizeof hex - 1] = '\0';
+    char pid[16];
+    char number[16];
+    FormatText(pid, sizeof pid, "%d", {static_cast<int>(platform::ProcessId())});
+    FormatText(number, sizeof number, "%d", {static_cast<int>(ripNumber)});
+    FormatText(journal.rip, sizeof journal.rip, "%s.%s.%s", {pid, hex, number});
     PathBuffer path;
     if (!UsableJournalPath(journalName, nameWidth, album.outputFolder, sizeof album.outputFolder, path)) return;
     journal.file = platform::OpenJournal(path);

@@ -4,7 +4,8 @@
 // cannot be written is skipped: it never blocks or fails a rip.
 //
 // A record is one line of fields separated by tabs; the first three are the
-// time (UTC), the rip (process id and rip number) and the kind. Texts are
+// time (UTC), the rip (process id, module instance and rip number) and the
+// kind. Texts are
 // written with backslash escapes for the backslash and every control
 // character (\t, \n, \r, \xNN), so that no text splits a field or a line.
 #pragma once
@@ -23,14 +24,15 @@ struct JournalFile;
 
 struct RipJournal {
     platform::JournalFile *file;  // null: no journal
-    char rip[24];                 // "PID.N"
+    char rip[48];                 // "PID.INSTANCE.N"
 };
 
 // Opens the journal that journalName (LOG) names for album's rip number
-// ripNumber. journal.file stays null when LOG is empty or names no usable
-// file.
+// ripNumber of the module instance (a value that no other copy of the
+// module loaded in the process has at the same time). journal.file stays
+// null when LOG is empty or names no usable file.
 void OpenRipJournal(RipJournal &journal, const char *journalName, std::size_t nameWidth, const AlbumInfo &album,
-                    std::uint32_t ripNumber);
+                    std::uintptr_t instance, std::uint32_t ripNumber);
 void CloseRipJournal(RipJournal &journal);
 // In a child that the host forked: lets go of the journal, which stays the
 // parent's.

@@ -91,7 +91,8 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     ReleaseFolder();
     CloseRipJournal(rip.journal);
     LoadSettings(fullSettingsPath, rip.settings);
-    OpenRipJournal(rip.journal, rip.settings.journalName, sizeof rip.settings.journalName, *info, ++rip.ripNumber);
+    OpenRipJournal(rip.journal, rip.settings.journalName, sizeof rip.settings.journalName, *info,
+                   reinterpret_cast<std::uintptr_t>(&rip), ++rip.ripNumber);
     settingsRead = true;
     ReleaseTempBases();
     rip.info = info;

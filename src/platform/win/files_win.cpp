@@ -268,7 +268,7 @@ void ErrorText(std::int32_t code, char *out, std::size_t size) {
         --kept;
     }
     words[kept] = '\0';
-    FormatText(out, size, "%s", {kept > 0 ? words : "unknown error"});
+    FormatText(out, size, "%s", {FormatArg(kept > 0 ? words : "unknown error", sizeof words)});
 }
 
 std::uint32_t ProcessId() { return GetCurrentProcessId(); }
