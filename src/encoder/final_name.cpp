@@ -55,6 +55,7 @@ bool UsableFinalName(const TrackInfo &track, const char *extension) {
 }
 
 bool UsableJournalPath(const char *name, std::size_t width, const char *folder, std::size_t folderWidth,
+                       // cppcheck-suppress constParameter ; the formatter writes the path into it
                        PathBuffer &path) {
     const std::size_t length = BoundedLength(name, width);
     if (length == 0 || length == width) return false;

@@ -1,5 +1,7 @@
 #include "records/outcome.h"
 
+#include <algorithm>
+
 namespace encbridge {
 
 const char *ReasonText(Reason reason) {
@@ -99,10 +101,10 @@ constexpr NamedReason kNames[] = {
 }  // namespace
 
 const char *ReasonName(Reason reason) {
-    for (const NamedReason &row : kNames) {
-        if (row.reason == reason) return row.name;
-    }
-    return "unknown";
+    const NamedReason *end = kNames + sizeof kNames / sizeof kNames[0];
+    const NamedReason *row =
+        std::find_if(kNames, end, [reason](const NamedReason &named) { return named.reason == reason; });
+    return row != end ? row->name : "unknown";
 }
 
 bool ReasonFromName(const char *name, std::size_t width, Reason &reason) {

@@ -40,7 +40,7 @@ bool IsAModuleFileName(const char *name, std::size_t length) {
     // The kept copies, and the lock file, in any case.
     for (const char *prefix : {"#kept(", kLockFileName}) {
         std::size_t i = 0;
-        while (prefix[i] != '\0' && i < length && Lower(name[i]) == prefix[i]) ++i;
+        while (i < length && prefix[i] != '\0' && Lower(name[i]) == prefix[i]) ++i;
         if (prefix[i] == '\0') return true;
     }
     return false;

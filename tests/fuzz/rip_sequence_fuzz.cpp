@@ -427,10 +427,12 @@ bool MakeSettings(FuzzedDataProvider &data, SettingsFile &result) {
     const bool second = data.ConsumeBool();
     const std::string secondExtension = second && data.ConsumeBool() ? data.ConsumeRandomLengthString(40) : ".ogg";
     const bool albumStep = second && data.ConsumeBool();
+    // A journal in the output folder now and then.
+    const bool journal = data.ConsumeBool();
     const std::string text =
         before + "[SETUP]\nOUT=" + extension + "\n[OPTION]\nCOMMAND=" + command + "\nDELETE=" + remove +
         "\nEXEPATH=" + encoder + "\nWIN_HIDE=" + hide + "\n" + (jobs < 0 ? "" : "JOBS=" + std::to_string(jobs) + "\n") +
-        after +
+        (journal ? "LOG=journal.log\n" : "") + after +
         (second ? "\n[OUTPUT2]\nOUT=" + secondExtension + "\nEXEPATH=" + sandbox.encoder + "\nCOMMAND=%i% %o%\n" +
                       (albumStep ? "ALBUM_EXEPATH=/bin/true\nALBUM_COMMAND=%dir% %files%\n" : "")
                 : "");
@@ -454,6 +456,11 @@ bool MakeSettings(FuzzedDataProvider &data, SettingsFile &result) {
     result.extension = extensionValue;
     result.secondExtension.clear();
     if (NamesOtherOutputKeys(reader, second)) return false;
+    // A journal elsewhere than in the output folder is the user's to name,
+    // never the input's: it would be written outside the sandbox.
+    char journalName[260] = {};
+    reader.GetString("OPTION", "LOG", "", journalName, sizeof journalName);
+    if (journalName[0] == '/') return false;
     if (second) {
         reader.GetString("OUTPUT2", "EXEPATH", "", value, 255);
         if (sandbox.encoder != value) return false;
@@ -854,7 +861,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
                 DoSetData(finishing ? none : data);
                 break;
         }
-        CHECK(OpenSandboxFiles() <= 2);
+        // The track's file, the folder's lock and the journal, at most.
+        CHECK(OpenSandboxFiles() <= 3);
         // The settings file is the target's own; nothing else outside the
         // output folder may change.
         Snapshot now = OutsideOutput();

@@ -205,8 +205,12 @@ JournalFile *OpenJournal(const char *path) {
         close(fd);
         return nullptr;
     }
-    JournalFile *journal = new (std::nothrow) JournalFile{fd};
-    if (journal == nullptr) close(fd);
+    JournalFile *journal = new (std::nothrow) JournalFile;
+    if (journal == nullptr) {
+        close(fd);
+        return nullptr;
+    }
+    journal->fd = fd;
     return journal;
 }
 

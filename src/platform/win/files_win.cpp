@@ -287,8 +287,12 @@ JournalFile *OpenJournal(const char *path) {
     const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
                        info.nNumberOfLinks == 1 &&
                        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
-    JournalFile *journal = plain ? new (std::nothrow) JournalFile{handle} : nullptr;
-    if (journal == nullptr) CloseHandle(handle);
+    JournalFile *journal = plain ? new (std::nothrow) JournalFile : nullptr;
+    if (journal == nullptr) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    journal->handle = handle;
     return journal;
 }
 
