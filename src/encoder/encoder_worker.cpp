@@ -177,6 +177,23 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     if (platform::RemoveFile(run.wavPath)) outcome.wavDeleted = true;
 }
 
+// Builds the album step's line into albumLine and starts it as process:
+// Reason::Done when it runs.
+Reason StartAlbumStep(const WorkerControl &control, const OutputSettings &output, platform::Process *&process,
+                      RunEnd &end) {
+    const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
+    const CommandStatus status =
+        BuildAlbumCommandLine(output.albumEncoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments,
+                              output.albumTemplate, sizeof output.albumTemplate, *control.inputs.album,
+                              output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
+    if (status != CommandStatus::Complete) return ReasonFor(status);
+    std::int32_t error = 0;
+    process = platform::StartProcess(albumLine, batchFile, output.hideWindow, &error);
+    if (process != nullptr) return Reason::Done;
+    end = {RunEnd::Kind::NotStarted, error};
+    return Reason::CouldNotStart;
+}
+
 // Runs one output's album step and waits for it; a stop ends it.
 void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const AlbumProgress &progress) {
     const OutputSettings &output = control.inputs.settings->outputs[outputIndex];
@@ -184,28 +201,10 @@ void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const 
                         Reason::Done};
     const std::uint32_t started = platform::Milliseconds();
     albumLine[0] = '\0';
-    const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
-    const CommandStatus status =
-        progress.failed[outputIndex]
-            ? CommandStatus::Complete
-            : BuildAlbumCommandLine(output.albumEncoderPath,
-                                    batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, output.albumTemplate,
-                                    sizeof output.albumTemplate, *control.inputs.album, output.outputExtension,
-                                    sizeof output.outputExtension, albumLine, sizeof albumLine);
     platform::Process *process = nullptr;
-    if (progress.failed[outputIndex]) {
-        record.reason = Reason::TrackMissing;
-    } else if (status != CommandStatus::Complete) {
-        record.reason = ReasonFor(status);
-    } else {
-        std::int32_t error = 0;
-        process = platform::StartProcess(albumLine, batchFile, output.hideWindow, &error);
-        if (process == nullptr) {
-            record.reason = Reason::CouldNotStart;
-            record.end = {RunEnd::Kind::NotStarted, error};
-        }
-    }
-    if (process != nullptr) {
+    record.reason =
+        progress.failed[outputIndex] ? Reason::TrackMissing : StartAlbumStep(control, output, process, record.end);
+    if (record.reason == Reason::Done) {
         platform::Event *events[1] = {control.stop};
         while (!Stopping(control)) {
             if (platform::WaitForAny(&process, 1, events, 1, WaitFallback()) == 0) break;
