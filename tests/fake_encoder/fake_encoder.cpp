@@ -48,12 +48,7 @@ bool ReadAll(const char *path, std::vector<char> &bytes) {
     return ok;
 }
 
-void AppendRecord(const std::string &log, const std::string &record) {
-    std::FILE *file = std::fopen(log.c_str(), "ab");
-    if (file == nullptr) return;
-    std::fwrite(record.data(), 1, record.size(), file);
-    std::fclose(file);
-}
+void AppendRecord(const std::string &log, const std::string &record) { fake_encoder::AppendToFile(log, record); }
 
 [[noreturn]] void HangForEver() {
     for (;;) fake_encoder::SleepMilliseconds(1000);

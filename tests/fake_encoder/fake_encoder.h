@@ -14,6 +14,10 @@ std::string DescribeStart();
 // without close-on-exec, beyond the standard three), as " fd=target" each;
 // empty on Windows. In the fake encoder they are the ones it inherited.
 std::string InheritableDescriptors();
+// Appends text to the file at path, creating it when missing, with one
+// write that other runs appending at the same time cannot split or
+// overwrite.
+void AppendToFile(const std::string &path, const std::string &text);
 // Creates path, failing when it exists already.
 bool CreateExclusive(const std::string &path);
 void SleepMilliseconds(unsigned milliseconds);

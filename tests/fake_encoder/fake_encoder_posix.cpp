@@ -41,6 +41,16 @@ std::string InheritableDescriptors() {
     return inheritable;
 }
 
+void AppendToFile(const std::string &path, const std::string &text) {
+    // One write with O_APPEND: runs appending at the same time never
+    // overwrite each other's records.
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    ssize_t ignored = write(fd, text.data(), text.size());
+    (void)ignored;
+    close(fd);
+}
+
 bool CreateExclusive(const std::string &path) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return false;

@@ -16,6 +16,21 @@ std::string DescribeStart() {
 
 std::string InheritableDescriptors() { return std::string(); }
 
+void AppendToFile(const std::string &path, const std::string &text) {
+    // Append-only access writes at the end whatever another run wrote
+    // meanwhile; the lock keeps two runs from doing so at the same moment.
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    OVERLAPPED range = {};
+    range.OffsetHigh = 0x7FFFFFFF;
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range) != FALSE;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (locked) UnlockFileEx(file, 0, 1, 0, &range);
+    CloseHandle(file);
+}
+
 bool CreateExclusive(const std::string &path) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
