@@ -17,6 +17,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -1037,6 +1039,35 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
     }
     EXPECT_FALSE(ts::FileExists(out_ + ".." + sep + "journal.log"));
 }
+
+#if !defined(_WIN32)
+// A journal whose lock another writer holds: its records are skipped, the
+// rip goes on unchanged, and once the lock is free records come again.
+TEST_F(WorkerTest, AJournalLockedElsewhereIsSkippedNotWaitedFor) {
+    const std::string journal = aux_ + "locked.log";
+    ts::WriteFile(journal, "");
+    const int holder = open(journal.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "LOG=" + journal + "\n";
+    Album album(out_, 3);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
+    for (int number = 1; number <= 3; ++number) {
+        EXPECT_EQ(Text(ts::ReadFile(Final(out_, number, ".mp3"))), FakeOutput(audio[number - 1]));
+    }
+    EXPECT_TRUE(JournalRecords(journal).empty());
+    ASSERT_EQ(flock(holder, LOCK_UN), 0);
+    close(holder);
+    Album again(out_, 1);
+    std::snprintf(again.records[0].fileName, sizeof again.records[0].fileName, "again");
+    ASSERT_EQ(host_->Create(again.info.get(), WriteSettings(s)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(100, 4)), 1);
+    EXPECT_EQ(JournalRecords(journal).size(), 3u) << "rip, track and end";
+}
+#endif
 
 // Several encoders at once, and a second module ripping into another folder
 // with the same journal: every record whole, on a line of its own.

@@ -183,7 +183,8 @@ struct JournalFile;
 JournalFile *OpenJournal(const char *path);
 // Appends the text at the file's end under an exclusive lock of the file,
 // so that records of other processes never land inside it; the lock is
-// waited for a short while only. A text that could not be written whole is
+// waited for half a second at most, and after such a wait ran out, not at
+// all until it is free again. A text that could not be written whole is
 // taken back. False when nothing was written.
 bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length);
 // Null is allowed.

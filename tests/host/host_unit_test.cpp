@@ -15,6 +15,7 @@
 
 #include "cue_image.h"
 #include "host_options.h"
+#include "journal_reader.h"
 #include "progress.h"
 #include "report.h"
 #include "rip.h"
@@ -22,6 +23,23 @@
 
 namespace host {
 namespace {
+
+// A journal may hold other writers' lines, or a line cut short: whatever its
+// escapes, a field reads back without a fault.
+TEST(Journal, FieldsReadBackWhateverTheirEscapes) {
+    struct Row {
+        const char *name, *field, *text;
+    } rows[] = {
+        {"every escape", R"(a\\b\tc\nd\re\x7f\x1B)", "a\\b\tc\nd\re\x7f\x1b"},
+        {"not hex", R"(\xZZ)", "xZZ"},
+        {"one hex digit at the end", R"(\x4)", "x4"},
+        {"a backslash at the end", "a\\", "a\\"},
+        {"an unknown escape", R"(\q)", "q"},
+    };
+    for (const Row &row : rows) EXPECT_EQ(host::UnescapeField(row.field), row.text) << row.name;
+    EXPECT_EQ(host::SplitRecord("t\tr\tend\t3").size(), 4u);
+    EXPECT_TRUE(host::SplitRecord("no tabs").empty()) << "no record";
+}
 
 TEST(TrackList, AcceptsNumbersAndRanges) {
     struct Case {

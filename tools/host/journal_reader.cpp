@@ -12,6 +12,19 @@
 
 namespace host {
 
+namespace {
+
+// A journal may hold lines of other writers, or be cut: nothing in it is
+// trusted to be well formed.
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
 std::string UnescapeField(const std::string &field) {
     std::string text;
     for (std::size_t i = 0; i < field.size(); ++i) {
@@ -26,8 +39,8 @@ std::string UnescapeField(const std::string &field) {
             text += '\n';
         } else if (next == 'r') {
             text += '\r';
-        } else if (next == 'x' && i + 2 < field.size()) {
-            text += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+        } else if (next == 'x' && i + 2 < field.size() && HexDigit(field[i + 1]) >= 0 && HexDigit(field[i + 2]) >= 0) {
+            text += static_cast<char>(HexDigit(field[i + 1]) * 16 + HexDigit(field[i + 2]));
             i += 2;
         } else {
             text += next;

@@ -193,6 +193,9 @@ std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 struct JournalFile {
     int fd;
+    // The last wait for the lock ran out: a writer that holds it for long
+    // is not waited for again, so that the rip loses at most one wait.
+    bool contended;
 };
 
 JournalFile *OpenJournal(const char *path) {
@@ -211,6 +214,7 @@ JournalFile *OpenJournal(const char *path) {
         return nullptr;
     }
     journal->fd = fd;
+    journal->contended = false;
     return journal;
 }
 
@@ -219,10 +223,11 @@ bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length)
     // Another process's record is written within moments; one that holds
     // the lock for longer is not waited for.
     bool locked = false;
-    for (int tries = 0; tries < 50 && !locked; ++tries) {
+    for (int tries = journal->contended ? 49 : 0; tries < 50 && !locked; ++tries) {
         locked = flock(journal->fd, LOCK_EX | LOCK_NB) == 0;
-        if (!locked) SleepMilliseconds(10);
+        if (!locked && tries < 49) SleepMilliseconds(10);
     }
+    journal->contended = !locked;
     if (!locked) return false;
     const off_t end = lseek(journal->fd, 0, SEEK_END);
     std::size_t written = 0;

@@ -275,6 +275,9 @@ std::uint32_t ProcessId() { return GetCurrentProcessId(); }
 
 struct JournalFile {
     HANDLE handle;
+    // The last wait for the lock ran out: a writer that holds it for long
+    // is not waited for again, so that the rip loses at most one wait.
+    bool contended;
 };
 
 JournalFile *OpenJournal(const char *path) {
@@ -293,6 +296,7 @@ JournalFile *OpenJournal(const char *path) {
         return nullptr;
     }
     journal->handle = handle;
+    journal->contended = false;
     return journal;
 }
 
@@ -304,10 +308,11 @@ bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length)
     std::memset(&range, 0, sizeof range);
     range.OffsetHigh = 0x7FFFFFFF;
     bool locked = false;
-    for (int tries = 0; tries < 50 && !locked; ++tries) {
+    for (int tries = journal->contended ? 49 : 0; tries < 50 && !locked; ++tries) {
         locked = LockFileEx(journal->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range);
-        if (!locked) Sleep(10);
+        if (!locked && tries < 49) Sleep(10);
     }
+    journal->contended = !locked;
     if (!locked) return false;
     LARGE_INTEGER end;
     DWORD written = 0;
