@@ -249,7 +249,8 @@ TEST_F(ProcessTest, KillEndsTheEncoderBehindAWrapper) {
 // delivery waits for the encoder. The worker and the encoder stop, the
 // delivery returns 0, and nothing freed is touched (run under the
 // sanitizers too). An encoder that hangs is the case with no other way out;
-// one that ends soon lets the Kill fall anywhere around the album's end.
+// one that ends soon lets the Kill fall anywhere from the encoder's start to
+// after the album's end.
 TEST_F(ProcessTest, KillFromAnotherThreadEndsTheLastDelivery) {
     struct Case {
         const char *options;
@@ -264,7 +265,11 @@ TEST_F(ProcessTest, KillFromAnotherThreadEndsTheLastDelivery) {
             ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(c.options, log))), 1);
             std::int32_t killed = -1;
             std::thread cancel([&] {
-                if (c.mustStop) WaitUntil([&] { return Runs(log).size() == 1; });
+                // The encoder starts once the track has ended: the host's
+                // thread is in the album's last delivery, or past it. A Kill
+                // before that would come while the audio is still written,
+                // which no host may do from another thread.
+                WaitUntil([&] { return Runs(log).size() == 1; });
                 SleepMs(round * 3);
                 killed = host_->Kill();
             });
