@@ -53,6 +53,20 @@ Reason ReasonFor(CommandStatus status) {
     return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
 }
 
+CommandStyle StyleFor(bool batchFile) { return batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments; }
+
+// Starts a complete line, an encoder's or an album step's: Reason::Done when
+// it runs, else the system's error in end.
+Reason StartLine(const char *line, bool batchFile, std::int32_t hideWindow, platform::Process *&process, RunEnd &end) {
+    std::int32_t error = 0;
+    process = platform::StartProcess(line, batchFile, hideWindow, &error);
+    if (process != nullptr) return Reason::Done;
+    end = {RunEnd::Kind::NotStarted, error};
+    return Reason::CouldNotStart;
+}
+
+bool ExitedWithZero(const RunEnd &end) { return end.kind == RunEnd::Kind::Exited && end.value == 0; }
+
 // Starts the encoder of one output of track index, whose WAV file is
 // finished and closed. Reason::Done when it runs; otherwise why that output
 // of the track is not made, with how it ended in end.
@@ -86,9 +100,8 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // that of another file; an unsafe one would let a value act: neither is
     // ever run.
     const bool batchFile = platform::RunsThroughCommandShell(output.encoderPath);
-    const CommandStatus status =
-        BuildCommandLine(output.encoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, run.command,
-                         run.wavPath, run.outputPath, album, index);
+    const CommandStatus status = BuildCommandLine(output.encoderPath, StyleFor(batchFile), run.command, run.wavPath,
+                                                  run.outputPath, album, index);
     if (status != CommandStatus::Complete) return ReasonFor(status);
     run.outputIsWav = platform::SameFile(run.wavPath, run.outputPath);
     // Whatever lies under the output's name (an earlier rip's output, a
@@ -98,11 +111,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
                                          output.outputExtension, sizeof output.outputExtension)) {
         return Reason::NameUnsafe;
     }
-    std::int32_t error = 0;
-    run.process = platform::StartProcess(run.command, batchFile, output.hideWindow, &error);
-    if (run.process != nullptr) return Reason::Done;
-    end = {RunEnd::Kind::NotStarted, error};
-    return Reason::CouldNotStart;
+    return StartLine(run.command, batchFile, output.hideWindow, run.process, end);
 }
 
 // How a process that has ended ended, before its record is closed.
@@ -124,7 +133,7 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     platform::CloseProcess(run.process);
     run.process = nullptr;
     if (Stopping(control)) return Reason::Stopped;
-    if (end.kind != RunEnd::Kind::Exited || end.value != 0) return Reason::EncoderFailed;
+    if (!ExitedWithZero(end)) return Reason::EncoderFailed;
     // An encoder that reports success but left an empty file (one that
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
@@ -182,16 +191,11 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
 Reason StartAlbumStep(const WorkerControl &control, const OutputSettings &output, platform::Process *&process,
                       RunEnd &end) {
     const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
-    const CommandStatus status =
-        BuildAlbumCommandLine(output.albumEncoderPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments,
-                              output.albumTemplate, sizeof output.albumTemplate, *control.inputs.album,
-                              output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
+    const CommandStatus status = BuildAlbumCommandLine(
+        output.albumEncoderPath, StyleFor(batchFile), output.albumTemplate, sizeof output.albumTemplate,
+        *control.inputs.album, output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
     if (status != CommandStatus::Complete) return ReasonFor(status);
-    std::int32_t error = 0;
-    process = platform::StartProcess(albumLine, batchFile, output.hideWindow, &error);
-    if (process != nullptr) return Reason::Done;
-    end = {RunEnd::Kind::NotStarted, error};
-    return Reason::CouldNotStart;
+    return StartLine(albumLine, batchFile, output.hideWindow, process, end);
 }
 
 // Runs one output's album step and waits for it; a stop ends it.
@@ -214,7 +218,7 @@ void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const 
         platform::CloseProcess(process);
         if (Stopping(control)) {
             record.reason = Reason::Stopped;
-        } else if (record.end.kind != RunEnd::Kind::Exited || record.end.value != 0) {
+        } else if (!ExitedWithZero(record.end)) {
             record.reason = Reason::EncoderFailed;
         }
     }
