@@ -200,6 +200,9 @@ flac_end_by_boundary)
     # piece of a track runs on into the next one.
     make_image flac
     write_settings
+    # A stream of unknown length: STREAMINFO gives 0 samples.
+    printf '\360\0\0\0\0' | dd of=image.flac bs=1 seek=21 conv=notrunc 2>/dev/null
+    [ "$(metaflac --show-total-samples image.flac)" = 0 ] || fail "the image's length is still known"
     run_host --out out --end-by boundary --piece-size 7056 || fail "exit status $?"
     check_track 1 "out/01 First Light.flac"
     check_track 2 "out/02 Second_ A_B_.flac"
@@ -263,6 +266,30 @@ existing_file)
     expect_text "exists already"
     [ "$(cat "out/03 Third.flac")" = old ] || fail "the existing file was changed"
     run_host --out out --tracks 3 --overwrite || fail "--overwrite: exit status $?"
+    check_track 3 "out/03 Third.flac"
+    # A file put at the final name during the rip is not this rip's.
+    rm -rf out && mkdir out
+    printf '#!/bin/sh\necho other >"%s/out/03 Third.flac"\nexec flac "$@"\n' "$work" >racing-enc
+    printf '#!/bin/sh\nexit 1\n' >failing-step
+    chmod 755 racing-enc failing-step
+    write_settings "$work/racing-enc"
+    run_host --out out --tracks 3
+    status=$?
+    [ "$status" -eq 3 ] || fail "exit status $status, not 3, with the final name taken"
+    expect_text "not produced: the final name exists, #temp(03).wav is left"
+    # A failing album step is shown, and a FIFO at LOG is never waited for.
+    rm -rf out && mkdir out && mkfifo out/journal.fifo && write_settings
+    printf 'ALBUM_EXEPATH=%s/failing-step\nALBUM_COMMAND=%%files%%\n' "$work" >>encbridge.ini
+    run_host --out out --tracks 3
+    status=$?
+    [ "$status" -eq 3 ] || fail "exit status $status, not 3, for an album step not done"
+    expect_text "album step of output 1 (.flac): not done: the encoder failed"
+    expect_text "1 album step(s) were not done"
+    echo LOG=journal.fifo >>encbridge.ini
+    rm "out/03 Third.flac"
+    timeout 60 "$host" album.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1
+    status=$?
+    [ "$status" -eq 124 ] && fail "the host waited for the FIFO at LOG"
     check_track 3 "out/03 Third.flac"
     ;;
 demo)
@@ -532,6 +559,11 @@ bad_cue)
     # A data track is skipped, so the sheet goes on to look for its audio.
     printf 'FILE "a.wav" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:10:00\n' >data.cue
     expect_error "there is no image at a.wav, which data.cue names" data.cue --settings encbridge.ini
+    # A FIFO is refused at once, never waited for.
+    mkfifo fifo.cue
+    timeout 10 "$host" fifo.cue --settings encbridge.ini >out.txt 2>&1
+    [ $? -eq 1 ] || fail "a FIFO for a cue sheet: exit status other than 1"
+    expect_text "fifo.cue is not a regular file"
     printf 'FILE "a.bin" BINARY\n  TRACK 01 MODE2/2324\n    INDEX 01 00:00:00\n' >data-only.cue
     expect_error "track 1 of data-only.cue is a data track, and no track of it holds CD audio" data-only.cue --settings encbridge.ini
     ;;
@@ -550,6 +582,19 @@ bad_image)
     expect_error "is not CD audio" album.cue --settings encbridge.ini
     sox -n -r 44100 -c 2 -b 16 image.wav synth 7.2 sine 440 || fail "sox"
     expect_error "track 4 starts at 00:07:40, but the image ends at 00:07:15" album.cue --settings encbridge.ini
+    # An image cut short in track 4: the tracks delivered before are still
+    # encoded by a slow encoder, and track 4's WAV stays.
+    make_image flac
+    head -c $(($(wc -c <image.flac) * 9 / 10)) image.flac >cut.flac && mv cut.flac image.flac
+    printf '#!/bin/sh\nsleep 1\nexec flac "$@"\n' >slow-enc && chmod 755 slow-enc
+    write_settings "$work/slow-enc"
+    run_host --out out && fail "exit status 0 for an image cut short"
+    expect_text "the image could not be read at track 4"
+    check_track 1 "out/01 First Light.flac"
+    check_track 2 "out/02 Second_ A_B_.flac"
+    check_track 3 "out/03 Third.flac"
+    expect_text "04 Fourth.flac"
+    [ -f "out/#temp(04).wav" ] || fail "track 4's WAV is gone"
     ;;
 bad_module)
     make_image wav

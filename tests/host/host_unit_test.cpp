@@ -398,6 +398,13 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
         {"  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "track 1 of test.cue belongs to no FILE"},
         {"FILE \"a.bin\" BINARY\n  TRACK 01 MODE2/2324\n    INDEX 01 00:00:00\n",
          "track 1 of test.cue is a data track, and no track of it holds CD audio"},
+        // Tracks that cannot be laid out: the track before would run over
+        // the next audio track.
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 MODE1/2352\n  TRACK 03 AUDIO\n"
+         "    INDEX 01 00:05:00\n",
+         "track 2 of test.cue has no INDEX 01 (line 4)"},
+        {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 08 AUDI_\n    INDEX 01 00:03:00\n",
+         "line 4: TRACK 08 has the type \"AUDI_\", which is neither AUDIO nor a data mode"},
     };
     for (const Case &c : cases) {
         CueAlbum album;

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "flac_cue.h"
+#include "host_paths.h"
 
 namespace host {
 
@@ -250,18 +253,19 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
 
 bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum &album, std::vector<std::string> &notes,
                   std::string &error) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        error = "no cue sheet at " + path;
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!S_ISREG(info.st_mode) || !in) {
-        error = "cannot read the cue sheet " + path;
+    std::ifstream in;
+    bool notRegular = false;
+    if (!OpenRegularStream(path, in, notRegular)) {
+        const int reason = errno;
+        error = notRegular         ? path + " is not a regular file (a FIFO, a folder or a device); name the cue sheet"
+                : reason == ENOENT ? "no cue sheet at " + path
+                                   : "cannot read the cue sheet " + path + ": " + std::strerror(reason);
         return false;
     }
     if (IsFlacFile(in)) return ReadEmbeddedCueSheet(path, charset, album, notes, error);
-    if (info.st_size > kMaxCueBytes) {
+    in.clear();
+    in.seekg(0, std::ios::end);
+    if (static_cast<std::int64_t>(in.tellg()) > kMaxCueBytes) {
         error = path + " is not a valid cue sheet: it is larger than 1 MiB";
         return false;
     }
@@ -282,12 +286,14 @@ AudioFile::~AudioFile() {
 }
 
 bool AudioFile::Open(const std::string &path, std::string &error) {
-    if (!IsFile(path)) {
-        error = "there is no image at " + path;
+    bool notRegular = false;
+    const int fd = OpenRegularFile(path, notRegular);
+    if (fd < 0) {
+        error = "there is no image at " + path + (notRegular ? ": it is not a regular file" : "");
         return false;
     }
     SF_INFO info = {};
-    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    file_ = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (file_ == nullptr) {
         error = "cannot read the image " + path + ": " + sf_strerror(nullptr);
         return false;
@@ -313,6 +319,17 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
         return false;
     }
     frames_ = info.frames;
+    // A FLAC stream may leave its length unknown (0 samples in STREAMINFO,
+    // which libsndfile gives as the largest count): it is decoded to its end.
+    if (major == SF_FORMAT_FLAC && (frames_ <= 0 || frames_ == SF_COUNT_MAX)) {
+        frames_ = 0;
+        std::vector<short> samples(2 * 4096);
+        for (sf_count_t read; (read = sf_readf_short(file_, samples.data(), 4096)) > 0;) frames_ += read;
+        if (sf_seek(file_, 0, SEEK_SET) != 0) {
+            error = "cannot read the image " + path + ": its length is unknown, and it cannot be read again";
+            return false;
+        }
+    }
     return true;
 }
 

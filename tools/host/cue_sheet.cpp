@@ -142,15 +142,28 @@ bool ParseTime(const std::string &text, long &sector) {
     return true;
 }
 
+template <std::size_t N>
+bool OneOf(const std::string &word, const char *const (&names)[N]) {
+    for (const char *name : names) {
+        if (word == name) return true;
+    }
+    return false;
+}
+
 // Commands that name nothing this host uses: read and let be.
 bool Ignored(const std::string &command) {
     static const char *const kIgnored[] = {"CATALOG",  "CDTEXTFILE", "FLAGS",     "ISRC",      "SONGWRITER",
                                            "COMPOSER", "ARRANGER",   "MESSAGE",   "DISC_ID",   "GENRE",
                                            "UPC_EAN",  "TOC_INFO1",  "TOC_INFO2", "SIZE_INFO", "DATAFILE"};
-    for (const char *name : kIgnored) {
-        if (command == name) return true;
-    }
-    return false;
+    return OneOf(command, kIgnored);
+}
+
+// The types a TRACK line may give: audio, and the data modes. A type not
+// known could be either, and the tracks around it could not be laid out.
+bool KnownTrackType(const std::string &type) {
+    static const char *const kTypes[] = {"AUDIO",      "CDG",        "MODE1/2048", "MODE1/2352", "MODE2/2048",
+                                         "MODE2/2324", "MODE2/2336", "MODE2/2352", "CDI/2336",   "CDI/2352"};
+    return OneOf(type, kTypes);
 }
 
 // A relative FILE is looked for beside the sheet; a name written on Windows
@@ -184,8 +197,10 @@ bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::stri
                 return false;
             }
         }
-        if (track.audio && start == nullptr) {
-            error = where + " has no INDEX 01";
+        if (start == nullptr) {
+            error = where + " has no INDEX 01" +
+                    (track.line > 0 ? " (line " + std::to_string(track.line) + ")" : std::string()) +
+                    (track.audio ? "" : ", so where the audio track before it ends is not known");
             return false;
         }
         if (start != nullptr && previousStart != nullptr && start->file == previousStart->file &&
@@ -323,7 +338,13 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
             album.tracks.emplace_back();
             track = &album.tracks.back();
             track->number = number;
+            track->line = lineNumber;
             track->audio = Upper(words[2]) == "AUDIO";
+            if (!KnownTrackType(Upper(words[2]))) {
+                error = invalid + where + "TRACK " + words[1] + " has the type \"" + words[2] +
+                        "\", which is neither AUDIO nor a data mode";
+                return false;
+            }
             if (album.files.empty()) {
                 error = "track " + std::to_string(number) + " of " + cueName + " belongs to no FILE";
                 return false;

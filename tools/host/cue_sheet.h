@@ -22,6 +22,7 @@ struct CueIndex {
 
 struct ImageTrack {
     int number = 0;  // the sheet's track number; 0 for audio before the first track
+    int line = 0;    // the sheet's TRACK line; 0 when no text gave it
     bool audio = true;
     std::string title;
     std::string performer;
@@ -87,9 +88,9 @@ bool IsUtf8(const std::string &text);
 bool ParseCueText(const std::string &text, const std::string &cueFolder, const std::string &cueName, CueAlbum &album,
                   std::string &error);
 
-// What must hold across the tracks of any cue sheet: every audio track has
-// INDEX 01, indexes rise within a file, tracks follow each other, and one
-// track at least holds CD audio. False with a message in error otherwise.
+// What must hold across the tracks of any cue sheet: every track has
+// INDEX 01 (where a data track starts ends the audio track before it), indexes rise within a file, tracks follow each
+// other, and one track at least holds CD audio. False with a message in error otherwise.
 bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::string &error);
 
 // "mm:ss:ff" as cue sheets write positions, for messages.

@@ -1,5 +1,6 @@
 #include "host_paths.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,27 @@ std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvir
             break;
     }
     return "beside the module";
+}
+
+int OpenRegularFile(const std::string &path, bool &notRegular) {
+    notRegular = false;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return -1;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return fd;
+    notRegular = true;
+    close(fd);
+    return -1;
+}
+
+bool OpenRegularStream(const std::string &path, std::ifstream &in, bool &notRegular) {
+    const int fd = OpenRegularFile(path, notRegular);
+    if (fd < 0) return false;
+    // The descriptor's own name reopens the file that was checked, whatever
+    // lies at path by now.
+    in.open("/proc/self/fd/" + std::to_string(fd), std::ios::binary);
+    close(fd);
+    return static_cast<bool>(in);
 }
 
 }  // namespace host

@@ -3,6 +3,7 @@
 // prefix has been moved since.
 #pragma once
 
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -62,5 +63,13 @@ SettingsChoice ChooseSettings(const std::string &option, const std::string &modu
 
 // Why a choice was made, for --help and the notices: "named by --settings"...
 std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvironment &environment);
+
+// Opens path for reading without ever waiting: non-blocking, so that a FIFO
+// put at the name neither blocks nor is read, and kept only when fstat says
+// it is a regular file. The descriptor, or -1: notRegular says whether
+// something other than a regular file is there, else errno why not.
+int OpenRegularFile(const std::string &path, bool &notRegular);
+// The same, as a stream on that very file.
+bool OpenRegularStream(const std::string &path, std::ifstream &in, bool &notRegular);
 
 }  // namespace host

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "encoder/final_name.h"
+#include "host_paths.h"
 #include "settings/plugin_settings.h"
 
 namespace host {
@@ -69,8 +70,10 @@ long long FileSize(const std::string &path) {
 
 std::vector<JournalRecord> ReadNewRecords(const std::string &path, long long &offset, unsigned pid) {
     std::vector<JournalRecord> records;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return records;
+    // A journal that is no regular file (a FIFO at LOG) holds no records.
+    std::ifstream file;
+    bool notRegular = false;
+    if (!OpenRegularStream(path, file, notRegular)) return records;
     file.seekg(offset);
     const std::string ours = std::to_string(pid) + ".";
     std::string line;
@@ -96,6 +99,11 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome) {
     } else if (record.kind() == "track" && f.size() >= 9 &&
                encbridge::ReasonFromName(f[7].c_str(), f[7].size() + 1, reason)) {
         outcome.outputs[{std::atoi(f[2].c_str()), std::atoi(f[3].c_str())}] = reason;
+    } else if (record.kind() == "album" && f.size() >= 8 &&
+               encbridge::ReasonFromName(f[5].c_str(), f[5].size() + 1, reason)) {
+        outcome.albumSteps[std::atoi(f[2].c_str())] = reason;
+    } else if (record.kind() == "rip") {
+        outcome.journaled = true;
     }
 }
 

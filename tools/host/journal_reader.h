@@ -33,12 +33,16 @@ std::vector<JournalRecord> ReadNewRecords(const std::string &path, long long &of
 // The size of the file at path now; 0 when it is missing.
 long long FileSize(const std::string &path);
 
-// What the journal says of a rip: why Create refused it, or why each track's
-// outputs were not produced, by (track number from 1, output number).
+// What the journal says of a rip: why Create refused it, what became of
+// each track's outputs, by (track number from 1, output number), and of each
+// output's album step, by output number. journaled: the rip's own record
+// was read, so the journal tells what was produced.
 struct RipOutcome {
     bool refused = false;
+    bool journaled = false;
     encbridge::Reason refusal = encbridge::Reason::Done;
     std::map<std::pair<int, int>, encbridge::Reason> outputs;
+    std::map<int, encbridge::Reason> albumSteps;
 };
 void NoteRecord(const JournalRecord &record, RipOutcome &outcome);
 

@@ -36,7 +36,8 @@ namespace {
 // The module's paths hold at most 259 characters.
 constexpr std::size_t kMaxPath = 259;
 
-// The exit status of a rip that ended with some tracks not produced.
+// The exit status of a rip that ended with some tracks not produced, or an
+// album step not done.
 constexpr int kSomeTracksNotProduced = 3;
 
 int Fail(const std::string &message) {
@@ -149,6 +150,13 @@ public:
     ~JournalWatch() { Finish(); }
     JournalWatch(const JournalWatch &) = delete;
     JournalWatch &operator=(const JournalWatch &) = delete;
+
+    // What the journal has said so far.
+    RipOutcome Current() {
+        ReadOn();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return outcome_;
+    }
 
     // Once the module has written its last record of the rip.
     void Finish() {
@@ -323,8 +331,44 @@ bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &er
     return true;
 }
 
-// Create, every track through SetData, Kill.
-bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &times, std::string &error) {
+// After a delivery that failed at track reached, the tracks before it are
+// whole WAV files that the module encodes in its own time: Kill would stop
+// those encoders. So the host waits until the journal tells what became of
+// every output of each of them, as long as an encoder shows signs of work
+// (a record, or a temporary output written to) within kStallSeconds. Without
+// a journal to read, it does not wait.
+constexpr int kStallSeconds = 10;
+void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reached) {
+    auto told = [&](const RipOutcome &outcome) {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < reached; ++i) {
+            if (!rip.tracks[i].selected) continue;
+            for (const ModuleOutput &output : rip.settings.outputs) {
+                count += outcome.outputs.count({static_cast<int>(i + 1), output.number}) == 0;
+            }
+        }
+        return count;
+    };
+    RipOutcome outcome = watch.Current();
+    std::size_t left = told(outcome);
+    if (!outcome.journaled || left == 0) return;
+    std::printf("Waiting for the encoders of the tracks delivered before the failure\n");
+    std::fflush(stdout);
+    auto lastSign = std::chrono::steady_clock::now();
+    while (left > 0 && Seconds(lastSign) < kStallSeconds) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::size_t now = told(watch.Current());
+        if (now < left || CountEncodersWriting(rip.outputFolder, rip.settings.Extensions(),
+                                               static_cast<int>(rip.tracks.size()), std::time(nullptr)) > 0) {
+            lastSign = std::chrono::steady_clock::now();
+        }
+        left = now;
+    }
+}
+
+// Create, every track through SetData, Kill. created: Create took the rip,
+// so there is a summary to show even when the delivery failed.
+bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &times, bool &created, std::string &error) {
     PluginModule module;
     if (!module.Load(rip.pluginPath, error)) return false;
     int selected = 0;
@@ -365,10 +409,13 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
                                rip.settingsPath, rip.outputFolder);
         return false;
     }
+    created = true;
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
+    std::size_t reached = 0;
     bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, rip.outputFolder, rip.settings.Extensions(),
-                                  progress, times, error);
+                                  progress, times, reached, error);
     std::fflush(stdout);
+    if (!delivered) AwaitDeliveredTracks(watch, rip, reached);
     if (module.kill() != 0) std::fprintf(stderr, "encbridge-host: Kill could not close a track file\n");
     watch.Finish();
     return delivered;
@@ -388,20 +435,28 @@ int Run(HostOptions options) {
         return 0;
     }
     RipTimes times;
-    if (!ClearFinalNames(options, rip, error) || !DeliverThroughTheModule(options, rip, times, error)) {
-        return Fail(error);
-    }
+    if (!ClearFinalNames(options, rip, error)) return Fail(error);
+    bool created = false;
+    const bool delivered = DeliverThroughTheModule(options, rip, times, created, error);
+    if (!created) return Fail(error);
 
     int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, rip.settings, rip.outcome);
+    const int stepsNotDone = PrintAlbumSteps(stdout, rip.settings, rip.outcome);
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
                 times.delivering, times.waiting);
-    if (missing > 0) {
+    std::fflush(stdout);
+    if (!delivered) return Fail(error);
+    if (missing > 0 || stepsNotDone > 0) {
         int selected = 0;
         for (const RipTrack &track : rip.tracks) selected += track.selected;
-        std::fflush(stdout);
-        Fail(std::to_string(missing) + " of " + std::to_string(selected) +
-             " track(s) were not produced, each for the reason shown above (--dry-run shows the command lines; "
-             "--verbose the module's journal)");
+        std::string what =
+            missing > 0 ? std::to_string(missing) + " of " + std::to_string(selected) + " track(s) were not produced"
+                        : std::string();
+        if (stepsNotDone > 0) {
+            what += (what.empty() ? "" : ", and ") + std::to_string(stepsNotDone) + " album step(s) were not done";
+        }
+        Fail(what +
+             ", each for the reason shown above (--dry-run shows the command lines; --verbose the module's journal)");
         return kSomeTracksNotProduced;
     }
     if (rip.demo) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "host_paths.h"
 #include "wavfile/temp_names.h"
 
 namespace host {
@@ -20,7 +21,9 @@ bool Exists(const std::string &path, long long *size = nullptr) {
 
 std::string Duration(const std::string &path) {
     SF_INFO info = {};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    bool notRegular = false;
+    const int fd = OpenRegularFile(path, notRegular);
+    SNDFILE *file = fd < 0 ? nullptr : sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (file == nullptr) return "-";
     sf_close(file);
     if (info.samplerate <= 0) return "-";
@@ -75,15 +78,19 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
             if (o == 0) std::snprintf(number, sizeof number, "%02d", track.image.number);
             std::string name = FitText(track.fileName + extensions[o], nameWidth);
             long long size = 0;
+            // The module numbers its tracks by the record's place in the list.
+            const auto found = outcome.outputs.find({static_cast<int>(i + 1), settings.outputs[o].number});
+            // What the module published, as its journal says: a file that
+            // someone else put at the final name is not this rip's.
+            const bool published =
+                !outcome.journaled || (found != outcome.outputs.end() && found->second == encbridge::Reason::Done);
             if (!track.selected) {
                 std::fprintf(out, "  %s  %s  %10s  %9s  skipped\n", number, name.c_str(), "-", "-");
-            } else if (Exists(track.finalPaths[o], &size)) {
+            } else if (published && Exists(track.finalPaths[o], &size)) {
                 std::fprintf(out, "  %s  %s  %10s  %9s\n", number, name.c_str(), SizeText(size).c_str(),
                              Duration(track.finalPaths[o]).c_str());
             } else {
                 complete = false;
-                // The module numbers its tracks by the record's place in the list.
-                const auto found = outcome.outputs.find({static_cast<int>(i + 1), settings.outputs[o].number});
                 const std::string why = found == outcome.outputs.end() || found->second == encbridge::Reason::Done
                                             ? std::string()
                                             : std::string(": ") + encbridge::ReasonText(found->second);
@@ -94,6 +101,22 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
         if (track.selected && !complete) ++missing;
     }
     return missing;
+}
+
+int PrintAlbumSteps(std::FILE *out, const ModuleSettings &settings, const RipOutcome &outcome) {
+    int failed = 0;
+    for (const ModuleOutput &output : settings.outputs) {
+        const auto found = outcome.albumSteps.find(output.number);
+        if (!output.albumStep || found == outcome.albumSteps.end()) continue;
+        if (found->second == encbridge::Reason::Done) {
+            std::fprintf(out, "  album step of output %d (%s): done\n", output.number, output.extension.c_str());
+            continue;
+        }
+        ++failed;
+        std::fprintf(out, "  album step of output %d (%s): not done: %s\n", output.number, output.extension.c_str(),
+                     encbridge::ReasonText(found->second));
+    }
+    return failed;
 }
 
 }  // namespace host

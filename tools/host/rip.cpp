@@ -207,7 +207,8 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
 
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
                   const HostOptions &options, const std::string &outputFolder,
-                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::string &error) {
+                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::size_t &reached,
+                  std::string &error) {
     Delivery d{module,
                image,
                tracks,
@@ -220,7 +221,8 @@ bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<Rip
                std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
                0};
     for (const RipTrack &track : tracks) d.expected += track.selected ? static_cast<int>(extensions.size()) : 0;
-    for (std::size_t i = 0; i < tracks.size(); ++i) {
+    for (reached = 0; reached < tracks.size(); ++reached) {
+        const std::size_t i = reached;
         if (!DeliverTrack(d, i, error)) return false;
         if (i + 1 != tracks.size()) {
             CountEncoders(d);

@@ -56,8 +56,11 @@ struct RipTimes {
 // cannot be read.
 // outputFolder and extensions are where the module writes and what its
 // encoders make, for the count of encoders at work that progress shows.
+// reached: the place of the track whose delivery failed (every track before
+// it was ended), or the count of tracks.
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
                   const HostOptions &options, const std::string &outputFolder,
-                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::string &error);
+                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::size_t &reached,
+                  std::string &error);
 
 }  // namespace host
