@@ -89,6 +89,8 @@ while IFS=$tab read -r kind file a b <&3; do
         ;;
     length)
         rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of csv=p=0 "$path")
+        # A stream with side data (LAME's gain of an MP3) adds empty fields.
+        rate=${rate%%,*}
         bytes=$(ffmpeg -nostdin -v error -i "$path" -f s16le -ac 2 - | wc -c)
         frames=$((bytes / 4))
         # At another rate the length is whole frames on either side of the exact one.
