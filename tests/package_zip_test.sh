@@ -54,6 +54,9 @@ if grep -Eino 'sudo|apt-get|dpkg|cmake|ctest|ninja|\bwine\b|tools/|/usr/|/etc/|~
     fail "README.txt names a command or file of the developers' side (above)"
 fi
 for example in "$examples"/*.ini; do
+    grep -qF "${example##*/}" README.txt || fail "README.txt does not name the example ${example##*/}"
+done
+for example in "$examples"/*.ini; do
     windows_text "encbridge-examples/${example##*/}" "$example"
 done
 echo "PASS: $(wc -l <unpacked.txt) files in ${zip##*/}"
