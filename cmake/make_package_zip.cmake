@@ -2,7 +2,7 @@
 # of the Windows package in STAGE and packs them into ZIP.
 #   DLL       the built encbridge.dll
 #   STRIP     the mingw-w64 strip program
-#   README    README.md
+#   README    the Windows users' README, docs/windows-readme.txt
 #   EXAMPLES  the folder of the Windows settings examples
 foreach(name DLL STRIP README EXAMPLES STAGE ZIP)
   if(NOT ${name})

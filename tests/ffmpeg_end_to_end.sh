@@ -1,15 +1,18 @@
 #!/bin/sh
-# Rips through the DLL with a real Windows encoder: runs ffmpeg_rip_tests
+# Rips through the DLL with real Windows encoders: runs ffmpeg_rip_tests
 # under wine, which rips albums with copies of the Windows ffmpeg.exe that
-# tools/install-deps fetched, then checks with the Linux tools what those rips
-# left, line by line of their manifest:
+# tools/install-deps fetched and of the flac.exe, metaflac.exe and lame.exe
+# that it built (tools/build-win-encoders), then checks with the Linux tools
+# what those rips left, line by line of their manifest:
 #
 #   audio  FILE RAW         FILE decodes (flac) to exactly the bytes of RAW
 #   length FILE FRAMES      FILE decodes to FRAMES frames at 44.1 kHz, or as
 #                           long at the rate it was encoded with
 #   tag    FILE KEY VALUE   FILE holds the tag KEY once, with VALUE (UTF-8)
+#   gain   FILE KEY         FILE holds the tag KEY once, a gain such as -7.25 dB
 #
-# Fails when ffmpeg.exe or a tool is missing: it never passes without them.
+# Fails when a Windows encoder or a tool is missing: it never passes without
+# them.
 #
 #   ffmpeg_end_to_end.sh WINE_RUN TEST_PROGRAM WORK_FOLDER [GTEST_ARGS...]
 set -u
@@ -31,6 +34,7 @@ fail() {
 }
 
 ffmpeg_exe=$("$top/tools/fetch-ffmpeg" --path) || exit 1
+encoders=$("$top/tools/build-win-encoders" --path) || exit 1
 for tool in flac metaflac ffmpeg ffprobe; do
     command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (tools/install-deps installs it)"
 done
@@ -42,7 +46,8 @@ fi
 windows_path() { printf 'Z:%s' "$1" | tr / '\134'; }
 
 ENCBRIDGE_FFMPEG=$(windows_path "$ffmpeg_exe") ENCBRIDGE_RIP_ROOT=$(windows_path "$work") \
-    ENCBRIDGE_README=$(windows_path "$top/README.md") "$wine_run" "$program" "$@"
+    ENCBRIDGE_ENCODERS=$(windows_path "$encoders") ENCBRIDGE_EXAMPLES=$(windows_path "$top/examples/windows") \
+    "$wine_run" "$program" "$@"
 rips=$?
 [ -s "$work/manifest.txt" ] || fail "the rips wrote no manifest in $work"
 
@@ -84,6 +89,8 @@ while IFS=$tab read -r kind file a b <&3; do
         ;;
     length)
         rate=$(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate -of csv=p=0 "$path")
+        # A stream with side data (LAME's gain of an MP3) adds empty fields.
+        rate=${rate%%,*}
         bytes=$(ffmpeg -nostdin -v error -i "$path" -f s16le -ac 2 - | wc -c)
         frames=$((bytes / 4))
         # At another rate the length is whole frames on either side of the exact one.
@@ -96,6 +103,10 @@ while IFS=$tab read -r kind file a b <&3; do
     tag)
         value=$(tag_value "$a")
         [ "$value" = "$b" ] || problem "tag $a is [$value], not [$b]"
+        ;;
+    gain)
+        value=$(tag_value "$a")
+        printf '%s\n' "$value" | grep -Eqx -- '[-+]?[0-9]+\.[0-9]{2} dB' || problem "tag $a is [$value], not a gain"
         ;;
     *)
         problem "unknown check $kind"

@@ -1,4 +1,5 @@
-// Whole rips through the DLL with a real Windows encoder, ffmpeg.exe,
+// Whole rips through the DLL with real Windows encoders (ffmpeg.exe, and
+// flac.exe, metaflac.exe and lame.exe for the shipped examples),
 // started by the module through CreateProcessA as on a user's machine. What
 // a Windows program can see is checked here: the results of the host's calls,
 // the names in the output folder, the WAV files that go or stay, the encoder
@@ -10,7 +11,9 @@
 //   ENCBRIDGE_FFMPEG    ffmpeg.exe; only copies of it are run, since the
 //                       module refuses a program that it cannot open for writing
 //   ENCBRIDGE_RIP_ROOT  an empty folder for the rips and the manifest
-//   ENCBRIDGE_README    the README, whose Windows ffmpeg.exe examples are run
+//   ENCBRIDGE_ENCODERS  the folder of the Windows flac.exe, metaflac.exe and
+//                       lame.exe that tools/build-win-encoders built
+//   ENCBRIDGE_EXAMPLES  the shipped Windows settings examples, which are run
 // tlhelp32.h needs windows.h before it.
 // clang-format off
 #include <windows.h>
@@ -167,13 +170,15 @@ protected:
         for (const std::string &copy : copies_) DeleteFileA(copy.c_str());
     }
 
-    // A writable copy of ffmpeg.exe at path, in new folders as an installer
-    // makes them.
-    std::string InstallEncoder(const std::string &path) {
+    // A writable copy of a program (ffmpeg.exe unless told) at path, in new
+    // folders as an installer makes them.
+    std::string InstallEncoder(const std::string &path, const std::string &program = std::string()) {
         for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1)) {
             CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
         }
-        EXPECT_TRUE(CopyFileA(ffmpeg_.c_str(), path.c_str(), TRUE)) << path << ": " << GetLastError();
+        const std::string &source = program.empty() ? ffmpeg_ : program;
+        EXPECT_TRUE(CopyFileA(source.c_str(), path.c_str(), TRUE))
+            << source << " to " << path << ": " << GetLastError();
         copies_.push_back(path);
         return path;
     }
@@ -290,54 +295,67 @@ TEST_F(FfmpegRip, AnAlbumToFlacDecodesToExactlyTheDeliveredAudio) {
     }
 }
 
-// The OUT and COMMAND of the README's example whose first line is "; title";
-// empty when there is none.
+// A shipped settings example as written, but for the programs it names: each
+// EXEPATH line (ALBUM_EXEPATH too) is given the path of the installed copy.
 struct Example {
-    std::string extension, command;
+    std::string extension, command, text;
 };
-Example ReadmeExample(const std::string &title) {
-    std::ifstream readme(Environment("ENCBRIDGE_README"), std::ios::binary);
+Example ShippedExample(const std::string &file, const std::string &encoder, const std::string &albumStep) {
+    std::ifstream stream(Environment("ENCBRIDGE_EXAMPLES") + "\\" + file, std::ios::binary);
     Example example;
-    bool inside = false;
-    for (std::string line; std::getline(readme, line);) {
+    for (std::string line; std::getline(stream, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!inside) {
-            inside = line == "; " + title;
-        } else if (line.rfind("```", 0) == 0) {
-            break;
-        } else if (line.rfind("OUT=", 0) == 0) {
-            example.extension = line.substr(4);
-        } else if (line.rfind("COMMAND=", 0) == 0) {
-            example.command = line.substr(8);
-        }
+        if (line.rfind("OUT=", 0) == 0) example.extension = line.substr(4);
+        if (line.rfind("COMMAND=", 0) == 0) example.command = line.substr(8);
+        if (line.rfind("EXEPATH=", 0) == 0) line = "EXEPATH=" + encoder;
+        if (line.rfind("ALBUM_EXEPATH=", 0) == 0) line = "ALBUM_EXEPATH=" + albumStep;
+        example.text += line + "\r\n";
     }
     return example;
 }
 
-TEST_F(FfmpegRip, TheReadmeExamplesEncodeAnAlbumWithItsTags) {
+TEST_F(FfmpegRip, TheShippedExamplesEncodeAnAlbumWithItsTags) {
     struct ExampleCase {
-        const char *title;
+        const char *file, *encoder, *albumStep;
         bool lossless;
-        // The tags' names as the Linux tools read them from each format.
-        const char *titleKey, *artistKey, *albumKey, *albumArtistKey, *dateKey, *trackKey;
+        // The tags' names as the Linux tools read them from each format; a
+        // track total of its own, or none when the track tag holds "n/total".
+        const char *titleKey, *artistKey, *albumKey, *albumArtistKey, *dateKey, *trackKey, *totalKey;
     };
+    const std::string encoders = Environment("ENCBRIDGE_ENCODERS");
+    ASSERT_FALSE(encoders.empty()) << "ENCBRIDGE_ENCODERS names no folder: run ffmpeg_end_to_end.sh";
     // FLAC decodes to exactly what was delivered; MP3 and Opus to as long
     // (Opus at 48 kHz, the only rate it encodes at).
     const ExampleCase cases[] = {
-        {"FLAC with ffmpeg.exe", true, "TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "DATE", "TRACKNUMBER"},
-        {"MP3 with ffmpeg.exe", false, "title", "artist", "album", "album_artist", "date", "track"},
-        {"Opus with ffmpeg.exe", false, "title", "artist", "album", "album_artist", "date", "track"},
+        {"ffmpeg-flac.ini", "ffmpeg.exe", "", true, "TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "DATE", "TRACKNUMBER",
+         nullptr},
+        {"ffmpeg-mp3.ini", "ffmpeg.exe", "", false, "title", "artist", "album", "album_artist", "date", "track",
+         nullptr},
+        {"ffmpeg-opus.ini", "ffmpeg.exe", "", false, "title", "artist", "album", "album_artist", "date", "track",
+         nullptr},
+        {"flac.ini", "flac.exe", "", true, "TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "DATE", "TRACKNUMBER",
+         "TRACKTOTAL"},
+        {"lame.ini", "lame.exe", "", false, "title", "artist", "album", "album_artist", "date", "track", nullptr},
+        // The album step writes the album's gain into every file.
+        {"flac-replaygain.ini", "flac.exe", "metaflac.exe", true, "TITLE", "ARTIST", "ALBUM", "ALBUMARTIST", "DATE",
+         "TRACKNUMBER", "TRACKTOTAL"},
     };
-    std::string encoder = InstallEncoder(folder_ + "encoder\\ffmpeg.exe");
     int number = 0;
     for (const ExampleCase &c : cases) {
-        SCOPED_TRACE(c.title);
-        const Example example = ReadmeExample(c.title);
-        ASSERT_FALSE(example.extension.empty() || example.command.empty())
-            << "README.md has no \"; " << c.title << "\"";
-        std::string settings = WriteSettings(folder_ + "example " + std::to_string(++number) + ".ini",
-                                             example.extension, encoder, example.command);
-        std::string out = OutputFolder("example " + std::to_string(number));
+        SCOPED_TRACE(c.file);
+        std::string folder = folder_ + "example " + std::to_string(++number) + "\\";
+        ts::MakeFolder(folder);
+        auto install = [&](const std::string &program) {
+            if (program.empty()) return std::string();
+            return InstallEncoder(folder + program, program == "ffmpeg.exe" ? ffmpeg_ : encoders + "\\" + program);
+        };
+        const std::string encoder = install(c.encoder), albumStep = install(c.albumStep);
+        const Example example = ShippedExample(c.file, encoder, albumStep);
+        ASSERT_FALSE(example.extension.empty() || example.command.empty()) << "no OUT or COMMAND in " << c.file;
+        EXPECT_LE(example.command.size(), 253u) << "the module would cut the COMMAND of " << c.file;
+        const std::string settings = folder + c.file;
+        ts::WriteFile(settings, example.text);
+        std::string out = OutputFolder("example " + std::to_string(number) + " out");
         Album album(out, 2);
         SetText(album.info->albumTitle, sizeof album.info->albumTitle, "Cr\xE8me de la cr\xE8me");
         SetText(album.info->albumArtist, sizeof album.info->albumArtist, "\"The\" \xC9quipe");
@@ -364,7 +382,13 @@ TEST_F(FfmpegRip, TheReadmeExamplesEncodeAnAlbumWithItsTags) {
             ExpectTag(out, names[i], c.albumKey, "Cr\xC3\xA8me de la cr\xC3\xA8me");
             ExpectTag(out, names[i], c.albumArtistKey, "\"The\" \xC3\x89quipe");
             ExpectTag(out, names[i], c.dateKey, "2001");
-            ExpectTag(out, names[i], c.trackKey, std::to_string(i + 1) + "/2");
+            if (c.totalKey == nullptr) {
+                ExpectTag(out, names[i], c.trackKey, std::to_string(i + 1) + "/2");
+            } else {
+                ExpectTag(out, names[i], c.trackKey, std::to_string(i + 1));
+                ExpectTag(out, names[i], c.totalKey, "2");
+            }
+            if (*c.albumStep != '\0') Expect("gain\t" + Relative(out, names[i]) + "\tREPLAYGAIN_ALBUM_GAIN");
         }
         ExpectTag(out, names[0], c.titleKey, "Title 1");
         ExpectTag(out, names[1], c.titleKey, "Caf\xC3\xA9 \"au\" lait 100%");

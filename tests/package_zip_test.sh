@@ -1,9 +1,10 @@
 #!/bin/sh
 # The Windows package: exactly the DLL, README.txt and the Windows settings
 # examples, the DLL without debug sections or symbol table, the texts equal
-# to the tree's but with CRLF line ends.
+# to the tree's but with CRLF line ends, and a README for Windows users that
+# names no command of the developers' side.
 #
-# Usage: package_zip_test.sh ZIP OBJDUMP README.md EXAMPLES_FOLDER
+# Usage: package_zip_test.sh ZIP OBJDUMP WINDOWS_README EXAMPLES_FOLDER
 set -u
 zip=$1
 objdump=$2
@@ -47,6 +48,14 @@ windows_text() {
     tr -d '\r' <"$1" | cmp -s - "$2" || fail "$1 is not $2"
 }
 windows_text README.txt "$readme"
+# Words of the developers' README and its shells, which a Windows user has
+# no use for.
+if grep -Eino 'sudo|apt-get|dpkg|cmake|ctest|ninja|\bwine\b|tools/|/usr/|/etc/|~/|\$HOME|\.so\b|\bsh\b|bash|chmod|encbridge-host|linux|debian' README.txt; then
+    fail "README.txt names a command or file of the developers' side (above)"
+fi
+for example in "$examples"/*.ini; do
+    grep -qF "${example##*/}" README.txt || fail "README.txt does not name the example ${example##*/}"
+done
 for example in "$examples"/*.ini; do
     windows_text "encbridge-examples/${example##*/}" "$example"
 done
