@@ -496,8 +496,12 @@ TEST_F(RipTest, RefusesATemporaryNameThatWouldBeCut) {
     // "#temp(01).wav" within 259 characters, and one a character longer.
     const std::size_t fits = 259 - std::strlen("#temp(01).wav");
     std::string folder = folder_;
-    while (folder.size() < fits - 1) {
+    ASSERT_LT(folder.size() + 1, fits) << "a temporary folder too long for this test";
+    while (folder.size() < fits) {
+        // Each part is a name and its separator; the last must not be left a
+        // separator alone.
         std::size_t part = std::min<std::size_t>(100, fits - 1 - folder.size());
+        if (fits - folder.size() == part + 2) --part;
         folder += std::string(part, 'd');
         folder += ts::Separator();
         ASSERT_TRUE(ts::MakeFolder(folder)) << folder;
