@@ -334,7 +334,7 @@ TEST_F(RipTest, RefusesASettingsPathThatWouldBeCut) {
 
     // A folder of 256 characters: a relative EXEPATH resolved against the
     // first 255 would name a program beside that folder.
-    const std::string parent = folder_ + std::string(200, 'a') + "/";
+    const std::string parent = folder_ + std::string((255 - folder_.size()) / 2, 'a') + "/";
     const std::string deep = parent + std::string(255 - parent.size(), 'b') + "/";
     ASSERT_TRUE(ts::MakeFolder(parent) && ts::MakeFolder(deep));
     const std::string beside = deep.substr(0, 255) + "enc";
