@@ -919,6 +919,7 @@ TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
         {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3"},
         {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
+        {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
         {"name unsafe", "", ".." + sep + "01 Track", FakeEncoderPath(), "name-unsafe", "not run"},
         {"command cut", "--tag %ttit%", "01 Track", FakeEncoderPath(), "command-cut", "not run"},
         {"crashed", "--crash", "01 Track", FakeEncoderPath(), "encoder-failed", OnWindows() ? "exit" : "signal 9"},
@@ -1021,23 +1022,36 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
 // output folder or is one of the module's own.
 TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
     const std::string sep = ts::Separator();
-    const std::string names[] = {"missing" + sep + "journal.log", "a-folder", ".." + sep + "journal.log",
-                                 "#temp(01).wav"};
-    ASSERT_TRUE(ts::MakeFolder(out_ + "a-folder"));
+    std::vector<std::string> names = {"missing" + sep + "journal.log", "a-folder", ".." + sep + "journal.log",
+                                      "#temp(01).wav"};
+    std::vector<std::string> listing = {"01 Track.mp3", "a-folder"};
+    // Inside out_, so that the folder above it is the test's own too.
+    const std::string folder = CaseFolder("rip");
+    ASSERT_TRUE(ts::MakeFolder(folder + "a-folder"));
+#if !defined(_WIN32)
+    // A link to a file outside the folder.
+    ts::WriteFile(aux_ + "outside.log", "precious\n");
+    ASSERT_EQ(symlink((aux_ + "outside.log").c_str(), (folder + "linked.log").c_str()), 0);
+    names.push_back("linked.log");
+    listing.push_back("linked.log");
+#endif
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         Settings s{".mp3", Fake(""), 1};
         s.extra = "LOG=" + name + "\n";
-        Album album(out_, 1);
+        Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         const Bytes audio = Audio(100, 1);
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
-        EXPECT_EQ(Text(ts::ReadFile(Final(out_, 1, ".mp3"))), FakeOutput(audio));
+        EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), FakeOutput(audio));
         EXPECT_EQ(host_->Kill(), 0);
-        EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"01 Track.mp3", "a-folder"}));
-        ts::RemoveFile(Final(out_, 1, ".mp3"));
+        EXPECT_EQ(ts::ListFolder(folder), listing);
+        ts::RemoveFile(Final(folder, 1, ".mp3"));
     }
-    EXPECT_FALSE(ts::FileExists(out_ + ".." + sep + "journal.log"));
+    EXPECT_EQ(ts::ListFolder(out_), std::vector<std::string>{"rip"});
+#if !defined(_WIN32)
+    EXPECT_EQ(Text(ts::ReadFile(aux_ + "outside.log")), "precious\n");
+#endif
 }
 
 #if !defined(_WIN32)
@@ -1079,13 +1093,13 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     Host second(copy);
     ASSERT_TRUE(second.ready());
     ASSERT_NE(reinterpret_cast<void *>(second.create), reinterpret_cast<void *>(host_->create)) << "a copy of its own";
-    // Titles with tabs and line breaks, which the records escape.
+    // Titles with tabs, line breaks and backslashes, which the records escape.
     const int tracks = 6;
     Album albums[2] = {Album(CaseFolder("one"), tracks), Album(CaseFolder("two"), tracks)};
     Host *hosts[2] = {host_.get(), &second};
     for (int a = 0; a < 2; ++a) {
         for (int i = 0; i < tracks; ++i) {
-            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\nline", i);
+            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\n\\line", i);
         }
         Settings s{".mp3", "--sleep 30 --tag %ttit% %i% %o%", 1};
         s.jobs = "4";
@@ -1109,6 +1123,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
         ASSERT_EQ(record.size(), 11u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
+        EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";
     }
     EXPECT_EQ(perRip.size(), 2u);
     for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;

@@ -134,10 +134,11 @@ protected:
         ts::RemoveTree(aux_);
     }
 
-    std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath()) {
+    std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath(),
+                              const std::string &extra = "") {
         const std::string path = aux_ + "encbridge.ini";
         ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=" + options +
-                                " %i% %o%\nDELETE=1\nEXEPATH=" + encoder + "\nWIN_HIDE=1\n");
+                                " %i% %o%\nDELETE=1\nEXEPATH=" + encoder + "\nWIN_HIDE=1\n" + extra);
         return path;
     }
 
@@ -201,15 +202,21 @@ TEST_F(FaultTest, AFullDiskFailsTheDeliveryThatDoesNotFitAndKeepsWhatWasTaken) {
         const std::string folder = out_ + "case" + std::to_string(++caseNumber) + "/";
         ASSERT_TRUE(ts::MakeFolder(folder));
         const Bytes first = Audio(6 * kPiece, 1), second = Audio(1000, 2);
+        // The journal has room for a part of a record only: none may stay cut.
+        const std::string journal = folder + "journal.log", older = std::string(c.limit - 31, 'j') + "\n";
+        ts::WriteFile(journal, older);
         int last;
         {
             FileSizeLimit limit(c.limit);
             ASSERT_TRUE(limit.set());
-            ASSERT_EQ(host_.Create(folder, 2, WriteSettings("")), 1);
+            ASSERT_EQ(host_.Create(folder, 2, WriteSettings("", FakeEncoderPath(), "LOG=journal.log\n")), 1);
             host_.DeliverTrack(first, kPiece);
             host_.DeliverTrack(second, kPiece, false);
             last = host_.EndTrack();
+            EXPECT_EQ(host_.Kill(), 0);
         }
+        const Bytes kept = ts::ReadFile(journal);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), older);
         // Each piece that fits is taken; the first that does not is refused,
         // and so is every later piece of the track, whose file is closed.
         const std::size_t fitting = (c.limit - kHeaderSize) / kPiece;
@@ -222,7 +229,6 @@ TEST_F(FaultTest, AFullDiskFailsTheDeliveryThatDoesNotFitAndKeepsWhatWasTaken) {
         EXPECT_EQ(host_.tracks()[1].results, std::vector<int>({1, 1}));
         EXPECT_EQ(last, 1);
         ExpectNothingLost(folder);
-        EXPECT_EQ(host_.Kill(), 0);
     }
 }
 

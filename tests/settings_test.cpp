@@ -118,6 +118,7 @@ TEST_F(LoadSettingsTest, ReadsExtraOutputsAndAlbumSteps) {
 TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
     const std::string sep = testing_support::Separator();
     const bool posix = sep == "/";
+    const std::string tooLong = "/" + std::string(299, 'e');
     struct Row {
         const char *value;
         std::string expected;
@@ -132,6 +133,7 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
         {"\\\\server\\share\\enc.exe", (posix ? folder_ : "") + "\\\\server\\share\\enc.exe"},
         {"\\\\?\\C:\\Tools\\enc.exe", (posix ? folder_ : "") + "\\\\?\\C:\\Tools\\enc.exe"},
         {"\\\\.\\C:\\enc.exe", (posix ? folder_ : "") + "\\\\.\\C:\\enc.exe"},
+        {tooLong.c_str(), ""},  // longer than the buffer: it could only be taken cut
     };
     for (const Row &row : rows) {
         std::string path = Write("[OPTION]\nEXEPATH=" + std::string(row.value) + "\n");

@@ -13,6 +13,8 @@
 //   --no-output    exit 0 without writing anything
 //   --empty-output exit 0 after creating OUTPUT without writing to it
 //   --link-output  exit 0 after making OUTPUT another name of INPUT
+//   --hard-link-output
+//                  the same with a hard link, as `ln INPUT OUTPUT` makes
 //   --sleep MS     wait MS milliseconds before writing
 //   --hang         wait for ever without writing anything
 //   --partial-then-hang
@@ -64,8 +66,8 @@ int main(int argc, char **argv) {
     std::string log;
     int exitCode = 0;
     unsigned sleepMs = 0;
-    bool noOutput = false, emptyOutput = false, linkOutput = false, hang = false, partial = false, crash = false,
-         badOption = false;
+    bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
+         crash = false, badOption = false;
     bool readInput = false, album = false;
     std::string failInput;
     std::vector<const char *> files;
@@ -90,8 +92,9 @@ int main(int argc, char **argv) {
             noOutput = true;
         } else if (option == "--empty-output") {
             emptyOutput = true;
-        } else if (option == "--link-output") {
+        } else if (option == "--link-output" || option == "--hard-link-output") {
             linkOutput = true;
+            hardLink = option == "--hard-link-output";
         } else if (option == "--hang") {
             hang = true;
         } else if (option == "--partial-then-hang") {
@@ -146,7 +149,7 @@ int main(int argc, char **argv) {
     }
     if (badOption || files.size() != 2) return finish(2);
     if (noOutput) return finish(0);
-    if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1]) ? 0 : 2);
+    if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1], hardLink) ? 0 : 2);
 
     std::vector<char> input;
     if (!ReadAll(files[0], input)) return finish(2);
