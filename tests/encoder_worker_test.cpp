@@ -18,8 +18,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -404,7 +406,12 @@ bool ProcessGone(const std::string &pid) {
     CloseHandle(process);
     return ended;
 #else
-    return !ts::FileExists("/proc/" + pid);
+    // A killed encoder whose launcher went with it waits as a zombie, which
+    // holds nothing, until whoever adopted it reaps it.
+    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
+    const std::string text(stat.begin(), stat.end());
+    const std::size_t name = text.rfind(')');
+    return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
 #endif
 }
 
@@ -676,31 +683,46 @@ TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
 }
 
 // A Kill while several encoders run ends every one of them and removes each
-// partial output; every WAV file stays.
+// partial output; every WAV file stays. Encoders that ignore TERM are all
+// told at once and share one grace period (300 ms), so eight of them take
+// far less than eight graces.
 TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
-    Album album(out_, 4);
-    Settings settings{".mp3", Fake("--partial-then-hang"), 1};
-    settings.jobs = "3";
-    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
-    Bytes audio[3];
-    for (int i = 0; i < 3; ++i) {
-        audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
-        EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
-    }
-    EXPECT_EQ(host_->Deliver(Audio(100, 4)), 1);  // the last track is still open
-    // None of them ever ends by itself: three have begun writing at once.
-    ASSERT_TRUE(WaitUntil([&] {
-        if (Runs().size() != 3) return false;
-        for (int number = 1; number <= 3; ++number) {
-            if (ts::ReadFile(Temp(out_, number, ".mp3")).size() <= 4) return false;
+    struct Case {
+        int jobs;
+        const char *options;
+    } cases[] = {{3, "--partial-then-hang"}, {8, "--hang --ignore-term"}};
+    int caseNumber = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
+        const std::string log = "case" + std::to_string(caseNumber) + ".log";
+        const bool partial = std::strcmp(c.options, "--partial-then-hang") == 0;
+        Album album(folder, c.jobs + 1);
+        Settings settings{".mp3", Fake(c.options, log), 1};
+        settings.jobs = std::to_string(c.jobs);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
+        std::vector<Bytes> audio;
+        for (int i = 0; i < c.jobs; ++i) {
+            audio.push_back(Audio(2000, static_cast<unsigned>(i + 1)));
+            EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
         }
-        return true;
-    }));
-    EXPECT_EQ(host_->Kill(), 0);
-    for (const fake_encoder::Run &run : Runs()) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
-    for (int number = 1; number <= 3; ++number) {
-        EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".mp3"))) << number;
-        EXPECT_EQ(ts::ReadFile(Temp(out_, number, ".wav")), FinishedWav(audio[number - 1])) << number;
+        EXPECT_EQ(host_->Deliver(Audio(100, 99)), 1);  // the last track is still open
+        // None of them ever ends by itself: all have begun at once.
+        ASSERT_TRUE(WaitUntil([&] {
+            if (Runs(log).size() != static_cast<std::size_t>(c.jobs)) return false;
+            for (int number = 1; partial && number <= c.jobs; ++number) {
+                if (ts::ReadFile(Temp(folder, number, ".mp3")).size() <= 4) return false;
+            }
+            return true;
+        }));
+        Clock::time_point start = Clock::now();
+        EXPECT_EQ(host_->Kill(), 0);
+        EXPECT_LT(ElapsedMs(start), c.jobs * 300L) << "each encoder was given a grace of its own";
+        for (const fake_encoder::Run &run : Runs(log)) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
+        for (int number = 1; number <= c.jobs; ++number) {
+            EXPECT_FALSE(ts::FileExists(Temp(folder, number, ".mp3"))) << number;
+            EXPECT_EQ(ts::ReadFile(Temp(folder, number, ".wav")), FinishedWav(audio[number - 1])) << number;
+        }
     }
 }
 
@@ -848,6 +870,91 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
         }
         EXPECT_EQ(host_->Kill(), 0);
     }
+}
+
+// ---- The WAV file that the encoders read --------------------------------------
+
+// Runs body as a user whose permissions hold: on Linux, run as root, in a
+// child that takes the id of nobody and owns the folders, its failures
+// failing the test; as it is otherwise. False when that cannot be done.
+bool RunUnprivileged(const std::vector<std::string> &folders, const std::function<void()> &body) {
+#ifndef _WIN32
+    if (geteuid() == 0) {
+        const uid_t nobody = 65534;
+        for (const std::string &folder : folders) {
+            if (chown(folder.c_str(), nobody, nobody) != 0) return false;
+        }
+        std::fflush(stdout);
+        const pid_t child = fork();
+        if (child < 0) return false;
+        if (child == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(77);
+            body();
+            std::fflush(stdout);
+            _exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0) {
+        }
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return false;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the unprivileged rip failed";
+        return true;
+    }
+#endif
+    body();
+    return true;
+}
+
+// An encoder given its operands the wrong way round truncates its input:
+// it cannot, and the other output and the WAV file stay whole, the WAV file
+// writable again once kept. One whose output is the WAV file rewrites it.
+TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
+    struct Case {
+        const char *name;
+        const char *extension;
+        const char *secondOutput;  // the .ogg output's options, or none
+        bool stop;                 // Kill while the first output hangs
+    } cases[] = {
+        {"the second output's encoder truncates its input", ".mp3", "--overwrite-input", false},
+        {"a stop before the track's second encoder", ".mp3", "", true},
+        {"the output is the WAV file", ".wav", nullptr, false},
+    };
+    const bool ran = RunUnprivileged({out_, aux_}, [&] {
+        int caseNumber = 0;
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            const std::string n = std::to_string(++caseNumber);
+            const std::string folder = CaseFolder("case" + n);
+            Settings s{c.extension, Fake(c.stop ? "--hang" : "", "enc" + n + ".log"), 1};
+            s.jobs = "1";
+            if (c.secondOutput != nullptr) {
+                s.extra = "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() +
+                          "\nCOMMAND=" + Fake(c.secondOutput, "enc" + n + ".log") + "\n";
+            }
+            Album album(folder, 2);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+            const Bytes audio = Audio(500, 7);
+            EXPECT_EQ(host_->DeliverTrack(audio), 1);
+            if (c.stop) {
+                EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);
+                ASSERT_TRUE(WaitUntil([&] { return Runs("enc" + n + ".log").size() == 1; }));
+                EXPECT_EQ(host_->Kill(), 0);
+            } else {
+                EXPECT_EQ(host_->DeliverTrack(Audio(100, 8)), 1);
+            }
+            const std::string wav = Temp(folder, 1, ".wav");
+            if (std::strcmp(c.extension, ".wav") == 0) {
+                EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".wav"))), FakeOutput(audio));
+            } else {
+                EXPECT_EQ(ts::ReadFile(wav), FinishedWav(audio));
+                EXPECT_TRUE(ts::OpensForWriting(wav)) << "a kept WAV file has its mode back";
+                EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), c.stop ? "" : FakeOutput(audio));
+                EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".ogg")));
+            }
+            EXPECT_EQ(host_->Kill(), 0);
+        }
+    });
+    if (!ran) GTEST_SKIP() << "no unprivileged user to run the rip as";
 }
 
 // Kill while an album step runs ends it, and the album's last delivery

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "fake_encoder/run_log.h"
@@ -300,6 +301,44 @@ TEST_F(ProcessTest, NoDescriptorOfTheModuleReachesTheProgram) {
     // the descriptors of the wait, nor the one the host opened without
     // close-on-exec.
     EXPECT_EQ(runs[0].facts["inherited"], "");
+}
+
+// Each launcher holds its own pipes and the encoder's standard streams, and
+// nothing else: not the host's files (a lock, a WAV being written), and not
+// the pipes of the launchers started before it, whose hang-up at the host's
+// end it would otherwise delay.
+TEST_F(ProcessTest, ALauncherHoldsOnlyItsOwnDescriptors) {
+    if (OnWindows()) GTEST_SKIP() << "no launcher on Windows";
+    std::string held = folder_ + "held";
+    WriteFile(held, "");
+    int hostFile = open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(hostFile, 0);
+    WriteFile(Input(), "x");
+    platform::Process *processes[3] = {};
+    for (platform::Process *&process : processes) {
+        process = platform::StartProcess(Command("--hang").c_str(), false, 1);
+        ASSERT_NE(process, nullptr);
+    }
+    for (int look = 0; look < 200 && Runs().size() < 3; ++look) platform::SleepMilliseconds(50);
+    std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 3u);
+    for (const fake_encoder::Run &run : runs) {
+        // The launcher is the encoder's parent: the fourth field of its stat.
+        std::ifstream stat("/proc/" + run.facts.at("pid") + "/stat");
+        std::string pid, name, state, launcher;
+        stat >> pid >> name >> state >> launcher;
+        std::vector<std::string> targets;
+        std::error_code error;
+        for (const fs::directory_entry &fd : fs::directory_iterator("/proc/" + launcher + "/fd", error)) {
+            if (std::stoi(fd.path().filename().string()) > 2) targets.push_back(fs::read_symlink(fd, error).string());
+        }
+        SCOPED_TRACE("launcher " + launcher);
+        EXPECT_LE(targets.size(), 5u) << "two pipes, two /dev/null and the encoder's pidfd at most";
+        for (const std::string &target : targets) EXPECT_NE(target, held);
+    }
+    platform::EndProcesses(processes, 3);
+    for (platform::Process *process : processes) platform::CloseProcess(process);
+    close(hostFile);
 }
 
 // ---- Moving and deleting files -------------------------------------------

@@ -60,6 +60,8 @@ bool CreateExclusive(const std::string &path) {
 
 bool LinkTo(const std::string &target, const std::string &link) { return symlink(target.c_str(), link.c_str()) == 0; }
 
+void IgnoreTerm() { signal(SIGTERM, SIG_IGN); }
+
 void SleepMilliseconds(unsigned milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0) {
