@@ -877,12 +877,24 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
 // Runs body as a user whose permissions hold: on Linux, run as root, in a
 // child that takes the id of nobody and owns the folders, its failures
 // failing the test; as it is otherwise. False when that cannot be done.
-bool RunUnprivileged(const std::vector<std::string> &folders, const std::function<void()> &body) {
+bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
 #ifndef _WIN32
     if (geteuid() == 0) {
         const uid_t nobody = 65534;
-        for (const std::string &folder : folders) {
-            if (chown(folder.c_str(), nobody, nobody) != 0) return false;
+        for (std::string *folder : folders) {
+            // A folder below one that only root may pass (a test runner's
+            // own TMPDIR) is made anew in /tmp.
+            for (std::string above = *folder; above.size() > 1;) {
+                above = above.substr(0, above.find_last_of('/', above.size() - 2) + 1);
+                struct stat info;
+                if (stat(above.c_str(), &info) == 0 && (info.st_mode & S_IXOTH) != 0) continue;
+                ts::RemoveTree(*folder);
+                char made[] = "/tmp/encbridge-test-XXXXXX";
+                if (mkdtemp(made) == nullptr) return false;
+                *folder = std::string(made) + "/";
+                break;
+            }
+            if (chown(folder->c_str(), nobody, nobody) != 0) return false;
         }
         std::fflush(stdout);
         const pid_t child = fork();
@@ -919,7 +931,7 @@ TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
         {"a stop before the track's second encoder", ".mp3", "", true},
         {"the output is the WAV file", ".wav", nullptr, false},
     };
-    const bool ran = RunUnprivileged({out_, aux_}, [&] {
+    const bool ran = RunUnprivileged({&out_, &aux_}, [&] {
         int caseNumber = 0;
         for (const Case &c : cases) {
             SCOPED_TRACE(c.name);
