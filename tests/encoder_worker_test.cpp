@@ -947,15 +947,21 @@ TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
             ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
             const Bytes audio = Audio(500, 7);
             EXPECT_EQ(host_->DeliverTrack(audio), 1);
-            if (c.stop) {
-                EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);
-                ASSERT_TRUE(WaitUntil([&] { return Runs("enc" + n + ".log").size() == 1; }));
-                EXPECT_EQ(host_->Kill(), 0);
-            } else {
-                EXPECT_EQ(host_->DeliverTrack(Audio(100, 8)), 1);
-            }
+            EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);  // the second track is still open
             const std::string wav = Temp(folder, 1, ".wav");
-            if (std::strcmp(c.extension, ".wav") == 0) {
+            const bool wavOutput = std::strcmp(c.extension, ".wav") == 0;
+            if (c.stop) {
+                ASSERT_TRUE(WaitUntil([&] { return Runs("enc" + n + ".log").size() == 1; }));
+            } else {
+                // Once the track's last encoder has ended, while the rip
+                // goes on.
+                ASSERT_TRUE(WaitUntil([&] {
+                    if (wavOutput) return ts::FileExists(Final(folder, 1, ".wav"));
+                    return Runs("enc" + n + ".log").size() == 2 && ts::OpensForWriting(wav);
+                }));
+            }
+            EXPECT_EQ(host_->Kill(), 0);
+            if (wavOutput) {
                 EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".wav"))), FakeOutput(audio));
             } else {
                 EXPECT_EQ(ts::ReadFile(wav), FinishedWav(audio));
@@ -963,7 +969,6 @@ TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
                 EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), c.stop ? "" : FakeOutput(audio));
                 EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".ogg")));
             }
-            EXPECT_EQ(host_->Kill(), 0);
         }
     });
     if (!ran) GTEST_SKIP() << "no unprivileged user to run the rip as";
