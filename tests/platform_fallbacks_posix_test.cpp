@@ -1,18 +1,14 @@
 // The fallbacks of the Linux layer: moving through a hard link where a file
 // system cannot rename without replacing, and by copying across file
-// systems; waiting for a process by polling where there is no pidfd;
-// closing a child's descriptors one by one where no range can be closed.
-#include <fcntl.h>
+// systems; waiting for a process by polling where there is no pidfd.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/posix/file_moves_posix.h"
-#include "platform/posix/process_launch_posix.h"
 #include "platform/posix/process_posix.h"
 #include "test_support.h"
 
@@ -121,25 +117,6 @@ TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
     EXPECT_FALSE(platform::ProcessExitCode(process, &code)) << "a killed process has no exit code";
     platform::CloseProcess(process);
     platform::DestroyEvent(stop);
-}
-
-// More descriptors than one read of the /proc listing returns: only the
-// kept ones stay open.
-TEST(CloseFallbackTest, ClosingOneByOneLeavesOnlyTheKeptDescriptors) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        int fds[300];
-        for (int &fd : fds) fd = open("/dev/null", O_RDONLY);
-        const int keep[] = {fds[7], fds[299]};
-        platform::CloseAllButOneByOne(keep, 2);
-        int left = 0;
-        for (int fd = 3; fd < 4096; ++fd) left += fcntl(fd, F_GETFD) >= 0 ? 1 : 0;
-        _exit(left == 2 && fcntl(keep[0], F_GETFD) >= 0 && fcntl(keep[1], F_GETFD) >= 0 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

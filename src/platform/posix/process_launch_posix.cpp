@@ -111,9 +111,9 @@ ENCBRIDGE_RAW_CHILD bool RawKept(long fd, const int *keep, int count) {
     return false;
 }
 
-}  // namespace
-
-ENCBRIDGE_RAW_CHILD void CloseAllButOneByOne(const int *keep, int count) {
+// Where the kernel cannot close ranges (before Linux 5.9): each descriptor
+// that /proc lists, or, without /proc, each number up to the limit.
+ENCBRIDGE_RAW_CHILD void RawCloseOneByOne(const int *keep, int count) {
     const long folder =
         Raw(SYS_openat, AT_FDCWD, reinterpret_cast<long>("/proc/self/fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
@@ -142,8 +142,6 @@ ENCBRIDGE_RAW_CHILD void CloseAllButOneByOne(const int *keep, int count) {
     }
 }
 
-namespace {
-
 // Closes every descriptor from 3 up but those in keep (count of them, each
 // 3 or above, or negative for none): a child of the module holds only what
 // it uses, whatever the host opened, with or without close-on-exec.
@@ -166,7 +164,7 @@ ENCBRIDGE_RAW_CHILD void RawCloseAllBut(const int *keep, int count) {
     }
     if (closed) return;  // Linux 5.9 and later
 #endif
-    CloseAllButOneByOne(sorted, kept);
+    RawCloseOneByOne(sorted, kept);
 }
 
 // The kernel's form of struct sigaction for SIG_DFL and SIG_IGN, which need

@@ -27,12 +27,6 @@ struct LaunchPlan {
     int lifeRead, lifeWrite;  // the module keeps the write end open while it lives
 };
 
-// Closes every descriptor from 3 up but the count in keep, one at a time:
-// each that /proc lists, or without /proc each number up to the limit. The
-// children's way where the kernel cannot close ranges (before Linux 5.9); it
-// makes plain system calls only.
-void CloseAllButOneByOne(const int *keep, int count);
-
 // Starts the launcher, which starts the encoder, in a process group of its
 // own. Returns the launcher's process id, or -1 with errno; *pidfd gets a
 // pidfd of the launcher where the kernel gives one (else -1). The launcher
