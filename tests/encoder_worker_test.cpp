@@ -684,45 +684,34 @@ TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
 
 // A Kill while several encoders run ends every one of them and removes each
 // partial output; every WAV file stays. Encoders that ignore TERM are all
-// told at once and share one grace period (300 ms), so eight of them take
-// far less than eight graces.
+// told at once and share one grace period (300 ms): eight take far less
+// than eight graces.
 TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
-    struct Case {
-        int jobs;
-        const char *options;
-    } cases[] = {{3, "--partial-then-hang"}, {8, "--hang --ignore-term"}};
-    int caseNumber = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.options);
-        const std::string folder = CaseFolder("case" + std::to_string(++caseNumber));
-        const std::string log = "case" + std::to_string(caseNumber) + ".log";
-        const bool partial = std::strcmp(c.options, "--partial-then-hang") == 0;
-        Album album(folder, c.jobs + 1);
-        Settings settings{".mp3", Fake(c.options, log), 1};
-        settings.jobs = std::to_string(c.jobs);
-        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
-        std::vector<Bytes> audio;
-        for (int i = 0; i < c.jobs; ++i) {
-            audio.push_back(Audio(2000, static_cast<unsigned>(i + 1)));
-            EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
+    Album album(out_, 9);
+    Settings settings{".mp3", Fake("--partial-then-hang --ignore-term"), 1};
+    settings.jobs = "8";
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
+    Bytes audio[8];
+    for (int i = 0; i < 8; ++i) {
+        audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
+        EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
+    }
+    EXPECT_EQ(host_->Deliver(Audio(100, 9)), 1);  // the last track is still open
+    // None of them ever ends by itself: eight have begun writing at once.
+    ASSERT_TRUE(WaitUntil([&] {
+        if (Runs().size() != 8) return false;
+        for (int number = 1; number <= 8; ++number) {
+            if (ts::ReadFile(Temp(out_, number, ".mp3")).size() <= 4) return false;
         }
-        EXPECT_EQ(host_->Deliver(Audio(100, 99)), 1);  // the last track is still open
-        // None of them ever ends by itself: all have begun at once.
-        ASSERT_TRUE(WaitUntil([&] {
-            if (Runs(log).size() != static_cast<std::size_t>(c.jobs)) return false;
-            for (int number = 1; partial && number <= c.jobs; ++number) {
-                if (ts::ReadFile(Temp(folder, number, ".mp3")).size() <= 4) return false;
-            }
-            return true;
-        }));
-        Clock::time_point start = Clock::now();
-        EXPECT_EQ(host_->Kill(), 0);
-        EXPECT_LT(ElapsedMs(start), c.jobs * 300L) << "each encoder was given a grace of its own";
-        for (const fake_encoder::Run &run : Runs(log)) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
-        for (int number = 1; number <= c.jobs; ++number) {
-            EXPECT_FALSE(ts::FileExists(Temp(folder, number, ".mp3"))) << number;
-            EXPECT_EQ(ts::ReadFile(Temp(folder, number, ".wav")), FinishedWav(audio[number - 1])) << number;
-        }
+        return true;
+    }));
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_LT(ElapsedMs(start), 8 * 300) << "each encoder was given a grace of its own";
+    for (const fake_encoder::Run &run : Runs()) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
+    for (int number = 1; number <= 8; ++number) {
+        EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".mp3"))) << number;
+        EXPECT_EQ(ts::ReadFile(Temp(out_, number, ".wav")), FinishedWav(audio[number - 1])) << number;
     }
 }
 
@@ -875,100 +864,82 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
 // ---- The WAV file that the encoders read --------------------------------------
 
 // Runs body as a user whose permissions hold: on Linux, run as root, in a
-// child that takes the id of nobody and owns the folders, its failures
-// failing the test; as it is otherwise. False when that cannot be done.
+// child that takes the id of nobody and owns the folders (made anew in /tmp
+// when below one that only root may pass), its failures failing the test.
+// False when that cannot be done.
 bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
 #ifndef _WIN32
-    if (geteuid() == 0) {
-        const uid_t nobody = 65534;
-        for (std::string *folder : folders) {
-            // A folder below one that only root may pass (a test runner's
-            // own TMPDIR) is made anew in /tmp.
-            for (std::string above = *folder; above.size() > 1;) {
-                above = above.substr(0, above.find_last_of('/', above.size() - 2) + 1);
-                struct stat info;
-                if (stat(above.c_str(), &info) == 0 && (info.st_mode & S_IXOTH) != 0) continue;
-                ts::RemoveTree(*folder);
-                char made[] = "/tmp/encbridge-test-XXXXXX";
-                if (mkdtemp(made) == nullptr) return false;
-                *folder = std::string(made) + "/";
-                break;
-            }
-            if (chown(folder->c_str(), nobody, nobody) != 0) return false;
+    if (geteuid() != 0) return body(), true;
+    const uid_t nobody = 65534;
+    for (std::string *folder : folders) {
+        struct stat info;
+        for (std::string above = *folder; above.size() > 1;) {
+            above.erase(above.find_last_of('/', above.size() - 2) + 1);
+            if (stat(above.c_str(), &info) == 0 && (info.st_mode & S_IXOTH) != 0) continue;
+            char made[] = "/tmp/encbridge-test-XXXXXX";
+            ts::RemoveTree(*folder);
+            *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
+            break;
         }
-        std::fflush(stdout);
-        const pid_t child = fork();
-        if (child < 0) return false;
-        if (child == 0) {
-            if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(77);
-            body();
-            std::fflush(stdout);
-            _exit(::testing::Test::HasFailure() ? 1 : 0);
-        }
-        int status = 0;
-        while (waitpid(child, &status, 0) < 0) {
-        }
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return false;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the unprivileged rip failed";
-        return true;
+        if (chown(folder->c_str(), nobody, nobody) != 0) return false;
     }
-#endif
-    body();
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(77);
+    if (child == 0) body(), std::fflush(stdout), _exit(::testing::Test::HasFailure() ? 1 : 0);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || status == 77 << 8) return false;
+    EXPECT_EQ(status, 0) << "the unprivileged rip failed";
     return true;
+#else
+    return body(), true;
+#endif
 }
 
 // An encoder given its operands the wrong way round truncates its input:
 // it cannot, and the other output and the WAV file stay whole, the WAV file
-// writable again once kept. One whose output is the WAV file rewrites it.
+// writable again once kept, even after a stop. One whose output is the WAV
+// file (then the only output) rewrites it.
 TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
     struct Case {
-        const char *name;
         const char *extension;
-        const char *secondOutput;  // the .ogg output's options, or none
-        bool stop;                 // Kill while the first output hangs
-    } cases[] = {
-        {"the second output's encoder truncates its input", ".mp3", "--overwrite-input", false},
-        {"a stop before the track's second encoder", ".mp3", "", true},
-        {"the output is the WAV file", ".wav", nullptr, false},
-    };
+        const char *second;  // the .ogg output's options, or no such output
+        bool stop;           // Kill while the first output hangs
+    } cases[] = {{".mp3", "--overwrite-input", false}, {".mp3", "", true}, {".wav", nullptr, false}};
     const bool ran = RunUnprivileged({&out_, &aux_}, [&] {
         int caseNumber = 0;
         for (const Case &c : cases) {
-            SCOPED_TRACE(c.name);
-            const std::string n = std::to_string(++caseNumber);
-            const std::string folder = CaseFolder("case" + n);
-            Settings s{c.extension, Fake(c.stop ? "--hang" : "", "enc" + n + ".log"), 1};
-            s.jobs = "1";
-            if (c.secondOutput != nullptr) {
-                s.extra = "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() +
-                          "\nCOMMAND=" + Fake(c.secondOutput, "enc" + n + ".log") + "\n";
-            }
+            const std::string n = std::to_string(++caseNumber), log = "enc" + n + ".log";
+            SCOPED_TRACE(n);
+            const std::string folder = CaseFolder("case" + n), wav = Temp(folder, 1, ".wav");
+            const std::string second = c.second == nullptr ? "" : Fake(c.second, log);
+            Settings s{
+                c.extension,
+                Fake(c.stop ? "--hang" : "", log),
+                1,
+                FakeEncoderPath(),
+                1,
+                "1",
+                second.empty() ? "" : "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() + "\nCOMMAND=" + second};
             Album album(folder, 2);
             ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
             const Bytes audio = Audio(500, 7);
             EXPECT_EQ(host_->DeliverTrack(audio), 1);
             EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);  // the second track is still open
-            const std::string wav = Temp(folder, 1, ".wav");
-            const bool wavOutput = std::strcmp(c.extension, ".wav") == 0;
-            if (c.stop) {
-                ASSERT_TRUE(WaitUntil([&] { return Runs("enc" + n + ".log").size() == 1; }));
-            } else {
-                // Once the track's last encoder has ended, while the rip
-                // goes on.
-                ASSERT_TRUE(WaitUntil([&] {
-                    if (wavOutput) return ts::FileExists(Final(folder, 1, ".wav"));
-                    return Runs("enc" + n + ".log").size() == 2 && ts::OpensForWriting(wav);
-                }));
-            }
+            // While the rip goes on, once the track's last encoder has ended.
+            ASSERT_TRUE(WaitUntil([&] {
+                if (c.second == nullptr) return ts::FileExists(Final(folder, 1, ".wav"));
+                return Runs(log).size() == (c.stop ? 1u : 2u) && (c.stop || ts::OpensForWriting(wav));
+            }));
             EXPECT_EQ(host_->Kill(), 0);
-            if (wavOutput) {
+            if (c.second == nullptr) {
                 EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".wav"))), FakeOutput(audio));
-            } else {
-                EXPECT_EQ(ts::ReadFile(wav), FinishedWav(audio));
-                EXPECT_TRUE(ts::OpensForWriting(wav)) << "a kept WAV file has its mode back";
-                EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), c.stop ? "" : FakeOutput(audio));
-                EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".ogg")));
+                continue;
             }
+            EXPECT_EQ(ts::ReadFile(wav), FinishedWav(audio));
+            EXPECT_TRUE(ts::OpensForWriting(wav)) << "a kept WAV file has its mode back";
+            EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), c.stop ? "" : FakeOutput(audio));
+            EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".ogg")));
         }
     });
     if (!ran) GTEST_SKIP() << "no unprivileged user to run the rip as";
