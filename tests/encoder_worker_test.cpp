@@ -864,23 +864,17 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
 // ---- The WAV file that the encoders read --------------------------------------
 
 // Runs body as a user whose permissions hold: on Linux, run as root, in a
-// child that takes the id of nobody and owns the folders (made anew in /tmp
-// when below one that only root may pass), its failures failing the test.
-// False when that cannot be done.
+// child that takes the id of nobody and owns the folders, made anew in /tmp
+// (a test runner's own TMPDIR may be closed to others), its failures
+// failing the test. False when that cannot be done.
 bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
 #ifndef _WIN32
     if (geteuid() != 0) return body(), true;
     const uid_t nobody = 65534;
     for (std::string *folder : folders) {
-        struct stat info;
-        for (std::string above = *folder; above.size() > 1;) {
-            above.erase(above.find_last_of('/', above.size() - 2) + 1);
-            if (stat(above.c_str(), &info) == 0 && (info.st_mode & S_IXOTH) != 0) continue;
-            char made[] = "/tmp/encbridge-test-XXXXXX";
-            ts::RemoveTree(*folder);
-            *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
-            break;
-        }
+        char made[] = "/tmp/encbridge-test-XXXXXX";
+        ts::RemoveTree(*folder);
+        *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
         if (chown(folder->c_str(), nobody, nobody) != 0) return false;
     }
     std::fflush(stdout);

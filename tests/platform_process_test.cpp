@@ -310,10 +310,8 @@ TEST_F(ProcessTest, NoDescriptorOfTheModuleReachesTheProgram) {
 // the pipes of the launchers started before it, whose hang-up at the host's
 // end it would otherwise delay.
 TEST_F(ProcessTest, ALauncherHoldsOnlyItsOwnDescriptors) {
-    const std::string held = folder_ + "held";
-    WriteFile(held, "");
     WriteFile(Input(), "x");
-    const int hostFile = open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    const int hostFile = open(Input().c_str(), O_RDONLY | O_CLOEXEC);
     platform::Process *processes[3] = {};
     for (platform::Process *&process : processes) process = platform::StartProcess(Command("--hang").c_str(), false, 1);
     for (int look = 0; look < 200 && Runs().size() < 3; ++look) platform::SleepMilliseconds(50);
@@ -326,7 +324,7 @@ TEST_F(ProcessTest, ALauncherHoldsOnlyItsOwnDescriptors) {
             if (std::stoi(fd.path().filename().string()) > 2) targets.push_back(fs::read_symlink(fd).string());
         }
         EXPECT_LE(targets.size(), 5u) << "two pipes, two /dev/null and the encoder's pidfd at most";
-        EXPECT_EQ(std::count(targets.begin(), targets.end(), held), 0);
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), Input()), 0);
     }
     platform::EndProcesses(processes, 3);
     for (platform::Process *process : processes) platform::CloseProcess(process);
