@@ -81,7 +81,7 @@ struct FileGuard {
 
 FileGuard *GuardFile(const char *path, std::int32_t *error) {
     *error = ENOMEM;
-    FileGuard *guard = new (std::nothrow) FileGuard{-1, 0};
+    FileGuard *guard = new (std::nothrow) FileGuard;
     if (guard == nullptr) return nullptr;
     // Held open, so that the mode goes back to this file whatever is put at
     // its name meanwhile; O_NONBLOCK keeps a FIFO there from blocking.

@@ -100,6 +100,7 @@ struct KernelDirent {
     std::uint64_t inode;
     std::int64_t offset;
     unsigned short length;
+    // cppcheck-suppress unusedStructMember ; it places the name where the kernel writes it
     unsigned char type;
     char name[1];
 };

@@ -143,7 +143,7 @@ struct FileGuard {
 
 FileGuard *GuardFile(const char *path, std::int32_t *error) {
     *error = ERROR_NOT_ENOUGH_MEMORY;
-    FileGuard *guard = new (std::nothrow) FileGuard{INVALID_HANDLE_VALUE};
+    FileGuard *guard = new (std::nothrow) FileGuard;
     if (guard == nullptr) return nullptr;
     // Read access makes the sharing count: an open for writing fails while
     // this handle lives, one for reading or deleting goes on.
