@@ -18,8 +18,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -404,7 +406,12 @@ bool ProcessGone(const std::string &pid) {
     CloseHandle(process);
     return ended;
 #else
-    return !ts::FileExists("/proc/" + pid);
+    // A killed encoder whose launcher went with it waits as a zombie, which
+    // holds nothing, until whoever adopted it reaps it.
+    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
+    const std::string text(stat.begin(), stat.end());
+    const std::size_t name = text.rfind(')');
+    return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
 #endif
 }
 
@@ -676,29 +683,33 @@ TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
 }
 
 // A Kill while several encoders run ends every one of them and removes each
-// partial output; every WAV file stays.
+// partial output; every WAV file stays. Encoders that ignore TERM are all
+// told at once and share one grace period (300 ms): eight take far less
+// than eight graces.
 TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
-    Album album(out_, 4);
-    Settings settings{".mp3", Fake("--partial-then-hang"), 1};
-    settings.jobs = "3";
+    Album album(out_, 9);
+    Settings settings{".mp3", Fake("--partial-then-hang --ignore-term"), 1};
+    settings.jobs = "8";
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
-    Bytes audio[3];
-    for (int i = 0; i < 3; ++i) {
+    Bytes audio[8];
+    for (int i = 0; i < 8; ++i) {
         audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
         EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
     }
-    EXPECT_EQ(host_->Deliver(Audio(100, 4)), 1);  // the last track is still open
-    // None of them ever ends by itself: three have begun writing at once.
+    EXPECT_EQ(host_->Deliver(Audio(100, 9)), 1);  // the last track is still open
+    // None of them ever ends by itself: eight have begun writing at once.
     ASSERT_TRUE(WaitUntil([&] {
-        if (Runs().size() != 3) return false;
-        for (int number = 1; number <= 3; ++number) {
+        if (Runs().size() != 8) return false;
+        for (int number = 1; number <= 8; ++number) {
             if (ts::ReadFile(Temp(out_, number, ".mp3")).size() <= 4) return false;
         }
         return true;
     }));
+    Clock::time_point start = Clock::now();
     EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_LT(ElapsedMs(start), 8 * 300) << "each encoder was given a grace of its own";
     for (const fake_encoder::Run &run : Runs()) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
-    for (int number = 1; number <= 3; ++number) {
+    for (int number = 1; number <= 8; ++number) {
         EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".mp3"))) << number;
         EXPECT_EQ(ts::ReadFile(Temp(out_, number, ".wav")), FinishedWav(audio[number - 1])) << number;
     }
@@ -848,6 +859,84 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
         }
         EXPECT_EQ(host_->Kill(), 0);
     }
+}
+
+// ---- The WAV file that the encoders read --------------------------------------
+
+// Runs body as a user whose permissions hold: on Linux, run as root, in a
+// child that takes the id of nobody and owns the folders, made anew in /tmp
+// (a test runner's own TMPDIR may be closed to others), its failures
+// failing the test. False when that cannot be done.
+bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
+#ifndef _WIN32
+    const uid_t nobody = 65534;
+    if (geteuid() != 0) return body(), true;
+    for (std::string *folder : folders) {
+        char made[] = "/tmp/encbridge-test-XXXXXX";
+        ts::RemoveTree(*folder);
+        *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
+        if (chown(folder->c_str(), nobody, nobody) != 0) return false;
+    }
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(77);
+    if (child == 0) body(), std::fflush(stdout), _exit(::testing::Test::HasFailure() ? 1 : 0);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || status == 77 << 8) return false;
+    EXPECT_EQ(status, 0) << "the unprivileged rip failed";
+    return true;
+#else
+    return (void)folders, body(), true;
+#endif
+}
+
+// An encoder given its operands the wrong way round truncates its input:
+// it cannot, and the other output and the WAV file stay whole, the WAV file
+// writable again once kept, even after a stop. One whose output is the WAV
+// file (then the only output) rewrites it.
+TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
+    struct Case {
+        const char *extension;
+        const char *second;  // the .ogg output's options, or no such output
+        bool stop;           // Kill while the first output hangs
+    } cases[] = {{".mp3", "--overwrite-input", false}, {".mp3", "", true}, {".wav", nullptr, false}};
+    const bool ran = RunUnprivileged({&out_, &aux_}, [&] {
+        int caseNumber = 0;
+        for (const Case &c : cases) {
+            const std::string n = std::to_string(++caseNumber), log = "enc" + n + ".log";
+            SCOPED_TRACE(n);
+            const std::string folder = CaseFolder("case" + n), wav = Temp(folder, 1, ".wav");
+            const std::string second = c.second == nullptr ? "" : Fake(c.second, log);
+            Settings s{
+                c.extension,
+                Fake(c.stop ? "--hang" : "", log),
+                1,
+                FakeEncoderPath(),
+                1,
+                "1",
+                second.empty() ? "" : "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() + "\nCOMMAND=" + second};
+            Album album(folder, 2);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+            const Bytes audio = Audio(500, 7);
+            EXPECT_EQ(host_->DeliverTrack(audio), 1);
+            EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);  // the second track is still open
+            // While the rip goes on, once the track's last encoder has ended.
+            ASSERT_TRUE(WaitUntil([&] {
+                if (c.second == nullptr) return ts::FileExists(Final(folder, 1, ".wav"));
+                return Runs(log).size() == (c.stop ? 1u : 2u) && (c.stop || ts::OpensForWriting(wav));
+            }));
+            EXPECT_EQ(host_->Kill(), 0);
+            if (c.second == nullptr) {
+                EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".wav"))), FakeOutput(audio));
+                continue;
+            }
+            EXPECT_EQ(ts::ReadFile(wav), FinishedWav(audio));
+            EXPECT_TRUE(ts::OpensForWriting(wav)) << "a kept WAV file has its mode back";
+            EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), c.stop ? "" : FakeOutput(audio));
+            EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".ogg")));
+        }
+    });
+    if (!ran) GTEST_SKIP() << "no unprivileged user to run the rip as";
 }
 
 // Kill while an album step runs ends it, and the album's last delivery

@@ -87,6 +87,20 @@ std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t coun
 // that a FIFO or a device is never opened.
 bool EncoderFileUsable(const char *path);
 
+// ---- Finished files that encoders read --------------------------------------
+// While a guard stands, no process that the module starts can change the
+// file, which may still be read, and deleted or renamed by the module. On
+// Windows the module holds it open for reading, sharing only reading and
+// deletion, so that no one may open it for writing. On Linux its write
+// permission is taken away, which holds for every user but root. Null when
+// what lies at path is not a plain file with one name (a link is never
+// followed) or cannot be guarded; error then gets the system's code (for
+// ErrorText).
+struct FileGuard;
+FileGuard *GuardFile(const char *path, std::int32_t *error);
+// Gives the file back as it was (on Linux: its mode). Null is allowed.
+void ReleaseFile(FileGuard *guard);
+
 // ---- Processors --------------------------------------------------------------
 // How many processors this process may run on; at least 1.
 std::int32_t ProcessorCount();
@@ -155,6 +169,10 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
 // Ends the process if it still runs and waits until it is gone, so that it
 // holds no file any more.
 void EndProcess(Process *process);
+// Ends every process of the list as EndProcess does, all at once: each is
+// told to stop before any is waited for, so that the whole list takes one
+// grace period (Linux) however many there are. At most kMostWaited.
+void EndProcesses(Process *const *processes, std::size_t count);
 // The exit code of a process that has ended; false when it is not known.
 bool ProcessExitCode(Process *process, std::uint32_t *code);
 // The signal that ended a process (Linux); false when none did, and always

@@ -21,6 +21,10 @@
 //                  write part of the output, keep it open and wait for ever
 //   --crash        write part of the output, then end as a crash does
 //   --tag TEXT     ignored; it is only recorded
+//   --ignore-term  (Linux) ignore SIGTERM, as an encoder slow to stop does
+//   --overwrite-input
+//                  first truncate INPUT, as an encoder given its operands
+//                  the wrong way round does; exit 2 when it cannot
 //   --read-stdin   read standard input to its end first, and record
 //                  "stdin-bytes N"
 //   --fail-input TEXT
@@ -67,7 +71,7 @@ int main(int argc, char **argv) {
     int exitCode = 0;
     unsigned sleepMs = 0;
     bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
-         crash = false, badOption = false;
+         crash = false, badOption = false, overwriteInput = false;
     bool readInput = false, album = false;
     std::string failInput;
     std::vector<const char *> files;
@@ -86,6 +90,10 @@ int main(int argc, char **argv) {
             failInput = argv[++i];
         } else if (option == "--album") {
             album = true;
+        } else if (option == "--ignore-term") {
+            fake_encoder::IgnoreTerm();
+        } else if (option == "--overwrite-input") {
+            overwriteInput = true;
         } else if (option == "--read-stdin") {
             readInput = true;
         } else if (option == "--no-output") {
@@ -151,6 +159,11 @@ int main(int argc, char **argv) {
     if (noOutput) return finish(0);
     if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1], hardLink) ? 0 : 2);
 
+    if (overwriteInput) {
+        std::FILE *wav = std::fopen(files[0], "wb");
+        if (wav == nullptr) return finish(2);
+        std::fclose(wav);
+    }
     std::vector<char> input;
     if (!ReadAll(files[0], input)) return finish(2);
     if (sleepMs > 0) fake_encoder::SleepMilliseconds(sleepMs);

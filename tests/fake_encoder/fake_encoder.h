@@ -21,6 +21,8 @@ void AppendToFile(const std::string &path, const std::string &text);
 // Creates path, failing when it exists already.
 bool CreateExclusive(const std::string &path);
 void SleepMilliseconds(unsigned milliseconds);
+// Ignores SIGTERM (Linux); nothing on Windows, where no stop can be ignored.
+void IgnoreTerm();
 // Makes link another name of target: a hard link when asked, else a
 // symbolic link on Linux; always a hard link on Windows (where symbolic
 // links need a privilege).

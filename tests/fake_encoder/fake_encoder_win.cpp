@@ -38,6 +38,8 @@ bool CreateExclusive(const std::string &path) {
     return true;
 }
 
+void IgnoreTerm() {}
+
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 bool LinkTo(const std::string &target, const std::string &link, bool) {

@@ -74,6 +74,43 @@ bool EncoderFileUsable(const char *path) {
     return regular && access(path, R_OK | X_OK) == 0;
 }
 
+struct FileGuard {
+    int fd;
+    mode_t mode;  // the permissions it is given back
+};
+
+FileGuard *GuardFile(const char *path, std::int32_t *error) {
+    *error = ENOMEM;
+    FileGuard *guard = new (std::nothrow) FileGuard;
+    if (guard == nullptr) return nullptr;
+    // Held open, so that the mode goes back to this file whatever is put at
+    // its name meanwhile; O_NONBLOCK keeps a FIFO there from blocking.
+    guard->fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    bool guarded = guard->fd >= 0 && fstat(guard->fd, &info) == 0;
+    if (guarded && (!S_ISREG(info.st_mode) || info.st_nlink != 1)) {
+        errno = EINVAL;
+        guarded = false;
+    }
+    // Readable as before by whoever could read it; writable by none.
+    guarded = guarded && fchmod(guard->fd, info.st_mode & 07777 & ~mode_t{0222}) == 0;
+    if (!guarded) {
+        *error = errno;
+        if (guard->fd >= 0) close(guard->fd);
+        delete guard;
+        return nullptr;
+    }
+    guard->mode = info.st_mode & 07777;
+    return guard;
+}
+
+void ReleaseFile(FileGuard *guard) {
+    if (guard == nullptr) return;
+    (void)fchmod(guard->fd, guard->mode);
+    close(guard->fd);
+    delete guard;
+}
+
 EntryKind InspectEntry(const char *path) {
     struct stat info;
     if (lstat(path, &info) != 0) return errno == ENOENT ? EntryKind::Missing : EntryKind::Other;

@@ -127,7 +127,48 @@ HANDLE OpenEntry(const char *path) {
                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// True when the handle is that of a plain disk file with one name: not a
+// link, a junction, a folder or a device. info gets what is known of it.
+bool PlainFileWithOneName(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info) {
+    return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+           info.nNumberOfLinks == 1 &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
 }  // namespace
+
+struct FileGuard {
+    HANDLE handle;
+};
+
+FileGuard *GuardFile(const char *path, std::int32_t *error) {
+    *error = ERROR_NOT_ENOUGH_MEMORY;
+    FileGuard *guard = new (std::nothrow) FileGuard;
+    if (guard == nullptr) return nullptr;
+    // Read access makes the sharing count: an open for writing fails while
+    // this handle lives, one for reading or deleting goes on.
+    guard->handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    bool guarded = guard->handle != INVALID_HANDLE_VALUE;
+    if (!guarded) *error = static_cast<std::int32_t>(GetLastError());
+    if (guarded && !PlainFileWithOneName(guard->handle, info)) {
+        *error = ERROR_INVALID_PARAMETER;
+        guarded = false;
+    }
+    if (!guarded) {
+        if (guard->handle != INVALID_HANDLE_VALUE) CloseHandle(guard->handle);
+        delete guard;
+        return nullptr;
+    }
+    return guard;
+}
+
+void ReleaseFile(FileGuard *guard) {
+    if (guard == nullptr) return;
+    CloseHandle(guard->handle);
+    delete guard;
+}
 
 EntryKind InspectEntry(const char *path) {
     HANDLE handle = OpenEntry(path);
@@ -136,9 +177,7 @@ EntryKind InspectEntry(const char *path) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing : EntryKind::Other;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-                       info.nNumberOfLinks == 1 &&
-                       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    const bool plain = PlainFileWithOneName(handle, info);
     CloseHandle(handle);
     if (!plain) return EntryKind::Other;
     return info.nFileSizeHigh != 0 || info.nFileSizeLow != 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
