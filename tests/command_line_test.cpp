@@ -373,7 +373,7 @@ TEST_F(BuildCommandLineTest, AnAlbumStepGetsTheFolderAndEveryFinalFileAsOneArgum
     }
 }
 
-// The line may be as long as Windows runs one, 32,767 characters (8,191
+// The line may be as long as Windows runs one, 32,766 characters (8,191
 // through cmd.exe), and one character more is never run.
 TEST(BuildAlbumCommandLine, IsAsLongAsWindowsAllowsAndNoLonger) {
     struct Row {
@@ -381,7 +381,7 @@ TEST(BuildAlbumCommandLine, IsAsLongAsWindowsAllowsAndNoLonger) {
         CommandStyle style;
         int tracks;  // their files bring the line to within a template of the limit
         std::size_t limit;
-    } rows[] = {{"arguments", CommandStyle::Arguments, 126, 32767}, {"batch file", CommandStyle::BatchFile, 31, 8191}};
+    } rows[] = {{"arguments", CommandStyle::Arguments, 126, 32766}, {"batch file", CommandStyle::BatchFile, 31, 8191}};
     PathBuffer program;
     Set(program, "C:\\enc\\step.exe");
     std::vector<char> line(encbridge::kLongestCommandLine);

@@ -167,6 +167,11 @@ TEST_F(LoadSettingsTest, JobsAreOneUnlessTheFileSaysOtherwise) {
     EXPECT_EQ(settings.jobs, 3);
     LoadSettings(Write("[OPTION]\nEXEPATH=enc\nJOBS=0\n").c_str(), settings);
     EXPECT_GE(settings.jobs, 1);
+    // Past the range of a profile number, which would wrap to 1, 0 or below.
+    for (const char *beyond : {"2147483648", "4294967296", "4294967297", "0x100000003"}) {
+        LoadSettings(Write(std::string("[OPTION]\nEXEPATH=enc\nJOBS=") + beyond + "\n").c_str(), settings);
+        EXPECT_EQ(settings.jobs, encbridge::kMostJobs) << beyond;
+    }
 }
 
 TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
