@@ -109,6 +109,13 @@ std::int32_t ConfiguredJobs(const ProfileReader &reader) {
     return static_cast<std::int32_t>(std::max<std::int64_t>(INT32_MIN, std::min<std::int64_t>(INT32_MAX, value)));
 }
 
+// A template into its buffer; false when it filled the buffer and may have
+// been cut.
+bool ReadTemplate(const ProfileReader &reader, const char *section, const char *key, const char *fallback,
+                  char (&text)[kTemplateCapacity]) {
+    return reader.GetString(section, key, fallback, text, sizeof text) < sizeof text - 2;
+}
+
 bool HasKey(const ProfileReader &reader, const char *section, const char *key) {
     // No settings file holds this value: its first character ends a line
     // nowhere and is no text.
@@ -125,7 +132,7 @@ void ReadAlbumStep(const ProfileReader &reader, const char *settingsPath, const 
     output.albumTemplate[0] = '\0';
     if (!output.albumStep) return;
     ReadProgramPath(reader, settingsPath, section, "ALBUM_EXEPATH", output.albumEncoderPath);
-    reader.GetString(section, "ALBUM_COMMAND", "%files%", output.albumTemplate, sizeof output.albumTemplate);
+    if (!ReadTemplate(reader, section, "ALBUM_COMMAND", "%files%", output.albumTemplate)) output.templateCut = true;
 }
 
 // Section [OUTPUTn], when it holds any of an output's keys: read as the main
@@ -142,7 +149,7 @@ bool ReadExtraOutput(const ProfileReader &reader, const char *settingsPath, std:
     // No default: an output without an extension would be published under
     // the track's bare name.
     reader.GetString(section, "OUT", "", output.outputExtension, sizeof output.outputExtension);
-    reader.GetString(section, "COMMAND", "-V2 %i% %o%", output.commandTemplate, sizeof output.commandTemplate - 1);
+    output.templateCut = !ReadTemplate(reader, section, "COMMAND", "-V2 %i% %o%", output.commandTemplate);
     ReadProgramPath(reader, settingsPath, section, "EXEPATH", output.encoderPath);
     output.hideWindow = reader.GetInt(section, "WIN_HIDE", mainHideWindow);
     ReadAlbumStep(reader, settingsPath, section, output);
@@ -159,7 +166,7 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     main.number = 1;
     loaded.outputCount = 1;
     reader->GetString("SETUP", "OUT", ".wav", main.outputExtension, sizeof main.outputExtension);
-    reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate, sizeof main.commandTemplate - 1);
+    main.templateCut = !ReadTemplate(*reader, "OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate);
     loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
     loaded.jobs = EncoderJobs(ConfiguredJobs(*reader), platform::ProcessorCount());
     // A name that filled its buffer may have been cut to another file's.
@@ -193,6 +200,7 @@ Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
         if (checked.albumStep && !platform::EncoderFileUsable(checked.albumEncoderPath)) {
             return Reason::AlbumStepNotUsable;
         }
+        if (checked.templateCut) return Reason::TemplateTooLong;
         if (output > 0 && checked.outputExtension[0] == '\0') return Reason::ExtensionMissing;
         if (settings.outputCount > 1 && platform::NamesAlike(checked.outputExtension, ".wav")) {
             return Reason::OutputIsTheWav;

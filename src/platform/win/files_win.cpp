@@ -24,11 +24,15 @@ std::size_t CharacterLength(const char *text, std::size_t remaining) {
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-// A drive (C:\...), or two separators first: a UNC path (\\server\share\...)
-// or a device path (\\?\C:\..., \\.\...), which start at no folder either.
+const char *CurrentFolderPrefix() { return ".\\"; }
+
+// A drive and its root (C:\... or C:/...), or two separators first: a UNC
+// path (\\server\share\...) or a device path (\\?\C:\..., \\.\...), which
+// start at no folder either. "C:enc.exe" is not one: it starts at the
+// current folder of drive C:, whatever that is for the host.
 bool IsAbsoluteProgramPath(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
-    return path[1] == ':' || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
+    return (path[1] == ':' && IsPathSeparator(path[2])) || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
 }
 
 bool RunsThroughCommandShell(const char *programPath) {
@@ -190,8 +194,13 @@ bool IsOrdinaryName(const char *part, std::size_t length) {
     for (const char *device : kDevices) {
         if (std::strcmp(name, device) == 0) return false;
     }
-    return !(stem == 4 && (std::strncmp(name, "COM", 3) == 0 || std::strncmp(name, "LPT", 3) == 0) && name[3] >= '1' &&
-             name[3] <= '9');
+    if (stem != 4 || (std::strncmp(name, "COM", 3) != 0 && std::strncmp(name, "LPT", 3) != 0)) return true;
+    if (name[3] >= '1' && name[3] <= '9') return false;
+    // Windows takes the superscript digits for ports too: COM\xB9 is COM1.
+    // Which byte is one depends on the code page, so the character is asked.
+    WCHAR digit = 0;
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name + 3, 1, &digit, 1) != 1) return true;
+    return digit != 0x00B9 && digit != 0x00B2 && digit != 0x00B3;
 }
 
 std::int32_t ProcessorCount() {
