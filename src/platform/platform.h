@@ -221,8 +221,8 @@ bool SameFile(const char *a, const char *b);
 bool MakeFolder(const char *path);
 // True when a part of a path (between separators) is an ordinary name of a
 // file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9 and COM or LPT with a superscript 1, 2 or 3, with or without an
-// extension, in any case), or a name holding ':'
+// LPT1-9, and COM or LPT with byte B9, B2 or B3, the superscript digits of
+// code page 1252, with or without an extension, in any case), or a name holding ':'
 // (a drive, or a stream inside a file). Every name is ordinary on Linux.
 bool IsOrdinaryName(const char *part, std::size_t length);
 // Writes the full path of path (relative ones start at the current folder)

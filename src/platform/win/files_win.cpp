@@ -195,12 +195,11 @@ bool IsOrdinaryName(const char *part, std::size_t length) {
         if (std::strcmp(name, device) == 0) return false;
     }
     if (stem != 4 || (std::strncmp(name, "COM", 3) != 0 && std::strncmp(name, "LPT", 3) != 0)) return true;
-    if (name[3] >= '1' && name[3] <= '9') return false;
-    // Windows takes the superscript digits for ports too: COM\xB9 is COM1.
-    // Which byte is one depends on the code page, so the character is asked.
-    WCHAR digit = 0;
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name + 3, 1, &digit, 1) != 1) return true;
-    return digit != 0x00B9 && digit != 0x00B2 && digit != 0x00B3;
+    // Windows takes the superscript digits for ports too: COM\xB9 is COM1 in
+    // the code pages that have them, all at these bytes. Elsewhere the byte
+    // is a letter that no one ends a port-like name with, and is refused too.
+    const unsigned char digit = static_cast<unsigned char>(name[3]);
+    return !((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 std::int32_t ProcessorCount() {
