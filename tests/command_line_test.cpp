@@ -343,10 +343,11 @@ TEST_F(BuildCommandLineTest, NoPathBeginsWithADash) {
     EXPECT_EQ(Expand("%i% %o"), kProgram + '"' + here + "-r/#temp(05).wav\" " + here + "-r/#temp(05).mp3");
     tracks_[0].status = tracks_[0].marked = 1;
     Set(tracks_[0].fileName, "--export-tags-to=x");
+    Set(album_->outputFolder, "-r/");
     std::vector<char> line(encbridge::kLongestCommandLine);
-    encbridge::BuildAlbumCommandLine(encoder_, CommandStyle::Arguments, "%files%", 8, *album_, ".flac", 6, line.data(),
-                                     line.size());
-    EXPECT_EQ(line.data(), kProgram + '"' + here + "--export-tags-to=x.flac\"");
+    encbridge::BuildAlbumCommandLine(encoder_, CommandStyle::Arguments, "%dir% %files", 13, *album_, ".flac", 6,
+                                     line.data(), line.size());
+    EXPECT_EQ(line.data(), kProgram + '"' + here + "-r/\" \"" + here + "-r/--export-tags-to=x.flac\"");
 }
 
 // An album step's line: album tags, the folder and every processed track's
