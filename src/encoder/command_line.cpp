@@ -166,6 +166,7 @@ bool IsPath(Source source) {
 // folder or track: one that would begin with '-' gets the current folder
 // before it, or the program would take it for an option ("--output=x"
 // overwrites x). False when it does not fit.
+// cppcheck-suppress constParameter ; the formatter writes the path into it
 bool WritePath(CommandBuffer &out, const char *path, std::size_t width) {
     const char *prefix = width > 0 && path[0] == '-' ? platform::CurrentFolderPrefix() : "";
     return FormatWhole(out, sizeof out, "%s%s", {FormatArg(prefix, 3), FormatArg(path, width)});
