@@ -307,6 +307,7 @@ TEST_F(RipTest, RefusesRipsItCannotStart) {
         {"an extra output is the WAV", "[OUTPUT2]\nOUT=.Wav\n" + usable, false},
         {"album step missing", "[OUTPUT2]\nOUT=.ogg\n" + usable + "ALBUM_EXEPATH=" + folder_ + "missing\n", false},
         {"album step without a program", "[OUTPUT2]\nOUT=.ogg\n" + usable + "ALBUM_COMMAND=%files%\n", false},
+        {"template cut", "[OUTPUT2]\nOUT=.ogg\n" + usable + "COMMAND=" + std::string(1022, 'x') + "\n", false},
     };
     const std::vector<std::string> untouched = ts::ListFolder(folder_);
     for (const OutputRow &row : outputRows) {

@@ -9,7 +9,7 @@ namespace encbridge {
 
 namespace {
 
-// Room for the longest record: an album step's line of 32,767 characters,
+// Room for the longest record: an album step's line of 32,766 characters,
 // each of which could take four to escape, and the fields around it. One
 // rip writes at a time: from Create before the worker starts, then from
 // the worker only, then from Kill once the worker has ended.

@@ -50,9 +50,15 @@ std::size_t CharacterLength(const char *text, std::size_t remaining);
 // True when c separates the parts of a path: "\\" and "/" on Windows, "/"
 // on Linux.
 bool IsPathSeparator(char c);
+// The current folder as a path begins with it: "./" on Linux, ".\\" on
+// Windows. Written before a relative path that would otherwise begin with
+// '-', which a program would read as an option.
+const char *CurrentFolderPrefix();
 // True when an encoder path from the settings is absolute and is to be taken
-// as it stands: one with a drive part, a UNC path or a \\?\ path on Windows,
-// one beginning with "/" on Linux.
+// as it stands: a drive with its root ("C:\..." or "C:/..."), a UNC path, a
+// \\?\ or \\.\ path on Windows, one beginning with "/" on Linux. A drive-relative
+// path ("C:enc.exe") is not absolute: it depends on the host's current
+// folder of that drive.
 bool IsAbsoluteProgramPath(const char *path);
 // True when the program is a batch file, which Windows runs through cmd.exe:
 // a name ending in ".bat" or ".cmd" in any case, once the trailing dots and
@@ -233,7 +239,8 @@ bool SameFile(const char *a, const char *b);
 bool MakeFolder(const char *path);
 // True when a part of a path (between separators) is an ordinary name of a
 // file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9, with or without an extension, in any case), or a name holding ':'
+// LPT1-9, and COM or LPT with byte B9, B2 or B3, the superscript digits of
+// code page 1252, with or without an extension, in any case), or a name holding ':'
 // (a drive, or a stream inside a file). Every name is ordinary on Linux.
 bool IsOrdinaryName(const char *part, std::size_t length);
 // Writes the full path of path (relative ones start at the current folder)

@@ -22,6 +22,8 @@ const char *ReasonText(Reason reason) {
             return "the output is the WAV file itself, which the other outputs' encoders read";
         case Reason::ExtensionsAlike:
             return "two outputs share an extension, so their encoders would write one file";
+        case Reason::TemplateTooLong:
+            return "a command template (COMMAND or ALBUM_COMMAND) is longer than the module reads";
         case Reason::HeaderRefused:
             return "the host's WAV header cannot be used";
         case Reason::OutOfMemory:
@@ -78,6 +80,7 @@ constexpr NamedReason kNames[] = {
     {Reason::ExtensionMissing, "extension-missing"},
     {Reason::OutputIsTheWav, "output-is-the-wav"},
     {Reason::ExtensionsAlike, "extensions-alike"},
+    {Reason::TemplateTooLong, "template-too-long"},
     {Reason::HeaderRefused, "header-refused"},
     {Reason::OutOfMemory, "out-of-memory"},
     {Reason::FolderInUse, "folder-in-use"},

@@ -17,6 +17,7 @@ enum class Reason : std::uint8_t {
     ExtensionMissing,
     OutputIsTheWav,
     ExtensionsAlike,
+    TemplateTooLong,
     HeaderRefused,
     OutOfMemory,
     FolderInUse,

@@ -119,6 +119,7 @@ std::string ExplainRefusal(encbridge::Reason reason, const std::string &settings
         case encbridge::Reason::ExtensionMissing:
         case encbridge::Reason::OutputIsTheWav:
         case encbridge::Reason::ExtensionsAlike:
+        case encbridge::Reason::TemplateTooLong:
             return words + " (output " + std::to_string(number) + ", " +
                    (number == 1 ? std::string("[SETUP]/[OPTION]") : "[OUTPUT" + std::to_string(number) + "]") + " of " +
                    settingsPath + ")";

@@ -23,6 +23,8 @@ std::size_t CharacterLength(const char *, std::size_t) { return 1; }
 
 bool IsPathSeparator(char c) { return c == '/'; }
 
+const char *CurrentFolderPrefix() { return "./"; }
+
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] == '/'; }
 
 bool RunsThroughCommandShell(const char *) { return false; }

@@ -24,11 +24,15 @@ std::size_t CharacterLength(const char *text, std::size_t remaining) {
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-// A drive (C:\...), or two separators first: a UNC path (\\server\share\...)
-// or a device path (\\?\C:\..., \\.\...), which start at no folder either.
+const char *CurrentFolderPrefix() { return ".\\"; }
+
+// A drive and its root (C:\... or C:/...), or two separators first: a UNC
+// path (\\server\share\...) or a device path (\\?\C:\..., \\.\...), which
+// start at no folder either. "C:enc.exe" is not one: it starts at the
+// current folder of drive C:, whatever that is for the host.
 bool IsAbsoluteProgramPath(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
-    return path[1] == ':' || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
+    return (path[1] == ':' && IsPathSeparator(path[2])) || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
 }
 
 bool RunsThroughCommandShell(const char *programPath) {
@@ -229,8 +233,12 @@ bool IsOrdinaryName(const char *part, std::size_t length) {
     for (const char *device : kDevices) {
         if (std::strcmp(name, device) == 0) return false;
     }
-    return !(stem == 4 && (std::strncmp(name, "COM", 3) == 0 || std::strncmp(name, "LPT", 3) == 0) && name[3] >= '1' &&
-             name[3] <= '9');
+    if (stem != 4 || (std::strncmp(name, "COM", 3) != 0 && std::strncmp(name, "LPT", 3) != 0)) return true;
+    // Windows takes the superscript digits for ports too: COM\xB9 is COM1 in
+    // the code pages that have them, all at these bytes. Elsewhere the byte
+    // is a letter that no one ends a port-like name with, and is refused too.
+    const unsigned char digit = static_cast<unsigned char>(name[3]);
+    return !((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 std::int32_t ProcessorCount() {
