@@ -1039,6 +1039,7 @@ bool MakeFolderLink(const std::string &link, const std::string &folder) {
     const bool made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()),
                                       nullptr, 0, &returned, nullptr) != FALSE;
     CloseHandle(handle);
+    if (!made) RemoveDirectoryA(link.c_str());
     return made;
 #else
     return symlink(folder.c_str(), link.c_str()) == 0;
@@ -1060,9 +1061,14 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
                                  "01 Track.mp3",
                                  out_ + "a-folder" + sep + ".." + sep + "01 track.MP3"};
     ASSERT_TRUE(ts::MakeFolder(out_ + "a-folder"));
-    ASSERT_TRUE(MakeFolderLink(out_ + "linked", aux_.substr(0, aux_.size() - 1)));
+    // wine 8 makes no junction (FSCTL_SET_REPARSE_POINT fails); Windows does.
+    const bool linked = MakeFolderLink(out_ + "linked", aux_.substr(0, aux_.size() - 1));
+    ASSERT_TRUE(linked || ts::RunningUnderWine());
+    std::vector<std::string> listed = {"01 Track.mp3", "a-folder", "linked"};
+    if (!linked) listed.pop_back();
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
+        if (!linked && name.compare(0, 6, "linked") == 0) continue;
         Settings s{".mp3", Fake(""), 1};
         s.extra = "LOG=" + name + "\n";
         Album album(out_, 1);
@@ -1071,7 +1077,7 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
         EXPECT_EQ(Text(ts::ReadFile(Final(out_, 1, ".mp3"))), FakeOutput(audio));
         EXPECT_EQ(host_->Kill(), 0);
-        EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"01 Track.mp3", "a-folder", "linked"}));
+        EXPECT_EQ(ts::ListFolder(out_), listed);
         ts::RemoveFile(Final(out_, 1, ".mp3"));
     }
     EXPECT_FALSE(ts::FileExists(out_ + ".." + sep + "journal.log"));
