@@ -1058,6 +1058,7 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
                                  "#temp(01).wav",
                                  "linked" + sep + "journal.log",
                                  out_ + "#ripping.lock",
+                                 out_ + "#temp(01).mp3",
                                  "01 Track.mp3",
                                  out_ + "a-folder" + sep + ".." + sep + "01 track.MP3"};
     ASSERT_TRUE(ts::MakeFolder(out_ + "a-folder"));
