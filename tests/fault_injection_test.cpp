@@ -442,13 +442,14 @@ TEST_F(FaultTest, AnEncoderThatFailsInAnyWayLeavesEveryWavWhole) {
 // ---- A file that cannot be written ------------------------------------------------
 
 // While it lives, this thread is held to the permissions of files, as any
-// user is: root's override is taken away from it, and from it alone.
+// user is: root's overrides (of modes, and of a shared folder's owners) are
+// taken away from it, and from it alone.
 class PermissionsHold {
 public:
     PermissionsHold() {
         if (syscall(SYS_capget, &header_, saved_) != 0) return;
         __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_FOWNER));
         held_ = syscall(SYS_capset, &header_, reduced) == 0;
     }
     ~PermissionsHold() {
@@ -504,7 +505,8 @@ TEST_F(FaultTest, OnlyALiveLockRefusesARip) {
         {"stale lock of another user",
          [&](const std::string &lock) {
              ts::WriteFile(lock, "");
-             return chmod(out_.c_str(), 01777) == 0 && chown(lock.c_str(), 65534, 65534) == 0;
+             return chmod(out_.c_str(), 01777) == 0 && chown(out_.c_str(), 65533, 65533) == 0 &&
+                    chown(lock.c_str(), 65534, 65534) == 0;
          },
          false, "1"},
         {"folder", [](const std::string &lock) { return mkdir(lock.c_str(), 0755) == 0; }, false, "1 folder"},
