@@ -1108,16 +1108,27 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
 
 // A journal that cannot be written changes nothing else of the rip: a
 // missing folder, a folder under its name, a name that climbs out of the
-// output folder or is one of the module's own.
+// output folder or is one of the module's own, a folder link out of it,
+// a track's final name, by its full path too.
 TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
     const std::string sep = ts::Separator();
-    std::vector<std::string> names = {"missing" + sep + "journal.log", "a-folder", ".." + sep + "journal.log",
-                                      "#temp(01).wav"};
-    std::vector<std::string> listing = {"01 Track.mp3", "a-folder"};
     // Inside out_, so that the folder above it is the test's own too.
     const std::string folder = CaseFolder("rip");
+    std::vector<std::string> names = {"missing" + sep + "journal.log",
+                                      "a-folder",
+                                      ".." + sep + "journal.log",
+                                      "#temp(01).wav",
+                                      "linked" + sep + "journal.log",
+                                      folder + "#ripping.lock",
+                                      folder + "#temp(01).mp3",
+                                      "01 Track.mp3",
+                                      folder + "a-folder" + sep + ".." + sep + "01 track.MP3"};
+    std::vector<std::string> listing = {"01 Track.mp3", "a-folder", "linked"};
     ASSERT_TRUE(ts::MakeFolder(folder + "a-folder"));
-#if !defined(_WIN32)
+#ifdef _WIN32
+    ASSERT_TRUE(ts::MakeFolder(folder + "linked"));  // wine 8 makes no junction (FSCTL_SET_REPARSE_POINT fails)
+#else
+    ASSERT_EQ(symlink(aux_.c_str(), (folder + "linked").c_str()), 0);
     // A link to a file outside the folder.
     ts::WriteFile(aux_ + "outside.log", "precious\n");
     ASSERT_EQ(symlink((aux_ + "outside.log").c_str(), (folder + "linked.log").c_str()), 0);
@@ -1138,9 +1149,26 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
         ts::RemoveFile(Final(folder, 1, ".mp3"));
     }
     EXPECT_EQ(ts::ListFolder(out_), std::vector<std::string>{"rip"});
+    EXPECT_FALSE(ts::FileExists(aux_ + "journal.log"));
 #if !defined(_WIN32)
     EXPECT_EQ(Text(ts::ReadFile(aux_ + "outside.log")), "precious\n");
 #endif
+}
+
+// A refused rip makes no file in the output folder. A journal that exists
+// gets the refusal, on a line of its own after a line left unended.
+TEST_F(WorkerTest, ARefusedRipMakesNoJournalButRecordsInOneThatExists) {
+    Settings s{".mp3", Fake(""), 1, aux_ + "no-such-encoder"};
+    s.extra = "LOG=journal.log\n";
+    Album album(out_, 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 0);
+    EXPECT_TRUE(ts::ListFolder(out_).empty());
+    ts::WriteFile(out_ + "journal.log", "a line cut short");
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 0);
+    auto records = JournalRecords(out_ + "journal.log");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0], std::vector<std::string>{"a line cut short"});
+    EXPECT_EQ(records[1].at(3), "encoder-not-usable");
 }
 
 #if !defined(_WIN32)

@@ -30,6 +30,12 @@ const char *ReasonText(Reason reason) {
             return "out of memory";
         case Reason::FolderInUse:
             return "another rip holds the output folder";
+        case Reason::FolderMissing:
+            return "the output folder does not exist";
+        case Reason::FolderNotWritable:
+            return "no file can be made in the output folder (read-only, or not this user's to write)";
+        case Reason::LockNotMade:
+            return "something that is no rip's lock lies at #ripping.lock and cannot be moved aside";
         case Reason::TrackFileNotOpened:
             return "the track's WAV file could not be created";
         case Reason::TrackNotWritten:
@@ -84,6 +90,9 @@ constexpr NamedReason kNames[] = {
     {Reason::HeaderRefused, "header-refused"},
     {Reason::OutOfMemory, "out-of-memory"},
     {Reason::FolderInUse, "folder-in-use"},
+    {Reason::FolderMissing, "folder-missing"},
+    {Reason::FolderNotWritable, "folder-not-writable"},
+    {Reason::LockNotMade, "lock-not-made"},
     {Reason::TrackFileNotOpened, "track-file-not-opened"},
     {Reason::TrackNotWritten, "track-not-written"},
     {Reason::NameUnsafe, "name-unsafe"},

@@ -21,6 +21,9 @@ enum class Reason : std::uint8_t {
     HeaderRefused,
     OutOfMemory,
     FolderInUse,
+    FolderMissing,
+    FolderNotWritable,
+    LockNotMade,
     TrackFileNotOpened,
     // A track's output was not produced, and its WAV file stays.
     TrackNotWritten,

@@ -71,4 +71,8 @@ bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, 
     return false;
 }
 
+bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth) {
+    return ClearTheWay(lockPath, folder, folderWidth, 0, ".lock", sizeof ".lock");
+}
+
 }  // namespace encbridge

@@ -39,4 +39,9 @@ bool IsAModuleFileName(const char *name, std::size_t length);
 bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
                  std::size_t extensionWidth);
 
+// Makes way for the lock file in folder, at lockPath, where something that
+// is no lock lies (a folder, a link, a FIFO, a file that cannot be opened):
+// as ClearTheWay does, to "#kept(00)-K.lock"; no track has number 0.
+bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth);
+
 }  // namespace encbridge

@@ -624,6 +624,16 @@ create_refused)
         album.cue --settings encbridge.ini --out out --verbose
     expect_text "journal: Create refused the rip: two outputs share an extension"
     [ -z "$(ls out)" ] || fail "a refused rip left files: $(ls out)"
+    # A folder where no file can be made has a reason of its own, and advice
+    # that fits it (root is held to it in a mount namespace of its own).
+    write_settings
+    mkdir ro && chmod 555 ro
+    readonly_run="exec"
+    [ "$(id -u)" -eq 0 ] && readonly_run="mount --bind ro ro && mount -o remount,ro,bind ro && exec"
+    unshare -m sh -c "$readonly_run \"\$@\"" - "$host" album.cue --settings encbridge.ini --out ro >out.txt 2>&1 &&
+        fail "exit status 0 for a read-only folder"
+    expect_text "no file can be made in the output folder (read-only, or not this user's to write) ($work/ro/)"
+    expect_text "give this user write permission, or choose another --out"
     ;;
 two_outputs)
     # One rip to FLAC and Opus at once, with album ReplayGain as the FLAC

@@ -118,6 +118,10 @@ public:
         if (WriteSettingsWithJournal(settingsPath, copy, folder_ + "/journal.log")) {
             settingsPath_ = copy;
             path_ = folder_ + "/journal.log";
+            // The module makes no journal for a rip it refuses; made here,
+            // the journal gets that refusal's reason.
+            std::FILE *made = std::fopen(path_.c_str(), "a");
+            if (made != nullptr) std::fclose(made);
         }
     }
     ~HostJournal() {

@@ -127,6 +127,15 @@ std::string ExplainRefusal(encbridge::Reason reason, const std::string &settings
             return words + ": is the output folder " + outputFolder + " writable?";
         case encbridge::Reason::FolderInUse:
             return words + " (" + outputFolder + "): wait for that rip to end, or choose another --out";
+        case encbridge::Reason::FolderMissing:
+            return words + " (" + outputFolder +
+                   "): was it removed or unmounted? Make it again, or choose another --out";
+        case encbridge::Reason::FolderNotWritable:
+            return words + " (" + outputFolder + "): give this user write permission, or choose another --out";
+        case encbridge::Reason::LockNotMade:
+            return words + " (" + outputFolder +
+                   "): remove what lies at #ripping.lock there (its owner or an "
+                   "administrator can), or choose another --out";
         case encbridge::Reason::Done:
             return "the module refused the rip without saying why";
         default:
