@@ -4,11 +4,12 @@
 # and every encoded track, decoded again, must equal its range of the image
 # byte for byte. Also the errors a user meets, each with its message.
 #
-# Usage: host_test.sh HOST PARTIAL_MODULE CASE
+# Usage: host_test.sh HOST PARTIAL_MODULE CASE SLOW_IMAGE
 set -u
 host=$1
 partial=$2
 case=$3
+slow_image=${4:-}
 examples=$(cd "$(dirname "$0")/../../examples" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/encbridge-host-test-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -180,7 +181,144 @@ no_leftovers() {
     return 0
 }
 
+# stopped SIGNALS TEXT STATUS [VAR=VALUE...]: the host, in a process group of
+# its own with the stop signals at their defaults, gets each of SIGNALS (sent
+# to the group, 0.15 s apart) once out.txt shows TEXT, and must end with
+# STATUS within 60 s.
+stopped() {
+    signals=$1 text=$2 want=$3
+    shift 3
+    env "$@" setsid env --default-signal=INT,TERM,HUP "$host" album.cue --settings "$work/encbridge.ini" --out out \
+        --piece-size 2352 >out.txt 2>&1 &
+    pid=$!
+    n=0
+    until grep -qF -- "$text" out.txt; do
+        n=$((n + 1))
+        [ $n -lt 600 ] || { kill -KILL -$pid; fail "never saw: $text"; }
+        sleep 0.05
+    done
+    for each in $signals; do kill -$each -$pid && sleep 0.15; done
+    (sleep 60 && kill -KILL -$pid) >/dev/null 2>&1 &
+    guard=$!
+    wait $pid
+    status=$?
+    kill $guard
+    [ $status -eq "$want" ] || fail "$signals after \"$text\": exit status $status, not $want"
+}
+
+# After an orderly stop: the summary, no lock and no partial output.
+stopped_in_order() {
+    expect_text "Files in $work/out/:"
+    [ -e "out/#ripping.lock" ] && fail "the lock is left"
+    ls out | grep -q '^#temp(..)\.flac' && fail "a partial output is left: $(ls out)"
+    return 0
+}
+
+# resume_host ARGS...: run_host --resume, again while the launchers of a
+# host that was ended outright still hold its lock (up to their 300 ms
+# grace for the encoders).
+resume_host() {
+    for try in 1 2 3 4 5 6 7 8 9 10; do
+        run_host --resume "$@" && return 0
+        grep -qF "another rip holds the output folder" out.txt || return 1
+        sleep 0.3
+    done
+    return 1
+}
+
+# resumed: --resume finishes the album without encoding a published track
+# again, and lists every file of an earlier rip that it leaves.
+resumed() {
+    ls -i out/*.flac >published.txt 2>/dev/null
+    resume_host --out out || fail "--resume: exit status $?"
+    expect_album_tracks
+    ls -i out/*.flac >now.txt
+    while read -r line; do
+        grep -qxF -- "$line" now.txt || fail "encoded again: $line"
+    done <published.txt
+    expect_text "Resumed: $(grep -c . published.txt) track(s)"
+    for left in out/#*; do
+        [ -e "$left" ] || continue
+        grep "^Left" out.txt | grep -qF -- "${left#out/}" || fail "$left is left, but not listed"
+    done
+    [ -e "out/#ripping.lock" ] && fail "the lock is left after --resume"
+    return 0
+}
+
 case $case in
+stop_delivering)
+    # Each image read slowed down: the signal comes while track 2 is
+    # delivered. A closed pipe costs nothing.
+    make_image wav
+    write_settings
+    for row in "INT 130 Stopped by SIGINT" "TERM 143 Stopped by SIGTERM" "PIPE 0 4 of 4 files ready"; do
+        rm -rf out
+        stopped "${row%% *}" "track 01/04" "$(echo "$row" | cut -d' ' -f2)" LD_PRELOAD="$slow_image" \
+            ASAN_OPTIONS=verify_asan_link_order=0
+        expect_text "${row#* * }"
+        stopped_in_order
+        resumed
+    done
+    rm -rf out
+    { LD_PRELOAD="$slow_image" ASAN_OPTIONS=verify_asan_link_order=0 "$host" album.cue --settings encbridge.ini \
+        --out out --piece-size 2352 2>&1; echo $? >status.txt; } | head -c 1 >/dev/null
+    [ "$(cat status.txt)" -eq 0 ] || fail "a closed pipe: exit status $(cat status.txt)"
+    expect_album_tracks
+    ;;
+stop_waiting)
+    # Slow encoders: the signal comes while the album's last call waits.
+    make_image wav
+    printf '#!/bin/sh\nsleep 1\nexec flac "$@"\n' >slow-enc && chmod 755 slow-enc
+    for row in "INT 130 Stopped by SIGINT" "TERM 143 Stopped by SIGTERM" "HUP 129 Stopped by SIGHUP" \
+        "PIPE 0 4 of 4 files ready"; do
+        rm -rf out
+        write_settings "$work/slow-enc"
+        stopped "${row%% *}" "track 04/04" "$(echo "$row" | cut -d' ' -f2)"
+        expect_text "${row#* * }"
+        stopped_in_order
+        write_settings
+        resumed
+    done
+    ;;
+second_stop)
+    # The encoders outlast SIGTERM, so the orderly stop takes its 300 ms;
+    # a second SIGINT meanwhile ends the host at once.
+    make_image wav
+    printf '#!/bin/sh\ntrap "" TERM\nsleep 3\nexec flac "$@"\n' >stubborn-enc && chmod 755 stubborn-enc
+    write_settings "$work/stubborn-enc"
+    stopped "INT INT" "track 04/04" 130
+    expect_text "stopped at once"
+    grep -q "Stopped by" out.txt && fail "the second SIGINT waited for the summary"
+    write_settings
+    resumed
+    ;;
+crash_campaign)
+    # SIGKILL at 20 random moments of a rip into two outputs, each followed
+    # by --resume: every track published, nothing lost, every leftover
+    # removed or listed.
+    make_image wav
+    write_settings
+    printf '[OUTPUT2]\nOUT=.fla\nEXEPATH=/usr/bin/flac\nCOMMAND=-s -f -o %%o%% %%i%%\n' >>encbridge.ini
+    for round in $(seq 20); do
+        moment=$(od -An -N2 -tu2 /dev/urandom | tr -d ' ')
+        moment=$((moment % 900))
+        rm -rf out
+        "$host" album.cue --settings encbridge.ini --out out >out.txt 2>&1 &
+        pid=$!
+        sleep "$((moment / 1000)).$(printf %03d $((moment % 1000)))"
+        kill -KILL $pid 2>/dev/null
+        wait $pid
+        ls out >killed.txt
+        resume_host --out out ||
+            fail "round $round, killed after $moment ms (left: $(tr '\n' ' ' <killed.txt)): --resume: exit status $?"
+        expect_album_tracks
+        for n in 1 2 3 4; do check_track $n "$(ls out/0$n\ *.fla)"; done
+        for left in out/#*; do
+            [ -e "$left" ] || continue
+            grep "^Left" out.txt | grep -qF -- "${left#out/}" || fail "round $round: $left is left, but not listed"
+        done
+    done
+    ;;
 wav_end_by_zero)
     make_image wav
     write_settings
