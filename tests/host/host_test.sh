@@ -278,6 +278,8 @@ stop_waiting)
         stopped_in_order
         write_settings
         resumed
+        # The WAV files that the stop kept are copies of this rip's.
+        [ -z "$(ls out | grep '^#')" ] || fail "$row: left after --resume: $(ls out)"
     done
     ;;
 second_stop)
@@ -298,17 +300,30 @@ crash_campaign)
     # removed or listed.
     make_image wav
     write_settings
-    printf '[OUTPUT2]\nOUT=.fla\nEXEPATH=/usr/bin/flac\nCOMMAND=-s -f -o %%o%% %%i%%\n' >>encbridge.ini
+    # The second output's encoder lags, so that the outputs of a track are
+    # published at different moments; the moments span one whole rip.
+    printf '#!/bin/sh\nsleep 0.1\nexec flac "$@"\n' >lagging-enc && chmod 755 lagging-enc
+    printf '[OUTPUT2]\nOUT=.fla\nEXEPATH=%s/lagging-enc\nCOMMAND=-s -f -o %%o%% %%i%%\n' "$work" >>encbridge.ini
+    start=$(date +%s%N)
+    run_host --out out || fail "a whole rip: exit status $?"
+    span=$((($(date +%s%N) - start) / 1000000))
+    # A track with one output of two: ripped again, and the output that was
+    # there, moved aside, goes as a copy of the new one.
+    rm "out/03 Third.fla"
+    resume_host --out out || fail "one output missing: exit status $?"
+    expect_text "Resumed: 3 track(s)"
+    expect_text "Removed 1 file(s) of the earlier rip, each a copy of what this rip delivered or produced: #kept(03)-1.flac"
+    check_track 3 "out/03 Third.fla"
     for round in $(seq 20); do
         moment=$(od -An -N2 -tu2 /dev/urandom | tr -d ' ')
-        moment=$((moment % 900))
+        moment=$((moment % span))
         rm -rf out
         "$host" album.cue --settings encbridge.ini --out out >out.txt 2>&1 &
         pid=$!
         sleep "$((moment / 1000)).$(printf %03d $((moment % 1000)))"
         kill -KILL $pid 2>/dev/null
         wait $pid
-        ls out >killed.txt
+        ls out >killed.txt 2>/dev/null
         resume_host --out out ||
             fail "round $round, killed after $moment ms (left: $(tr '\n' ' ' <killed.txt)): --resume: exit status $?"
         expect_album_tracks
