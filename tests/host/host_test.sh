@@ -183,12 +183,12 @@ no_leftovers() {
 
 # stopped SIGNALS TEXT STATUS [VAR=VALUE...]: the host, in a process group of
 # its own with the stop signals at their defaults, gets each of SIGNALS (sent
-# to the group, 0.15 s apart) once out.txt shows TEXT, and must end with
-# STATUS within 60 s.
+# to the group, 0.15 s apart) 0.3 s after out.txt shows TEXT, and must end
+# with STATUS within 60 s.
 stopped() {
     signals=$1 text=$2 want=$3
     shift 3
-    env "$@" setsid env --default-signal=INT,TERM,HUP "$host" album.cue --settings "$work/encbridge.ini" --out out \
+    env "$@" setsid env --default-signal="${stop_defaults:-INT,TERM,HUP}" "$host" album.cue --settings "$work/encbridge.ini" --out out \
         --piece-size 2352 >out.txt 2>&1 &
     pid=$!
     n=0
@@ -197,6 +197,7 @@ stopped() {
         [ $n -lt 600 ] || { kill -KILL -$pid; fail "never saw: $text"; }
         sleep 0.05
     done
+    sleep 0.3
     for each in $signals; do kill -$each -$pid && sleep 0.15; done
     (sleep 60 && kill -KILL -$pid) >/dev/null 2>&1 &
     guard=$!
@@ -251,13 +252,16 @@ stop_delivering)
     # delivered. A closed pipe costs nothing.
     make_image wav
     write_settings
-    for row in "INT 130 Stopped by SIGINT" "TERM 143 Stopped by SIGTERM" "PIPE 0 4 of 4 files ready"; do
+    # Track 2's WAV, cut short, is no copy of anything: it stays.
+    kept="1 of 4 track(s) produced. WAV files kept in $work/out/: #temp(02).wav."
+    for row in "INT 130 Stopped by SIGINT: $kept" "TERM 143 Stopped by SIGTERM: $kept" "PIPE 0 4 of 4 files ready"; do
         rm -rf out
         stopped "${row%% *}" "track 01/04" "$(echo "$row" | cut -d' ' -f2)" LD_PRELOAD="$slow_image" \
             ASAN_OPTIONS=verify_asan_link_order=0
         expect_text "${row#* * }"
         stopped_in_order
         resumed
+        [ "${row%% *}" = PIPE ] || expect_text "Left 1 file(s) of an earlier rip that are no copy of this rip's files, in $work/out/: #kept(02)-1.wav"
     done
     rm -rf out
     { LD_PRELOAD="$slow_image" ASAN_OPTIONS=verify_asan_link_order=0 "$host" album.cue --settings encbridge.ini \
@@ -269,8 +273,8 @@ stop_waiting)
     # Slow encoders: the signal comes while the album's last call waits.
     make_image wav
     printf '#!/bin/sh\nsleep 1\nexec flac "$@"\n' >slow-enc && chmod 755 slow-enc
-    for row in "INT 130 Stopped by SIGINT" "TERM 143 Stopped by SIGTERM" "HUP 129 Stopped by SIGHUP" \
-        "PIPE 0 4 of 4 files ready"; do
+    for row in "INT 130 Stopped by SIGINT: 0 of 4" "TERM 143 Stopped by SIGTERM: 0 of 4" \
+        "HUP 129 Stopped by SIGHUP: 0 of 4" "PIPE 0 4 of 4 files ready"; do
         rm -rf out
         write_settings "$work/slow-enc"
         stopped "${row%% *}" "track 04/04" "$(echo "$row" | cut -d' ' -f2)"
@@ -293,6 +297,11 @@ second_stop)
     grep -q "Stopped by" out.txt && fail "the second SIGINT waited for the summary"
     write_settings
     resumed
+    # A SIGINT ignored from the start (a background job's) stays ignored.
+    rm -rf out
+    stop_defaults=TERM
+    stopped INT "track 04/04" 0
+    expect_album_tracks
     ;;
 crash_campaign)
     # SIGKILL at 20 random moments of a rip into two outputs, each followed

@@ -237,7 +237,10 @@ bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<Rip
     for (const RipTrack &track : tracks) d.expected += TrackToWrite(track) ? static_cast<int>(extensions.size()) : 0;
     for (reached = 0; reached < tracks.size(); ++reached) {
         const std::size_t i = reached;
-        if (!DeliverTrack(d, i, error)) return false;
+        if (!DeliverTrack(d, i, error)) {
+            if (d.times.delivering == 0) d.times.delivering = Since(d.start);
+            return false;
+        }
         if (i + 1 != tracks.size()) {
             CountEncoders(d);
             progress.TrackDone();
