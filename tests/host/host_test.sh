@@ -188,7 +188,7 @@ no_leftovers() {
 stopped() {
     signals=$1 text=$2 want=$3
     shift 3
-    env "$@" setsid env --default-signal="${stop_defaults:-INT,TERM,HUP}" "$host" album.cue --settings "$work/encbridge.ini" --out out \
+    env "$@" setsid env --default-signal=INT,TERM,HUP "$host" album.cue --settings "$work/encbridge.ini" --out out \
         --piece-size 2352 >out.txt 2>&1 &
     pid=$!
     n=0
@@ -297,10 +297,15 @@ second_stop)
     grep -q "Stopped by" out.txt && fail "the second SIGINT waited for the summary"
     write_settings
     resumed
-    # A SIGINT ignored from the start (a background job's) stays ignored.
+    # A SIGINT ignored from the start (nohup, a background job) stays ignored.
     rm -rf out
-    stop_defaults=TERM
-    stopped INT "track 04/04" 0
+    printf '#!/bin/sh\nsleep 1\nexec flac "$@"\n' >slow-enc && chmod 755 slow-enc
+    write_settings "$work/slow-enc"
+    (trap '' INT && exec "$host" album.cue --settings encbridge.ini --out out >out.txt 2>&1) &
+    pid=$!
+    sleep 0.5
+    kill -INT $pid
+    wait $pid || fail "a SIGINT ignored from the start: exit status $?"
     expect_album_tracks
     ;;
 crash_campaign)
