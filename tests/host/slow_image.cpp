@@ -6,8 +6,8 @@
 
 extern "C" __attribute__((visibility("default"))) sf_count_t sf_readf_short(SNDFILE *file, short *samples,
                                                                             sf_count_t frames) {
-    using Read = sf_count_t (*)(SNDFILE *, short *, sf_count_t);
-    static const Read next = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "sf_readf_short"));
+    static const auto next =
+        reinterpret_cast<sf_count_t (*)(SNDFILE *, short *, sf_count_t)>(dlsym(RTLD_NEXT, "sf_readf_short"));
     usleep(4000);
     return next(file, samples, frames);
 }
