@@ -42,6 +42,7 @@ struct HostOptions {
     int pieceSize = kDefaultPieceSize;
     bool dryRun = false;
     bool overwrite = false;
+    bool resume = false;
     bool verbose = false;
     bool help = false;
     bool version = false;
