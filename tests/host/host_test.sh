@@ -204,16 +204,10 @@ stopped() {
     return 0
 }
 
-# resume_host ARGS...: run_host --resume, again while the launchers of a
-# host that was ended outright still hold its lock (up to their 300 ms
-# grace for the encoders).
+# resume_host ARGS...: run_host --resume. A host ended outright leaves no
+# lock behind: its encoders' launchers hold none of its descriptors.
 resume_host() {
-    for try in $(seq 20); do
-        run_host --resume "$@" && return 0
-        grep -qF "another rip holds the output folder" out.txt || return 1
-        sleep 0.3
-    done
-    return 1
+    run_host --resume "$@"
 }
 
 # listed: every file of the module's left in out/ is listed by the summary.
