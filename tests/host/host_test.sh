@@ -433,6 +433,24 @@ cp1252)
     grep -q "cp1252" out.txt && fail "a UTF-8 sheet was read as cp1252"
     expect_audio "out/03 $(printf 'Caf\303\251').flac" 483-565
     ;;
+detected_charset)
+    # Sheets in cp1251 and in Shift-JIS, read without --cue-charset: the
+    # names and tags come out as the sheet means them.
+    make_image wav
+    write_settings
+    for charset in cp1251 shift_jis; do
+        case $charset in
+        cp1251) band='Кино' album='Группа крови' title='Звезда по имени Солнце' ;;
+        *) band='宇多田ヒカル' album='ファースト・ラブ' title='オートマティック' ;;
+        esac
+        sed -e "s/Test Band/$band/" -e "s/Test Album/$album/" -e "s/\"Third\"/\"$title\"/" album.cue |
+            iconv -f UTF-8 -t $charset >$charset.cue || fail "iconv could not write $charset.cue"
+        rm -rf out
+        "$host" $charset.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1 || fail "$charset: exit status $?"
+        expect_audio "out/03 $title.flac" 483-565
+        metaflac --show-tag=TITLE "out/03 $title.flac" | grep -qxF "TITLE=$title" || fail "$charset: the title tag"
+    done
+    ;;
 first_pregap)
     # Track 1 starts at 00:01:00 after an INDEX 00: noise before it is a
     # hidden track, digital silence is dropped, each with a notice.

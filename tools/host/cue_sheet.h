@@ -71,7 +71,9 @@ struct CueAlbum {
 
 // Makes the bytes of a cue sheet UTF-8. charset empty: UTF-8 when the bytes
 // are valid UTF-8, with or without a byte order mark; UTF-16 after its byte
-// order mark; otherwise cp1252, with a notice in note. Any other charset is
+// order mark, or without one when its zero bytes give the order; otherwise
+// the character set libuchardet finds, else cp1252; each but UTF-8 with a
+// notice in note. Any other charset is
 // a name that iconv knows ("cp1251", "latin1"...). False with a message in
 // error when a byte cannot be converted or the charset is unknown. Both
 // messages speak of the sheet by name.

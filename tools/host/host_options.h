@@ -35,7 +35,7 @@ struct HostOptions {
     std::string settingsPath;
     std::string outFolder;
     std::string namePattern = "{number} {title}";
-    std::string cueCharset;  // empty: UTF-8 when the sheet is valid UTF-8, else cp1252
+    std::string cueCharset;  // empty: as DecodeCueText finds it
     FirstPregap firstPregap = FirstPregap::Auto;
     std::vector<TrackSpan> tracks;  // empty: every track
     EndBy endBy = EndBy::Zero;
