@@ -239,6 +239,13 @@ name_pattern)
     check_track 2 "out/Guest - Test Album - 02 Second_ A_B_.flac"
     metaflac --show-tag=TITLE "out/Guest - Test Album - 02 Second_ A_B_.flac" | grep -qxF "TITLE=Second: A/B?" ||
         fail "the title tag is not the cue sheet's title"
+    # Folders from the pattern, and the fields of REM lines; the "/" of a
+    # value stays in its name.
+    sed -e 's/^REM DATE 1999/REM DATE 1999\nREM GENRE "Post\/Rock"\nREM DISCNUMBER 2/' \
+        -e 's/Test Band/AC\/DC/' album.cue >folders.cue
+    "$host" folders.cue --settings encbridge.ini --out out --tracks 2 \
+        --name "{albumartist}/{date} {album}/{disc}-{number} {genre} {title}" >out.txt 2>&1 || fail "folders: exit status $?"
+    check_track 2 "out/AC_DC/1999 Test Album/2-02 Post_Rock Second_ A_B_.flac"
     ;;
 dry_run)
     make_image wav

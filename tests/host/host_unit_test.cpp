@@ -262,7 +262,7 @@ TEST(FileNames, ReplaceWhatFileSystemsRefuse) {
 }
 
 TEST(FileNames, PatternFieldsAreFilledAndMadeSafe) {
-    const NameFields fields{7, "Intro: Part 1/2", "The Band", "Live?"};
+    const NameFields fields{7, "Intro: Part 1/2", "The Band", "Live?", "AC/DC", "1999", "Rock", "2"};
     struct Case {
         const char *pattern;
         const char *name;
@@ -270,25 +270,38 @@ TEST(FileNames, PatternFieldsAreFilledAndMadeSafe) {
     const Case cases[] = {
         {"{number} {title}", "07 Intro_ Part 1_2"},
         {"{performer} - {title}", "The Band - Intro_ Part 1_2"},
-        {"{album}/{number}", "Live__07"},
         {"{number}{number}", "0707"},
         {"no fields", "no fields"},
+        // The pattern's "/" makes folders, a value's never does.
+        {"{album}/{number}", "Live_/07"},
+        {"{albumartist}/{date} {album}/{disc}-{number} {genre}", "AC_DC/1999 Live_/2-07 Rock"},
+        // Parts that would leave the output folder or name nothing are left out.
+        {"/{number}", "07"},
+        {"../{number}", "07"},
+        {"a/./..//{number}", "a/07"},
+        {"{album}/", "Live_/Track 07"},
     };
     for (const Case &c : cases) EXPECT_EQ(MakeTrackName(c.pattern, fields, 200), c.name) << c.pattern;
 }
 
 TEST(FileNames, EmptyNamesGetTheTrackNumber) {
-    EXPECT_EQ(MakeTrackName("{title}", {12, "", "", ""}, 200), "Track 12");
-    EXPECT_EQ(MakeTrackName("{title}", {3, " ... ", "", ""}, 200), "Track 03");
+    EXPECT_EQ(MakeTrackName("{title}", {12, "", "", "", "", "", "", ""}, 200), "Track 12");
+    EXPECT_EQ(MakeTrackName("{title}", {3, " ... ", "", "", "", "", "", ""}, 200), "Track 03");
 }
 
 TEST(FileNames, CutNeverSplitsACharacter) {
     // Three two-byte characters; five bytes leave room for two of them.
-    const NameFields fields{1, "\xC3\xA9\xC3\xA9\xC3\xA9", "", ""};
+    const NameFields fields{1, "\xC3\xA9\xC3\xA9\xC3\xA9", "", "", "", "", "", ""};
     EXPECT_EQ(MakeTrackName("{title}", fields, 5), "\xC3\xA9\xC3\xA9");
     EXPECT_EQ(MakeTrackName("{title}", fields, 6), "\xC3\xA9\xC3\xA9\xC3\xA9");
     // A cut that ends in a blank leaves no blank at the end.
-    EXPECT_EQ(MakeTrackName("{title}", {1, "ab cd", "", ""}, 3), "ab");
+    EXPECT_EQ(MakeTrackName("{title}", {1, "ab cd", "", "", "", "", "", ""}, 3), "ab");
+    // Each part holds 255 bytes, the file's with its extension; the folders
+    // are given up when they leave no room for the file's name.
+    const std::string long_(300, 'x');
+    EXPECT_EQ(MakeTrackName("{title}/{title}", {1, long_, "", "", "", "", "", ""}, 600, 5),
+              std::string(255, 'x') + "/" + std::string(250, 'x'));
+    EXPECT_EQ(MakeTrackName("{title}/a", {1, long_, "", "", "", "", "", ""}, 200), "a");
 }
 
 TEST(FileNames, PatternsNameKnownFieldsOnly) {

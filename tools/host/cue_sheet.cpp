@@ -361,6 +361,10 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
                 (track ? track->year : album.year) = value;
             } else if (key == "COMMENT") {
                 (track ? track->comment : album.comment) = value;
+            } else if (key == "GENRE") {
+                album.genre = value;
+            } else if (key == "DISCNUMBER") {
+                album.disc = value;
             } else if (key == "HIDDEN_TITLE") {
                 album.hiddenTitle = value;
             }

@@ -59,6 +59,8 @@ struct CueAlbum {
     std::string performer;
     std::string year;
     std::string comment;
+    std::string genre;        // REM GENRE
+    std::string disc;         // REM DISCNUMBER
     std::string hiddenTitle;  // REM HIDDEN_TITLE: the name of audio before the first track
     std::string folder;       // the sheet's folder, with its trailing "/"
     std::vector<CueFile> files;

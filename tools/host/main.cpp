@@ -285,7 +285,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
             "the output folder " + rip.outputFolder + " is too long: the module's paths hold at most 259 characters";
         return false;
     }
-    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 255) - extension.size();
+    // The name may place the file in folders: the whole is what the
+    // module's paths and its record's field (259 bytes) hold.
+    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 259) - extension.size();
 
     rip.tracks.assign(cue.tracks.size(), RipTrack());
     std::map<std::string, int> taken;
@@ -295,8 +297,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         const int number = track.image.number;
         track.selected = TrackSelected(options.tracks, number);
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
-        track.fileName =
-            MakeTrackName(options.namePattern, {number, title, track.image.performer, cue.title}, nameRoom);
+        const NameFields fields{number,    title,   track.image.performer, cue.title, cue.performer, track.image.year,
+                                cue.genre, cue.disc};
+        track.fileName = MakeTrackName(options.namePattern, fields, nameRoom, extension.size());
         for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
