@@ -460,21 +460,33 @@ detected_charset)
     ;;
 first_pregap)
     # Track 1 starts at 00:01:00 after an INDEX 00: noise before it is a
-    # hidden track, digital silence is dropped, each with a notice.
+    # hidden track, joined to track 1 by default, so that the README's
+    # templates give the sheet's numbers; digital silence is dropped, each
+    # with a notice.
     make_image wav
     write_settings
+    sed -i 's/^COMMAND=/COMMAND=-T TRACKNUMBER=%no -T TRACKTOTAL=%trk2 /' encbridge.ini
     sed 's/    INDEX 01 00:00:00/    INDEX 00 00:00:00\n    INDEX 01 00:01:00/' album.cue >hidden.cue
     "$host" hidden.cue --settings encbridge.ini --out out >out.txt 2>&1 || fail "exit status $?"
+    expect_text "Note: 1.00 s of audio before track 1 is joined to it, so that every track keeps the sheet's number"
+    expect_audio "out/01 First Light.flac" 0-225
+    expect_audio "out/04 Fourth.flac" 565-end
+    [ "$(ls out | wc -l)" -eq 4 ] || fail "expected four files: $(ls out)"
+    grep -q "warning" out.txt && fail "a warning without a track 0"
+    for n in 1 2 3 4; do
+        metaflac --show-tag=TRACKNUMBER --show-tag=TRACKTOTAL out/0$n*.flac | tr '\n' ' ' |
+            grep -qxF "TRACKNUMBER=$n TRACKTOTAL=4 " || fail "track $n is not numbered as the sheet numbers it"
+    done
+    # Written as track 0 when asked for, as the sheet names it; join and drop.
+    rm -rf out
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap=track >out.txt 2>&1 || fail "track 0: exit status $?"
     expect_text "Note: 1.00 s of audio before track 1 is written as track 0, \"Hidden track\""
     expect_audio "out/00 Hidden track.flac" 0-75
     expect_audio "out/01 First Light.flac" 75-225
-    expect_audio "out/04 Fourth.flac" 565-end
-    [ "$(ls out | wc -l)" -eq 5 ] || fail "expected five files: $(ls out)"
     metaflac --show-tag=TITLE "out/00 Hidden track.flac" | grep -qxF "TITLE=Hidden track" || fail "hidden track title"
-    # A sheet can name it; join and drop.
     rm -rf out
     sed 's/^TITLE "Test Album"/&\nREM HIDDEN_TITLE "Before"/' hidden.cue >named.cue
-    "$host" named.cue --settings encbridge.ini --out out --tracks 1 >out.txt 2>&1 || fail "named: exit status $?"
+    "$host" named.cue --settings encbridge.ini --out out --tracks 1 --first-pregap=track >out.txt 2>&1 || fail "named: exit status $?"
     [ "$(ls out)" = "01 First Light.flac" ] || fail "--tracks 1 wrote: $(ls out)"
     expect_text "00  00 Before.flac"
     rm -rf out
@@ -502,7 +514,6 @@ first_pregap)
     expect_audio "out/02 Second_ A_B_.flac" 225-483
     # The module numbers what it is handed from 1: the host says so when the
     # command line uses its numbers.
-    sed -i 's/^COMMAND=/COMMAND=-T TRACKNUMBER=%no /' encbridge.ini
     "$host" hidden.cue --settings encbridge.ini --out out --first-pregap track --dry-run --tracks 1 >out.txt 2>&1 ||
         fail "dry run: exit status $?"
     expect_text "warning: with track 0 delivered, the module's %no and %trk tags count it: track 1 gets %no 2"

@@ -415,17 +415,22 @@ bool PlaceFirstPregap(CueAlbum &album, AudioImage &image, FirstPregap mode, std:
     char what[160];
     std::snprintf(what, sizeof what, "%.2f s of %s before track %d", (lead.endFrame - lead.firstFrame) / 44100.0,
                   silent ? "digital silence" : "audio", album.tracks.front().number);
-    if (mode == FirstPregap::Join) {
+    // Audio is joined to track 1 unless the user asks for a track 0: on the
+    // disc it is track 1's own index 0, and the module numbers the records it
+    // is handed from 1, so a track 0 would put every tag one ahead of the sheet.
+    if (mode == FirstPregap::Join || (mode == FirstPregap::Auto && !silent)) {
         album.tracks.front().firstFrame = lead.firstFrame;
-        note = std::string(what) + " is joined to it (--first-pregap=join)";
+        note = std::string(what) + " is joined to it" +
+               (mode == FirstPregap::Auto
+                    ? ", so that every track keeps the sheet's number; --first-pregap=track or drop changes that"
+                    : " (--first-pregap=join)");
     } else if (mode == FirstPregap::Drop) {
         note = std::string(what) + " is dropped (--first-pregap=drop)";
-    } else if (mode == FirstPregap::Auto && silent) {
+    } else if (mode == FirstPregap::Auto) {
         note = std::string(what) + " is dropped; --first-pregap=track or join keeps it";
     } else {
         album.tracks.insert(album.tracks.begin(), lead);
-        note = std::string(what) + " is written as track 0, \"" + lead.title + "\"" +
-               (mode == FirstPregap::Auto ? "; --first-pregap=join or drop changes that" : "");
+        note = std::string(what) + " is written as track 0, \"" + lead.title + "\"";
     }
     return true;
 }
