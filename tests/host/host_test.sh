@@ -422,6 +422,23 @@ CUE
     expect_audio "out/03 Third.flac" 483-565
     [ "$(ls out | wc -l)" -eq 3 ] || fail "expected three files: $(ls out)"
     ;;
+gap_modes)
+    # Track 2's INDEX 00 audio (sectors 150-225) and track 4's (525-565) at
+    # the start of their own tracks, or in no file.
+    make_image wav
+    write_settings
+    run_host --out out --gaps=prepend || fail "prepend: exit status $?"
+    expect_audio "out/01 First Light.flac" 0-150
+    expect_audio "out/02 Second_ A_B_.flac" 150-483
+    expect_audio "out/03 Third.flac" 483-525
+    expect_audio "out/04 Fourth.flac" 525-end
+    rm -rf out
+    run_host --out out --gaps drop || fail "drop: exit status $?"
+    expect_audio "out/01 First Light.flac" 0-150
+    expect_audio "out/02 Second_ A_B_.flac" 225-483
+    expect_audio "out/03 Third.flac" 483-525
+    expect_audio "out/04 Fourth.flac" 565-end
+    ;;
 cp1252)
     # A sheet in the Windows code page: names and tags come out in UTF-8.
     make_image wav

@@ -150,6 +150,7 @@ TEST(Options, RefusesWrongCommandLines) {
         {{"--piece-size", "100"}, "multiple of 2352"},
         {{"--first-pregap", "keep"}, "\"keep\" is none of track, drop and join"},
         {{"--cue-charset="}, "--cue-charset: the name is empty"},
+        {{"--gaps", "before"}, "--gaps: \"before\" is none of append, prepend and drop"},
     };
     for (const Case &c : cases) {
         HostOptions options;
@@ -650,6 +651,38 @@ TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
         EXPECT_EQ(album.lead.firstFrame, c.lead.first * kFramesPerSector) << c.name;
         EXPECT_EQ(album.lead.endFrame, c.lead.end * kFramesPerSector) << c.name;
         EXPECT_EQ(album.lead.number, 0) << c.name;
+    }
+}
+
+TEST(Timeline, GapsGoWhereTheUserSays) {
+    // Track 2 has an INDEX 00 gap, track 3 PREGAP silence, track 4 a gap of
+    // no length; the timeline is 75 sectors longer than the file.
+    const char *const text =
+        "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 00 00:02:00\n"
+        "INDEX 01 00:03:00\nTRACK 03 AUDIO\nPREGAP 00:01:00\nINDEX 01 00:06:00\nTRACK 04 AUDIO\n"
+        "INDEX 00 00:07:00\nINDEX 01 00:07:00\n";
+    struct Case {
+        GapMode mode;
+        long bounds[5];  // sectors on the timeline: where each track starts and ends
+        long later[2];   // where tracks 2 and 3 start
+    };
+    const Case cases[] = {
+        {GapMode::Append, {0, 225, 525, 600, 675}, {225, 525}},
+        {GapMode::Prepend, {0, 150, 450, 600, 675}, {150, 450}},
+        {GapMode::Drop, {0, 150, 450, 600, 675}, {225, 525}},
+    };
+    for (const Case &c : cases) {
+        CueAlbum album;
+        std::string error;
+        ASSERT_TRUE(ParseCueText(text, "", "test.cue", album, error)) << error;
+        ASSERT_TRUE(PlaceTracks(album, {600 * kFramesPerSector}, error, c.mode)) << error;
+        ASSERT_EQ(album.tracks.size(), 4u);
+        const long starts[4] = {0, c.later[0], c.later[1], c.bounds[3]};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(album.tracks[i].firstFrame, starts[i] * kFramesPerSector) << static_cast<int>(c.mode) << " " << i;
+            EXPECT_EQ(album.tracks[i].endFrame, c.bounds[i + 1] * kFramesPerSector)
+                << static_cast<int>(c.mode) << " " << i;
+        }
     }
 }
 

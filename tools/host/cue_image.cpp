@@ -132,7 +132,7 @@ bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &er
     return true;
 }
 
-bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error) {
+bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error, GapMode gaps) {
     std::vector<ImageTrack> &tracks = album.tracks;
     const bool single = album.files.size() == 1;
     for (const ImageTrack &track : tracks) {
@@ -157,13 +157,13 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         return std::min(static_cast<std::int64_t>(index.sector) * kFramesPerSector,
                         std::max<std::int64_t>(fileFrames[static_cast<std::size_t>(index.file)], 0));
     };
-    std::vector<Gap> gaps;
+    std::vector<Gap> silences;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const ImageTrack &track = tracks[i];
         const CueIndex *first = FirstIndex(track);
         if (first == nullptr) continue;
         if (track.pregapSectors > 0) {
-            gaps.push_back({first->file, frameOf(*first), 1, track.pregapSectors * kFramesPerSector});
+            silences.push_back({first->file, frameOf(*first), 1, track.pregapSectors * kFramesPerSector});
         }
         if (track.postgapSectors > 0) {
             // After the track's audio: where the next track begins, or at
@@ -171,11 +171,11 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
             const CueIndex *next = i + 1 < tracks.size() ? FirstIndex(tracks[i + 1]) : nullptr;
             if (next && fileFrames[static_cast<std::size_t>(next->file)] < 0) next = nullptr;
             const int file = next ? next->file : track.indexes.back().file;
-            gaps.push_back({file, next ? frameOf(*next) : fileFrames[static_cast<std::size_t>(file)], 0,
-                            track.postgapSectors * kFramesPerSector});
+            silences.push_back({file, next ? frameOf(*next) : fileFrames[static_cast<std::size_t>(file)], 0,
+                                track.postgapSectors * kFramesPerSector});
         }
     }
-    std::stable_sort(gaps.begin(), gaps.end(), [](const Gap &a, const Gap &b) {
+    std::stable_sort(silences.begin(), silences.end(), [](const Gap &a, const Gap &b) {
         return a.file != b.file ? a.file < b.file : a.frame != b.frame ? a.frame < b.frame : a.order < b.order;
     });
 
@@ -186,7 +186,7 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         if (fileFrames[f] < 0) continue;
         base[f] = position;
         std::int64_t from = 0;
-        for (const Gap &gap : gaps) {
+        for (const Gap &gap : silences) {
             if (gap.file != static_cast<int>(f)) continue;
             if (gap.frame > from) album.timeline.push_back({static_cast<int>(f), from, gap.frame - from});
             album.timeline.push_back({-1, 0, gap.frames});
@@ -194,12 +194,12 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         }
         if (fileFrames[f] > from) album.timeline.push_back({static_cast<int>(f), from, fileFrames[f] - from});
         position = base[f] + fileFrames[f];
-        for (const Gap &gap : gaps) position += gap.file == static_cast<int>(f) ? gap.frames : 0;
+        for (const Gap &gap : silences) position += gap.file == static_cast<int>(f) ? gap.frames : 0;
     }
     // A position in a file, on the timeline: after the silence placed there.
     auto place = [&](int file, std::int64_t frame) {
         std::int64_t at = base[static_cast<std::size_t>(file)] + frame;
-        for (const Gap &gap : gaps) at += gap.file == file && gap.frame <= frame ? gap.frames : 0;
+        for (const Gap &gap : silences) at += gap.file == file && gap.frame <= frame ? gap.frames : 0;
         return at;
     };
     auto start = [&](const ImageTrack &track) {
@@ -209,14 +209,27 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         return position;
     };
 
+    // Where a track's gap begins: its first index, less its PREGAP silence.
+    auto gapStart = [&](const ImageTrack &track) {
+        const CueIndex &first = *FirstIndex(track);
+        return place(first.file, frameOf(first)) - track.pregapSectors * kFramesPerSector;
+    };
+
     std::vector<ImageTrack> audio;
+    std::int64_t carried = -1;  // prepended: where the track before ended
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         ImageTrack track = tracks[i];
         if (!track.audio) continue;
-        track.firstFrame = start(track);
+        track.firstFrame = carried >= 0 ? carried : start(track);
+        carried = -1;
         const ImageTrack *next = i + 1 < tracks.size() ? &tracks[i + 1] : nullptr;
         const CueIndex *nextFirst = next ? FirstIndex(*next) : nullptr;
-        if (next && next->audio) {
+        if (next && next->audio && gaps != GapMode::Append) {
+            // A gap that a careless sheet starts before this track's INDEX 01
+            // never runs back into it.
+            track.endFrame = std::max(gapStart(*next), start(track));
+            if (gaps == GapMode::Prepend) carried = track.endFrame;
+        } else if (next && next->audio) {
             track.endFrame = start(*next);
         } else if (nextFirst && base[static_cast<std::size_t>(nextFirst->file)] >= 0) {
             // A data track ends the audio where it begins, before its own
@@ -240,9 +253,7 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
             album.lead.performer = album.performer;
             album.lead.year = album.year;
             album.lead.comment = album.comment;
-            const CueIndex &first = *FirstIndex(track);
-            album.lead.firstFrame =
-                i == 0 ? 0 : place(first.file, frameOf(first)) - track.pregapSectors * kFramesPerSector;
+            album.lead.firstFrame = i == 0 ? 0 : gapStart(track);
             album.lead.endFrame = track.firstFrame;
         }
         audio.push_back(track);

@@ -220,7 +220,10 @@ bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::stri
             if (index.number == 1) start = &index;
             if (i == 0) continue;
             const CueIndex &before = track.indexes[i - 1];
-            if (index.number <= before.number || (index.file == before.file && index.sector <= before.sector)) {
+            // INDEX 00 at INDEX 01 is a gap of no length, as some rippers write it.
+            const bool emptyGap = before.number == 0 && index.number == 1 && index.sector == before.sector;
+            if (index.number <= before.number ||
+                (index.file == before.file && index.sector <= before.sector && !emptyGap)) {
                 char number[8];
                 std::snprintf(number, sizeof number, "%02d", index.number);
                 error = where + ": INDEX " + number + " at " + SectorTime(index.sector) +

@@ -87,6 +87,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kEndBy,
         kCueCharset,
         kFirstPregap,
+        kGaps,
         kVerbose,
     };
     static const option kLongOptions[] = {
@@ -103,6 +104,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"end-by", required_argument, nullptr, kEndBy},
         {"cue-charset", required_argument, nullptr, kCueCharset},
         {"first-pregap", required_argument, nullptr, kFirstPregap},
+        {"gaps", required_argument, nullptr, kGaps},
         {"verbose", no_argument, nullptr, kVerbose},
         {nullptr, 0, nullptr, 0},
     };
@@ -189,6 +191,18 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                     return false;
                 }
                 break;
+            case kGaps:
+                if (value == "append") {
+                    options.gaps = GapMode::Append;
+                } else if (value == "prepend") {
+                    options.gaps = GapMode::Prepend;
+                } else if (value == "drop") {
+                    options.gaps = GapMode::Drop;
+                } else {
+                    error = "--gaps: \"" + value + "\" is none of append, prepend and drop";
+                    return false;
+                }
+                break;
             default:
                 // getopt_long has said what is wrong, in its usual words.
                 return false;
@@ -253,6 +267,10 @@ const char *UsageText() {
            "                      drop, or join (track 1 starts with it); by default\n"
            "                      it is joined, so that every number is the sheet's,\n"
            "                      and digital silence is dropped\n"
+           "  --gaps WHERE        where the audio between a track's INDEX 00 and its\n"
+           "                      INDEX 01 (and its PREGAP silence) goes: append (at\n"
+           "                      the end of the track before, the default), prepend\n"
+           "                      (at the start of its own track) or drop\n"
            "  --cue-charset NAME  the cue sheet's character set (utf-8, cp1252, or any\n"
            "                      name iconv knows, such as cp1251 or shift_jis). By\n"
            "                      default: UTF-8 when the sheet is valid UTF-8 (with or\n"

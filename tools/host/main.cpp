@@ -237,7 +237,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
         if (!file.note.empty()) notes.push_back(file.note);
     }
     if (!rip.image.Open(cue, error)) return false;
-    if (!PlaceTracks(cue, rip.image.fileFrames(), error)) return false;
+    if (!PlaceTracks(cue, rip.image.fileFrames(), error, options.gaps)) return false;
     rip.image.SetTimeline(cue.timeline);
     std::string pregapNote;
     if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
