@@ -27,6 +27,16 @@ bool ParseCount(const std::string &text, long &value) {
     return true;
 }
 
+// The place of value among the three words an option takes; -1 with a
+// message in error when it is none of them.
+int Choice(const char *option, const std::string &value, const char *const (&words)[3], std::string &error) {
+    for (int i = 0; i < 3; ++i) {
+        if (value == words[i]) return i;
+    }
+    error = std::string(option) + ": \"" + value + "\" is none of " + words[0] + ", " + words[1] + " and " + words[2];
+    return -1;
+}
+
 }  // namespace
 
 bool ParseTrackList(const std::string &text, std::vector<TrackSpan> &spans, std::string &error) {
@@ -179,30 +189,22 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 }
                 options.cueCharset = value;
                 break;
-            case kFirstPregap:
-                if (value == "track") {
-                    options.firstPregap = FirstPregap::Track;
-                } else if (value == "drop") {
-                    options.firstPregap = FirstPregap::Drop;
-                } else if (value == "join") {
-                    options.firstPregap = FirstPregap::Join;
-                } else {
-                    error = "--first-pregap: \"" + value + "\" is none of track, drop and join";
-                    return false;
-                }
+            case kFirstPregap: {
+                static const char *const kWhat[] = {"track", "drop", "join"};
+                static const FirstPregap kMode[] = {FirstPregap::Track, FirstPregap::Drop, FirstPregap::Join};
+                const int at = Choice("--first-pregap", value, kWhat, error);
+                if (at < 0) return false;
+                options.firstPregap = kMode[at];
                 break;
-            case kGaps:
-                if (value == "append") {
-                    options.gaps = GapMode::Append;
-                } else if (value == "prepend") {
-                    options.gaps = GapMode::Prepend;
-                } else if (value == "drop") {
-                    options.gaps = GapMode::Drop;
-                } else {
-                    error = "--gaps: \"" + value + "\" is none of append, prepend and drop";
-                    return false;
-                }
+            }
+            case kGaps: {
+                static const char *const kWhere[] = {"append", "prepend", "drop"};
+                static const GapMode kMode[] = {GapMode::Append, GapMode::Prepend, GapMode::Drop};
+                const int at = Choice("--gaps", value, kWhere, error);
+                if (at < 0) return false;
+                options.gaps = kMode[at];
                 break;
+            }
             default:
                 // getopt_long has said what is wrong, in its usual words.
                 return false;
