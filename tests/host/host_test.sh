@@ -439,6 +439,30 @@ gap_modes)
     expect_audio "out/03 Third.flac" 483-525
     expect_audio "out/04 Fourth.flac" 565-end
     ;;
+write_cue)
+    # The written sheet names each track's file with its gaps where the
+    # files hold them: ripped again from those files, it gives the same
+    # tracks, bit for bit, whichever way the gaps went the first time.
+    make_image wav
+    write_settings
+    run_host --out first --gaps=prepend --write-cue || fail "exit status $?"
+    expect_text "Cue sheet: $work/first/Test Album.cue"
+    grep -qxF '    INDEX 00 00:00:00' "first/Test Album.cue" || fail "no INDEX 00 at a file's start: $(cat "first/Test Album.cue")"
+    "$host" "first/Test Album.cue" --settings encbridge.ini --out out >out.txt 2>&1 || fail "again: exit status $?"
+    expect_album_tracks
+    # Gaps appended, and written again beside folders of the pattern.
+    rm -rf out
+    "$host" "first/Test Album.cue" --settings encbridge.ini --out again --name "{album}/{number}" --write-cue \
+        >out.txt 2>&1 || fail "append: exit status $?"
+    grep -qxF 'FILE "02.flac" WAVE' "again/Test Album/Test Album.cue" || fail "FILE lines: $(cat "again/Test Album/Test Album.cue")"
+    "$host" "again/Test Album/Test Album.cue" --settings encbridge.ini --out out >out.txt 2>&1 ||
+        fail "third: exit status $?"
+    expect_album_tracks
+    rm "again/Test Album/01.flac"
+    "$host" "first/Test Album.cue" --settings encbridge.ini --out again --name "{album}/{number}" --write-cue \
+        --tracks 1 >out.txt 2>&1 && fail "an existing cue sheet was replaced"
+    expect_text "Test Album.cue exists already"
+    ;;
 cp1252)
     # A sheet in the Windows code page: names and tags come out in UTF-8.
     make_image wav

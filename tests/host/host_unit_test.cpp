@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cue_image.h"
+#include "cue_writer.h"
 #include "host_options.h"
 #include "journal_reader.h"
 #include "progress.h"
@@ -683,6 +684,49 @@ TEST(Timeline, GapsGoWhereTheUserSays) {
             EXPECT_EQ(album.tracks[i].endFrame, c.bounds[i + 1] * kFramesPerSector)
                 << static_cast<int>(c.mode) << " " << i;
         }
+    }
+}
+
+TEST(WrittenCue, IndexesLieWhereTheFilesHoldThem) {
+    // Track 2's gap is sectors 150-225; audio before track 1 (0-75) is
+    // joined to it; a title that would start a line of its own.
+    const char *const sheet =
+        "PERFORMER \"Band\"\nTITLE \"Album\"\nFILE \"1.wav\" WAVE\nTRACK 01 AUDIO\n"
+        "INDEX 00 00:00:00\nINDEX 01 00:01:00\nTRACK 02 AUDIO\nINDEX 00 00:02:00\nINDEX 01 00:03:00\n";
+    struct Case {
+        GapMode mode;
+        const char *tracks;  // the sheet's text from track 1's file on
+    };
+    const Case cases[] = {
+        {GapMode::Append,
+         "FILE \"01.flac\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"a'  FILE x\"\n    INDEX 00 00:00:00\n    INDEX 01 "
+         "00:01:00\n"
+         "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\nFILE \"02.flac\" WAVE\n    INDEX 01 00:00:00\n"},
+        {GapMode::Prepend,
+         "FILE \"01.flac\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"a'  FILE x\"\n    INDEX 00 00:00:00\n    INDEX 01 "
+         "00:01:00\n"
+         "FILE \"02.flac\" WAVE\n  TRACK 02 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:01:00\n"},
+        {GapMode::Drop,
+         "FILE \"01.flac\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"a'  FILE x\"\n    INDEX 00 00:00:00\n    INDEX 01 "
+         "00:01:00\n"
+         "FILE \"02.flac\" WAVE\n  TRACK 02 AUDIO\n    PREGAP 00:01:00\n    INDEX 01 00:00:00\n"},
+    };
+    for (const Case &c : cases) {
+        CueAlbum album;
+        std::string error;
+        ASSERT_TRUE(ParseCueText(sheet, "", "test.cue", album, error)) << error;
+        ASSERT_TRUE(PlaceTracks(album, {600 * kFramesPerSector}, error, c.mode)) << error;
+        album.tracks.front().firstFrame = album.lead.firstFrame;
+        album.tracks.front().title = "a\"\r\nFILE x";
+        std::vector<RipTrack> tracks(2);
+        for (int i = 0; i < 2; ++i) {
+            tracks[i].image = album.tracks[i];
+            tracks[i].fileName = "disc/0" + std::to_string(i + 1);
+        }
+        ASSERT_EQ(SharedFolder(tracks), "disc/");
+        EXPECT_EQ(CueSheetText(album, tracks, "disc/", ".flac"),
+                  std::string("PERFORMER \"Band\"\nTITLE \"Album\"\n") + c.tracks)
+            << static_cast<int>(c.mode);
     }
 }
 

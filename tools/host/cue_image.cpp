@@ -220,7 +220,9 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         ImageTrack track = tracks[i];
         if (!track.audio) continue;
-        track.firstFrame = carried >= 0 ? carried : start(track);
+        track.indexFrame = start(track);
+        track.gapFrame = i == 0 ? 0 : gapStart(track);
+        track.firstFrame = carried >= 0 ? carried : track.indexFrame;
         carried = -1;
         const ImageTrack *next = i + 1 < tracks.size() ? &tracks[i + 1] : nullptr;
         const CueIndex *nextFirst = next ? FirstIndex(*next) : nullptr;
@@ -253,7 +255,7 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
             album.lead.performer = album.performer;
             album.lead.year = album.year;
             album.lead.comment = album.comment;
-            album.lead.firstFrame = i == 0 ? 0 : gapStart(track);
+            album.lead.firstFrame = track.gapFrame;
             album.lead.endFrame = track.firstFrame;
         }
         audio.push_back(track);

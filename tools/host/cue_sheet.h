@@ -38,6 +38,10 @@ struct ImageTrack {
     // end of the audio.
     std::int64_t firstFrame = 0;
     std::int64_t endFrame = 0;
+    // Set by PlaceTracks, on the same timeline: where the track's gap (its
+    // first index, less its PREGAP silence) and its INDEX 01 are on the disc.
+    std::int64_t gapFrame = 0;
+    std::int64_t indexFrame = 0;
 };
 
 struct CueFile {

@@ -98,6 +98,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kCueCharset,
         kFirstPregap,
         kGaps,
+        kWriteCue,
         kVerbose,
     };
     static const option kLongOptions[] = {
@@ -115,6 +116,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"cue-charset", required_argument, nullptr, kCueCharset},
         {"first-pregap", required_argument, nullptr, kFirstPregap},
         {"gaps", required_argument, nullptr, kGaps},
+        {"write-cue", no_argument, nullptr, kWriteCue},
         {"verbose", no_argument, nullptr, kVerbose},
         {nullptr, 0, nullptr, 0},
     };
@@ -153,6 +155,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kVerbose:
                 options.verbose = true;
+                break;
+            case kWriteCue:
+                options.writeCue = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -281,6 +286,12 @@ const char *UsageText() {
            "                      the order; else the character set that libuchardet\n"
            "                      finds in it, such as cp1251 or Shift-JIS; else\n"
            "                      cp1252. A notice says which was used.\n"
+           "  --write-cue         after a rip in which every track was produced, write\n"
+           "                      ALBUM.cue (the album's title) beside the tracks: one\n"
+           "                      FILE per track's file of the first output, the sheet's\n"
+           "                      texts, and INDEX 00/01 (or PREGAP for a gap no file\n"
+           "                      holds) so that the files burn back to the disc's\n"
+           "                      layout\n"
            "  --overwrite         remove final files of this rip that already exist\n"
            "                      (the module never replaces a file)\n"
            "  --dry-run           print the encoder's command line for each track, split\n"

@@ -51,6 +51,7 @@ struct HostOptions {
     int pieceSize = kDefaultPieceSize;
     bool dryRun = false;
     bool overwrite = false;
+    bool writeCue = false;
     bool verbose = false;
     bool help = false;
     bool version = false;

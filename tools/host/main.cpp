@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cue_image.h"
+#include "cue_writer.h"
 #include "demo_album.h"
 #include "dry_run.h"
 #include "host_options.h"
@@ -439,6 +440,10 @@ int Run(HostOptions options) {
     }
     RipTimes times;
     if (!ClearFinalNames(options, rip, error)) return Fail(error);
+    const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);
+    if (options.writeCue && !options.overwrite && access(cuePath.c_str(), F_OK) == 0) {
+        return Fail(cuePath + " exists already; remove it, choose another --out, or pass --overwrite");
+    }
     bool created = false;
     const bool delivered = DeliverThroughTheModule(options, rip, times, created, error);
     if (!created) return Fail(error);
@@ -449,6 +454,14 @@ int Run(HostOptions options) {
                 times.delivering, times.waiting);
     std::fflush(stdout);
     if (!delivered) return Fail(error);
+    if (options.writeCue && missing == 0) {
+        const std::string text =
+            CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension);
+        if (!WriteCueSheet(cuePath, text, options.overwrite, error)) return Fail(error);
+        std::printf("Cue sheet: %s\n", cuePath.c_str());
+    } else if (options.writeCue) {
+        std::printf("The cue sheet was not written: not every track was produced\n");
+    }
     if (missing > 0 || stepsNotDone > 0) {
         int selected = 0;
         for (const RipTrack &track : rip.tracks) selected += track.selected;
