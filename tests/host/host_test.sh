@@ -417,6 +417,7 @@ FILE "image.wav" WAVE
     INDEX 01 00:07:40
 CUE
     run_host --out out || fail "exit status $?"
+    expect_text "Note: track 1 is marked pre-emphasised (FLAGS PRE); its audio is delivered unchanged"
     expect_audio "out/01 First Light.flac" 0-150 zero:10 150-225
     expect_audio "out/02 Second_ A_B_.flac" 225-483 zero:75
     expect_audio "out/03 Third.flac" 483-565
@@ -656,7 +657,12 @@ bad_image)
     sox -n -r 44100 -c 1 -b 16 image.wav synth 10 sine 440 || fail "sox"
     expect_error "is not CD audio: 44100 Hz, 1 channel(s)" album.cue --settings encbridge.ini
     sox -n -r 44100 -c 2 -b 24 image.wav synth 10 sine 440 || fail "sox"
-    expect_error "is not CD audio" album.cue --settings encbridge.ini
+    expect_error "is not CD audio: 44100 Hz, 2 channel(s), Signed 24 bit PCM" album.cue --settings encbridge.ini
+    # An image named where its sheet belongs, a FLAC image without one, a folder.
+    expect_error "image.wav is a WAV file with no cue sheet; the host takes a cue sheet (.cue)" image.wav --settings encbridge.ini
+    flac -s -f -o bare.flac image.wav 2>/dev/null
+    expect_error "bare.flac is a FLAC file with no cue sheet inside (neither a CUESHEET block nor a CUESHEET tag); the host takes" bare.flac --settings encbridge.ini
+    expect_error "$work is a folder; the host takes a cue sheet" "$work" --settings encbridge.ini
     sox -n -r 44100 -c 2 -b 16 image.wav synth 7.2 sine 440 || fail "sox"
     expect_error "track 4 starts at 00:07:40, but the image ends at 00:07:15" album.cue --settings encbridge.ini
     # An image cut short in track 4: the tracks delivered before are still

@@ -264,18 +264,64 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
     return true;
 }
 
+namespace {
+
+// The kind of an audio file that is named where a cue sheet is expected,
+// from its first bytes; null for anything else.
+const char *AudioKind(std::istream &in) {
+    char head[12] = {};
+    in.read(head, sizeof head);
+    if (in.gcount() < 12) return nullptr;
+    if ((std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) &&
+        std::memcmp(head + 8, "WAVE", 4) == 0) {
+        return "a WAV";
+    }
+    if (std::memcmp(head, "FORM", 4) == 0 &&
+        (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0)) {
+        return "an AIFF";
+    }
+    return nullptr;
+}
+
+// The host delivers what the image holds: a track mastered with
+// pre-emphasis stays so, and the user is told which ones are. Always true.
+bool NotePreEmphasis(const CueAlbum &album, std::vector<std::string> &notes) {
+    for (const ImageTrack &track : album.tracks) {
+        if (track.preEmphasis) {
+            notes.push_back("track " + std::to_string(track.number) +
+                            " is marked pre-emphasised (FLAGS PRE); its audio is delivered unchanged, without "
+                            "de-emphasis");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum &album, std::vector<std::string> &notes,
                   std::string &error) {
     std::ifstream in;
     bool notRegular = false;
     if (!OpenRegularStream(path, in, notRegular)) {
         const int reason = errno;
-        error = notRegular         ? path + " is not a regular file (a FIFO, a folder or a device); name the cue sheet"
+        struct stat info;
+        const bool folder = notRegular && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        error = folder             ? path + " is a folder; " + kWhatTheHostTakes + ": name the sheet in it"
+                : notRegular       ? path + " is not a regular file (a FIFO, a folder or a device); name the cue sheet"
                 : reason == ENOENT ? "no cue sheet at " + path
                                    : "cannot read the cue sheet " + path + ": " + std::strerror(reason);
         return false;
     }
-    if (IsFlacFile(in)) return ReadEmbeddedCueSheet(path, charset, album, notes, error);
+    const char *audio = AudioKind(in);
+    if (audio != nullptr) {
+        error = path + " is " + audio + " file with no cue sheet; " + kWhatTheHostTakes +
+                ": write one beside it (FILE \"name\" WAVE, TRACK 01 AUDIO, INDEX 01 00:00:00)";
+        return false;
+    }
+    in.clear();
+    in.seekg(0);
+    if (IsFlacFile(in))
+        return ReadEmbeddedCueSheet(path, charset, album, notes, error) && NotePreEmphasis(album, notes);
     in.clear();
     in.seekg(0, std::ios::end);
     if (static_cast<std::int64_t>(in.tellg()) > kMaxCueBytes) {
@@ -291,7 +337,7 @@ bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum 
     if (!note.empty()) notes.push_back(note);
     std::size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return ParseCueText(text, folder, path, album, error);
+    return ParseCueText(text, folder, path, album, error) && NotePreEmphasis(album, notes);
 }
 
 AudioFile::~AudioFile() {
@@ -316,7 +362,7 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
         major != SF_FORMAT_FLAC && major != SF_FORMAT_AIFF) {
         SF_FORMAT_INFO name = {};
         name.format = major;
-        sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &name, sizeof name);
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
         error = "the image " + path + " is " + (name.name ? name.name : "of an unknown kind") +
                 "; it must be a WAV, FLAC or AIFF file";
         return false;
@@ -325,7 +371,7 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
     if (info.samplerate != 44100 || info.channels != 2 || subtype != SF_FORMAT_PCM_16) {
         SF_FORMAT_INFO name = {};
         name.format = subtype;
-        sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &name, sizeof name);
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
         error = "the image " + path + " is not CD audio: " + std::to_string(info.samplerate) + " Hz, " +
                 std::to_string(info.channels) + " channel(s), " + (name.name ? name.name : "unknown sample format") +
                 "; CD audio is 44,100 Hz, 2 channels, 16 bits";

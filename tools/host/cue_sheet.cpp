@@ -371,6 +371,8 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
             } else if (key == "HIDDEN_TITLE") {
                 album.hiddenTitle = value;
             }
+        } else if (command == "FLAGS" && track != nullptr) {
+            for (std::size_t i = 1; i < words.size(); ++i) track->preEmphasis |= Upper(words[i]) == "PRE";
         } else if (command == "TITLE" || command == "PERFORMER") {
             std::string value = TextValue(line, words, starts, 1);
             if (command == "TITLE") {

@@ -8,6 +8,11 @@
 
 namespace host {
 
+// What the host reads, for the messages about what it does not.
+constexpr const char *kWhatTheHostTakes =
+    "the host takes a cue sheet (.cue) that names CD audio files (44,100 Hz, 2 channels, 16 bits, in WAV, FLAC or "
+    "AIFF), or a FLAC image with a cue sheet inside";
+
 // One CD sector holds 588 sample frames of 4 bytes each.
 constexpr long kFramesPerSector = 588;
 constexpr int kFrameBytes = 4;
@@ -24,6 +29,7 @@ struct ImageTrack {
     int number = 0;  // the sheet's track number; 0 for audio before the first track
     int line = 0;    // the sheet's TRACK line; 0 when no text gave it
     bool audio = true;
+    bool preEmphasis = false;  // FLAGS PRE: mastered with pre-emphasis
     std::string title;
     std::string performer;
     std::string year;
