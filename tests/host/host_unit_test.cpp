@@ -20,6 +20,7 @@
 #include "progress.h"
 #include "report.h"
 #include "rip.h"
+#include "settings_check.h"
 #include "track_names.h"
 
 namespace host {
@@ -962,6 +963,27 @@ TEST(Display, WidthsCountCharactersNotBytes) {
     EXPECT_EQ(SizeText(1023), "1023 B");
     EXPECT_EQ(SizeText(1536), "1.5 KiB");
     EXPECT_EQ(SizeText(3 * 1024 * 1024), "3.0 MiB");
+}
+
+TEST(EncoderPath, FoundOnPathOnlyAsARunnableFileInAnAbsoluteFolder) {
+    TempFolder folder;
+    folder.Add("bin/enc");
+    folder.Add("bin/plain");
+    folder.Add("bin/dir/x");
+    chmod((folder.path() + "bin/enc").c_str(), 0755);
+    const std::string bin = folder.path() + "bin";
+    struct Case {
+        std::string name, path, found;
+    };
+    const Case cases[] = {
+        {"enc", "/nonexistent:" + bin, bin + "/enc"},
+        {"plain", bin, ""},              // not runnable
+        {"dir", bin, ""},                // a folder
+        {"bin/enc", folder.path(), ""},  // a name with a folder is the settings' own
+        {"enc", ":../../../../../../../../../../.." + bin,
+         ""},  // the current folder, however written, is never searched
+    };
+    for (const Case &c : cases) EXPECT_EQ(FindOnPath(c.name, c.path), c.found) << c.name << " in " << c.path;
 }
 
 }  // namespace

@@ -220,6 +220,8 @@ bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
     }
     const SettingsChoice settings = ChooseSettings(options.settingsPath, rip.pluginPath, environment);
     rip.settingsPath = settings.path;
+    error = NoSettingsMessage(settings, environment, ENCBRIDGE_SOURCE_EXAMPLES);
+    if (!error.empty()) return false;
     if (settings.source == SettingsSource::Example) {
         std::printf("Note: no settings file of your own; using %s (%s)\n", settings.path.c_str(),
                     DescribeSettingsChoice(settings, environment).c_str());
