@@ -464,6 +464,26 @@ write_cue)
         --tracks 1 >out.txt 2>&1 && fail "an existing cue sheet was replaced"
     expect_text "Test Album.cue exists already"
     ;;
+new_user)
+    # What a new user runs into, each said in words.
+    make_image wav
+    write_settings
+    XDG_CONFIG_HOME="$work/none" "$host" album.cue >out.txt 2>&1 && fail "a rip without settings"
+    expect_text "no settings file was found (looked for $work/none/encbridge/encbridge.ini"
+    expect_text "name one with --settings FILE, such as $examples/linux/flac.ini"
+    write_settings flac
+    expect_error "write the full path, EXEPATH=$(command -v flac) (found on PATH)" album.cue --settings encbridge.ini
+    # Texts of the sheet never reach the terminal as commands.
+    write_settings
+    sed -e 's/"Third"/"Th\x1b[2Jird"/' -e 's/"Test Album"/"Test\x1b]0;owned\x07"/' album.cue >escape.cue
+    "$host" escape.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1 || fail "escape: exit status $?"
+    grep -q "$(printf '\033')" out.txt && fail "an escape character was printed"
+    expect_text 'Ripping 1 of 4 tracks of "Test?]0;owned?"'
+    expect_audio "out/03 Th_[2Jird.flac" 483-565
+    # Options for testing hosts come under a heading of their own.
+    "$host" --help >out.txt 2>&1
+    sed -n '/^Options for testing/,/^Settings/p' out.txt | grep -q -- "--piece-size" || fail "--piece-size is among a user's options"
+    ;;
 cp1252)
     # A sheet in the Windows code page: names and tags come out in UTF-8.
     make_image wav

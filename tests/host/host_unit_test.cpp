@@ -986,5 +986,20 @@ TEST(EncoderPath, FoundOnPathOnlyAsARunnableFileInAnAbsoluteFolder) {
     for (const Case &c : cases) EXPECT_EQ(FindOnPath(c.name, c.path), c.found) << c.name << " in " << c.path;
 }
 
+TEST(ShownText, ControlCharactersNeverReachTheTerminal) {
+    struct Case {
+        const char *text, *shown;
+    };
+    const Case cases[] = {
+        {"\x1B[2J\x07title", "?[2J?title"},  // C0: escape sequences, bell
+        {"a\x7F", "a?"},                     // DEL
+        {"\xC2\x9B"
+         "31m",
+         "?31m"},                                          // C1 CSI, as UTF-8
+        {"Caf\xC3\xA9\xC2\xA0!", "Caf\xC3\xA9\xC2\xA0!"},  // letters and a no-break space stay
+    };
+    for (const Case &c : cases) EXPECT_EQ(Shown(c.text), c.shown) << c.text;
+}
+
 }  // namespace
 }  // namespace host

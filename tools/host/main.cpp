@@ -42,7 +42,7 @@ constexpr std::size_t kMaxPath = 259;
 constexpr int kSomeTracksNotProduced = 3;
 
 int Fail(const std::string &message) {
-    std::fprintf(stderr, "encbridge-host: %s\n", message.c_str());
+    std::fprintf(stderr, "encbridge-host: %s\n", Shown(message).c_str());
     return 1;
 }
 
@@ -245,7 +245,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
     std::string pregapNote;
     if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
     if (!pregapNote.empty()) notes.push_back(pregapNote);
-    for (const std::string &note : notes) std::printf("Note: %s\n", note.c_str());
+    for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
     int numbered = 0;
     for (const ImageTrack &track : cue.tracks) numbered += track.number > 0;
     for (const TrackSpan &span : options.tracks) {
@@ -262,7 +262,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
 // and final name.
 bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     const std::string cut = CommandCutWarning(rip.settingsPath);
-    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
+    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", Shown(cut).c_str());
     rip.settings = ReadModuleSettings(rip.settingsPath);
     const std::vector<std::string> extensions = rip.settings.Extensions();
     // The longest extension decides how long the names may be.
@@ -381,8 +381,8 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     for (const RipTrack &track : rip.tracks) selected += track.selected;
     const std::vector<CueFile> &files = rip.cue.files;
     std::string from = files.size() == 1 ? files[0].path : std::to_string(files.size()) + " files";
-    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(), rip.cue.title.c_str(),
-                from.c_str());
+    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(),
+                Shown(rip.cue.title).c_str(), from.c_str());
     std::printf("  module   %s (version %d)\n  settings %s\n", rip.pluginPath.c_str(), module.version(),
                 rip.settingsPath.c_str());
     std::string written;
