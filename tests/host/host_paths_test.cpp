@@ -110,8 +110,10 @@ TEST(HostPaths, NoSettingsSaysWhereToLookAndHowToNameOne) {
                   kInstalledExample +
                   ", /opt/eb/bin/encbridge.ini); name one with --settings FILE, such as "
                   "/src/examples/flac.ini (the examples are in /src/examples/)");
-    // A file found, or named, says nothing.
+    // A file found, or named, says nothing; so does the build folder's own.
     EXPECT_EQ(NoSettingsMessage({"/x.ini", SettingsSource::Option}, environment, "/src/examples"), "");
+    const PathEnvironment build = MadeUp("/opt/eb/bin/", {"/opt/eb/bin/encbridge.ini"});
+    EXPECT_EQ(NoSettingsMessage(ChooseSettings("", "/opt/eb/bin/libencbridge.so", build), build, "/src"), "");
 }
 
 }  // namespace
