@@ -463,6 +463,12 @@ write_cue)
     "$host" "first/Test Album.cue" --settings encbridge.ini --out again --name "{album}/{number}" --write-cue \
         --tracks 1 >out.txt 2>&1 && fail "an existing cue sheet was replaced"
     expect_text "Test Album.cue exists already"
+    # Never written through a link, even with --overwrite.
+    echo keep >elsewhere.txt
+    ln -sf "$work/elsewhere.txt" "again/Test Album/Test Album.cue"
+    "$host" "first/Test Album.cue" --settings encbridge.ini --out again --name "{album}/{number}" --write-cue \
+        --tracks 1 --overwrite >out.txt 2>&1 && fail "a cue sheet was written through a link"
+    [ "$(cat elsewhere.txt)" = keep ] || fail "the file a link leads to was changed"
     ;;
 new_user)
     # What a new user runs into, each said in words.
