@@ -260,6 +260,7 @@ TEST(FileNames, ReplaceWhatFileSystemsRefuse) {
         {"..", ""},
         {".hidden", ".hidden"},
         {"Caf\xC3\xA9", "Caf\xC3\xA9"},
+        {"#TEMP(02) b", "_TEMP(02) b"},  // the module's own names
     };
     for (const Case &c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
 }

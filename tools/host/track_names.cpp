@@ -1,5 +1,7 @@
 #include "track_names.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -74,6 +76,9 @@ std::string SafeFileName(const std::string &name) {
     if (first == std::string::npos) return std::string();
     safe.erase(0, first);
     while (!safe.empty() && (safe.back() == ' ' || safe.back() == '.')) safe.pop_back();
+    // The module refuses a name that starts like its temporary files; a
+    // title such as "#temp(02)" keeps its track.
+    if (strncasecmp(safe.c_str(), "#temp(", 6) == 0) safe[0] = '_';
     return safe;
 }
 
