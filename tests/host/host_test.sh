@@ -402,6 +402,7 @@ FILE "image.wav" WAVE
     FLAGS DCP PRE
     ISRC ABCDE1234567
     POSTGAP 00:00:10
+    INDEX 00 00:00:00
     INDEX 01 00:00:00
     INDEX 02 00:01:00
   TRACK 02 AUDIO
@@ -422,6 +423,11 @@ CUE
     expect_audio "out/02 Second_ A_B_.flac" 225-483 zero:75
     expect_audio "out/03 Third.flac" 483-565
     [ "$(ls out | wc -l)" -eq 3 ] || fail "expected three files: $(ls out)"
+    # Prepended, a PREGAP starts its own track; the POSTGAP stays at its own.
+    rm -rf out
+    run_host --out out --gaps=prepend || fail "prepend: exit status $?"
+    expect_audio "out/01 First Light.flac" 0-150 zero:10
+    expect_audio "out/03 Third.flac" zero:75 483-565
     ;;
 gap_modes)
     # Track 2's INDEX 00 audio (sectors 150-225) and track 4's (525-565) at
@@ -463,6 +469,11 @@ write_cue)
     "$host" "first/Test Album.cue" --settings encbridge.ini --out again --name "{album}/{number}" --write-cue \
         --tracks 1 >out.txt 2>&1 && fail "an existing cue sheet was replaced"
     expect_text "Test Album.cue exists already"
+    # A dropped gap is a PREGAP; a double quote in a title cannot end it.
+    sed 's/"Third"/"3\\"rd"/' album.cue >quote.cue
+    "$host" quote.cue --settings encbridge.ini --out dropped --gaps=drop --write-cue >out.txt 2>&1 || fail "drop: $?"
+    grep -qxF '    PREGAP 00:01:00' "dropped/Test Album.cue" && grep -qxF "    TITLE \"3'rd\"" "dropped/Test Album.cue" ||
+        fail "dropped: $(cat "dropped/Test Album.cue")"
     # Never written through a link, even with --overwrite.
     echo keep >elsewhere.txt
     ln -sf "$work/elsewhere.txt" "again/Test Album/Test Album.cue"
@@ -541,10 +552,8 @@ first_pregap)
     expect_audio "out/04 Fourth.flac" 565-end
     [ "$(ls out | wc -l)" -eq 4 ] || fail "expected four files: $(ls out)"
     grep -q "warning" out.txt && fail "a warning without a track 0"
-    for n in 1 2 3 4; do
-        metaflac --show-tag=TRACKNUMBER --show-tag=TRACKTOTAL out/0$n*.flac | tr '\n' ' ' |
-            grep -qxF "TRACKNUMBER=$n TRACKTOTAL=4 " || fail "track $n is not numbered as the sheet numbers it"
-    done
+    metaflac --show-tag=TRACKNUMBER --show-tag=TRACKTOTAL out/01*.flac out/04*.flac | tr '\n' ' ' | grep -qF \
+        "01 First Light.flac:TRACKNUMBER=1 out/01 First Light.flac:TRACKTOTAL=4 out/04 Fourth.flac:TRACKNUMBER=4" || fail "numbers"
     # Written as track 0 when asked for, as the sheet names it; join and drop.
     rm -rf out
     "$host" hidden.cue --settings encbridge.ini --out out --first-pregap=track >out.txt 2>&1 || fail "track 0: exit status $?"
