@@ -492,8 +492,8 @@ new_user)
     # Texts of the sheet never reach the terminal as commands.
     write_settings
     sed -e 's/"Third"/"Th\x1b[2Jird"/' -e 's/"Test Album"/"Test\x1b]0;owned\x07"/' album.cue >escape.cue
-    "$host" escape.cue --settings encbridge.ini --out out --tracks 3 >out.txt 2>&1 || fail "escape: exit status $?"
-    grep -q "$(printf '\033')" out.txt && fail "an escape character was printed"
+    "$host" escape.cue --settings encbridge.ini --out out --tracks 3 --write-cue >out.txt 2>&1 || fail "escape: $?"
+    grep -q "$(printf '\033\\|\007')" out.txt out/*.cue && fail "a control character was printed or written"
     expect_text 'Ripping 1 of 4 tracks of "Test?]0;owned?"'
     expect_audio "out/03 Th_[2Jird.flac" 483-565
     # Options for testing hosts come under a heading of their own.
