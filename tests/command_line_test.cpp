@@ -333,6 +333,23 @@ TEST_F(BuildCommandLineTest, WritesValuesForABatchFileOrRefusesThem) {
     EXPECT_EQ(status, CommandStatus::Unsafe) << "a '%' in the script's path";
 }
 
+// A path in a relative output folder begins with what the host named: one
+// beginning with '-' reaches the program behind the current folder, never
+// as an option.
+TEST_F(BuildCommandLineTest, NoPathBeginsWithADash) {
+    const std::string here = std::string(".") + testing_support::Separator();
+    Set(wav_, "-r/#temp(05).wav");
+    Set(output_, "-r/#temp(05).mp3");
+    EXPECT_EQ(Expand("%i% %o"), kProgram + '"' + here + "-r/#temp(05).wav\" " + here + "-r/#temp(05).mp3");
+    tracks_[0].status = tracks_[0].marked = 1;
+    Set(tracks_[0].fileName, "--export-tags-to=x");
+    Set(album_->outputFolder, "-r/");
+    std::vector<char> line(encbridge::kLongestCommandLine);
+    encbridge::BuildAlbumCommandLine(encoder_, CommandStyle::Arguments, "%dir% %files", 13, *album_, ".flac", 6,
+                                     line.data(), line.size());
+    EXPECT_EQ(line.data(), kProgram + '"' + here + "-r/\" \"" + here + "-r/--export-tags-to=x.flac\"");
+}
+
 // An album step's line: album tags, the folder and every processed track's
 // final file, each one argument; track tags stay as written, and a value
 // never brings in "%files".
@@ -373,7 +390,7 @@ TEST_F(BuildCommandLineTest, AnAlbumStepGetsTheFolderAndEveryFinalFileAsOneArgum
     }
 }
 
-// The line may be as long as Windows runs one, 32,767 characters (8,191
+// The line may be as long as Windows runs one, 32,766 characters (8,191
 // through cmd.exe), and one character more is never run.
 TEST(BuildAlbumCommandLine, IsAsLongAsWindowsAllowsAndNoLonger) {
     struct Row {
@@ -381,7 +398,7 @@ TEST(BuildAlbumCommandLine, IsAsLongAsWindowsAllowsAndNoLonger) {
         CommandStyle style;
         int tracks;  // their files bring the line to within a template of the limit
         std::size_t limit;
-    } rows[] = {{"arguments", CommandStyle::Arguments, 126, 32767}, {"batch file", CommandStyle::BatchFile, 31, 8191}};
+    } rows[] = {{"arguments", CommandStyle::Arguments, 126, 32766}, {"batch file", CommandStyle::BatchFile, 31, 8191}};
     PathBuffer program;
     Set(program, "C:\\enc\\step.exe");
     std::vector<char> line(encbridge::kLongestCommandLine);

@@ -184,7 +184,7 @@ TEST_F(ProcessTest, TheEncoderCheckTakesRunningReadOnlyAndDevicePathPrograms) {
 
 // An encoder behind a wrapper: a script that starts the real encoder and
 // waits for it. A stop must end the real encoder too, or its output, removed
-// by the stop, could come back.
+// by the stop, could come back; so too when both ignore the polite signal.
 struct WrapperCase {
     const char *name;
     const char *script;  // FAKE stands for the fake encoder's path
@@ -194,6 +194,7 @@ struct WrapperCase {
 const WrapperCase kWrappers[] = {
     {"in the background, waited for", "#!/bin/sh\n\"FAKE\" \"$@\" &\nwait\n"},
     {"in the foreground", "#!/bin/sh\n\"FAKE\" \"$@\"\nstatus=$?\nexit $status\n"},
+    {"both ignoring TERM", "#!/bin/sh\ntrap '' TERM\n\"FAKE\" \"$@\"\n"},
 };
 const char kWrapperName[] = "wrapper.sh";
 #else

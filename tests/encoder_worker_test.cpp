@@ -18,8 +18,10 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -404,7 +406,12 @@ bool ProcessGone(const std::string &pid) {
     CloseHandle(process);
     return ended;
 #else
-    return !ts::FileExists("/proc/" + pid);
+    // A killed encoder whose launcher went with it waits as a zombie, which
+    // holds nothing, until whoever adopted it reaps it.
+    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
+    const std::string text(stat.begin(), stat.end());
+    const std::size_t name = text.rfind(')');
+    return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
 #endif
 }
 
@@ -676,29 +683,33 @@ TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
 }
 
 // A Kill while several encoders run ends every one of them and removes each
-// partial output; every WAV file stays.
+// partial output; every WAV file stays. Encoders that ignore TERM are all
+// told at once and share one grace period (300 ms): eight take far less
+// than eight graces.
 TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
-    Album album(out_, 4);
-    Settings settings{".mp3", Fake("--partial-then-hang"), 1};
-    settings.jobs = "3";
+    Album album(out_, 9);
+    Settings settings{".mp3", Fake("--partial-then-hang --ignore-term"), 1};
+    settings.jobs = "8";
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
-    Bytes audio[3];
-    for (int i = 0; i < 3; ++i) {
+    Bytes audio[8];
+    for (int i = 0; i < 8; ++i) {
         audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
         EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
     }
-    EXPECT_EQ(host_->Deliver(Audio(100, 4)), 1);  // the last track is still open
-    // None of them ever ends by itself: three have begun writing at once.
+    EXPECT_EQ(host_->Deliver(Audio(100, 9)), 1);  // the last track is still open
+    // None of them ever ends by itself: eight have begun writing at once.
     ASSERT_TRUE(WaitUntil([&] {
-        if (Runs().size() != 3) return false;
-        for (int number = 1; number <= 3; ++number) {
+        if (Runs().size() != 8) return false;
+        for (int number = 1; number <= 8; ++number) {
             if (ts::ReadFile(Temp(out_, number, ".mp3")).size() <= 4) return false;
         }
         return true;
     }));
+    Clock::time_point start = Clock::now();
     EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_LT(ElapsedMs(start), 8 * 300) << "each encoder was given a grace of its own";
     for (const fake_encoder::Run &run : Runs()) EXPECT_TRUE(ProcessGone(run.facts.at("pid")));
-    for (int number = 1; number <= 3; ++number) {
+    for (int number = 1; number <= 8; ++number) {
         EXPECT_FALSE(ts::FileExists(Temp(out_, number, ".mp3"))) << number;
         EXPECT_EQ(ts::ReadFile(Temp(out_, number, ".wav")), FinishedWav(audio[number - 1])) << number;
     }
@@ -850,6 +861,84 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
     }
 }
 
+// ---- The WAV file that the encoders read --------------------------------------
+
+// Runs body as a user whose permissions hold: on Linux, run as root, in a
+// child that takes the id of nobody and owns the folders, made anew in /tmp
+// (a test runner's own TMPDIR may be closed to others), its failures
+// failing the test. False when that cannot be done.
+bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
+#ifndef _WIN32
+    const uid_t nobody = 65534;
+    if (geteuid() != 0) return body(), true;
+    for (std::string *folder : folders) {
+        char made[] = "/tmp/encbridge-test-XXXXXX";
+        ts::RemoveTree(*folder);
+        *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
+        if (chown(folder->c_str(), nobody, nobody) != 0) return false;
+    }
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(77);
+    if (child == 0) body(), std::fflush(stdout), _exit(::testing::Test::HasFailure() ? 1 : 0);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || status == 77 << 8) return false;
+    EXPECT_EQ(status, 0) << "the unprivileged rip failed";
+    return true;
+#else
+    return (void)folders, body(), true;
+#endif
+}
+
+// An encoder given its operands the wrong way round truncates its input:
+// it cannot, and the other output and the WAV file stay whole, the WAV file
+// writable again once kept, even after a stop. One whose output is the WAV
+// file (then the only output) rewrites it.
+TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
+    struct Case {
+        const char *extension;
+        const char *second;  // the .ogg output's options, or no such output
+        bool stop;           // Kill while the first output hangs
+    } cases[] = {{".mp3", "--overwrite-input", false}, {".mp3", "", true}, {".wav", nullptr, false}};
+    const bool ran = RunUnprivileged({&out_, &aux_}, [&] {
+        int caseNumber = 0;
+        for (const Case &c : cases) {
+            const std::string n = std::to_string(++caseNumber), log = "enc" + n + ".log";
+            SCOPED_TRACE(n);
+            const std::string folder = CaseFolder("case" + n), wav = Temp(folder, 1, ".wav");
+            const std::string second = c.second == nullptr ? "" : Fake(c.second, log);
+            Settings s{
+                c.extension,
+                Fake(c.stop ? "--hang" : "", log),
+                1,
+                FakeEncoderPath(),
+                1,
+                "1",
+                second.empty() ? "" : "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() + "\nCOMMAND=" + second};
+            Album album(folder, 2);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+            const Bytes audio = Audio(500, 7);
+            EXPECT_EQ(host_->DeliverTrack(audio), 1);
+            EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);  // the second track is still open
+            // While the rip goes on, once the track's last encoder has ended.
+            ASSERT_TRUE(WaitUntil([&] {
+                if (c.second == nullptr) return ts::FileExists(Final(folder, 1, ".wav"));
+                return Runs(log).size() == (c.stop ? 1u : 2u) && (c.stop || ts::OpensForWriting(wav));
+            }));
+            EXPECT_EQ(host_->Kill(), 0);
+            if (c.second == nullptr) {
+                EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".wav"))), FakeOutput(audio));
+                continue;
+            }
+            EXPECT_EQ(ts::ReadFile(wav), FinishedWav(audio));
+            EXPECT_TRUE(ts::OpensForWriting(wav)) << "a kept WAV file has its mode back";
+            EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), c.stop ? "" : FakeOutput(audio));
+            EXPECT_FALSE(ts::FileExists(Final(folder, 1, ".ogg")));
+        }
+    });
+    if (!ran) GTEST_SKIP() << "no unprivileged user to run the rip as";
+}
+
 // Kill while an album step runs ends it, and the album's last delivery
 // returns 0 as it does for a stopped encoder.
 TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
@@ -919,6 +1008,7 @@ TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
         {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3"},
         {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
+        {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
         {"name unsafe", "", ".." + sep + "01 Track", FakeEncoderPath(), "name-unsafe", "not run"},
         {"command cut", "--tag %ttit%", "01 Track", FakeEncoderPath(), "command-cut", "not run"},
         {"crashed", "--crash", "01 Track", FakeEncoderPath(), "encoder-failed", OnWindows() ? "exit" : "signal 9"},
@@ -1018,26 +1108,67 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
 
 // A journal that cannot be written changes nothing else of the rip: a
 // missing folder, a folder under its name, a name that climbs out of the
-// output folder or is one of the module's own.
+// output folder or is one of the module's own, a folder link out of it,
+// a track's final name, by its full path too.
 TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
     const std::string sep = ts::Separator();
-    const std::string names[] = {"missing" + sep + "journal.log", "a-folder", ".." + sep + "journal.log",
-                                 "#temp(01).wav"};
-    ASSERT_TRUE(ts::MakeFolder(out_ + "a-folder"));
+    // Inside out_, so that the folder above it is the test's own too.
+    const std::string folder = CaseFolder("rip");
+    std::vector<std::string> names = {"missing" + sep + "journal.log",
+                                      "a-folder",
+                                      ".." + sep + "journal.log",
+                                      "#temp(01).wav",
+                                      "linked" + sep + "journal.log",
+                                      folder + "#ripping.lock",
+                                      folder + "#temp(01).mp3",
+                                      "01 Track.mp3",
+                                      folder + "a-folder" + sep + ".." + sep + "01 track.MP3"};
+    std::vector<std::string> listing = {"01 Track.mp3", "a-folder", "linked"};
+    ASSERT_TRUE(ts::MakeFolder(folder + "a-folder"));
+#ifdef _WIN32
+    ASSERT_TRUE(ts::MakeFolder(folder + "linked"));  // wine 8 makes no junction (FSCTL_SET_REPARSE_POINT fails)
+#else
+    ASSERT_EQ(symlink(aux_.c_str(), (folder + "linked").c_str()), 0);
+    // A link to a file outside the folder.
+    ts::WriteFile(aux_ + "outside.log", "precious\n");
+    ASSERT_EQ(symlink((aux_ + "outside.log").c_str(), (folder + "linked.log").c_str()), 0);
+    names.push_back("linked.log");
+    listing.push_back("linked.log");
+#endif
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         Settings s{".mp3", Fake(""), 1};
         s.extra = "LOG=" + name + "\n";
-        Album album(out_, 1);
+        Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         const Bytes audio = Audio(100, 1);
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
-        EXPECT_EQ(Text(ts::ReadFile(Final(out_, 1, ".mp3"))), FakeOutput(audio));
+        EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), FakeOutput(audio));
         EXPECT_EQ(host_->Kill(), 0);
-        EXPECT_EQ(ts::ListFolder(out_), (std::vector<std::string>{"01 Track.mp3", "a-folder"}));
-        ts::RemoveFile(Final(out_, 1, ".mp3"));
+        EXPECT_EQ(ts::ListFolder(folder), listing);
+        ts::RemoveFile(Final(folder, 1, ".mp3"));
     }
-    EXPECT_FALSE(ts::FileExists(out_ + ".." + sep + "journal.log"));
+    EXPECT_EQ(ts::ListFolder(out_), std::vector<std::string>{"rip"});
+    EXPECT_FALSE(ts::FileExists(aux_ + "journal.log"));
+#if !defined(_WIN32)
+    EXPECT_EQ(Text(ts::ReadFile(aux_ + "outside.log")), "precious\n");
+#endif
+}
+
+// A refused rip makes no file in the output folder. A journal that exists
+// gets the refusal, on a line of its own after a line left unended.
+TEST_F(WorkerTest, ARefusedRipMakesNoJournalButRecordsInOneThatExists) {
+    Settings s{".mp3", Fake(""), 1, aux_ + "no-such-encoder"};
+    s.extra = "LOG=journal.log\n";
+    Album album(out_, 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 0);
+    EXPECT_TRUE(ts::ListFolder(out_).empty());
+    ts::WriteFile(out_ + "journal.log", "a line cut short");
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 0);
+    auto records = JournalRecords(out_ + "journal.log");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0], std::vector<std::string>{"a line cut short"});
+    EXPECT_EQ(records[1].at(3), "encoder-not-usable");
 }
 
 #if !defined(_WIN32)
@@ -1079,13 +1210,13 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     Host second(copy);
     ASSERT_TRUE(second.ready());
     ASSERT_NE(reinterpret_cast<void *>(second.create), reinterpret_cast<void *>(host_->create)) << "a copy of its own";
-    // Titles with tabs and line breaks, which the records escape.
+    // Titles with tabs, line breaks and backslashes, which the records escape.
     const int tracks = 6;
     Album albums[2] = {Album(CaseFolder("one"), tracks), Album(CaseFolder("two"), tracks)};
     Host *hosts[2] = {host_.get(), &second};
     for (int a = 0; a < 2; ++a) {
         for (int i = 0; i < tracks; ++i) {
-            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\nline", i);
+            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\n\\line", i);
         }
         Settings s{".mp3", "--sleep 30 --tag %ttit% %i% %o%", 1};
         s.jobs = "4";
@@ -1109,6 +1240,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
         ASSERT_EQ(record.size(), 11u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
+        EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";
     }
     EXPECT_EQ(perRip.size(), 2u);
     for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;

@@ -134,10 +134,11 @@ protected:
         ts::RemoveTree(aux_);
     }
 
-    std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath()) {
+    std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath(),
+                              const std::string &extra = "") {
         const std::string path = aux_ + "encbridge.ini";
         ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=" + options +
-                                " %i% %o%\nDELETE=1\nEXEPATH=" + encoder + "\nWIN_HIDE=1\n");
+                                " %i% %o%\nDELETE=1\nEXEPATH=" + encoder + "\nWIN_HIDE=1\n" + extra);
         return path;
     }
 
@@ -201,15 +202,21 @@ TEST_F(FaultTest, AFullDiskFailsTheDeliveryThatDoesNotFitAndKeepsWhatWasTaken) {
         const std::string folder = out_ + "case" + std::to_string(++caseNumber) + "/";
         ASSERT_TRUE(ts::MakeFolder(folder));
         const Bytes first = Audio(6 * kPiece, 1), second = Audio(1000, 2);
+        // The journal has room for a part of a record only: none may stay cut.
+        const std::string journal = folder + "journal.log", older = std::string(c.limit - 31, 'j') + "\n";
+        ts::WriteFile(journal, older);
         int last;
         {
             FileSizeLimit limit(c.limit);
             ASSERT_TRUE(limit.set());
-            ASSERT_EQ(host_.Create(folder, 2, WriteSettings("")), 1);
+            ASSERT_EQ(host_.Create(folder, 2, WriteSettings("", FakeEncoderPath(), "LOG=journal.log\n")), 1);
             host_.DeliverTrack(first, kPiece);
             host_.DeliverTrack(second, kPiece, false);
             last = host_.EndTrack();
+            EXPECT_EQ(host_.Kill(), 0);
         }
+        const Bytes kept = ts::ReadFile(journal);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), older);
         // Each piece that fits is taken; the first that does not is refused,
         // and so is every later piece of the track, whose file is closed.
         const std::size_t fitting = (c.limit - kHeaderSize) / kPiece;
@@ -222,7 +229,6 @@ TEST_F(FaultTest, AFullDiskFailsTheDeliveryThatDoesNotFitAndKeepsWhatWasTaken) {
         EXPECT_EQ(host_.tracks()[1].results, std::vector<int>({1, 1}));
         EXPECT_EQ(last, 1);
         ExpectNothingLost(folder);
-        EXPECT_EQ(host_.Kill(), 0);
     }
 }
 
@@ -441,13 +447,14 @@ TEST_F(FaultTest, AnEncoderThatFailsInAnyWayLeavesEveryWavWhole) {
 // ---- A file that cannot be written ------------------------------------------------
 
 // While it lives, this thread is held to the permissions of files, as any
-// user is: root's override is taken away from it, and from it alone.
+// user is: root's overrides (of modes, and of a shared folder's owners) are
+// taken away from it, and from it alone.
 class PermissionsHold {
 public:
     PermissionsHold() {
         if (syscall(SYS_capget, &header_, saved_) != 0) return;
         __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-        reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_FOWNER));
         held_ = syscall(SYS_capset, &header_, reduced) == 0;
     }
     ~PermissionsHold() {
@@ -484,6 +491,57 @@ TEST_F(FaultTest, AStaleWavIsMovedAsideNeitherRewrittenNorEncoded) {
     const std::string text(runs.begin(), runs.end());
     EXPECT_EQ(text.find(movedAside), std::string::npos) << "the stale file was given to the encoder";
     EXPECT_EQ(host_.Kill(), 0);
+}
+
+// ---- The folder's lock ------------------------------------------------------------
+
+// Only a lock that a live process holds refuses a rip: a lock file that a
+// killed rip of another user left in a shared folder is taken over, and a
+// folder, link or FIFO at its name is moved aside. A folder that is gone,
+// or read-only, has a reason of its own.
+TEST_F(FaultTest, OnlyALiveLockRefusesARip) {
+    struct Case {
+        const char *name;
+        std::function<bool(const std::string &lock)> plant;
+        bool readOnly;
+        const char *result;  // Create's, and the refusal's reason or what was moved aside
+    };
+    const Case cases[] = {
+        {"stale lock of another user",
+         [&](const std::string &lock) {
+             ts::WriteFile(lock, "");
+             return chmod(out_.c_str(), 01777) == 0 && chown(out_.c_str(), 65533, 65533) == 0 &&
+                    chown(lock.c_str(), 65534, 65534) == 0;
+         },
+         false, "1"},
+        {"folder", [](const std::string &lock) { return mkdir(lock.c_str(), 0755) == 0; }, false, "1 kept"},
+        {"link", [&](const std::string &lock) { return symlink(aux_.c_str(), lock.c_str()) == 0; }, false, "1 kept"},
+        {"FIFO", [](const std::string &lock) { return mkfifo(lock.c_str(), 0644) == 0; }, false, "1 kept"},
+        {"folder gone", [&](const std::string &) { return rmdir(out_.c_str()) == 0; }, false, "0 folder-missing"},
+        {"read-only folder", [](const std::string &) { return true; }, true, "0 folder-not-writable"},
+    };
+    const std::string journal = aux_ + "journal.log";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ts::RemoveTree(out_);
+        ASSERT_TRUE(ts::MakeFolder(out_));
+        ts::WriteFile(journal, "");
+        ASSERT_TRUE(c.plant(out_ + "#ripping.lock"));
+        const std::string settings = WriteSettings("", FakeEncoderPath(), "LOG=" + journal + "\n");
+        std::string report = InChild([&](std::string &out) {
+            PermissionsHold hold;
+            if (c.readOnly && !MakeFolderReadOnly(out_)) return;
+            out = std::to_string(host_.Create(out_, 1, settings));
+        });
+        struct stat kept;
+        if (lstat((out_ + "#kept(00)-1.lock").c_str(), &kept) == 0) report += " kept";
+        const Bytes text = ts::ReadFile(journal);
+        const std::string records(text.begin(), text.end());
+        const std::size_t refused = records.find("\trefused\t");
+        if (refused != std::string::npos)
+            report += " " + records.substr(refused + 9, records.find('\t', refused + 9) - refused - 9);
+        EXPECT_EQ(report, c.result);
+    }
 }
 
 }  // namespace

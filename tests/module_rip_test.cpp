@@ -307,6 +307,7 @@ TEST_F(RipTest, RefusesRipsItCannotStart) {
         {"an extra output is the WAV", "[OUTPUT2]\nOUT=.Wav\n" + usable, false},
         {"album step missing", "[OUTPUT2]\nOUT=.ogg\n" + usable + "ALBUM_EXEPATH=" + folder_ + "missing\n", false},
         {"album step without a program", "[OUTPUT2]\nOUT=.ogg\n" + usable + "ALBUM_COMMAND=%files%\n", false},
+        {"template cut", "[OUTPUT2]\nOUT=.ogg\n" + usable + "COMMAND=" + std::string(1022, 'x') + "\n", false},
     };
     const std::vector<std::string> untouched = ts::ListFolder(folder_);
     for (const OutputRow &row : outputRows) {
@@ -334,7 +335,7 @@ TEST_F(RipTest, RefusesASettingsPathThatWouldBeCut) {
 
     // A folder of 256 characters: a relative EXEPATH resolved against the
     // first 255 would name a program beside that folder.
-    const std::string parent = folder_ + std::string(200, 'a') + "/";
+    const std::string parent = folder_ + std::string((255 - folder_.size()) / 2, 'a') + "/";
     const std::string deep = parent + std::string(255 - parent.size(), 'b') + "/";
     ASSERT_TRUE(ts::MakeFolder(parent) && ts::MakeFolder(deep));
     const std::string beside = deep.substr(0, 255) + "enc";
@@ -496,8 +497,12 @@ TEST_F(RipTest, RefusesATemporaryNameThatWouldBeCut) {
     // "#temp(01).wav" within 259 characters, and one a character longer.
     const std::size_t fits = 259 - std::strlen("#temp(01).wav");
     std::string folder = folder_;
-    while (folder.size() < fits - 1) {
+    ASSERT_LT(folder.size() + 1, fits) << "a temporary folder too long for this test";
+    while (folder.size() < fits) {
+        // Each part is a name and its separator; the last must not be left a
+        // separator alone.
         std::size_t part = std::min<std::size_t>(100, fits - 1 - folder.size());
+        if (fits - folder.size() == part + 2) --part;
         folder += std::string(part, 'd');
         folder += ts::Separator();
         ASSERT_TRUE(ts::MakeFolder(folder)) << folder;

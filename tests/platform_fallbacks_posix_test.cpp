@@ -3,6 +3,7 @@
 // systems; waiting for a process by polling where there is no pidfd.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <string>
@@ -16,6 +17,17 @@ namespace platform = encbridge::platform;
 using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
+
+// The file of the last fsync in this program: the copy must reach the disk
+// before its source goes. Calls go on to the system unchanged.
+namespace {
+ino_t lastSynced = 0;
+}  // namespace
+extern "C" int fsync(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) == 0) lastSynced = info.st_ino;
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -66,6 +78,9 @@ TEST_F(FallbackTest, EachFallbackMovesToAFreeNameAndNeverReplaces) {
         struct stat info;
         ASSERT_EQ(stat(to.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0640u);
+        if (fallback.move == platform::MoveByCopying) {
+            EXPECT_EQ(lastSynced, info.st_ino) << "the copy reached the disk before its source went";
+        }
 
         testing_support::RemoveTree(to);
         testing_support::RemoveTree(taken);

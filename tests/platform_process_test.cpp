@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "fake_encoder/run_log.h"
@@ -301,6 +303,34 @@ TEST_F(ProcessTest, NoDescriptorOfTheModuleReachesTheProgram) {
     // close-on-exec.
     EXPECT_EQ(runs[0].facts["inherited"], "");
 }
+
+#ifndef _WIN32
+// Each launcher holds its own pipes and the encoder's standard streams, and
+// nothing else: not the host's files (a lock, a WAV being written), and not
+// the pipes of the launchers started before it, whose hang-up at the host's
+// end it would otherwise delay.
+TEST_F(ProcessTest, ALauncherHoldsOnlyItsOwnDescriptors) {
+    WriteFile(Input(), "x");
+    const int hostFile = open(Input().c_str(), O_RDONLY | O_CLOEXEC);
+    platform::Process *processes[3] = {};
+    for (platform::Process *&process : processes) process = platform::StartProcess(Command("--hang").c_str(), false, 1);
+    for (int look = 0; look < 200 && Runs().size() < 3; ++look) platform::SleepMilliseconds(50);
+    ASSERT_EQ(Runs().size(), 3u);
+    for (const fake_encoder::Run &run : Runs()) {
+        std::string pid, name, state, launcher;  // the encoder's parent
+        std::ifstream("/proc/" + run.facts.at("pid") + "/stat") >> pid >> name >> state >> launcher;
+        std::vector<std::string> targets;
+        for (const fs::directory_entry &fd : fs::directory_iterator("/proc/" + launcher + "/fd")) {
+            if (std::stoi(fd.path().filename().string()) > 2) targets.push_back(fs::read_symlink(fd).string());
+        }
+        EXPECT_LE(targets.size(), 5u) << "two pipes, two /dev/null and the encoder's pidfd at most";
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), Input()), 0);
+    }
+    platform::EndProcesses(processes, 3);
+    for (platform::Process *process : processes) platform::CloseProcess(process);
+    close(hostFile);
+}
+#endif
 
 // ---- Moving and deleting files -------------------------------------------
 

@@ -118,6 +118,7 @@ TEST_F(LoadSettingsTest, ReadsExtraOutputsAndAlbumSteps) {
 TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
     const std::string sep = testing_support::Separator();
     const bool posix = sep == "/";
+    const std::string tooLong = "/" + std::string(299, 'e');
     struct Row {
         const char *value;
         std::string expected;
@@ -127,11 +128,14 @@ TEST_F(LoadSettingsTest, ResolvesTheEncoderPath) {
         {"..\\enc.exe", folder_ + "..\\enc.exe"},       // joined unchanged
         {"\\enc.exe", folder_ + "\\enc.exe"},           // a doubled separator
         {"Q:\\enc.exe", posix ? "" : "Q:\\enc.exe"},    // a drive: absolute on Windows only
+        {"Q:/enc.exe", posix ? "" : "Q:/enc.exe"},      // with either separator
+        {"Q:enc.exe", ""},                              // a drive without its root: never taken
         {"/usr/bin/enc", posix ? "/usr/bin/enc" : ""},  // absolute on Linux; drive-less on Windows
         // A UNC path and the \\?\ and \\.\ forms are absolute on Windows; plain names on Linux.
         {"\\\\server\\share\\enc.exe", (posix ? folder_ : "") + "\\\\server\\share\\enc.exe"},
         {"\\\\?\\C:\\Tools\\enc.exe", (posix ? folder_ : "") + "\\\\?\\C:\\Tools\\enc.exe"},
         {"\\\\.\\C:\\enc.exe", (posix ? folder_ : "") + "\\\\.\\C:\\enc.exe"},
+        {tooLong.c_str(), ""},  // longer than the buffer: it could only be taken cut
     };
     for (const Row &row : rows) {
         std::string path = Write("[OPTION]\nEXEPATH=" + std::string(row.value) + "\n");
@@ -167,6 +171,11 @@ TEST_F(LoadSettingsTest, JobsAreOneUnlessTheFileSaysOtherwise) {
     EXPECT_EQ(settings.jobs, 3);
     LoadSettings(Write("[OPTION]\nEXEPATH=enc\nJOBS=0\n").c_str(), settings);
     EXPECT_GE(settings.jobs, 1);
+    // Past the range of a profile number, which would wrap to 1, 0 or below.
+    for (const char *beyond : {"2147483648", "4294967296", "4294967297", "0x100000003"}) {
+        LoadSettings(Write(std::string("[OPTION]\nEXEPATH=enc\nJOBS=") + beyond + "\n").c_str(), settings);
+        EXPECT_EQ(settings.jobs, encbridge::kMostJobs) << beyond;
+    }
 }
 
 TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
@@ -174,7 +183,13 @@ TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
     std::string path = Write("[SETUP]\nOUT=" + longText + "\n[OPTION]\nCOMMAND=" + longText + "\n");
     LoadSettings(path.c_str(), settings);
     EXPECT_EQ(std::string(settings.outputs[0].outputExtension), std::string(254, 'x'));
-    EXPECT_EQ(std::string(settings.outputs[0].commandTemplate), std::string(253, 'x'));
+    EXPECT_EQ(std::string(settings.outputs[0].commandTemplate), longText) << "a template is read whole";
+    // One that fills its buffer may have been cut (to a bare tag, or a stray
+    // '%' for %files%) and refuses the rip.
+    for (const std::string &keys : {"COMMAND=" + std::string(1022, 'x'), "ALBUM_COMMAND=" + std::string(1022, 'x')}) {
+        LoadSettings(Write("[OPTION]\nEXEPATH=enc\n" + keys + "\n").c_str(), settings);
+        EXPECT_TRUE(settings.outputs[0].templateCut) << keys.substr(0, 20);
+    }
 }
 
 }  // namespace

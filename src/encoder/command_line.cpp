@@ -7,6 +7,7 @@
 
 #include "encoder/argument_quoting.h"
 #include "platform/format.h"
+#include "platform/platform.h"
 
 namespace encbridge {
 
@@ -155,6 +156,22 @@ std::size_t FindInTemplate(const CommandText &command, std::size_t length, std::
     return std::string_view::npos;
 }
 
+// Whether a tag's value is a path of the rip's files.
+bool IsPath(Source source) {
+    return source == Source::WavPath || source == Source::OutputPath || source == Source::OutputFolder;
+}
+
+// A path as a program is given it. A relative one (an empty or relative
+// output folder) begins with whatever the host or a disc database named the
+// folder or track: one that would begin with '-' gets the current folder
+// before it, or the program would take it for an option ("--output=x"
+// overwrites x). False when it does not fit.
+// cppcheck-suppress constParameter ; the formatter writes the path into it
+bool WritePath(CommandBuffer &out, const char *path, std::size_t width) {
+    const char *prefix = width > 0 && path[0] == '-' ? platform::CurrentFolderPrefix() : "";
+    return FormatWhole(out, sizeof out, "%s%s", {FormatArg(prefix, 3), FormatArg(path, width)});
+}
+
 // Cuts a text that fills its buffer without a NUL; false when it did.
 bool Terminate(CommandBuffer &text) {
     if (BoundedLength(text) < kCommandCapacity) return true;
@@ -212,6 +229,7 @@ bool InScope(Scope row, Scope line) { return row == Scope::Both || row == line; 
 void ReplaceTags(CommandText &command, CommandStyle style, const LineTexts &texts, bool &cut, bool &unsafe) {
     CommandBuffer number;
     CommandBuffer quoted;
+    CommandBuffer path;
     for (const TagRow &row : kTags) {
         if (!InScope(row.scope, texts.scope)) continue;
         // A tag that is not there brings nothing in, and so cuts nothing.
@@ -223,6 +241,10 @@ void ReplaceTags(CommandText &command, CommandStyle style, const LineTexts &text
             value = Within(number);
         } else {
             value = TextOf(row.source, texts);
+        }
+        if (IsPath(row.source)) {
+            if (!WritePath(path, value.text, value.width)) cut = true;
+            value = Within(path);
         }
         if (row.quoted) {
             const QuoteResult result = QuoteArgument(style, quoted, sizeof quoted, value.text, value.width);
@@ -290,10 +312,12 @@ void WriteFiles(LineWriter &writer, CommandStyle style, const AlbumInfo &album, 
     for (std::int32_t i = 0; i < album.trackCount; ++i) {
         const TrackInfo &track = album.tracks[i];
         if (!IsProcessed(track)) continue;
-        PathBuffer path;
+        PathBuffer file;
+        CommandBuffer path;
         CommandBuffer quoted;
-        if (!FormatWhole(path, sizeof path, "%s%s%s",
-                         {album.outputFolder, track.fileName, FormatArg(extension, extensionWidth)})) {
+        if (!FormatWhole(file, sizeof file, "%s%s%s",
+                         {album.outputFolder, track.fileName, FormatArg(extension, extensionWidth)}) ||
+            !WritePath(path, file, sizeof file)) {
             writer.cut = true;
             return;
         }

@@ -57,8 +57,9 @@ CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style
                                std::int32_t index);
 
 // The longest command line Windows runs, NUL included: CreateProcess takes
-// 32,767 characters, and cmd.exe 8,191 for a batch file.
-constexpr std::size_t kLongestCommandLine = 32768;
+// 32,767 characters counting the line's terminating NUL, so 32,766 of text;
+// cmd.exe takes 8,191 for a batch file.
+constexpr std::size_t kLongestCommandLine = 32767;
 constexpr std::size_t kLongestCommandShellLine = 8192;
 
 // The command line of an album step into line (at most lineCapacity bytes,

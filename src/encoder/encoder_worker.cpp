@@ -111,6 +111,20 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
                                          output.outputExtension, sizeof output.outputExtension)) {
         return Reason::NameUnsafe;
     }
+    // No encoder may change the WAV file that it and the track's other
+    // encoders read (one given its operands the wrong way round would
+    // truncate it), except one whose output the WAV file is, and which
+    // is then the track's only output.
+    TrackOutputs &outcome = inputs.outputs[index];
+    if (run.outputIsWav) outcome.wavIsOutput = true;
+    if (!run.outputIsWav && outcome.wavGuard == nullptr) {
+        std::int32_t error = 0;
+        outcome.wavGuard = platform::GuardFile(run.wavPath, &error);
+        if (outcome.wavGuard == nullptr) {
+            end = {RunEnd::Kind::NotStarted, error};
+            return Reason::CouldNotStart;
+        }
+    }
     return StartLine(run.command, batchFile, output.hideWindow, run.process, end);
 }
 
@@ -146,10 +160,9 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
                                                                                  : Reason::FinalNameExists;
 }
 
-// A stop: the encoder and whatever it started end, and its partial output
-// goes; the WAV file stays.
+// After a stop has ended the encoder and whatever it started: its partial
+// output goes; the WAV file stays.
 void StopEncoder(RunningEncoder &run) {
-    platform::EndProcess(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
     if (!run.outputIsWav) platform::RemoveFile(run.outputPath);
@@ -161,6 +174,11 @@ struct AlbumProgress {
     bool failed[kMostOutputs];
     bool anyProcessed;
 };
+
+void ReleaseWav(TrackOutputs &outcome) {
+    platform::ReleaseFile(outcome.wavGuard);
+    outcome.wavGuard = nullptr;
+}
 
 // Records that one output of a track is done with, and journals it. The
 // WAV file is deleted only once every output of its track has reached its
@@ -181,7 +199,11 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     if (!published) progress.failed[output] = true;
     if (run.outputIsWav) outcome.wavIsOutput = true;
     const std::uint16_t all = static_cast<std::uint16_t>((1u << settings.outputCount) - 1u);
-    if (outcome.ended != all || outcome.published != all || Stopping(control)) return;
+    if (outcome.ended != all) return;
+    // No encoder of the track runs any more: a WAV file that is kept is as
+    // the user expects it.
+    ReleaseWav(outcome);
+    if (outcome.published != all || Stopping(control)) return;
     if (settings.deleteWav == 0 || outcome.wavIsOutput) return;
     if (platform::RemoveFile(run.wavPath)) outcome.wavDeleted = true;
 }
@@ -330,10 +352,15 @@ void EncoderWorker(void *controlBlock) {
             run = running[--runningCount];
         }
     }
+    // All at once: a stop with many encoders takes no longer than with one.
+    for (std::int32_t i = 0; i < runningCount; ++i) processes[i] = running[i].process;
+    platform::EndProcesses(processes, static_cast<std::size_t>(runningCount));
     for (std::int32_t i = 0; i < runningCount; ++i) {
         StopEncoder(running[i]);
         EndOutput(control, running[i], {RunEnd::Kind::Stopped, 0}, Reason::Stopped, progress);
     }
+    // A stop leaves tracks of which some outputs never started.
+    for (std::int32_t i = 0; i < count; ++i) ReleaseWav(inputs.outputs[i]);
     JournalRipEnd(control, next, nextOutput);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The

@@ -17,14 +17,19 @@ namespace encbridge {
 
 namespace platform {
 struct Event;
-}
+struct FileGuard;
+}  // namespace platform
 
 // What became of one track's outputs: bit n stands for settings output n.
 struct TrackOutputs {
     std::uint16_t ended;      // its encoder has ended, or never started
     std::uint16_t published;  // it has reached its final name
-    bool wavIsOutput;         // its encoder rewrote the WAV file itself
-    bool wavDeleted;          // every output was kept, and the WAV went
+    bool wavIsOutput;         // its encoder rewrites the WAV file itself
+    // Keeps the encoders from changing the WAV file, from the start of the
+    // track's first encoder until every one has ended; null otherwise, and
+    // when the WAV file is the output.
+    platform::FileGuard *wavGuard;
+    bool wavDeleted;  // every output was kept, and the WAV went
 };
 
 // What the worker encodes from. All of it belongs to the rip and stays put,

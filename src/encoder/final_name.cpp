@@ -40,6 +40,25 @@ bool OrdinaryParts(const char *name, std::size_t length) {
     }
 }
 
+// Where the last part of name (length bytes) begins: after its last
+// separator, or 0. A double-byte character's trail byte is no separator.
+std::size_t LastPartStart(const char *name, std::size_t length) {
+    std::size_t last = 0;
+    for (std::size_t at = PartLength(name, length); at < length; at += 1 + PartLength(name + at + 1, length - at - 1)) {
+        last = at + 1;
+    }
+    return last;
+}
+
+// Whether the first lengths of a and b name one folder; an empty one is
+// the current folder.
+bool SameFolder(const char *a, std::size_t aLength, const char *b, std::size_t bLength) {
+    PathBuffer first, second;
+    return FormatWhole(first, sizeof first, "%s", {FormatArg(aLength > 0 ? a : ".", aLength > 0 ? aLength : 2)}) &&
+           FormatWhole(second, sizeof second, "%s", {FormatArg(bLength > 0 ? b : ".", bLength > 0 ? bLength : 2)}) &&
+           platform::SameFile(first, second);
+}
+
 }  // namespace
 
 bool UsableFinalName(const TrackInfo &track, const char *extension) {
@@ -56,14 +75,38 @@ bool UsableFinalName(const TrackInfo &track, const char *extension) {
 
 bool UsableJournalPath(const char *name, std::size_t width, const char *folder, std::size_t folderWidth,
                        // cppcheck-suppress constParameter ; the formatter writes the path into it
-                       PathBuffer &path) {
+                       PathBuffer &path, std::size_t &folderLength) {
     const std::size_t length = BoundedLength(name, width);
     if (length == 0 || length == width) return false;
-    if (platform::IsAbsoluteProgramPath(name)) return FormatWhole(path, sizeof path, "%s", {FormatArg(name, width)});
-    std::size_t last = length;
-    while (last > 0 && !platform::IsPathSeparator(name[last - 1])) --last;
-    return OrdinaryParts(name, length) && !IsAModuleFileName(name + last, length - last) &&
+    const std::size_t last = LastPartStart(name, length);
+    if (IsAModuleFileName(name + last, length - last)) return false;
+    if (platform::IsAbsoluteProgramPath(name)) {
+        folderLength = last;
+        return FormatWhole(path, sizeof path, "%s", {FormatArg(name, width)});
+    }
+    folderLength = BoundedLength(folder, folderWidth);
+    return OrdinaryParts(name, length) &&
            FormatWhole(path, sizeof path, "%s%s", {FormatArg(folder, folderWidth), FormatArg(name, width)});
+}
+
+bool IsAFinalPath(const PathBuffer &path, const AlbumInfo &album, const PluginSettings &settings) {
+    const std::size_t last = LastPartStart(path, BoundedLength(path));
+    for (std::int32_t track = 0; track < album.trackCount; ++track) {
+        for (std::int32_t output = 0; output < settings.outputCount; ++output) {
+            const char *extension = settings.outputs[output].outputExtension;
+            PathBuffer final;
+            if (!UsableFinalName(album.tracks[track], extension) ||
+                !FormatWhole(final, sizeof final, "%s%s%s",
+                             {album.outputFolder, album.tracks[track].fileName, FormatArg(extension, 256)})) {
+                continue;
+            }
+            const std::size_t finalLast = LastPartStart(final, BoundedLength(final));
+            if (platform::NamesAlike(path + last, final + finalLast) && SameFolder(path, last, final, finalLast)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track) {

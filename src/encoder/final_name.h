@@ -5,6 +5,7 @@
 
 #include "platform/format.h"
 #include "records/host_records.h"
+#include "settings/plugin_settings.h"
 
 namespace encbridge {
 
@@ -22,11 +23,19 @@ bool UsableFinalName(const TrackInfo &track, const char *extension);
 
 // The journal's path for name (LOG, read within width): an absolute path as
 // it stands; a relative one below folder, each part an ordinary name as in
-// a final name, and the file not named like one of the module's own files
-// (a temporary or kept file, or the lock), whose data it would spoil.
-// False when no journal may be written there.
+// a final name. Either way the file is not named like one of the module's
+// own files (a temporary or kept file, or the lock), whose data it would
+// spoil, in this folder or another rip's. folderLength receives the length
+// of the part of path that is taken as it stands: the output folder, or an
+// absolute path's own folder; the parts after it must be folders that are
+// no links. False when no journal may be written there.
 bool UsableJournalPath(const char *name, std::size_t width, const char *folder, std::size_t folderWidth,
-                       PathBuffer &path);
+                       PathBuffer &path, std::size_t &folderLength);
+
+// Whether the journal at path (folderLength as UsableJournalPath gave it)
+// is where one of the album's tracks would be published, in any output:
+// its records would take that track's final name.
+bool IsAFinalPath(const PathBuffer &path, const AlbumInfo &album, const PluginSettings &settings);
 
 // Makes the folders that the track's file name places its final file in,
 // below folder, where they are missing. False when one cannot be made or is

@@ -9,7 +9,7 @@ namespace encbridge {
 
 namespace {
 
-// Room for the longest record: an album step's line of 32,767 characters,
+// Room for the longest record: an album step's line of 32,766 characters,
 // each of which could take four to escape, and the fields around it. One
 // rip writes at a time: from Create before the worker starts, then from
 // the worker only, then from Kill once the worker has ended.
@@ -125,8 +125,8 @@ void WriteRunFields(RecordWriter &writer, const RunRecord &run) {
 
 }  // namespace
 
-void OpenRipJournal(RipJournal &journal, const char *journalName, std::size_t nameWidth, const AlbumInfo &album,
-                    std::uintptr_t instance, std::uint32_t ripNumber) {
+void OpenRipJournal(RipJournal &journal, const PluginSettings &settings, const AlbumInfo &album,
+                    std::uintptr_t instance, std::uint32_t ripNumber, bool create) {
     journal.file = nullptr;
     // Two copies of the module in one process count their rips alike.
     char hex[2 * sizeof instance + 1];
@@ -140,8 +140,13 @@ void OpenRipJournal(RipJournal &journal, const char *journalName, std::size_t na
     FormatText(number, sizeof number, "%d", {static_cast<int>(ripNumber)});
     FormatText(journal.rip, sizeof journal.rip, "%s.%s.%s", {pid, hex, number});
     PathBuffer path;
-    if (!UsableJournalPath(journalName, nameWidth, album.outputFolder, sizeof album.outputFolder, path)) return;
-    journal.file = platform::OpenJournal(path);
+    std::size_t folderLength = 0;
+    if (!UsableJournalPath(settings.journalName, sizeof settings.journalName, album.outputFolder,
+                           sizeof album.outputFolder, path, folderLength) ||
+        IsAFinalPath(path, album, settings)) {
+        return;
+    }
+    journal.file = platform::OpenJournal(path, folderLength, create);
 }
 
 void CloseRipJournal(RipJournal &journal) {

@@ -15,6 +15,7 @@
 #include "platform/format.h"
 #include "records/host_records.h"
 #include "records/outcome.h"
+#include "settings/plugin_settings.h"
 
 namespace encbridge {
 
@@ -27,12 +28,13 @@ struct RipJournal {
     char rip[48];                 // "PID.INSTANCE.N"
 };
 
-// Opens the journal that journalName (LOG) names for album's rip number
+// Opens the journal that settings name (LOG) for album's rip number
 // ripNumber of the module instance (a value that no other copy of the
-// module loaded in the process has at the same time). journal.file stays
-// null when LOG is empty or names no usable file.
-void OpenRipJournal(RipJournal &journal, const char *journalName, std::size_t nameWidth, const AlbumInfo &album,
-                    std::uintptr_t instance, std::uint32_t ripNumber);
+// module loaded in the process has at the same time); creates the file
+// when create is set. journal.file stays null when LOG is empty or names no
+// usable file, or where a track of the album would be published.
+void OpenRipJournal(RipJournal &journal, const PluginSettings &settings, const AlbumInfo &album,
+                    std::uintptr_t instance, std::uint32_t ripNumber, bool create);
 void CloseRipJournal(RipJournal &journal);
 // In a child that the host forked: lets go of the journal, which stays the
 // parent's.

@@ -25,11 +25,28 @@ void ReleaseTempBases() {
     rip.trackCount = 0;
 }
 
-bool LockFolder(const AlbumInfo *info) {
+// Only a lock that a live process holds refuses the rip: anything else at
+// the lock's name is moved aside, as any other leftover of the folder.
+Reason LockFolder(const AlbumInfo *info) {
     PathBuffer path;
-    if (!FormatWhole(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName})) return false;
-    rip.folderLock = platform::LockFolder(path);
-    return rip.folderLock != nullptr;
+    if (!FormatWhole(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName})) return Reason::NameTooLong;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        platform::LockRefusal refusal = platform::LockRefusal::HeldElsewhere;
+        rip.folderLock = platform::LockFolder(path, refusal);
+        if (rip.folderLock != nullptr) return Reason::Done;
+        switch (refusal) {
+            case platform::LockRefusal::HeldElsewhere:
+                return Reason::FolderInUse;
+            case platform::LockRefusal::FolderMissing:
+                return Reason::FolderMissing;
+            case platform::LockRefusal::FolderNotWritable:
+                return Reason::FolderNotWritable;
+            case platform::LockRefusal::NotALock:
+                if (!ClearTheLockName(path, info->outputFolder, sizeof info->outputFolder)) return Reason::LockNotMade;
+                break;
+        }
+    }
+    return Reason::LockNotMade;
 }
 
 void ReleaseFolder() {
@@ -91,8 +108,9 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     ReleaseFolder();
     CloseRipJournal(rip.journal);
     LoadSettings(fullSettingsPath, rip.settings);
-    OpenRipJournal(rip.journal, rip.settings.journalName, sizeof rip.settings.journalName, *info,
-                   reinterpret_cast<std::uintptr_t>(&rip), ++rip.ripNumber);
+    // A refused rip makes no file: its refusal goes to a journal that
+    // exists already, and the journal is made only once the rip starts.
+    OpenRipJournal(rip.journal, rip.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), ++rip.ripNumber, false);
     settingsRead = true;
     ReleaseTempBases();
     rip.info = info;
@@ -120,10 +138,14 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     rip.trackCount = info->trackCount;
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
-    if (!LockFolder(info)) return Reason::FolderInUse;
+    const Reason locked = LockFolder(info);
+    if (locked != Reason::Done) return locked;
     if (!OpenCurrentTrack()) {
         ReleaseFolder();
         return Reason::TrackFileNotOpened;
+    }
+    if (rip.journal.file == nullptr) {
+        OpenRipJournal(rip.journal, rip.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), rip.ripNumber, true);
     }
     JournalRipStart(rip.journal, *info, fullSettingsPath);
     StartEncoderWorker(

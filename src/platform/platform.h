@@ -50,9 +50,15 @@ std::size_t CharacterLength(const char *text, std::size_t remaining);
 // True when c separates the parts of a path: "\\" and "/" on Windows, "/"
 // on Linux.
 bool IsPathSeparator(char c);
+// The current folder as a path begins with it: "./" on Linux, ".\\" on
+// Windows. Written before a relative path that would otherwise begin with
+// '-', which a program would read as an option.
+const char *CurrentFolderPrefix();
 // True when an encoder path from the settings is absolute and is to be taken
-// as it stands: one with a drive part, a UNC path or a \\?\ path on Windows,
-// one beginning with "/" on Linux.
+// as it stands: a drive with its root ("C:\..." or "C:/..."), a UNC path, a
+// \\?\ or \\.\ path on Windows, one beginning with "/" on Linux. A drive-relative
+// path ("C:enc.exe") is not absolute: it depends on the host's current
+// folder of that drive.
 bool IsAbsoluteProgramPath(const char *path);
 // True when the program is a batch file, which Windows runs through cmd.exe:
 // a name ending in ".bat" or ".cmd" in any case, once the trailing dots and
@@ -86,6 +92,20 @@ std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t coun
 // regular file that we may read and execute, found without opening it, so
 // that a FIFO or a device is never opened.
 bool EncoderFileUsable(const char *path);
+
+// ---- Finished files that encoders read --------------------------------------
+// While a guard stands, no process that the module starts can change the
+// file, which may still be read, and deleted or renamed by the module. On
+// Windows the module holds it open for reading, sharing only reading and
+// deletion, so that no one may open it for writing. On Linux its write
+// permission is taken away, which holds for every user but root. Null when
+// what lies at path is not a plain file with one name (a link is never
+// followed) or cannot be guarded; error then gets the system's code (for
+// ErrorText).
+struct FileGuard;
+FileGuard *GuardFile(const char *path, std::int32_t *error);
+// Gives the file back as it was (on Linux: its mode). Null is allowed.
+void ReleaseFile(FileGuard *guard);
 
 // ---- Processors --------------------------------------------------------------
 // How many processors this process may run on; at least 1.
@@ -155,6 +175,10 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
 // Ends the process if it still runs and waits until it is gone, so that it
 // holds no file any more.
 void EndProcess(Process *process);
+// Ends every process of the list as EndProcess does, all at once: each is
+// told to stop before any is waited for, so that the whole list takes one
+// grace period (Linux) however many there are. At most kMostWaited.
+void EndProcesses(Process *const *processes, std::size_t count);
 // The exit code of a process that has ended; false when it is not known.
 bool ProcessExitCode(Process *process, std::uint32_t *code);
 // The signal that ended a process (Linux); false when none did, and always
@@ -176,16 +200,23 @@ std::uint32_t ProcessId();
 // A file that records are appended to by several rips, of this process and
 // of others, each record whole or not at all.
 struct JournalFile;
-// Opens path for appending, creating it when it is missing. Null when it
-// cannot be, or when path is not a plain file with one name (a link, which
-// is never followed, a FIFO, a device, a folder, another name of a file).
-// Opening never waits for a reader or writer.
-JournalFile *OpenJournal(const char *path);
+// Opens path for appending; creates it when it is missing and create is
+// set. The first folderLength bytes of path name a folder that is taken as
+// it stands (the output folder, or the folder of a journal named by its full
+// path; none when 0: the current folder). Every part after it must be a
+// folder itself, and is never followed when it is a link (a junction on
+// Windows), so that a journal below the output folder stays below it. Null
+// when it cannot be opened, or when the file is not a plain file with one
+// name (a link, which is never followed, a FIFO, a device, a folder,
+// another name of a file). Opening never waits for a reader or writer.
+JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create);
 // Appends the text at the file's end under an exclusive lock of the file,
 // so that records of other processes never land inside it; the lock is
 // waited for half a second at most, and after such a wait ran out, not at
-// all until it is free again. A text that could not be written whole is
-// taken back. False when nothing was written.
+// all until it is free again. A file whose last byte is no line break (cut
+// by someone else) gets one first, so that the text starts a line of its
+// own. A text that could not be written whole is taken back, with that
+// line break. False when nothing was written.
 bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length);
 // Null is allowed.
 void CloseJournal(JournalFile *journal);
@@ -215,7 +246,8 @@ bool SameFile(const char *a, const char *b);
 bool MakeFolder(const char *path);
 // True when a part of a path (between separators) is an ordinary name of a
 // file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9, with or without an extension, in any case), or a name holding ':'
+// LPT1-9, and COM or LPT with byte B9, B2 or B3, the superscript digits of
+// code page 1252, with or without an extension, in any case), or a name holding ':'
 // (a drive, or a stream inside a file). Every name is ordinary on Linux.
 bool IsOrdinaryName(const char *part, std::size_t length);
 // Writes the full path of path (relative ones start at the current folder)
@@ -225,9 +257,18 @@ bool MakeFullPath(const char *path, char *out, std::size_t size);
 // ---- One rip per folder ------------------------------------------------------
 // An exclusive lock held through the file at path, which is made for it: no
 // other process can hold it at the same time. It goes when released, or
-// with the process. Null when it is held elsewhere or cannot be made.
+// with the process. A lock file that no live process holds (one left by a
+// rip that was killed, of any user) is taken over.
 struct FolderLock;
-FolderLock *LockFolder(const char *path);
+enum class LockRefusal {
+    HeldElsewhere,      // a live process holds the lock
+    NotALock,           // something else lies at path: a folder, a link, a
+                        // FIFO, a file that cannot be opened
+    FolderMissing,      // the folder of path does not exist
+    FolderNotWritable,  // the file cannot be made there
+};
+// Null when the lock is not taken; refusal then says why.
+FolderLock *LockFolder(const char *path, LockRefusal &refusal);
 // Releases the lock and removes its file. Null is allowed.
 void UnlockFolder(FolderLock *lock);
 // In a child that the host forked: lets go of the record without releasing

@@ -22,12 +22,20 @@ const char *ReasonText(Reason reason) {
             return "the output is the WAV file itself, which the other outputs' encoders read";
         case Reason::ExtensionsAlike:
             return "two outputs share an extension, so their encoders would write one file";
+        case Reason::TemplateTooLong:
+            return "a command template (COMMAND or ALBUM_COMMAND) is longer than the module reads";
         case Reason::HeaderRefused:
             return "the host's WAV header cannot be used";
         case Reason::OutOfMemory:
             return "out of memory";
         case Reason::FolderInUse:
             return "another rip holds the output folder";
+        case Reason::FolderMissing:
+            return "the output folder does not exist";
+        case Reason::FolderNotWritable:
+            return "no file can be made in the output folder (read-only, or not this user's to write)";
+        case Reason::LockNotMade:
+            return "something that is no rip's lock lies at #ripping.lock and cannot be moved aside";
         case Reason::TrackFileNotOpened:
             return "the track's WAV file could not be created";
         case Reason::TrackNotWritten:
@@ -78,9 +86,13 @@ constexpr NamedReason kNames[] = {
     {Reason::ExtensionMissing, "extension-missing"},
     {Reason::OutputIsTheWav, "output-is-the-wav"},
     {Reason::ExtensionsAlike, "extensions-alike"},
+    {Reason::TemplateTooLong, "template-too-long"},
     {Reason::HeaderRefused, "header-refused"},
     {Reason::OutOfMemory, "out-of-memory"},
     {Reason::FolderInUse, "folder-in-use"},
+    {Reason::FolderMissing, "folder-missing"},
+    {Reason::FolderNotWritable, "folder-not-writable"},
+    {Reason::LockNotMade, "lock-not-made"},
     {Reason::TrackFileNotOpened, "track-file-not-opened"},
     {Reason::TrackNotWritten, "track-not-written"},
     {Reason::NameUnsafe, "name-unsafe"},

@@ -17,9 +17,13 @@ enum class Reason : std::uint8_t {
     ExtensionMissing,
     OutputIsTheWav,
     ExtensionsAlike,
+    TemplateTooLong,
     HeaderRefused,
     OutOfMemory,
     FolderInUse,
+    FolderMissing,
+    FolderNotWritable,
+    LockNotMade,
     TrackFileNotOpened,
     // A track's output was not produced, and its WAV file stays.
     TrackNotWritten,

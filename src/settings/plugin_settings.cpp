@@ -1,5 +1,7 @@
 #include "settings/plugin_settings.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -78,6 +80,42 @@ void ReadProgramPath(const ProfileReader &reader, const char *settingsPath, cons
     if (whole) std::memcpy(path, resolved, sizeof resolved);
 }
 
+// JOBS as the settings file writes it, held within the range of its type.
+// The profile's own number wraps modulo 2^32, so that 4294967297 would read
+// as 1 and 4294967296 as 0: the text is read as that number is (leading
+// blanks, a sign, decimal digits or "0x" and hex digits, up to the first
+// other character) but stops growing past 2^32, for EncoderJobs to clamp.
+std::int32_t ConfiguredJobs(const ProfileReader &reader) {
+    char text[kPathCapacity] = {};
+    if (reader.GetString("OPTION", "JOBS", "", text, sizeof text) == 0) return 1;
+    const char *p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    const bool hex = p[0] == '0' && p[1] == 'x';
+    if (hex) p += 2;
+    constexpr std::int64_t kBeyond = std::int64_t{1} << 32;
+    std::int64_t value = 0;
+    for (;; ++p) {
+        const char c = *p;
+        std::int64_t digit = 16;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit >= (hex ? 16 : 10)) break;
+        value = std::min(value * (hex ? 16 : 10) + digit, kBeyond);
+    }
+    if (negative) value = -value;
+    return static_cast<std::int32_t>(std::max<std::int64_t>(INT32_MIN, std::min<std::int64_t>(INT32_MAX, value)));
+}
+
+// A template into its buffer; false when it filled the buffer and may have
+// been cut.
+bool ReadTemplate(const ProfileReader &reader, const char *section, const char *key, const char *fallback,
+                  char (&text)[kTemplateCapacity]) {
+    return reader.GetString(section, key, fallback, text, sizeof text) < sizeof text - 2;
+}
+
 bool HasKey(const ProfileReader &reader, const char *section, const char *key) {
     // No settings file holds this value: its first character ends a line
     // nowhere and is no text.
@@ -94,7 +132,7 @@ void ReadAlbumStep(const ProfileReader &reader, const char *settingsPath, const 
     output.albumTemplate[0] = '\0';
     if (!output.albumStep) return;
     ReadProgramPath(reader, settingsPath, section, "ALBUM_EXEPATH", output.albumEncoderPath);
-    reader.GetString(section, "ALBUM_COMMAND", "%files%", output.albumTemplate, sizeof output.albumTemplate);
+    if (!ReadTemplate(reader, section, "ALBUM_COMMAND", "%files%", output.albumTemplate)) output.templateCut = true;
 }
 
 // Section [OUTPUTn], when it holds any of an output's keys: read as the main
@@ -111,7 +149,7 @@ bool ReadExtraOutput(const ProfileReader &reader, const char *settingsPath, std:
     // No default: an output without an extension would be published under
     // the track's bare name.
     reader.GetString(section, "OUT", "", output.outputExtension, sizeof output.outputExtension);
-    reader.GetString(section, "COMMAND", "-V2 %i% %o%", output.commandTemplate, sizeof output.commandTemplate - 1);
+    output.templateCut = !ReadTemplate(reader, section, "COMMAND", "-V2 %i% %o%", output.commandTemplate);
     ReadProgramPath(reader, settingsPath, section, "EXEPATH", output.encoderPath);
     output.hideWindow = reader.GetInt(section, "WIN_HIDE", mainHideWindow);
     ReadAlbumStep(reader, settingsPath, section, output);
@@ -128,9 +166,9 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     main.number = 1;
     loaded.outputCount = 1;
     reader->GetString("SETUP", "OUT", ".wav", main.outputExtension, sizeof main.outputExtension);
-    reader->GetString("OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate, sizeof main.commandTemplate - 1);
+    main.templateCut = !ReadTemplate(*reader, "OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate);
     loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
-    loaded.jobs = EncoderJobs(reader->GetInt("OPTION", "JOBS", 1), platform::ProcessorCount());
+    loaded.jobs = EncoderJobs(ConfiguredJobs(*reader), platform::ProcessorCount());
     // A name that filled its buffer may have been cut to another file's.
     if (reader->GetString("OPTION", "LOG", "", loaded.journalName, sizeof loaded.journalName) >=
         sizeof loaded.journalName - 2) {
@@ -162,6 +200,7 @@ Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
         if (checked.albumStep && !platform::EncoderFileUsable(checked.albumEncoderPath)) {
             return Reason::AlbumStepNotUsable;
         }
+        if (checked.templateCut) return Reason::TemplateTooLong;
         if (output > 0 && checked.outputExtension[0] == '\0') return Reason::ExtensionMissing;
         if (settings.outputCount > 1 && platform::NamesAlike(checked.outputExtension, ".wav")) {
             return Reason::OutputIsTheWav;

@@ -11,17 +11,25 @@ namespace encbridge {
 // One encoded format of every track: its encoder, how that is run, and the
 // step run once the whole album is in that format. The main output is
 // [SETUP] OUT with [OPTION]; the others are sections [OUTPUT2] to [OUTPUT9].
+// Command templates are read whole into buffers of this size, the size of
+// the buffers that the encoder's line is built in: a template that does not
+// fit could never give a line that is run.
+constexpr std::size_t kTemplateCapacity = 1024;
+
 struct OutputSettings {
-    std::int32_t number;        // 1 for the main output, n for [OUTPUTn]
-    char outputExtension[256];  // dot included, appended unchanged
-    char commandTemplate[256];  // encoder arguments with tags
-    char encoderPath[260];      // empty: no usable encoder configured
-    std::int32_t hideWindow;    // non-zero: run the encoder hidden
+    std::int32_t number;                      // 1 for the main output, n for [OUTPUTn]
+    char outputExtension[256];                // dot included, appended unchanged
+    char commandTemplate[kTemplateCapacity];  // encoder arguments with tags
+    char encoderPath[260];                    // empty: no usable encoder configured
+    std::int32_t hideWindow;                  // non-zero: run the encoder hidden
     // ALBUM_EXEPATH or ALBUM_COMMAND is set. albumEncoderPath is then empty
     // when it names no program that could be resolved.
     bool albumStep;
     char albumEncoderPath[260];
-    char albumTemplate[1024];  // album tags, %dir and %files
+    char albumTemplate[kTemplateCapacity];  // album tags, %dir and %files
+    // COMMAND or ALBUM_COMMAND filled its buffer, and may have been cut: a
+    // cut template could end in a bare tag or drop an argument.
+    bool templateCut;
 };
 
 // The main output and at most eight more.
@@ -53,7 +61,7 @@ constexpr char kEncoderNotConfigured[] = "DENY";
 void LoadSettings(const char *settingsPath, PluginSettings &loaded);
 
 // Whether a rip can be made with settings: every output's encoder, and every
-// album step's program, is usable; the extra outputs name an extension; no
+// album step's program, is usable; no template was cut; the extra outputs name an extension; no
 // two outputs share an extension as the file system compares names, or the
 // encoders would write one file; and with several outputs none is the WAV
 // file itself, which the other encoders read meanwhile. Reason::Done when

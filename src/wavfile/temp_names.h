@@ -30,6 +30,11 @@ bool StartsLikeATemporaryName(const char *name, std::size_t length);
 // case. Another file under such a name would be taken for the module's.
 bool IsAModuleFileName(const char *name, std::size_t length);
 
+// Reads a kept copy's name, "#kept(NN)-K" and an extension, as ClearTheWay
+// forms it: number is NN, and extension (which may be empty) starts at
+// extensionAt. False for any other name.
+bool ReadKeptName(const char *name, std::size_t length, int &number, std::size_t &extensionAt);
+
 // Makes way for a new file at path, one of track number's temporary names
 // in folder, ending in extension. Nothing found there is ever reused or
 // written through: an empty plain file is removed; anything else (a WAV or
@@ -38,5 +43,10 @@ bool IsAModuleFileName(const char *name, std::size_t length);
 // looks like a temporary name. False when something stays in the way.
 bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
                  std::size_t extensionWidth);
+
+// Makes way for the lock file in folder, at lockPath, where something that
+// is no lock lies (a folder, a link, a FIFO, a file that cannot be opened):
+// as ClearTheWay does, to "#kept(00)-K.lock"; no track has number 0.
+bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth);
 
 }  // namespace encbridge

@@ -13,12 +13,18 @@
 //   --no-output    exit 0 without writing anything
 //   --empty-output exit 0 after creating OUTPUT without writing to it
 //   --link-output  exit 0 after making OUTPUT another name of INPUT
+//   --hard-link-output
+//                  the same with a hard link, as `ln INPUT OUTPUT` makes
 //   --sleep MS     wait MS milliseconds before writing
 //   --hang         wait for ever without writing anything
 //   --partial-then-hang
 //                  write part of the output, keep it open and wait for ever
 //   --crash        write part of the output, then end as a crash does
 //   --tag TEXT     ignored; it is only recorded
+//   --ignore-term  (Linux) ignore SIGTERM, as an encoder slow to stop does
+//   --overwrite-input
+//                  first truncate INPUT, as an encoder given its operands
+//                  the wrong way round does; exit 2 when it cannot
 //   --read-stdin   read standard input to its end first, and record
 //                  "stdin-bytes N"
 //   --fail-input TEXT
@@ -64,8 +70,8 @@ int main(int argc, char **argv) {
     std::string log;
     int exitCode = 0;
     unsigned sleepMs = 0;
-    bool noOutput = false, emptyOutput = false, linkOutput = false, hang = false, partial = false, crash = false,
-         badOption = false;
+    bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
+         crash = false, badOption = false, overwriteInput = false;
     bool readInput = false, album = false;
     std::string failInput;
     std::vector<const char *> files;
@@ -84,14 +90,19 @@ int main(int argc, char **argv) {
             failInput = argv[++i];
         } else if (option == "--album") {
             album = true;
+        } else if (option == "--ignore-term") {
+            fake_encoder::IgnoreTerm();
+        } else if (option == "--overwrite-input") {
+            overwriteInput = true;
         } else if (option == "--read-stdin") {
             readInput = true;
         } else if (option == "--no-output") {
             noOutput = true;
         } else if (option == "--empty-output") {
             emptyOutput = true;
-        } else if (option == "--link-output") {
+        } else if (option == "--link-output" || option == "--hard-link-output") {
             linkOutput = true;
+            hardLink = option == "--hard-link-output";
         } else if (option == "--hang") {
             hang = true;
         } else if (option == "--partial-then-hang") {
@@ -146,8 +157,13 @@ int main(int argc, char **argv) {
     }
     if (badOption || files.size() != 2) return finish(2);
     if (noOutput) return finish(0);
-    if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1]) ? 0 : 2);
+    if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1], hardLink) ? 0 : 2);
 
+    if (overwriteInput) {
+        std::FILE *wav = std::fopen(files[0], "wb");
+        if (wav == nullptr) return finish(2);
+        std::fclose(wav);
+    }
     std::vector<char> input;
     if (!ReadAll(files[0], input)) return finish(2);
     if (sleepMs > 0) fake_encoder::SleepMilliseconds(sleepMs);

@@ -21,9 +21,12 @@ void AppendToFile(const std::string &path, const std::string &text);
 // Creates path, failing when it exists already.
 bool CreateExclusive(const std::string &path);
 void SleepMilliseconds(unsigned milliseconds);
-// Makes link another name of target: a symbolic link on Linux, a hard link
-// on Windows (where symbolic links need a privilege).
-bool LinkTo(const std::string &target, const std::string &link);
+// Ignores SIGTERM (Linux); nothing on Windows, where no stop can be ignored.
+void IgnoreTerm();
+// Makes link another name of target: a hard link when asked, else a
+// symbolic link on Linux; always a hard link on Windows (where symbolic
+// links need a privilege).
+bool LinkTo(const std::string &target, const std::string &link, bool hard);
 // Ends this process as a crash does: by a signal on Linux, by an unhandled
 // exception's code on Windows.
 [[noreturn]] void Crash();

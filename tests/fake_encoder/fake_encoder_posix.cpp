@@ -58,7 +58,11 @@ bool CreateExclusive(const std::string &path) {
     return true;
 }
 
-bool LinkTo(const std::string &target, const std::string &link) { return symlink(target.c_str(), link.c_str()) == 0; }
+bool LinkTo(const std::string &target, const std::string &name, bool hard) {
+    return (hard ? link(target.c_str(), name.c_str()) : symlink(target.c_str(), name.c_str())) == 0;
+}
+
+void IgnoreTerm() { signal(SIGTERM, SIG_IGN); }
 
 void SleepMilliseconds(unsigned milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};

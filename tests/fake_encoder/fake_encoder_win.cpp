@@ -38,9 +38,11 @@ bool CreateExclusive(const std::string &path) {
     return true;
 }
 
+void IgnoreTerm() {}
+
 void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
-bool LinkTo(const std::string &target, const std::string &link) {
+bool LinkTo(const std::string &target, const std::string &link, bool) {
     return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
 

@@ -403,6 +403,7 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:60:00\n", "line 3: INDEX needs a number and a time"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:75\n", "line 3: INDEX needs a number and a time"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    PREGAP 2s\n", "line 3: PREGAP needs a time"},
+        {"FILE \"a.wav\" WAVE\r\n  TRACK 01 AUDIO\r\n    PREGAP 2s\r\n", "line 3: PREGAP needs a time"},
         {"FILE \"a.wav\" WAVE\n  TRACK 100 AUDIO\n", "line 2: TRACK needs a number up to 99 and a mode"},
         {"FILE \"a.wav\" WAVE\n  TRACK 01\n", "line 2: TRACK needs a number up to 99 and a mode"},
         {"FILE \"\" WAVE\n", "line 1: FILE names no file"},

@@ -78,7 +78,7 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
             *records.album, output.outputExtension, sizeof output.outputExtension, line.data(), line.size());
         std::fprintf(out, "\nalbum step of output %d, once every track has its %s file\n", output.number,
                      output.outputExtension);
-        if (!PrintLine(out, line.data(), status, "32,767")) ++refused;
+        if (!PrintLine(out, line.data(), status, "32,766")) ++refused;
     }
     return refused;
 }

@@ -100,6 +100,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kGaps,
         kWriteCue,
         kVerbose,
+        kResume,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -118,6 +119,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"gaps", required_argument, nullptr, kGaps},
         {"write-cue", no_argument, nullptr, kWriteCue},
         {"verbose", no_argument, nullptr, kVerbose},
+        {"resume", no_argument, nullptr, kResume},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -158,6 +160,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kWriteCue:
                 options.writeCue = true;
+                break;
+            case kResume:
+                options.resume = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -227,6 +232,10 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         error = "--name: the pattern is empty";
         return false;
     }
+    if (options.resume && options.overwrite) {
+        error = "--resume keeps the files that are there, --overwrite removes them: choose one";
+        return false;
+    }
     return true;
 }
 
@@ -290,6 +299,10 @@ const char *UsageText() {
            "                      layout\n"
            "  --overwrite         remove final files of this rip that already exist\n"
            "                      (the module never replaces a file)\n"
+           "  --resume            pick up a rip that was stopped: tracks whose every\n"
+           "                      output is there are delivered as skipped, the rest\n"
+           "                      are ripped; files the stopped rip left that are\n"
+           "                      copies of this rip's are removed, others listed\n"
            "  --dry-run           print the encoder's command line for each track, split\n"
            "                      into its arguments, and rip nothing\n"
            "  --verbose           print each record of the module's journal as it comes:\n"
@@ -328,7 +341,9 @@ const char *UsageText() {
            "Exit status: 0 when every selected track was encoded into every output, 1\n"
            "on an error (the module refused the rip, a file is missing), 2 for a wrong\n"
            "command line, 3 when the rip ended but some tracks were not produced (the\n"
-           "summary says why, and where each one's WAV file is).\n";
+           "summary says why, and where each one's WAV file is). Stopped by SIGINT,\n"
+           "SIGTERM or SIGHUP, it ends the rip in order, shows the summary and ends by\n"
+           "that signal (status 130, 143 or 129); a second one ends it at once.\n";
 }
 
 std::string VersionText() { return std::string(kProgramName) + " (encbridge) " + ENCBRIDGE_VERSION + "\n"; }

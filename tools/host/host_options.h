@@ -52,6 +52,7 @@ struct HostOptions {
     bool dryRun = false;
     bool overwrite = false;
     bool writeCue = false;
+    bool resume = false;
     bool verbose = false;
     bool help = false;
     bool version = false;

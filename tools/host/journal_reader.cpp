@@ -186,8 +186,9 @@ std::string ConfiguredJournal(const std::string &settingsPath, const std::string
     auto settings = std::make_unique<encbridge::PluginSettings>();
     encbridge::LoadSettings(settingsPath.c_str(), *settings);
     encbridge::PathBuffer path;
+    std::size_t folderLength = 0;
     if (!encbridge::UsableJournalPath(settings->journalName, sizeof settings->journalName, outputFolder.c_str(),
-                                      outputFolder.size() + 1, path)) {
+                                      outputFolder.size() + 1, path, folderLength)) {
         return std::string();
     }
     return path;

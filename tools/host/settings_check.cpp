@@ -142,6 +142,7 @@ std::string ExplainRefusal(encbridge::Reason reason, const std::string &settings
         case encbridge::Reason::ExtensionMissing:
         case encbridge::Reason::OutputIsTheWav:
         case encbridge::Reason::ExtensionsAlike:
+        case encbridge::Reason::TemplateTooLong:
             return words + " (output " + std::to_string(number) + ", " +
                    (number == 1 ? std::string("[SETUP]/[OPTION]") : "[OUTPUT" + std::to_string(number) + "]") + " of " +
                    settingsPath + ")";
@@ -149,6 +150,15 @@ std::string ExplainRefusal(encbridge::Reason reason, const std::string &settings
             return words + ": is the output folder " + outputFolder + " writable?";
         case encbridge::Reason::FolderInUse:
             return words + " (" + outputFolder + "): wait for that rip to end, or choose another --out";
+        case encbridge::Reason::FolderMissing:
+            return words + " (" + outputFolder +
+                   "): was it removed or unmounted? Make it again, or choose another --out";
+        case encbridge::Reason::FolderNotWritable:
+            return words + " (" + outputFolder + "): give this user write permission, or choose another --out";
+        case encbridge::Reason::LockNotMade:
+            return words + " (" + outputFolder +
+                   "): remove what lies at #ripping.lock there (its owner or an "
+                   "administrator can), or choose another --out";
         case encbridge::Reason::Done:
             return "the module refused the rip without saying why";
         default:

@@ -23,6 +23,8 @@ std::size_t CharacterLength(const char *, std::size_t) { return 1; }
 
 bool IsPathSeparator(char c) { return c == '/'; }
 
+const char *CurrentFolderPrefix() { return "./"; }
+
 bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] == '/'; }
 
 bool RunsThroughCommandShell(const char *) { return false; }
@@ -74,6 +76,43 @@ bool EncoderFileUsable(const char *path) {
     return regular && access(path, R_OK | X_OK) == 0;
 }
 
+struct FileGuard {
+    int fd;
+    mode_t mode;  // the permissions it is given back
+};
+
+FileGuard *GuardFile(const char *path, std::int32_t *error) {
+    *error = ENOMEM;
+    FileGuard *guard = new (std::nothrow) FileGuard;
+    if (guard == nullptr) return nullptr;
+    // Held open, so that the mode goes back to this file whatever is put at
+    // its name meanwhile; O_NONBLOCK keeps a FIFO there from blocking.
+    guard->fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    bool guarded = guard->fd >= 0 && fstat(guard->fd, &info) == 0;
+    if (guarded && (!S_ISREG(info.st_mode) || info.st_nlink != 1)) {
+        errno = EINVAL;
+        guarded = false;
+    }
+    // Readable as before by whoever could read it; writable by none.
+    guarded = guarded && fchmod(guard->fd, info.st_mode & 07777 & ~mode_t{0222}) == 0;
+    if (!guarded) {
+        *error = errno;
+        if (guard->fd >= 0) close(guard->fd);
+        delete guard;
+        return nullptr;
+    }
+    guard->mode = info.st_mode & 07777;
+    return guard;
+}
+
+void ReleaseFile(FileGuard *guard) {
+    if (guard == nullptr) return;
+    (void)fchmod(guard->fd, guard->mode);
+    close(guard->fd);
+    delete guard;
+}
+
 EntryKind InspectEntry(const char *path) {
     struct stat info;
     if (lstat(path, &info) != 0) return errno == ENOENT ? EntryKind::Missing : EntryKind::Other;
@@ -118,7 +157,20 @@ struct FolderLock {
     char path[4096];
 };
 
-FolderLock *LockFolder(const char *path) {
+namespace {
+
+// Why the lock file at path could not be opened (errno as open left it).
+LockRefusal WhyNotOpened(const char *path) {
+    const int error = errno;
+    struct stat named;
+    if (lstat(path, &named) == 0) return LockRefusal::NotALock;
+    return error == ENOENT || error == ENOTDIR ? LockRefusal::FolderMissing : LockRefusal::FolderNotWritable;
+}
+
+}  // namespace
+
+FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
+    refusal = LockRefusal::FolderNotWritable;
     FolderLock *lock = new (std::nothrow) FolderLock;
     if (lock == nullptr) return nullptr;
     const bool fits = FormatWhole(lock->path, sizeof lock->path, "%s", {FormatArg(path, sizeof lock->path)});
@@ -126,19 +178,39 @@ FolderLock *LockFolder(const char *path) {
     // opened it just before and then lock a file that no longer has the
     // name: the lock counts only while the name still leads to its file.
     for (int attempt = 0; fits && attempt < 10; ++attempt) {
-        lock->fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-        if (lock->fd < 0) break;
-        struct stat held, named;
-        if (flock(lock->fd, LOCK_EX | LOCK_NB) != 0 || fstat(lock->fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+        // Only a plain file is opened: a device's open could act.
+        struct stat named, held;
+        if (lstat(path, &named) == 0 && (!S_ISREG(named.st_mode) || named.st_nlink != 1)) {
+            refusal = LockRefusal::NotALock;
+            break;
+        }
+        // Read-only: flock needs no more, and a lock file that a killed rip
+        // of another user left in a shared folder opens so too.
+        lock->fd = open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (lock->fd < 0) {
+            refusal = WhyNotOpened(path);
+            break;
+        }
+        if (fstat(lock->fd, &held) != 0 || !S_ISREG(held.st_mode) || held.st_nlink != 1) {
             close(lock->fd);
+            refusal = LockRefusal::NotALock;
+            break;
+        }
+        if (flock(lock->fd, LOCK_EX | LOCK_NB) != 0) {
+            close(lock->fd);
+            refusal = LockRefusal::HeldElsewhere;
             break;
         }
         if (lstat(path, &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            // Whatever the umask: another user must be able to open it, to
+            // take it over should this process be killed.
+            if (held.st_uid == geteuid()) (void)fchmod(lock->fd, 0644);
             lock->device = held.st_dev;
             lock->inode = held.st_ino;
             return lock;
         }
         close(lock->fd);
+        refusal = LockRefusal::HeldElsewhere;
     }
     delete lock;
     return nullptr;
@@ -198,10 +270,45 @@ struct JournalFile {
     bool contended;
 };
 
-JournalFile *OpenJournal(const char *path) {
+JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create) {
+    // The folder as it stands, then each part below it opened as a folder
+    // that is no link, from the one before: none can lead elsewhere, not
+    // even when it is swapped for a link meanwhile.
+    char part[4096];
+    int folder = AT_FDCWD;
+    if (folderLength > 0) {
+        if (folderLength >= sizeof part) return nullptr;
+        std::memcpy(part, path, folderLength);
+        part[folderLength] = '\0';
+        folder = open(part, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0) return nullptr;
+    }
+    const char *name = path + folderLength;
+    for (const char *slash = std::strchr(name, '/'); slash != nullptr; slash = std::strchr(name, '/')) {
+        const std::size_t length = static_cast<std::size_t>(slash - name);
+        int next = -1;
+        if (length < sizeof part) {
+            std::memcpy(part, name, length);
+            part[length] = '\0';
+            next = openat(folder, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        struct stat info;
+        if (next >= 0 && (fstat(next, &info) != 0 || !S_ISDIR(info.st_mode))) {
+            close(next);
+            next = -1;
+        }
+        if (folder != AT_FDCWD) close(folder);
+        if (next < 0) return nullptr;
+        folder = next;
+        name = slash + 1;
+    }
     // No link is followed and no FIFO waited on; a file with another name
-    // (a hard link to one outside the folder) is not written either.
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    // (a hard link to one outside the folder) is not written either. Read
+    // too, for the last byte, unless the file may only be written.
+    const int flags = O_APPEND | (create ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = openat(folder, name, O_RDWR | flags, 0644);
+    if (fd < 0 && errno == EACCES) fd = openat(folder, name, O_WRONLY | flags, 0644);
+    if (folder != AT_FDCWD) close(folder);
     if (fd < 0) return nullptr;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
@@ -230,20 +337,27 @@ bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length)
     journal->contended = !locked;
     if (!locked) return false;
     const off_t end = lseek(journal->fd, 0, SEEK_END);
+    // A last line without its line break: the text starts a line of its own.
+    char last = '\n';
+    if (end > 0 && pread(journal->fd, &last, 1, end - 1) != 1) last = '\n';
+    const bool lineBreak = last != '\n';
     std::size_t written = 0;
-    while (written < length) {
-        const ssize_t step = write(journal->fd, text + written, length - written);
+    const std::size_t total = length + (lineBreak ? 1 : 0);
+    while (written < total) {
+        const bool first = lineBreak && written == 0;
+        const ssize_t step = first ? write(journal->fd, "\n", 1)
+                                   : write(journal->fd, text + written - (lineBreak ? 1 : 0), total - written);
         if (step < 0 && errno == EINTR) continue;
         if (step <= 0) break;
         written += static_cast<std::size_t>(step);
     }
     // A record cut short (a full disk) would run into the next one.
-    if (written < length && end >= 0) {
+    if (written < total && end >= 0) {
         int ignored = ftruncate(journal->fd, end);
         (void)ignored;
     }
     flock(journal->fd, LOCK_UN);
-    return written == length;
+    return written == total;
 }
 
 void CloseJournal(JournalFile *journal) {

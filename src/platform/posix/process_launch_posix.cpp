@@ -54,10 +54,6 @@ struct CloneArgs {
     std::uint64_t tls;
 };
 
-#ifndef CLOSE_RANGE_CLOEXEC
-#define CLOSE_RANGE_CLOEXEC (1U << 2)
-#endif
-
 // The kernel's signal set is 64 bits wide on every architecture we build for.
 constexpr long kKernelSigsetSize = 8;
 
@@ -99,20 +95,77 @@ ENCBRIDGE_RAW_CHILD long RawPoll(pollfd *fds, long count, int milliseconds) {
                kKernelSigsetSize);
 }
 
-// Every descriptor from 3 up is closed at execve: the encoder gets its
-// standard input, output and error and nothing else of the host, whatever
-// the host opened without close-on-exec.
-ENCBRIDGE_RAW_CHILD void RawCloseFromThreeAtExec(int keep) {
-#ifdef SYS_close_range
-    if (Raw(SYS_close_range, 3, ~0L, CLOSE_RANGE_CLOEXEC) == 0) return;  // Linux 5.11 and later
-    if (Raw(SYS_close_range, 3, keep - 1, 0) == 0 && Raw(SYS_close_range, keep + 1, ~0L, 0) == 0) return;
-#endif
+// The kernel's struct linux_dirent64, as getdents64 fills it.
+struct KernelDirent {
+    std::uint64_t inode;
+    std::int64_t offset;
+    unsigned short length;
+    // cppcheck-suppress unusedStructMember ; it places the name where the kernel writes it
+    unsigned char type;
+    char name[1];
+};
+
+ENCBRIDGE_RAW_CHILD bool RawKept(long fd, const int *keep, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (keep[i] == fd) return true;
+    }
+    return false;
+}
+
+// Where the kernel cannot close ranges (before Linux 5.9): each descriptor
+// that /proc lists, or, without /proc, each number up to the limit.
+ENCBRIDGE_RAW_CHILD void RawCloseOneByOne(const int *keep, int count) {
+    const long folder =
+        Raw(SYS_openat, AT_FDCWD, reinterpret_cast<long>("/proc/self/fd"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        alignas(8) char entries[1024];
+        long got;
+        // The listing goes by number, so closing what it has passed moves
+        // nothing that it has still to list.
+        while ((got = Raw(SYS_getdents64, folder, reinterpret_cast<long>(entries), sizeof entries)) > 0) {
+            for (long at = 0; at < got;) {
+                const KernelDirent *entry = reinterpret_cast<const KernelDirent *>(entries + at);
+                at += entry->length;
+                long fd = 0;
+                const char *digit = entry->name;
+                for (; *digit >= '0' && *digit <= '9'; ++digit) fd = fd * 10 + (*digit - '0');
+                if (digit != entry->name && fd > 2 && fd != folder && !RawKept(fd, keep, count)) Raw(SYS_close, fd);
+            }
+        }
+        Raw(SYS_close, folder);
+        if (got == 0) return;
+    }
     rlimit limit = {1024, 1024};
     Raw(SYS_getrlimit, RLIMIT_NOFILE, reinterpret_cast<long>(&limit));
-    const long last = limit.rlim_cur > 65536 ? 65536 : static_cast<long>(limit.rlim_cur);
+    const long last = limit.rlim_cur > (1L << 20) ? (1L << 20) : static_cast<long>(limit.rlim_cur);
     for (long fd = 3; fd < last; ++fd) {
-        if (fd != keep) Raw(SYS_close, fd);
+        if (!RawKept(fd, keep, count)) Raw(SYS_close, fd);
     }
+}
+
+// Closes every descriptor from 3 up but those in keep (count of them, each
+// 3 or above, or negative for none): a child of the module holds only what
+// it uses, whatever the host opened, with or without close-on-exec.
+ENCBRIDGE_RAW_CHILD void RawCloseAllBut(const int *keep, int count) {
+    int sorted[8];
+    int kept = 0;
+    for (int i = 0; i < count && kept < 8; ++i) {
+        if (keep[i] < 3) continue;
+        int at = kept++;
+        for (; at > 0 && sorted[at - 1] > keep[i]; --at) sorted[at] = sorted[at - 1];
+        sorted[at] = keep[i];
+    }
+#ifdef SYS_close_range
+    long from = 3;
+    bool closed = true;
+    for (int i = 0; i <= kept && closed; ++i) {
+        const unsigned long to = i < kept ? static_cast<unsigned long>(sorted[i]) - 1 : ~0UL;
+        if (static_cast<unsigned long>(from) <= to) closed = Raw(SYS_close_range, from, static_cast<long>(to), 0) == 0;
+        if (i < kept) from = sorted[i] + 1;
+    }
+    if (closed) return;  // Linux 5.9 and later
+#endif
+    RawCloseOneByOne(sorted, kept);
 }
 
 // The kernel's form of struct sigaction for SIG_DFL and SIG_IGN, which need
@@ -142,7 +195,9 @@ ENCBRIDGE_RAW_CHILD void RawSetDisposition(int signal, void (*disposition)(int))
         Raw(SYS_dup2, plan.standardOutput, 1);
         Raw(SYS_dup2, plan.standardOutput, 2);
     }
-    RawCloseFromThreeAtExec(execError);
+    // The report of a failed execve goes through execError, which is
+    // close-on-exec; the encoder gets nothing else.
+    RawCloseAllBut(&execError, 1);
     RawSetSignalMask(false);
     Raw(SYS_execve, reinterpret_cast<long>(plan.program), reinterpret_cast<long>(plan.arguments),
         reinterpret_cast<long>(environ));
@@ -166,8 +221,12 @@ ENCBRIDGE_RAW_CHILD void RawSetDisposition(int signal, void (*disposition)(int))
 }
 
 [[noreturn]] ENCBRIDGE_RAW_CHILD void RunLauncher(const LaunchPlan &plan) {
-    Raw(SYS_close, plan.reportRead);
-    Raw(SYS_close, plan.lifeWrite);
+    // Only the launcher's own descriptors stay: none of the host's (the
+    // folder's lock, the WAV file being written), and none of the other
+    // launchers' pipes, or the host's end would reach this launcher only
+    // once those launchers had ended.
+    const int own[] = {plan.standardInput, plan.standardOutput, plan.reportWrite, plan.lifeRead};
+    RawCloseAllBut(own, 4);
     // SIGCHLD at its default, or the encoder's status could be lost as the
     // host's is; TERM, HUP and INT ignored, so that the launcher outlives the
     // encoder in a stop and still reports its end; a write to a module that

@@ -324,23 +324,49 @@ ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
     }
 }
 
-void EndProcess(Process *process) {
-    if (!process->ended) {
-        // The whole group: the encoder, and whatever it started that did not
-        // leave the group. TERM lets an encoder remove its own files; KILL
-        // follows after a short grace. The launcher ignores TERM, so its
-        // report says when the encoder has ended; until it is reaped, its
-        // process id, the group's, cannot be taken by another process.
-        kill(-process->pid, SIGTERM);
-        if (ReportReady(process, kStopGraceMilliseconds)) ReadEnd(process);
-        kill(-process->pid, SIGKILL);
-        ReadEnd(process);
+void EndProcesses(Process *const *processes, std::size_t count) {
+    if (count > kMostWaited) count = kMostWaited;
+    // Each whole group: the encoder, and whatever it started that did not
+    // leave the group. TERM lets an encoder remove its own files; KILL
+    // follows after one short grace shared by all. The launcher ignores
+    // TERM, so its report says when the encoder has ended; until it is
+    // reaped, its process id, the group's, cannot be taken by another
+    // process.
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!processes[i]->ended) kill(-processes[i]->pid, SIGTERM);
     }
-    ReapLauncher(process);
-    // What is left of the group is killed and about to be gone; a short
+    const std::int64_t graceEnd = MonotonicMilliseconds() + kStopGraceMilliseconds;
+    for (;;) {
+        pollfd fds[kMostWaited];
+        Process *waited[kMostWaited];
+        nfds_t waiting = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (processes[i]->ended) continue;
+            fds[waiting] = {processes[i]->reports, POLLIN, 0};
+            waited[waiting++] = processes[i];
+        }
+        const std::int64_t left = graceEnd - MonotonicMilliseconds();
+        if (waiting == 0 || left <= 0 || PollFor(fds, waiting, static_cast<int>(left)) <= 0) break;
+        for (nfds_t i = 0; i < waiting; ++i) {
+            if (fds[i].revents != 0) ReadEnd(waited[i]);
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!processes[i]->ended) kill(-processes[i]->pid, SIGKILL);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        ReadEnd(processes[i]);
+        ReapLauncher(processes[i]);
+    }
+    // What is left of each group is killed and about to be gone; a short
     // wait lets its processes finish ending, so that none holds a file.
-    for (int waited = 0; waited < 200 && kill(-process->pid, 0) == 0; waited += 10) SleepMilliseconds(10);
+    const std::int64_t goneBy = MonotonicMilliseconds() + 200;
+    for (std::size_t i = 0; i < count; ++i) {
+        while (kill(-processes[i]->pid, 0) == 0 && MonotonicMilliseconds() < goneBy) SleepMilliseconds(10);
+    }
 }
+
+void EndProcess(Process *process) { EndProcesses(&process, 1); }
 
 bool ProcessExitCode(Process *process, std::uint32_t *code) {
     if (!process->ended || !process->statusKnown || !WIFEXITED(process->status)) return false;

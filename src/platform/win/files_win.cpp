@@ -24,11 +24,15 @@ std::size_t CharacterLength(const char *text, std::size_t remaining) {
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
-// A drive (C:\...), or two separators first: a UNC path (\\server\share\...)
-// or a device path (\\?\C:\..., \\.\...), which start at no folder either.
+const char *CurrentFolderPrefix() { return ".\\"; }
+
+// A drive and its root (C:\... or C:/...), or two separators first: a UNC
+// path (\\server\share\...) or a device path (\\?\C:\..., \\.\...), which
+// start at no folder either. "C:enc.exe" is not one: it starts at the
+// current folder of drive C:, whatever that is for the host.
 bool IsAbsoluteProgramPath(const char *path) {
     if (path == nullptr || path[0] == '\0') return false;
-    return path[1] == ':' || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
+    return (path[1] == ':' && IsPathSeparator(path[2])) || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
 }
 
 bool RunsThroughCommandShell(const char *programPath) {
@@ -127,7 +131,48 @@ HANDLE OpenEntry(const char *path) {
                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// True when the handle is that of a plain disk file with one name: not a
+// link, a junction, a folder or a device. info gets what is known of it.
+bool PlainFileWithOneName(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info) {
+    return GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+           info.nNumberOfLinks == 1 &&
+           (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
 }  // namespace
+
+struct FileGuard {
+    HANDLE handle;
+};
+
+FileGuard *GuardFile(const char *path, std::int32_t *error) {
+    *error = ERROR_NOT_ENOUGH_MEMORY;
+    FileGuard *guard = new (std::nothrow) FileGuard;
+    if (guard == nullptr) return nullptr;
+    // Read access makes the sharing count: an open for writing fails while
+    // this handle lives, one for reading or deleting goes on.
+    guard->handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    bool guarded = guard->handle != INVALID_HANDLE_VALUE;
+    if (!guarded) *error = static_cast<std::int32_t>(GetLastError());
+    if (guarded && !PlainFileWithOneName(guard->handle, info)) {
+        *error = ERROR_INVALID_PARAMETER;
+        guarded = false;
+    }
+    if (!guarded) {
+        if (guard->handle != INVALID_HANDLE_VALUE) CloseHandle(guard->handle);
+        delete guard;
+        return nullptr;
+    }
+    return guard;
+}
+
+void ReleaseFile(FileGuard *guard) {
+    if (guard == nullptr) return;
+    CloseHandle(guard->handle);
+    delete guard;
+}
 
 EntryKind InspectEntry(const char *path) {
     HANDLE handle = OpenEntry(path);
@@ -136,9 +181,7 @@ EntryKind InspectEntry(const char *path) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? EntryKind::Missing : EntryKind::Other;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
-                       info.nNumberOfLinks == 1 &&
-                       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    const bool plain = PlainFileWithOneName(handle, info);
     CloseHandle(handle);
     if (!plain) return EntryKind::Other;
     return info.nFileSizeHigh != 0 || info.nFileSizeLow != 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
@@ -190,8 +233,12 @@ bool IsOrdinaryName(const char *part, std::size_t length) {
     for (const char *device : kDevices) {
         if (std::strcmp(name, device) == 0) return false;
     }
-    return !(stem == 4 && (std::strncmp(name, "COM", 3) == 0 || std::strncmp(name, "LPT", 3) == 0) && name[3] >= '1' &&
-             name[3] <= '9');
+    if (stem != 4 || (std::strncmp(name, "COM", 3) != 0 && std::strncmp(name, "LPT", 3) != 0)) return true;
+    // Windows takes the superscript digits for ports too: COM\xB9 is COM1 in
+    // the code pages that have them, all at these bytes. Elsewhere the byte
+    // is a letter that no one ends a port-like name with, and is refused too.
+    const unsigned char digit = static_cast<unsigned char>(name[3]);
+    return !((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
 }
 
 std::int32_t ProcessorCount() {
@@ -212,7 +259,14 @@ struct FolderLock {
     HANDLE handle;
 };
 
-FolderLock *LockFolder(const char *path) {
+FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
+    refusal = LockRefusal::FolderNotWritable;
+    // A folder, a link or a junction, a file with several names: no lock,
+    // and never opened with delete-on-close, which would remove it.
+    if (InspectEntry(path) == EntryKind::Other) {
+        refusal = LockRefusal::NotALock;
+        return nullptr;
+    }
     FolderLock *lock = new (std::nothrow) FolderLock;
     if (lock == nullptr) return nullptr;
     // No sharing: a second open, by anyone, fails while this one lasts. The
@@ -220,12 +274,24 @@ FolderLock *LockFolder(const char *path) {
     lock->handle =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD error = GetLastError();
     BY_HANDLE_FILE_INFORMATION info;
     if (lock->handle != INVALID_HANDLE_VALUE &&
         (GetFileType(lock->handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(lock->handle, &info) ||
          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
         CloseHandle(lock->handle);
         lock->handle = INVALID_HANDLE_VALUE;
+        refusal = LockRefusal::NotALock;
+    } else if (lock->handle == INVALID_HANDLE_VALUE) {
+        // Only a live process holds a file open: the system closes a
+        // killed one's handles, and so removes its lock file.
+        if (error == ERROR_SHARING_VIOLATION) {
+            refusal = LockRefusal::HeldElsewhere;
+        } else if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+            refusal = LockRefusal::FolderMissing;
+        } else if (InspectEntry(path) != EntryKind::Missing) {
+            refusal = LockRefusal::NotALock;
+        }
     }
     if (lock->handle == INVALID_HANDLE_VALUE) {
         delete lock;
@@ -280,11 +346,54 @@ struct JournalFile {
     bool contended;
 };
 
-JournalFile *OpenJournal(const char *path) {
+namespace {
+
+// Opens the folder part of path that ends at length, as itself: a link or
+// junction is not followed. No delete sharing: it cannot be renamed, nor a
+// link put in its place, while the handle lasts. Null unless it is a
+// folder that is no reparse point.
+HANDLE OpenRealFolder(const char *path, std::size_t length) {
+    PathBuffer part;
+    if (!FormatWhole(part, sizeof part, "%s", {FormatArg(path, length)})) return INVALID_HANDLE_VALUE;
+    HANDLE folder = CreateFileA(part, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (folder != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        CloseHandle(folder);
+        folder = INVALID_HANDLE_VALUE;
+    }
+    return folder;
+}
+
+}  // namespace
+
+JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create) {
+    // Each part below the folder, held open as a real folder until the
+    // journal is open, so that none can lead elsewhere meanwhile.
+    HANDLE folders[kPathCapacity / 2];
+    std::size_t held = 0;
+    bool real = true;
+    const std::size_t length = std::strlen(path);
+    for (std::size_t at = folderLength; at < length && real; ++at) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(path[at])) && at + 1 < length) {
+            ++at;
+        } else if (IsPathSeparator(path[at])) {
+            const HANDLE folder = held < kPathCapacity / 2 ? OpenRealFolder(path, at) : INVALID_HANDLE_VALUE;
+            real = folder != INVALID_HANDLE_VALUE;
+            if (real) folders[held++] = folder;
+        }
+    }
     // A link or junction is opened as itself and then refused, never
-    // followed; other processes may read and append meanwhile.
-    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // followed; other processes may read and append meanwhile. Read too,
+    // for the last byte.
+    HANDLE handle =
+        real ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+             : INVALID_HANDLE_VALUE;
+    while (held > 0) CloseHandle(folders[--held]);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
     const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
@@ -316,8 +425,21 @@ bool AppendToJournal(JournalFile *journal, const char *text, std::size_t length)
     if (!locked) return false;
     LARGE_INTEGER end;
     DWORD written = 0;
-    bool whole = GetFileSizeEx(journal->handle, &end) && SetFilePointerEx(journal->handle, end, nullptr, FILE_BEGIN) &&
-                 WriteFile(journal->handle, text, static_cast<DWORD>(length), &written, nullptr) && written == length;
+    bool whole = GetFileSizeEx(journal->handle, &end);
+    // A last line without its line break: the text starts a line of its own.
+    char last = '\n';
+    DWORD read = 0;
+    if (whole && end.QuadPart > 0) {
+        LARGE_INTEGER before;
+        before.QuadPart = end.QuadPart - 1;
+        if (!SetFilePointerEx(journal->handle, before, nullptr, FILE_BEGIN) ||
+            !ReadFile(journal->handle, &last, 1, &read, nullptr) || read != 1) {
+            last = '\n';
+        }
+    }
+    whole = whole && SetFilePointerEx(journal->handle, end, nullptr, FILE_BEGIN) &&
+            (last == '\n' || (WriteFile(journal->handle, "\n", 1, &written, nullptr) && written == 1)) &&
+            WriteFile(journal->handle, text, static_cast<DWORD>(length), &written, nullptr) && written == length;
     // A record cut short (a full disk) would run into the next one.
     if (!whole && SetFilePointerEx(journal->handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(journal->handle);
     UnlockFileEx(journal->handle, 0, 1, 0, &range);

@@ -295,21 +295,31 @@ bool JobEmpty(HANDLE job) {
 
 }  // namespace
 
-void EndProcess(Process *process) {
-    if (process->job != nullptr) {
-        // Every process in the job, also those the encoder started and that
-        // outlive it.
-        TerminateJobObject(process->job, 1);
-    } else if (WaitForSingleObject(process->handle, 0) != WAIT_OBJECT_0) {
-        TerminateProcess(process->handle, 1);
+void EndProcesses(Process *const *processes, std::size_t count) {
+    // Every process is told to end before any is waited for.
+    for (std::size_t i = 0; i < count; ++i) {
+        Process *process = processes[i];
+        if (process->job != nullptr) {
+            // Every process in the job, also those the encoder started and
+            // that outlive it.
+            TerminateJobObject(process->job, 1);
+        } else if (WaitForSingleObject(process->handle, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(process->handle, 1);
+        }
     }
-    // Termination completes asynchronously; the process's files are closed
-    // only once its handle is signalled.
-    WaitForSingleObject(process->handle, INFINITE);
-    // And those of the rest of the job once it is empty; a generous limit,
-    // since closing the job ends them in any case.
-    for (int waited = 0; process->job != nullptr && !JobEmpty(process->job) && waited < 1000; waited += 10) Sleep(10);
+    // Termination completes asynchronously; a process's files are closed
+    // only once its handle is signalled, and those of the rest of its job
+    // once the job is empty: a generous limit for all, since closing a job
+    // ends its processes in any case.
+    const DWORD started = GetTickCount();
+    for (std::size_t i = 0; i < count; ++i) {
+        Process *process = processes[i];
+        WaitForSingleObject(process->handle, INFINITE);
+        while (process->job != nullptr && !JobEmpty(process->job) && GetTickCount() - started < 1000) Sleep(10);
+    }
 }
+
+void EndProcess(Process *process) { EndProcesses(&process, 1); }
 
 bool ProcessExitCode(Process *process, std::uint32_t *code) {
     DWORD value = 0;
