@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cue_image.h"
+#include "cue_writer.h"
 #include "demo_album.h"
 #include "dry_run.h"
 #include "host_options.h"
@@ -43,7 +44,7 @@ constexpr std::size_t kMaxPath = 259;
 constexpr int kSomeTracksNotProduced = 3;
 
 int Fail(const std::string &message) {
-    std::fprintf(stderr, "encbridge-host: %s\n", message.c_str());
+    std::fprintf(stderr, "encbridge-host: %s\n", Shown(message).c_str());
     return 1;
 }
 
@@ -227,6 +228,8 @@ bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
     }
     const SettingsChoice settings = ChooseSettings(options.settingsPath, rip.pluginPath, environment);
     rip.settingsPath = settings.path;
+    error = NoSettingsMessage(settings, environment, ENCBRIDGE_SOURCE_EXAMPLES);
+    if (!error.empty()) return false;
     if (settings.source == SettingsSource::Example) {
         std::printf("Note: no settings file of your own; using %s (%s)\n", settings.path.c_str(),
                     DescribeSettingsChoice(settings, environment).c_str());
@@ -245,12 +248,12 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
         if (!file.note.empty()) notes.push_back(file.note);
     }
     if (!rip.image.Open(cue, error)) return false;
-    if (!PlaceTracks(cue, rip.image.fileFrames(), error)) return false;
+    if (!PlaceTracks(cue, rip.image.fileFrames(), error, options.gaps)) return false;
     rip.image.SetTimeline(cue.timeline);
     std::string pregapNote;
     if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
     if (!pregapNote.empty()) notes.push_back(pregapNote);
-    for (const std::string &note : notes) std::printf("Note: %s\n", note.c_str());
+    for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
     int numbered = 0;
     for (const ImageTrack &track : cue.tracks) numbered += track.number > 0;
     for (const TrackSpan &span : options.tracks) {
@@ -267,7 +270,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
 // and final name.
 bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     const std::string cut = CommandCutWarning(rip.settingsPath);
-    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
+    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", Shown(cut).c_str());
     rip.settings = ReadModuleSettings(rip.settingsPath);
     const std::vector<std::string> extensions = rip.settings.Extensions();
     // The longest extension decides how long the names may be.
@@ -293,7 +296,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
             "the output folder " + rip.outputFolder + " is too long: the module's paths hold at most 259 characters";
         return false;
     }
-    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 255) - extension.size();
+    // The name may place the file in folders: the whole is what the
+    // module's paths and its record's field (259 bytes) hold.
+    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 259) - extension.size();
 
     rip.tracks.assign(cue.tracks.size(), RipTrack());
     std::map<std::string, int> taken;
@@ -303,8 +308,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         const int number = track.image.number;
         track.selected = TrackSelected(options.tracks, number);
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
-        track.fileName =
-            MakeTrackName(options.namePattern, {number, title, track.image.performer, cue.title}, nameRoom);
+        const NameFields fields{number,    title,   track.image.performer, cue.title, cue.performer, track.image.year,
+                                cue.genre, cue.disc};
+        track.fileName = MakeTrackName(options.namePattern, fields, nameRoom, extension.size());
         for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
@@ -383,8 +389,8 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     for (const RipTrack &track : rip.tracks) selected += TrackToWrite(track);
     const std::vector<CueFile> &files = rip.cue.files;
     std::string from = files.size() == 1 ? files[0].path : std::to_string(files.size()) + " files";
-    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(), rip.cue.title.c_str(),
-                from.c_str());
+    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(),
+                Shown(rip.cue.title).c_str(), from.c_str());
     std::printf("  module   %s (version %d)\n  settings %s\n", rip.pluginPath.c_str(), module.version(),
                 rip.settingsPath.c_str());
     std::string written;
@@ -500,6 +506,10 @@ int Run(HostOptions options) {
         return Fail(error);
     }
     if (!ClearFinalNames(options, rip, error)) return Fail(error);
+    const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);
+    if (options.writeCue && !options.overwrite && access(cuePath.c_str(), F_OK) == 0) {
+        return Fail(cuePath + " exists already; remove it, choose another --out, or pass --overwrite");
+    }
     bool created = false;
     const bool delivered = DeliverThroughTheModule(options, rip, times, created, error);
     if (!created) return Fail(error);
@@ -517,6 +527,14 @@ int Run(HostOptions options) {
     std::fflush(stdout);
     if (stopSignal != 0) return EndBySignal(stopSignal);
     if (!delivered) return Fail(error);
+    if (options.writeCue && missing == 0) {
+        const std::string text =
+            CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension);
+        if (!WriteCueSheet(cuePath, text, options.overwrite, error)) return Fail(error);
+        std::printf("Cue sheet: %s\n", cuePath.c_str());
+    } else if (options.writeCue) {
+        std::printf("The cue sheet was not written: not every track was produced\n");
+    }
     if (missing > 0 || stepsNotDone > 0) {
         int selected = 0;
         for (const RipTrack &track : rip.tracks) selected += track.selected;
