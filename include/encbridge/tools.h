@@ -66,6 +66,15 @@ enum EncbridgeNameKind : std::int32_t {
     kEncbridgeNameKept = 2        // "#kept(...", or the lock file: the module's own, not a track's
 };
 
+// What lies at a path, as the module judges a file it publishes or finds in
+// its way, never following a link.
+enum EncbridgeEntryKind : std::int32_t {
+    kEncbridgeEntryMissing = 0,
+    kEncbridgeEntryEmptyPlainFile = 1,  // a regular file with one name and nothing in it
+    kEncbridgeEntryPlainFile = 2,       // a regular file with one name and at least one byte
+    kEncbridgeEntryOther = 3            // a link, a folder, a FIFO, a file with several names...
+};
+
 struct EncbridgeToolTable {
     std::uint32_t size;     // sizeof(EncbridgeToolTable) of the module
     std::uint32_t version;  // kEncbridgeToolsVersion of the module
@@ -107,6 +116,21 @@ struct EncbridgeToolTable {
     // resolved, with LOG set to journalPath. 0, with nothing to use, when
     // the copy would not read back exactly as the original does.
     std::int32_t (*writeSettingsCopy)(const char *settingsPath, const char *copyPath, const char *journalPath);
+
+    // An EncbridgeEntryKind for path.
+    std::int32_t (*entryKind)(const char *path);
+    // Whether name (length characters) is a kept copy's name as the module
+    // forms it: 1 with its track number in number and the start of its
+    // extension in extensionAt; 0 for any other name.
+    std::int32_t (*readKeptName)(const char *name, std::size_t length, std::int32_t *number, std::size_t *extensionAt);
+    // Makes way at path, track number's file in folder ending in extension,
+    // as the module does before it writes one: an empty plain file is
+    // removed, anything else moved to the first free kept name. 0 when
+    // something stays in the way.
+    std::int32_t (*clearTheWay)(const char *path, const char *folder, std::int32_t number, const char *extension);
+    // The WAV header that the module writes when the host gives none, into
+    // out (capacity bytes): its length; 0 when it does not fit.
+    std::uint32_t (*defaultHeader)(std::uint8_t *out, std::size_t capacity);
 };
 
 // The version of the table this header describes; a module's table with

@@ -117,10 +117,9 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // is then the track's only output.
     TrackOutputs &outcome = inputs.outputs[index];
     if (run.outputIsWav) outcome.wavIsOutput = true;
-    if (!run.outputIsWav && outcome.wavGuard == nullptr) {
+    if (!run.outputIsWav && !outcome.wavGuard.held) {
         std::int32_t error = 0;
-        outcome.wavGuard = platform::GuardFile(run.wavPath, &error);
-        if (outcome.wavGuard == nullptr) {
+        if (!platform::GuardFile(run.wavPath, outcome.wavGuard, &error)) {
             end = {RunEnd::Kind::NotStarted, error};
             return Reason::CouldNotStart;
         }
@@ -175,11 +174,6 @@ struct AlbumProgress {
     bool anyProcessed;
 };
 
-void ReleaseWav(TrackOutputs &outcome) {
-    platform::ReleaseFile(outcome.wavGuard);
-    outcome.wavGuard = nullptr;
-}
-
 // Records that one output of a track is done with, and journals it. The
 // WAV file is deleted only once every output of its track has reached its
 // final name, and then only when the settings say so: after any failure it
@@ -202,7 +196,7 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     if (outcome.ended != all) return;
     // No encoder of the track runs any more: a WAV file that is kept is as
     // the user expects it.
-    ReleaseWav(outcome);
+    platform::ReleaseFile(outcome.wavGuard);
     if (outcome.published != all || Stopping(control)) return;
     if (settings.deleteWav == 0 || outcome.wavIsOutput) return;
     if (platform::RemoveFile(run.wavPath)) outcome.wavDeleted = true;
@@ -360,7 +354,7 @@ void EncoderWorker(void *controlBlock) {
         EndOutput(control, running[i], {RunEnd::Kind::Stopped, 0}, Reason::Stopped, progress);
     }
     // A stop leaves tracks of which some outputs never started.
-    for (std::int32_t i = 0; i < count; ++i) ReleaseWav(inputs.outputs[i]);
+    for (std::int32_t i = 0; i < count; ++i) platform::ReleaseFile(inputs.outputs[i].wavGuard);
     JournalRipEnd(control, next, nextOutput);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The

@@ -10,6 +10,7 @@
 
 #include "encoder/journal.h"
 #include "platform/format.h"
+#include "platform/platform.h"
 #include "records/host_records.h"
 #include "settings/plugin_settings.h"
 
@@ -17,7 +18,6 @@ namespace encbridge {
 
 namespace platform {
 struct Event;
-struct FileGuard;
 }  // namespace platform
 
 // What became of one track's outputs: bit n stands for settings output n.
@@ -26,9 +26,9 @@ struct TrackOutputs {
     std::uint16_t published;  // it has reached its final name
     bool wavIsOutput;         // its encoder rewrites the WAV file itself
     // Keeps the encoders from changing the WAV file, from the start of the
-    // track's first encoder until every one has ended; null otherwise, and
-    // when the WAV file is the output.
-    platform::FileGuard *wavGuard;
+    // track's first encoder until every one has ended; not held otherwise,
+    // and when the WAV file is the output.
+    platform::FileGuard wavGuard;
     bool wavDeleted;  // every output was kept, and the WAV went
 };
 

@@ -13,6 +13,7 @@
 #include "settings/plugin_settings.h"
 #include "settings/profile_reader.h"
 #include "wavfile/temp_names.h"
+#include "wavfile/track_file.h"
 
 namespace encbridge {
 
@@ -158,6 +159,43 @@ std::int32_t CopySettings(const char *settingsPath, const char *copyPath, const 
     return WriteSettingsCopy(settingsPath, copyPath, journalPath) ? 1 : 0;
 }
 
+std::int32_t EntryKindOf(const char *path) {
+    if (path == nullptr) return kEncbridgeEntryOther;
+    switch (platform::InspectEntry(path)) {
+        case platform::EntryKind::Missing:
+            return kEncbridgeEntryMissing;
+        case platform::EntryKind::EmptyPlainFile:
+            return kEncbridgeEntryEmptyPlainFile;
+        case platform::EntryKind::PlainFile:
+            return kEncbridgeEntryPlainFile;
+        case platform::EntryKind::Other:
+            break;
+    }
+    return kEncbridgeEntryOther;
+}
+
+std::int32_t KeptName(const char *name, std::size_t length, std::int32_t *number, std::size_t *extensionAt) {
+    if (name == nullptr || number == nullptr || extensionAt == nullptr) return 0;
+    int track = 0;
+    if (!ReadKeptName(name, length, track, *extensionAt)) return 0;
+    *number = track;
+    return 1;
+}
+
+std::int32_t MakeWay(const char *path, const char *folder, std::int32_t number, const char *extension) {
+    if (path == nullptr || folder == nullptr || extension == nullptr) return 0;
+    return ClearTheWay(path, folder, BoundedLength(folder, kPathCapacity) + 1, number, extension,
+                       BoundedLength(extension, kExtensionCapacity) + 1)
+               ? 1
+               : 0;
+}
+
+std::uint32_t DefaultHeader(std::uint8_t *out, std::size_t capacity) {
+    if (out == nullptr || capacity < sizeof kDefaultHeader) return 0;
+    std::memcpy(out, kDefaultHeader, sizeof kDefaultHeader);
+    return sizeof kDefaultHeader;
+}
+
 constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
                                        kEncbridgeToolsVersion,
                                        ReadSettings,
@@ -167,7 +205,11 @@ constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
                                        TemporaryName,
                                        NameKind,
                                        JournalPath,
-                                       CopySettings};
+                                       CopySettings,
+                                       EntryKindOf,
+                                       KeptName,
+                                       MakeWay,
+                                       DefaultHeader};
 
 }  // namespace
 

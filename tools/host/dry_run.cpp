@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "progress.h"
+
 namespace host {
 
 namespace {
@@ -11,12 +13,12 @@ namespace {
 // receive, and why the module would not run it; true when it would.
 bool PrintLine(std::FILE *out, const EncbridgeToolTable &tools, const char *line, std::int32_t status,
                std::size_t capacity) {
-    std::fprintf(out, "  command line: %s\n", line);
+    std::fprintf(out, "  command line: %s\n", Shown(line).c_str());
     std::vector<char> arguments(encbridge::kLongestCommandLine + 1);
     const std::int32_t count = tools.splitLine(line, arguments.data(), arguments.size());
     const char *argument = arguments.data();
     for (std::int32_t a = 0; a < count; ++a) {
-        std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", argument);
+        std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", Shown(argument).c_str());
         argument += std::string(argument).size() + 1;
     }
     if (status == kEncbridgeLineCut) {
@@ -58,7 +60,7 @@ int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings
             // The command line is built from the rip's album, as the worker builds it.
             const std::int32_t status =
                 tools.previewTrackLine(&read, o, records.album.get(), static_cast<int>(i), line.data(), line.size());
-            std::fprintf(out, "\ntrack %02d -> %s\n", tracks[i].image.number, tracks[i].finalPaths[o].c_str());
+            std::fprintf(out, "\ntrack %02d -> %s\n", tracks[i].image.number, Shown(tracks[i].finalPaths[o]).c_str());
             if (!PrintLine(out, tools, line.data(), status, encbridge::kCommandCapacity)) ++refused;
         }
         if (!output.albumStep) continue;

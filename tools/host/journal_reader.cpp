@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "host_paths.h"
+#include "progress.h"
 
 namespace host {
 

@@ -39,6 +39,12 @@ ModuleSettings ReadModuleSettings(const EncbridgeToolTable &tools, const std::st
 // (it drops the rest without a word); empty when it fits.
 std::string CommandCutWarning(const ModuleSettings &settings, const std::string &settingsPath);
 
+// The program called name in the folders of path (as $PATH lists them):
+// the first regular file there that this user may run, found without
+// running it. Empty for a name with a "/", or for none; an empty or
+// relative entry (the current folder, or one below it) is never searched.
+std::string FindOnPath(const std::string &name, const std::string &path);
+
 // Why Create refused a rip, in words: the module's reason, from its journal
 // or from RefusalFromSettings, with what the settings file (read into
 // settings) says about it (which output, which key, which path).
