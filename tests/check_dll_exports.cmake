@@ -1,6 +1,6 @@
-# The DLL exports exactly the four functions by plain name with ordinals 1
-# to 4, imports from system DLLs only and only functions that Windows 7 has,
-# says so in its PE header, and is stripped.
+# The DLL exports exactly the four functions and the tools' table by plain
+# name with ordinals 1 to 5, imports from system DLLs only and only functions
+# that Windows 7 has, says so in its PE header, and is stripped.
 cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
@@ -21,7 +21,7 @@ foreach(row ${rows})
   list(APPEND exports "${ordinal}=${CMAKE_MATCH_2}")
 endforeach()
 list(SORT exports)
-if(NOT exports STREQUAL "1=GetDllViersion;2=Create;3=SetData;4=Kill")
+if(NOT exports STREQUAL "1=GetDllViersion;2=Create;3=SetData;4=Kill;5=EncbridgeTools")
   message(FATAL_ERROR "exports are '${exports}'")
 endif()
 

@@ -11,8 +11,7 @@
 
 namespace encbridge {
 
-// Command texts are held in buffers of this size: at most 1,023 characters.
-constexpr std::size_t kCommandCapacity = 1024;
+// Command texts are held in buffers of kCommandCapacity bytes.
 using CommandBuffer = char[kCommandCapacity];
 
 // A command text while its tags are replaced. Every character that a value
@@ -55,12 +54,6 @@ enum class CommandStatus {
 CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
                                const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
                                std::int32_t index);
-
-// The longest command line Windows runs, NUL included: CreateProcess takes
-// 32,767 characters counting the line's terminating NUL, so 32,766 of text;
-// cmd.exe takes 8,191 for a batch file.
-constexpr std::size_t kLongestCommandLine = 32767;
-constexpr std::size_t kLongestCommandShellLine = 8192;
 
 // The command line of an album step into line (at most lineCapacity bytes,
 // and never longer than Windows would run): the program in double quotes, a

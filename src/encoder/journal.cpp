@@ -1,5 +1,6 @@
 #include "encoder/journal.h"
 
+#include "encbridge/journal_format.h"
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
 #include "platform/format.h"
@@ -17,64 +18,58 @@ constexpr std::size_t kRecordCapacity = 4 * kLongestCommandLine + 4096;
 char record[kRecordCapacity];
 
 // Builds a record in the module's buffer; a text that does not fit is cut,
-// and the record still ends with its line break.
+// and the record still ends with its line break. Each field is written at
+// the place that the shared record format gives it: a record whose fields
+// came in another order is never written, since readers would take one
+// field for another.
 class RecordWriter {
 public:
-    explicit RecordWriter(const RipJournal &journal, const char *kind) : length_(0) {
+    explicit RecordWriter(const RipJournal &journal, const char *kind) : length_(0), next_(0), misplaced_(false) {
         char now[24];
         platform::UtcTimeText(now);
+        Place(journal::kTime);
         Plain(now);
-        Field(journal.rip, sizeof journal.rip);
+        Field(journal::kRip, journal.rip, sizeof journal.rip);
+        Place(journal::kKind);
         Plain("\t");
         Plain(kind);
     }
 
     // A field of text, escaped.
-    void Field(const char *text, std::size_t width) {
+    void Field(std::size_t place, const char *text, std::size_t width) {
+        Place(place);
         Plain("\t");
-        static const char kHex[] = "0123456789abcdef";
         for (std::size_t i = 0; i < width && text[i] != '\0'; ++i) {
-            const unsigned char c = static_cast<unsigned char>(text[i]);
-            char escaped[5] = {'\\', '\0', '\0', '\0', '\0'};
-            if (c == '\\') {
-                escaped[1] = '\\';
-            } else if (c == '\t') {
-                escaped[1] = 't';
-            } else if (c == '\n') {
-                escaped[1] = 'n';
-            } else if (c == '\r') {
-                escaped[1] = 'r';
-            } else if (c < 0x20 || c == 0x7f) {
-                escaped[1] = 'x';
-                escaped[2] = kHex[c >> 4];
-                escaped[3] = kHex[c & 15];
-            } else {
-                escaped[0] = static_cast<char>(c);
-            }
+            char escaped[5];
+            journal::EscapeCharacter(static_cast<unsigned char>(text[i]), escaped);
             Plain(escaped);
         }
     }
     template <std::size_t N>
-    void Field(const char (&text)[N]) {
-        Field(text, N);
+    void Field(std::size_t place, const char (&text)[N]) {
+        Field(place, text, N);
     }
-    void Number(int value) {
+    void Number(std::size_t place, int value) {
         char text[16];
         FormatText(text, sizeof text, "%d", {value});
+        Place(place);
         Plain("\t");
         Plain(text);
     }
-    void Seconds(std::uint32_t milliseconds) {
+    void Seconds(std::size_t place, std::uint32_t milliseconds) {
         char text[24];
         const int thousandths = static_cast<int>(milliseconds % 1000);
         FormatText(text, sizeof text, "%d.%d%02d",
                    {static_cast<int>(milliseconds / 1000), thousandths / 100, thousandths % 100});
+        Place(place);
         Plain("\t");
         Plain(text);
     }
 
-    // Appends the record, with its line break, to the journal.
-    void Write(const RipJournal &journal) {
+    // Appends the record, with its line break, to the journal, when it holds
+    // its kind's fields, each in its place.
+    void Write(const RipJournal &journal, std::size_t fields) {
+        if (misplaced_ || next_ != fields) return;
         if (length_ > kRecordCapacity - 2) length_ = kRecordCapacity - 2;
         record[length_++] = '\n';
         platform::AppendToJournal(journal.file, record, length_);
@@ -89,10 +84,17 @@ public:
     }
 
 private:
+    void Place(std::size_t place) {
+        misplaced_ = misplaced_ || place != next_;
+        next_ = place + 1;
+    }
+
     std::size_t length_;
+    std::size_t next_;  // the place of the next field
+    bool misplaced_;
 };
 
-void WriteRunEnd(RecordWriter &writer, const RunEnd &end) {
+void WriteRunEnd(RecordWriter &writer, std::size_t place, const RunEnd &end) {
     char text[320];
     switch (end.kind) {
         case RunEnd::Kind::NotRun:
@@ -114,13 +116,15 @@ void WriteRunEnd(RecordWriter &writer, const RunEnd &end) {
             FormatText(text, sizeof text, "%s", {"stopped"});
             break;
     }
-    writer.Field(text);
+    writer.Field(place, text);
 }
 
-void WriteRunFields(RecordWriter &writer, const RunRecord &run) {
-    writer.Seconds(run.milliseconds);
-    WriteRunEnd(writer, run.end);
-    writer.Field(ReasonName(run.reason), 64);
+// A run's seconds, how it ended and its reason, at their places from seconds
+// on: the same order for a track and an album step.
+void WriteRunFields(RecordWriter &writer, std::size_t seconds, const RunRecord &run) {
+    writer.Seconds(seconds, run.milliseconds);
+    WriteRunEnd(writer, seconds + 1, run.end);
+    writer.Field(seconds + 2, ReasonName(run.reason), 64);
 }
 
 }  // namespace
@@ -162,65 +166,73 @@ void ForgetRipJournal(RipJournal &journal) {
 void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const char *settingsPath) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "rip");
-    writer.Field(album.albumTitle);
-    writer.Number(album.trackCount);
-    writer.Field(settingsPath, kPathCapacity);
-    writer.Write(journal);
+    writer.Field(journal::kRipTitle, album.albumTitle);
+    writer.Number(journal::kRipTracks, album.trackCount);
+    writer.Field(journal::kRipSettings, settingsPath, kPathCapacity);
+    writer.Write(journal, journal::kRipFields);
 }
 
 void JournalRefusal(const RipJournal &journal, Reason reason) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "refused");
-    writer.Field(ReasonName(reason), 64);
-    writer.Field(ReasonText(reason), 256);
-    writer.Write(journal);
+    writer.Field(journal::kRefusedReason, ReasonName(reason), 64);
+    writer.Field(journal::kRefusedText, ReasonText(reason), 256);
+    writer.Write(journal, journal::kRefusedFields);
 }
 
 void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "track");
-    writer.Number(run.track);
-    writer.Number(run.output);
-    writer.Field(run.finalPath != nullptr ? run.finalPath : "-", kPathCapacity);
-    WriteRunFields(writer, run);
+    writer.Number(journal::kTrackNumber, run.track);
+    writer.Number(journal::kTrackOutput, run.output);
+    writer.Field(journal::kTrackFinalPath, run.finalPath != nullptr ? run.finalPath : "-", kPathCapacity);
+    static_assert(
+        journal::kTrackEnd == journal::kTrackSeconds + 1 && journal::kTrackReason == journal::kTrackSeconds + 2,
+        "a run's fields follow one another");
+    WriteRunFields(writer, journal::kTrackSeconds, run);
     char outcome[320];
     if (run.reason == Reason::Done) {
         FormatText(outcome, sizeof outcome, "%s", {FormatArg(ReasonText(run.reason), 256)});
     } else {
         FormatText(outcome, sizeof outcome, "WAV kept: %s", {FormatArg(ReasonText(run.reason), 256)});
     }
-    writer.Field(outcome);
-    writer.Field(run.commandLine != nullptr ? run.commandLine : "-", run.commandLine != nullptr ? run.commandWidth : 2);
-    writer.Write(journal);
+    writer.Field(journal::kTrackOutcome, outcome);
+    writer.Field(journal::kTrackCommand, run.commandLine != nullptr ? run.commandLine : "-",
+                 run.commandLine != nullptr ? run.commandWidth : 2);
+    writer.Write(journal, journal::kTrackFields);
 }
 
 void JournalAlbumStep(const RipJournal &journal, const RunRecord &run) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "album");
-    writer.Number(run.output);
-    WriteRunFields(writer, run);
+    writer.Number(journal::kAlbumOutput, run.output);
+    static_assert(
+        journal::kAlbumEnd == journal::kAlbumSeconds + 1 && journal::kAlbumReason == journal::kAlbumSeconds + 2,
+        "a run's fields follow one another");
+    WriteRunFields(writer, journal::kAlbumSeconds, run);
     char outcome[320];
     if (run.reason == Reason::Done) {
         FormatText(outcome, sizeof outcome, "%s", {"album step done"});
     } else {
         FormatText(outcome, sizeof outcome, "album step not done: %s", {FormatArg(ReasonText(run.reason), 256)});
     }
-    writer.Field(outcome);
-    writer.Field(run.commandLine != nullptr ? run.commandLine : "-", run.commandLine != nullptr ? run.commandWidth : 2);
-    writer.Write(journal);
+    writer.Field(journal::kAlbumOutcome, outcome);
+    writer.Field(journal::kAlbumCommand, run.commandLine != nullptr ? run.commandLine : "-",
+                 run.commandLine != nullptr ? run.commandWidth : 2);
+    writer.Write(journal, journal::kAlbumFields);
 }
 
 void JournalEnd(const RipJournal &journal, std::int32_t done, std::int32_t processed, std::int32_t kept, bool stopped) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "end");
-    writer.Number(done);
-    writer.Number(processed);
-    writer.Number(kept);
+    writer.Number(journal::kEndDone, done);
+    writer.Number(journal::kEndProcessed, processed);
+    writer.Number(journal::kEndKept, kept);
     char words[160];
     FormatText(words, sizeof words, "%d of %d tracks done, %d WAV files kept%s",
                {done, processed, kept, FormatArg(stopped ? ", stopped by Kill" : "", 32)});
-    writer.Field(words);
-    writer.Write(journal);
+    writer.Field(journal::kEndWords, words);
+    writer.Write(journal, journal::kEndFields);
 }
 
 }  // namespace encbridge

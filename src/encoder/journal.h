@@ -3,11 +3,7 @@
 // step, its end), appended to the file that LOG names. A journal that
 // cannot be written is skipped: it never blocks or fails a rip.
 //
-// A record is one line of fields separated by tabs; the first three are the
-// time (UTC), the rip (process id, module instance and rip number) and the
-// kind. Texts are
-// written with backslash escapes for the backslash and every control
-// character (\t, \n, \r, \xNN), so that no text splits a field or a line.
+// The record format, which readers share, is in encbridge/journal_format.h.
 #pragma once
 
 #include <cstdint>

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <initializer_list>
 
+#include "encbridge/limits.h"
+
 namespace encbridge {
 
-// Paths are held in buffers of this size: at most 259 characters.
-constexpr std::size_t kPathCapacity = 260;
 using PathBuffer = char[kPathCapacity];
 
 // One argument of FormatText. A text is read up to its NUL or its width,

@@ -167,6 +167,12 @@ struct Process;
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
                       std::int32_t *startError = nullptr);
 
+// The arguments that the program of commandLine receives, the program
+// first, each followed by its NUL, into out (capacity bytes): their count,
+// or -1 when they do not fit or cannot be told here (on Windows each program
+// splits its own line).
+std::int32_t LineArguments(const char *commandLine, char *out, std::size_t capacity);
+
 enum class ProcessWait {
     Exited,   // the process has ended
     Stopped,  // the event was raised first; the process may still run

@@ -215,4 +215,76 @@ Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
     return settings.outputCount >= 1 && settings.outputCount <= kMostOutputs ? Reason::Done : Reason::BadArguments;
 }
 
+namespace {
+
+bool SameSettings(const PluginSettings &a, const PluginSettings &b) {
+    if (a.outputCount != b.outputCount || a.deleteWav != b.deleteWav || a.jobs != b.jobs) return false;
+    for (std::int32_t i = 0; i < a.outputCount; ++i) {
+        const OutputSettings &x = a.outputs[i];
+        const OutputSettings &y = b.outputs[i];
+        if (x.number != y.number || std::strcmp(x.outputExtension, y.outputExtension) != 0 ||
+            std::strcmp(x.commandTemplate, y.commandTemplate) != 0 || std::strcmp(x.encoderPath, y.encoderPath) != 0 ||
+            x.hideWindow != y.hideWindow || x.albumStep != y.albumStep ||
+            std::strcmp(x.albumEncoderPath, y.albumEncoderPath) != 0 ||
+            std::strcmp(x.albumTemplate, y.albumTemplate) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes one line of the copy: pattern, whose texts are values in quotes,
+// which the reader removes, so that blanks and quotes at either end stay.
+// A line longer than the longest value never comes: each value fits its
+// setting's buffer.
+bool WriteLine(std::FILE *file, const char *pattern, std::initializer_list<FormatArg> args) {
+    char line[2 * kTemplateCapacity];
+    if (!FormatWhole(line, sizeof line, pattern, args)) return false;
+    const std::size_t length = BoundedLength(line);
+    return platform::WriteTrackBytes(file, line, length) == length;
+}
+
+bool WriteOutput(std::FILE *file, const OutputSettings &output) {
+    const char *encoder = output.encoderPath[0] != '\0' ? output.encoderPath : kEncoderNotConfigured;
+    bool written = WriteLine(file, "EXEPATH=\"%s\"\nCOMMAND=\"%s\"\nWIN_HIDE=%d\n",
+                             {FormatArg(encoder, kPathCapacity), output.commandTemplate, output.hideWindow});
+    if (!output.albumStep) return written;
+    const char *album = output.albumEncoderPath[0] != '\0' ? output.albumEncoderPath : kEncoderNotConfigured;
+    return written && WriteLine(file, "ALBUM_EXEPATH=\"%s\"\nALBUM_COMMAND=\"%s\"\n",
+                                {FormatArg(album, kPathCapacity), output.albumTemplate});
+}
+
+bool WriteCopy(const PluginSettings &s, const char *copyPath, const char *journalPath) {
+    std::FILE *file = platform::OpenTrackStream(copyPath);
+    if (file == nullptr) return false;
+    bool written =
+        WriteLine(file, "[SETUP]\nOUT=\"%s\"\n[OPTION]\nDELETE=%d\nJOBS=%d\nLOG=\"%s\"\n",
+                  {s.outputs[0].outputExtension, s.deleteWav, s.jobs, FormatArg(journalPath, kPathCapacity)}) &&
+        WriteOutput(file, s.outputs[0]);
+    for (std::int32_t i = 1; written && i < s.outputCount; ++i) {
+        written = WriteLine(file, "[OUTPUT%d]\nOUT=\"%s\"\n", {s.outputs[i].number, s.outputs[i].outputExtension}) &&
+                  WriteOutput(file, s.outputs[i]);
+    }
+    return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+bool WriteSettingsCopy(const char *settingsPath, const char *copyPath, const char *journalPath) {
+    if (BoundedLength(journalPath, kPathCapacity) == kPathCapacity) return false;
+    PluginSettings *original = new (std::nothrow) PluginSettings();
+    PluginSettings *copy = new (std::nothrow) PluginSettings();
+    bool same = false;
+    if (original != nullptr && copy != nullptr) {
+        LoadSettings(settingsPath, *original);
+        if (original->outputs[0].encoderPath[0] != '\0' && WriteCopy(*original, copyPath, journalPath)) {
+            LoadSettings(copyPath, *copy);
+            same = SameSettings(*original, *copy) && std::strcmp(journalPath, copy->journalName) == 0;
+        }
+    }
+    delete original;
+    delete copy;
+    return same;
+}
+
 }  // namespace encbridge

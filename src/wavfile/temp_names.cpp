@@ -19,11 +19,6 @@ bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth,
     return FormatWhole(base, sizeof base, "%s%s(%02d)", {FormatArg(folder, folderWidth), "#temp", number});
 }
 
-std::size_t TempBaseLength(int number) {
-    PathBuffer base;
-    return FormTempBase(base, "", 1, number) ? BoundedLength(base) : 0;
-}
-
 bool StartsLikeATemporaryName(const char *name, std::size_t length) {
     static const char kPrefix[] = "#temp(";
     std::size_t i = 0;

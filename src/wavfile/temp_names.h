@@ -18,9 +18,6 @@ constexpr char kLockFileName[] = "#ripping.lock";
 // be cut, since a cut name could be shared by several tracks.
 bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth, int number);
 
-// The length of "#temp(NN)" for track number.
-std::size_t TempBaseLength(int number);
-
 // Whether name begins like a temporary name: "#temp(" digits ")", in any
 // case.
 bool StartsLikeATemporaryName(const char *name, std::size_t length);

@@ -394,6 +394,7 @@ dry_run)
     expect_text "argument TITLE=Second: A/B?"
     expect_text "argument $work/out/#temp(02).flac"
     expect_text "argument $work/out/#temp(02).wav"
+    expect_text "The module's rules are those of $(dirname "$host")/libencbridge.so (version 4)"
     grep -q "^track 01" out.txt && fail "a track that is not selected is shown"
     # A COMMAND of 267 characters, past what ffmpeg users reach, is read whole.
     long=$(printf '%0250d' 0)

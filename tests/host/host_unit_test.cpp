@@ -16,6 +16,7 @@
 #include "cue_image.h"
 #include "host_options.h"
 #include "journal_reader.h"
+#include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
 #include "rip.h"
@@ -740,6 +741,10 @@ TEST(EncodersAtWork, CountsFreshTemporaryOutputsOnly) {
          2},
         {"a WAV output beside another", {{"#temp(01).wav", 0}, {"#temp(01).flac", 0}}, 4, {".wav", ".flac"}, 1},
     };
+    // The temporary names are the built module's.
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(module.Load(ENCBRIDGE_TEST_MODULE, error)) << error;
     for (const Case &c : cases) {
         TempFolder work;
         ASSERT_FALSE(work.path().empty());
@@ -753,7 +758,8 @@ TEST(EncodersAtWork, CountsFreshTemporaryOutputsOnly) {
             const timespec times[2] = {{now - entry.secondsOld, 0}, {now - entry.secondsOld, 0}};
             ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
         }
-        EXPECT_EQ(CountEncodersWriting(work.path(), c.extensions, c.trackCount, now), c.expected) << c.what;
+        EXPECT_EQ(CountEncodersWriting(*module.tools, work.path(), c.extensions, c.trackCount, now), c.expected)
+            << c.what;
     }
 }
 

@@ -1,15 +1,9 @@
 #include "dry_run.h"
 
-#include <memory>
+#include <string>
+#include <vector>
 
-#include "encoder/command_line.h"
-#include "platform/format.h"
-#include "platform/platform.h"
-#include "platform/posix/command_line_split.h"
 #include "progress.h"
-#include "settings/plugin_settings.h"
-#include "settings_check.h"
-#include "wavfile/temp_names.h"
 
 namespace host {
 
@@ -17,68 +11,63 @@ namespace {
 
 // Prints a line as the module would run it, the arguments its program would
 // receive, and why the module would not run it; true when it would.
-bool PrintLine(std::FILE *out, const char *line, encbridge::CommandStatus status, const char *longest) {
-    using namespace encbridge;
+bool PrintLine(std::FILE *out, const EncbridgeToolTable &tools, const char *line, std::int32_t status,
+               std::size_t capacity) {
     std::fprintf(out, "  command line: %s\n", Shown(line).c_str());
-    std::vector<std::string> arguments = platform::SplitCommandLine(line);
-    for (std::size_t a = 0; a < arguments.size(); ++a) {
-        std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", Shown(arguments[a]).c_str());
+    std::vector<char> arguments(encbridge::kLongestCommandLine + 1);
+    const std::int32_t count = tools.splitLine(line, arguments.data(), arguments.size());
+    const char *argument = arguments.data();
+    for (std::int32_t a = 0; a < count; ++a) {
+        std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", Shown(argument).c_str());
+        argument += std::string(argument).size() + 1;
     }
-    if (status == CommandStatus::Cut) {
+    if (status == kEncbridgeLineCut) {
         std::fprintf(out,
-                     "  The module would not run this line: it is longer than %s characters, a value did "
+                     "  The module would not run this line: it is longer than %zu characters, a value did "
                      "not fit, or the program's path holds a double quote.\n",
-                     longest);
-    } else if (status == CommandStatus::Unsafe) {
+                     capacity - 1);
+    } else if (status == kEncbridgeLineUnsafe) {
         std::fprintf(out, "  The module would not run this line: a value cannot be written as one argument.\n");
+    } else if (status != kEncbridgeLineComplete) {
+        std::fprintf(out, "  The module did not build this line.\n");
     }
-    return status == CommandStatus::Complete;
+    return status == kEncbridgeLineComplete;
 }
 
 }  // namespace
 
-int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<RipTrack> &tracks,
-                const std::string &settingsPath, const std::string &outputFolder) {
-    using namespace encbridge;
-    auto settings = std::make_unique<PluginSettings>();
-    LoadSettings(settingsPath.c_str(), *settings);
-
+int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings &settings, const HostRecords &records,
+                const std::vector<RipTrack> &tracks, const std::string &settingsPath, const std::string &outputFolder) {
+    const EncbridgeToolTable &tools = *module.tools;
     std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", settingsPath.c_str());
-    std::int32_t faulty = 0;
-    const Reason reason = CheckOutputs(*settings, faulty);
-    if (reason != Reason::Done) {
+    // What is shown is what this file does, whichever module was built with the host.
+    std::fprintf(out, "The module's rules are those of %s (version %d)\n", module.path.c_str(),
+                 static_cast<int>(module.version()));
+    const encbridge::Reason reason = RefusalFromSettings(settings);
+    if (reason != encbridge::Reason::Done) {
         std::fprintf(out, "Create would refuse this rip: %s\n",
-                     ExplainRefusal(reason, settingsPath, outputFolder).c_str());
+                     ExplainRefusal(settings, reason, settingsPath, outputFolder).c_str());
     }
-    const bool several = settings->outputCount > 1;
+    const EncbridgeSettings &read = *settings.read;
+    const bool several = read.outputCount > 1;
     int refused = 0;
-    for (std::int32_t o = 0; o < settings->outputCount; ++o) {
-        const OutputSettings &output = settings->outputs[o];
-        if (several) std::fprintf(out, "\nOutput %d: %s\n", output.number, output.outputExtension);
+    std::vector<char> line(encbridge::kLongestCommandLine);
+    for (std::int32_t o = 0; o < read.outputCount; ++o) {
+        const EncbridgeOutput &output = read.outputs[o];
+        if (several) std::fprintf(out, "\nOutput %d: %s\n", output.number, output.extension);
         for (std::size_t i = 0; i < tracks.size(); ++i) {
             if (!tracks[i].selected) continue;
-            // The module numbers its temporary files by the record's place in the list.
-            const int number = static_cast<int>(i + 1);
-            PathBuffer base, wavPath, outputPath;
-            FormTempBase(base, records.album->outputFolder, sizeof records.album->outputFolder, number);
-            FormatText(wavPath, sizeof wavPath, "%s%s", {base, ".wav"});
-            FormatText(outputPath, sizeof outputPath, "%s%s", {base, output.outputExtension});
-            CommandBuffer command;
-            FormatText(command, sizeof command, "%s", {output.commandTemplate});
             // The command line is built from the rip's album, as the worker builds it.
-            const CommandStatus status = BuildCommandLine(output.encoderPath, CommandStyle::Arguments, command, wavPath,
-                                                          outputPath, *records.album, static_cast<int>(i));
+            const std::int32_t status =
+                tools.previewTrackLine(&read, o, records.album.get(), static_cast<int>(i), line.data(), line.size());
             std::fprintf(out, "\ntrack %02d -> %s\n", tracks[i].image.number, Shown(tracks[i].finalPaths[o]).c_str());
-            if (!PrintLine(out, command, status, "1,023")) ++refused;
+            if (!PrintLine(out, tools, line.data(), status, encbridge::kCommandCapacity)) ++refused;
         }
         if (!output.albumStep) continue;
-        std::vector<char> line(kLongestCommandLine);
-        const CommandStatus status = BuildAlbumCommandLine(
-            output.albumEncoderPath, CommandStyle::Arguments, output.albumTemplate, sizeof output.albumTemplate,
-            *records.album, output.outputExtension, sizeof output.outputExtension, line.data(), line.size());
+        const std::int32_t status = tools.previewAlbumLine(&read, o, records.album.get(), line.data(), line.size());
         std::fprintf(out, "\nalbum step of output %d, once every track has its %s file\n", output.number,
-                     output.outputExtension);
-        if (!PrintLine(out, line.data(), status, "32,766")) ++refused;
+                     output.extension);
+        if (!PrintLine(out, tools, line.data(), status, encbridge::kLongestCommandLine)) ++refused;
     }
     return refused;
 }

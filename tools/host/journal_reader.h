@@ -8,16 +8,18 @@
 #include <utility>
 #include <vector>
 
-#include "records/outcome.h"
+#include "encbridge/journal_format.h"
+#include "encbridge/reasons.h"
+#include "settings_check.h"
 
 namespace host {
 
-// One record: the fields after the time, unescaped. fields[0] is the rip,
-// fields[1] the kind.
+// One record: its fields, unescaped, at the places that
+// encbridge/journal_format.h gives them.
 struct JournalRecord {
     std::string line;  // the record as written, without its line break
     std::vector<std::string> fields;
-    const std::string &kind() const { return fields[1]; }
+    const std::string &kind() const { return fields[encbridge::journal::kKind]; }
 };
 
 // A journal text field with its escapes undone.
@@ -49,15 +51,8 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome);
 // A record in words for --verbose.
 std::string DescribeRecord(const JournalRecord &record);
 
-// Writes at copyPath the settings of settingsPath as the module reads them,
-// with LOG set to journalPath: every value the module uses, its encoders'
-// paths already resolved. False, with nothing to use, when the copy would
-// not read back exactly as the original does.
-bool WriteSettingsWithJournal(const std::string &settingsPath, const std::string &copyPath,
-                              const std::string &journalPath);
-
-// The journal that the settings at settingsPath name for outputFolder;
-// empty when they name none that the module would write.
-std::string ConfiguredJournal(const std::string &settingsPath, const std::string &outputFolder);
+// The journal that settings name for outputFolder, as the module that read
+// them finds it; empty when they name none that the module would write.
+std::string ConfiguredJournal(const ModuleSettings &settings, const std::string &outputFolder);
 
 }  // namespace host

@@ -31,13 +31,12 @@
 #include "rip.h"
 #include "settings_check.h"
 #include "track_names.h"
-#include "wavfile/temp_names.h"
 
 namespace host {
 namespace {
 
-// The module's paths hold at most 259 characters.
-constexpr std::size_t kMaxPath = 259;
+// The module's paths hold at most this many characters.
+constexpr std::size_t kMaxPath = encbridge::kPathCapacity - 1;
 
 // The exit status of a rip that ended with some tracks not produced, or an
 // album step not done.
@@ -97,6 +96,8 @@ struct Rip {
     std::string pluginPath, settingsPath, outputFolder;
     CueAlbum cue;
     AudioImage image;
+    // The module, loaded before the tracks are planned: its rules name them.
+    PluginModule module;
     ModuleSettings settings;
     std::vector<RipTrack> tracks;
     // What the module's journal said of the rip.
@@ -110,8 +111,9 @@ struct Rip {
 // through a copy of the settings that names it. Goes with its folder.
 class HostJournal {
 public:
-    HostJournal(const std::string &settingsPath, const std::string &outputFolder) : settingsPath_(settingsPath) {
-        path_ = ConfiguredJournal(settingsPath, outputFolder);
+    HostJournal(const ModuleSettings &settings, const std::string &settingsPath, const std::string &outputFolder)
+        : settingsPath_(settingsPath) {
+        path_ = ConfiguredJournal(settings, outputFolder);
         if (!path_.empty()) return;
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/encbridge-host-XXXXXX";
@@ -120,7 +122,8 @@ public:
         if (mkdtemp(buffer.data()) == nullptr) return;
         folder_ = buffer.data();
         const std::string copy = folder_ + "/encbridge.ini";
-        if (WriteSettingsWithJournal(settingsPath, copy, folder_ + "/journal.log")) {
+        if (settings.tools->writeSettingsCopy(settingsPath.c_str(), copy.c_str(), (folder_ + "/journal.log").c_str()) ==
+            1) {
             settingsPath_ = copy;
             path_ = folder_ + "/journal.log";
             // The module makes no journal for a rip it refuses; made here,
@@ -269,9 +272,10 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
 // The module's settings as it will read them, and each track's selection
 // and final name.
 bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
-    const std::string cut = CommandCutWarning(rip.settingsPath);
+    if (!rip.module.Load(rip.pluginPath, error)) return false;
+    rip.settings = ReadModuleSettings(*rip.module.tools, rip.settingsPath);
+    const std::string cut = CommandCutWarning(rip.settings, rip.settingsPath);
     if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", Shown(cut).c_str());
-    rip.settings = ReadModuleSettings(rip.settingsPath);
     const std::vector<std::string> extensions = rip.settings.Extensions();
     // The longest extension decides how long the names may be.
     std::string extension;
@@ -290,10 +294,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     }
     const int count = static_cast<int>(cue.tracks.size());
     // The longest temporary names the module makes in the output folder.
-    const std::size_t tempBase = encbridge::TempBaseLength(count);
-    if (rip.outputFolder.size() + tempBase + std::max<std::size_t>(extension.size(), 4) > kMaxPath) {
-        error =
-            "the output folder " + rip.outputFolder + " is too long: the module's paths hold at most 259 characters";
+    if (TemporaryName(*rip.module.tools, rip.outputFolder, count, extension.size() > 4 ? extension : ".wav").empty()) {
+        error = "the output folder " + rip.outputFolder + " is too long: the module's paths hold at most " +
+                std::to_string(kMaxPath) + " characters";
         return false;
     }
     // The name may place the file in folders: the whole is what the
@@ -372,7 +375,7 @@ void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reach
     while (left > 0 && Seconds(lastSign) < kStallSeconds && stop.load() == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::size_t now = told(watch.Current());
-        if (now < left || CountEncodersWriting(rip.outputFolder, rip.settings.Extensions(),
+        if (now < left || CountEncodersWriting(*rip.module.tools, rip.outputFolder, rip.settings.Extensions(),
                                                static_cast<int>(rip.tracks.size()), std::time(nullptr)) > 0) {
             lastSign = std::chrono::steady_clock::now();
         }
@@ -383,8 +386,7 @@ void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reach
 // Create, every track through SetData, Kill. created: Create took the rip,
 // so there is a summary to show even when the delivery failed.
 bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &times, bool &created, std::string &error) {
-    PluginModule module;
-    if (!module.Load(rip.pluginPath, error)) return false;
+    PluginModule &module = rip.module;
     int selected = 0;
     for (const RipTrack &track : rip.tracks) selected += TrackToWrite(track);
     const std::vector<CueFile> &files = rip.cue.files;
@@ -393,6 +395,11 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
                 Shown(rip.cue.title).c_str(), from.c_str());
     std::printf("  module   %s (version %d)\n  settings %s\n", rip.pluginPath.c_str(), module.version(),
                 rip.settingsPath.c_str());
+    // The temporary names as a pattern: the module's name of track 1, its
+    // number written NN.
+    std::string pattern = TemporaryName(*module.tools, "", 1, "");
+    const std::size_t one = pattern.find("01");
+    if (one != std::string::npos) pattern.replace(one, 2, "NN");
     std::string written;
     for (const ModuleOutput &output : rip.settings.outputs) {
         std::printf("  encoder  %s%s%s\n",
@@ -400,8 +407,7 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
                     rip.settings.outputs.size() > 1 ? " -> " : "",
                     rip.settings.outputs.size() > 1 ? output.extension.c_str() : "");
         if (output.albumStep) std::printf("  album    %s\n", output.albumEncoderPath.c_str());
-        if (!OutputIsTheWav(output.extension))
-            written += (written.empty() ? "#temp(NN)" : ", #temp(NN)") + output.extension;
+        if (!OutputIsTheWav(output.extension)) written += (written.empty() ? "" : ", ") + pattern + output.extension;
     }
     std::printf("  output   %s\n", rip.outputFolder.c_str());
     // The host sees only the module's files, so the progress says what its
@@ -413,14 +419,15 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     std::fflush(stdout);
 
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-    const HostJournal journal(rip.settingsPath, rip.outputFolder);
+    const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder);
     JournalWatch watch(journal.path(), options.verbose, rip.outcome);
     if (module.create(records.album.get(), journal.settingsPath().c_str(), nullptr, 0) != 1) {
         module.kill();
         watch.Finish();
-        error = "the module refused the rip (Create returned 0): " +
-                ExplainRefusal(rip.outcome.refused ? rip.outcome.refusal : RefusalFromSettings(rip.settingsPath),
-                               rip.settingsPath, rip.outputFolder);
+        error =
+            "the module refused the rip (Create returned 0): " +
+            ExplainRefusal(rip.settings, rip.outcome.refused ? rip.outcome.refusal : RefusalFromSettings(rip.settings),
+                           rip.settingsPath, rip.outputFolder);
         return false;
     }
     created = true;
@@ -476,11 +483,11 @@ void PrintStop(const Rip &rip, int signal, int missing) {
     for (std::size_t i = 0; i < rip.tracks.size(); ++i) {
         if (!TrackToWrite(rip.tracks[i])) continue;
         ++written;
-        encbridge::PathBuffer temp;
-        encbridge::FormTempBase(temp, "", 1, static_cast<int>(i + 1));
+        const std::string name = TemporaryName(*rip.module.tools, "", static_cast<int>(i + 1), ".wav");
         struct stat info;
-        const std::string name = std::string(temp) + ".wav";
-        if (lstat((rip.outputFolder + name).c_str(), &info) == 0) kept += (kept.empty() ? "" : ", ") + name;
+        if (!name.empty() && lstat((rip.outputFolder + name).c_str(), &info) == 0) {
+            kept += (kept.empty() ? "" : ", ") + name;
+        }
     }
     std::printf("Stopped by %s: %d of %d track(s) produced.", SignalName(signal), written - missing, written);
     if (!kept.empty()) std::printf(" WAV files kept in %s: %s.", rip.outputFolder.c_str(), kept.c_str());
@@ -497,12 +504,13 @@ int Run(HostOptions options) {
     }
     if (options.dryRun) {
         HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-        int refused = PrintDryRun(stdout, records, rip.tracks, rip.settingsPath, rip.outputFolder);
+        int refused =
+            PrintDryRun(stdout, rip.module, rip.settings, records, rip.tracks, rip.settingsPath, rip.outputFolder);
         if (refused > 0) return Fail(std::to_string(refused) + " command line(s) would not be run");
         return 0;
     }
     RipTimes times;
-    if (options.resume && !PrepareResume(rip.tracks, rip.outputFolder, rip.settings.Extensions(), error)) {
+    if (options.resume && !PrepareResume(rip.tracks, rip.outputFolder, rip.settings, error)) {
         return Fail(error);
     }
     if (!ClearFinalNames(options, rip, error)) return Fail(error);

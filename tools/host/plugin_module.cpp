@@ -44,7 +44,24 @@ bool PluginModule::Load(const std::string &path, std::string &error) {
             return false;
         }
     }
+    const auto table = reinterpret_cast<decltype(&EncbridgeTools)>(dlsym(handle_, "EncbridgeTools"));
+    const EncbridgeToolTable *offered = table != nullptr ? table() : nullptr;
+    if (offered == nullptr || offered->size < sizeof(EncbridgeToolTable) ||
+        offered->version != kEncbridgeToolsVersion) {
+        error = "the module " + path + " offers no tools' table of version " + std::to_string(kEncbridgeToolsVersion) +
+                " (EncbridgeTools), which this host reads its rules with: is it of another release?";
+        return false;
+    }
+    tools = offered;
+    this->path = path;
     return true;
+}
+
+std::string TemporaryName(const EncbridgeToolTable &tools, const std::string &folder, int number,
+                          const std::string &extension) {
+    char name[encbridge::kPathCapacity];
+    return tools.temporaryName(folder.c_str(), number, extension.c_str(), name, sizeof name) == 1 ? name
+                                                                                                  : std::string();
 }
 
 std::string FolderOf(const std::string &path) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "encbridge/tools.h"
 #include "interface/plugin_interface.h"
 
 namespace host {
@@ -15,17 +16,27 @@ public:
     PluginModule &operator=(const PluginModule &) = delete;
 
     // False with a message in error when the file is missing, does not load,
-    // or lacks one of the four exported functions.
+    // lacks one of the four exported functions, or offers no tools' table
+    // that this host reads.
     bool Load(const std::string &path, std::string &error);
 
     decltype(&GetDllViersion) version = nullptr;
     decltype(&Create) create = nullptr;
     decltype(&SetData) setData = nullptr;
     decltype(&Kill) kill = nullptr;
+    // The module's own rules, so that what the host shows of them is what
+    // this file does.
+    const EncbridgeToolTable *tools = nullptr;
+    std::string path;  // the file loaded
 
 private:
     void *handle_ = nullptr;
 };
+
+// Track number's temporary name behind folder, with extension, as the
+// module forms it; empty when it would be cut.
+std::string TemporaryName(const EncbridgeToolTable &tools, const std::string &folder, int number,
+                          const std::string &extension);
 
 // The folder of path with its trailing "/", or "./" when it has none.
 std::string FolderOf(const std::string &path);

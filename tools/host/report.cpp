@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "host_paths.h"
-#include "wavfile/temp_names.h"
+#include "plugin_module.h"
 
 namespace host {
 
@@ -67,10 +67,8 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const RipTrack &track = tracks[i];
         // The module numbers its temporary files by the record's place in the list.
-        encbridge::PathBuffer temp;
-        encbridge::FormTempBase(temp, "", 1, static_cast<int>(i + 1));
-        const std::string left =
-            Exists(outputFolder + temp + ".wav") ? std::string(", ") + temp + ".wav is left" : std::string();
+        const std::string wav = TemporaryName(*settings.tools, "", static_cast<int>(i + 1), ".wav");
+        const std::string left = !wav.empty() && Exists(outputFolder + wav) ? ", " + wav + " is left" : std::string();
         bool complete = true;
         for (std::size_t o = 0; o < extensions.size(); ++o) {
             // The track's number heads its first row only.

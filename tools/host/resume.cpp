@@ -8,16 +8,14 @@
 #include <cstring>
 
 #include "host_paths.h"
-#include "platform/platform.h"
-#include "wavfile/temp_names.h"
-#include "wavfile/track_file.h"
+#include "plugin_module.h"
 
 namespace host {
 
 namespace {
 
-bool IsPlainFile(const std::string &path) {
-    return encbridge::platform::InspectEntry(path.c_str()) == encbridge::platform::EntryKind::PlainFile;
+bool IsPlainFile(const EncbridgeToolTable &tools, const std::string &path) {
+    return tools.entryKind(path.c_str()) == kEncbridgeEntryPlainFile;
 }
 
 // Reads up to size bytes, as many as there are.
@@ -32,16 +30,16 @@ std::size_t ReadFully(int fd, std::uint8_t *buffer, std::size_t size) {
 }
 
 // Opens a plain file with one name for reading, or -1.
-int OpenPlain(const std::string &path) {
-    if (!IsPlainFile(path)) return -1;
+int OpenPlain(const EncbridgeToolTable &tools, const std::string &path) {
+    if (!IsPlainFile(tools, path)) return -1;
     bool notRegular = false;
     return OpenRegularFile(path, notRegular);
 }
 
 constexpr std::size_t kChunk = 1 << 16;
 
-bool SameBytes(const std::string &a, const std::string &b) {
-    const int first = OpenPlain(a), second = OpenPlain(b);
+bool SameBytes(const EncbridgeToolTable &tools, const std::string &a, const std::string &b) {
+    const int first = OpenPlain(tools, a), second = OpenPlain(tools, b);
     bool same = first >= 0 && second >= 0;
     std::vector<std::uint8_t> one(kChunk), two(kChunk);
     while (same) {
@@ -60,13 +58,14 @@ void PutLE32(std::uint8_t *at, std::uint32_t value) {
 
 // Whether the file at path holds what the module writes for track: its
 // default header with the true sizes, then the track's audio from the image.
-bool SameAsTrackWav(const std::string &path, AudioImage &image, const RipTrack &track) {
-    const int fd = OpenPlain(path);
+bool SameAsTrackWav(const EncbridgeToolTable &tools, const std::string &path, AudioImage &image,
+                    const RipTrack &track) {
+    std::uint8_t header[44], expected[44];
+    if (tools.defaultHeader(expected, sizeof expected) != sizeof expected) return false;
+    const int fd = OpenPlain(tools, path);
     if (fd < 0) return false;
     const std::int64_t frames = track.image.endFrame - track.image.firstFrame;
     const std::uint32_t dataBytes = static_cast<std::uint32_t>(frames * kFrameBytes);
-    std::uint8_t header[sizeof encbridge::kDefaultHeader], expected[sizeof encbridge::kDefaultHeader];
-    std::memcpy(expected, encbridge::kDefaultHeader, sizeof expected);
     PutLE32(expected + 4, dataBytes + sizeof expected - 8);
     PutLE32(expected + 40, dataBytes);
     bool same =
@@ -87,23 +86,24 @@ bool SameAsTrackWav(const std::string &path, AudioImage &image, const RipTrack &
 
 }  // namespace
 
-bool TrackAlreadyDone(const RipTrack &track) {
+bool TrackAlreadyDone(const EncbridgeToolTable &tools, const RipTrack &track) {
     for (const std::string &path : track.finalPaths) {
-        if (!IsPlainFile(path)) return false;
+        if (!IsPlainFile(tools, path)) return false;
     }
     return !track.finalPaths.empty();
 }
 
-bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder,
-                   const std::vector<std::string> &extensions, std::string &error) {
+bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder, const ModuleSettings &settings,
+                   std::string &error) {
+    const std::vector<std::string> extensions = settings.Extensions();
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         RipTrack &track = tracks[i];
         if (!track.selected) continue;
-        track.resumed = TrackAlreadyDone(track);
+        track.resumed = TrackAlreadyDone(*settings.tools, track);
         if (track.resumed) continue;
         for (std::size_t o = 0; o < track.finalPaths.size(); ++o) {
-            if (!encbridge::ClearTheWay(track.finalPaths[o].c_str(), outputFolder.c_str(), outputFolder.size(),
-                                        static_cast<int>(i + 1), extensions[o].c_str(), extensions[o].size())) {
+            if (settings.tools->clearTheWay(track.finalPaths[o].c_str(), outputFolder.c_str(), static_cast<int>(i + 1),
+                                            extensions[o].c_str()) != 1) {
                 error = "cannot move " + track.finalPaths[o] + " aside to rip its track again";
                 return false;
             }
@@ -114,6 +114,7 @@ bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolde
 
 Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipTrack> &tracks,
                          const ModuleSettings &settings, AudioImage &image, std::size_t delivered) {
+    const EncbridgeToolTable &tools = *settings.tools;
     const std::vector<std::string> extensions = settings.Extensions();
     // Each leftover's name, the place of its track in the list, and its
     // extension.
@@ -127,10 +128,10 @@ Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipT
     std::vector<Found> found;
     if (DIR *folder = opendir(outputFolder.c_str())) {
         while (const dirent *entry = readdir(folder)) {
-            int number = 0;
+            std::int32_t number = 0;
             std::size_t extensionAt = 0;
             const std::size_t length = std::strlen(entry->d_name);
-            if (encbridge::ReadKeptName(entry->d_name, length, number, extensionAt)) {
+            if (tools.readKeptName(entry->d_name, length, &number, &extensionAt) == 1) {
                 found.push_back({entry->d_name, static_cast<std::size_t>(number) - 1, entry->d_name + extensionAt});
             }
         }
@@ -138,14 +139,12 @@ Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipT
     }
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         if (!tracks[i].resumed) continue;
-        encbridge::PathBuffer base;
-        encbridge::FormTempBase(base, "", 1, static_cast<int>(i + 1));
         std::vector<std::string> left = extensions;
         if (settings.deleteWav != 0) left.push_back(".wav");
         for (const std::string &extension : left) {
-            if (encbridge::platform::InspectEntry((outputFolder + base + extension).c_str()) !=
-                encbridge::platform::EntryKind::Missing) {
-                found.push_back({base + extension, i, extension});
+            const std::string name = TemporaryName(tools, "", static_cast<int>(i + 1), extension);
+            if (!name.empty() && tools.entryKind((outputFolder + name).c_str()) != kEncbridgeEntryMissing) {
+                found.push_back({name, i, extension});
             }
         }
     }
@@ -159,10 +158,10 @@ Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipT
         bool copy = false;
         if (i < tracks.size()) {
             for (std::size_t o = 0; o < extensions.size() && !copy; ++o) {
-                copy = each.extension == extensions[o] && SameBytes(path, tracks[i].finalPaths[o]);
+                copy = each.extension == extensions[o] && SameBytes(tools, path, tracks[i].finalPaths[o]);
             }
             const bool trackWav = tracks[i].resumed || (i < delivered && TrackToWrite(tracks[i]));
-            copy = copy || (each.extension == ".wav" && trackWav && SameAsTrackWav(path, image, tracks[i]));
+            copy = copy || (each.extension == ".wav" && trackWav && SameAsTrackWav(tools, path, image, tracks[i]));
         }
         if (copy && unlink(path.c_str()) == 0) {
             leftovers.removed.push_back(each.name);

@@ -13,18 +13,19 @@
 namespace host {
 
 // Whether every output of track lies under its final name as the module
-// publishes one: a plain file with one name and at least one byte. This is
+// that tools belong to publishes one: a plain file with one name and at
+// least one byte. This is
 // the one place that decides that a track needs no new rip; a check of its
 // files against the image belongs here.
-bool TrackAlreadyDone(const RipTrack &track);
+bool TrackAlreadyDone(const EncbridgeToolTable &tools, const RipTrack &track);
 
 // Before Create: marks the selected tracks that are done as resumed. A track
 // with only some of its outputs under their final names is ripped anew, so
 // those are moved aside to the names the module gives kept copies
 // (#kept(NN)-K plus the extension), to be compared with the new ones after
 // the rip. False with a message in error when one cannot be moved.
-bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder,
-                   const std::vector<std::string> &extensions, std::string &error);
+bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder, const ModuleSettings &settings,
+                   std::string &error);
 
 // The files of earlier rips in the output folder, by name.
 struct Leftovers {

@@ -42,17 +42,16 @@ bool OutputIsTheWav(const std::string &extension) { return extension == ".wav"; 
 
 bool TrackToWrite(const RipTrack &track) { return track.selected && !track.resumed; }
 
-int CountEncodersWriting(const std::string &folder, const std::vector<std::string> &extensions, int trackCount,
-                         std::time_t now) {
+int CountEncodersWriting(const EncbridgeToolTable &tools, const std::string &folder,
+                         const std::vector<std::string> &extensions, int trackCount, std::time_t now) {
     int count = -1;
     for (const std::string &extension : extensions) {
         if (OutputIsTheWav(extension)) continue;
         if (count < 0) count = 0;
         for (int number = 1; number <= trackCount; ++number) {
-            char name[32];
-            std::snprintf(name, sizeof name, "#temp(%02d)", number);
+            const std::string name = TemporaryName(tools, folder, number, extension);
             struct stat info;
-            if (lstat((folder + name + extension).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+            if (name.empty() || lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
             count += now - info.st_mtime <= kWritingSeconds;
         }
     }
@@ -113,8 +112,8 @@ void CountEncoders(Delivery &d, bool often = false) {
     const Clock::time_point now = Clock::now();
     if (often && now - d.counted < std::chrono::milliseconds(100)) return;
     d.counted = now;
-    d.progress.SetEncoding(
-        CountEncodersWriting(d.outputFolder, d.extensions, static_cast<int>(d.tracks.size()), std::time(nullptr)));
+    d.progress.SetEncoding(CountEncodersWriting(*d.module.tools, d.outputFolder, d.extensions,
+                                                static_cast<int>(d.tracks.size()), std::time(nullptr)));
 }
 
 // One SetData call with the bytes in piece. The album's last call returns

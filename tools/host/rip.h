@@ -35,8 +35,8 @@ struct HostRecords {
 HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks, const std::string &outputFolder);
 
 // The encoders at work, as far as a host can tell from outside the module:
-// the temporary outputs in folder (#temp(NN) plus extension, NN the track's
-// place in the list from 1, as the module names them) that are plain files
+// the temporary outputs in folder (each track's, by its place in the list
+// from 1, as the module that tools belong to names them) that are plain files
 // written to within the last kWritingSeconds before now. An encoder that has
 // not yet made its output is not counted, nor, once it is that old, an
 // output that a failed encoder left behind. Outputs that are the WAV file
@@ -44,8 +44,8 @@ HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks
 // -1 when every output is.
 constexpr int kWritingSeconds = 2;
 bool OutputIsTheWav(const std::string &extension);
-int CountEncodersWriting(const std::string &folder, const std::vector<std::string> &extensions, int trackCount,
-                         std::time_t now);
+int CountEncodersWriting(const EncbridgeToolTable &tools, const std::string &folder,
+                         const std::vector<std::string> &extensions, int trackCount, std::time_t now);
 
 struct RipTimes {
     double delivering = 0;  // from Create to the start of the album's last call

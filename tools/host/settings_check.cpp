@@ -7,10 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/platform.h"
-#include "settings/plugin_settings.h"
-#include "settings/profile_reader.h"
-
 namespace host {
 
 std::vector<std::string> ModuleSettings::Extensions() const {
@@ -19,53 +15,44 @@ std::vector<std::string> ModuleSettings::Extensions() const {
     return extensions;
 }
 
-ModuleSettings ReadModuleSettings(const std::string &settingsPath) {
-    auto loaded = std::make_unique<encbridge::PluginSettings>();
-    encbridge::LoadSettings(settingsPath.c_str(), *loaded);
+ModuleSettings ReadModuleSettings(const EncbridgeToolTable &tools, const std::string &settingsPath) {
+    auto read = std::make_shared<EncbridgeSettings>();
     ModuleSettings result;
-    for (int i = 0; i < loaded->outputCount; ++i) {
-        const encbridge::OutputSettings &output = loaded->outputs[i];
-        ModuleOutput read;
-        read.number = output.number;
-        read.extension = output.outputExtension;
-        read.commandTemplate = output.commandTemplate;
-        read.encoderPath = output.encoderPath;
-        read.albumStep = output.albumStep;
-        read.albumEncoderPath = output.albumEncoderPath;
-        read.albumTemplate = output.albumTemplate;
-        result.outputs.push_back(read);
+    result.tools = &tools;
+    if (tools.readSettings(settingsPath.c_str(), read.get()) != 1) read->outputCount = 0;
+    for (int i = 0; i < read->outputCount; ++i) {
+        const EncbridgeOutput &output = read->outputs[i];
+        ModuleOutput module;
+        module.number = output.number;
+        module.extension = output.extension;
+        module.commandTemplate = output.commandTemplate;
+        module.encoderPath = output.encoderPath;
+        module.albumStep = output.albumStep != 0;
+        module.albumEncoderPath = output.albumEncoderPath;
+        module.albumTemplate = output.albumTemplate;
+        result.outputs.push_back(module);
     }
-    result.deleteWav = loaded->deleteWav;
+    // The module always reads a main output, if only an unusable one.
+    if (result.outputs.empty()) result.outputs.push_back(ModuleOutput());
+    result.deleteWav = read->deleteWav;
+    result.read = read;
     return result;
 }
 
-std::string CommandCutWarning(const std::string &settingsPath) {
-    char whole[4096] = {};
-    encbridge::platform::ProfileString("OPTION", "COMMAND", "", whole, sizeof whole, settingsPath.c_str());
-    ModuleSettings settings = ReadModuleSettings(settingsPath);
-    std::size_t length = std::strlen(whole);
-    if (length <= settings.main().commandTemplate.size()) return std::string();
-    return "COMMAND in " + settingsPath + " has " + std::to_string(length) + " characters, but the module reads " +
-           std::to_string(settings.main().commandTemplate.size()) + " and drops the rest: \"" +
-           std::string(whole + settings.main().commandTemplate.size()) + "\"";
+std::string CommandCutWarning(const ModuleSettings &settings, const std::string &settingsPath) {
+    const std::string whole = settings.read->mainCommandAsWritten;
+    const std::size_t kept = settings.main().commandTemplate.size();
+    if (whole.size() <= kept) return std::string();
+    return "COMMAND in " + settingsPath + " has " + std::to_string(whole.size()) +
+           " characters, but the module reads " + std::to_string(kept) + " and drops the rest: \"" +
+           whole.substr(kept) + "\"";
 }
 
 namespace {
 
-// The settings' outputs as the module reads and checks them: the reason and
-// the output it is about.
-encbridge::Reason CheckedOutputs(const std::string &settingsPath, int &number) {
-    auto loaded = std::make_unique<encbridge::PluginSettings>();
-    encbridge::LoadSettings(settingsPath.c_str(), *loaded);
-    std::int32_t output = 0;
-    const encbridge::Reason reason = encbridge::CheckOutputs(*loaded, output);
-    number = loaded->outputs[output].number;
-    return reason;
-}
-
 // Which of the main encoder's settings keeps it from being used: the file,
 // the key, the path and the program, as the user wrote them.
-std::string ExplainMainEncoder(const std::string &settingsPath) {
+std::string ExplainMainEncoder(const ModuleSettings &settings, const std::string &settingsPath) {
     struct stat info;
     if (stat(settingsPath.c_str(), &info) != 0) {
         return "the settings file " + settingsPath + " does not exist, so no encoder is configured";
@@ -73,18 +60,13 @@ std::string ExplainMainEncoder(const std::string &settingsPath) {
     if (access(settingsPath.c_str(), R_OK) != 0) {
         return "the settings file " + settingsPath + " cannot be read, so no encoder is configured";
     }
-    char value[260] = {};
-    {
-        encbridge::ProfileReader reader(settingsPath.c_str());
-        reader.GetString("OPTION", "EXEPATH", encbridge::kEncoderNotConfigured, value, 255);
-    }
-    if (std::strcmp(value, encbridge::kEncoderNotConfigured) == 0) {
+    const std::string value = settings.read->mainEncoderAsWritten;
+    if (value == encbridge::kEncoderNotConfigured) {
         return "no encoder is configured: " + settingsPath +
                " has no EXEPATH in its [OPTION] section (or it is DENY); name the encoder there, for example "
                "EXEPATH=/usr/bin/flac";
     }
-    ModuleSettings settings = ReadModuleSettings(settingsPath);
-    std::string configured = "EXEPATH=" + std::string(value) + " in " + settingsPath;
+    std::string configured = "EXEPATH=" + value + " in " + settingsPath;
     if (settings.main().encoderPath.empty()) {
         return "the encoder path " + configured + " cannot be resolved; write the program's absolute path";
     }
@@ -122,18 +104,18 @@ std::string FindOnPath(const std::string &name, const std::string &path) {
     return std::string();
 }
 
-encbridge::Reason RefusalFromSettings(const std::string &settingsPath) {
-    int number = 1;
-    return CheckedOutputs(settingsPath, number);
+encbridge::Reason RefusalFromSettings(const ModuleSettings &settings) {
+    return static_cast<encbridge::Reason>(settings.read->refusal);
 }
 
-std::string ExplainRefusal(encbridge::Reason reason, const std::string &settingsPath, const std::string &outputFolder) {
-    int number = 1;
+std::string ExplainRefusal(const ModuleSettings &settings, encbridge::Reason reason, const std::string &settingsPath,
+                           const std::string &outputFolder) {
+    const int faulty = settings.read->faultyOutput;
+    const int number = faulty >= 0 && faulty < encbridge::kMostOutputs ? settings.read->outputs[faulty].number : 1;
     // The module's reason tells which check failed; the settings tell which
     // output, and which key of it.
-    if (CheckedOutputs(settingsPath, number) == reason && reason == encbridge::Reason::EncoderNotUsable &&
-        number == 1) {
-        return ExplainMainEncoder(settingsPath);
+    if (RefusalFromSettings(settings) == reason && reason == encbridge::Reason::EncoderNotUsable && number == 1) {
+        return ExplainMainEncoder(settings, settingsPath);
     }
     std::string words = encbridge::ReasonText(reason);
     switch (reason) {

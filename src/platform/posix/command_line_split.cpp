@@ -1,5 +1,10 @@
 #include "platform/posix/command_line_split.h"
 
+#include <cstdint>
+#include <cstring>
+
+#include "platform/platform.h"
+
 namespace encbridge {
 namespace platform {
 
@@ -70,6 +75,22 @@ bool SplitForSpawn(const char *commandLine, std::string &program, std::vector<st
     }
     program = arguments.front();
     return true;
+}
+
+std::int32_t LineArguments(const char *commandLine, char *out, std::size_t capacity) {
+    // The splitter allocates; a tool's call must not throw.
+    try {
+        const std::vector<std::string> items = SplitCommandLine(commandLine);
+        std::size_t used = 0;
+        for (const std::string &item : items) {
+            if (capacity - used < item.size() + 1 || item.find('\0') != std::string::npos) return -1;
+            std::memcpy(out + used, item.c_str(), item.size() + 1);
+            used += item.size() + 1;
+        }
+        return static_cast<std::int32_t>(items.size());
+    } catch (...) {
+        return -1;
+    }
 }
 
 }  // namespace platform

@@ -187,6 +187,12 @@ void Discard(PROCESS_INFORMATION &started) {
 
 }  // namespace
 
+std::int32_t LineArguments(const char *, char *, std::size_t) {
+    // The line is handed whole to the program, which splits it by its own
+    // runtime's rules.
+    return -1;
+}
+
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
                       std::int32_t *startError) {
     std::int32_t ignored = 0;

@@ -1,0 +1,218 @@
+// The module's table of tool functions: its own rules, reachable through
+// the module file that a tool loads. Each works on its arguments only: none
+// touches a rip, starts an encoder or locks a folder.
+#include "encbridge/tools.h"
+
+#include <cstring>
+#include <new>
+
+#include "encoder/command_line.h"
+#include "encoder/final_name.h"
+#include "platform/format.h"
+#include "platform/platform.h"
+#include "settings/plugin_settings.h"
+#include "settings/profile_reader.h"
+#include "wavfile/temp_names.h"
+#include "wavfile/track_file.h"
+
+namespace encbridge {
+
+namespace {
+
+// The tool's record has the module's own buffers, so a copy is never cut.
+static_assert(sizeof(EncbridgeOutput::extension) == sizeof(OutputSettings::outputExtension) &&
+                  sizeof(EncbridgeOutput::commandTemplate) == sizeof(OutputSettings::commandTemplate) &&
+                  sizeof(EncbridgeOutput::encoderPath) == sizeof(OutputSettings::encoderPath) &&
+                  sizeof(EncbridgeOutput::albumEncoderPath) == sizeof(OutputSettings::albumEncoderPath) &&
+                  sizeof(EncbridgeOutput::albumTemplate) == sizeof(OutputSettings::albumTemplate) &&
+                  sizeof(EncbridgeSettings::journalName) == sizeof(PluginSettings::journalName),
+              "the tools' settings record holds what the module reads");
+
+void CopyOutput(const OutputSettings &from, EncbridgeOutput &to) {
+    to.number = from.number;
+    std::memcpy(to.extension, from.outputExtension, sizeof to.extension);
+    std::memcpy(to.commandTemplate, from.commandTemplate, sizeof to.commandTemplate);
+    std::memcpy(to.encoderPath, from.encoderPath, sizeof to.encoderPath);
+    to.hideWindow = from.hideWindow;
+    to.albumStep = from.albumStep ? 1 : 0;
+    std::memcpy(to.albumEncoderPath, from.albumEncoderPath, sizeof to.albumEncoderPath);
+    std::memcpy(to.albumTemplate, from.albumTemplate, sizeof to.albumTemplate);
+}
+
+std::int32_t ReadSettings(const char *settingsPath, EncbridgeSettings *settings) {
+    if (settingsPath == nullptr || settings == nullptr) return 0;
+    PluginSettings *loaded = new (std::nothrow) PluginSettings();
+    if (loaded == nullptr) return 0;
+    LoadSettings(settingsPath, *loaded);
+    std::memset(settings, 0, sizeof *settings);
+    settings->outputCount = loaded->outputCount;
+    for (std::int32_t i = 0; i < loaded->outputCount; ++i) CopyOutput(loaded->outputs[i], settings->outputs[i]);
+    settings->deleteWav = loaded->deleteWav;
+    settings->jobs = loaded->jobs;
+    std::memcpy(settings->journalName, loaded->journalName, sizeof settings->journalName);
+    std::int32_t faulty = 0;
+    settings->refusal = static_cast<std::int32_t>(CheckOutputs(*loaded, faulty));
+    settings->faultyOutput = faulty;
+    delete loaded;
+    {
+        ProfileReader reader(settingsPath);
+        reader.GetString("OPTION", "EXEPATH", kEncoderNotConfigured, settings->mainEncoderAsWritten,
+                         sizeof settings->mainEncoderAsWritten - 5);
+    }
+    platform::ProfileString("OPTION", "COMMAND", "", settings->mainCommandAsWritten,
+                            sizeof settings->mainCommandAsWritten, settingsPath);
+    return 1;
+}
+
+// The line is built as the encoder worker builds it: for a batch file, as
+// cmd.exe reads it.
+CommandStyle StyleOf(const char *programPath) {
+    return platform::RunsThroughCommandShell(programPath) ? CommandStyle::BatchFile : CommandStyle::Arguments;
+}
+
+std::int32_t LineStatus(CommandStatus status) {
+    switch (status) {
+        case CommandStatus::Complete:
+            return kEncbridgeLineComplete;
+        case CommandStatus::Cut:
+            return kEncbridgeLineCut;
+        case CommandStatus::Unsafe:
+            return kEncbridgeLineUnsafe;
+    }
+    return kEncbridgeLineRefused;
+}
+
+bool UsableOutput(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album, const char *line) {
+    return settings != nullptr && album != nullptr && line != nullptr && output >= 0 &&
+           output < settings->outputCount && output < kMostOutputs;
+}
+
+std::int32_t PreviewTrackLine(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
+                              std::int32_t index, char *line, std::size_t capacity) {
+    if (!UsableOutput(settings, output, album, line) || album->tracks == nullptr || index < 0 ||
+        index >= album->trackCount || capacity < kCommandCapacity) {
+        return kEncbridgeLineRefused;
+    }
+    const EncbridgeOutput &chosen = settings->outputs[output];
+    PathBuffer base, wavPath, outputPath;
+    if (!FormTempBase(base, album->outputFolder, sizeof album->outputFolder, index + 1) ||
+        !FormatWhole(wavPath, sizeof wavPath, "%s%s", {base, ".wav"}) ||
+        !FormatWhole(outputPath, sizeof outputPath, "%s%s", {base, chosen.extension})) {
+        return kEncbridgeLineCut;
+    }
+    CommandBuffer command;
+    if (!FormatWhole(command, sizeof command, "%s", {chosen.commandTemplate})) return kEncbridgeLineCut;
+    const CommandStatus status =
+        BuildCommandLine(chosen.encoderPath, StyleOf(chosen.encoderPath), command, wavPath, outputPath, *album, index);
+    FormatText(line, capacity, "%s", {command});
+    return LineStatus(status);
+}
+
+std::int32_t PreviewAlbumLine(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
+                              char *line, std::size_t capacity) {
+    if (!UsableOutput(settings, output, album, line) || !settings->outputs[output].albumStep ||
+        capacity < kLongestCommandLine) {
+        return kEncbridgeLineRefused;
+    }
+    const EncbridgeOutput &chosen = settings->outputs[output];
+    return LineStatus(BuildAlbumCommandLine(chosen.albumEncoderPath, StyleOf(chosen.albumEncoderPath),
+                                            chosen.albumTemplate, sizeof chosen.albumTemplate, *album, chosen.extension,
+                                            sizeof chosen.extension, line, kLongestCommandLine));
+}
+
+std::int32_t SplitLine(const char *line, char *out, std::size_t capacity) {
+    if (line == nullptr || out == nullptr) return -1;
+    return platform::LineArguments(line, out, capacity);
+}
+
+std::int32_t TemporaryName(const char *folder, std::int32_t number, const char *extension, char *name,
+                           std::size_t capacity) {
+    if (folder == nullptr || extension == nullptr || name == nullptr) return 0;
+    PathBuffer base, whole;
+    if (!FormTempBase(base, folder, kPathCapacity, number) ||
+        !FormatWhole(whole, sizeof whole, "%s%s", {base, FormatArg(extension, kExtensionCapacity)})) {
+        return 0;
+    }
+    return FormatWhole(name, capacity, "%s", {whole}) ? 1 : 0;
+}
+
+std::int32_t NameKind(const char *name, std::size_t length) {
+    if (name == nullptr) return kEncbridgeNameOther;
+    if (StartsLikeATemporaryName(name, length)) return kEncbridgeNameTemporary;
+    return IsAModuleFileName(name, length) ? kEncbridgeNameKept : kEncbridgeNameOther;
+}
+
+std::int32_t JournalPath(const EncbridgeSettings *settings, const char *outputFolder, char *path,
+                         std::size_t capacity) {
+    if (settings == nullptr || outputFolder == nullptr || path == nullptr) return 0;
+    PathBuffer usable;
+    std::size_t folderLength = 0;
+    if (!UsableJournalPath(settings->journalName, sizeof settings->journalName, outputFolder,
+                           BoundedLength(outputFolder, kPathCapacity) + 1, usable, folderLength)) {
+        return 0;
+    }
+    return FormatWhole(path, capacity, "%s", {usable}) ? 1 : 0;
+}
+
+std::int32_t CopySettings(const char *settingsPath, const char *copyPath, const char *journalPath) {
+    if (settingsPath == nullptr || copyPath == nullptr || journalPath == nullptr) return 0;
+    return WriteSettingsCopy(settingsPath, copyPath, journalPath) ? 1 : 0;
+}
+
+std::int32_t EntryKindOf(const char *path) {
+    if (path == nullptr) return kEncbridgeEntryOther;
+    switch (platform::InspectEntry(path)) {
+        case platform::EntryKind::Missing:
+            return kEncbridgeEntryMissing;
+        case platform::EntryKind::EmptyPlainFile:
+            return kEncbridgeEntryEmptyPlainFile;
+        case platform::EntryKind::PlainFile:
+            return kEncbridgeEntryPlainFile;
+        case platform::EntryKind::Other:
+            break;
+    }
+    return kEncbridgeEntryOther;
+}
+
+std::int32_t KeptName(const char *name, std::size_t length, std::int32_t *number, std::size_t *extensionAt) {
+    if (name == nullptr || number == nullptr || extensionAt == nullptr) return 0;
+    int track = 0;
+    if (!ReadKeptName(name, length, track, *extensionAt)) return 0;
+    *number = track;
+    return 1;
+}
+
+std::int32_t MakeWay(const char *path, const char *folder, std::int32_t number, const char *extension) {
+    if (path == nullptr || folder == nullptr || extension == nullptr) return 0;
+    return ClearTheWay(path, folder, BoundedLength(folder, kPathCapacity) + 1, number, extension,
+                       BoundedLength(extension, kExtensionCapacity) + 1)
+               ? 1
+               : 0;
+}
+
+std::uint32_t DefaultHeader(std::uint8_t *out, std::size_t capacity) {
+    if (out == nullptr || capacity < sizeof kDefaultHeader) return 0;
+    std::memcpy(out, kDefaultHeader, sizeof kDefaultHeader);
+    return sizeof kDefaultHeader;
+}
+
+constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
+                                       kEncbridgeToolsVersion,
+                                       ReadSettings,
+                                       PreviewTrackLine,
+                                       PreviewAlbumLine,
+                                       SplitLine,
+                                       TemporaryName,
+                                       NameKind,
+                                       JournalPath,
+                                       CopySettings,
+                                       EntryKindOf,
+                                       KeptName,
+                                       MakeWay,
+                                       DefaultHeader};
+
+}  // namespace
+
+}  // namespace encbridge
+
+extern "C" const EncbridgeToolTable *EncbridgeTools(void) { return &encbridge::kTable; }
