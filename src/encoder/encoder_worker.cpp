@@ -66,6 +66,8 @@ struct RunningEncoder {
     // takes for the same file: ".WAV" on Windows) the encoder rewrites the
     // WAV file itself, which then is the output, and nothing may remove it.
     bool outputIsWav;
+    // Why the system refused what the run's reason names; 0: no such call.
+    platform::SystemError system;
 };
 
 // The album step's line: one worker runs at a time, and the line is too
@@ -106,9 +108,13 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.command[0] = '\0';
     run.finalPath[0] = '\0';
     run.outputIsWav = false;
+    run.system = {0};
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
-    if (entry.state == TrackState::NotWritten) return Reason::TrackNotWritten;
+    if (entry.state == TrackState::NotWritten) {
+        run.system = entry.openError;
+        return Reason::TrackNotWritten;
+    }
     entry.state = TrackState::Encoding;
     // A final name that leads elsewhere is no better than a cut one.
     if (!UsableFinalName(track, output.outputExtension)) return Reason::NameUnsafe;
@@ -133,7 +139,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // link) is moved aside, so that what is published later is a file that
     // this run's encoder made.
     if (!run.outputIsWav && !ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
-                                         output.outputExtension, sizeof output.outputExtension)) {
+                                         output.outputExtension, sizeof output.outputExtension, &run.system)) {
         return Reason::NameUnsafe;
     }
     // No encoder may change the WAV file that it and the track's other
@@ -176,10 +182,10 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
     if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return Reason::OutputNotAFile;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) {
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
         return Reason::FolderNotMade;
     }
-    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath)) return Reason::Done;
+    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system)) return Reason::Done;
     return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
                                                                                  : Reason::FinalNameExists;
 }
@@ -213,8 +219,9 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     const SharedRip &rip = *control.rip;
     const PluginSettings &settings = rip.settings;
     const std::int32_t output = run.output;
-    JournalTrack(rip.journal, {run.index + 1, settings.outputs[output].number, run.finalPath, run.command,
-                               sizeof run.command, platform::Milliseconds() - run.started, end, reason});
+    JournalTrack(rip.journal,
+                 {run.index + 1, settings.outputs[output].number, run.finalPath, run.command, sizeof run.command,
+                  platform::Milliseconds() - run.started, end, reason, run.system.code});
     RipTrack &entry = rip.tracks[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
     const bool published = reason == Reason::Done;
@@ -248,8 +255,8 @@ Reason StartAlbumStep(const WorkerControl &control, const OutputSettings &output
 // Runs one output's album step and waits for it; a stop ends it.
 void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const AlbumProgress &progress) {
     const OutputSettings &output = control.rip->settings.outputs[outputIndex];
-    RunRecord record = {0,           output.number, nullptr, albumLine, sizeof albumLine, 0, {RunEnd::Kind::NotRun, 0},
-                        Reason::Done};
+    RunRecord record = {
+        0, output.number, nullptr, albumLine, sizeof albumLine, 0, {RunEnd::Kind::NotRun, 0}, Reason::Done, 0};
     const std::uint32_t started = platform::Milliseconds();
     albumLine[0] = '\0';
     platform::Process *process = nullptr;
@@ -314,7 +321,8 @@ void JournalRipEnd(const WorkerControl &control, std::int32_t next, std::int32_t
                                        0,
                                        0,
                                        {RunEnd::Kind::NotRun, 0},
-                                       Reason::Stopped});
+                                       Reason::Stopped,
+                                       0});
         }
     }
     JournalEnd(rip.journal, done, processed, kept, stopped);

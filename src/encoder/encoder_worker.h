@@ -10,15 +10,11 @@
 
 #include "encoder/journal.h"
 #include "platform/format.h"
+#include "platform/platform.h"
 #include "records/host_records.h"
 #include "settings/plugin_settings.h"
 
 namespace encbridge {
-
-namespace platform {
-struct Event;
-struct FileGuard;
-}  // namespace platform
 
 // Where one track of the rip stands. Until the count of finished tracks
 // passes a track, only the host's thread changes it; from then on, only the
@@ -47,6 +43,8 @@ struct RipTrack {
     // track's first encoder until every one has ended; null otherwise, and
     // when the WAV file is the output.
     platform::FileGuard *wavGuard;
+    // Why the system refused to create its WAV file, when it did.
+    platform::SystemError openError;
 };
 
 // What the worker reads of the rip; the exported functions hold the rest.

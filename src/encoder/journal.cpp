@@ -92,6 +92,13 @@ private:
     std::size_t length_;
 };
 
+// The system's words for code, with the code: "Permission denied (error 13)".
+void ErrorWords(std::int32_t code, char (&text)[280]) {
+    char words[256];
+    platform::ErrorText(code, words, sizeof words);
+    FormatText(text, sizeof text, "%s (error %d)", {words, code});
+}
+
 void WriteRunEnd(RecordWriter &writer, const RunEnd &end) {
     char text[320];
     switch (end.kind) {
@@ -99,9 +106,9 @@ void WriteRunEnd(RecordWriter &writer, const RunEnd &end) {
             FormatText(text, sizeof text, "%s", {"not run"});
             break;
         case RunEnd::Kind::NotStarted: {
-            char words[256];
-            platform::ErrorText(end.value, words, sizeof words);
-            FormatText(text, sizeof text, "could not start: %s (error %d)", {words, end.value});
+            char words[280];
+            ErrorWords(end.value, words);
+            FormatText(text, sizeof text, "could not start: %s", {words});
             break;
         }
         case RunEnd::Kind::Exited:
@@ -115,6 +122,13 @@ void WriteRunEnd(RecordWriter &writer, const RunEnd &end) {
             break;
     }
     writer.Field(text);
+}
+
+void WriteSystemError(RecordWriter &writer, std::int32_t code) {
+    if (code == 0) return writer.Field("-", 2);
+    char words[280];
+    ErrorWords(code, words);
+    writer.Field(words);
 }
 
 void WriteRunFields(RecordWriter &writer, const RunRecord &run) {
@@ -168,11 +182,12 @@ void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const ch
     writer.Write(journal);
 }
 
-void JournalRefusal(const RipJournal &journal, Reason reason) {
+void JournalRefusal(const RipJournal &journal, Reason reason, std::int32_t systemError) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "refused");
     writer.Field(ReasonName(reason), 64);
     writer.Field(ReasonText(reason), 256);
+    WriteSystemError(writer, systemError);
     writer.Write(journal);
 }
 
@@ -191,6 +206,7 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     }
     writer.Field(outcome);
     writer.Field(run.commandLine != nullptr ? run.commandLine : "-", run.commandLine != nullptr ? run.commandWidth : 2);
+    WriteSystemError(writer, run.systemError);
     writer.Write(journal);
 }
 

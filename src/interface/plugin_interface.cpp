@@ -22,12 +22,12 @@ namespace {
 
 // Only a lock that a live process holds refuses the rip: anything else at
 // the lock's name is moved aside, as any other leftover of the folder.
-Reason LockFolder(RipState &rip, const AlbumInfo *info) {
+Reason LockFolder(RipState &rip, const AlbumInfo *info, platform::SystemError &error) {
     PathBuffer path;
     if (!FormatWhole(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName})) return Reason::NameTooLong;
     for (int attempt = 0; attempt < 3; ++attempt) {
         platform::LockRefusal refusal = platform::LockRefusal::HeldElsewhere;
-        rip.folderLock = platform::LockFolder(path, refusal);
+        rip.folderLock = platform::LockFolder(path, refusal, &error);
         if (rip.folderLock != nullptr) return Reason::Done;
         switch (refusal) {
             case platform::LockRefusal::HeldElsewhere:
@@ -37,7 +37,9 @@ Reason LockFolder(RipState &rip, const AlbumInfo *info) {
             case platform::LockRefusal::FolderNotWritable:
                 return Reason::FolderNotWritable;
             case platform::LockRefusal::NotALock:
-                if (!ClearTheLockName(path, info->outputFolder, sizeof info->outputFolder)) return Reason::LockNotMade;
+                if (!ClearTheLockName(path, info->outputFolder, sizeof info->outputFolder, &error)) {
+                    return Reason::LockNotMade;
+                }
                 break;
         }
     }
@@ -75,10 +77,11 @@ namespace {
 
 // Create's steps, in order; Reason::Done once the rip has started.
 // settingsRead is raised once the settings, and so the journal, of this
-// rip are known.
+// rip are known; system gets the system's error behind a refusal.
 Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header, std::int32_t headerLength,
-                bool &settingsRead) {
+                bool &settingsRead, platform::SystemError &system) {
     settingsRead = false;
+    system = {0};
     // Arguments that no rip could be started with are refused before anything
     // changes, so that an earlier rip goes on undisturbed.
     if (info == nullptr || settingsPath == nullptr) return Reason::BadArguments;
@@ -127,9 +130,10 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     if (!MakeRipTracks(shared, info->trackCount)) return Reason::OutOfMemory;  // reachable on 32 bits
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
-    const Reason locked = LockFolder(rip, info);
+    const Reason locked = LockFolder(rip, info, system);
     if (locked != Reason::Done) return locked;
     if (!OpenCurrentTrack(rip)) {
+        system = shared.tracks != nullptr ? shared.tracks[0].openError : platform::SystemError{0};
         ReleaseFolder(rip);
         return Reason::TrackFileNotOpened;
     }
@@ -148,11 +152,12 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
 extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
                                std::int32_t headerLength) {
     bool settingsRead = false;
-    const Reason reason = StartRip(info, settingsPath, header, headerLength, settingsRead);
+    platform::SystemError system = {0};
+    const Reason reason = StartRip(info, settingsPath, header, headerLength, settingsRead, system);
     if (reason == Reason::Done) return 1;
     // Only this rip's own journal hears of its refusal.
     if (settingsRead) {
-        JournalRefusal(rip.shared.journal, reason);
+        JournalRefusal(rip.shared.journal, reason, system.code);
         CloseRipJournal(rip.shared.journal);
     }
     return 0;

@@ -27,6 +27,7 @@ std::int32_t OpenCurrentTrack(RipState &rip) {
     const std::int32_t index = static_cast<std::int32_t>(entry - rip.shared.tracks);
     (void)CloseCurrentTrack(rip);
     entry->state = TrackState::NotWritten;
+    entry->openError = {0};
     rip.skipTrack = !IsProcessed(album->tracks[index]);
     if (rip.skipTrack) return 1;
 
@@ -40,8 +41,8 @@ std::int32_t OpenCurrentTrack(RipState &rip) {
     // deleted as this track.
     PathBuffer wavPath;
     if (FormatText(wavPath, sizeof wavPath, "%s%s", {entry->base, ".wav"}) != 0 &&
-        ClearTheWay(wavPath, album->outputFolder, folderWidth, index + 1, ".wav", 5)) {
-        rip.trackFile = OpenTrackFile(wavPath, rip.header);
+        ClearTheWay(wavPath, album->outputFolder, folderWidth, index + 1, ".wav", 5, &entry->openError)) {
+        rip.trackFile = OpenTrackFile(wavPath, rip.header, &entry->openError);
     }
     if (rip.trackFile == nullptr) return 0;
     entry->state = TrackState::Writing;
