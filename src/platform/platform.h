@@ -169,15 +169,9 @@ struct Process;
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
                       std::int32_t *startError = nullptr);
 
-enum class ProcessWait {
-    Exited,   // the process has ended
-    Stopped,  // the event was raised first; the process may still run
-};
-// Waits, with no time limit, until the process ends or stop is raised.
-ProcessWait WaitForProcessOrEvent(Process *process, Event *stop);
 // Waits up to milliseconds (kWaitForever: no limit) until one of the
 // processes ends or one of the events is raised. Returns the index of a
-// process that has ended (taken as WaitForProcessOrEvent takes it), or
+// process that has ended (its end taken, so that ProcessExitCode knows it), or
 // count plus the index of a raised event (taken as WaitForEvent takes it),
 // or -1 when the time ran out. At most kMostWaited of both together.
 constexpr std::size_t kMostWaited = 64;
