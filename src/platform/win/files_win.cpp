@@ -412,10 +412,7 @@ JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
              : INVALID_HANDLE_VALUE;
     while (held > 0) CloseHandle(folders[--held]);
-    if (handle == INVALID_HANDLE_VALUE) {
-        KeepError(error, static_cast<std::int32_t>(GetLastError()));
-        return nullptr;
-    }
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION info;
     const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
                        info.nNumberOfLinks == 1 &&
