@@ -1016,6 +1016,9 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder
         const char *system;   // what the system's words hold; "-": none
     };
+    // Windows words its errors in the code page's language.
+    const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
+    const char *denied = "Permission denied (error 13)";
     const ReasonCase cases[] = {
         {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
@@ -1029,11 +1032,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         {"could not start", "", "01 Track", notAProgram, "could-not-start", "could not start: ", "", "-"},
         // The system's refusals.
         {"folder taken by a file", "", "sub" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0", "sub",
-         "exists"},
+         exists},
         {"folder refused", "", "ro" + sep + "in" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0",
-         "ro", "Permission denied"},
-        {"move refused", "", "ro" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ro",
-         "Permission denied"},
+         "ro", denied},
+        {"move refused", "", "ro" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ro", denied},
     };
     int caseNumber = 0;
     for (const ReasonCase &c : cases) {
