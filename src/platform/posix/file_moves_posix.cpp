@@ -58,10 +58,10 @@ bool MoveByCopying(const char *from, const char *to) {
     if (source < 0) return false;
     struct stat info;
     const bool plain = fstat(source, &info) == 0 && S_ISREG(info.st_mode);
-    const int error = plain ? 0 : (errno != 0 ? errno : EINVAL);
+    const int notPlain = plain ? 0 : (errno != 0 ? errno : EINVAL);
     if (!plain) {
         close(source);
-        errno = error;
+        errno = notPlain;
         return false;
     }
     // O_EXCL: an existing file at to is never replaced, not even one that
