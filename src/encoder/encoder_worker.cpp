@@ -147,10 +147,9 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // truncate it), except one whose output the WAV file is, and which
     // is then the track's only output.
     if (run.outputIsWav) entry.wavIsOutput = true;
-    if (!run.outputIsWav && entry.wavGuard == nullptr) {
+    if (!run.outputIsWav && !entry.wavGuard.held) {
         std::int32_t error = 0;
-        entry.wavGuard = platform::GuardFile(run.wavPath, &error);
-        if (entry.wavGuard == nullptr) {
+        if (!platform::GuardFile(run.wavPath, entry.wavGuard, &error)) {
             end = {RunEnd::Kind::NotStarted, error};
             return Reason::CouldNotStart;
         }
@@ -205,11 +204,6 @@ struct AlbumProgress {
     bool anyProcessed;
 };
 
-void ReleaseWav(RipTrack &entry) {
-    platform::ReleaseFile(entry.wavGuard);
-    entry.wavGuard = nullptr;
-}
-
 // Records that one output of a track is done with, and journals it. The
 // WAV file is deleted only once every output of its track has reached its
 // final name, and then only when the settings say so: after any failure it
@@ -233,7 +227,7 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     if (entry.ended != all) return;
     // No encoder of the track runs any more: a WAV file that is kept is as
     // the user expects it.
-    ReleaseWav(entry);
+    platform::ReleaseFile(entry.wavGuard);
     entry.state = entry.published == all ? TrackState::Published : TrackState::Kept;
     if (entry.state == TrackState::Kept || Stopping(control)) return;
     if (settings.deleteWav == 0 || entry.wavIsOutput) return;
@@ -394,7 +388,7 @@ void EncoderWorker(void *controlBlock) {
         EndOutput(control, running[i], {RunEnd::Kind::Stopped, 0}, Reason::Stopped, progress);
     }
     // A stop leaves tracks of which some outputs never started.
-    for (std::int32_t i = 0; i < count; ++i) ReleaseWav(rip.tracks[i]);
+    for (std::int32_t i = 0; i < count; ++i) platform::ReleaseFile(rip.tracks[i].wavGuard);
     JournalRipEnd(control, next, nextOutput);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The

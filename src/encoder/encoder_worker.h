@@ -40,9 +40,9 @@ struct RipTrack {
     std::uint16_t published;
     bool wavIsOutput;  // an encoder rewrites the WAV file itself
     // Keeps the encoders from changing the WAV file, from the start of the
-    // track's first encoder until every one has ended; null otherwise, and
-    // when the WAV file is the output.
-    platform::FileGuard *wavGuard;
+    // track's first encoder until every one has ended; not held otherwise,
+    // and when the WAV file is the output.
+    platform::FileGuard wavGuard;
     // Why the system refused to create its WAV file, when it did.
     platform::SystemError openError;
 };

@@ -113,10 +113,19 @@ bool EncoderFileUsable(const char *path);
 // what lies at path is not a plain file with one name (a link is never
 // followed) or cannot be guarded; error then gets the system's code (for
 // ErrorText).
-struct FileGuard;
-FileGuard *GuardFile(const char *path, std::int32_t *error);
-// Gives the file back as it was (on Linux: its mode). Null is allowed.
-void ReleaseFile(FileGuard *guard);
+//
+// A guard is a plain record with nothing on the heap, so that a child that
+// the host forks while one stands has nothing of it to free; all zero is no
+// guard.
+struct FileGuard {
+    bool held;
+    std::intptr_t handle;  // the open file: a descriptor, or a HANDLE
+    std::uint32_t mode;    // Linux: the permissions given back
+};
+bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error);
+// Gives the file back as it was (on Linux: its mode). A guard that is not
+// held is allowed.
+void ReleaseFile(FileGuard &guard);
 
 // ---- Processors --------------------------------------------------------------
 // How many processors this process may run on; at least 1.

@@ -46,6 +46,28 @@ bool IsAModuleFileName(const char *name, std::size_t length) {
     return false;
 }
 
+bool ReadKeptName(const char *name, std::size_t length, int &number, std::size_t &extensionAt) {
+    static const char kKept[] = "#kept(";
+    std::size_t i = 0;
+    for (; kKept[i] != '\0'; ++i) {
+        if (i >= length || name[i] != kKept[i]) return false;
+    }
+    // At least two digits, as "%02d" writes them; a few more than a track
+    // list holds are still read, without overflowing.
+    int digits = 0;
+    number = 0;
+    for (; i < length && name[i] >= '0' && name[i] <= '9' && digits < 6; ++i, ++digits) {
+        number = number * 10 + (name[i] - '0');
+    }
+    if (digits < 2 || i + 1 >= length || name[i] != ')' || name[i + 1] != '-') return false;
+    i += 2;
+    digits = 0;
+    for (; i < length && name[i] >= '0' && name[i] <= '9' && digits < 5; ++i) ++digits;
+    if (digits == 0 || (i < length && name[i] >= '0' && name[i] <= '9')) return false;
+    extensionAt = i;
+    return true;
+}
+
 bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
                  std::size_t extensionWidth, platform::SystemError *error) {
     switch (platform::InspectEntry(path)) {

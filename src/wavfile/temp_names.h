@@ -34,6 +34,11 @@ bool StartsLikeATemporaryName(const char *name, std::size_t length);
 // case. Another file under such a name would be taken for the module's.
 bool IsAModuleFileName(const char *name, std::size_t length);
 
+// Reads a kept copy's name, "#kept(NN)-K" and an extension, as ClearTheWay
+// forms it: number is NN, and extension (which may be empty) starts at
+// extensionAt. False for any other name.
+bool ReadKeptName(const char *name, std::size_t length, int &number, std::size_t &extensionAt);
+
 // Makes way for a new file at path, one of track number's temporary names
 // in folder, ending in extension. Nothing found there is ever reused or
 // written through: an empty plain file is removed; anything else (a WAV or

@@ -101,5 +101,20 @@ TEST(HostPaths, TheExampleNoticeSaysWhereTheUsersFileGoes) {
     EXPECT_NE(DescribeSettingsChoice(choice, environment).find("/cfg/encbridge/encbridge.ini"), std::string::npos);
 }
 
+TEST(HostPaths, NoSettingsSaysWhereToLookAndHowToNameOne) {
+    const PathEnvironment environment = MadeUp("/opt/eb/bin/", {"/src/examples/flac.ini"});
+    const SettingsChoice none = ChooseSettings("", "/opt/eb/bin/libencbridge.so", environment);
+    EXPECT_EQ(NoSettingsMessage(none, environment, "/src/examples"),
+              "no settings file was found (looked for /home/u/.config/encbridge/encbridge.ini, "
+              "/etc/encbridge/encbridge.ini, " +
+                  kInstalledExample +
+                  ", /opt/eb/bin/encbridge.ini); name one with --settings FILE, such as "
+                  "/src/examples/flac.ini (the examples are in /src/examples/)");
+    // A file found, or named, says nothing; so does the build folder's own.
+    EXPECT_EQ(NoSettingsMessage({"/x.ini", SettingsSource::Option}, environment, "/src/examples"), "");
+    const PathEnvironment build = MadeUp("/opt/eb/bin/", {"/opt/eb/bin/encbridge.ini"});
+    EXPECT_EQ(NoSettingsMessage(ChooseSettings("", "/opt/eb/bin/libencbridge.so", build), build, "/src"), "");
+}
+
 }  // namespace
 }  // namespace host

@@ -19,6 +19,7 @@
 #include "progress.h"
 #include "report.h"
 #include "rip.h"
+#include "settings_check.h"
 #include "track_names.h"
 
 namespace host {
@@ -150,6 +151,7 @@ TEST(Options, RefusesWrongCommandLines) {
         {{"--piece-size", "100"}, "multiple of 2352"},
         {{"--first-pregap", "keep"}, "\"keep\" is none of track, drop and join"},
         {{"--cue-charset="}, "--cue-charset: the name is empty"},
+        {{"--gaps", "before"}, "--gaps: \"before\" is none of append, prepend and drop"},
     };
     for (const Case &c : cases) {
         HostOptions options;
@@ -257,12 +259,13 @@ TEST(FileNames, ReplaceWhatFileSystemsRefuse) {
         {"..", ""},
         {".hidden", ".hidden"},
         {"Caf\xC3\xA9", "Caf\xC3\xA9"},
+        {"#TEMP(02) b", "_TEMP(02) b"},  // the module's own names
     };
     for (const Case &c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
 }
 
 TEST(FileNames, PatternFieldsAreFilledAndMadeSafe) {
-    const NameFields fields{7, "Intro: Part 1/2", "The Band", "Live?"};
+    const NameFields fields{7, "Intro: Part 1/2", "The Band", "Live?", "AC/DC", "1999", "Rock", "2"};
     struct Case {
         const char *pattern;
         const char *name;
@@ -270,25 +273,34 @@ TEST(FileNames, PatternFieldsAreFilledAndMadeSafe) {
     const Case cases[] = {
         {"{number} {title}", "07 Intro_ Part 1_2"},
         {"{performer} - {title}", "The Band - Intro_ Part 1_2"},
-        {"{album}/{number}", "Live__07"},
         {"{number}{number}", "0707"},
         {"no fields", "no fields"},
+        // The pattern's "/" makes folders, a value's never does.
+        {"{album}/{number}", "Live_/07"},
+        {"{albumartist}/{date} {album}/{disc}-{number} {genre}", "AC_DC/1999 Live_/2-07 Rock"},
+        // Parts that would leave the output folder or name nothing are left out.
+        {"/{number}", "07"},
+        {"a/./..//{number}", "a/07"},
     };
     for (const Case &c : cases) EXPECT_EQ(MakeTrackName(c.pattern, fields, 200), c.name) << c.pattern;
 }
 
 TEST(FileNames, EmptyNamesGetTheTrackNumber) {
-    EXPECT_EQ(MakeTrackName("{title}", {12, "", "", ""}, 200), "Track 12");
-    EXPECT_EQ(MakeTrackName("{title}", {3, " ... ", "", ""}, 200), "Track 03");
+    EXPECT_EQ(MakeTrackName("{title}", {12, "", "", "", "", "", "", ""}, 200), "Track 12");
+    EXPECT_EQ(MakeTrackName("{title}", {3, " ... ", "", "", "", "", "", ""}, 200), "Track 03");
 }
 
 TEST(FileNames, CutNeverSplitsACharacter) {
     // Three two-byte characters; five bytes leave room for two of them.
-    const NameFields fields{1, "\xC3\xA9\xC3\xA9\xC3\xA9", "", ""};
+    const NameFields fields{1, "\xC3\xA9\xC3\xA9\xC3\xA9", "", "", "", "", "", ""};
     EXPECT_EQ(MakeTrackName("{title}", fields, 5), "\xC3\xA9\xC3\xA9");
     EXPECT_EQ(MakeTrackName("{title}", fields, 6), "\xC3\xA9\xC3\xA9\xC3\xA9");
     // A cut that ends in a blank leaves no blank at the end.
-    EXPECT_EQ(MakeTrackName("{title}", {1, "ab cd", "", ""}, 3), "ab");
+    EXPECT_EQ(MakeTrackName("{title}", {1, "ab cd", "", "", "", "", "", ""}, 3), "ab");
+    // Each part holds 255 bytes, the file's with its extension.
+    const std::string long_(300, 'x');
+    EXPECT_EQ(MakeTrackName("{title}/{title}", {1, long_, "", "", "", "", "", ""}, 600, 5),
+              std::string(255, 'x') + "/" + std::string(250, 'x'));
 }
 
 TEST(FileNames, PatternsNameKnownFieldsOnly) {
@@ -490,6 +502,9 @@ TEST(CueText, DecodesEachCharacterSet) {
         {"\x80\x93\x94\x81\x9F", "", "\xE2\x82\xAC\xE2\x80\x9C\xE2\x80\x9D\xC2\x81\xC5\xB8", true},
         {"\xC3\xA9\xE9", "", "\xC3\x83\xC2\xA9\xC3\xA9", true},
         {std::string("\xFF\xFEO\0K\0", 6), "", "OK", true},
+        // UTF-16 without its mark, either way round.
+        {std::string("O\0K\0", 4), "", "OK", true},
+        {std::string("\0O\0K", 4), "", "OK", true},
         // Named: as they say, even where the bytes would pass as UTF-8.
         {"Caf\xC3\xA9", "cp1252", "Caf\xC3\x83\xC2\xA9", false},
         {"Caf\xE9", "Windows-1252", "Caf\xC3\xA9", false},
@@ -845,6 +860,40 @@ TEST(Display, WidthsCountCharactersNotBytes) {
     EXPECT_EQ(SizeText(1023), "1023 B");
     EXPECT_EQ(SizeText(1536), "1.5 KiB");
     EXPECT_EQ(SizeText(3 * 1024 * 1024), "3.0 MiB");
+}
+
+TEST(EncoderPath, FoundOnPathOnlyAsARunnableFileInAnAbsoluteFolder) {
+    TempFolder folder;
+    folder.Add("bin/enc");
+    folder.Add("bin/plain");
+    folder.Add("bin/dir/x");
+    chmod((folder.path() + "bin/enc").c_str(), 0755);
+    const std::string bin = folder.path() + "bin";
+    struct Case {
+        std::string name, path, found;
+    };
+    const Case cases[] = {
+        {"enc", "/nonexistent:" + bin, bin + "/enc"},
+        {"plain", bin, ""},              // not runnable
+        {"dir", bin, ""},                // a folder
+        {"bin/enc", folder.path(), ""},  // a name with a folder is the settings' own
+        {"enc", ":../../../../../../../../../../.." + bin,
+         ""},  // the current folder, however written, is never searched
+    };
+    for (const Case &c : cases) EXPECT_EQ(FindOnPath(c.name, c.path), c.found) << c.name << " in " << c.path;
+}
+
+TEST(ShownText, ControlCharactersNeverReachTheTerminal) {
+    struct Case {
+        const char *text, *shown;
+    };
+    const Case cases[] = {
+        {"\x1B[2J\x07title", "?[2J?title"},                // C0: escape sequences, bell
+        {"a\x7F", "a?"},                                   // DEL
+        {"\xC2\x9B[31m", "?[31m"},                         // C1 CSI, as UTF-8
+        {"Caf\xC3\xA9\xC2\xA0!", "Caf\xC3\xA9\xC2\xA0!"},  // letters and a no-break space stay
+    };
+    for (const Case &c : cases) EXPECT_EQ(Shown(c.text), c.shown) << c.text;
 }
 
 }  // namespace

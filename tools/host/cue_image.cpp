@@ -132,7 +132,7 @@ bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &er
     return true;
 }
 
-bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error) {
+bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error, GapMode gaps) {
     std::vector<ImageTrack> &tracks = album.tracks;
     const bool single = album.files.size() == 1;
     for (const ImageTrack &track : tracks) {
@@ -157,13 +157,13 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         return std::min(static_cast<std::int64_t>(index.sector) * kFramesPerSector,
                         std::max<std::int64_t>(fileFrames[static_cast<std::size_t>(index.file)], 0));
     };
-    std::vector<Gap> gaps;
+    std::vector<Gap> silences;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         const ImageTrack &track = tracks[i];
         const CueIndex *first = FirstIndex(track);
         if (first == nullptr) continue;
         if (track.pregapSectors > 0) {
-            gaps.push_back({first->file, frameOf(*first), 1, track.pregapSectors * kFramesPerSector});
+            silences.push_back({first->file, frameOf(*first), 1, track.pregapSectors * kFramesPerSector});
         }
         if (track.postgapSectors > 0) {
             // After the track's audio: where the next track begins, or at
@@ -171,11 +171,11 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
             const CueIndex *next = i + 1 < tracks.size() ? FirstIndex(tracks[i + 1]) : nullptr;
             if (next && fileFrames[static_cast<std::size_t>(next->file)] < 0) next = nullptr;
             const int file = next ? next->file : track.indexes.back().file;
-            gaps.push_back({file, next ? frameOf(*next) : fileFrames[static_cast<std::size_t>(file)], 0,
-                            track.postgapSectors * kFramesPerSector});
+            silences.push_back({file, next ? frameOf(*next) : fileFrames[static_cast<std::size_t>(file)], 0,
+                                track.postgapSectors * kFramesPerSector});
         }
     }
-    std::stable_sort(gaps.begin(), gaps.end(), [](const Gap &a, const Gap &b) {
+    std::stable_sort(silences.begin(), silences.end(), [](const Gap &a, const Gap &b) {
         return a.file != b.file ? a.file < b.file : a.frame != b.frame ? a.frame < b.frame : a.order < b.order;
     });
 
@@ -186,7 +186,7 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         if (fileFrames[f] < 0) continue;
         base[f] = position;
         std::int64_t from = 0;
-        for (const Gap &gap : gaps) {
+        for (const Gap &gap : silences) {
             if (gap.file != static_cast<int>(f)) continue;
             if (gap.frame > from) album.timeline.push_back({static_cast<int>(f), from, gap.frame - from});
             album.timeline.push_back({-1, 0, gap.frames});
@@ -194,12 +194,12 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         }
         if (fileFrames[f] > from) album.timeline.push_back({static_cast<int>(f), from, fileFrames[f] - from});
         position = base[f] + fileFrames[f];
-        for (const Gap &gap : gaps) position += gap.file == static_cast<int>(f) ? gap.frames : 0;
+        for (const Gap &gap : silences) position += gap.file == static_cast<int>(f) ? gap.frames : 0;
     }
     // A position in a file, on the timeline: after the silence placed there.
     auto place = [&](int file, std::int64_t frame) {
         std::int64_t at = base[static_cast<std::size_t>(file)] + frame;
-        for (const Gap &gap : gaps) at += gap.file == file && gap.frame <= frame ? gap.frames : 0;
+        for (const Gap &gap : silences) at += gap.file == file && gap.frame <= frame ? gap.frames : 0;
         return at;
     };
     auto start = [&](const ImageTrack &track) {
@@ -209,14 +209,29 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
         return position;
     };
 
+    // Where a track's gap begins: its first index, less its PREGAP silence.
+    auto gapStart = [&](const ImageTrack &track) {
+        const CueIndex &first = *FirstIndex(track);
+        return place(first.file, frameOf(first)) - track.pregapSectors * kFramesPerSector;
+    };
+
     std::vector<ImageTrack> audio;
+    std::int64_t carried = -1;  // prepended: where the track before ended
     for (std::size_t i = 0; i < tracks.size(); ++i) {
         ImageTrack track = tracks[i];
         if (!track.audio) continue;
-        track.firstFrame = start(track);
+        track.indexFrame = start(track);
+        track.gapFrame = i == 0 ? 0 : gapStart(track);
+        track.firstFrame = carried >= 0 ? carried : track.indexFrame;
+        carried = -1;
         const ImageTrack *next = i + 1 < tracks.size() ? &tracks[i + 1] : nullptr;
         const CueIndex *nextFirst = next ? FirstIndex(*next) : nullptr;
-        if (next && next->audio) {
+        if (next && next->audio && gaps != GapMode::Append) {
+            // A gap that a careless sheet starts before this track's INDEX 01
+            // never runs back into it.
+            track.endFrame = std::max(gapStart(*next), start(track));
+            if (gaps == GapMode::Prepend) carried = track.endFrame;
+        } else if (next && next->audio) {
             track.endFrame = start(*next);
         } else if (nextFirst && base[static_cast<std::size_t>(nextFirst->file)] >= 0) {
             // A data track ends the audio where it begins, before its own
@@ -240,9 +255,7 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
             album.lead.performer = album.performer;
             album.lead.year = album.year;
             album.lead.comment = album.comment;
-            const CueIndex &first = *FirstIndex(track);
-            album.lead.firstFrame =
-                i == 0 ? 0 : place(first.file, frameOf(first)) - track.pregapSectors * kFramesPerSector;
+            album.lead.firstFrame = track.gapFrame;
             album.lead.endFrame = track.firstFrame;
         }
         audio.push_back(track);
@@ -251,18 +264,64 @@ bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, s
     return true;
 }
 
+namespace {
+
+// The kind of an audio file that is named where a cue sheet is expected,
+// from its first bytes; null for anything else.
+const char *AudioKind(std::istream &in) {
+    char head[12] = {};
+    in.read(head, sizeof head);
+    if (in.gcount() < 12) return nullptr;
+    if ((std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) &&
+        std::memcmp(head + 8, "WAVE", 4) == 0) {
+        return "a WAV";
+    }
+    if (std::memcmp(head, "FORM", 4) == 0 &&
+        (std::memcmp(head + 8, "AIFF", 4) == 0 || std::memcmp(head + 8, "AIFC", 4) == 0)) {
+        return "an AIFF";
+    }
+    return nullptr;
+}
+
+// The host delivers what the image holds: a track mastered with
+// pre-emphasis stays so, and the user is told which ones are. Always true.
+bool NotePreEmphasis(const CueAlbum &album, std::vector<std::string> &notes) {
+    for (const ImageTrack &track : album.tracks) {
+        if (track.preEmphasis) {
+            notes.push_back("track " + std::to_string(track.number) +
+                            " is marked pre-emphasised (FLAGS PRE); its audio is delivered unchanged, without "
+                            "de-emphasis");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum &album, std::vector<std::string> &notes,
                   std::string &error) {
     std::ifstream in;
     bool notRegular = false;
     if (!OpenRegularStream(path, in, notRegular)) {
         const int reason = errno;
-        error = notRegular         ? path + " is not a regular file (a FIFO, a folder or a device); name the cue sheet"
+        struct stat info;
+        const bool folder = notRegular && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        error = folder             ? path + " is a folder; " + kWhatTheHostTakes + ": name the sheet in it"
+                : notRegular       ? path + " is not a regular file (a FIFO, a folder or a device); name the cue sheet"
                 : reason == ENOENT ? "no cue sheet at " + path
                                    : "cannot read the cue sheet " + path + ": " + std::strerror(reason);
         return false;
     }
-    if (IsFlacFile(in)) return ReadEmbeddedCueSheet(path, charset, album, notes, error);
+    const char *audio = AudioKind(in);
+    if (audio != nullptr) {
+        error = path + " is " + audio + " file with no cue sheet; " + kWhatTheHostTakes +
+                ": write one beside it (FILE \"name\" WAVE, TRACK 01 AUDIO, INDEX 01 00:00:00)";
+        return false;
+    }
+    in.clear();
+    in.seekg(0);
+    if (IsFlacFile(in))
+        return ReadEmbeddedCueSheet(path, charset, album, notes, error) && NotePreEmphasis(album, notes);
     in.clear();
     in.seekg(0, std::ios::end);
     if (static_cast<std::int64_t>(in.tellg()) > kMaxCueBytes) {
@@ -278,7 +337,7 @@ bool ReadCueSheet(const std::string &path, const std::string &charset, CueAlbum 
     if (!note.empty()) notes.push_back(note);
     std::size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return ParseCueText(text, folder, path, album, error);
+    return ParseCueText(text, folder, path, album, error) && NotePreEmphasis(album, notes);
 }
 
 AudioFile::~AudioFile() {
@@ -303,7 +362,7 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
         major != SF_FORMAT_FLAC && major != SF_FORMAT_AIFF) {
         SF_FORMAT_INFO name = {};
         name.format = major;
-        sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &name, sizeof name);
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
         error = "the image " + path + " is " + (name.name ? name.name : "of an unknown kind") +
                 "; it must be a WAV, FLAC or AIFF file";
         return false;
@@ -312,7 +371,7 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
     if (info.samplerate != 44100 || info.channels != 2 || subtype != SF_FORMAT_PCM_16) {
         SF_FORMAT_INFO name = {};
         name.format = subtype;
-        sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &name, sizeof name);
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
         error = "the image " + path + " is not CD audio: " + std::to_string(info.samplerate) + " Hz, " +
                 std::to_string(info.channels) + " channel(s), " + (name.name ? name.name : "unknown sample format") +
                 "; CD audio is 44,100 Hz, 2 channels, 16 bits";
@@ -415,17 +474,22 @@ bool PlaceFirstPregap(CueAlbum &album, AudioImage &image, FirstPregap mode, std:
     char what[160];
     std::snprintf(what, sizeof what, "%.2f s of %s before track %d", (lead.endFrame - lead.firstFrame) / 44100.0,
                   silent ? "digital silence" : "audio", album.tracks.front().number);
-    if (mode == FirstPregap::Join) {
+    // Audio is joined to track 1 unless the user asks for a track 0: on the
+    // disc it is track 1's own index 0, and the module numbers the records it
+    // is handed from 1, so a track 0 would put every tag one ahead of the sheet.
+    if (mode == FirstPregap::Join || (mode == FirstPregap::Auto && !silent)) {
         album.tracks.front().firstFrame = lead.firstFrame;
-        note = std::string(what) + " is joined to it (--first-pregap=join)";
+        note = std::string(what) + " is joined to it" +
+               (mode == FirstPregap::Auto
+                    ? ", so that every track keeps the sheet's number; --first-pregap=track or drop changes that"
+                    : " (--first-pregap=join)");
     } else if (mode == FirstPregap::Drop) {
         note = std::string(what) + " is dropped (--first-pregap=drop)";
-    } else if (mode == FirstPregap::Auto && silent) {
+    } else if (mode == FirstPregap::Auto) {
         note = std::string(what) + " is dropped; --first-pregap=track or join keeps it";
     } else {
         album.tracks.insert(album.tracks.begin(), lead);
-        note = std::string(what) + " is written as track 0, \"" + lead.title + "\"" +
-               (mode == FirstPregap::Auto ? "; --first-pregap=join or drop changes that" : "");
+        note = std::string(what) + " is written as track 0, \"" + lead.title + "\"";
     }
     return true;
 }

@@ -42,9 +42,12 @@ bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &er
 // PREGAP and POSTGAP lines where no file holds it, gives every audio track
 // its range, sets lead to the audio before the first audio track, and keeps
 // the audio tracks only. fileFrames has the length of each file in frames,
-// or -1 for a file that holds no audio. False when an index of an audio
+// or -1 for a file that holds no audio. gaps says to which track the audio
+// between an audio track's first index and its INDEX 01 belongs (with the
+// PREGAP silence before it), if to any. False when an index of an audio
 // track lies beyond the end of its file, or a track holds no audio.
-bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error);
+bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error,
+                 GapMode gaps = GapMode::Append);
 
 // One audio file, opened for reading: CD audio only.
 class AudioFile {

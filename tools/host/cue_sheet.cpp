@@ -1,6 +1,7 @@
 #include "cue_sheet.h"
 
 #include <iconv.h>
+#include <uchardet/uchardet.h>
 
 #include <cctype>
 #include <cerrno>
@@ -69,6 +70,36 @@ bool Iconv(const std::string &bytes, const std::string &charset, const std::stri
     }
     iconv_close(convert);
     return ok;
+}
+
+// The byte order of a UTF-16 text written without its mark: a sheet's
+// commands, numbers and times are ASCII, so most of its code units have a
+// zero high byte, at odd offsets in little-endian and at even ones in
+// big-endian. Empty when the bytes do not look like that.
+const char *Utf16Order(const std::string &bytes) {
+    if (bytes.empty() || bytes.size() % 2 != 0) return "";
+    std::size_t zeros[2] = {0, 0};
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (bytes[at] == '\0') ++zeros[at % 2];
+    }
+    const std::size_t units = bytes.size() / 2;
+    if (zeros[1] * 2 >= units && zeros[0] * 4 < zeros[1]) return "UTF-16LE";
+    if (zeros[0] * 2 >= units && zeros[1] * 4 < zeros[0]) return "UTF-16BE";
+    return "";
+}
+
+// The character set the detector finds in bytes, empty when it finds none.
+std::string DetectCharset(const std::string &bytes) {
+    uchardet_t detector = uchardet_new();
+    if (detector == nullptr) return std::string();
+    std::string found;
+    if (uchardet_handle_data(detector, bytes.data(), bytes.size()) == 0) {
+        uchardet_data_end(detector);
+        const char *name = uchardet_get_charset(detector);
+        if (name != nullptr) found = name;
+    }
+    uchardet_delete(detector);
+    return found;
 }
 
 std::string Upper(std::string text) {
@@ -189,7 +220,10 @@ bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::stri
             if (index.number == 1) start = &index;
             if (i == 0) continue;
             const CueIndex &before = track.indexes[i - 1];
-            if (index.number <= before.number || (index.file == before.file && index.sector <= before.sector)) {
+            // INDEX 00 at INDEX 01 is a gap of no length, as some rippers write it.
+            const bool emptyGap = before.number == 0 && index.number == 1 && index.sector == before.sector;
+            if (index.number <= before.number ||
+                (index.file == before.file && index.sector <= before.sector && !emptyGap)) {
                 char number[8];
                 std::snprintf(number, sizeof number, "%02d", index.number);
                 error = where + ": INDEX " + number + " at " + SectorTime(index.sector) +
@@ -266,11 +300,28 @@ bool DecodeCueText(const std::string &bytes, const std::string &charset, const s
         note = name + " is UTF-16; converted to UTF-8";
         return Iconv(bytes, "UTF-16", name, text, error);
     }
+    const char *order = Utf16Order(bytes);
+    if (*order != '\0') {
+        note = name + " is " + order + " without a byte order mark; converted to UTF-8";
+        return Iconv(bytes, order, name, text, error);
+    }
     if (IsUtf8(bytes)) {
         text = bytes;
         return true;
     }
+    // The detector's answer is taken when the bytes convert from it; where
+    // it reads them as cp1252 does (a Western text it calls Central European
+    // for one accented letter), the notice names cp1252, the fallback.
     text = Cp1252ToUtf8(bytes);
+    const std::string detected = DetectCharset(bytes);
+    std::string converted, ignored;
+    if (!detected.empty() && Upper(detected) != "ASCII" && Iconv(bytes, detected, name, converted, ignored) &&
+        IsUtf8(converted) && converted != text) {
+        text = converted;
+        note = name + " is not UTF-8; read as " + detected +
+               ", the character set it looks like; --cue-charset names another";
+        return true;
+    }
     note = name + " is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another";
     return true;
 }
@@ -313,9 +364,15 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
                 (track ? track->year : album.year) = value;
             } else if (key == "COMMENT") {
                 (track ? track->comment : album.comment) = value;
+            } else if (key == "GENRE") {
+                album.genre = value;
+            } else if (key == "DISCNUMBER") {
+                album.disc = value;
             } else if (key == "HIDDEN_TITLE") {
                 album.hiddenTitle = value;
             }
+        } else if (command == "FLAGS" && track != nullptr) {
+            for (std::size_t i = 1; i < words.size(); ++i) track->preEmphasis |= Upper(words[i]) == "PRE";
         } else if (command == "TITLE" || command == "PERFORMER") {
             std::string value = TextValue(line, words, starts, 1);
             if (command == "TITLE") {

@@ -8,6 +8,11 @@
 
 namespace host {
 
+// What the host reads, for the messages about what it does not.
+constexpr const char *kWhatTheHostTakes =
+    "the host takes a cue sheet (.cue) that names CD audio files (44,100 Hz, 2 channels, 16 bits, in WAV, FLAC or "
+    "AIFF), or a FLAC image with a cue sheet inside";
+
 // One CD sector holds 588 sample frames of 4 bytes each.
 constexpr long kFramesPerSector = 588;
 constexpr int kFrameBytes = 4;
@@ -24,6 +29,7 @@ struct ImageTrack {
     int number = 0;  // the sheet's track number; 0 for audio before the first track
     int line = 0;    // the sheet's TRACK line; 0 when no text gave it
     bool audio = true;
+    bool preEmphasis = false;  // FLAGS PRE: mastered with pre-emphasis
     std::string title;
     std::string performer;
     std::string year;
@@ -38,6 +44,10 @@ struct ImageTrack {
     // end of the audio.
     std::int64_t firstFrame = 0;
     std::int64_t endFrame = 0;
+    // Set by PlaceTracks, on the same timeline: where the track's gap (its
+    // first index, less its PREGAP silence) and its INDEX 01 are on the disc.
+    std::int64_t gapFrame = 0;
+    std::int64_t indexFrame = 0;
 };
 
 struct CueFile {
@@ -59,6 +69,8 @@ struct CueAlbum {
     std::string performer;
     std::string year;
     std::string comment;
+    std::string genre;        // REM GENRE
+    std::string disc;         // REM DISCNUMBER
     std::string hiddenTitle;  // REM HIDDEN_TITLE: the name of audio before the first track
     std::string folder;       // the sheet's folder, with its trailing "/"
     std::vector<CueFile> files;
@@ -71,7 +83,9 @@ struct CueAlbum {
 
 // Makes the bytes of a cue sheet UTF-8. charset empty: UTF-8 when the bytes
 // are valid UTF-8, with or without a byte order mark; UTF-16 after its byte
-// order mark; otherwise cp1252, with a notice in note. Any other charset is
+// order mark, or without one when its zero bytes give the order; otherwise
+// the character set libuchardet finds, else cp1252; each but UTF-8 with a
+// notice in note. Any other charset is
 // a name that iconv knows ("cp1251", "latin1"...). False with a message in
 // error when a byte cannot be converted or the charset is unknown. Both
 // messages speak of the sheet by name.

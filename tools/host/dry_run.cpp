@@ -6,6 +6,7 @@
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
+#include "progress.h"
 #include "settings/plugin_settings.h"
 #include "settings_check.h"
 #include "wavfile/temp_names.h"
@@ -18,10 +19,10 @@ namespace {
 // receive, and why the module would not run it; true when it would.
 bool PrintLine(std::FILE *out, const char *line, encbridge::CommandStatus status, const char *longest) {
     using namespace encbridge;
-    std::fprintf(out, "  command line: %s\n", line);
+    std::fprintf(out, "  command line: %s\n", Shown(line).c_str());
     std::vector<std::string> arguments = platform::SplitCommandLine(line);
     for (std::size_t a = 0; a < arguments.size(); ++a) {
-        std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", arguments[a].c_str());
+        std::fprintf(out, "  %s %s\n", a == 0 ? "program " : "argument", Shown(arguments[a]).c_str());
     }
     if (status == CommandStatus::Cut) {
         std::fprintf(out,
@@ -67,7 +68,7 @@ int PrintDryRun(std::FILE *out, const HostRecords &records, const std::vector<Ri
             // The command line is built from the rip's album, as the worker builds it.
             const CommandStatus status = BuildCommandLine(output.encoderPath, CommandStyle::Arguments, command, wavPath,
                                                           outputPath, *records.album, static_cast<int>(i));
-            std::fprintf(out, "\ntrack %02d -> %s\n", tracks[i].image.number, tracks[i].finalPaths[o].c_str());
+            std::fprintf(out, "\ntrack %02d -> %s\n", tracks[i].image.number, Shown(tracks[i].finalPaths[o]).c_str());
             if (!PrintLine(out, command, status, "1,023")) ++refused;
         }
         if (!output.albumStep) continue;

@@ -114,7 +114,8 @@ bool ReadEmbeddedCueSheet(const std::string &path, const std::string &charset, C
     } else {
         Block block;
         if (!FLAC__metadata_get_cuesheet(path.c_str(), block.out()) || block.get() == nullptr) {
-            error = path + " is a FLAC file with no cue sheet inside (neither a CUESHEET block nor a CUESHEET tag)";
+            error = path + " is a FLAC file with no cue sheet inside (neither a CUESHEET block nor a CUESHEET tag); " +
+                    kWhatTheHostTakes + ": name the sheet beside it";
             return false;
         }
         album = CueAlbum();

@@ -27,6 +27,16 @@ bool ParseCount(const std::string &text, long &value) {
     return true;
 }
 
+// The place of value among the three words an option takes; -1 with a
+// message in error when it is none of them.
+int Choice(const char *option, const std::string &value, const char *const (&words)[3], std::string &error) {
+    for (int i = 0; i < 3; ++i) {
+        if (value == words[i]) return i;
+    }
+    error = std::string(option) + ": \"" + value + "\" is none of " + words[0] + ", " + words[1] + " and " + words[2];
+    return -1;
+}
+
 }  // namespace
 
 bool ParseTrackList(const std::string &text, std::vector<TrackSpan> &spans, std::string &error) {
@@ -87,7 +97,10 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kEndBy,
         kCueCharset,
         kFirstPregap,
+        kGaps,
+        kWriteCue,
         kVerbose,
+        kResume,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -103,7 +116,10 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"end-by", required_argument, nullptr, kEndBy},
         {"cue-charset", required_argument, nullptr, kCueCharset},
         {"first-pregap", required_argument, nullptr, kFirstPregap},
+        {"gaps", required_argument, nullptr, kGaps},
+        {"write-cue", no_argument, nullptr, kWriteCue},
         {"verbose", no_argument, nullptr, kVerbose},
+        {"resume", no_argument, nullptr, kResume},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -142,6 +158,12 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
             case kVerbose:
                 options.verbose = true;
                 break;
+            case kWriteCue:
+                options.writeCue = true;
+                break;
+            case kResume:
+                options.resume = true;
+                break;
             case kPlugin:
                 options.pluginPath = value;
                 break;
@@ -177,18 +199,22 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 }
                 options.cueCharset = value;
                 break;
-            case kFirstPregap:
-                if (value == "track") {
-                    options.firstPregap = FirstPregap::Track;
-                } else if (value == "drop") {
-                    options.firstPregap = FirstPregap::Drop;
-                } else if (value == "join") {
-                    options.firstPregap = FirstPregap::Join;
-                } else {
-                    error = "--first-pregap: \"" + value + "\" is none of track, drop and join";
-                    return false;
-                }
+            case kFirstPregap: {
+                static const char *const kWhat[] = {"track", "drop", "join"};
+                static const FirstPregap kMode[] = {FirstPregap::Track, FirstPregap::Drop, FirstPregap::Join};
+                const int at = Choice("--first-pregap", value, kWhat, error);
+                if (at < 0) return false;
+                options.firstPregap = kMode[at];
                 break;
+            }
+            case kGaps: {
+                static const char *const kWhere[] = {"append", "prepend", "drop"};
+                static const GapMode kMode[] = {GapMode::Append, GapMode::Prepend, GapMode::Drop};
+                const int at = Choice("--gaps", value, kWhere, error);
+                if (at < 0) return false;
+                options.gaps = kMode[at];
+                break;
+            }
             default:
                 // getopt_long has said what is wrong, in its usual words.
                 return false;
@@ -204,6 +230,10 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
     }
     if (options.namePattern.empty()) {
         error = "--name: the pattern is empty";
+        return false;
+    }
+    if (options.resume && options.overwrite) {
+        error = "--resume keeps the files that are there, --overwrite removes them: choose one";
         return false;
     }
     return true;
@@ -233,26 +263,46 @@ const char *UsageText() {
            "                      folder; created when missing)\n"
            "  --name PATTERN      final file name of each track, without extension\n"
            "                      (default \"{number} {title}\"); fields: {number} (two\n"
-           "                      digits), {title}, {performer}, {album}. Characters that\n"
+           "                      digits), {title}, {performer}, {album},\n"
+           "                      {albumartist}, and from the sheet's REM lines {date},\n"
+           "                      {genre}, {disc}. A \"/\" in the pattern makes folders\n"
+           "                      below --out (\"{albumartist}/{album}/{number} {title}\");\n"
+           "                      in a field's value, \"/\" and other characters that\n"
            "                      file systems refuse become \"_\".\n"
            "  --tracks LIST       tracks to encode, such as 1,3-5; the others are still\n"
            "                      delivered, marked as skipped\n"
-           "  --end-by MODE       how a track ends: zero (a call with length 0, the\n"
-           "                      default) or boundary (the last piece says where the\n"
-           "                      track ends within it)\n"
-           "  --piece-size BYTES  bytes per SetData call, a multiple of 2352 (default\n"
-           "                      58800)\n"
+
            "  --first-pregap WHAT\n"
            "                      what becomes of audio before track 1's INDEX 01:\n"
-           "                      track (written as track 0, \"00 Hidden track\"),\n"
+           "                      track (written as track 0, \"00 Hidden track\"; the\n"
+           "                      module's %no then counts it, one ahead of the sheet),\n"
            "                      drop, or join (track 1 starts with it); by default\n"
-           "                      it is written as track 0 unless it is digital\n"
-           "                      silence, which is dropped\n"
+           "                      it is joined, so that every number is the sheet's,\n"
+           "                      and digital silence is dropped\n"
+           "  --gaps WHERE        where the audio between a track's INDEX 00 and its\n"
+           "                      INDEX 01 (and its PREGAP silence) goes: append (at\n"
+           "                      the end of the track before, the default), prepend\n"
+           "                      (at the start of its own track) or drop\n"
            "  --cue-charset NAME  the cue sheet's character set (utf-8, cp1252, or any\n"
-           "                      name iconv knows, such as cp1251); by default UTF-8\n"
-           "                      when the sheet is valid UTF-8, else cp1252\n"
+           "                      name iconv knows, such as cp1251 or shift_jis). By\n"
+           "                      default: UTF-8 when the sheet is valid UTF-8 (with or\n"
+           "                      without a byte order mark); UTF-16 after its byte\n"
+           "                      order mark, or without one when its zero bytes show\n"
+           "                      the order; else the character set that libuchardet\n"
+           "                      finds in it, such as cp1251 or Shift-JIS; else\n"
+           "                      cp1252. A notice says which was used.\n"
+           "  --write-cue         after a rip in which every track was produced, write\n"
+           "                      ALBUM.cue (the album's title) beside the tracks: one\n"
+           "                      FILE per track's file of the first output, the sheet's\n"
+           "                      texts, and INDEX 00/01 (or PREGAP for a gap no file\n"
+           "                      holds) so that the files burn back to the disc's\n"
+           "                      layout\n"
            "  --overwrite         remove final files of this rip that already exist\n"
            "                      (the module never replaces a file)\n"
+           "  --resume            pick up a rip that was stopped: tracks whose every\n"
+           "                      output is there are delivered as skipped, the rest\n"
+           "                      are ripped; files the stopped rip left that are\n"
+           "                      copies of this rip's are removed, others listed\n"
            "  --dry-run           print the encoder's command line for each track, split\n"
            "                      into its arguments, and rip nothing\n"
            "  --verbose           print each record of the module's journal as it comes:\n"
@@ -262,6 +312,13 @@ const char *UsageText() {
            "                      (on standard error)\n"
            "  --version           the version\n"
            "  --                  ends the options: the next argument is the cue sheet\n"
+           "\n"
+           "Options for testing how a host delivers audio (a rip needs neither):\n"
+           "  --end-by MODE       how a track ends: zero (a call with length 0, the\n"
+           "                      default) or boundary (the last piece says where the\n"
+           "                      track ends within it)\n"
+           "  --piece-size BYTES  bytes per SetData call, a multiple of 2352 (default\n"
+           "                      58800)\n"
            "\n"
            "Settings: the file named by --settings; else the user's,\n"
            "$XDG_CONFIG_HOME/encbridge/encbridge.ini (~/.config/encbridge/encbridge.ini\n"
@@ -284,7 +341,9 @@ const char *UsageText() {
            "Exit status: 0 when every selected track was encoded into every output, 1\n"
            "on an error (the module refused the rip, a file is missing), 2 for a wrong\n"
            "command line, 3 when the rip ended but some tracks were not produced (the\n"
-           "summary says why, and where each one's WAV file is).\n";
+           "summary says why, and where each one's WAV file is). Stopped by SIGINT,\n"
+           "SIGTERM or SIGHUP, it ends the rip in order, shows the summary and ends by\n"
+           "that signal (status 130, 143 or 129); a second one ends it at once.\n";
 }
 
 std::string VersionText() { return std::string(kProgramName) + " (encbridge) " + ENCBRIDGE_VERSION + "\n"; }

@@ -23,6 +23,14 @@ enum class FirstPregap {
     Join,  // the first track starts with it
 };
 
+// Where the audio between a track's INDEX 00 (and PREGAP silence) and its
+// INDEX 01 goes.
+enum class GapMode {
+    Append,   // the end of the track before, as rippers deliver it
+    Prepend,  // the start of its own track
+    Drop,
+};
+
 // An inclusive range of track numbers from --tracks.
 struct TrackSpan {
     int first;
@@ -35,13 +43,16 @@ struct HostOptions {
     std::string settingsPath;
     std::string outFolder;
     std::string namePattern = "{number} {title}";
-    std::string cueCharset;  // empty: UTF-8 when the sheet is valid UTF-8, else cp1252
+    std::string cueCharset;  // empty: as DecodeCueText finds it
     FirstPregap firstPregap = FirstPregap::Auto;
+    GapMode gaps = GapMode::Append;
     std::vector<TrackSpan> tracks;  // empty: every track
     EndBy endBy = EndBy::Zero;
     int pieceSize = kDefaultPieceSize;
     bool dryRun = false;
     bool overwrite = false;
+    bool writeCue = false;
+    bool resume = false;
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -77,6 +77,20 @@ SettingsChoice ChooseSettings(const std::string &option, const std::string &modu
     return {FolderOf(modulePath) + kSettingsName, SettingsSource::BesideModule};
 }
 
+std::string NoSettingsMessage(const SettingsChoice &choice, const PathEnvironment &environment,
+                              const std::string &sourceExamples) {
+    if (choice.source != SettingsSource::BesideModule || environment.isFile(choice.path)) return std::string();
+    std::string looked;
+    for (const std::string &path :
+         {UserSettingsPath(environment), environment.systemSettings, InstalledExample(environment), choice.path}) {
+        if (!path.empty()) looked += (looked.empty() ? "" : ", ") + path;
+    }
+    const bool examples = environment.isFile(sourceExamples + "/flac.ini");
+    return "no settings file was found (looked for " + looked + "); name one with --settings FILE" +
+           (examples ? ", such as " + sourceExamples + "/flac.ini (the examples are in " + sourceExamples + "/)"
+                     : std::string(" (the README's section \"The settings file\" has examples)"));
+}
+
 std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvironment &environment) {
     switch (choice.source) {
         case SettingsSource::Option:

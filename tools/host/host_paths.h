@@ -13,6 +13,9 @@
 #ifndef ENCBRIDGE_MODULE_FROM_PROGRAM
 #define ENCBRIDGE_MODULE_FROM_PROGRAM "../lib/encbridge"
 #endif
+#ifndef ENCBRIDGE_SOURCE_EXAMPLES
+#define ENCBRIDGE_SOURCE_EXAMPLES "examples/linux"
+#endif
 #ifndef ENCBRIDGE_EXAMPLES_FROM_PROGRAM
 #define ENCBRIDGE_EXAMPLES_FROM_PROGRAM "../share/doc/encbridge/examples"
 #endif
@@ -63,6 +66,13 @@ SettingsChoice ChooseSettings(const std::string &option, const std::string &modu
 
 // Why a choice was made, for --help and the notices: "named by --settings"...
 std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvironment &environment);
+
+// When no settings file was found at all (the choice is the one beside the
+// module, and it is not there): one line that says where the host looked,
+// how to name one, and where the examples are (sourceExamples: the source
+// tree's, for a program run from its build folder). Empty otherwise.
+std::string NoSettingsMessage(const SettingsChoice &choice, const PathEnvironment &environment,
+                              const std::string &sourceExamples);
 
 // Opens path for reading without ever waiting: non-blocking, so that a FIFO
 // put at the name neither blocks nor is read, and kept only when fstat says

@@ -9,6 +9,7 @@
 
 #include "encoder/final_name.h"
 #include "host_paths.h"
+#include "progress.h"
 #include "settings/plugin_settings.h"
 
 namespace host {

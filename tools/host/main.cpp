@@ -17,14 +17,17 @@
 #include <vector>
 
 #include "cue_image.h"
+#include "cue_writer.h"
 #include "demo_album.h"
 #include "dry_run.h"
 #include "host_options.h"
 #include "host_paths.h"
+#include "interruption.h"
 #include "journal_reader.h"
 #include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
+#include "resume.h"
 #include "rip.h"
 #include "settings_check.h"
 #include "track_names.h"
@@ -41,7 +44,7 @@ constexpr std::size_t kMaxPath = 259;
 constexpr int kSomeTracksNotProduced = 3;
 
 int Fail(const std::string &message) {
-    std::fprintf(stderr, "encbridge-host: %s\n", message.c_str());
+    std::fprintf(stderr, "encbridge-host: %s\n", Shown(message).c_str());
     return 1;
 }
 
@@ -98,6 +101,8 @@ struct Rip {
     std::vector<RipTrack> tracks;
     // What the module's journal said of the rip.
     RipOutcome outcome;
+    // The count of tracks delivered whole, from the first.
+    std::size_t delivered = 0;
 };
 
 // The journal the module writes for the host's rip: the one the user's
@@ -223,6 +228,8 @@ bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
     }
     const SettingsChoice settings = ChooseSettings(options.settingsPath, rip.pluginPath, environment);
     rip.settingsPath = settings.path;
+    error = NoSettingsMessage(settings, environment, ENCBRIDGE_SOURCE_EXAMPLES);
+    if (!error.empty()) return false;
     if (settings.source == SettingsSource::Example) {
         std::printf("Note: no settings file of your own; using %s (%s)\n", settings.path.c_str(),
                     DescribeSettingsChoice(settings, environment).c_str());
@@ -241,12 +248,12 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
         if (!file.note.empty()) notes.push_back(file.note);
     }
     if (!rip.image.Open(cue, error)) return false;
-    if (!PlaceTracks(cue, rip.image.fileFrames(), error)) return false;
+    if (!PlaceTracks(cue, rip.image.fileFrames(), error, options.gaps)) return false;
     rip.image.SetTimeline(cue.timeline);
     std::string pregapNote;
     if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
     if (!pregapNote.empty()) notes.push_back(pregapNote);
-    for (const std::string &note : notes) std::printf("Note: %s\n", note.c_str());
+    for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
     int numbered = 0;
     for (const ImageTrack &track : cue.tracks) numbered += track.number > 0;
     for (const TrackSpan &span : options.tracks) {
@@ -263,7 +270,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
 // and final name.
 bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     const std::string cut = CommandCutWarning(rip.settingsPath);
-    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", cut.c_str());
+    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", Shown(cut).c_str());
     rip.settings = ReadModuleSettings(rip.settingsPath);
     const std::vector<std::string> extensions = rip.settings.Extensions();
     // The longest extension decides how long the names may be.
@@ -289,7 +296,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
             "the output folder " + rip.outputFolder + " is too long: the module's paths hold at most 259 characters";
         return false;
     }
-    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 255) - extension.size();
+    // The name may place the file in folders: the whole is what the
+    // module's paths and its record's field (259 bytes) hold.
+    std::size_t nameRoom = std::min<std::size_t>(kMaxPath - rip.outputFolder.size(), 259) - extension.size();
 
     rip.tracks.assign(cue.tracks.size(), RipTrack());
     std::map<std::string, int> taken;
@@ -299,8 +308,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         const int number = track.image.number;
         track.selected = TrackSelected(options.tracks, number);
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
-        track.fileName =
-            MakeTrackName(options.namePattern, {number, title, track.image.performer, cue.title}, nameRoom);
+        const NameFields fields{number,    title,   track.image.performer, cue.title, cue.performer, track.image.year,
+                                cue.genre, cue.disc};
+        track.fileName = MakeTrackName(options.namePattern, fields, nameRoom, extension.size());
         for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
@@ -319,7 +329,7 @@ bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &er
     for (const RipTrack &track : rip.tracks) {
         for (const std::string &finalPath : track.finalPaths) {
             struct stat info;
-            if (!track.selected || lstat(finalPath.c_str(), &info) != 0) continue;
+            if (!TrackToWrite(track) || lstat(finalPath.c_str(), &info) != 0) continue;
             if (!options.overwrite) {
                 error = finalPath +
                         " exists already, and the module never replaces a file; remove it, choose another --out, or "
@@ -340,13 +350,13 @@ bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &er
 // those encoders. So the host waits until the journal tells what became of
 // every output of each of them, as long as an encoder shows signs of work
 // (a record, or a temporary output written to) within kStallSeconds. Without
-// a journal to read, it does not wait.
+// a journal to read, it does not wait; nor once the user asks for a stop.
 constexpr int kStallSeconds = 10;
-void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reached) {
+void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reached, const std::atomic<int> &stop) {
     auto told = [&](const RipOutcome &outcome) {
         std::size_t count = 0;
         for (std::size_t i = 0; i < reached; ++i) {
-            if (!rip.tracks[i].selected) continue;
+            if (!TrackToWrite(rip.tracks[i])) continue;
             for (const ModuleOutput &output : rip.settings.outputs) {
                 count += outcome.outputs.count({static_cast<int>(i + 1), output.number}) == 0;
             }
@@ -359,7 +369,7 @@ void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reach
     std::printf("Waiting for the encoders of the tracks delivered before the failure\n");
     std::fflush(stdout);
     auto lastSign = std::chrono::steady_clock::now();
-    while (left > 0 && Seconds(lastSign) < kStallSeconds) {
+    while (left > 0 && Seconds(lastSign) < kStallSeconds && stop.load() == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const std::size_t now = told(watch.Current());
         if (now < left || CountEncodersWriting(rip.outputFolder, rip.settings.Extensions(),
@@ -376,11 +386,11 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     PluginModule module;
     if (!module.Load(rip.pluginPath, error)) return false;
     int selected = 0;
-    for (const RipTrack &track : rip.tracks) selected += track.selected;
+    for (const RipTrack &track : rip.tracks) selected += TrackToWrite(track);
     const std::vector<CueFile> &files = rip.cue.files;
     std::string from = files.size() == 1 ? files[0].path : std::to_string(files.size()) + " files";
-    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(), rip.cue.title.c_str(),
-                from.c_str());
+    std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(),
+                Shown(rip.cue.title).c_str(), from.c_str());
     std::printf("  module   %s (version %d)\n  settings %s\n", rip.pluginPath.c_str(), module.version(),
                 rip.settingsPath.c_str());
     std::string written;
@@ -416,16 +426,69 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     created = true;
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
     std::size_t reached = 0;
+    const std::atomic<int> &stop = StopRequest();
     bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, rip.outputFolder, rip.settings.Extensions(),
-                                  progress, times, reached, error);
+                                  progress, times, stop, reached, error);
+    rip.delivered = delivered ? rip.tracks.size() : reached;
     std::fflush(stdout);
-    if (!delivered) AwaitDeliveredTracks(watch, rip, reached);
+    if (!delivered && stop.load() == 0) AwaitDeliveredTracks(watch, rip, reached, stop);
     if (module.kill() != 0) std::fprintf(stderr, "encbridge-host: Kill could not close a track file\n");
     watch.Finish();
     return delivered;
 }
 
+// What --resume found and did: the tracks that were there already, and the
+// files of the earlier rip, removed or left.
+void PrintResume(const Rip &rip, const Leftovers &leftovers) {
+    auto list = [](const std::vector<std::string> &names) {
+        std::string text;
+        for (const std::string &name : names) text += (text.empty() ? "" : ", ") + name;
+        return text;
+    };
+    std::vector<std::string> resumed;
+    for (const RipTrack &track : rip.tracks) {
+        if (track.resumed) resumed.push_back(track.fileName);
+    }
+    std::printf("Resumed: %zu track(s) had every output under its final name and were not ripped again%s%s\n",
+                resumed.size(), resumed.empty() ? "" : ": ", list(resumed).c_str());
+    if (!leftovers.removed.empty()) {
+        std::printf("Removed %zu file(s) of the earlier rip, each a copy of what this rip delivered or produced: %s\n",
+                    leftovers.removed.size(), list(leftovers.removed).c_str());
+    }
+    if (!leftovers.left.empty()) {
+        std::printf("Left %zu file(s) of an earlier rip that are no copy of this rip's files, in %s: %s\n",
+                    leftovers.left.size(), rip.outputFolder.c_str(), list(leftovers.left).c_str());
+    }
+    for (const ModuleOutput &output : rip.settings.outputs) {
+        if (!output.albumStep || resumed.empty()) continue;
+        std::printf(
+            "Note: the album step of output %d (%s) got only the files of the tracks ripped now, not those "
+            "of the resumed ones\n",
+            output.number, output.extension.c_str());
+    }
+}
+
+// After a stop: what was produced is in the table; here, the WAV files kept
+// and how to go on.
+void PrintStop(const Rip &rip, int signal, int missing) {
+    int written = 0;
+    std::string kept;
+    for (std::size_t i = 0; i < rip.tracks.size(); ++i) {
+        if (!TrackToWrite(rip.tracks[i])) continue;
+        ++written;
+        encbridge::PathBuffer temp;
+        encbridge::FormTempBase(temp, "", 1, static_cast<int>(i + 1));
+        struct stat info;
+        const std::string name = std::string(temp) + ".wav";
+        if (lstat((rip.outputFolder + name).c_str(), &info) == 0) kept += (kept.empty() ? "" : ", ") + name;
+    }
+    std::printf("Stopped by %s: %d of %d track(s) produced.", SignalName(signal), written - missing, written);
+    if (!kept.empty()) std::printf(" WAV files kept in %s: %s.", rip.outputFolder.c_str(), kept.c_str());
+    std::printf("\nThe same command with --resume rips the rest.\n");
+}
+
 int Run(HostOptions options) {
+    CatchInterruptions();
     const auto started = std::chrono::steady_clock::now();
     std::string error;
     Rip rip;
@@ -439,17 +502,39 @@ int Run(HostOptions options) {
         return 0;
     }
     RipTimes times;
+    if (options.resume && !PrepareResume(rip.tracks, rip.outputFolder, rip.settings.Extensions(), error)) {
+        return Fail(error);
+    }
     if (!ClearFinalNames(options, rip, error)) return Fail(error);
+    const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);
+    if (options.writeCue && !options.overwrite && access(cuePath.c_str(), F_OK) == 0) {
+        return Fail(cuePath + " exists already; remove it, choose another --out, or pass --overwrite");
+    }
     bool created = false;
     const bool delivered = DeliverThroughTheModule(options, rip, times, created, error);
     if (!created) return Fail(error);
+    Leftovers leftovers;
+    if (options.resume)
+        leftovers = SweepLeftovers(rip.outputFolder, rip.tracks, rip.settings, rip.image, rip.delivered);
 
     int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, rip.settings, rip.outcome);
     const int stepsNotDone = PrintAlbumSteps(stdout, rip.settings, rip.outcome);
+    if (options.resume) PrintResume(rip, leftovers);
+    const int stopSignal = StopRequest().load();
+    if (stopSignal != 0) PrintStop(rip, stopSignal, missing);
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
                 times.delivering, times.waiting);
     std::fflush(stdout);
+    if (stopSignal != 0) return EndBySignal(stopSignal);
     if (!delivered) return Fail(error);
+    if (options.writeCue && missing == 0) {
+        const std::string text =
+            CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension);
+        if (!WriteCueSheet(cuePath, text, options.overwrite, error)) return Fail(error);
+        std::printf("Cue sheet: %s\n", cuePath.c_str());
+    } else if (options.writeCue) {
+        std::printf("The cue sheet was not written: not every track was produced\n");
+    }
     if (missing > 0 || stepsNotDone > 0) {
         int selected = 0;
         for (const RipTrack &track : rip.tracks) selected += track.selected;

@@ -86,6 +86,9 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                 !outcome.journaled || (found != outcome.outputs.end() && found->second == encbridge::Reason::Done);
             if (!track.selected) {
                 std::fprintf(out, "  %s  %s  %10s  %9s  skipped\n", number, name.c_str(), "-", "-");
+            } else if (track.resumed && Exists(track.finalPaths[o], &size)) {
+                std::fprintf(out, "  %s  %s  %10s  %9s  there already (resumed)\n", number, name.c_str(),
+                             SizeText(size).c_str(), Duration(track.finalPaths[o]).c_str());
             } else if (published && Exists(track.finalPaths[o], &size)) {
                 std::fprintf(out, "  %s  %s  %10s  %9s\n", number, name.c_str(), SizeText(size).c_str(),
                              Duration(track.finalPaths[o]).c_str());

@@ -30,7 +30,7 @@ int CountExisting(const std::vector<RipTrack> &tracks) {
     for (const RipTrack &track : tracks) {
         for (const std::string &path : track.finalPaths) {
             struct stat info;
-            count += track.selected && stat(path.c_str(), &info) == 0;
+            count += TrackToWrite(track) && stat(path.c_str(), &info) == 0;
         }
     }
     return count;
@@ -39,6 +39,8 @@ int CountExisting(const std::vector<RipTrack> &tracks) {
 }  // namespace
 
 bool OutputIsTheWav(const std::string &extension) { return extension == ".wav"; }
+
+bool TrackToWrite(const RipTrack &track) { return track.selected && !track.resumed; }
 
 int CountEncodersWriting(const std::string &folder, const std::vector<std::string> &extensions, int trackCount,
                          std::time_t now) {
@@ -72,7 +74,7 @@ HostRecords MakeRecords(const CueAlbum &cue, const std::vector<RipTrack> &tracks
         // Unselected tracks are what a ripper marks as not to be written:
         // still in the list, still delivered.
         record.status = 1;
-        record.marked = tracks[i].selected ? 1 : 0;
+        record.marked = TrackToWrite(tracks[i]) ? 1 : 0;
         Put(record.fileName, tracks[i].fileName);
         Put(record.title, image.title);
         Put(record.artist, image.performer);
@@ -97,6 +99,7 @@ struct Delivery {
     const std::vector<std::string> &extensions;
     Progress &progress;
     RipTimes &times;
+    const std::atomic<int> &stop;
     Clock::time_point start;
     std::vector<std::uint8_t> piece;
     int expected;                 // the files that the tracks should give
@@ -126,7 +129,13 @@ std::int32_t Call(Delivery &d, std::int32_t length, std::int32_t boundary, bool 
     const Clock::time_point waitStart = Clock::now();
     std::atomic<bool> done(false);
     std::thread ticker([&]() {
+        bool killed = false;
         while (!done.load()) {
+            // The call returns only when the encoders are done, or at Kill.
+            if (d.stop.load() != 0 && !killed) {
+                killed = true;
+                d.module.kill();
+            }
             CountEncoders(d);
             d.progress.Waiting(Since(waitStart), CountExisting(d.tracks), d.expected);
             for (int i = 0; i < 4 && !done.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -168,9 +177,13 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
     const std::string name = "track " + std::to_string(track.number);
     const std::int64_t framesPerPiece = d.options.pieceSize / kFrameBytes;
     d.progress.TrackStart(track.number, d.tracks.back().image.number,
-                          track.title.empty() ? d.tracks[i].fileName : track.title, !d.tracks[i].selected,
+                          track.title.empty() ? d.tracks[i].fileName : track.title, !TrackToWrite(d.tracks[i]),
                           (track.endFrame - track.firstFrame) * kFrameBytes);
     for (std::int64_t position = track.firstFrame; position < track.endFrame;) {
+        if (d.stop.load() != 0) {
+            error = "stopped during " + name;
+            return false;
+        }
         std::int64_t remaining = track.endFrame - position;
         if (d.options.endBy == EndBy::Boundary && remaining <= framesPerPiece) {
             return EndByBoundary(d, position, remaining, lastTrack, name, error);
@@ -207,8 +220,8 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
 
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
                   const HostOptions &options, const std::string &outputFolder,
-                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::size_t &reached,
-                  std::string &error) {
+                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times,
+                  const std::atomic<int> &stop, std::size_t &reached, std::string &error) {
     Delivery d{module,
                image,
                tracks,
@@ -217,13 +230,17 @@ bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<Rip
                extensions,
                progress,
                times,
+               stop,
                Clock::now(),
                std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
                0};
-    for (const RipTrack &track : tracks) d.expected += track.selected ? static_cast<int>(extensions.size()) : 0;
+    for (const RipTrack &track : tracks) d.expected += TrackToWrite(track) ? static_cast<int>(extensions.size()) : 0;
     for (reached = 0; reached < tracks.size(); ++reached) {
         const std::size_t i = reached;
-        if (!DeliverTrack(d, i, error)) return false;
+        if (!DeliverTrack(d, i, error)) {
+            if (d.times.delivering == 0) d.times.delivering = Since(d.start);
+            return false;
+        }
         if (i + 1 != tracks.size()) {
             CountEncoders(d);
             progress.TrackDone();

@@ -2,6 +2,7 @@
 // and what came of it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -19,6 +20,7 @@ namespace host {
 struct RipTrack {
     ImageTrack image;
     bool selected = true;
+    bool resumed = false;                 // selected, but every output lies under its final name already
     std::string fileName;                 // final name without folder and extension
     std::vector<std::string> finalPaths;  // one per output: where the module moves each encoded file
 };
@@ -58,9 +60,14 @@ struct RipTimes {
 // encoders make, for the count of encoders at work that progress shows.
 // reached: the place of the track whose delivery failed (every track before
 // it was ended), or the count of tracks.
+// stop: once non-zero, no more audio is delivered, and a wait in the album's
+// last call is ended by Kill from another thread; the delivery then fails.
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
                   const HostOptions &options, const std::string &outputFolder,
-                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times, std::size_t &reached,
-                  std::string &error);
+                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times,
+                  const std::atomic<int> &stop, std::size_t &reached, std::string &error);
+
+// Whether the module is handed track to write: selected, and not resumed.
+bool TrackToWrite(const RipTrack &track);
 
 }  // namespace host

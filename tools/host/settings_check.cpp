@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -91,13 +92,35 @@ std::string ExplainMainEncoder(const std::string &settingsPath) {
     std::string resolved =
         encoder == value ? "" : " (resolved to " + encoder + ": relative paths start at the settings file's folder)";
     if (stat(encoder.c_str(), &info) != 0) {
-        return "the encoder is not found: nothing at " + configured + resolved;
+        // The module never searches PATH; the host only names what is there.
+        const char *path = std::getenv("PATH");
+        const std::string found = FindOnPath(value, path == nullptr ? "" : path);
+        return "the encoder is not found: nothing at " + configured + resolved +
+               (found.empty() ? std::string() : "; write the full path, EXEPATH=" + found + " (found on PATH)");
     }
     if (!S_ISREG(info.st_mode)) return "the encoder named by " + configured + resolved + " is not a file";
     return "the encoder named by " + configured + resolved + " may not be read and run by this user";
 }
 
 }  // namespace
+
+std::string FindOnPath(const std::string &name, const std::string &path) {
+    if (name.empty() || name.find('/') != std::string::npos) return std::string();
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t end = path.find(':', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string folder = path.substr(at, end - at);
+        at = end + 1;
+        if (folder.empty() || folder[0] != '/') continue;
+        const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
+        struct stat info;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return std::string();
+}
 
 encbridge::Reason RefusalFromSettings(const std::string &settingsPath) {
     int number = 1;

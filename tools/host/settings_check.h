@@ -36,6 +36,12 @@ ModuleSettings ReadModuleSettings(const std::string &settingsPath);
 // fits.
 std::string CommandCutWarning(const std::string &settingsPath);
 
+// The program called name in the folders of path (as $PATH lists them):
+// the first regular file there that this user may run, found without
+// running it. Empty for a name with a "/", or for none; an empty or
+// relative entry (the current folder, or one below it) is never searched.
+std::string FindOnPath(const std::string &name, const std::string &path);
+
 // Why Create refused a rip, in words: the module's reason, from its journal
 // or from RefusalFromSettings, with what the settings file says about it
 // (which output, which key, which path).

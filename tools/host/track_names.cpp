@@ -1,13 +1,29 @@
 #include "track_names.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace host {
 
 namespace {
 
-const char *const kFields[] = {"number", "title", "performer", "album"};
+const char *const kFields[] = {"number", "title", "performer", "album", "albumartist", "date", "genre", "disc"};
+
+// The longest name of one folder or file that file systems take.
+constexpr std::size_t kMaxPart = 255;
+
+// name cut to at most bytes, never inside a UTF-8 sequence, and made safe
+// again (a cut may leave a blank at the end).
+std::string CutName(const std::string &name, std::size_t bytes) {
+    if (name.size() <= bytes) return name;
+    std::size_t cut = bytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return SafeFileName(name.substr(0, cut));
+}
 
 // Calls visit(literal) for text outside fields and visit(field, true) for
 // each "{field}". Returns false at the first unknown or unclosed field.
@@ -42,7 +58,8 @@ bool CheckNamePattern(const std::string &pattern, std::string &error) {
     if (WalkPattern(
             pattern, [](const std::string &, bool) {}, &bad))
         return true;
-    error = "--name: \"" + bad + "\" is not a field; use {number}, {title}, {performer} or {album}";
+    error = "--name: \"" + bad +
+            "\" is not a field; use {number}, {title}, {performer}, {album}, {albumartist}, {date}, {genre} or {disc}";
     return false;
 }
 
@@ -59,38 +76,54 @@ std::string SafeFileName(const std::string &name) {
     if (first == std::string::npos) return std::string();
     safe.erase(0, first);
     while (!safe.empty() && (safe.back() == ' ' || safe.back() == '.')) safe.pop_back();
+    // The module refuses a name that starts like its temporary files; a
+    // title such as "#temp(02)" keeps its track.
+    if (strncasecmp(safe.c_str(), "#temp(", 6) == 0) safe[0] = '_';
     return safe;
 }
 
-std::string MakeTrackName(const std::string &pattern, const NameFields &fields, std::size_t maxBytes) {
+std::string MakeTrackName(const std::string &pattern, const NameFields &fields, std::size_t maxBytes,
+                          std::size_t extensionBytes) {
     char number[16];
     std::snprintf(number, sizeof number, "%02d", fields.number);
-    std::string name;
+    const std::string *const values[] = {&fields.title, &fields.performer, &fields.album, &fields.albumArtist,
+                                         &fields.date,  &fields.genre,     &fields.disc};
+    // Only the pattern's own "/" starts a part; a value's "/" is made "_"
+    // with the rest of the part.
+    std::vector<std::string> parts(1);
     WalkPattern(
         pattern,
         [&](const std::string &text, bool isField) {
             if (!isField) {
-                name += text;
-            } else if (text == "number") {
-                name += number;
-            } else if (text == "title") {
-                name += fields.title;
-            } else if (text == "performer") {
-                name += fields.performer;
-            } else {
-                name += fields.album;
+                for (char c : text) {
+                    if (c == '/') {
+                        parts.emplace_back();
+                    } else {
+                        parts.back() += c;
+                    }
+                }
+                return;
+            }
+            if (text == "number") {
+                parts.back() += number;
+                return;
+            }
+            for (std::size_t i = 1; i < sizeof kFields / sizeof kFields[0]; ++i) {
+                if (text == kFields[i]) parts.back() += *values[i - 1];
             }
         },
         nullptr);
-    name = SafeFileName(name);
-    if (name.size() > maxBytes) {
-        std::size_t cut = maxBytes;
-        // Never leave half of a UTF-8 sequence: back up over continuation bytes.
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-        name = SafeFileName(name.substr(0, cut));
+    std::string folders;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        const std::string part = CutName(SafeFileName(parts[i]), kMaxPart);
+        if (!part.empty()) folders += part + "/";
     }
+    // Folders that leave no room for a name are given up rather than the name.
+    if (folders.size() >= maxBytes) folders.clear();
+    const std::size_t room = std::min(maxBytes - folders.size(), kMaxPart - std::min(extensionBytes, kMaxPart));
+    std::string name = CutName(SafeFileName(parts.back()), room);
     if (name.empty()) name = std::string("Track ") + number;
-    return name;
+    return folders + name;
 }
 
 }  // namespace host

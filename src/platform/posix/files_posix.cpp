@@ -81,41 +81,33 @@ bool EncoderFileUsable(const char *path) {
     return regular && access(path, R_OK | X_OK) == 0;
 }
 
-struct FileGuard {
-    int fd;
-    mode_t mode;  // the permissions it is given back
-};
-
-FileGuard *GuardFile(const char *path, std::int32_t *error) {
-    *error = ENOMEM;
-    FileGuard *guard = new (std::nothrow) FileGuard;
-    if (guard == nullptr) return nullptr;
+bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error) {
     // Held open, so that the mode goes back to this file whatever is put at
     // its name meanwhile; O_NONBLOCK keeps a FIFO there from blocking.
-    guard->fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
-    bool guarded = guard->fd >= 0 && fstat(guard->fd, &info) == 0;
+    bool guarded = fd >= 0 && fstat(fd, &info) == 0;
     if (guarded && (!S_ISREG(info.st_mode) || info.st_nlink != 1)) {
         errno = EINVAL;
         guarded = false;
     }
     // Readable as before by whoever could read it; writable by none.
-    guarded = guarded && fchmod(guard->fd, info.st_mode & 07777 & ~mode_t{0222}) == 0;
+    guarded = guarded && fchmod(fd, info.st_mode & 07777 & ~mode_t{0222}) == 0;
     if (!guarded) {
         *error = errno;
-        if (guard->fd >= 0) close(guard->fd);
-        delete guard;
-        return nullptr;
+        if (fd >= 0) close(fd);
+        return false;
     }
-    guard->mode = info.st_mode & 07777;
-    return guard;
+    guard = {true, fd, static_cast<std::uint32_t>(info.st_mode & 07777)};
+    return true;
 }
 
-void ReleaseFile(FileGuard *guard) {
-    if (guard == nullptr) return;
-    (void)fchmod(guard->fd, guard->mode);
-    close(guard->fd);
-    delete guard;
+void ReleaseFile(FileGuard &guard) {
+    if (!guard.held) return;
+    const int fd = static_cast<int>(guard.handle);
+    (void)fchmod(fd, static_cast<mode_t>(guard.mode));
+    close(fd);
+    guard = {};
 }
 
 EntryKind InspectEntry(const char *path) {

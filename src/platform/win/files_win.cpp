@@ -146,37 +146,29 @@ bool PlainFileWithOneName(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info) {
 
 }  // namespace
 
-struct FileGuard {
-    HANDLE handle;
-};
-
-FileGuard *GuardFile(const char *path, std::int32_t *error) {
-    *error = ERROR_NOT_ENOUGH_MEMORY;
-    FileGuard *guard = new (std::nothrow) FileGuard;
-    if (guard == nullptr) return nullptr;
+bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error) {
     // Read access makes the sharing count: an open for writing fails while
     // this handle lives, one for reading or deleting goes on.
-    guard->handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = static_cast<std::int32_t>(GetLastError());
+        return false;
+    }
     BY_HANDLE_FILE_INFORMATION info;
-    bool guarded = guard->handle != INVALID_HANDLE_VALUE;
-    if (!guarded) *error = static_cast<std::int32_t>(GetLastError());
-    if (guarded && !PlainFileWithOneName(guard->handle, info)) {
+    if (!PlainFileWithOneName(handle, info)) {
         *error = ERROR_INVALID_PARAMETER;
-        guarded = false;
+        CloseHandle(handle);
+        return false;
     }
-    if (!guarded) {
-        if (guard->handle != INVALID_HANDLE_VALUE) CloseHandle(guard->handle);
-        delete guard;
-        return nullptr;
-    }
-    return guard;
+    guard = {true, reinterpret_cast<std::intptr_t>(handle), 0};
+    return true;
 }
 
-void ReleaseFile(FileGuard *guard) {
-    if (guard == nullptr) return;
-    CloseHandle(guard->handle);
-    delete guard;
+void ReleaseFile(FileGuard &guard) {
+    if (!guard.held) return;
+    CloseHandle(reinterpret_cast<HANDLE>(guard.handle));
+    guard = {};
 }
 
 EntryKind InspectEntry(const char *path) {

@@ -1,0 +1,45 @@
+// Picking up a rip that was stopped: which tracks are there already, and
+// what becomes of the files the stopped rip left.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "cue_image.h"
+#include "rip.h"
+#include "settings_check.h"
+
+namespace host {
+
+// Whether every output of track lies under its final name as the module
+// publishes one: a plain file with one name and at least one byte. This is
+// the one place that decides that a track needs no new rip; a check of its
+// files against the image belongs here.
+bool TrackAlreadyDone(const RipTrack &track);
+
+// Before Create: marks the selected tracks that are done as resumed. A track
+// with only some of its outputs under their final names is ripped anew, so
+// those are moved aside to the names the module gives kept copies
+// (#kept(NN)-K plus the extension), to be compared with the new ones after
+// the rip. False with a message in error when one cannot be moved.
+bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder,
+                   const std::vector<std::string> &extensions, std::string &error);
+
+// The files of earlier rips in the output folder, by name.
+struct Leftovers {
+    std::vector<std::string> removed;  // copies of what this rip delivered or produced
+    std::vector<std::string> left;     // any other: the user decides
+};
+
+// After Kill: every kept copy in the output folder, and the temporary files
+// that a resumed track's earlier rip left (its WAV only when DELETE is set,
+// since otherwise the WAV is what the user keeps), is removed when it is
+// byte-identical to what this rip delivered or produced for its track: the
+// file at that output's final name, or the WAV of a track delivered whole
+// (delivered: the count of tracks delivered whole, from the first), as the
+// module writes it from the image. Any other is left and listed.
+Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipTrack> &tracks,
+                         const ModuleSettings &settings, AudioImage &image, std::size_t delivered);
+
+}  // namespace host
