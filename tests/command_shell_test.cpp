@@ -80,7 +80,7 @@ protected:
         platform::Process *process = platform::StartProcess(line.c_str(), throughCommandShell, 1);
         if (process == nullptr) return {};
         platform::Event *never = platform::CreateManualResetEvent();
-        platform::WaitForProcessOrEvent(process, never);
+        platform::WaitForAny(&process, 1, &never, 1, platform::kWaitForever);
         platform::DestroyEvent(never);
         platform::CloseProcess(process);
         std::vector<fake_encoder::Run> runs = fake_encoder::ReadRuns(log_);

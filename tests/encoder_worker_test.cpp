@@ -117,6 +117,10 @@ struct Settings {
 
 class WorkerTest : public ts::EncoderRipTest {
 protected:
+    // The rows of TheJournalSaysWhyEachOutputWasOrWasNotProduced; those of a
+    // read-only folder only where it refuses the user.
+    void JournalReasonCases(bool folderRefuses);
+
     std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
         std::string path = aux_ + name;
         ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
@@ -995,8 +999,14 @@ std::vector<std::vector<std::string>> JournalRecords(const std::string &path) {
 }
 
 // Each way a track's output is not produced gives its own reason in the
-// journal, beside the case that causes it; one that succeeds says so.
+// journal, beside the case that causes it, and the system's words when a
+// system call refused; one that succeeds says so. Run as an ordinary user,
+// whom a read-only folder refuses.
 TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
+    if (!RunUnprivileged({&out_, &aux_}, [&] { JournalReasonCases(true); })) JournalReasonCases(false);
+}
+
+void WorkerTest::JournalReasonCases(bool folderRefuses) {
     std::string notAProgram = aux_ + "not-a-program.exe";
     ts::WriteFile(notAProgram, "this is no program\n");
     ASSERT_TRUE(ts::MakeExecutable(notAProgram));
@@ -1007,25 +1017,49 @@ TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
         std::string fileName;
         std::string encoder;
         const char *reason;
-        const char *ending;  // how the run ended, as the record says it
+        const char *ending;   // how the run ended, as the record says it
+        const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder
+        const char *system;   // what the system's words hold; "-": none
     };
+    // Windows words its errors in the code page's language.
+    const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
+    const char *denied = "Permission denied (error 13)";
     const ReasonCase cases[] = {
-        {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0"},
-        {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3"},
-        {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
-        {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0"},
-        {"name unsafe", "", ".." + sep + "01 Track", FakeEncoderPath(), "name-unsafe", "not run"},
-        {"command cut", "--tag %ttit%", "01 Track", FakeEncoderPath(), "command-cut", "not run"},
-        {"crashed", "--crash", "01 Track", FakeEncoderPath(), "encoder-failed", OnWindows() ? "exit" : "signal 9"},
-        {"could not start", "", "01 Track", notAProgram, "could-not-start", "could not start: "},
+        {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
+        {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
+        {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "", "-"},
+        {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "",
+         "-"},
+        {"name unsafe", "", ".." + sep + "01 Track", FakeEncoderPath(), "name-unsafe", "not run", "", "-"},
+        {"command cut", "--tag %ttit%", "01 Track", FakeEncoderPath(), "command-cut", "not run", "", "-"},
+        {"crashed", "--crash", "01 Track", FakeEncoderPath(), "encoder-failed", OnWindows() ? "exit" : "signal 9", "",
+         "-"},
+        {"could not start", "", "01 Track", notAProgram, "could-not-start", "could not start: ", "", "-"},
+        // The system's refusals.
+        {"folder taken by a file", "", "sub" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0", "sub",
+         exists},
+        {"folder refused", "", "ro" + sep + "in" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0",
+         "ro", denied},
+        {"move refused", "", "ro" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ro", denied},
     };
     int caseNumber = 0;
     for (const ReasonCase &c : cases) {
         SCOPED_TRACE(c.name);
-        // wine hands a file that is no Windows program to the host system.
+        // wine hands a file that is no Windows program to the host system;
+        // a read-only folder refuses nothing there.
         if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
+        if (std::string(c.blocker) == "ro" && (OnWindows() || !folderRefuses)) continue;
         const std::string n = std::to_string(++caseNumber);
         const std::string folder = CaseFolder("case" + n);
+        if (std::string(c.blocker) == "sub") {
+            ts::WriteFile(folder + "sub", "a file");
+            ASSERT_TRUE(ts::MakeReadOnly(folder + "sub"));
+        }
+#ifndef _WIN32
+        if (std::string(c.blocker) == "ro") {
+            ASSERT_EQ(mkdir((folder + "ro").c_str(), 0555), 0);
+        }
+#endif
         Settings s{".mp3", Fake(c.options, "case" + n + ".log"), 1, c.encoder};
         s.extra = "LOG=journal.log\n";
         Album album(folder, 1);
@@ -1040,13 +1074,14 @@ TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
         EXPECT_EQ(records[0].at(2), "rip");
         EXPECT_EQ(records[0].at(4), "1") << "the track count";
         const std::vector<std::string> &track = records[1];
-        ASSERT_EQ(track.size(), 11u);
+        ASSERT_EQ(track.size(), 12u);
         EXPECT_EQ(track[1], records[0][1]) << "one rip";
         EXPECT_EQ(track[2], "track");
         EXPECT_EQ(track[3], "1");
         EXPECT_EQ(track[4], "1");
         EXPECT_EQ(track[7].compare(0, std::strlen(c.ending), c.ending), 0) << track[7];
         EXPECT_EQ(track[8], c.reason);
+        EXPECT_NE(track[11].find(c.system), std::string::npos) << track[11];
         const bool done = std::string(c.reason) == "done";
         EXPECT_EQ(track[9].compare(0, done ? 17 : 9, done ? "encoded and moved" : "WAV kept:"), 0) << track[9];
         if (std::string(c.ending) != "not run") {
@@ -1242,7 +1277,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     for (const auto &record : records) {
         ++perRip[record.at(1)];
         if (record.at(2) != "track") continue;
-        ASSERT_EQ(record.size(), 11u) << record.at(0);
+        ASSERT_EQ(record.size(), 12u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
         EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";

@@ -108,7 +108,7 @@ TEST_F(FallbackTest, MovingAcrossFileSystemsCopies) {
     testing_support::RemoveTree(from);
 }
 
-TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
+TEST_F(FallbackTest, AWaitSeesTheEndAndAStopRaisedBeforeIt) {
     std::string program = "\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\"";
     platform::Event *stop = platform::CreateManualResetEvent();
     ASSERT_NE(stop, nullptr);
@@ -118,7 +118,7 @@ TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
     std::string line = program + " --exit 5 --sleep 100 \"" + input + "\" \"" + folder_ + "out\"";
     platform::Process *process = platform::StartProcess(line.c_str(), false, 1);
     ASSERT_NE(process, nullptr);
-    EXPECT_EQ(platform::WaitByPolling(process, stop), platform::ProcessWait::Exited);
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop, 1, platform::kWaitForever), 0);
     std::uint32_t code = 0;
     EXPECT_TRUE(platform::ProcessExitCode(process, &code));
     EXPECT_EQ(code, 5u);
@@ -127,7 +127,7 @@ TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
     process = platform::StartProcess((program + " --hang").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     platform::RaiseEvent(stop);
-    EXPECT_EQ(platform::WaitByPolling(process, stop), platform::ProcessWait::Stopped);
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop, 1, platform::kWaitForever), 1);
     platform::EndProcess(process);
     EXPECT_FALSE(platform::ProcessExitCode(process, &code)) << "a killed process has no exit code";
     platform::CloseProcess(process);

@@ -159,7 +159,7 @@ TEST_F(ProcessTest, ExitCodesAndOutputsOfFinishedRuns) {
         testing_support::RemoveTree(Output());
         platform::Process *process = platform::StartProcess(Command(c.options).c_str(), false, 1);
         ASSERT_NE(process, nullptr);
-        EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+        EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 0);
         std::uint32_t code = 12345;
         EXPECT_TRUE(platform::ProcessExitCode(process, &code));
         EXPECT_EQ(code, c.code);
@@ -211,7 +211,7 @@ TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
                        " " + Quote(Output());
     platform::Process *process = platform::StartProcess(line.c_str(), false, 1);
     ASSERT_NE(process, nullptr);
-    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 0);
     platform::CloseProcess(process);
 
     std::vector<fake_encoder::Run> runs = Runs();
@@ -229,7 +229,7 @@ TEST_F(ProcessTest, AStopEndsTheWaitForAHangingProgram) {
     ASSERT_NE(raiser, nullptr);
 
     Clock::time_point start = Clock::now();
-    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Stopped);
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 1);
     platform::EndProcess(process);
     EXPECT_LT(ElapsedMs(start), 1500);
     std::uint32_t code = 0;
@@ -246,7 +246,7 @@ TEST_F(ProcessTest, EndingAProgramReleasesTheFileItHoldsOpen) {
     for (int look = 0; look < 200 && ReadFile(Output()).size() < 4; ++look) platform::SleepMilliseconds(50);
     ASSERT_TRUE(FileExists(Output()));
     platform::RaiseEvent(stop_);
-    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Stopped);
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 1);
     platform::EndProcess(process);
     platform::CloseProcess(process);
     // On Windows a file that a process still holds cannot be deleted.
@@ -260,7 +260,7 @@ TEST_F(ProcessTest, ShowModeAndStandardStreams) {
         testing_support::RemoveTree(Log());
         platform::Process *process = platform::StartProcess(Command("").c_str(), false, hide);
         ASSERT_NE(process, nullptr);
-        EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+        EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 0);
         platform::CloseProcess(process);
         std::vector<fake_encoder::Run> runs = Runs();
         ASSERT_EQ(runs.size(), 1u);
@@ -291,7 +291,7 @@ TEST_F(ProcessTest, NoDescriptorOfTheModuleReachesTheProgram) {
     WriteFile(Input(), "x");
     platform::Process *process = platform::StartProcess(Command("").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
-    EXPECT_EQ(platform::WaitForProcessOrEvent(process, stop_), platform::ProcessWait::Exited);
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 0);
     platform::CloseProcess(process);
     close(inheritable);
     std::fclose(track);

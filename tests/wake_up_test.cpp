@@ -62,7 +62,7 @@ private:
 
 // Different pacing from round to round, so that the host's raises land at
 // different points of the worker's loop: before it first runs, between its
-// look at currentTrack and its wait, and while it waits.
+// look at finishedTracks and its wait, and while it waits.
 void Pace(int round) {
     switch (round % 3) {
         case 0:

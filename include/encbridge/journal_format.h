@@ -25,7 +25,10 @@ constexpr std::size_t kRipFields = 6;
 // "refused": the reason's name and text.
 constexpr std::size_t kRefusedReason = 3;
 constexpr std::size_t kRefusedText = 4;
-constexpr std::size_t kRefusedFields = 5;
+// The system's words for the failure, "-" for none; records written before
+// it was kept end before it.
+constexpr std::size_t kRefusedError = 5;
+constexpr std::size_t kRefusedFields = 6;
 
 // "track": number, output, final file, seconds, how it ended, reason's
 // name, outcome in words, command line.
@@ -37,7 +40,10 @@ constexpr std::size_t kTrackEnd = 7;
 constexpr std::size_t kTrackReason = 8;
 constexpr std::size_t kTrackOutcome = 9;
 constexpr std::size_t kTrackCommand = 10;
-constexpr std::size_t kTrackFields = 11;
+// The system's words for the failure, "-" for none; records written before
+// it was kept end before it.
+constexpr std::size_t kTrackError = 11;
+constexpr std::size_t kTrackFields = 12;
 
 // "album": output, seconds, how it ended, reason's name, outcome in words,
 // command line.

@@ -8,6 +8,7 @@
 #include "encoder/argument_quoting.h"
 #include "platform/format.h"
 #include "records/host_records.h"
+#include "settings/plugin_settings.h"
 
 namespace encbridge {
 
@@ -22,14 +23,14 @@ struct CommandText {
     bool fromValue[kCommandCapacity];
 };
 
-// Fills command with text (up to its NUL or 1,023 characters), no character
+// Fills command with text (up to its NUL or kCommandCapacity - 1 characters), no character
 // of it from a value. False when text had to be cut.
 bool StartCommandText(CommandText &command, const char *text, std::size_t width);
 
 // Replaces every occurrence of tag that lies wholly in the template's own
 // characters by value (read up to its NUL or valueWidth bytes). Two template
 // characters that an empty value brought side by side count as adjacent.
-// Each step is cut at 1,023 characters; false when anything had to be cut.
+// Each step is cut to its buffer; false when anything had to be cut.
 bool ReplaceTag(CommandText &command, const char *tag, const char *value, std::size_t valueWidth);
 
 enum class CommandStatus {

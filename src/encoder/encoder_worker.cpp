@@ -1,6 +1,8 @@
 #include "encoder/encoder_worker.h"
 
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
@@ -12,6 +14,27 @@
 
 namespace encbridge {
 namespace {
+
+// The control block of the one worker, module-wide. Its events live exactly
+// as long as the worker's thread: made before it starts, and destroyed only
+// once its body has returned, so that neither side can use one that is gone.
+struct WorkerControl {
+    // Written by the host's thread only; the worker leaves at its next look.
+    std::atomic<bool> stopRequested;
+    // Raised before the worker's thread exists, and cleared by the worker
+    // when it ends.
+    std::atomic<bool> running;
+    SharedRip *rip;
+    // Raised together with stopRequested and stays raised, so that a worker
+    // that waits for the encoder wakes at once.
+    platform::Event *stop;
+    // Raised by the host's thread whenever finishedTracks passes a track, and
+    // by a stop: what the worker waits on while a track is not finished.
+    platform::Event *trackFinished;
+    // Raised by the worker once it has cleared running: what the host's last
+    // delivery of an album waits on.
+    platform::Event *ended;
+};
 
 WorkerControl worker;
 platform::WorkerThread *workerThread = nullptr;
@@ -43,6 +66,8 @@ struct RunningEncoder {
     // takes for the same file: ".WAV" on Windows) the encoder rewrites the
     // WAV file itself, which then is the output, and nothing may remove it.
     bool outputIsWav;
+    // Why the system refused what the run's reason names; 0: no such call.
+    platform::SystemError system;
 };
 
 // The album step's line: one worker runs at a time, and the line is too
@@ -72,19 +97,25 @@ bool ExitedWithZero(const RunEnd &end) { return end.kind == RunEnd::Kind::Exited
 // of the track is not made, with how it ended in end.
 Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32_t outputNumber, RunningEncoder &run,
                     RunEnd &end) {
-    const WorkerInputs &inputs = control.inputs;
-    const OutputSettings &output = inputs.settings->outputs[outputNumber];
-    const AlbumInfo &album = *inputs.album;
+    const SharedRip &rip = *control.rip;
+    const OutputSettings &output = rip.settings.outputs[outputNumber];
+    const AlbumInfo &album = *rip.album;
     const TrackInfo &track = album.tracks[index];
-    const char *base = inputs.tempBases[index];
+    RipTrack &entry = rip.tracks[index];
+    const char *base = entry.base;
     run.index = index;
     run.output = outputNumber;
     run.command[0] = '\0';
     run.finalPath[0] = '\0';
     run.outputIsWav = false;
+    run.system = {0};
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
-    if (base[0] == '\0') return Reason::TrackNotWritten;  // never opened, or not whole
+    if (entry.state == TrackState::NotWritten) {
+        run.system = entry.openError;
+        return Reason::TrackNotWritten;
+    }
+    entry.state = TrackState::Encoding;
     // A final name that leads elsewhere is no better than a cut one.
     if (!UsableFinalName(track, output.outputExtension)) return Reason::NameUnsafe;
     const FormatArg baseArg(base, kPathCapacity);
@@ -108,18 +139,17 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // link) is moved aside, so that what is published later is a file that
     // this run's encoder made.
     if (!run.outputIsWav && !ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, index + 1,
-                                         output.outputExtension, sizeof output.outputExtension)) {
+                                         output.outputExtension, sizeof output.outputExtension, &run.system)) {
         return Reason::NameUnsafe;
     }
     // No encoder may change the WAV file that it and the track's other
     // encoders read (one given its operands the wrong way round would
     // truncate it), except one whose output the WAV file is, and which
     // is then the track's only output.
-    TrackOutputs &outcome = inputs.outputs[index];
-    if (run.outputIsWav) outcome.wavIsOutput = true;
-    if (!run.outputIsWav && !outcome.wavGuard.held) {
+    if (run.outputIsWav) entry.wavIsOutput = true;
+    if (!run.outputIsWav && !entry.wavGuard.held) {
         std::int32_t error = 0;
-        if (!platform::GuardFile(run.wavPath, outcome.wavGuard, &error)) {
+        if (!platform::GuardFile(run.wavPath, entry.wavGuard, &error)) {
             end = {RunEnd::Kind::NotStarted, error};
             return Reason::CouldNotStart;
         }
@@ -141,7 +171,7 @@ RunEnd EndOf(platform::Process *process) {
 // reached the track's final name. After a non-zero exit, a stop or a failed
 // move the output of a run that did not succeed stays where it is.
 Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
-    const AlbumInfo &album = *control.inputs.album;
+    const AlbumInfo &album = *control.rip->album;
     end = EndOf(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
@@ -151,10 +181,10 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
     if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return Reason::OutputNotAFile;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index])) {
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
         return Reason::FolderNotMade;
     }
-    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath)) return Reason::Done;
+    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system)) return Reason::Done;
     return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
                                                                                  : Reason::FinalNameExists;
 }
@@ -180,26 +210,28 @@ struct AlbumProgress {
 // stays, and so do the outputs that succeeded.
 void EndOutput(const WorkerControl &control, const RunningEncoder &run, const RunEnd &end, Reason reason,
                AlbumProgress &progress) {
-    const WorkerInputs &inputs = control.inputs;
-    const PluginSettings &settings = *inputs.settings;
+    const SharedRip &rip = *control.rip;
+    const PluginSettings &settings = rip.settings;
     const std::int32_t output = run.output;
-    JournalTrack(*inputs.journal, {run.index + 1, settings.outputs[output].number, run.finalPath, run.command,
-                                   sizeof run.command, platform::Milliseconds() - run.started, end, reason});
-    TrackOutputs &outcome = inputs.outputs[run.index];
+    JournalTrack(rip.journal,
+                 {run.index + 1, settings.outputs[output].number, run.finalPath, run.command, sizeof run.command,
+                  platform::Milliseconds() - run.started, end, reason, run.system.code});
+    RipTrack &entry = rip.tracks[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
     const bool published = reason == Reason::Done;
-    outcome.ended = static_cast<std::uint16_t>(outcome.ended | bit);
-    if (published) outcome.published = static_cast<std::uint16_t>(outcome.published | bit);
+    entry.ended = static_cast<std::uint16_t>(entry.ended | bit);
+    if (published) entry.published = static_cast<std::uint16_t>(entry.published | bit);
     if (!published) progress.failed[output] = true;
-    if (run.outputIsWav) outcome.wavIsOutput = true;
+    if (run.outputIsWav) entry.wavIsOutput = true;
     const std::uint16_t all = static_cast<std::uint16_t>((1u << settings.outputCount) - 1u);
-    if (outcome.ended != all) return;
+    if (entry.ended != all) return;
     // No encoder of the track runs any more: a WAV file that is kept is as
     // the user expects it.
-    platform::ReleaseFile(outcome.wavGuard);
-    if (outcome.published != all || Stopping(control)) return;
-    if (settings.deleteWav == 0 || outcome.wavIsOutput) return;
-    if (platform::RemoveFile(run.wavPath)) outcome.wavDeleted = true;
+    platform::ReleaseFile(entry.wavGuard);
+    entry.state = entry.published == all ? TrackState::Published : TrackState::Kept;
+    if (entry.state == TrackState::Kept || Stopping(control)) return;
+    if (settings.deleteWav == 0 || entry.wavIsOutput) return;
+    if (platform::RemoveFile(run.wavPath)) entry.state = TrackState::Removed;
 }
 
 // Builds the album step's line into albumLine and starts it as process:
@@ -209,16 +241,16 @@ Reason StartAlbumStep(const WorkerControl &control, const OutputSettings &output
     const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
     const CommandStatus status = BuildAlbumCommandLine(
         output.albumEncoderPath, StyleFor(batchFile), output.albumTemplate, sizeof output.albumTemplate,
-        *control.inputs.album, output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
+        *control.rip->album, output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
     if (status != CommandStatus::Complete) return ReasonFor(status);
     return StartLine(albumLine, batchFile, output.hideWindow, process, end);
 }
 
 // Runs one output's album step and waits for it; a stop ends it.
 void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const AlbumProgress &progress) {
-    const OutputSettings &output = control.inputs.settings->outputs[outputIndex];
-    RunRecord record = {0,           output.number, nullptr, albumLine, sizeof albumLine, 0, {RunEnd::Kind::NotRun, 0},
-                        Reason::Done};
+    const OutputSettings &output = control.rip->settings.outputs[outputIndex];
+    RunRecord record = {
+        0, output.number, nullptr, albumLine, sizeof albumLine, 0, {RunEnd::Kind::NotRun, 0}, Reason::Done, 0};
     const std::uint32_t started = platform::Milliseconds();
     albumLine[0] = '\0';
     platform::Process *process = nullptr;
@@ -239,14 +271,14 @@ void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const 
         }
     }
     record.milliseconds = platform::Milliseconds() - started;
-    JournalAlbumStep(*control.inputs.journal, record);
+    JournalAlbumStep(control.rip->journal, record);
 }
 
 // Once every track is done with: the album step of each output that every
 // processed track has under its final name, one after another. A step
 // whose output lacks a track is journaled as not run.
 void RunAlbumSteps(const WorkerControl &control, const AlbumProgress &progress) {
-    const PluginSettings &settings = *control.inputs.settings;
+    const PluginSettings &settings = control.rip->settings;
     if (!progress.anyProcessed) return;
     for (std::int32_t output = 0; output < settings.outputCount && !Stopping(control); ++output) {
         if (settings.outputs[output].albumStep) RunAlbumStep(control, output, progress);
@@ -257,43 +289,45 @@ void RunAlbumSteps(const WorkerControl &control, const AlbumProgress &progress) 
 // stopped rip, a record of every finished track whose encoders had not yet
 // started.
 void JournalRipEnd(const WorkerControl &control, std::int32_t next, std::int32_t nextOutput) {
-    const WorkerInputs &inputs = control.inputs;
+    const SharedRip &rip = *control.rip;
     const bool stopped = Stopping(control);
-    const std::int32_t finished = inputs.finishedTracks->load(std::memory_order_acquire);
-    const std::int32_t reached = finished < inputs.trackCount ? finished : inputs.trackCount;
-    const std::uint16_t all = static_cast<std::uint16_t>((1u << inputs.settings->outputCount) - 1u);
+    const std::int32_t finished = rip.finishedTracks.load(std::memory_order_acquire);
+    const std::int32_t reached = finished < rip.trackCount ? finished : rip.trackCount;
+    const std::uint16_t all = static_cast<std::uint16_t>((1u << rip.settings.outputCount) - 1u);
     std::int32_t done = 0, processed = 0, kept = 0;
-    for (std::int32_t i = 0; i < inputs.trackCount; ++i) {
-        if (!IsProcessed(inputs.album->tracks[i])) continue;
+    for (std::int32_t i = 0; i < rip.trackCount; ++i) {
+        if (!IsProcessed(rip.album->tracks[i])) continue;
         ++processed;
-        const TrackOutputs &outcome = inputs.outputs[i];
-        if (outcome.published == all) ++done;
-        // Only tracks the host has finished are read: their names are set.
-        if (i < reached && inputs.tempBases[i][0] != '\0' && !outcome.wavDeleted && !outcome.wavIsOutput) ++kept;
+        const RipTrack &entry = rip.tracks[i];
+        if (entry.published == all) ++done;
+        // The host's thread may still write the entry of a track it has not
+        // finished.
+        if (i < reached && entry.state != TrackState::NotWritten && entry.state != TrackState::Removed &&
+            !entry.wavIsOutput) {
+            ++kept;
+        }
         if (!stopped || i < next || i >= reached) continue;
-        for (std::int32_t output = i == next ? nextOutput : 0; output < inputs.settings->outputCount; ++output) {
-            JournalTrack(*inputs.journal, {i + 1,
-                                           inputs.settings->outputs[output].number,
-                                           nullptr,
-                                           nullptr,
-                                           0,
-                                           0,
-                                           {RunEnd::Kind::NotRun, 0},
-                                           Reason::Stopped});
+        for (std::int32_t output = i == next ? nextOutput : 0; output < rip.settings.outputCount; ++output) {
+            JournalTrack(rip.journal, {i + 1,
+                                       rip.settings.outputs[output].number,
+                                       nullptr,
+                                       nullptr,
+                                       0,
+                                       0,
+                                       {RunEnd::Kind::NotRun, 0},
+                                       Reason::Stopped,
+                                       0});
         }
     }
-    JournalEnd(*inputs.journal, done, processed, kept, stopped);
+    JournalEnd(rip.journal, done, processed, kept, stopped);
 }
-
-}  // namespace
 
 void EncoderWorker(void *controlBlock) {
     WorkerControl &control = *static_cast<WorkerControl *>(controlBlock);
-    const WorkerInputs &inputs = control.inputs;
-    const std::int32_t count = inputs.trackCount;
-    const std::int32_t outputCount = inputs.settings->outputCount;
-    const std::int32_t jobs =
-        inputs.settings->jobs < 1 ? 1 : (inputs.settings->jobs > kMostJobs ? kMostJobs : inputs.settings->jobs);
+    const SharedRip &rip = *control.rip;
+    const std::int32_t count = rip.trackCount;
+    const std::int32_t outputCount = rip.settings.outputCount;
+    const std::int32_t jobs = rip.settings.jobs;  // 1 to kMostJobs, as loaded
     RunningEncoder running[kMostJobs];
     platform::Process *processes[kMostJobs];
     AlbumProgress progress = {};
@@ -303,12 +337,12 @@ void EncoderWorker(void *controlBlock) {
     while (!Stopping(control)) {
         // Acquire: seeing a track passed means seeing its finished, closed
         // file and its temporary name too.
-        const std::int32_t finished = inputs.finishedTracks->load(std::memory_order_acquire);
+        const std::int32_t finished = rip.finishedTracks.load(std::memory_order_acquire);
         // Finished tracks start in track order, each output in turn, while a
         // slot is free; skipped ones are passed at once, and no record
         // beyond the count is read.
         while (runningCount < jobs && next < count && !Stopping(control)) {
-            if (!IsProcessed(inputs.album->tracks[next])) {
+            if (!IsProcessed(rip.album->tracks[next])) {
                 ++next;
                 continue;
             }
@@ -354,13 +388,30 @@ void EncoderWorker(void *controlBlock) {
         EndOutput(control, running[i], {RunEnd::Kind::Stopped, 0}, Reason::Stopped, progress);
     }
     // A stop leaves tracks of which some outputs never started.
-    for (std::int32_t i = 0; i < count; ++i) platform::ReleaseFile(inputs.outputs[i].wavGuard);
+    for (std::int32_t i = 0; i < count; ++i) platform::ReleaseFile(rip.tracks[i].wavGuard);
     JournalRipEnd(control, next, nextOutput);
     control.running.store(false, std::memory_order_release);
     // After the store: a host that wakes must find running cleared. The
     // event outlives this raise, since it is destroyed only once this body
     // has returned.
     platform::RaiseEvent(control.ended);
+}
+
+}  // namespace
+
+bool MakeRipTracks(SharedRip &rip, std::int32_t count) {
+    ReleaseRipTracks(rip);
+    if (count < 0 || static_cast<std::size_t>(count) > SIZE_MAX / sizeof(RipTrack)) return false;
+    rip.tracks = new (std::nothrow) RipTrack[static_cast<std::size_t>(count)]();
+    if (rip.tracks == nullptr) return false;
+    rip.trackCount = count;
+    return true;
+}
+
+void ReleaseRipTracks(SharedRip &rip) {
+    delete[] rip.tracks;
+    rip.tracks = nullptr;
+    rip.trackCount = 0;
 }
 
 void WakeEncoderWorker() {
@@ -397,10 +448,10 @@ void DestroyEvents() {
 
 }  // namespace
 
-void StartEncoderWorker(const WorkerInputs &inputs) {
+void StartEncoderWorker(SharedRip &rip) {
     StopEncoderWorker();
     worker.stopRequested.store(false, std::memory_order_relaxed);
-    worker.inputs = inputs;
+    worker.rip = &rip;
     worker.stop = platform::CreateManualResetEvent();
     worker.trackFinished = platform::CreateAutoResetEvent();
     worker.ended = platform::CreateManualResetEvent();

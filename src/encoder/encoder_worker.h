@@ -2,7 +2,7 @@
 // every finished track in track order into each configured output, up to
 // JOBS encoder processes at a time, moves each output to its track's final
 // name, and once the album is done runs each output's album step. It reads
-// only what it is given.
+// only the part of the rip that it is given.
 #pragma once
 
 #include <atomic>
@@ -16,68 +16,65 @@
 
 namespace encbridge {
 
-namespace platform {
-struct Event;
-}  // namespace platform
+// Where one track of the rip stands. Until the count of finished tracks
+// passes a track, only the host's thread changes it; from then on, only the
+// worker.
+enum class TrackState : std::uint8_t {
+    NotWritten,  // skipped, not reached, or its file could not be opened or written
+    Writing,     // its WAV file is open under its temporary name
+    Finished,    // its WAV file is whole and closed: the worker may encode it
+    Encoding,    // some output was tried, and not every one has ended
+    Kept,        // every output has ended, some not at its final name: the WAV stays
+    Published,   // every output reached its final name; the WAV stays
+    Removed,     // every output reached its final name, and the WAV went
+};
 
-// What became of one track's outputs: bit n stands for settings output n.
-struct TrackOutputs {
-    std::uint16_t ended;      // its encoder has ended, or never started
-    std::uint16_t published;  // it has reached its final name
-    bool wavIsOutput;         // its encoder rewrites the WAV file itself
+// One track of the rip.
+struct RipTrack {
+    TrackState state;
+    // The temporary base name, set when its file is opened.
+    PathBuffer base;
+    // Per output, bit n for settings output n: its encoder has ended (or
+    // never started), and it has reached its final name.
+    std::uint16_t ended;
+    std::uint16_t published;
+    bool wavIsOutput;  // an encoder rewrites the WAV file itself
     // Keeps the encoders from changing the WAV file, from the start of the
     // track's first encoder until every one has ended; not held otherwise,
     // and when the WAV file is the output.
     platform::FileGuard wavGuard;
-    bool wavDeleted;  // every output was kept, and the WAV went
+    // Why the system refused to create its WAV file, when it did.
+    platform::SystemError openError;
 };
 
-// What the worker encodes from. All of it belongs to the rip and stays put,
-// unchanged, from the worker's start until it has ended; only the count of
-// finished tracks moves on.
-struct WorkerInputs {
+// What the worker reads of the rip; the exported functions hold the rest.
+// All of it stays put from the worker's start until it has ended, but the
+// count of finished tracks and the entries of tracks that it passes.
+struct SharedRip {
     const AlbumInfo *album;
-    // The count that tempBases was made for: no record beyond it is read.
+    // The count that tracks was made for: no record beyond it is read.
     std::int32_t trackCount;
-    // Entry i: track i's temporary base name, set before finishedTracks
-    // passes i, and empty when its file could not be opened or written.
-    const PathBuffer *tempBases;
+    RipTrack *tracks;
     // How many tracks the host's thread has finished; raised with release
-    // once a track's file is finished and closed.
-    const std::atomic<std::int32_t> *finishedTracks;
-    const PluginSettings *settings;
-    // Entry i: what became of track i's outputs so far, all zero at the
-    // start; written by the worker only.
-    TrackOutputs *outputs;
-    // Where the rip's records go; its file may be null.
-    const RipJournal *journal;
+    // once a track's file is finished and closed, which hands that track's
+    // entry to the worker.
+    std::atomic<std::int32_t> finishedTracks;
+    // Loaded by Create; the worker reads them until it has ended.
+    PluginSettings settings;
+    // Opened by Create, closed by Kill or the next Create; written by the
+    // worker while it runs, and by the host's thread only meanwhile not.
+    RipJournal journal;
 };
 
-// The control block of the one worker, module-wide. Its events live exactly
-// as long as the worker's thread: made before it starts, and destroyed only
-// once its body has returned, so that neither side can use one that is gone.
-struct WorkerControl {
-    // Written by the host's thread only; the worker leaves at its next look.
-    std::atomic<bool> stopRequested;
-    // Raised before the worker's thread exists, and cleared by the worker
-    // when it ends.
-    std::atomic<bool> running;
-    WorkerInputs inputs;
-    // Raised together with stopRequested and stays raised, so that a worker
-    // that waits for the encoder wakes at once.
-    platform::Event *stop;
-    // Raised by the host's thread whenever finishedTracks passes a track, and
-    // by a stop: what the worker waits on while a track is not finished.
-    platform::Event *trackFinished;
-    // Raised by the worker once it has cleared running: what the host's last
-    // delivery of an album waits on.
-    platform::Event *ended;
-};
+// Makes the rip's entries for count tracks, all NotWritten; false when
+// there is no memory for them. Releases earlier ones first.
+bool MakeRipTracks(SharedRip &rip, std::int32_t count);
+void ReleaseRipTracks(SharedRip &rip);
 
-// Starts the worker for inputs, after stopping any earlier one. running is
-// raised before the thread exists. Whether a worker could be started is not
+// Starts the worker for rip, after stopping any earlier one; the worker
+// reads rip until it has ended. Whether a worker could be started is not
 // reported: without one the WAV files are still written.
-void StartEncoderWorker(const WorkerInputs &inputs);
+void StartEncoderWorker(SharedRip &rip);
 
 // Raises stopRequested, ends a running encoder and removes its unfinished
 // output, and returns once the worker has ended. Does nothing when no
@@ -105,8 +102,5 @@ bool WaitForEncoderWorker();
 // Tests set platform::kWaitForever, so that a lost wake-up shows as a hang.
 // Set before Create.
 void SetWaitFallback(std::uint32_t milliseconds);
-
-// The worker's body; control is the WorkerControl.
-void EncoderWorker(void *control);
 
 }  // namespace encbridge

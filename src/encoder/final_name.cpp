@@ -109,13 +109,14 @@ bool IsAFinalPath(const PathBuffer &path, const AlbumInfo &album, const PluginSe
     return false;
 }
 
-bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track) {
+bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track,
+                      platform::SystemError *error) {
     const std::size_t length = BoundedLength(track.fileName);
     PathBuffer path;
     for (std::size_t at = PartLength(track.fileName, length); at < length;
          at += 1 + PartLength(track.fileName + at + 1, length - at - 1)) {
         if (!FormatWhole(path, sizeof path, "%s%s", {FormatArg(folder, folderWidth), FormatArg(track.fileName, at)}) ||
-            !platform::MakeFolder(path)) {
+            !platform::MakeFolder(path, error)) {
             return false;
         }
     }

@@ -9,6 +9,10 @@
 
 namespace encbridge {
 
+namespace platform {
+struct SystemError;
+}
+
 // Whether the track's final name, its file name followed by extension, may be
 // joined to the output folder. The file name comes from the host, and so
 // from CD-Text or an online database. A host's naming scheme may place the
@@ -39,7 +43,8 @@ bool IsAFinalPath(const PathBuffer &path, const AlbumInfo &album, const PluginSe
 
 // Makes the folders that the track's file name places its final file in,
 // below folder, where they are missing. False when one cannot be made or is
-// not a folder itself (a link to one leads elsewhere).
-bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track);
+// not a folder itself (a link to one leads elsewhere); error then says why.
+bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track,
+                      platform::SystemError *error = nullptr);
 
 }  // namespace encbridge

@@ -94,6 +94,13 @@ private:
     bool misplaced_;
 };
 
+// The system's words for code, with the code: "Permission denied (error 13)".
+void ErrorWords(std::int32_t code, char (&text)[280]) {
+    char words[256];
+    platform::ErrorText(code, words, sizeof words);
+    FormatText(text, sizeof text, "%s (error %d)", {words, code});
+}
+
 void WriteRunEnd(RecordWriter &writer, std::size_t place, const RunEnd &end) {
     char text[320];
     switch (end.kind) {
@@ -101,9 +108,9 @@ void WriteRunEnd(RecordWriter &writer, std::size_t place, const RunEnd &end) {
             FormatText(text, sizeof text, "%s", {"not run"});
             break;
         case RunEnd::Kind::NotStarted: {
-            char words[256];
-            platform::ErrorText(end.value, words, sizeof words);
-            FormatText(text, sizeof text, "could not start: %s (error %d)", {words, end.value});
+            char words[280];
+            ErrorWords(end.value, words);
+            FormatText(text, sizeof text, "could not start: %s", {words});
             break;
         }
         case RunEnd::Kind::Exited:
@@ -117,6 +124,13 @@ void WriteRunEnd(RecordWriter &writer, std::size_t place, const RunEnd &end) {
             break;
     }
     writer.Field(place, text);
+}
+
+void WriteSystemError(RecordWriter &writer, std::size_t place, std::int32_t code) {
+    if (code == 0) return writer.Field(place, "-", 2);
+    char words[280];
+    ErrorWords(code, words);
+    writer.Field(place, words);
 }
 
 // A run's seconds, how it ended and its reason, at their places from seconds
@@ -172,11 +186,12 @@ void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const ch
     writer.Write(journal, journal::kRipFields);
 }
 
-void JournalRefusal(const RipJournal &journal, Reason reason) {
+void JournalRefusal(const RipJournal &journal, Reason reason, std::int32_t systemError) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "refused");
     writer.Field(journal::kRefusedReason, ReasonName(reason), 64);
     writer.Field(journal::kRefusedText, ReasonText(reason), 256);
+    WriteSystemError(writer, journal::kRefusedError, systemError);
     writer.Write(journal, journal::kRefusedFields);
 }
 
@@ -199,6 +214,7 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     writer.Field(journal::kTrackOutcome, outcome);
     writer.Field(journal::kTrackCommand, run.commandLine != nullptr ? run.commandLine : "-",
                  run.commandLine != nullptr ? run.commandWidth : 2);
+    WriteSystemError(writer, journal::kTrackError, run.systemError);
     writer.Write(journal, journal::kTrackFields);
 }
 

@@ -38,8 +38,9 @@ void ForgetRipJournal(RipJournal &journal);
 
 // "rip": album title, track count, settings file.
 void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const char *settingsPath);
-// "refused": why Create refused the rip.
-void JournalRefusal(const RipJournal &journal, Reason reason);
+// "refused": why Create refused the rip: the reason's name and text, and
+// the system's words for systemError ("-" without one).
+void JournalRefusal(const RipJournal &journal, Reason reason, std::int32_t systemError);
 
 // How a program's run ended.
 struct RunEnd {
@@ -64,9 +65,13 @@ struct RunRecord {
     std::uint32_t milliseconds;
     RunEnd end;
     Reason reason;
+    // The system's error behind reason (a move, a folder, the WAV file's
+    // open); 0: none.
+    std::int32_t systemError;
 };
 // "track": number, output, final file, seconds, how it ended, reason's
-// name, outcome in words, command line.
+// name, outcome in words, command line, the system's words for
+// systemError ("-" without one).
 void JournalTrack(const RipJournal &journal, const RunRecord &run);
 // "album": output, seconds, how it ended, reason's name, outcome in words,
 // command line.

@@ -15,24 +15,19 @@
 #include "wavfile/track_file.h"
 
 namespace encbridge {
-namespace {
 
-void ReleaseTempBases() {
-    delete[] rip.tempBases;
-    rip.tempBases = nullptr;
-    delete[] rip.outputs;
-    rip.outputs = nullptr;
-    rip.trackCount = 0;
-}
+RipState rip;
+
+namespace {
 
 // Only a lock that a live process holds refuses the rip: anything else at
 // the lock's name is moved aside, as any other leftover of the folder.
-Reason LockFolder(const AlbumInfo *info) {
+Reason LockFolder(RipState &rip, const AlbumInfo *info, platform::SystemError &error) {
     PathBuffer path;
     if (!FormatWhole(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName})) return Reason::NameTooLong;
     for (int attempt = 0; attempt < 3; ++attempt) {
         platform::LockRefusal refusal = platform::LockRefusal::HeldElsewhere;
-        rip.folderLock = platform::LockFolder(path, refusal);
+        rip.folderLock = platform::LockFolder(path, refusal, &error);
         if (rip.folderLock != nullptr) return Reason::Done;
         switch (refusal) {
             case platform::LockRefusal::HeldElsewhere:
@@ -42,14 +37,16 @@ Reason LockFolder(const AlbumInfo *info) {
             case platform::LockRefusal::FolderNotWritable:
                 return Reason::FolderNotWritable;
             case platform::LockRefusal::NotALock:
-                if (!ClearTheLockName(path, info->outputFolder, sizeof info->outputFolder)) return Reason::LockNotMade;
+                if (!ClearTheLockName(path, info->outputFolder, sizeof info->outputFolder, &error)) {
+                    return Reason::LockNotMade;
+                }
                 break;
         }
     }
     return Reason::LockNotMade;
 }
 
-void ReleaseFolder() {
+void ReleaseFolder(RipState &rip) {
     platform::UnlockFolder(rip.folderLock);
     rip.folderLock = nullptr;
 }
@@ -67,7 +64,7 @@ void OnForkedChild() {
     rip.trackFile = nullptr;
     platform::ForgetFolderLock(rip.folderLock);
     rip.folderLock = nullptr;
-    ForgetRipJournal(rip.journal);
+    ForgetRipJournal(rip.shared.journal);
 }
 
 }  // namespace encbridge
@@ -80,10 +77,11 @@ namespace {
 
 // Create's steps, in order; Reason::Done once the rip has started.
 // settingsRead is raised once the settings, and so the journal, of this
-// rip are known.
+// rip are known; system gets the system's error behind a refusal.
 Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header, std::int32_t headerLength,
-                bool &settingsRead) {
+                bool &settingsRead, platform::SystemError &system) {
     settingsRead = false;
+    system = {0};
     // Arguments that no rip could be started with are refused before anything
     // changes, so that an earlier rip goes on undisturbed.
     if (info == nullptr || settingsPath == nullptr) return Reason::BadArguments;
@@ -105,51 +103,46 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     // this rip replaces: it ends before any of them changes.
     StopEncoderWorker();
     rip.active = false;
-    ReleaseFolder();
-    CloseRipJournal(rip.journal);
-    LoadSettings(fullSettingsPath, rip.settings);
+    ReleaseFolder(rip);
+    SharedRip &shared = rip.shared;
+    CloseRipJournal(shared.journal);
+    LoadSettings(fullSettingsPath, shared.settings);
     // A refused rip makes no file: its refusal goes to a journal that
     // exists already, and the journal is made only once the rip starts.
-    OpenRipJournal(rip.journal, rip.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), ++rip.ripNumber, false);
+    OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), ++rip.ripNumber,
+                   false);
     settingsRead = true;
-    ReleaseTempBases();
-    rip.info = info;
-    rip.currentTrack.store(0, std::memory_order_release);
+    ReleaseRipTracks(shared);
+    shared.album = info;
+    shared.finishedTracks.store(0, std::memory_order_release);
     rip.skipTrack = false;  // an album without tracks has none to skip
     if (!SelectHeader(rip.header, header, headerLength)) return Reason::HeaderRefused;
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.
-    (void)CloseCurrentTrack();
+    (void)CloseCurrentTrack(rip);
     // Settings that no rip could be made with leave the output folder as it
     // is: an output whose encoder or album step cannot be run, or two
     // outputs that would write one file.
     std::int32_t faultyOutput = 0;
-    const Reason outputs = CheckOutputs(rip.settings, faultyOutput);
+    const Reason outputs = CheckOutputs(shared.settings, faultyOutput);
     if (outputs != Reason::Done) return outputs;
 
-    std::size_t count = static_cast<std::size_t>(info->trackCount);
-    if (count > SIZE_MAX / sizeof(PathBuffer)) return Reason::OutOfMemory;  // reachable on 32 bits
-    rip.tempBases = new (std::nothrow) PathBuffer[count]();
-    rip.outputs = new (std::nothrow) TrackOutputs[count]();
-    if (rip.tempBases == nullptr || rip.outputs == nullptr) {
-        ReleaseTempBases();
-        return Reason::OutOfMemory;
-    }
-    rip.trackCount = info->trackCount;
+    if (!MakeRipTracks(shared, info->trackCount)) return Reason::OutOfMemory;  // reachable on 32 bits
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
-    const Reason locked = LockFolder(info);
+    const Reason locked = LockFolder(rip, info, system);
     if (locked != Reason::Done) return locked;
-    if (!OpenCurrentTrack()) {
-        ReleaseFolder();
+    if (!OpenCurrentTrack(rip)) {
+        system = shared.tracks != nullptr ? shared.tracks[0].openError : platform::SystemError{0};
+        ReleaseFolder(rip);
         return Reason::TrackFileNotOpened;
     }
-    if (rip.journal.file == nullptr) {
-        OpenRipJournal(rip.journal, rip.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), rip.ripNumber, true);
+    if (shared.journal.file == nullptr) {
+        OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), rip.ripNumber,
+                       true);
     }
-    JournalRipStart(rip.journal, *info, fullSettingsPath);
-    StartEncoderWorker(
-        {info, rip.trackCount, rip.tempBases, &rip.currentTrack, &rip.settings, rip.outputs, &rip.journal});
+    JournalRipStart(shared.journal, *info, fullSettingsPath);
+    StartEncoderWorker(shared);
     rip.active = true;
     return Reason::Done;
 }
@@ -159,12 +152,13 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
 extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
                                std::int32_t headerLength) {
     bool settingsRead = false;
-    const Reason reason = StartRip(info, settingsPath, header, headerLength, settingsRead);
+    platform::SystemError system = {0};
+    const Reason reason = StartRip(info, settingsPath, header, headerLength, settingsRead, system);
     if (reason == Reason::Done) return 1;
     // Only this rip's own journal hears of its refusal.
     if (settingsRead) {
-        JournalRefusal(rip.journal, reason);
-        CloseRipJournal(rip.journal);
+        JournalRefusal(rip.shared.journal, reason, system.code);
+        CloseRipJournal(rip.shared.journal);
     }
     return 0;
 }
@@ -176,15 +170,15 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     if (trackEnd < 0 || length < trackEnd) return 0;
 
     if (length == 0) {
-        FinishCurrentTrack();
-        return AdvanceTrack();
+        FinishCurrentTrack(rip);
+        return AdvanceTrack(rip);
     }
-    bool albumComplete = rip.currentTrack.load(std::memory_order_relaxed) >= TrackCount();
+    bool albumComplete = rip.shared.finishedTracks.load(std::memory_order_relaxed) >= rip.shared.trackCount;
     if (rip.skipTrack) {
         // Ending a skipped track is answered alike by boundary and by length
         // 0, also when it was the album's last; bytes after the album's end
         // are refused below.
-        if (trackEnd > 0) return AdvanceTrack();
+        if (trackEnd > 0) return AdvanceTrack(rip);
         if (!albumComplete) {
             *boundary = length;  // the bytes of a skipped track are dropped
             return 1;
@@ -197,15 +191,15 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     std::size_t count = static_cast<std::size_t>(trackEnd == 0 ? length : trackEnd);
     std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
     if (std::ferror(rip.trackFile)) {
-        AbandonCurrentTrack();
+        AbandonCurrentTrack(rip);
         return 0;
     }
     if (trackEnd == 0) {
         *boundary = static_cast<std::int32_t>(written);
         return 1;
     }
-    FinishCurrentTrack();
-    return AdvanceTrack();
+    FinishCurrentTrack(rip);
+    return AdvanceTrack(rip);
 }
 
 extern "C" std::int32_t Kill(void) {
@@ -213,10 +207,10 @@ extern "C" std::int32_t Kill(void) {
     // Kill has returned.
     StopEncoderWorker();
     rip.active = false;
-    ReleaseTempBases();
+    ReleaseRipTracks(rip.shared);
     ReleaseHeader(rip.header);
-    const std::int32_t closed = CloseCurrentTrack();
-    ReleaseFolder();
-    CloseRipJournal(rip.journal);
+    const std::int32_t closed = CloseCurrentTrack(rip);
+    ReleaseFolder(rip);
+    CloseRipJournal(rip.shared.journal);
     return closed;
 }

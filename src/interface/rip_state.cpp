@@ -8,71 +8,74 @@
 #include "wavfile/temp_names.h"
 
 namespace encbridge {
+namespace {
 
-RipState rip;
+// The entry of the current track, or null after the album's last one.
+RipTrack *CurrentEntry(RipState &rip) {
+    const std::int32_t index = rip.shared.finishedTracks.load(std::memory_order_relaxed);
+    if (rip.shared.tracks == nullptr || index < 0 || index >= rip.shared.trackCount) return nullptr;
+    return &rip.shared.tracks[index];
+}
 
-std::int32_t TrackCount() { return rip.trackCount; }
+}  // namespace
 
-const TrackInfo &Track(std::int32_t index) { return rip.info->tracks[index]; }
-
-std::int32_t OpenCurrentTrack() {
-    if (rip.info == nullptr) return 0;
-    const std::int32_t index = rip.currentTrack.load(std::memory_order_relaxed);
-    if (index >= TrackCount()) return 1;
-    (void)CloseCurrentTrack();
-    rip.skipTrack = !IsProcessed(Track(index));
+std::int32_t OpenCurrentTrack(RipState &rip) {
+    const AlbumInfo *album = rip.shared.album;
+    if (album == nullptr) return 0;
+    RipTrack *entry = CurrentEntry(rip);
+    if (entry == nullptr) return 1;
+    const std::int32_t index = static_cast<std::int32_t>(entry - rip.shared.tracks);
+    (void)CloseCurrentTrack(rip);
+    entry->state = TrackState::NotWritten;
+    entry->openError = {0};
+    rip.skipTrack = !IsProcessed(album->tracks[index]);
     if (rip.skipTrack) return 1;
 
     // A name that had to be cut could be shared by several tracks, which would
     // then write into one file: such a track is refused instead.
-    PathBuffer &base = rip.tempBases[index];
-    const std::size_t folderWidth = sizeof rip.info->outputFolder;
-    if (!FormTempBase(base, rip.info->outputFolder, folderWidth, index + 1)) {
-        base[0] = '\0';
-        return 0;
-    }
-    // The worker encodes a track only while its name is set. Whatever lies
-    // under this name (a WAV file that an earlier rip kept, a link, a FIFO)
-    // is moved aside first and never written through; one that stays in the
-    // way fails the open, and is then neither encoded nor deleted as this
-    // track.
+    const std::size_t folderWidth = sizeof album->outputFolder;
+    if (!FormTempBase(entry->base, album->outputFolder, folderWidth, index + 1)) return 0;
+    // Whatever lies under this name (a WAV file that an earlier rip kept, a
+    // link, a FIFO) is moved aside first and never written through; one
+    // that stays in the way fails the open, and is then neither encoded nor
+    // deleted as this track.
     PathBuffer wavPath;
-    if (FormatText(wavPath, sizeof wavPath, "%s%s", {base, ".wav"}) != 0 &&
-        ClearTheWay(wavPath, rip.info->outputFolder, folderWidth, index + 1, ".wav", 5)) {
-        rip.trackFile = OpenTrackFile(wavPath, rip.header);
+    if (FormatText(wavPath, sizeof wavPath, "%s%s", {entry->base, ".wav"}) != 0 &&
+        ClearTheWay(wavPath, album->outputFolder, folderWidth, index + 1, ".wav", 5, &entry->openError)) {
+        rip.trackFile = OpenTrackFile(wavPath, rip.header, &entry->openError);
     }
-    if (rip.trackFile == nullptr) {
-        base[0] = '\0';
-        return 0;
-    }
+    if (rip.trackFile == nullptr) return 0;
+    entry->state = TrackState::Writing;
     return 1;
 }
 
-void FinishCurrentTrack() {
+void FinishCurrentTrack(RipState &rip) {
     FinishTrackFile(rip.trackFile, rip.header);
     rip.trackFile = nullptr;
+    RipTrack *entry = CurrentEntry(rip);
+    if (entry != nullptr && entry->state == TrackState::Writing) entry->state = TrackState::Finished;
 }
 
-std::int32_t CloseCurrentTrack() {
+std::int32_t CloseCurrentTrack(RipState &rip) {
     const std::int32_t closed = CloseTrackFile(rip.trackFile);
     rip.trackFile = nullptr;
     return closed;
 }
 
-void AbandonCurrentTrack() {
-    (void)CloseCurrentTrack();
-    const std::int32_t index = rip.currentTrack.load(std::memory_order_relaxed);
-    if (rip.tempBases != nullptr && index >= 0 && index < TrackCount()) rip.tempBases[index][0] = '\0';
+void AbandonCurrentTrack(RipState &rip) {
+    (void)CloseCurrentTrack(rip);
+    RipTrack *entry = CurrentEntry(rip);
+    if (entry != nullptr) entry->state = TrackState::NotWritten;
 }
 
-std::int32_t AdvanceTrack() {
-    std::int32_t next = rip.currentTrack.load(std::memory_order_relaxed);
+std::int32_t AdvanceTrack(RipState &rip) {
+    std::int32_t next = rip.shared.finishedTracks.load(std::memory_order_relaxed);
     if (next < INT_MAX) ++next;
     // Release: the worker that sees the new value also sees the finished,
-    // closed file of the track before it and that track's name.
-    rip.currentTrack.store(next, std::memory_order_release);
+    // closed file of the track before it and that track's entry.
+    rip.shared.finishedTracks.store(next, std::memory_order_release);
     WakeEncoderWorker();
-    if (next < TrackCount()) return OpenCurrentTrack();
+    if (next < rip.shared.trackCount) return OpenCurrentTrack(rip);
     // The album is complete: its last delivery returns once all encoding is,
     // or with 0 once a Kill from another thread has stopped it.
     return WaitForEncoderWorker() ? 1 : 0;

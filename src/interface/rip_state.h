@@ -22,55 +22,39 @@ struct RipState {
     // False until a Create succeeds, and again from the moment a later Create
     // begins to change the rip or Kill ends it: SetData refuses while false.
     bool active;
+    // The album, its tracks' entries, the settings and the journal, which
+    // the encoder worker reads. Its count of finished tracks is the index
+    // of the current track, written by the host's thread only.
+    SharedRip shared;
     std::FILE *trackFile;
-    AlbumInfo *info;
-    // One buffer per track of the album it was made for; entry i holds the
-    // temporary base name of track i once its file was opened.
-    PathBuffer *tempBases;
-    // One entry per track, made with tempBases: what became of its outputs.
-    TrackOutputs *outputs;
-    // trackCount as it was when tempBases was made; the rip never looks
-    // beyond it, whatever the host's record says later.
-    std::int32_t trackCount;
-    // Written by the host's thread only. Raised with release once a track's
-    // file is finished and closed, which publishes that file and its name to
-    // the encoder worker.
-    std::atomic<std::int32_t> currentTrack;
     // Written at the start of every track file.
     TrackHeader header;
     bool skipTrack;
     // Held in the output folder from Create to Kill.
     platform::FolderLock *folderLock;
-    // Loaded by Create; the worker reads them until it has ended.
-    PluginSettings settings;
-    // Opened by Create, closed by Kill or the next Create; written by the
-    // worker while it runs, and by the host's thread only meanwhile not.
-    RipJournal journal;
     // Counts the module's Create calls that read settings: a rip's number
     // in its journal records.
     std::uint32_t ripNumber;
 };
 
+// The one rip, held by the exported functions, which hand each step the rip
+// it works on.
 extern RipState rip;
-
-// The track count and the track records of the current rip.
-std::int32_t TrackCount();
-const TrackInfo &Track(std::int32_t index);
 
 // Opens the file of the current track, if it is processed, under the
 // track's temporary name, once whatever lay under that name was moved
 // aside. 1 or 0; a track whose file could not be opened is never encoded.
-std::int32_t OpenCurrentTrack();
+std::int32_t OpenCurrentTrack(RipState &rip);
 // Writes the true sizes into the current track's file and closes it.
-void FinishCurrentTrack();
+void FinishCurrentTrack(RipState &rip);
 // Closes the current track's file as it stands: 0, or -1 when closing
 // failed. Nothing open gives 0.
-std::int32_t CloseCurrentTrack();
+std::int32_t CloseCurrentTrack(RipState &rip);
 // Closes the current track's file after a failed write: the track lacks
 // audio, so it is never encoded nor published; its WAV stays as written.
-void AbandonCurrentTrack();
+void AbandonCurrentTrack(RipState &rip);
 // Moves the rip to the next track; after the last one, waits for the encoder
 // worker. 1 or 0.
-std::int32_t AdvanceTrack();
+std::int32_t AdvanceTrack(RipState &rip);
 
 }  // namespace encbridge

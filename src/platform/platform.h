@@ -23,6 +23,17 @@ void OnForkedChild();
 
 namespace platform {
 
+// ---- The system's reason for a failure -------------------------------------
+// errno on Linux, GetLastError() on Windows, as the failing call left it; 0
+// when no system call failed. ErrorText gives its words. Each call below
+// that takes one fills it when it fails, when it is given.
+struct SystemError {
+    std::int32_t code;
+};
+inline void KeepError(SystemError *error, std::int32_t code) {
+    if (error != nullptr) error->code = code;
+}
+
 // ---- Profile files -------------------------------------------------------
 // These behave as GetPrivateProfileStringA and GetPrivateProfileIntA do on
 // Windows: a missing file, section or key yields the default; section and key
@@ -80,7 +91,7 @@ bool NamesAlike(const char *a, const char *b);
 // link, whether it leads anywhere or not, a FIFO...), so that nothing behind
 // the name is ever written, and when what was created is not a plain disk
 // file with one name.
-std::FILE *OpenTrackStream(const char *path);
+std::FILE *OpenTrackStream(const char *path, SystemError *error = nullptr);
 // Appends count bytes to a track stream and hands them to the system at once,
 // so that a full disk is reported by the call whose bytes do not fit rather
 // than by a later flush, after the host was told they were taken. Returns the
@@ -173,15 +184,9 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
 // splits its own line).
 std::int32_t LineArguments(const char *commandLine, char *out, std::size_t capacity);
 
-enum class ProcessWait {
-    Exited,   // the process has ended
-    Stopped,  // the event was raised first; the process may still run
-};
-// Waits, with no time limit, until the process ends or stop is raised.
-ProcessWait WaitForProcessOrEvent(Process *process, Event *stop);
 // Waits up to milliseconds (kWaitForever: no limit) until one of the
 // processes ends or one of the events is raised. Returns the index of a
-// process that has ended (taken as WaitForProcessOrEvent takes it), or
+// process that has ended (its end taken, so that ProcessExitCode knows it), or
 // count plus the index of a raised event (taken as WaitForEvent takes it),
 // or -1 when the time ran out. At most kMostWaited of both together.
 constexpr std::size_t kMostWaited = 64;
@@ -206,7 +211,8 @@ bool ProcessSignal(Process *process, std::int32_t *signal);
 std::uint32_t Milliseconds();
 // The time now, UTC, as "2026-12-07T14:05:03Z", into out.
 void UtcTimeText(char (&out)[24]);
-// The system's words for an error code that StartProcess gave, into out.
+// The system's words for an error code (a SystemError's, or StartProcess's),
+// into out.
 void ErrorText(std::int32_t code, char *out, std::size_t size);
 // This process's id.
 std::uint32_t ProcessId();
@@ -258,7 +264,7 @@ EntryKind InspectEntry(const char *path);
 bool SameFile(const char *a, const char *b);
 // Makes the folder path if it is missing. True when path is then a folder
 // itself, not a link to one.
-bool MakeFolder(const char *path);
+bool MakeFolder(const char *path, SystemError *error = nullptr);
 // True when a part of a path (between separators) is an ordinary name of a
 // file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, COM1-9,
 // LPT1-9, and COM or LPT with byte B9, B2 or B3, the superscript digits of
@@ -283,7 +289,7 @@ enum class LockRefusal {
     FolderNotWritable,  // the file cannot be made there
 };
 // Null when the lock is not taken; refusal then says why.
-FolderLock *LockFolder(const char *path, LockRefusal &refusal);
+FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *error = nullptr);
 // Releases the lock and removes its file. Null is allowed.
 void UnlockFolder(FolderLock *lock);
 // In a child that the host forked: lets go of the record without releasing
@@ -294,8 +300,8 @@ void ForgetFolderLock(FolderLock *lock);
 // Moves the file from to the name to, as MoveFileA does: fails when to
 // exists already (which is never replaced) or from does not, and works
 // across file systems.
-bool MoveFileNoReplace(const char *from, const char *to);
-bool RemoveFile(const char *path);
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error = nullptr);
+bool RemoveFile(const char *path, SystemError *error = nullptr);
 
 // ---- The worker thread -----------------------------------------------------
 // A thread that runs body(argument) once. The module's code stays mapped

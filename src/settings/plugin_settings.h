@@ -41,8 +41,8 @@ struct PluginSettings {
     char journalName[kPathCapacity];
 };
 
-// JOBS: how many encoders may run at once. Missing: 1, as before there was
-// a choice. 0: one per processor the process may use. Below 0: 1. Above
+// JOBS: how many encoders may run at once. Missing: 1, one encoder after
+// another. 0: one per processor the process may use. Below 0: 1. Above
 // kMostJobs: kMostJobs, which is also the most that 0 gives.
 std::int32_t EncoderJobs(std::int32_t configured, std::int32_t processors);
 

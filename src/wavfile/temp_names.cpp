@@ -64,13 +64,13 @@ bool ReadKeptName(const char *name, std::size_t length, int &number, std::size_t
 }
 
 bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
-                 std::size_t extensionWidth) {
+                 std::size_t extensionWidth, platform::SystemError *error) {
     switch (platform::InspectEntry(path)) {
         case platform::EntryKind::Missing:
             return true;
         case platform::EntryKind::EmptyPlainFile:
             // Holds nothing that could be lost; gone, or gone meanwhile.
-            return platform::RemoveFile(path) || platform::InspectEntry(path) == platform::EntryKind::Missing;
+            return platform::RemoveFile(path, error) || platform::InspectEntry(path) == platform::EntryKind::Missing;
         case platform::EntryKind::PlainFile:
         case platform::EntryKind::Other:
             break;
@@ -83,13 +83,13 @@ bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, 
         }
         if (platform::InspectEntry(kept) != platform::EntryKind::Missing) continue;
         // Fails rather than replaces, should the name be taken meanwhile.
-        return platform::MoveFileNoReplace(path, kept);
+        return platform::MoveFileNoReplace(path, kept, error);
     }
     return false;
 }
 
-bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth) {
-    return ClearTheWay(lockPath, folder, folderWidth, 0, ".lock", sizeof ".lock");
+bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth, platform::SystemError *error) {
+    return ClearTheWay(lockPath, folder, folderWidth, 0, ".lock", sizeof ".lock", error);
 }
 
 }  // namespace encbridge

@@ -9,6 +9,10 @@
 
 namespace encbridge {
 
+namespace platform {
+struct SystemError;
+}
+
 // The file that a rip holds in its output folder from Create to Kill, so
 // that no other process rips into the same folder at the same time.
 constexpr char kLockFileName[] = "#ripping.lock";
@@ -39,11 +43,12 @@ bool ReadKeptName(const char *name, std::size_t length, int &number, std::size_t
 // first free "#kept(NN)-K" followed by extension, K from 1, which never
 // looks like a temporary name. False when something stays in the way.
 bool ClearTheWay(const char *path, const char *folder, std::size_t folderWidth, int number, const char *extension,
-                 std::size_t extensionWidth);
+                 std::size_t extensionWidth, platform::SystemError *error = nullptr);
 
 // Makes way for the lock file in folder, at lockPath, where something that
 // is no lock lies (a folder, a link, a FIFO, a file that cannot be opened):
 // as ClearTheWay does, to "#kept(00)-K.lock"; no track has number 0.
-bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth);
+bool ClearTheLockName(const char *lockPath, const char *folder, std::size_t folderWidth,
+                      platform::SystemError *error = nullptr);
 
 }  // namespace encbridge

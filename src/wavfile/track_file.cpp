@@ -81,8 +81,8 @@ bool SelectHeader(TrackHeader &header, const std::uint8_t *given, std::int32_t l
     return true;
 }
 
-std::FILE *OpenTrackFile(const char *path, const TrackHeader &header) {
-    std::FILE *file = platform::OpenTrackStream(path);
+std::FILE *OpenTrackFile(const char *path, const TrackHeader &header, platform::SystemError *error) {
+    std::FILE *file = platform::OpenTrackStream(path, error);
     if (file == nullptr) return nullptr;
     const std::size_t length = static_cast<std::size_t>(header.length);
     if ((length > 0 && platform::WriteTrackBytes(file, header.bytes, length) != length) || std::ferror(file)) {

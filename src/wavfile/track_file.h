@@ -9,6 +9,10 @@
 
 namespace encbridge {
 
+namespace platform {
+struct SystemError;
+}
+
 // A canonical 44-byte header of 16-bit stereo PCM at 44,100 Hz, with sizes
 // that stand until the track is finished.
 extern const std::uint8_t kDefaultHeader[44];
@@ -30,8 +34,9 @@ void ReleaseHeader(TrackHeader &header);
 
 // Creates the file at path, where nothing may lie (see
 // platform::OpenTrackStream), and writes the header. Null when either
-// fails; a file that was created stays as it was written.
-std::FILE *OpenTrackFile(const char *path, const TrackHeader &header);
+// fails; a file that was created stays as it was written. error gets why
+// the file could not be created.
+std::FILE *OpenTrackFile(const char *path, const TrackHeader &header, platform::SystemError *error = nullptr);
 // Writes the true sizes into the file's header and closes it.
 void FinishTrackFile(std::FILE *file, const TrackHeader &header);
 // Closes the file as it stands: 0, or -1 when closing failed. Null gives 0.

@@ -241,7 +241,7 @@ std::vector<std::unique_ptr<Album>> albums;
 Album *active = nullptr;  // the album of the rip that runs, if any
 std::uint32_t audioCounter = 0;
 
-std::int32_t CurrentTrack() { return rip.currentTrack.load(std::memory_order_relaxed); }
+std::int32_t CurrentTrack() { return rip.shared.finishedTracks.load(std::memory_order_relaxed); }
 bool FileOpen() { return rip.trackFile != nullptr; }
 
 void NoteOpenedTrack() {
@@ -337,8 +337,8 @@ void CheckCompleteAlbum(const Album &album) {
         // The WAV goes only once every output holds the track.
         bool everyOutput = true;
         std::string final;
-        for (std::int32_t o = 0; o < rip.settings.outputCount; ++o) {
-            const auto &extension = rip.settings.outputs[o].outputExtension;
+        for (std::int32_t o = 0; o < rip.shared.settings.outputCount; ++o) {
+            const auto &extension = rip.shared.settings.outputs[o].outputExtension;
             final = folder + FieldText(album.tracks[i].fileName) +
                     std::string(extension, BoundedLength(extension, sizeof extension));
             everyOutput = everyOutput && final.size() <= 259 && HoldsTrack(final, album, album.audio[i]);

@@ -421,7 +421,7 @@ existing_file)
     run_host --out out --tracks 3
     status=$?
     [ "$status" -eq 3 ] || fail "exit status $status, not 3, with the final name taken"
-    expect_text "not produced: the final name exists, #temp(03).wav is left"
+    expect_text "not produced: the final name exists (File exists (error 17)), #temp(03).wav is left"
     # A failing album step is shown, and a FIFO at LOG is never waited for.
     rm -rf out && mkdir out && mkfifo out/journal.fifo && write_settings
     printf 'ALBUM_EXEPATH=%s/failing-step\nALBUM_COMMAND=%%files%%\n' "$work" >>encbridge.ini

@@ -73,9 +73,13 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome) {
     if (record.kind() == "refused" && f.size() > field::kRefusedReason && ReasonAt(f, field::kRefusedReason, reason)) {
         outcome.refused = true;
         outcome.refusal = reason;
+        if (f.size() > field::kRefusedError && f[field::kRefusedError] != "-")
+            outcome.refusalError = f[field::kRefusedError];
     } else if (record.kind() == "track" && f.size() > field::kTrackOutcome &&
                ReasonAt(f, field::kTrackReason, reason)) {
-        outcome.outputs[{NumberAt(f, field::kTrackNumber), NumberAt(f, field::kTrackOutput)}] = reason;
+        const std::pair<int, int> key{NumberAt(f, field::kTrackNumber), NumberAt(f, field::kTrackOutput)};
+        outcome.outputs[key] = reason;
+        if (f.size() > field::kTrackError && f[field::kTrackError] != "-") outcome.errors[key] = f[field::kTrackError];
     } else if (record.kind() == "album" && f.size() > field::kAlbumCommand &&
                ReasonAt(f, field::kAlbumReason, reason)) {
         outcome.albumSteps[NumberAt(f, field::kAlbumOutput)] = reason;
@@ -92,17 +96,21 @@ std::string DescribeRecord(const JournalRecord &record) {
         return "rip of \"" + f[field::kRipTitle] + "\", " + f[field::kRipTracks] + " tracks, settings " +
                f[field::kRipSettings];
     }
-    if (kind == "track" && f.size() >= field::kTrackFields) {
+    // Records written before the system's words were kept end before them.
+    const auto systemWords = [&f](std::size_t place) {
+        return f.size() > place && f[place] != "-" ? " (" + f[place] + ")" : std::string();
+    };
+    if (kind == "track" && f.size() > field::kTrackCommand) {
         return "track " + f[field::kTrackNumber] + ", output " + f[field::kTrackOutput] + ": " +
-               f[field::kTrackOutcome] + " (" + f[field::kTrackEnd] + ", " + f[field::kTrackSeconds] + " s) " +
-               f[field::kTrackFinalPath] + "\n    " + f[field::kTrackCommand];
+               f[field::kTrackOutcome] + systemWords(field::kTrackError) + " (" + f[field::kTrackEnd] + ", " +
+               f[field::kTrackSeconds] + " s) " + f[field::kTrackFinalPath] + "\n    " + f[field::kTrackCommand];
     }
     if (kind == "album" && f.size() >= field::kAlbumFields) {
         return "album step of output " + f[field::kAlbumOutput] + ": " + f[field::kAlbumOutcome] + " (" +
                f[field::kAlbumEnd] + ", " + f[field::kAlbumSeconds] + " s)\n    " + f[field::kAlbumCommand];
     }
-    if (kind == "refused" && f.size() >= field::kRefusedFields)
-        return "Create refused the rip: " + f[field::kRefusedText];
+    if (kind == "refused" && f.size() > field::kRefusedText)
+        return "Create refused the rip: " + f[field::kRefusedText] + systemWords(field::kRefusedError);
     if (kind == "end" && f.size() >= field::kEndFields) return f[field::kEndWords];
     return record.line;
 }

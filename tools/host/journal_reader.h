@@ -45,6 +45,10 @@ struct RipOutcome {
     encbridge::Reason refusal = encbridge::Reason::Done;
     std::map<std::pair<int, int>, encbridge::Reason> outputs;
     std::map<int, encbridge::Reason> albumSteps;
+    // The system's words for a failure, where the module kept them: the
+    // refusal's, and each output's by (track, output).
+    std::string refusalError;
+    std::map<std::pair<int, int>, std::string> errors;
 };
 void NoteRecord(const JournalRecord &record, RipOutcome &outcome);
 

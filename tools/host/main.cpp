@@ -427,7 +427,8 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
         error =
             "the module refused the rip (Create returned 0): " +
             ExplainRefusal(rip.settings, rip.outcome.refused ? rip.outcome.refusal : RefusalFromSettings(rip.settings),
-                           rip.settingsPath, rip.outputFolder);
+                           rip.settingsPath, rip.outputFolder) +
+            (rip.outcome.refusalError.empty() ? "" : " (" + Shown(rip.outcome.refusalError) + ")");
         return false;
     }
     created = true;

@@ -92,9 +92,11 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                              Duration(track.finalPaths[o]).c_str());
             } else {
                 complete = false;
-                const std::string why = found == outcome.outputs.end() || found->second == encbridge::Reason::Done
-                                            ? std::string()
-                                            : std::string(": ") + encbridge::ReasonText(found->second);
+                const auto error = outcome.errors.find({static_cast<int>(i + 1), settings.outputs[o].number});
+                std::string why = found == outcome.outputs.end() || found->second == encbridge::Reason::Done
+                                      ? std::string()
+                                      : std::string(": ") + encbridge::ReasonText(found->second);
+                if (error != outcome.errors.end()) why += " (" + Shown(error->second) + ")";
                 std::fprintf(out, "  %s  %s  %10s  %9s  not produced%s%s\n", number, name.c_str(), "-", "-",
                              why.c_str(), left.c_str());
             }

@@ -57,8 +57,11 @@ bool MoveByCopying(const char *from, const char *to) {
     int source = open(from, O_RDONLY | O_CLOEXEC);
     if (source < 0) return false;
     struct stat info;
-    if (fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool plain = fstat(source, &info) == 0 && S_ISREG(info.st_mode);
+    const int notPlain = plain ? 0 : (errno != 0 ? errno : EINVAL);
+    if (!plain) {
         close(source);
+        errno = notPlain;
         return false;
     }
     // O_EXCL: an existing file at to is never replaced, not even one that
@@ -73,7 +76,9 @@ bool MoveByCopying(const char *from, const char *to) {
     copied = close(target) == 0 && copied;
     close(source);
     if (!copied) {
+        const int error = errno;
         unlink(to);
+        errno = error;
         return false;
     }
     // The file has reached its new name whether or not the old one can go,
@@ -82,20 +87,29 @@ bool MoveByCopying(const char *from, const char *to) {
     return true;
 }
 
-bool MoveFileNoReplace(const char *from, const char *to) {
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error) {
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    bool moved = false;
     switch (errno) {
         case EINVAL:  // the file system cannot rename without replacing
         case ENOSYS:  // the kernel, or a sandbox in front of it, lacks renameat2
-            return MoveByLinking(from, to);
+            moved = MoveByLinking(from, to);
+            break;
         case EXDEV:
-            return MoveByCopying(from, to);
+            moved = MoveByCopying(from, to);
+            break;
         default:
-            return false;
+            break;
     }
+    if (!moved) KeepError(error, errno);
+    return moved;
 }
 
-bool RemoveFile(const char *path) { return unlink(path) == 0; }
+bool RemoveFile(const char *path, SystemError *error) {
+    if (unlink(path) == 0) return true;
+    KeepError(error, errno);
+    return false;
+}
 
 }  // namespace platform
 }  // namespace encbridge

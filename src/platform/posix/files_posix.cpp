@@ -31,19 +31,24 @@ bool RunsThroughCommandShell(const char *) { return false; }
 
 bool NamesAlike(const char *a, const char *b) { return a != nullptr && b != nullptr && strcasecmp(a, b) == 0; }
 
-std::FILE *OpenTrackStream(const char *path) {
+std::FILE *OpenTrackStream(const char *path, SystemError *error) {
     // O_EXCL with O_CREAT never follows a link, not even one that leads
     // nowhere; O_NONBLOCK keeps a FIFO that appears meanwhile from blocking.
     int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        KeepError(error, errno);
+        return nullptr;
+    }
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+        KeepError(error, errno);
         close(fd);
         return nullptr;
     }
     // "e": the descriptor stays close-on-exec, so no encoder inherits it.
     std::FILE *file = fdopen(fd, "w+be");
     if (file == nullptr) {
+        KeepError(error, errno);
         close(fd);
         unlink(path);
         return nullptr;
@@ -118,10 +123,19 @@ bool SameFile(const char *a, const char *b) {
            first.st_ino == second.st_ino;
 }
 
-bool MakeFolder(const char *path) {
-    if (mkdir(path, 0777) != 0 && errno != EEXIST) return false;
+bool MakeFolder(const char *path, SystemError *error) {
+    if (mkdir(path, 0777) != 0 && errno != EEXIST) {
+        KeepError(error, errno);
+        return false;
+    }
     struct stat info;
-    return lstat(path, &info) == 0 && S_ISDIR(info.st_mode);
+    if (lstat(path, &info) != 0) {
+        KeepError(error, errno);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) return true;
+    KeepError(error, EEXIST);  // something else has the folder's name
+    return false;
 }
 
 bool IsOrdinaryName(const char *, std::size_t) { return true; }
@@ -161,10 +175,14 @@ LockRefusal WhyNotOpened(const char *path) {
 
 }  // namespace
 
-FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
+FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *error) {
     refusal = LockRefusal::FolderNotWritable;
+    KeepError(error, 0);
     FolderLock *lock = new (std::nothrow) FolderLock;
-    if (lock == nullptr) return nullptr;
+    if (lock == nullptr) {
+        KeepError(error, ENOMEM);
+        return nullptr;
+    }
     const bool fits = FormatWhole(lock->path, sizeof lock->path, "%s", {FormatArg(path, sizeof lock->path)});
     // The file is removed when the lock is released, so a process may have
     // opened it just before and then lock a file that no longer has the
@@ -180,6 +198,7 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
         // of another user left in a shared folder opens so too.
         lock->fd = open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
         if (lock->fd < 0) {
+            KeepError(error, errno);
             refusal = WhyNotOpened(path);
             break;
         }
@@ -189,6 +208,7 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
             break;
         }
         if (flock(lock->fd, LOCK_EX | LOCK_NB) != 0) {
+            KeepError(error, errno);
             close(lock->fd);
             refusal = LockRefusal::HeldElsewhere;
             break;

@@ -157,11 +157,6 @@ bool ReadReport(int fd, std::int32_t (&report)[2]) {
     return true;
 }
 
-bool ReportReady(Process *process, int milliseconds) {
-    pollfd fd = {process->reports, POLLIN, 0};
-    return PollFor(&fd, 1, milliseconds) > 0;
-}
-
 // Takes the report of the encoder's end, or the launcher's end of file.
 void ReadEnd(Process *process) {
     if (process->ended) return;
@@ -271,17 +266,6 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     return process;
 }
 
-ProcessWait WaitByPolling(Process *process, Event *stop) {
-    for (;;) {
-        if (process->ended || ReportReady(process, 0)) {
-            ReadEnd(process);
-            ReapLauncher(process);
-            return ProcessWait::Exited;
-        }
-        if (EventRaised(stop, 20)) return ProcessWait::Stopped;
-    }
-}
-
 int WaitForAny(Process *const *processes, std::size_t count, Event *const *events, std::size_t eventCount,
                std::uint32_t milliseconds) {
     if (count + eventCount > kMostWaited) return -1;
@@ -308,20 +292,6 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
         if (fds[count + e].revents != 0 && WaitForEvent(events[e], 0)) return static_cast<int>(count + e);
     }
     return -1;
-}
-
-ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
-    if (process->ended) return ProcessWait::Exited;
-    pollfd fds[2] = {{process->reports, POLLIN, 0}, {stop->fd, POLLIN, 0}};
-    for (;;) {
-        if (PollFor(fds, 2, -1) < 0) return WaitByPolling(process, stop);
-        if (fds[0].revents != 0) {
-            ReadEnd(process);
-            ReapLauncher(process);
-            return ProcessWait::Exited;
-        }
-        if (fds[1].revents != 0) return ProcessWait::Stopped;
-    }
 }
 
 void EndProcesses(Process *const *processes, std::size_t count) {

@@ -75,24 +75,29 @@ bool NamesAlike(const char *a, const char *b) {
     return CompareStringOrdinal(wideA, lengthA, wideB, lengthB, TRUE) == CSTR_EQUAL;
 }
 
-std::FILE *OpenTrackStream(const char *path) {
+std::FILE *OpenTrackStream(const char *path, SystemError *error) {
     // CREATE_NEW fails on anything at the name, a link or junction
     // included, and the handle is not inheritable, whatever a child is
     // started with.
     HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
+        return nullptr;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
                        info.nNumberOfLinks == 1 && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     const int fd = plain ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY) : -1;
     if (fd < 0) {
+        KeepError(error, plain ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_FUNCTION);
         CloseHandle(handle);
         if (plain) DeleteFileA(path);
         return nullptr;
     }
     std::FILE *file = _fdopen(fd, "w+b");
     if (file == nullptr) {
+        KeepError(error, ERROR_NOT_ENOUGH_MEMORY);
         _close(fd);
         DeleteFileA(path);
     }
@@ -195,11 +200,19 @@ bool SameFile(const char *a, const char *b) {
     return same;
 }
 
-bool MakeFolder(const char *path) {
-    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+bool MakeFolder(const char *path, SystemError *error) {
+    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
+        return false;
+    }
     const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
+    KeepError(error, ERROR_ALREADY_EXISTS);  // something else has the folder's name
+    return false;
 }
 
 bool IsOrdinaryName(const char *part, std::size_t length) {
@@ -251,8 +264,9 @@ struct FolderLock {
     HANDLE handle;
 };
 
-FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
+FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *error) {
     refusal = LockRefusal::FolderNotWritable;
+    KeepError(error, 0);
     // A folder, a link or a junction, a file with several names: no lock,
     // and never opened with delete-on-close, which would remove it.
     if (InspectEntry(path) == EntryKind::Other) {
@@ -260,13 +274,16 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
         return nullptr;
     }
     FolderLock *lock = new (std::nothrow) FolderLock;
-    if (lock == nullptr) return nullptr;
+    if (lock == nullptr) {
+        KeepError(error, ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     // No sharing: a second open, by anyone, fails while this one lasts. The
     // file goes when the handle is closed, by us or with the process.
     lock->handle =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    const DWORD error = GetLastError();
+    const DWORD openError = GetLastError();
     BY_HANDLE_FILE_INFORMATION info;
     if (lock->handle != INVALID_HANDLE_VALUE &&
         (GetFileType(lock->handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(lock->handle, &info) ||
@@ -275,11 +292,12 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal) {
         lock->handle = INVALID_HANDLE_VALUE;
         refusal = LockRefusal::NotALock;
     } else if (lock->handle == INVALID_HANDLE_VALUE) {
+        KeepError(error, static_cast<std::int32_t>(openError));
         // Only a live process holds a file open: the system closes a
         // killed one's handles, and so removes its lock file.
-        if (error == ERROR_SHARING_VIOLATION) {
+        if (openError == ERROR_SHARING_VIOLATION) {
             refusal = LockRefusal::HeldElsewhere;
-        } else if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND) {
+        } else if (openError == ERROR_PATH_NOT_FOUND || openError == ERROR_FILE_NOT_FOUND) {
             refusal = LockRefusal::FolderMissing;
         } else if (InspectEntry(path) != EntryKind::Missing) {
             refusal = LockRefusal::NotALock;

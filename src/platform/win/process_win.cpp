@@ -229,7 +229,7 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     // instruction, so that whatever it starts is in the job too. A host that
     // runs in a job of its own: jobs nest from Windows 8; before, the encoder
     // must break away from the host's job, where that job allows it; else it
-    // runs as a plain child, as it did before there were jobs here.
+    // runs as a plain child, outside any job of ours.
     process->job = NewKillOnCloseJob();
     PROCESS_INFORMATION started;
     bool created = CreateSuspended(program, line, handles, hideWindow, 0, started);
@@ -276,16 +276,6 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
     // little instead, as a time-out would.
     if (result == WAIT_FAILED) Sleep(10);
     return -1;
-}
-
-ProcessWait WaitForProcessOrEvent(Process *process, Event *stop) {
-    HANDLE handles[2] = {process->handle, stop->handle};
-    DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0 + 1) return ProcessWait::Stopped;
-    // Should the double wait fail, the process is still waited for: a second
-    // encoder must never start beside the first.
-    if (result != WAIT_OBJECT_0) WaitForSingleObject(process->handle, INFINITE);
-    return ProcessWait::Exited;
 }
 
 namespace {
