@@ -68,8 +68,8 @@ protected:
     // A batch file that hands its arguments to the fake encoder.
     std::string WriteScript(const char *name, const char *arguments) {
         std::string path = folder_ + name;
-        testing_support::WriteFile(path, "@\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\" --log \"" +
-                                             log_ + "\" " + arguments + "\r\n");
+        testing_support::WriteFile(
+            path, "@\"" + testing_support::FakeEncoderPath() + "\" --log \"" + log_ + "\" " + arguments + "\r\n");
         return path;
     }
 
@@ -164,7 +164,7 @@ TEST_F(EncoderLineTest, CodePage932ValuesStayOneArgument) {
         {"a\x83", true},              // a lead byte with nothing after it
         {"a\x83\" b", true},          // ...or with a quote after it
     };
-    const std::string fake = testing_support::ProgramFolder() + FAKE_ENCODER_NAME;
+    const std::string fake = testing_support::FakeEncoderPath();
     for (const Row &row : rows) {
         char quoted[1024];
         const encbridge::QuoteResult result = encbridge::QuoteArgument(CommandStyle::Arguments, quoted, sizeof quoted,

@@ -82,7 +82,7 @@ bool ProcessGone(const std::string &pid) {
 #endif
 }
 
-std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
+using ts::FakeEncoderPath;
 
 class ProcessTest : public ts::EncoderRipTest {
 protected:

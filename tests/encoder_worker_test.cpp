@@ -48,7 +48,7 @@ bool OnWindows() { return std::string(ts::Separator()) == "\\"; }
 
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
+using ts::FakeEncoderPath;
 
 // Polls until done() holds; false when it still does not after timeoutMs.
 bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 10000) {

@@ -32,7 +32,7 @@ using ts::Bytes;
 
 constexpr std::size_t kHeaderSize = 44;
 
-std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
+using ts::FakeEncoderPath;
 
 Bytes Audio(std::size_t count, unsigned seed) {
     Bytes bytes(count);

@@ -85,7 +85,7 @@ protected:
     std::string EncoderPath() {
         std::string path = folder_ + "encoder.exe";
         if (!ts::FileExists(path)) {
-            Bytes program = ts::ReadFile(ts::ProgramFolder() + FAKE_ENCODER_NAME);
+            Bytes program = ts::ReadFile(ts::FakeEncoderPath());
             ts::WriteFile(path, std::string(program.begin(), program.end()));
             ts::MakeExecutable(path);
         }

@@ -109,7 +109,7 @@ TEST_F(FallbackTest, MovingAcrossFileSystemsCopies) {
 }
 
 TEST_F(FallbackTest, WaitingByPollingSeesTheEndAndTheStop) {
-    std::string program = "\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\"";
+    std::string program = "\"" + testing_support::FakeEncoderPath() + "\"";
     platform::Event *stop = platform::CreateManualResetEvent();
     ASSERT_NE(stop, nullptr);
 

@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 namespace platform = encbridge::platform;
+using testing_support::FakeEncoderPath;
 using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
@@ -31,8 +32,6 @@ long ElapsedMs(Clock::time_point since) {
 }
 
 std::string Quote(const std::string &text) { return "\"" + text + "\""; }
-
-std::string FakeEncoderPath() { return testing_support::ProgramFolder() + FAKE_ENCODER_NAME; }
 
 bool OnWindows() { return std::string(testing_support::Separator()) == "\\"; }
 
@@ -198,7 +197,7 @@ TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
     // The copy lives in a folder with a blank in its name, so that the
     // program itself is a quoted item.
     std::string spaced = folder_ + "encoder folder" + testing_support::Separator();
-    std::string program = spaced + FAKE_ENCODER_NAME;
+    std::string program = spaced + fs::path(FakeEncoderPath()).filename().string();
     std::error_code error;
     fs::create_directory(spaced, error);
     ASSERT_FALSE(error);

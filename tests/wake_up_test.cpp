@@ -110,8 +110,7 @@ protected:
     std::string Settings(const std::string &log) {
         std::string path = aux_ + "encbridge.ini";
         ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=--log \"" + aux_ + log +
-                                "\" %i% %o%\nDELETE=1\nEXEPATH=" + ts::ProgramFolder() + FAKE_ENCODER_NAME +
-                                "\nWIN_HIDE=1\n");
+                                "\" %i% %o%\nDELETE=1\nEXEPATH=" + ts::FakeEncoderPath() + "\nWIN_HIDE=1\n");
         return path;
     }
     std::string Folder(const std::string &name) {

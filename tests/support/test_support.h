@@ -62,6 +62,9 @@ constexpr char kRipLockName[] = "#ripping.lock";
 // File name of the built module (libencbridge.so or encbridge.dll).
 const char *ModuleFileName();
 
+// The test suite's stand-in encoder, built beside the test programs.
+std::string FakeEncoderPath();
+
 // The items of a command line, the program first, as a Windows program gets
 // them: on Windows from CommandLineToArgvW, on Linux from the module's own
 // splitter. Bytes other than blanks, quotes and backslashes pass unchanged.

@@ -52,6 +52,8 @@ bool MakeFolder(const std::string &folder) {
     return fs::create_directory(fs::path(folder), error) && !error;
 }
 
+std::string FakeEncoderPath() { return ProgramFolder() + FAKE_ENCODER_NAME; }
+
 bool RemoveFile(const std::string &path) {
     std::error_code error;
     return fs::remove(fs::path(path), error) && !error;
