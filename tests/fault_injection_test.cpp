@@ -22,6 +22,7 @@
 
 #include "interface/plugin_interface.h"
 #include "module_host.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -118,20 +119,15 @@ private:
     ts::ModuleHost module_;
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ts::TempFolderTest {
 protected:
     void SetUp() override {
-        out_ = ts::MakeTempFolder();
-        aux_ = ts::MakeTempFolder();
-        ASSERT_FALSE(out_.empty());
-        ASSERT_FALSE(aux_.empty());
+        ASSERT_TRUE(NewFolder(out_) && NewFolder(aux_));
         ASSERT_TRUE(host_.ready());
     }
     void TearDown() override {
         host_.Kill();
         chmod(out_.c_str(), 0755);
-        ts::RemoveTree(out_);
-        ts::RemoveTree(aux_);
     }
 
     std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath(),

@@ -9,6 +9,7 @@
 
 #include "interface/plugin_interface.h"
 #include "module_host.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -62,11 +63,10 @@ Bytes Finished(Bytes header, std::size_t riffAt, std::size_t dataAt, std::uint32
     return header;
 }
 
-class RipTest : public ::testing::Test {
+class RipTest : public ts::TempFolderTest {
 protected:
     void SetUp() override {
-        folder_ = ts::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
+        ASSERT_TRUE(NewFolder(folder_));
         host_.reset(new ts::ModuleHost(CopyOfModule(folder_)));
         ASSERT_TRUE(host_->ready());
         settings_ = folder_ + "encbridge.ini";
@@ -75,7 +75,6 @@ protected:
     void TearDown() override {
         host_.reset();
         albums_.clear();
-        ts::RemoveTree(folder_);
     }
 
     // A copy of the fake encoder of its own: a running program cannot pass

@@ -14,6 +14,7 @@
 
 #include "fake_encoder/run_log.h"
 #include "platform/platform.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -54,18 +55,14 @@ void RaiseLater(void *argument) {
     platform::RaiseEvent(raise->event);
 }
 
-class PlatformTest : public ::testing::Test {
+class PlatformTest : public testing_support::TempFolderTest {
 protected:
     void SetUp() override {
-        folder_ = testing_support::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
+        ASSERT_TRUE(NewFolder(folder_));
         stop_ = platform::CreateManualResetEvent();
         ASSERT_NE(stop_, nullptr);
     }
-    void TearDown() override {
-        platform::DestroyEvent(stop_);
-        testing_support::RemoveTree(folder_);
-    }
+    void TearDown() override { platform::DestroyEvent(stop_); }
 
     std::string folder_;
     platform::Event *stop_ = nullptr;
