@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -37,26 +35,12 @@ namespace {
 
 using ts::Album;
 using ts::Bytes;
-using Clock = std::chrono::steady_clock;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+using ts::ElapsedMs;
+using ts::SleepMs;
+using ts::WaitUntil;
 
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// Polls until done() holds; false when it still does not after timeoutMs
-// (a hang guard, never a measure of speed).
-bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000) {
-    Clock::time_point start = Clock::now();
-    while (!done()) {
-        if (ElapsedMs(start) > timeoutMs) return false;
-        SleepMs(20);
-    }
-    return true;
-}
 
 Bytes Audio(std::size_t bytes, unsigned seed) {
     Bytes audio(bytes);

@@ -38,27 +38,15 @@ namespace {
 using ts::Bytes;
 using Clock = std::chrono::steady_clock;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+using ts::ElapsedMs;
+using ts::SleepMs;
+using ts::WaitUntil;
 
 bool OnWindows() { return std::string(ts::Separator()) == "\\"; }
 
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 using ts::FakeEncoderPath;
-
-// Polls until done() holds; false when it still does not after timeoutMs.
-bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 10000) {
-    Clock::time_point start = Clock::now();
-    while (!done()) {
-        if (ElapsedMs(start) > timeoutMs) return false;
-        SleepMs(20);
-    }
-    return true;
-}
 
 // The module's own header, with the sizes it gets once a track of
 // audioBytes is finished.

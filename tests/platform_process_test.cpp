@@ -28,9 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
+using testing_support::ElapsedMs;
 
 std::string Quote(const std::string &text) { return "\"" + text + "\""; }
 

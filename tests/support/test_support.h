@@ -1,7 +1,9 @@
 // What the tests need of the system, the same on both builds.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,13 @@ bool OpensForWriting(const std::string &path);
 // The Windows build has no tools and runs none.
 bool HaveTool(const char *name);
 std::string RunTool(const std::string &command);
+
+// Milliseconds since a time of the steady clock.
+long ElapsedMs(std::chrono::steady_clock::time_point since);
+void SleepMs(int milliseconds);
+// Polls until done() holds; false when it still does not after timeoutMs
+// (a guard against a hang, never a measure of speed).
+bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000);
 
 // True when the Windows build runs under wine rather than on Windows.
 bool RunningUnderWine();

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "test_support.h"
 
@@ -38,6 +39,22 @@ std::vector<std::string> ListFolder(const std::string &folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+long ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+}
+
+void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+bool WaitUntil(const std::function<bool()> &done, long timeoutMs) {
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    while (!done()) {
+        if (ElapsedMs(start) > timeoutMs) return false;
+        SleepMs(20);
+    }
+    return true;
 }
 
 bool OpensForWriting(const std::string &path) {
