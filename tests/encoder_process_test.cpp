@@ -42,11 +42,7 @@ using ts::WaitUntil;
 
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-Bytes Audio(std::size_t bytes, unsigned seed) {
-    Bytes audio(bytes);
-    for (std::size_t i = 0; i < bytes; ++i) audio[i] = static_cast<std::uint8_t>(seed * 31 + i * 7);
-    return audio;
-}
+using ts::Audio;
 
 // True once the process with this id has ended.
 bool ProcessGone(const std::string &pid) {

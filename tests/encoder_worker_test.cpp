@@ -70,18 +70,7 @@ Bytes FinishedWav(const Bytes &audio) {
 // What the fake encoder writes for a WAV file.
 std::string FakeOutput(const Bytes &audio) { return "FAKE" + Text(FinishedWav(audio)); }
 
-// 16-bit stereo frames that differ from track to track.
-Bytes Audio(std::size_t frames, unsigned seed) {
-    Bytes bytes(frames * 4);
-    std::uint32_t state = 2463534242u + seed;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = static_cast<std::uint8_t>(state);
-    }
-    return bytes;
-}
+using ts::Audio;
 
 // Titles that a careless command line would split, merge or spoil.
 const char *const kTitles[] = {
@@ -152,7 +141,7 @@ TEST_F(WorkerTest, EachTrackReachesItsFinalNameAndTheWavGoesOnlyWhenConfigured) 
         std::string log = "case" + std::to_string(caseNumber) + ".log";
         std::string settings = WriteSettings({ext, Fake("", log), c.deleteWav});
         Album album(folder, 2);
-        const Bytes audio[2] = {Audio(1000, 1), Audio(777, 2)};
+        const Bytes audio[2] = {Audio(4000, 1), Audio(3108, 2)};
 
         ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
@@ -191,7 +180,7 @@ TEST_F(WorkerTest, AWholeAlbumDeliveredAtOnceStillWaitsForEveryTrack) {
     Clock::time_point start = Clock::now();
     std::vector<Bytes> audio;
     for (int number = 1; number <= 3; ++number) {
-        audio.push_back(Audio(500, static_cast<unsigned>(number)));
+        audio.push_back(Audio(2000, static_cast<unsigned>(number)));
         EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
     }
     EXPECT_GE(ElapsedMs(start), 900) << "three runs of 300 ms one after the other";
@@ -228,7 +217,7 @@ TEST_F(WorkerTest, SkippedTracksAreNeitherWrittenNorEncoded) {
         std::vector<std::string> expected = {ts::kRipLockName};
         std::vector<std::string> encoded;
         for (int number = 1; number <= c.tracks; ++number) {
-            Bytes audio = Audio(300, static_cast<unsigned>(number));
+            Bytes audio = Audio(1200, static_cast<unsigned>(number));
             EXPECT_EQ(host_->DeliverTrack(audio), 1);
             bool skipped = std::find(c.skipped.begin(), c.skipped.end(), number) != c.skipped.end();
             if (!skipped) {
@@ -275,7 +264,7 @@ TEST_F(WorkerTest, ARunThatDoesNotSucceedKeepsTheWav) {
         Settings s{ext, Fake(c.options, "case" + std::to_string(caseNumber) + ".log"), 1, c.encoder};
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        Bytes audio = Audio(400, 9);
+        Bytes audio = Audio(1600, 9);
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
 
         EXPECT_FALSE(ts::FileExists(Final(folder, 1, ext)));
@@ -299,7 +288,7 @@ TEST_F(WorkerTest, AnExistingFinalFileIsNeverReplaced) {
         Album album(folder, 2);
         Settings s{ext, Fake("", "case" + std::to_string(caseNumber) + ".log"), 1};
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        Bytes audio[2] = {Audio(1200, 1), Audio(1200, 2)};
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
@@ -333,7 +322,7 @@ TEST_F(WorkerTest, ACommandOrPathThatWouldBeCutIsNotRun) {
         Album album(folder, 2);
         c.spoil(album.records[0]);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--tag %ttit%", log), 1})), 1);
-        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        Bytes audio[2] = {Audio(1200, 1), Audio(1200, 2)};
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
@@ -368,7 +357,7 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
         Album album(folder, 2);
         std::snprintf(album.records[0].fileName, sizeof album.records[0].fileName, "%s", c.fileName);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1})), 1);
-        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        Bytes audio[2] = {Audio(1200, 1), Audio(1200, 2)};
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
@@ -411,9 +400,9 @@ TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
         std::string log = "case" + std::to_string(caseNumber) + ".log";
         Album album(folder, 2);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(options, log), 1})), 1);
-        Bytes first = Audio(2000, 1);
+        Bytes first = Audio(8000, 1);
         EXPECT_EQ(host_->DeliverTrack(first), 1);
-        EXPECT_EQ(host_->Deliver(Audio(100, 2)), 1);  // the second track is still open
+        EXPECT_EQ(host_->Deliver(Audio(400, 2)), 1);  // the second track is still open
         ASSERT_TRUE(WaitUntil([&] { return Runs(log).size() == 1; }));
         if (std::strcmp(options, "--partial-then-hang") == 0) {
             ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(folder, 1, ".mp3")).size() > 4; }));
@@ -435,7 +424,7 @@ TEST_F(WorkerTest, ACreateWhileAWorkerRunsStopsItFirst) {
     std::string folderA = CaseFolder("a"), folderB = CaseFolder("b");
     Album albumA(folderA, 2), albumB(folderB, 2);
     ASSERT_EQ(host_->Create(albumA.info.get(), WriteSettings({".mp3", Fake("--partial-then-hang", "a.log"), 1})), 1);
-    Bytes first = Audio(2000, 1);
+    Bytes first = Audio(8000, 1);
     EXPECT_EQ(host_->DeliverTrack(first), 1);
     ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(folderA, 1, ".mp3")).size() > 4; }));
 
@@ -445,7 +434,7 @@ TEST_F(WorkerTest, ACreateWhileAWorkerRunsStopsItFirst) {
     EXPECT_FALSE(ts::FileExists(Temp(folderA, 1, ".mp3")));
     EXPECT_EQ(ts::ReadFile(Temp(folderA, 1, ".wav")), FinishedWav(first));
 
-    Bytes audio[2] = {Audio(300, 3), Audio(300, 4)};
+    Bytes audio[2] = {Audio(1200, 3), Audio(1200, 4)};
     EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
     EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
     for (int number = 1; number <= 2; ++number) {
@@ -468,7 +457,7 @@ TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
     ts::WriteFile(copy, Text(image));
     Album album(out_, 2);
     std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
-    Bytes first = Audio(2000, 1);
+    Bytes first = Audio(8000, 1);
     {
         Host host(copy);
         ASSERT_TRUE(host.ready());
@@ -483,7 +472,7 @@ TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
     Host again(copy);
     ASSERT_TRUE(again.ready());
     // The rip is still there, so the module never left memory.
-    EXPECT_EQ(again.Deliver(Audio(100, 2)), 1);
+    EXPECT_EQ(again.Deliver(Audio(400, 2)), 1);
     Clock::time_point start = Clock::now();
     EXPECT_EQ(again.Kill(), 0);
     EXPECT_LT(ElapsedMs(start), 1000);
@@ -499,7 +488,7 @@ TEST_F(WorkerTest, ExitingTheHostWithAWorkerRunningEndsTheEncoder) {
     if (OnWindows()) GTEST_SKIP() << "shown on Windows by process_tests";
     Album album(out_, 2);
     std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
-    Bytes first = Audio(2000, 1);
+    Bytes first = Audio(8000, 1);
     Clock::time_point start = Clock::now();
     EXPECT_EXIT(
         {
@@ -526,7 +515,7 @@ TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1, FakeEncoderPath(), hide})),
                   1);
-        EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
         std::vector<fake_encoder::Run> runs = Runs(log);
         ASSERT_EQ(runs.size(), 1u);
         if (OnWindows()) {
@@ -544,7 +533,7 @@ TEST_F(WorkerTest, QuotedTitlesReachTheEncoderAsOneArgumentEach) {
     Album album(out_, 3);
     for (int i = 0; i < 3; ++i) std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", kTitles[i]);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--tag %ttit%"), 1})), 1);
-    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
     std::vector<fake_encoder::Run> runs = Runs();
     ASSERT_EQ(runs.size(), 3u);
     for (int number = 1; number <= 3; ++number) {
@@ -571,7 +560,7 @@ TEST_F(WorkerTest, ABatchFileEncoderGetsTitlesWholeOrNotAtAll) {
     Settings settings{".mp3", Fake("--tag %ttit%"), 1};
     settings.encoder = script;
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
-    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
     std::vector<fake_encoder::Run> runs = Runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].arguments, (std::vector<std::string>{"--log", Log(), "--tag", titles[0], Temp(out_, 1, ".wav"),
@@ -647,7 +636,7 @@ TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
         Bytes audio[5];
         for (int i = 0; i < 5; ++i) {
-            audio[i] = Audio(100, static_cast<unsigned>(i + 1));
+            audio[i] = Audio(400, static_cast<unsigned>(i + 1));
             EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
         }
         // The last delivery has returned: every encoder has ended.
@@ -681,10 +670,10 @@ TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
     Bytes audio[8];
     for (int i = 0; i < 8; ++i) {
-        audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
+        audio[i] = Audio(8000, static_cast<unsigned>(i + 1));
         EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
     }
-    EXPECT_EQ(host_->Deliver(Audio(100, 9)), 1);  // the last track is still open
+    EXPECT_EQ(host_->Deliver(Audio(400, 9)), 1);  // the last track is still open
     // None of them ever ends by itself: eight have begun writing at once.
     ASSERT_TRUE(WaitUntil([&] {
         if (Runs().size() != 8) return false;
@@ -716,7 +705,7 @@ TEST_F(WorkerTest, LeftoversAreMovedAsideNeverPublishedNorTruncated) {
     Album album(out_, 3);
     // An encoder (or a wrapper) that reports success and writes nothing.
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--no-output"), 1})), 1);
-    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    const Bytes audio[3] = {Audio(400, 1), Audio(400, 2), Audio(400, 3)};
     for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
     EXPECT_EQ(ts::ListFolder(out_),
               (std::vector<std::string>{"#kept(01)-1.mp3", "#kept(02)-1.wav", "#kept(02)-2.wav", ts::kRipLockName,
@@ -736,7 +725,7 @@ TEST_F(WorkerTest, LeftoversAreMovedAsideNeverPublishedNorTruncated) {
 TEST_F(WorkerTest, OnlyAPlainFileOfTheEncoderIsPublished) {
     Album album(out_, 1);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--link-output"), 1})), 1);
-    const Bytes audio = Audio(100, 1);
+    const Bytes audio = Audio(400, 1);
     EXPECT_EQ(host_->DeliverTrack(audio), 1);
     EXPECT_FALSE(ts::FileExists(Final(out_, 1, ".mp3")));
     EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(audio));
@@ -748,9 +737,9 @@ TEST_F(WorkerTest, OnlyAPlainFileOfTheEncoderIsPublished) {
 TEST_F(WorkerTest, AStopNeverRemovesTheWavWhateverCaseTheExtensionHas) {
     Album album(out_, 2);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".WAV", Fake("--hang"), 1})), 1);
-    const Bytes audio = Audio(100, 1);
+    const Bytes audio = Audio(400, 1);
     EXPECT_EQ(host_->DeliverTrack(audio), 1);
-    EXPECT_EQ(host_->Deliver(Audio(100, 2)), 1);  // the second track is still open
+    EXPECT_EQ(host_->Deliver(Audio(400, 2)), 1);  // the second track is still open
     ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 1; }));
     EXPECT_EQ(host_->Kill(), 0);
     EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(audio));
@@ -767,7 +756,7 @@ TEST_F(WorkerTest, FinalNamesWithFoldersAreMadeBelowTheOutputFolder) {
         std::snprintf(album.records[i].fileName, sizeof album.records[i].fileName, "%s", names[i].c_str());
     }
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(""), 1})), 1);
-    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    const Bytes audio[3] = {Audio(400, 1), Audio(400, 2), Audio(400, 3)};
     for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
     EXPECT_EQ(Text(ts::ReadFile(out_ + names[0] + ".mp3")), FakeOutput(audio[0]));
     EXPECT_EQ(Text(ts::ReadFile(out_ + names[1] + ".mp3")), FakeOutput(audio[1]));
@@ -815,7 +804,7 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
             std::snprintf(album.records[i].fileName, sizeof album.records[i].fileName, "%s", names[i].c_str());
         }
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        const Bytes audio[3] = {Audio(300, 1), Audio(200, 2), Audio(100, 3)};
+        const Bytes audio[3] = {Audio(1200, 1), Audio(800, 2), Audio(400, 3)};
         for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
 
         // The album's last delivery has returned after the album steps.
@@ -905,9 +894,9 @@ TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
                 second.empty() ? "" : "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() + "\nCOMMAND=" + second};
             Album album(folder, 2);
             ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-            const Bytes audio = Audio(500, 7);
+            const Bytes audio = Audio(2000, 7);
             EXPECT_EQ(host_->DeliverTrack(audio), 1);
-            EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);  // the second track is still open
+            EXPECT_EQ(host_->Deliver(Audio(400, 8)), 1);  // the second track is still open
             // While the rip goes on, once the track's last encoder has ended.
             ASSERT_TRUE(WaitUntil([&] {
                 if (c.second == nullptr) return ts::FileExists(Final(folder, 1, ".wav"));
@@ -936,7 +925,7 @@ TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
     Album album(out_, 1);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
     std::int32_t result = -1;
-    std::thread delivery([&] { result = host_->DeliverTrack(Audio(100, 1)); });
+    std::thread delivery([&] { result = host_->DeliverTrack(Audio(400, 1)); });
     ASSERT_TRUE(WaitUntil([&] { return Runs("album.log").size() == 1; }));
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(host_->Kill(), 0);
@@ -1016,7 +1005,7 @@ TEST_F(WorkerTest, TheJournalSaysWhyEachOutputWasOrWasNotProduced) {
         // A title that, quoted, leaves no room in the line.
         std::snprintf(album.records[0].title, sizeof album.records[0].title, "%s", std::string(1000, 't').c_str());
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
         EXPECT_EQ(host_->Kill(), 0);
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
@@ -1049,8 +1038,8 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     Album album(out_, 2);
     ts::WriteFile(Final(out_, 2, ".mp3"), "already there");
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 2)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 2)), 1);
     auto records = JournalRecords(out_ + "journal.log");
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[2].at(8), "final-name-exists");
@@ -1065,9 +1054,9 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     Album second(out_, 3);
     for (int i = 0; i < 3; ++i) std::snprintf(second.records[i].fileName, sizeof second.records[i].fileName, "B%d", i);
     ASSERT_EQ(host_->Create(second.info.get(), WriteSettings(s)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 2)), 1);
-    EXPECT_EQ(host_->Deliver(Audio(100, 3)), 1);  // the last track is still open
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 2)), 1);
+    EXPECT_EQ(host_->Deliver(Audio(400, 3)), 1);  // the last track is still open
     ASSERT_TRUE(WaitUntil([&] { return !Runs().empty(); }));
     EXPECT_EQ(host_->Kill(), 0);
     records = JournalRecords(out_ + "journal.log");
@@ -1087,7 +1076,7 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     Settings batch{".mp3", "%ttit% %i% %o%", 1, script};
     batch.extra = "LOG=journal.log\n";
     ASSERT_EQ(host_->Create(third.info.get(), WriteSettings(batch)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
     EXPECT_EQ(host_->Kill(), 0);
     records = JournalRecords(out_ + "journal.log");
     ASSERT_EQ(records.size(), 12u);
@@ -1129,7 +1118,7 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
         s.extra = "LOG=" + name + "\n";
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        const Bytes audio = Audio(100, 1);
+        const Bytes audio = Audio(400, 1);
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
         EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), FakeOutput(audio));
         EXPECT_EQ(host_->Kill(), 0);
@@ -1172,7 +1161,7 @@ TEST_F(WorkerTest, AJournalLockedElsewhereIsSkippedNotWaitedFor) {
     s.extra = "LOG=" + journal + "\n";
     Album album(out_, 3);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    const Bytes audio[3] = {Audio(400, 1), Audio(400, 2), Audio(400, 3)};
     for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
     for (int number = 1; number <= 3; ++number) {
         EXPECT_EQ(Text(ts::ReadFile(Final(out_, number, ".mp3"))), FakeOutput(audio[number - 1]));
@@ -1183,7 +1172,7 @@ TEST_F(WorkerTest, AJournalLockedElsewhereIsSkippedNotWaitedFor) {
     Album again(out_, 1);
     std::snprintf(again.records[0].fileName, sizeof again.records[0].fileName, "again");
     ASSERT_EQ(host_->Create(again.info.get(), WriteSettings(s)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 4)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 4)), 1);
     EXPECT_EQ(JournalRecords(journal).size(), 3u) << "rip, track and end";
 }
 #endif
@@ -1215,7 +1204,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     std::thread rips[2];
     for (int a = 0; a < 2; ++a) {
         rips[a] = std::thread([&, a] {
-            for (int i = 0; i < tracks; ++i) EXPECT_EQ(hosts[a]->DeliverTrack(Audio(200, static_cast<unsigned>(i))), 1);
+            for (int i = 0; i < tracks; ++i) EXPECT_EQ(hosts[a]->DeliverTrack(Audio(800, static_cast<unsigned>(i))), 1);
         });
     }
     for (std::thread &rip : rips) rip.join();
@@ -1255,7 +1244,7 @@ TEST_F(WorkerTest, NothingBehindALinkOrFifoIsFollowed) {
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(""), 1})), 1);
     Bytes audio[5];
     for (int i = 0; i < 5; ++i) {
-        audio[i] = Audio(70000, static_cast<unsigned>(i + 1));  // more than a FIFO holds
+        audio[i] = Audio(280000, static_cast<unsigned>(i + 1));  // more than a FIFO holds
         EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
     }
     EXPECT_EQ(Text(ts::ReadFile(victim)), "precious");
@@ -1287,7 +1276,7 @@ protected:
         EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         for (int number = 1; number <= 3; ++number) {
             // About a second of audio, not a whole number of CD sectors.
-            audio.push_back(Audio(44100 + 97 * static_cast<std::size_t>(number), static_cast<unsigned>(number)));
+            audio.push_back(Audio(4 * (44100 + 97 * static_cast<std::size_t>(number)), static_cast<unsigned>(number)));
             EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
         }
         EXPECT_EQ(host_->Kill(), 0);

@@ -35,15 +35,7 @@ constexpr std::size_t kHeaderSize = 44;
 
 using ts::FakeEncoderPath;
 
-Bytes Audio(std::size_t count, unsigned seed) {
-    Bytes bytes(count);
-    std::uint32_t state = 0x9E3779B9u * (seed + 1);
-    for (std::uint8_t &byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(state >> 24);
-    }
-    return bytes;
-}
+using ts::Audio;
 
 std::string Numbered(const std::string &folder, const char *pattern, int number, const char *extension) {
     char name[64];

@@ -28,11 +28,7 @@ std::string CopyOfModule(const std::string &folder) {
     return copy;
 }
 
-Bytes Audio(std::size_t count, std::uint8_t seed) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
-    return bytes;
-}
+using ts::Audio;
 
 std::uint32_t LE32(const Bytes &bytes, std::size_t offset) {
     return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |

@@ -9,6 +9,8 @@
 
 namespace testing_support {
 
+using Bytes = std::vector<std::uint8_t>;
+
 // A new empty folder for one test, with its path separator at the end, the
 // way a host passes an output folder. Removed with everything in it by
 // RemoveTree.
@@ -64,6 +66,10 @@ public:
 private:
     void *handle_;
 };
+
+// Audio for the track numbered seed: other bytes for every seed, with no
+// short period, so that a byte lost, doubled or moved within a track shows.
+Bytes Audio(std::size_t bytes, unsigned seed);
 
 // The file that a rip holds in its output folder from Create to Kill.
 constexpr char kRipLockName[] = "#ripping.lock";

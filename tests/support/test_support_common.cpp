@@ -41,6 +41,18 @@ std::vector<std::string> ListFolder(const std::string &folder) {
     return names;
 }
 
+Bytes Audio(std::size_t bytes, unsigned seed) {
+    Bytes audio(bytes);
+    std::uint32_t state = 2463534242u + seed;
+    for (std::uint8_t &byte : audio) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<std::uint8_t>(state);
+    }
+    return audio;
+}
+
 long ElapsedMs(std::chrono::steady_clock::time_point since) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
