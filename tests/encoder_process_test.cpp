@@ -66,13 +66,6 @@ using ts::FakeEncoderPath;
 
 class ProcessTest : public ts::EncoderRipTest {
 protected:
-    std::string WriteSettings(const std::string &encoder, const std::string &command,
-                              const std::string &name = "encbridge.ini") {
-        std::string path = aux_ + name;
-        ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=" + command + "\nDELETE=1\nEXEPATH=" + encoder +
-                                "\nWIN_HIDE=1\n");
-        return path;
-    }
     // A copy of the fake encoder under another name, in aux_.
     std::string CopyOfFakeEncoder(const std::string &name) {
         std::string path = aux_ + name;
@@ -126,7 +119,7 @@ TEST_F(ProcessTest, TheEncoderCheckRefusesWhatIsNoProgramWithoutOpeningIt) {
             }
         });
         Album album(out_, 1);
-        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(c.path, "%i% %o%")), c.created);
+        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", "%i% %o%", 1, c.path})), c.created);
         done = true;
         watcher.join();
         EXPECT_FALSE(opened.load()) << "Create opened the FIFO";
@@ -149,7 +142,7 @@ TEST_F(ProcessTest, TheEncoderCheckTakesRunningReadOnlyAndDevicePathPrograms) {
     for (const std::string &path : paths) {
         SCOPED_TRACE(path);
         Album album(out_, 1);
-        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(path, "%i% %o%")), 1);
+        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", "%i% %o%", 1, path})), 1);
         EXPECT_EQ(host_->Kill(), 0);
     }
     TerminateProcess(started.hProcess, 1);
@@ -196,7 +189,8 @@ TEST_F(ProcessTest, KillEndsTheEncoderBehindAWrapper) {
         ts::WriteFile(wrapper, script);
         ASSERT_TRUE(ts::MakeExecutable(wrapper));
         Album album(out_, 2);
-        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(wrapper, Fake("--partial-then-hang", log))), 1);
+        ASSERT_EQ(
+            host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--partial-then-hang", log), 1, wrapper})), 1);
         const Bytes first = Audio(4000, 1);
         ASSERT_EQ(host_->DeliverTrack(first), 1);
         ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(1, ".mp3")).size() > 4; }));
@@ -243,7 +237,7 @@ TEST_F(ProcessTest, KillFromAnotherThreadEndsTheLastDelivery) {
             SCOPED_TRACE(std::string(c.options) + " round " + std::to_string(round));
             const std::string log = "kill" + std::to_string(round) + (c.mustStop ? "h" : "s") + ".log";
             Album album(out_, 1);
-            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(c.options, log))), 1);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(c.options, log)})), 1);
             std::int32_t killed = -1;
             std::thread cancel([&] {
                 // The encoder starts once the track has ended: the host's
@@ -281,7 +275,7 @@ TEST_F(ProcessTest, AHostKilledOutrightTakesItsEncoderWithIt) {
     script.replace(script.find("FAKE"), 4, FakeEncoderPath());
     ts::WriteFile(wrapper, script);
     ASSERT_TRUE(ts::MakeExecutable(wrapper));
-    const std::string settings = WriteSettings(wrapper, Fake("--partial-then-hang"));
+    const std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1, wrapper});
     EXPECT_EXIT(
         {
             Album album(out_, 2);
@@ -310,7 +304,7 @@ protected:
     // final names.
     int RipAndCountFinished(int count) {
         Album album(out_, count);
-        if (host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(""))) != 1) return -1;
+        if (host_->Create(album.info.get(), WriteSettings({".mp3", Fake("")})) != 1) return -1;
         for (int number = 1; number <= count; ++number) {
             if (host_->DeliverTrack(Audio(1000, static_cast<unsigned>(number))) != 1) return -1;
         }
@@ -347,7 +341,7 @@ TEST_F(HostSignalTest, SigchldIgnoredOrReapedByTheHostCostsNoTrack) {
 // destructor, which must leave the parent's rip alone.
 TEST_F(HostSignalTest, AForkedChildThatExitsLeavesTheRipAlone) {
     Album album(out_, 3);
-    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake("--sleep 300"))), 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--sleep 300")})), 1);
     ASSERT_EQ(host_->DeliverTrack(Audio(1000, 1)), 1);
     ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 1; }));
     pid_t child = fork();
@@ -379,7 +373,7 @@ TEST_F(ProcessTest, NoDescriptorOfTheHostReachesTheEncoder) {
     lock.l_whence = SEEK_SET;
     ASSERT_EQ(fcntl(locked, F_SETLK, &lock), 0);
     Album album(out_, 1);
-    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(""))), 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("")})), 1);
     ASSERT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
     EXPECT_EQ(host_->Kill(), 0);
     close(pipeEnds[0]);
@@ -448,7 +442,7 @@ int RunHelperHost(const std::string &out, const std::string &settings) {
 TEST_F(ProcessTest, AHostThatExitsTakesItsEncoderWithIt) {
     const std::string marker = aux_ + "kill-returned";
     SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", marker.c_str());
-    const int code = RunHelperHost(out_, WriteSettings(FakeEncoderPath(), Fake("--partial-then-hang")));
+    const int code = RunHelperHost(out_, WriteSettings({".mp3", Fake("--partial-then-hang")}));
     SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", nullptr);
     EXPECT_EQ(code, 0) << "-1: the host hung at its exit";
     EXPECT_TRUE(ts::FileExists(marker)) << "Kill at process exit never returned";
@@ -481,7 +475,7 @@ TEST_F(ProcessTest, TheEncoderReadsEndOfFileFromItsStandardInput) {
     for (int hide : {1, 0}) {
         SCOPED_TRACE(hide);
         const std::string log = "hide" + std::to_string(hide) + ".log";
-        std::string settings = WriteSettings(FakeEncoderPath(), Fake("--read-stdin", log));
+        std::string settings = WriteSettings({".mp3", Fake("--read-stdin", log)});
         if (hide == 0) {
             ts::WriteFile(settings, Text(ts::ReadFile(settings)) + "[OPTION]\nWIN_HIDE=0\n");
         }

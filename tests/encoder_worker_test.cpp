@@ -82,27 +82,10 @@ const char *const kTitles[] = {
 using Host = ts::ModuleHost;
 using ts::Album;
 
-struct Settings {
-    std::string extension = ".mp3";
-    std::string command;
-    int deleteWav = 1;
-    std::string encoder = FakeEncoderPath();
-    int hideWindow = 1;
-    std::string jobs = "";   // no JOBS line when empty
-    std::string extra = "";  // more lines: album steps, other outputs
-};
+using ts::Settings;
 
 class WorkerTest : public ts::EncoderRipTest {
 protected:
-    std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
-        std::string path = aux_ + name;
-        ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
-                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder +
-                                "\nWIN_HIDE=" + std::to_string(s.hideWindow) + "\n" +
-                                (s.jobs.empty() ? "" : "JOBS=" + s.jobs + "\n") + s.extra);
-        return path;
-    }
-
     // A new output folder inside out_, for one case of a table.
     std::string CaseFolder(const std::string &name) {
         std::string folder = out_ + name + ts::Separator();

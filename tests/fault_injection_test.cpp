@@ -124,10 +124,7 @@ protected:
 
     std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath(),
                               const std::string &extra = "") {
-        const std::string path = aux_ + "encbridge.ini";
-        ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=" + options +
-                                " %i% %o%\nDELETE=1\nEXEPATH=" + encoder + "\nWIN_HIDE=1\n" + extra);
-        return path;
+        return ts::WriteSettings(aux_ + "encbridge.ini", {".mp3", options + " %i% %o%", 1, encoder, 1, "", extra});
     }
 
     // Every byte that the host was told was taken is in the track's WAV

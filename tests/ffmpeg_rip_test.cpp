@@ -178,9 +178,7 @@ protected:
                               const std::string &command, const std::string &more = "") {
         // A longer template would be cut by the module and fail in confusing ways.
         EXPECT_LE(command.size(), 253u) << command;
-        ts::WriteFile(path, "[SETUP]\r\nOUT=" + extension + "\r\n[OPTION]\r\nEXEPATH=" + encoder +
-                                "\r\nCOMMAND=" + command + "\r\nDELETE=1\r\nWIN_HIDE=1\r\n" + more);
-        return path;
+        return ts::WriteSettings(path, {extension, command, 1, encoder, 1, "", more, "\r\n"});
     }
 
     // A new output folder for one rip, under this test's folder.

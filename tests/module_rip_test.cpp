@@ -89,8 +89,7 @@ protected:
 
     void WriteSettings() { WriteSettings(EncoderPath()); }
     void WriteSettings(const std::string &exePath) {
-        ts::WriteFile(settings_,
-                      "[SETUP]\nOUT=.wav\n[OPTION]\nDELETE=0\nCOMMAND=--fail-at-once\nEXEPATH=" + exePath + "\n");
+        ts::WriteSettings(settings_, {".wav", "--fail-at-once", 0, exePath});
     }
 
     std::string Temp(int number) const {

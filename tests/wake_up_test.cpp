@@ -104,10 +104,7 @@ protected:
     }
 
     std::string Settings(const std::string &log) {
-        std::string path = aux_ + "encbridge.ini";
-        ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=--log \"" + aux_ + log +
-                                "\" %i% %o%\nDELETE=1\nEXEPATH=" + ts::FakeEncoderPath() + "\nWIN_HIDE=1\n");
-        return path;
+        return ts::WriteSettings(aux_ + "encbridge.ini", {".mp3", "--log \"" + aux_ + log + "\" %i% %o%"});
     }
     std::string Folder(const std::string &name) {
         std::string folder = out_ + name + ts::Separator();

@@ -24,6 +24,10 @@ protected:
         ASSERT_TRUE(host_->ready());
     }
 
+    // A settings file in aux_.
+    std::string WriteSettings(const Settings &settings, const std::string &name = "encbridge.ini") const {
+        return testing_support::WriteSettings(aux_ + name, settings);
+    }
     std::string Log(const std::string &name = "runs.log") const { return aux_ + name; }
     // A command template for the fake encoder with the given options.
     std::string Fake(const std::string &options, const std::string &log = "runs.log") const {

@@ -67,6 +67,24 @@ private:
     void *handle_;
 };
 
+// The test suite's stand-in encoder, built beside the test programs.
+std::string FakeEncoderPath();
+
+// A settings file of one output, the fake encoder behind it unless told
+// otherwise.
+struct Settings {
+    std::string extension = ".mp3";
+    std::string command;
+    int deleteWav = 1;
+    std::string encoder = FakeEncoderPath();
+    int hideWindow = 1;
+    std::string jobs = "";       // no JOBS line when empty
+    std::string extra = "";      // more lines: album steps, other outputs
+    std::string newline = "\n";  // "\r\n" as a Windows editor writes them
+};
+// Writes the file at path and gives back path.
+std::string WriteSettings(const std::string &path, const Settings &settings);
+
 // Audio for the track numbered seed: other bytes for every seed, with no
 // short period, so that a byte lost, doubled or moved within a track shows.
 Bytes Audio(std::size_t bytes, unsigned seed);
@@ -76,9 +94,6 @@ constexpr char kRipLockName[] = "#ripping.lock";
 
 // File name of the built module (libencbridge.so or encbridge.dll).
 const char *ModuleFileName();
-
-// The test suite's stand-in encoder, built beside the test programs.
-std::string FakeEncoderPath();
 
 // The items of a command line, the program first, as a Windows program gets
 // them: on Windows from CommandLineToArgvW, on Linux from the module's own

@@ -41,6 +41,15 @@ std::vector<std::string> ListFolder(const std::string &folder) {
     return names;
 }
 
+std::string WriteSettings(const std::string &path, const Settings &settings) {
+    const std::string &n = settings.newline;
+    WriteFile(path, "[SETUP]" + n + "OUT=" + settings.extension + n + "[OPTION]" + n + "COMMAND=" + settings.command +
+                        n + "DELETE=" + std::to_string(settings.deleteWav) + n + "EXEPATH=" + settings.encoder + n +
+                        "WIN_HIDE=" + std::to_string(settings.hideWindow) + n +
+                        (settings.jobs.empty() ? "" : "JOBS=" + settings.jobs + n) + settings.extra);
+    return path;
+}
+
 Bytes Audio(std::size_t bytes, unsigned seed) {
     Bytes audio(bytes);
     std::uint32_t state = 2463534242u + seed;
