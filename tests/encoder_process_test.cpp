@@ -44,23 +44,7 @@ std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.e
 
 using ts::Audio;
 
-// True once the process with this id has ended.
-bool ProcessGone(const std::string &pid) {
-    if (pid.empty()) return false;
-#ifdef _WIN32
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
-    if (process == nullptr) return true;
-    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
-#else
-    // A zombie has ended too: its parent, not the test, reaps it.
-    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
-    std::string text(stat.begin(), stat.end());
-    std::size_t close = text.rfind(')');
-    return text.empty() || (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z');
-#endif
-}
+using ts::ProcessGone;
 
 using ts::FakeEncoderPath;
 

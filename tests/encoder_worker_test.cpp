@@ -357,23 +357,7 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
 
 // ---- Stopping a rip ----------------------------------------------------------
 
-// False while the process with this id runs.
-bool ProcessGone(const std::string &pid) {
-#ifdef _WIN32
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
-    if (process == nullptr) return true;
-    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
-#else
-    // A killed encoder whose launcher went with it waits as a zombie, which
-    // holds nothing, until whoever adopted it reaps it.
-    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
-    const std::string text(stat.begin(), stat.end());
-    const std::size_t name = text.rfind(')');
-    return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
-#endif
-}
+using ts::ProcessGone;
 
 TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
     int caseNumber = 0;

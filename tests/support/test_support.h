@@ -46,6 +46,9 @@ void SleepMs(int milliseconds);
 // (a guard against a hang, never a measure of speed).
 bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000);
 
+// True once the process with this id (in decimal) has ended; false for no id.
+bool ProcessGone(const std::string &pid);
+
 // True when the Windows build runs under wine rather than on Windows.
 bool RunningUnderWine();
 
