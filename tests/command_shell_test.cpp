@@ -17,6 +17,7 @@
 #include "encoder/command_line.h"
 #include "fake_encoder/run_log.h"
 #include "platform/platform.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace platform = encbridge::platform;
@@ -50,11 +51,10 @@ void Set(char (&field)[N], const std::string &value) {
     std::memcpy(field, value.data(), value.size() < N ? value.size() : N - 1);
 }
 
-class EncoderLineTest : public ::testing::Test {
+class EncoderLineTest : public testing_support::TempFolderTest {
 protected:
     void SetUp() override {
-        folder_ = testing_support::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
+        ASSERT_TRUE(NewFolder(folder_));
         log_ = folder_ + "runs.log";
         marker_ = folder_ + "marker";
         Set(wav_, folder_ + "#temp(01).wav");
@@ -63,13 +63,12 @@ protected:
         album_.trackCount = 1;
         album_.tracks = &track_;
     }
-    void TearDown() override { testing_support::RemoveTree(folder_); }
 
     // A batch file that hands its arguments to the fake encoder.
     std::string WriteScript(const char *name, const char *arguments) {
         std::string path = folder_ + name;
-        testing_support::WriteFile(path, "@\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\" --log \"" +
-                                             log_ + "\" " + arguments + "\r\n");
+        testing_support::WriteFile(
+            path, "@\"" + testing_support::FakeEncoderPath() + "\" --log \"" + log_ + "\" " + arguments + "\r\n");
         return path;
     }
 
@@ -164,7 +163,7 @@ TEST_F(EncoderLineTest, CodePage932ValuesStayOneArgument) {
         {"a\x83", true},              // a lead byte with nothing after it
         {"a\x83\" b", true},          // ...or with a quote after it
     };
-    const std::string fake = testing_support::ProgramFolder() + FAKE_ENCODER_NAME;
+    const std::string fake = testing_support::FakeEncoderPath();
     for (const Row &row : rows) {
         char quoted[1024];
         const encbridge::QuoteResult result = encbridge::QuoteArgument(CommandStyle::Arguments, quoted, sizeof quoted,

@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -37,62 +35,21 @@ namespace {
 
 using ts::Album;
 using ts::Bytes;
-using Clock = std::chrono::steady_clock;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+using ts::ElapsedMs;
+using ts::SleepMs;
+using ts::WaitUntil;
 
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Polls until done() holds; false when it still does not after timeoutMs
-// (a hang guard, never a measure of speed).
-bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000) {
-    Clock::time_point start = Clock::now();
-    while (!done()) {
-        if (ElapsedMs(start) > timeoutMs) return false;
-        SleepMs(20);
-    }
-    return true;
-}
+using ts::Audio;
 
-Bytes Audio(std::size_t bytes, unsigned seed) {
-    Bytes audio(bytes);
-    for (std::size_t i = 0; i < bytes; ++i) audio[i] = static_cast<std::uint8_t>(seed * 31 + i * 7);
-    return audio;
-}
+using ts::ProcessGone;
 
-// True once the process with this id has ended.
-bool ProcessGone(const std::string &pid) {
-    if (pid.empty()) return false;
-#ifdef _WIN32
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
-    if (process == nullptr) return true;
-    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
-#else
-    // A zombie has ended too: its parent, not the test, reaps it.
-    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
-    std::string text(stat.begin(), stat.end());
-    std::size_t close = text.rfind(')');
-    return text.empty() || (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z');
-#endif
-}
-
-std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
+using ts::FakeEncoderPath;
 
 class ProcessTest : public ts::EncoderRipTest {
 protected:
-    std::string WriteSettings(const std::string &encoder, const std::string &command,
-                              const std::string &name = "encbridge.ini") {
-        std::string path = aux_ + name;
-        ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=" + command + "\nDELETE=1\nEXEPATH=" + encoder +
-                                "\nWIN_HIDE=1\n");
-        return path;
-    }
     // A copy of the fake encoder under another name, in aux_.
     std::string CopyOfFakeEncoder(const std::string &name) {
         std::string path = aux_ + name;
@@ -146,7 +103,7 @@ TEST_F(ProcessTest, TheEncoderCheckRefusesWhatIsNoProgramWithoutOpeningIt) {
             }
         });
         Album album(out_, 1);
-        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(c.path, "%i% %o%")), c.created);
+        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", "%i% %o%", 1, c.path})), c.created);
         done = true;
         watcher.join();
         EXPECT_FALSE(opened.load()) << "Create opened the FIFO";
@@ -169,7 +126,7 @@ TEST_F(ProcessTest, TheEncoderCheckTakesRunningReadOnlyAndDevicePathPrograms) {
     for (const std::string &path : paths) {
         SCOPED_TRACE(path);
         Album album(out_, 1);
-        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(path, "%i% %o%")), 1);
+        EXPECT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", "%i% %o%", 1, path})), 1);
         EXPECT_EQ(host_->Kill(), 0);
     }
     TerminateProcess(started.hProcess, 1);
@@ -216,7 +173,8 @@ TEST_F(ProcessTest, KillEndsTheEncoderBehindAWrapper) {
         ts::WriteFile(wrapper, script);
         ASSERT_TRUE(ts::MakeExecutable(wrapper));
         Album album(out_, 2);
-        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(wrapper, Fake("--partial-then-hang", log))), 1);
+        ASSERT_EQ(
+            host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--partial-then-hang", log), 1, wrapper})), 1);
         const Bytes first = Audio(4000, 1);
         ASSERT_EQ(host_->DeliverTrack(first), 1);
         ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(1, ".mp3")).size() > 4; }));
@@ -263,7 +221,7 @@ TEST_F(ProcessTest, KillFromAnotherThreadEndsTheLastDelivery) {
             SCOPED_TRACE(std::string(c.options) + " round " + std::to_string(round));
             const std::string log = "kill" + std::to_string(round) + (c.mustStop ? "h" : "s") + ".log";
             Album album(out_, 1);
-            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(c.options, log))), 1);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(c.options, log)})), 1);
             std::int32_t killed = -1;
             std::thread cancel([&] {
                 // The encoder starts once the track has ended: the host's
@@ -301,7 +259,7 @@ TEST_F(ProcessTest, AHostKilledOutrightTakesItsEncoderWithIt) {
     script.replace(script.find("FAKE"), 4, FakeEncoderPath());
     ts::WriteFile(wrapper, script);
     ASSERT_TRUE(ts::MakeExecutable(wrapper));
-    const std::string settings = WriteSettings(wrapper, Fake("--partial-then-hang"));
+    const std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1, wrapper});
     EXPECT_EXIT(
         {
             Album album(out_, 2);
@@ -330,7 +288,7 @@ protected:
     // final names.
     int RipAndCountFinished(int count) {
         Album album(out_, count);
-        if (host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(""))) != 1) return -1;
+        if (host_->Create(album.info.get(), WriteSettings({".mp3", Fake("")})) != 1) return -1;
         for (int number = 1; number <= count; ++number) {
             if (host_->DeliverTrack(Audio(1000, static_cast<unsigned>(number))) != 1) return -1;
         }
@@ -367,7 +325,7 @@ TEST_F(HostSignalTest, SigchldIgnoredOrReapedByTheHostCostsNoTrack) {
 // destructor, which must leave the parent's rip alone.
 TEST_F(HostSignalTest, AForkedChildThatExitsLeavesTheRipAlone) {
     Album album(out_, 3);
-    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake("--sleep 300"))), 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--sleep 300")})), 1);
     ASSERT_EQ(host_->DeliverTrack(Audio(1000, 1)), 1);
     ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 1; }));
     pid_t child = fork();
@@ -399,7 +357,7 @@ TEST_F(ProcessTest, NoDescriptorOfTheHostReachesTheEncoder) {
     lock.l_whence = SEEK_SET;
     ASSERT_EQ(fcntl(locked, F_SETLK, &lock), 0);
     Album album(out_, 1);
-    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(FakeEncoderPath(), Fake(""))), 1);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("")})), 1);
     ASSERT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
     EXPECT_EQ(host_->Kill(), 0);
     close(pipeEnds[0]);
@@ -468,7 +426,7 @@ int RunHelperHost(const std::string &out, const std::string &settings) {
 TEST_F(ProcessTest, AHostThatExitsTakesItsEncoderWithIt) {
     const std::string marker = aux_ + "kill-returned";
     SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", marker.c_str());
-    const int code = RunHelperHost(out_, WriteSettings(FakeEncoderPath(), Fake("--partial-then-hang")));
+    const int code = RunHelperHost(out_, WriteSettings({".mp3", Fake("--partial-then-hang")}));
     SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", nullptr);
     EXPECT_EQ(code, 0) << "-1: the host hung at its exit";
     EXPECT_TRUE(ts::FileExists(marker)) << "Kill at process exit never returned";
@@ -501,7 +459,7 @@ TEST_F(ProcessTest, TheEncoderReadsEndOfFileFromItsStandardInput) {
     for (int hide : {1, 0}) {
         SCOPED_TRACE(hide);
         const std::string log = "hide" + std::to_string(hide) + ".log";
-        std::string settings = WriteSettings(FakeEncoderPath(), Fake("--read-stdin", log));
+        std::string settings = WriteSettings({".mp3", Fake("--read-stdin", log)});
         if (hide == 0) {
             ts::WriteFile(settings, Text(ts::ReadFile(settings)) + "[OPTION]\nWIN_HIDE=0\n");
         }

@@ -38,27 +38,15 @@ namespace {
 using ts::Bytes;
 using Clock = std::chrono::steady_clock;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-void SleepMs(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+using ts::ElapsedMs;
+using ts::SleepMs;
+using ts::WaitUntil;
 
 bool OnWindows() { return std::string(ts::Separator()) == "\\"; }
 
 std::string Text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
-
-// Polls until done() holds; false when it still does not after timeoutMs.
-bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 10000) {
-    Clock::time_point start = Clock::now();
-    while (!done()) {
-        if (ElapsedMs(start) > timeoutMs) return false;
-        SleepMs(20);
-    }
-    return true;
-}
+using ts::FakeEncoderPath;
 
 // The module's own header, with the sizes it gets once a track of
 // audioBytes is finished.
@@ -82,18 +70,7 @@ Bytes FinishedWav(const Bytes &audio) {
 // What the fake encoder writes for a WAV file.
 std::string FakeOutput(const Bytes &audio) { return "FAKE" + Text(FinishedWav(audio)); }
 
-// 16-bit stereo frames that differ from track to track.
-Bytes Audio(std::size_t frames, unsigned seed) {
-    Bytes bytes(frames * 4);
-    std::uint32_t state = 2463534242u + seed;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = static_cast<std::uint8_t>(state);
-    }
-    return bytes;
-}
+using ts::Audio;
 
 // Titles that a careless command line would split, merge or spoil.
 const char *const kTitles[] = {
@@ -105,30 +82,13 @@ const char *const kTitles[] = {
 using Host = ts::ModuleHost;
 using ts::Album;
 
-struct Settings {
-    std::string extension = ".mp3";
-    std::string command;
-    int deleteWav = 1;
-    std::string encoder = FakeEncoderPath();
-    int hideWindow = 1;
-    std::string jobs = "";   // no JOBS line when empty
-    std::string extra = "";  // more lines: album steps, other outputs
-};
+using ts::Settings;
 
 class WorkerTest : public ts::EncoderRipTest {
 protected:
     // The rows of TheJournalSaysWhyEachOutputWasOrWasNotProduced; those of a
     // read-only folder only where it refuses the user.
     void JournalReasonCases(bool folderRefuses);
-
-    std::string WriteSettings(const Settings &s, const std::string &name = "encbridge.ini") {
-        std::string path = aux_ + name;
-        ts::WriteFile(path, "[SETUP]\nOUT=" + s.extension + "\n[OPTION]\nCOMMAND=" + s.command +
-                                "\nDELETE=" + std::to_string(s.deleteWav) + "\nEXEPATH=" + s.encoder +
-                                "\nWIN_HIDE=" + std::to_string(s.hideWindow) + "\n" +
-                                (s.jobs.empty() ? "" : "JOBS=" + s.jobs + "\n") + s.extra);
-        return path;
-    }
 
     // A new output folder inside out_, for one case of a table.
     std::string CaseFolder(const std::string &name) {
@@ -168,7 +128,7 @@ TEST_F(WorkerTest, EachTrackReachesItsFinalNameAndTheWavGoesOnlyWhenConfigured) 
         std::string log = "case" + std::to_string(caseNumber) + ".log";
         std::string settings = WriteSettings({ext, Fake("", log), c.deleteWav});
         Album album(folder, 2);
-        const Bytes audio[2] = {Audio(1000, 1), Audio(777, 2)};
+        const Bytes audio[2] = {Audio(4000, 1), Audio(3108, 2)};
 
         ASSERT_EQ(host_->Create(album.info.get(), settings), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
@@ -207,7 +167,7 @@ TEST_F(WorkerTest, AWholeAlbumDeliveredAtOnceStillWaitsForEveryTrack) {
     Clock::time_point start = Clock::now();
     std::vector<Bytes> audio;
     for (int number = 1; number <= 3; ++number) {
-        audio.push_back(Audio(500, static_cast<unsigned>(number)));
+        audio.push_back(Audio(2000, static_cast<unsigned>(number)));
         EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
     }
     EXPECT_GE(ElapsedMs(start), 900) << "three runs of 300 ms one after the other";
@@ -244,7 +204,7 @@ TEST_F(WorkerTest, SkippedTracksAreNeitherWrittenNorEncoded) {
         std::vector<std::string> expected = {ts::kRipLockName};
         std::vector<std::string> encoded;
         for (int number = 1; number <= c.tracks; ++number) {
-            Bytes audio = Audio(300, static_cast<unsigned>(number));
+            Bytes audio = Audio(1200, static_cast<unsigned>(number));
             EXPECT_EQ(host_->DeliverTrack(audio), 1);
             bool skipped = std::find(c.skipped.begin(), c.skipped.end(), number) != c.skipped.end();
             if (!skipped) {
@@ -291,7 +251,7 @@ TEST_F(WorkerTest, ARunThatDoesNotSucceedKeepsTheWav) {
         Settings s{ext, Fake(c.options, "case" + std::to_string(caseNumber) + ".log"), 1, c.encoder};
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        Bytes audio = Audio(400, 9);
+        Bytes audio = Audio(1600, 9);
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
 
         EXPECT_FALSE(ts::FileExists(Final(folder, 1, ext)));
@@ -315,7 +275,7 @@ TEST_F(WorkerTest, AnExistingFinalFileIsNeverReplaced) {
         Album album(folder, 2);
         Settings s{ext, Fake("", "case" + std::to_string(caseNumber) + ".log"), 1};
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        Bytes audio[2] = {Audio(1200, 1), Audio(1200, 2)};
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
@@ -349,7 +309,7 @@ TEST_F(WorkerTest, ACommandOrPathThatWouldBeCutIsNotRun) {
         Album album(folder, 2);
         c.spoil(album.records[0]);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--tag %ttit%", log), 1})), 1);
-        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        Bytes audio[2] = {Audio(1200, 1), Audio(1200, 2)};
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
@@ -384,7 +344,7 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
         Album album(folder, 2);
         std::snprintf(album.records[0].fileName, sizeof album.records[0].fileName, "%s", c.fileName);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1})), 1);
-        Bytes audio[2] = {Audio(300, 1), Audio(300, 2)};
+        Bytes audio[2] = {Audio(1200, 1), Audio(1200, 2)};
         EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
         EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
 
@@ -401,23 +361,7 @@ TEST_F(WorkerTest, AFinalNameThatLeadsElsewhereIsNotUsed) {
 
 // ---- Stopping a rip ----------------------------------------------------------
 
-// False while the process with this id runs.
-bool ProcessGone(const std::string &pid) {
-#ifdef _WIN32
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
-    if (process == nullptr) return true;
-    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
-#else
-    // A killed encoder whose launcher went with it waits as a zombie, which
-    // holds nothing, until whoever adopted it reaps it.
-    std::vector<std::uint8_t> stat = ts::ReadFile("/proc/" + pid + "/stat");
-    const std::string text(stat.begin(), stat.end());
-    const std::size_t name = text.rfind(')');
-    return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
-#endif
-}
+using ts::ProcessGone;
 
 TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
     int caseNumber = 0;
@@ -427,9 +371,9 @@ TEST_F(WorkerTest, KillEndsAHangingEncoderPromptlyAndKeepsTheWavFiles) {
         std::string log = "case" + std::to_string(caseNumber) + ".log";
         Album album(folder, 2);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(options, log), 1})), 1);
-        Bytes first = Audio(2000, 1);
+        Bytes first = Audio(8000, 1);
         EXPECT_EQ(host_->DeliverTrack(first), 1);
-        EXPECT_EQ(host_->Deliver(Audio(100, 2)), 1);  // the second track is still open
+        EXPECT_EQ(host_->Deliver(Audio(400, 2)), 1);  // the second track is still open
         ASSERT_TRUE(WaitUntil([&] { return Runs(log).size() == 1; }));
         if (std::strcmp(options, "--partial-then-hang") == 0) {
             ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(folder, 1, ".mp3")).size() > 4; }));
@@ -451,7 +395,7 @@ TEST_F(WorkerTest, ACreateWhileAWorkerRunsStopsItFirst) {
     std::string folderA = CaseFolder("a"), folderB = CaseFolder("b");
     Album albumA(folderA, 2), albumB(folderB, 2);
     ASSERT_EQ(host_->Create(albumA.info.get(), WriteSettings({".mp3", Fake("--partial-then-hang", "a.log"), 1})), 1);
-    Bytes first = Audio(2000, 1);
+    Bytes first = Audio(8000, 1);
     EXPECT_EQ(host_->DeliverTrack(first), 1);
     ASSERT_TRUE(WaitUntil([&] { return ts::ReadFile(Temp(folderA, 1, ".mp3")).size() > 4; }));
 
@@ -461,7 +405,7 @@ TEST_F(WorkerTest, ACreateWhileAWorkerRunsStopsItFirst) {
     EXPECT_FALSE(ts::FileExists(Temp(folderA, 1, ".mp3")));
     EXPECT_EQ(ts::ReadFile(Temp(folderA, 1, ".wav")), FinishedWav(first));
 
-    Bytes audio[2] = {Audio(300, 3), Audio(300, 4)};
+    Bytes audio[2] = {Audio(1200, 3), Audio(1200, 4)};
     EXPECT_EQ(host_->DeliverTrack(audio[0]), 1);
     EXPECT_EQ(host_->DeliverTrack(audio[1]), 1);
     for (int number = 1; number <= 2; ++number) {
@@ -484,7 +428,7 @@ TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
     ts::WriteFile(copy, Text(image));
     Album album(out_, 2);
     std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
-    Bytes first = Audio(2000, 1);
+    Bytes first = Audio(8000, 1);
     {
         Host host(copy);
         ASSERT_TRUE(host.ready());
@@ -499,7 +443,7 @@ TEST_F(WorkerTest, UnloadingWithAWorkerRunningLeavesTheModuleInPlace) {
     Host again(copy);
     ASSERT_TRUE(again.ready());
     // The rip is still there, so the module never left memory.
-    EXPECT_EQ(again.Deliver(Audio(100, 2)), 1);
+    EXPECT_EQ(again.Deliver(Audio(400, 2)), 1);
     Clock::time_point start = Clock::now();
     EXPECT_EQ(again.Kill(), 0);
     EXPECT_LT(ElapsedMs(start), 1000);
@@ -515,7 +459,7 @@ TEST_F(WorkerTest, ExitingTheHostWithAWorkerRunningEndsTheEncoder) {
     if (OnWindows()) GTEST_SKIP() << "shown on Windows by process_tests";
     Album album(out_, 2);
     std::string settings = WriteSettings({".mp3", Fake("--partial-then-hang"), 1});
-    Bytes first = Audio(2000, 1);
+    Bytes first = Audio(8000, 1);
     Clock::time_point start = Clock::now();
     EXPECT_EXIT(
         {
@@ -542,7 +486,7 @@ TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("", log), 1, FakeEncoderPath(), hide})),
                   1);
-        EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
         std::vector<fake_encoder::Run> runs = Runs(log);
         ASSERT_EQ(runs.size(), 1u);
         if (OnWindows()) {
@@ -560,7 +504,7 @@ TEST_F(WorkerTest, QuotedTitlesReachTheEncoderAsOneArgumentEach) {
     Album album(out_, 3);
     for (int i = 0; i < 3; ++i) std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", kTitles[i]);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--tag %ttit%"), 1})), 1);
-    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
     std::vector<fake_encoder::Run> runs = Runs();
     ASSERT_EQ(runs.size(), 3u);
     for (int number = 1; number <= 3; ++number) {
@@ -587,7 +531,7 @@ TEST_F(WorkerTest, ABatchFileEncoderGetsTitlesWholeOrNotAtAll) {
     Settings settings{".mp3", Fake("--tag %ttit%"), 1};
     settings.encoder = script;
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
-    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(10, 1)), 1);
+    for (int number = 1; number <= 3; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
     std::vector<fake_encoder::Run> runs = Runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].arguments, (std::vector<std::string>{"--log", Log(), "--tag", titles[0], Temp(out_, 1, ".wav"),
@@ -663,7 +607,7 @@ TEST_F(WorkerTest, JobsBoundTheEncodersThatRunAtOnce) {
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
         Bytes audio[5];
         for (int i = 0; i < 5; ++i) {
-            audio[i] = Audio(100, static_cast<unsigned>(i + 1));
+            audio[i] = Audio(400, static_cast<unsigned>(i + 1));
             EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
         }
         // The last delivery has returned: every encoder has ended.
@@ -697,10 +641,10 @@ TEST_F(WorkerTest, KillEndsEveryEncoderThatRuns) {
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(settings)), 1);
     Bytes audio[8];
     for (int i = 0; i < 8; ++i) {
-        audio[i] = Audio(2000, static_cast<unsigned>(i + 1));
+        audio[i] = Audio(8000, static_cast<unsigned>(i + 1));
         EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
     }
-    EXPECT_EQ(host_->Deliver(Audio(100, 9)), 1);  // the last track is still open
+    EXPECT_EQ(host_->Deliver(Audio(400, 9)), 1);  // the last track is still open
     // None of them ever ends by itself: eight have begun writing at once.
     ASSERT_TRUE(WaitUntil([&] {
         if (Runs().size() != 8) return false;
@@ -732,7 +676,7 @@ TEST_F(WorkerTest, LeftoversAreMovedAsideNeverPublishedNorTruncated) {
     Album album(out_, 3);
     // An encoder (or a wrapper) that reports success and writes nothing.
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--no-output"), 1})), 1);
-    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    const Bytes audio[3] = {Audio(400, 1), Audio(400, 2), Audio(400, 3)};
     for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
     EXPECT_EQ(ts::ListFolder(out_),
               (std::vector<std::string>{"#kept(01)-1.mp3", "#kept(02)-1.wav", "#kept(02)-2.wav", ts::kRipLockName,
@@ -752,7 +696,7 @@ TEST_F(WorkerTest, LeftoversAreMovedAsideNeverPublishedNorTruncated) {
 TEST_F(WorkerTest, OnlyAPlainFileOfTheEncoderIsPublished) {
     Album album(out_, 1);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--link-output"), 1})), 1);
-    const Bytes audio = Audio(100, 1);
+    const Bytes audio = Audio(400, 1);
     EXPECT_EQ(host_->DeliverTrack(audio), 1);
     EXPECT_FALSE(ts::FileExists(Final(out_, 1, ".mp3")));
     EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(audio));
@@ -764,9 +708,9 @@ TEST_F(WorkerTest, OnlyAPlainFileOfTheEncoderIsPublished) {
 TEST_F(WorkerTest, AStopNeverRemovesTheWavWhateverCaseTheExtensionHas) {
     Album album(out_, 2);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".WAV", Fake("--hang"), 1})), 1);
-    const Bytes audio = Audio(100, 1);
+    const Bytes audio = Audio(400, 1);
     EXPECT_EQ(host_->DeliverTrack(audio), 1);
-    EXPECT_EQ(host_->Deliver(Audio(100, 2)), 1);  // the second track is still open
+    EXPECT_EQ(host_->Deliver(Audio(400, 2)), 1);  // the second track is still open
     ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 1; }));
     EXPECT_EQ(host_->Kill(), 0);
     EXPECT_EQ(ts::ReadFile(Temp(out_, 1, ".wav")), FinishedWav(audio));
@@ -783,7 +727,7 @@ TEST_F(WorkerTest, FinalNamesWithFoldersAreMadeBelowTheOutputFolder) {
         std::snprintf(album.records[i].fileName, sizeof album.records[i].fileName, "%s", names[i].c_str());
     }
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(""), 1})), 1);
-    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    const Bytes audio[3] = {Audio(400, 1), Audio(400, 2), Audio(400, 3)};
     for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
     EXPECT_EQ(Text(ts::ReadFile(out_ + names[0] + ".mp3")), FakeOutput(audio[0]));
     EXPECT_EQ(Text(ts::ReadFile(out_ + names[1] + ".mp3")), FakeOutput(audio[1]));
@@ -831,7 +775,7 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
             std::snprintf(album.records[i].fileName, sizeof album.records[i].fileName, "%s", names[i].c_str());
         }
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        const Bytes audio[3] = {Audio(300, 1), Audio(200, 2), Audio(100, 3)};
+        const Bytes audio[3] = {Audio(1200, 1), Audio(800, 2), Audio(400, 3)};
         for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
 
         // The album's last delivery has returned after the album steps.
@@ -926,9 +870,9 @@ TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
                 second.empty() ? "" : "[OUTPUT2]\nOUT=.ogg\nEXEPATH=" + FakeEncoderPath() + "\nCOMMAND=" + second};
             Album album(folder, 2);
             ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-            const Bytes audio = Audio(500, 7);
+            const Bytes audio = Audio(2000, 7);
             EXPECT_EQ(host_->DeliverTrack(audio), 1);
-            EXPECT_EQ(host_->Deliver(Audio(100, 8)), 1);  // the second track is still open
+            EXPECT_EQ(host_->Deliver(Audio(400, 8)), 1);  // the second track is still open
             // While the rip goes on, once the track's last encoder has ended.
             ASSERT_TRUE(WaitUntil([&] {
                 if (c.second == nullptr) return ts::FileExists(Final(folder, 1, ".wav"));
@@ -957,7 +901,7 @@ TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
     Album album(out_, 1);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
     std::int32_t result = -1;
-    std::thread delivery([&] { result = host_->DeliverTrack(Audio(100, 1)); });
+    std::thread delivery([&] { result = host_->DeliverTrack(Audio(400, 1)); });
     ASSERT_TRUE(WaitUntil([&] { return Runs("album.log").size() == 1; }));
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(host_->Kill(), 0);
@@ -1067,7 +1011,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         // A title that, quoted, leaves no room in the line.
         std::snprintf(album.records[0].title, sizeof album.records[0].title, "%s", std::string(1000, 't').c_str());
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
         EXPECT_EQ(host_->Kill(), 0);
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
@@ -1101,8 +1045,8 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     Album album(out_, 2);
     ts::WriteFile(Final(out_, 2, ".mp3"), "already there");
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 2)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 2)), 1);
     auto records = JournalRecords(out_ + "journal.log");
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[2].at(8), "final-name-exists");
@@ -1117,9 +1061,9 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     Album second(out_, 3);
     for (int i = 0; i < 3; ++i) std::snprintf(second.records[i].fileName, sizeof second.records[i].fileName, "B%d", i);
     ASSERT_EQ(host_->Create(second.info.get(), WriteSettings(s)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 2)), 1);
-    EXPECT_EQ(host_->Deliver(Audio(100, 3)), 1);  // the last track is still open
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 2)), 1);
+    EXPECT_EQ(host_->Deliver(Audio(400, 3)), 1);  // the last track is still open
     ASSERT_TRUE(WaitUntil([&] { return !Runs().empty(); }));
     EXPECT_EQ(host_->Kill(), 0);
     records = JournalRecords(out_ + "journal.log");
@@ -1139,7 +1083,7 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     Settings batch{".mp3", "%ttit% %i% %o%", 1, script};
     batch.extra = "LOG=journal.log\n";
     ASSERT_EQ(host_->Create(third.info.get(), WriteSettings(batch)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 1)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
     EXPECT_EQ(host_->Kill(), 0);
     records = JournalRecords(out_ + "journal.log");
     ASSERT_EQ(records.size(), 12u);
@@ -1181,7 +1125,7 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
         s.extra = "LOG=" + name + "\n";
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        const Bytes audio = Audio(100, 1);
+        const Bytes audio = Audio(400, 1);
         EXPECT_EQ(host_->DeliverTrack(audio), 1);
         EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), FakeOutput(audio));
         EXPECT_EQ(host_->Kill(), 0);
@@ -1224,7 +1168,7 @@ TEST_F(WorkerTest, AJournalLockedElsewhereIsSkippedNotWaitedFor) {
     s.extra = "LOG=" + journal + "\n";
     Album album(out_, 3);
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-    const Bytes audio[3] = {Audio(100, 1), Audio(100, 2), Audio(100, 3)};
+    const Bytes audio[3] = {Audio(400, 1), Audio(400, 2), Audio(400, 3)};
     for (const Bytes &track : audio) EXPECT_EQ(host_->DeliverTrack(track), 1);
     for (int number = 1; number <= 3; ++number) {
         EXPECT_EQ(Text(ts::ReadFile(Final(out_, number, ".mp3"))), FakeOutput(audio[number - 1]));
@@ -1235,7 +1179,7 @@ TEST_F(WorkerTest, AJournalLockedElsewhereIsSkippedNotWaitedFor) {
     Album again(out_, 1);
     std::snprintf(again.records[0].fileName, sizeof again.records[0].fileName, "again");
     ASSERT_EQ(host_->Create(again.info.get(), WriteSettings(s)), 1);
-    EXPECT_EQ(host_->DeliverTrack(Audio(100, 4)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 4)), 1);
     EXPECT_EQ(JournalRecords(journal).size(), 3u) << "rip, track and end";
 }
 #endif
@@ -1267,7 +1211,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     std::thread rips[2];
     for (int a = 0; a < 2; ++a) {
         rips[a] = std::thread([&, a] {
-            for (int i = 0; i < tracks; ++i) EXPECT_EQ(hosts[a]->DeliverTrack(Audio(200, static_cast<unsigned>(i))), 1);
+            for (int i = 0; i < tracks; ++i) EXPECT_EQ(hosts[a]->DeliverTrack(Audio(800, static_cast<unsigned>(i))), 1);
         });
     }
     for (std::thread &rip : rips) rip.join();
@@ -1307,7 +1251,7 @@ TEST_F(WorkerTest, NothingBehindALinkOrFifoIsFollowed) {
     ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake(""), 1})), 1);
     Bytes audio[5];
     for (int i = 0; i < 5; ++i) {
-        audio[i] = Audio(70000, static_cast<unsigned>(i + 1));  // more than a FIFO holds
+        audio[i] = Audio(280000, static_cast<unsigned>(i + 1));  // more than a FIFO holds
         EXPECT_EQ(host_->DeliverTrack(audio[i]), 1);
     }
     EXPECT_EQ(Text(ts::ReadFile(victim)), "precious");
@@ -1339,7 +1283,7 @@ protected:
         EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         for (int number = 1; number <= 3; ++number) {
             // About a second of audio, not a whole number of CD sectors.
-            audio.push_back(Audio(44100 + 97 * static_cast<std::size_t>(number), static_cast<unsigned>(number)));
+            audio.push_back(Audio(4 * (44100 + 97 * static_cast<std::size_t>(number)), static_cast<unsigned>(number)));
             EXPECT_EQ(host_->DeliverTrack(audio.back()), 1);
         }
         EXPECT_EQ(host_->Kill(), 0);

@@ -22,6 +22,7 @@
 
 #include "interface/plugin_interface.h"
 #include "module_host.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -32,17 +33,9 @@ using ts::Bytes;
 
 constexpr std::size_t kHeaderSize = 44;
 
-std::string FakeEncoderPath() { return ts::ProgramFolder() + FAKE_ENCODER_NAME; }
+using ts::FakeEncoderPath;
 
-Bytes Audio(std::size_t count, unsigned seed) {
-    Bytes bytes(count);
-    std::uint32_t state = 0x9E3779B9u * (seed + 1);
-    for (std::uint8_t &byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(state >> 24);
-    }
-    return bytes;
-}
+using ts::Audio;
 
 std::string Numbered(const std::string &folder, const char *pattern, int number, const char *extension) {
     char name[64];
@@ -118,28 +111,20 @@ private:
     ts::ModuleHost module_;
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ts::TempFolderTest {
 protected:
     void SetUp() override {
-        out_ = ts::MakeTempFolder();
-        aux_ = ts::MakeTempFolder();
-        ASSERT_FALSE(out_.empty());
-        ASSERT_FALSE(aux_.empty());
+        ASSERT_TRUE(NewFolder(out_) && NewFolder(aux_));
         ASSERT_TRUE(host_.ready());
     }
     void TearDown() override {
         host_.Kill();
         chmod(out_.c_str(), 0755);
-        ts::RemoveTree(out_);
-        ts::RemoveTree(aux_);
     }
 
     std::string WriteSettings(const std::string &options, const std::string &encoder = FakeEncoderPath(),
                               const std::string &extra = "") {
-        const std::string path = aux_ + "encbridge.ini";
-        ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=" + options +
-                                " %i% %o%\nDELETE=1\nEXEPATH=" + encoder + "\nWIN_HIDE=1\n" + extra);
-        return path;
+        return ts::WriteSettings(aux_ + "encbridge.ini", {".mp3", options + " %i% %o%", 1, encoder, 1, "", extra});
     }
 
     // Every byte that the host was told was taken is in the track's WAV

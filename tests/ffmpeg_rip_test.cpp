@@ -115,15 +115,6 @@ bool ProgramRunning(const std::string &path) { return ProgramsRunning(path) > 0;
 
 bool FileExists(const std::string &path) { return FileSize(path) >= 0; }
 
-bool WaitUntil(bool (*done)(const std::string &), const std::string &argument, long timeoutMs) {
-    Clock::time_point start = Clock::now();
-    while (!done(argument)) {
-        if (Clock::now() - start > std::chrono::milliseconds(timeoutMs)) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
 // Two tones, one per channel, that differ from track to track, with a little
 // noise so that no encoder finds the audio trivially compressible.
 Bytes Tone(std::size_t frames, unsigned track) {
@@ -187,9 +178,7 @@ protected:
                               const std::string &command, const std::string &more = "") {
         // A longer template would be cut by the module and fail in confusing ways.
         EXPECT_LE(command.size(), 253u) << command;
-        ts::WriteFile(path, "[SETUP]\r\nOUT=" + extension + "\r\n[OPTION]\r\nEXEPATH=" + encoder +
-                                "\r\nCOMMAND=" + command + "\r\nDELETE=1\r\nWIN_HIDE=1\r\n" + more);
-        return path;
+        return ts::WriteSettings(path, {extension, command, 1, encoder, 1, "", more, "\r\n"});
     }
 
     // A new output folder for one rip, under this test's folder.
@@ -561,10 +550,10 @@ TEST_F(FfmpegRip, KillEndsTheRunningEncoderAndKeepsTheWavFiles) {
     ASSERT_EQ(host_->DeliverTrack(first), 1);
     ASSERT_EQ(host_->DeliverTrack(second), 1);
     ASSERT_EQ(host_->Deliver(third), 1);  // the third track is still being ripped
-    ASSERT_TRUE(WaitUntil(ProgramRunning, encoder, 15000)) << "ffmpeg.exe never ran";
+    ASSERT_TRUE(ts::WaitUntil([&] { return ProgramRunning(encoder); })) << "ffmpeg.exe never ran";
     // The output is opened once the input has been read and encoding begins;
     // what is written stays in ffmpeg.exe's buffer for some seconds.
-    ASSERT_TRUE(WaitUntil(FileExists, out + "#temp(01).flac", 15000)) << "ffmpeg.exe opened no output";
+    ASSERT_TRUE(ts::WaitUntil([&] { return FileExists(out + "#temp(01).flac"); })) << "ffmpeg.exe opened no output";
 
     ASSERT_TRUE(ProgramRunning(encoder)) << "ffmpeg.exe ended before Kill";
     Clock::time_point start = Clock::now();

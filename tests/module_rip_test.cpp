@@ -9,6 +9,7 @@
 
 #include "interface/plugin_interface.h"
 #include "module_host.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -27,11 +28,7 @@ std::string CopyOfModule(const std::string &folder) {
     return copy;
 }
 
-Bytes Audio(std::size_t count, std::uint8_t seed) {
-    Bytes bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(seed + i * 7);
-    return bytes;
-}
+using ts::Audio;
 
 std::uint32_t LE32(const Bytes &bytes, std::size_t offset) {
     return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
@@ -62,11 +59,10 @@ Bytes Finished(Bytes header, std::size_t riffAt, std::size_t dataAt, std::uint32
     return header;
 }
 
-class RipTest : public ::testing::Test {
+class RipTest : public ts::TempFolderTest {
 protected:
     void SetUp() override {
-        folder_ = ts::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
+        ASSERT_TRUE(NewFolder(folder_));
         host_.reset(new ts::ModuleHost(CopyOfModule(folder_)));
         ASSERT_TRUE(host_->ready());
         settings_ = folder_ + "encbridge.ini";
@@ -75,7 +71,6 @@ protected:
     void TearDown() override {
         host_.reset();
         albums_.clear();
-        ts::RemoveTree(folder_);
     }
 
     // A copy of the fake encoder of its own: a running program cannot pass
@@ -85,7 +80,7 @@ protected:
     std::string EncoderPath() {
         std::string path = folder_ + "encoder.exe";
         if (!ts::FileExists(path)) {
-            Bytes program = ts::ReadFile(ts::ProgramFolder() + FAKE_ENCODER_NAME);
+            Bytes program = ts::ReadFile(ts::FakeEncoderPath());
             ts::WriteFile(path, std::string(program.begin(), program.end()));
             ts::MakeExecutable(path);
         }
@@ -94,8 +89,7 @@ protected:
 
     void WriteSettings() { WriteSettings(EncoderPath()); }
     void WriteSettings(const std::string &exePath) {
-        ts::WriteFile(settings_,
-                      "[SETUP]\nOUT=.wav\n[OPTION]\nDELETE=0\nCOMMAND=--fail-at-once\nEXEPATH=" + exePath + "\n");
+        ts::WriteSettings(settings_, {".wav", "--fail-at-once", 0, exePath});
     }
 
     std::string Temp(int number) const {

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/posix/file_moves_posix.h"
 #include "platform/posix/process_posix.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace platform = encbridge::platform;
@@ -45,13 +46,9 @@ const Fallback kFallbacks[] = {
     {"copying", platform::MoveByCopying},
 };
 
-class FallbackTest : public ::testing::Test {
+class FallbackTest : public testing_support::TempFolderTest {
 protected:
-    void SetUp() override {
-        folder_ = testing_support::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
-    }
-    void TearDown() override { testing_support::RemoveTree(folder_); }
+    void SetUp() override { ASSERT_TRUE(NewFolder(folder_)); }
     std::string folder_;
 };
 
@@ -109,7 +106,7 @@ TEST_F(FallbackTest, MovingAcrossFileSystemsCopies) {
 }
 
 TEST_F(FallbackTest, AWaitSeesTheEndAndAStopRaisedBeforeIt) {
-    std::string program = "\"" + testing_support::ProgramFolder() + FAKE_ENCODER_NAME + "\"";
+    std::string program = "\"" + testing_support::FakeEncoderPath() + "\"";
     platform::Event *stop = platform::CreateManualResetEvent();
     ASSERT_NE(stop, nullptr);
 

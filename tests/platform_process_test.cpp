@@ -14,10 +14,12 @@
 
 #include "fake_encoder/run_log.h"
 #include "platform/platform.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
 namespace platform = encbridge::platform;
+using testing_support::FakeEncoderPath;
 using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::WriteFile;
@@ -26,13 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long ElapsedMs(Clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
+using testing_support::ElapsedMs;
 
 std::string Quote(const std::string &text) { return "\"" + text + "\""; }
-
-std::string FakeEncoderPath() { return testing_support::ProgramFolder() + FAKE_ENCODER_NAME; }
 
 bool OnWindows() { return std::string(testing_support::Separator()) == "\\"; }
 
@@ -55,18 +53,14 @@ void RaiseLater(void *argument) {
     platform::RaiseEvent(raise->event);
 }
 
-class PlatformTest : public ::testing::Test {
+class PlatformTest : public testing_support::TempFolderTest {
 protected:
     void SetUp() override {
-        folder_ = testing_support::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
+        ASSERT_TRUE(NewFolder(folder_));
         stop_ = platform::CreateManualResetEvent();
         ASSERT_NE(stop_, nullptr);
     }
-    void TearDown() override {
-        platform::DestroyEvent(stop_);
-        testing_support::RemoveTree(folder_);
-    }
+    void TearDown() override { platform::DestroyEvent(stop_); }
 
     std::string folder_;
     platform::Event *stop_ = nullptr;
@@ -198,7 +192,7 @@ TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
     // The copy lives in a folder with a blank in its name, so that the
     // program itself is a quoted item.
     std::string spaced = folder_ + "encoder folder" + testing_support::Separator();
-    std::string program = spaced + FAKE_ENCODER_NAME;
+    std::string program = spaced + fs::path(FakeEncoderPath()).filename().string();
     std::error_code error;
     fs::create_directory(spaced, error);
     ASSERT_FALSE(error);

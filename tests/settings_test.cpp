@@ -3,6 +3,7 @@
 #include <string>
 
 #include "settings/plugin_settings.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 using encbridge::LoadSettings;
@@ -41,10 +42,9 @@ TEST(SplitPath, CutsAFolderLongerThan255Characters) {
     EXPECT_EQ(std::string(parts.folder), std::string(255, 'f'));
 }
 
-class LoadSettingsTest : public ::testing::Test {
+class LoadSettingsTest : public testing_support::TempFolderTest {
 protected:
-    void SetUp() override { folder_ = testing_support::MakeTempFolder(); }
-    void TearDown() override { testing_support::RemoveTree(folder_); }
+    void SetUp() override { ASSERT_TRUE(NewFolder(folder_)); }
 
     std::string Write(const std::string &content) {
         std::string path = folder_ + "encbridge.ini";

@@ -21,6 +21,7 @@
 #include "interface/rip_state.h"
 #include "module_host.h"
 #include "platform/platform.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -91,28 +92,19 @@ std::int32_t EndTrack() {
 
 bool WorkerRunning() { return encbridge::EncoderWorkerRunning(); }
 
-class WakeUpTest : public ::testing::Test {
+class WakeUpTest : public ts::TempFolderTest {
 protected:
     void SetUp() override {
-        out_ = ts::MakeTempFolder();
-        aux_ = ts::MakeTempFolder();
-        ASSERT_FALSE(out_.empty());
-        ASSERT_FALSE(aux_.empty());
+        ASSERT_TRUE(NewFolder(out_) && NewFolder(aux_));
         encbridge::SetWaitFallback(platform::kWaitForever);
     }
     void TearDown() override {
         Kill();
         encbridge::SetWaitFallback(500);
-        ts::RemoveTree(out_);
-        ts::RemoveTree(aux_);
     }
 
     std::string Settings(const std::string &log) {
-        std::string path = aux_ + "encbridge.ini";
-        ts::WriteFile(path, "[SETUP]\nOUT=.mp3\n[OPTION]\nCOMMAND=--log \"" + aux_ + log +
-                                "\" %i% %o%\nDELETE=1\nEXEPATH=" + ts::ProgramFolder() + FAKE_ENCODER_NAME +
-                                "\nWIN_HIDE=1\n");
-        return path;
+        return ts::WriteSettings(aux_ + "encbridge.ini", {".mp3", "--log \"" + aux_ + log + "\" %i% %o%"});
     }
     std::string Folder(const std::string &name) {
         std::string folder = out_ + name + ts::Separator();

@@ -11,26 +11,23 @@
 
 #include "fake_encoder/run_log.h"
 #include "module_host.h"
+#include "temp_folder_test.h"
 #include "test_support.h"
 
 namespace testing_support {
 
-class EncoderRipTest : public ::testing::Test {
+class EncoderRipTest : public TempFolderTest {
 protected:
     void SetUp() override {
-        out_ = MakeTempFolder();
-        aux_ = MakeTempFolder();
-        ASSERT_FALSE(out_.empty());
-        ASSERT_FALSE(aux_.empty());
+        ASSERT_TRUE(NewFolder(out_) && NewFolder(aux_));
         host_.reset(new ModuleHost(ProgramFolder() + ModuleFileName()));
         ASSERT_TRUE(host_->ready());
     }
-    void TearDown() override {
-        host_.reset();
-        RemoveTree(out_);
-        RemoveTree(aux_);
-    }
 
+    // A settings file in aux_.
+    std::string WriteSettings(const Settings &settings, const std::string &name = "encbridge.ini") const {
+        return testing_support::WriteSettings(aux_ + name, settings);
+    }
     std::string Log(const std::string &name = "runs.log") const { return aux_ + name; }
     // A command template for the fake encoder with the given options.
     std::string Fake(const std::string &options, const std::string &log = "runs.log") const {

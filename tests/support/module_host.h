@@ -13,8 +13,6 @@
 
 namespace testing_support {
 
-using Bytes = std::vector<std::uint8_t>;
-
 // An album of processed tracks named "NN Track" and titled "Title N". The
 // records must stay valid until the rip's Kill has returned.
 struct Album {

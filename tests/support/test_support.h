@@ -1,11 +1,15 @@
 // What the tests need of the system, the same on both builds.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
 
 // A new empty folder for one test, with its path separator at the end, the
 // way a host passes an output folder. Removed with everything in it by
@@ -35,6 +39,16 @@ bool OpensForWriting(const std::string &path);
 bool HaveTool(const char *name);
 std::string RunTool(const std::string &command);
 
+// Milliseconds since a time of the steady clock.
+long ElapsedMs(std::chrono::steady_clock::time_point since);
+void SleepMs(int milliseconds);
+// Polls until done() holds; false when it still does not after timeoutMs
+// (a guard against a hang, never a measure of speed).
+bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000);
+
+// True once the process with this id (in decimal) has ended; false for no id.
+bool ProcessGone(const std::string &pid);
+
 // True when the Windows build runs under wine rather than on Windows.
 bool RunningUnderWine();
 
@@ -55,6 +69,28 @@ public:
 private:
     void *handle_;
 };
+
+// The test suite's stand-in encoder, built beside the test programs.
+std::string FakeEncoderPath();
+
+// A settings file of one output, the fake encoder behind it unless told
+// otherwise.
+struct Settings {
+    std::string extension = ".mp3";
+    std::string command;
+    int deleteWav = 1;
+    std::string encoder = FakeEncoderPath();
+    int hideWindow = 1;
+    std::string jobs = "";       // no JOBS line when empty
+    std::string extra = "";      // more lines: album steps, other outputs
+    std::string newline = "\n";  // "\r\n" as a Windows editor writes them
+};
+// Writes the file at path and gives back path.
+std::string WriteSettings(const std::string &path, const Settings &settings);
+
+// Audio for the track numbered seed: other bytes for every seed, with no
+// short period, so that a byte lost, doubled or moved within a track shows.
+Bytes Audio(std::size_t bytes, unsigned seed);
 
 // The file that a rip holds in its output folder from Create to Kill.
 constexpr char kRipLockName[] = "#ripping.lock";

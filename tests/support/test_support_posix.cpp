@@ -28,6 +28,16 @@ std::string ProgramFolder() {
 
 const char *Separator() { return "/"; }
 
+bool ProcessGone(const std::string &pid) {
+    if (pid.empty()) return false;
+    // A killed encoder whose launcher went with it waits as a zombie, which
+    // holds nothing, until whoever adopted it reaps it.
+    const Bytes stat = ReadFile("/proc/" + pid + "/stat");
+    const std::string text(stat.begin(), stat.end());
+    const std::size_t name = text.rfind(')');
+    return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
+}
+
 bool RunningUnderWine() { return false; }
 
 bool MakeReadOnly(const std::string &path) { return chmod(path.c_str(), 0444) == 0; }

@@ -36,6 +36,15 @@ bool HaveTool(const char *) { return false; }
 
 std::string RunTool(const std::string &) { return std::string(); }
 
+bool ProcessGone(const std::string &pid) {
+    if (pid.empty()) return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+    if (process == nullptr) return true;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
