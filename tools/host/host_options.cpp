@@ -101,6 +101,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kWriteCue,
         kVerbose,
         kResume,
+        kRecursive,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -120,6 +121,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"write-cue", no_argument, nullptr, kWriteCue},
         {"verbose", no_argument, nullptr, kVerbose},
         {"resume", no_argument, nullptr, kResume},
+        {"recursive", no_argument, nullptr, kRecursive},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -163,6 +165,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kResume:
                 options.resume = true;
+                break;
+            case kRecursive:
+                options.recursive = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -220,11 +225,13 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 return false;
         }
     }
-    for (int i = optind; i < argc; ++i) {
-        if (options.cuePath.empty()) {
-            options.cuePath = argv[i];
-        } else {
-            error = "only one cue sheet at a time (got \"" + options.cuePath + "\" and \"" + argv[i] + "\")";
+    for (int i = optind; i < argc; ++i) options.inputs.push_back(argv[i]);
+    if (!options.inputs.empty()) options.cuePath = options.inputs.front();
+    // --out names the folder of each album, so only the album's fields.
+    for (const char *field : {"{number}", "{title}", "{performer}"}) {
+        if (options.outFolder.find(field) != std::string::npos) {
+            error =
+                std::string("--out: ") + field + " is a track's; use {album}, {albumartist}, {date}, {genre} or {disc}";
             return false;
         }
     }
