@@ -864,7 +864,8 @@ bad_image)
     expect_error "image.wav is a WAV file with no cue sheet; the host takes a cue sheet (.cue)" image.wav --settings encbridge.ini
     flac -s -f -o bare.flac image.wav 2>/dev/null
     expect_error "bare.flac is a FLAC file with no cue sheet inside (neither a CUESHEET block nor a CUESHEET tag); the host takes" bare.flac --settings encbridge.ini
-    expect_error "$work is a folder; the host takes a cue sheet" "$work" --settings encbridge.ini
+    mkdir -p empty/sub && cp album.cue empty/sub/
+    expect_error "empty: no cue sheet and no FLAC image with a sheet inside (--recursive searches" empty --settings encbridge.ini
     sox -n -r 44100 -c 2 -b 16 image.wav synth 7.2 sine 440 || fail "sox"
     expect_error "track 4 starts at 00:07:40, but the image ends at 00:07:15" album.cue --settings encbridge.ini
     # An image cut short in track 4: the tracks delivered before are still
