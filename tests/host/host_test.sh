@@ -771,6 +771,37 @@ CUE
     expect_text "using 04 - Fourth.flac"
     expect_album_tracks
     ;;
+shelf)
+    # Three albums of different layouts and a broken one, found in a folder
+    # and its subfolders, each ripped once into its own folder of the
+    # pattern; the broken one fails, the others are done.
+    make_image wav
+    write_settings
+    mkdir -p shelf/wav shelf/flac/deeper shelf/tracks shelf/broken
+    cp image.wav album.cue shelf/wav/
+    sed 's/^TITLE "Test Album"/TITLE "Flac Album"/' album.cue >flac.cue
+    flac -s -o shelf/flac/deeper/image.flac image.wav && metaflac --set-tag-from-file=CUESHEET=flac.cue \
+        shelf/flac/deeper/image.flac || fail "flac could not make the image"
+    cut_file 0-225 shelf/tracks/01.wav
+    cut_file 225-483 shelf/tracks/02.wav
+    cut_file 483-end shelf/tracks/03.flac
+    printf 'PERFORMER "A/B"\nTITLE "Tracks"\nFILE "01.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' >shelf/tracks/t.cue
+    printf 'FILE "02.wav" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\nFILE "03.flac" WAVE\n  TRACK 03 AUDIO\n' >>shelf/tracks/t.cue
+    printf '    INDEX 01 00:00:00\n' >>shelf/tracks/t.cue
+    printf 'FILE "gone.wav" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n' >shelf/broken/broken.cue
+    # The sheet named as well as its folder is one album, not two.
+    "$host" shelf/wav/album.cue shelf --recursive --settings encbridge.ini --out "$work/out/{albumartist}/{album}" \
+        >out.txt 2>&1
+    [ $? -eq 1 ] || fail "a failed album: exit status not 1"
+    expect_text "Shelf: 4 album(s): 3 done, 0 partly done, 1 failed"
+    expect_text "failed: shelf/broken/broken.cue: there is no image at"
+    for album in "Test Band/Test Album" "Test Band/Flac Album"; do
+        expect_audio "out/$album/01 First Light.flac" 0-225
+        expect_audio "out/$album/04 Fourth.flac" 565-end
+    done
+    expect_audio "out/A_B/Tracks/02 Track 2.flac" 225-483
+    expect_audio "out/A_B/Tracks/03 Track 3.flac" 483-end
+    ;;
 embedded_cue)
     # The image is named in place of a cue sheet: its CUESHEET block gives
     # the positions, a CUESHEET tag the titles too.
@@ -833,7 +864,8 @@ bad_image)
     expect_error "image.wav is a WAV file with no cue sheet; the host takes a cue sheet (.cue)" image.wav --settings encbridge.ini
     flac -s -f -o bare.flac image.wav 2>/dev/null
     expect_error "bare.flac is a FLAC file with no cue sheet inside (neither a CUESHEET block nor a CUESHEET tag); the host takes" bare.flac --settings encbridge.ini
-    expect_error "$work is a folder; the host takes a cue sheet" "$work" --settings encbridge.ini
+    mkdir -p empty/sub && cp album.cue empty/sub/
+    expect_error "empty: no cue sheet and no FLAC image with a sheet inside (--recursive searches" empty --settings encbridge.ini
     sox -n -r 44100 -c 2 -b 16 image.wav synth 7.2 sine 440 || fail "sox"
     expect_error "track 4 starts at 00:07:40, but the image ends at 00:07:15" album.cue --settings encbridge.ini
     # An image cut short in track 4: the tracks delivered before are still

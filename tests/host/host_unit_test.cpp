@@ -145,7 +145,7 @@ TEST(Options, RefusesWrongCommandLines) {
         const char *message;
     };
     const Case cases[] = {
-        {{"a.cue", "b.cue"}, "only one cue sheet"},
+        {{"a.cue", "b.cue", "--out", "x/{title}"}, "--out: {title} is a track's"},
         {{"--end-by", "eof"}, "neither zero nor boundary"},
         {{"--name="}, "the pattern is empty"},
         {{"--tracks", "x"}, "--tracks"},

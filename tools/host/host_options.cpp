@@ -101,6 +101,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kWriteCue,
         kVerbose,
         kResume,
+        kRecursive,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -120,6 +121,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"write-cue", no_argument, nullptr, kWriteCue},
         {"verbose", no_argument, nullptr, kVerbose},
         {"resume", no_argument, nullptr, kResume},
+        {"recursive", no_argument, nullptr, kRecursive},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -163,6 +165,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kResume:
                 options.resume = true;
+                break;
+            case kRecursive:
+                options.recursive = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -220,11 +225,13 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 return false;
         }
     }
-    for (int i = optind; i < argc; ++i) {
-        if (options.cuePath.empty()) {
-            options.cuePath = argv[i];
-        } else {
-            error = "only one cue sheet at a time (got \"" + options.cuePath + "\" and \"" + argv[i] + "\")";
+    for (int i = optind; i < argc; ++i) options.inputs.push_back(argv[i]);
+    if (!options.inputs.empty()) options.cuePath = options.inputs.front();
+    // --out names the folder of each album, so only the album's fields.
+    for (const char *field : {"{number}", "{title}", "{performer}"}) {
+        if (options.outFolder.find(field) != std::string::npos) {
+            error =
+                std::string("--out: ") + field + " is a track's; use {album}, {albumartist}, {date}, {genre} or {disc}";
             return false;
         }
     }
@@ -240,7 +247,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
 }
 
 const char *UsageText() {
-    return "Usage: encbridge-host [options] [--] [ALBUM.cue | IMAGE.flac]\n"
+    return "Usage: encbridge-host [options] [--] [ALBUM.cue | IMAGE.flac | FOLDER]...\n"
            "\n"
            "Rips a CD image (audio files with their cue sheet) through the encbridge\n"
            "module, the way a CD-ripping host does: Create, the audio of every track in\n"
@@ -251,6 +258,12 @@ const char *UsageText() {
            "the flac encoder (/usr/bin/flac), and encodes the album into ./encbridge-demo/\n"
            "(or the folder given with --out).\n"
            "\n"
+           "Several cue sheets, FLAC images and folders rip a shelf of albums, one\n"
+           "after another; a folder is searched for cue sheets and FLAC images with a\n"
+           "sheet inside, each image once. One summary ends the run, and the exit\n"
+           "status is the worst over the albums:\n"
+           "  encbridge-host --recursive --out '~/Music/{albumartist}/{album}' ~/rips\n"
+           "\n"
            "Options:\n"
            "  --plugin PATH       the module to load (default: libencbridge.so beside\n"
            "                      this program, else the installed one,\n"
@@ -260,7 +273,10 @@ const char *UsageText() {
            "  --settings PATH     the settings file handed to Create (default: see\n"
            "                      Settings below)\n"
            "  --out FOLDER        where the encoded tracks go (default: the current\n"
-           "                      folder; created when missing)\n"
+           "                      folder; created when missing); may hold the album's\n"
+           "                      fields of --name, {album}, {albumartist}, {date},\n"
+           "                      {genre}, {disc}, each filled as one folder name\n"
+           "  --recursive         search the subfolders of a folder named too\n"
            "  --name PATTERN      final file name of each track, without extension\n"
            "                      (default \"{number} {title}\"); fields: {number} (two\n"
            "                      digits), {title}, {performer}, {album},\n"
@@ -311,7 +327,7 @@ const char *UsageText() {
            "  --help              this text, then the settings file this run would use\n"
            "                      (on standard error)\n"
            "  --version           the version\n"
-           "  --                  ends the options: the next argument is the cue sheet\n"
+           "  --                  ends the options: the arguments after it are inputs\n"
            "\n"
            "Options for testing how a host delivers audio (a rip needs neither):\n"
            "  --end-by MODE       how a track ends: zero (a call with length 0, the\n"
@@ -343,7 +359,8 @@ const char *UsageText() {
            "command line, 3 when the rip ended but some tracks were not produced (the\n"
            "summary says why, and where each one's WAV file is). Stopped by SIGINT,\n"
            "SIGTERM or SIGHUP, it ends the rip in order, shows the summary and ends by\n"
-           "that signal (status 130, 143 or 129); a second one ends it at once.\n";
+           "that signal (status 130, 143 or 129); a second one ends it at once. A\n"
+           "shelf stops after the album being ripped; --resume picks it up again.\n";
 }
 
 std::string VersionText() { return std::string(kProgramName) + " (encbridge) " + ENCBRIDGE_VERSION + "\n"; }

@@ -38,7 +38,10 @@ struct TrackSpan {
 };
 
 struct HostOptions {
-    std::string cuePath;  // empty: make and encode the demo album
+    // The cue sheets, FLAC images and folders named; empty: make and encode
+    // the demo album.
+    std::vector<std::string> inputs;
+    std::string cuePath;  // the album being ripped; empty: the demo album
     std::string pluginPath;
     std::string settingsPath;
     std::string outFolder;
@@ -53,6 +56,7 @@ struct HostOptions {
     bool overwrite = false;
     bool writeCue = false;
     bool resume = false;
+    bool recursive = false;
     bool verbose = false;
     bool help = false;
     bool version = false;
@@ -63,7 +67,7 @@ constexpr const char *kProgramName = "encbridge-host";
 
 // Fills options from the program's arguments (without the program's name),
 // read by getopt_long: "--opt value" and "--opt=value", unambiguous
-// abbreviations, "--" before a cue sheet whose name starts with "-". False
+// abbreviations, "--" before an input whose name starts with "-". False
 // when the line is wrong: with a message in error for a value that is not
 // allowed, with error empty when getopt_long has printed its own message (an
 // unknown option, a missing value) to standard error.

@@ -30,6 +30,7 @@
 #include "resume.h"
 #include "rip.h"
 #include "settings_check.h"
+#include "shelf.h"
 #include "track_names.h"
 
 namespace host {
@@ -45,6 +46,12 @@ constexpr int kSomeTracksNotProduced = 3;
 int Fail(const std::string &message) {
     std::fprintf(stderr, "encbridge-host: %s\n", Shown(message).c_str());
     return 1;
+}
+
+// Fail, keeping the message for the shelf's summary.
+int Failed(const std::string &message, std::string &why) {
+    why = message;
+    return Fail(message);
 }
 
 bool MakeFolders(const std::string &path, std::string &error) {
@@ -84,6 +91,29 @@ std::string AbsoluteFolder(const std::string &path) {
     }
     if (folder.back() != '/') folder += '/';
     return folder;
+}
+
+// "~" and "~/..." as the shell would have made them, for a quoted --out.
+std::string HomeExpanded(const std::string &path) {
+    const char *home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/' || path.empty() || path[0] != '~' || (path.size() > 1 && path[1] != '/')) {
+        return path;
+    }
+    return home + path.substr(1);
+}
+
+// The output folder made and resolved. False with a message in error.
+bool MakeOutputFolder(const std::string &requested, bool make, std::string &folder, std::string &error) {
+    if (make && !MakeFolders(requested, error)) {
+        error = "the output folder: " + error;
+        return false;
+    }
+    folder = AbsoluteFolder(requested);
+    if (folder.empty()) {
+        error = "cannot resolve the output folder " + requested;
+        return false;
+    }
+    return true;
 }
 
 double Seconds(std::chrono::steady_clock::time_point start) {
@@ -208,18 +238,11 @@ bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
     rip.demo = options.cuePath.empty();
     const PathEnvironment environment = CurrentPathEnvironment();
     rip.pluginPath = options.pluginPath.empty() ? FindModule(environment) : options.pluginPath;
-    std::string requested = options.outFolder.empty() ? (rip.demo ? "encbridge-demo" : ".") : options.outFolder;
-    // A dry run writes nothing, except the demo album that it shows.
-    if ((!options.dryRun || rip.demo) && !MakeFolders(requested, error)) {
-        error = "the output folder: " + error;
-        return false;
-    }
-    rip.outputFolder = AbsoluteFolder(requested);
-    if (rip.outputFolder.empty()) {
-        error = "cannot resolve the output folder " + requested;
-        return false;
-    }
+    // An album's folder may be named by its sheet: it is made once read.
     if (rip.demo) {
+        const std::string requested =
+            options.outFolder.empty() ? "encbridge-demo" : MakeFolderPath(HomeExpanded(options.outFolder), {});
+        if (!MakeOutputFolder(requested, true, rip.outputFolder, error)) return false;
         std::string source = rip.outputFolder + "source/";
         DemoFiles files;
         if (!MakeFolders(source, error) || !WriteDemoAlbum(source, files, error)) return false;
@@ -257,6 +280,14 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
     if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
     if (!pregapNote.empty()) notes.push_back(pregapNote);
     for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
+    if (!rip.demo) {
+        const NameFields fields{0, "", "", cue.title, cue.performer, cue.year, cue.genre, cue.disc};
+        const std::string requested =
+            options.outFolder.empty() ? "." : MakeFolderPath(HomeExpanded(options.outFolder), fields);
+        // A dry run writes nothing.
+        if (!MakeOutputFolder(requested.empty() ? "." : requested, !options.dryRun, rip.outputFolder, error))
+            return false;
+    }
     int numbered = 0;
     for (const ImageTrack &track : cue.tracks) numbered += track.number > 0;
     for (const TrackSpan &span : options.tracks) {
@@ -495,33 +526,34 @@ void PrintStop(const Rip &rip, int signal, int missing) {
     std::printf("\nThe same command with --resume rips the rest.\n");
 }
 
-int Run(HostOptions options) {
-    CatchInterruptions();
+// Rips the album at options.cuePath (the demo album when empty); why gets
+// what kept it from being done.
+int RipAlbum(HostOptions options, std::string &why) {
     const auto started = std::chrono::steady_clock::now();
     std::string error;
     Rip rip;
     if (!PrepareFolders(options, rip, error) || !ReadAlbum(options, rip, error) || !PlanTracks(options, rip, error)) {
-        return Fail(error);
+        return Failed(error, why);
     }
     if (options.dryRun) {
         HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
         int refused =
             PrintDryRun(stdout, rip.module, rip.settings, records, rip.tracks, rip.settingsPath, rip.outputFolder);
-        if (refused > 0) return Fail(std::to_string(refused) + " command line(s) would not be run");
+        if (refused > 0) return Failed(std::to_string(refused) + " command line(s) would not be run", why);
         return 0;
     }
     RipTimes times;
     if (options.resume && !PrepareResume(rip.tracks, rip.outputFolder, rip.settings, error)) {
-        return Fail(error);
+        return Failed(error, why);
     }
-    if (!ClearFinalNames(options, rip, error)) return Fail(error);
+    if (!ClearFinalNames(options, rip, error)) return Failed(error, why);
     const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);
     if (options.writeCue && !options.overwrite && access(cuePath.c_str(), F_OK) == 0) {
-        return Fail(cuePath + " exists already; remove it, choose another --out, or pass --overwrite");
+        return Failed(cuePath + " exists already; remove it, choose another --out, or pass --overwrite", why);
     }
     bool created = false;
     const bool delivered = DeliverThroughTheModule(options, rip, times, created, error);
-    if (!created) return Fail(error);
+    if (!created) return Failed(error, why);
     Leftovers leftovers;
     if (options.resume)
         leftovers = SweepLeftovers(rip.outputFolder, rip.tracks, rip.settings, rip.image, rip.delivered);
@@ -534,12 +566,15 @@ int Run(HostOptions options) {
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
                 times.delivering, times.waiting);
     std::fflush(stdout);
-    if (stopSignal != 0) return EndBySignal(stopSignal);
-    if (!delivered) return Fail(error);
+    if (stopSignal != 0) {
+        why = std::string("stopped by ") + SignalName(stopSignal);
+        return EndBySignal(stopSignal);
+    }
+    if (!delivered) return Failed(error, why);
     if (options.writeCue && missing == 0) {
         const std::string text =
             CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension);
-        if (!WriteCueSheet(cuePath, text, options.overwrite, error)) return Fail(error);
+        if (!WriteCueSheet(cuePath, text, options.overwrite, error)) return Failed(error, why);
         std::printf("Cue sheet: %s\n", cuePath.c_str());
     } else if (options.writeCue) {
         std::printf("The cue sheet was not written: not every track was produced\n");
@@ -553,8 +588,11 @@ int Run(HostOptions options) {
         if (stepsNotDone > 0) {
             what += (what.empty() ? "" : ", and ") + std::to_string(stepsNotDone) + " album step(s) were not done";
         }
-        Fail(what +
-             ", each for the reason shown above (--dry-run shows the command lines; --verbose the module's journal)");
+        Failed(what +
+                   ", each for the reason shown above (--dry-run shows the command lines; --verbose the module's "
+                   "journal)",
+               why);
+        why = what;
         return kSomeTracksNotProduced;
     }
     if (rip.demo) {
@@ -562,6 +600,54 @@ int Run(HostOptions options) {
                     rip.outputFolder.c_str());
     }
     return 0;
+}
+
+// Rips each album named, one after another: the module holds one rip at a
+// time, and its last SetData of an album returns once that album's encoders
+// are done, so one album never overlaps the next. An album that fails stops
+// none of the others; a stop ends the shelf after the album it came in.
+int Run(const HostOptions &options) {
+    CatchInterruptions();
+    std::string why;
+    struct stat info;
+    const bool folder =
+        options.inputs.size() == 1 && stat(options.inputs[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (options.inputs.size() <= 1 && !folder) return RipAlbum(options, why);
+    const std::vector<ShelfAlbum> albums = FindAlbums(options.inputs, options.recursive, options.cueCharset);
+    std::vector<AlbumResult> results;
+    std::vector<int> statuses;
+    for (std::size_t i = 0; i < albums.size(); ++i) {
+        const ShelfAlbum &album = albums[i];
+        AlbumResult result;
+        result.name = Shown(album.path.empty() ? album.input : album.path);
+        int status = 1;
+        if (album.path.empty()) {
+            status = Failed(album.input + ": " + album.problem, why);
+        } else {
+            std::printf("\nAlbum %zu of %zu: %s\n", i + 1, albums.size(), result.name.c_str());
+            std::fflush(stdout);
+            HostOptions one = options;
+            one.cuePath = album.path;
+            why.clear();
+            status = RipAlbum(one, why);
+        }
+        result.why = Shown(why);
+        result.end = status == 0                        ? AlbumEnd::Done
+                     : status == kSomeTracksNotProduced ? AlbumEnd::Partly
+                                                        : AlbumEnd::Failed;
+        const int stopSignal = StopRequest().load();
+        if (stopSignal != 0) result.end = AlbumEnd::Stopped;
+        results.push_back(result);
+        statuses.push_back(status);
+        if (stopSignal != 0) {
+            PrintShelfSummary(stdout, results, albums.size() - i - 1);
+            std::fflush(stdout);
+            return EndBySignal(stopSignal);
+        }
+    }
+    PrintShelfSummary(stdout, results, 0);
+    std::fflush(stdout);
+    return ShelfStatus(statuses);
 }
 
 // For --help: the settings file that a rip with these options would read.
@@ -582,7 +668,8 @@ int main(int argc, char **argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     host::HostOptions options;
     std::string error;
-    if (!host::ParseOptions(arguments, options, error) || !host::CheckNamePattern(options.namePattern, error)) {
+    if (!host::ParseOptions(arguments, options, error) || !host::CheckNamePattern(options.namePattern, error) ||
+        !host::CheckNamePattern(options.outFolder, error, "--out")) {
         if (!error.empty()) std::fprintf(stderr, "%s: %s\n", host::kProgramName, error.c_str());
         std::fprintf(stderr, "Try '%s --help' for more information.\n", host::kProgramName);
         return 2;

@@ -53,12 +53,12 @@ bool WalkPattern(const std::string &pattern, Visit visit, std::string *bad) {
 
 }  // namespace
 
-bool CheckNamePattern(const std::string &pattern, std::string &error) {
+bool CheckNamePattern(const std::string &pattern, std::string &error, const char *option) {
     std::string bad;
     if (WalkPattern(
             pattern, [](const std::string &, bool) {}, &bad))
         return true;
-    error = "--name: \"" + bad +
+    error = std::string(option) + ": \"" + bad +
             "\" is not a field; use {number}, {title}, {performer}, {album}, {albumartist}, {date}, {genre} or {disc}";
     return false;
 }
@@ -82,14 +82,15 @@ std::string SafeFileName(const std::string &name) {
     return safe;
 }
 
-std::string MakeTrackName(const std::string &pattern, const NameFields &fields, std::size_t maxBytes,
-                          std::size_t extensionBytes) {
+namespace {
+
+// The pattern with its fields filled in, split at the pattern's own "/":
+// a value's "/" stays in its part.
+std::vector<std::string> FilledParts(const std::string &pattern, const NameFields &fields) {
     char number[16];
     std::snprintf(number, sizeof number, "%02d", fields.number);
     const std::string *const values[] = {&fields.title, &fields.performer, &fields.album, &fields.albumArtist,
                                          &fields.date,  &fields.genre,     &fields.disc};
-    // Only the pattern's own "/" starts a part; a value's "/" is made "_"
-    // with the rest of the part.
     std::vector<std::string> parts(1);
     WalkPattern(
         pattern,
@@ -113,6 +114,18 @@ std::string MakeTrackName(const std::string &pattern, const NameFields &fields, 
             }
         },
         nullptr);
+    return parts;
+}
+
+}  // namespace
+
+std::string MakeTrackName(const std::string &pattern, const NameFields &fields, std::size_t maxBytes,
+                          std::size_t extensionBytes) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d", fields.number);
+    // Only the pattern's own "/" starts a part; a value's "/" is made "_"
+    // with the rest of the part.
+    const std::vector<std::string> parts = FilledParts(pattern, fields);
     std::string folders;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
         const std::string part = CutName(SafeFileName(parts[i]), kMaxPart);
@@ -124,6 +137,25 @@ std::string MakeTrackName(const std::string &pattern, const NameFields &fields, 
     std::string name = CutName(SafeFileName(parts.back()), room);
     if (name.empty()) name = std::string("Track ") + number;
     return folders + name;
+}
+
+std::string MakeFolderPath(const std::string &pattern, const NameFields &fields) {
+    std::string path;
+    std::size_t at = 0;
+    while (at != std::string::npos) {
+        const std::size_t slash = pattern.find('/', at);
+        std::string part = pattern.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+        at = slash == std::string::npos ? slash : slash + 1;
+        // What the user wrote stands as written; a part made from the
+        // sheet's texts is one safe folder name, or none.
+        if (part.find('{') != std::string::npos) {
+            part = CutName(SafeFileName(FilledParts(part, fields).front()), kMaxPart);
+            if (part.empty()) continue;
+        }
+        path += part;
+        if (at != std::string::npos) path += '/';
+    }
+    return path;
 }
 
 }  // namespace host

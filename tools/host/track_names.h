@@ -18,8 +18,8 @@ struct NameFields {
 };
 
 // Checks that every "{...}" in pattern is a known field. False with a message
-// in error otherwise.
-bool CheckNamePattern(const std::string &pattern, std::string &error);
+// in error, which starts with option, otherwise.
+bool CheckNamePattern(const std::string &pattern, std::string &error, const char *option = "--name");
 
 // The pattern with its fields filled in. A "/" written in the pattern
 // separates folders below the output folder; one inside a field's value is
@@ -31,6 +31,12 @@ bool CheckNamePattern(const std::string &pattern, std::string &error);
 // "Track NN".
 std::string MakeTrackName(const std::string &pattern, const NameFields &fields, std::size_t maxBytes,
                           std::size_t extensionBytes = 0);
+
+// A folder from the --out pattern: the parts of pattern that hold fields
+// filled in, each made one safe folder name (a "/" in a value never makes a
+// folder; a part that ends up empty, "." or ".." is left out), the parts
+// without fields as the user wrote them.
+std::string MakeFolderPath(const std::string &pattern, const NameFields &fields);
 
 // Replaces what Linux or Windows file systems refuse in a name: path
 // separators, the characters : * ? " < > |, and control characters become
