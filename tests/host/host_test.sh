@@ -671,6 +671,11 @@ detected_charset)
         "$host" $charset.cue --settings encbridge.ini --out $charset --tracks 3 >out.txt 2>&1 || fail "$charset: $?"
         expect_audio "$charset/03 $title.flac" 483-565
         metaflac --show-tag=TITLE "$charset/03 $title.flac" | grep -qxF "TITLE=$title" || fail "$charset: the title tag"
+        # The README's MP3 settings, through Debian's lame.
+        "$host" $charset.cue --settings "$examples/linux/mp3.ini" --out $charset-mp3 --tracks 3 >out.txt 2>&1 ||
+            fail "$charset, lame: $?"
+        ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 "$charset-mp3/03 $title.mp3" |
+            grep -qxF "$title" || fail "$charset: the MP3's title tag"
     done
     ;;
 first_pregap)
