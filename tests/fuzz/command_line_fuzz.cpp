@@ -18,6 +18,7 @@
 #include "encoder/command_line.h"
 #include "fuzz_check.h"
 #include "platform/format.h"
+#include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
 
 using namespace encbridge;
@@ -32,6 +33,14 @@ std::string UpToNul(const std::string &text) { return text.substr(0, text.find('
 template <std::size_t N>
 std::string FieldText(const char (&field)[N]) {
     return std::string(field, BoundedLength(field));
+}
+
+// A path as a program receives it: one that would begin with '-', and so be
+// taken for an option, comes behind the current folder's prefix.
+template <std::size_t N>
+std::string PathText(const char (&path)[N]) {
+    const std::string text = FieldText(path);
+    return !text.empty() && text[0] == '-' ? platform::CurrentFolderPrefix() + text : text;
 }
 
 // Fills a field with the next text of the input; a text as long as the field
@@ -136,8 +145,8 @@ void Build(FuzzedDataProvider &data) {
         {"%atit%", FieldText(album->albumTitle)},
         {"%aart%", FieldText(album->albumArtist)},
         {"%acom%", FieldText(album->albumComment)},
-        {"%i%", FieldText(wav)},
-        {"%o%", FieldText(output)},
+        {"%i%", PathText(wav)},
+        {"%o%", PathText(output)},
     };
     std::string commandTemplate;
     std::vector<std::string> expected;
