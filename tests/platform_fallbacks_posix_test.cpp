@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/file_moves_posix.h"
-#include "platform/posix/process_posix.h"
+#include "platform/posix/files.h"
+#include "platform/posix/process.h"
 #include "temp_folder_test.h"
 #include "test_support.h"
 

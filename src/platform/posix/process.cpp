@@ -1,10 +1,10 @@
-#include "platform/posix/process_posix.h"
+// Starting, waiting for and ending encoders.
+#include "platform/posix/process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -20,19 +20,15 @@
 
 #include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
-#include "platform/posix/process_launch_posix.h"
+#include "platform/posix/process_launch.h"
+#include "platform/posix/threads.h"
 
 extern char **environ;
 
 namespace encbridge {
 namespace platform {
 
-struct Event {
-    int fd;
-    bool autoReset;
-};
-
-// An encoder started through the launcher (process_launch_posix.cpp).
+// An encoder started through the launcher (process_launch.cpp).
 struct Process {
     // The launcher's process id, which is also the encoder's process group.
     pid_t pid;
@@ -55,77 +51,7 @@ namespace {
 // waitid's P_PIDFD (Linux 5.4), which older headers do not name.
 constexpr int kWaitByPidfd = 3;
 
-std::int64_t MonotonicMilliseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// Polls the descriptors for up to milliseconds (-1: no limit), going on
-// after a signal. The count of ready descriptors, 0 on time-out.
-int PollFor(pollfd *fds, nfds_t count, int milliseconds) {
-    const std::int64_t deadline = MonotonicMilliseconds() + milliseconds;
-    for (;;) {
-        int ready = poll(fds, count, milliseconds);
-        if (ready >= 0 || errno != EINTR) return ready;
-        if (milliseconds >= 0) {
-            std::int64_t left = deadline - MonotonicMilliseconds();
-            milliseconds = left > 0 ? static_cast<int>(left) : 0;
-        }
-    }
-}
-
-bool EventRaised(Event *event, int milliseconds) {
-    pollfd fd = {event->fd, POLLIN, 0};
-    return PollFor(&fd, 1, milliseconds) > 0;
-}
-
-Event *NewEvent(bool autoReset) {
-    Event *event = new (std::nothrow) Event;
-    if (event == nullptr) return nullptr;
-    event->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    event->autoReset = autoReset;
-    if (event->fd < 0) {
-        delete event;
-        return nullptr;
-    }
-    return event;
-}
-
 }  // namespace
-
-// The eventfd's counter is the event's state: a raise adds to it, and it
-// stays readable until it is read back to zero. A raise before a wait is
-// therefore kept for it.
-Event *CreateManualResetEvent() { return NewEvent(false); }
-
-Event *CreateAutoResetEvent() { return NewEvent(true); }
-
-void RaiseEvent(Event *event) {
-    std::uint64_t one = 1;
-    ssize_t ignored = write(event->fd, &one, sizeof one);
-    (void)ignored;
-}
-
-bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
-    int limit = milliseconds == kWaitForever ? -1 : static_cast<int>(std::min(milliseconds, 0x7FFFFFFFu));
-    if (!EventRaised(event, limit)) return false;
-    if (event->autoReset) {
-        // Reading takes every raise so far at once. One that comes after
-        // the read counts for the next wait: the waiter looks at what it
-        // waits for only after this wait has returned.
-        std::uint64_t count = 0;
-        ssize_t ignored = read(event->fd, &count, sizeof count);
-        (void)ignored;
-    }
-    return true;
-}
-
-void DestroyEvent(Event *event) {
-    if (event == nullptr) return;
-    close(event->fd);
-    delete event;
-}
 
 namespace {
 
@@ -349,8 +275,6 @@ bool ProcessSignal(Process *process, std::int32_t *signal) {
     *signal = WTERMSIG(process->status);
     return true;
 }
-
-std::uint32_t Milliseconds() { return static_cast<std::uint32_t>(MonotonicMilliseconds()); }
 
 void CloseProcess(Process *process) {
     if (process == nullptr) return;

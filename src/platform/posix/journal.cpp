@@ -1,9 +1,8 @@
+// The output folder's lock and the journal: files that several rips, of
+// this process and of others, share.
 #include <fcntl.h>
-#include <sched.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,146 +14,6 @@
 
 namespace encbridge {
 namespace platform {
-
-// No code page with double-byte characters: every byte stands for itself.
-bool IsLeadByte(unsigned char) { return false; }
-
-std::size_t CharacterLength(const char *, std::size_t) { return 1; }
-
-bool IsPathSeparator(char c) { return c == '/'; }
-
-const char *CurrentFolderPrefix() { return "./"; }
-
-bool IsAbsoluteProgramPath(const char *path) { return path != nullptr && path[0] == '/'; }
-
-bool RunsThroughCommandShell(const char *) { return false; }
-
-bool NamesAlike(const char *a, const char *b) { return a != nullptr && b != nullptr && strcasecmp(a, b) == 0; }
-
-std::FILE *OpenTrackStream(const char *path, SystemError *error) {
-    // O_EXCL with O_CREAT never follows a link, not even one that leads
-    // nowhere; O_NONBLOCK keeps a FIFO that appears meanwhile from blocking.
-    int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        KeepError(error, errno);
-        return nullptr;
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
-        KeepError(error, errno);
-        close(fd);
-        return nullptr;
-    }
-    // "e": the descriptor stays close-on-exec, so no encoder inherits it.
-    std::FILE *file = fdopen(fd, "w+be");
-    if (file == nullptr) {
-        KeepError(error, errno);
-        close(fd);
-        unlink(path);
-        return nullptr;
-    }
-    // Hosts deliver audio in pieces of many kilobytes. glibc's buffer would
-    // copy a part of every piece and split the rest into two writes, which
-    // cost close to a tenth of the delivery throughput; unbuffered, glibc
-    // hands each piece to the system in one write, as a plain write() does.
-    // Should that fail, the stream stays buffered and works all the same.
-    (void)std::setvbuf(file, nullptr, _IONBF, 0);
-    return file;
-}
-
-std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count) {
-    // The stream is unbuffered: every write reaches the system here.
-    return std::fwrite(bytes, 1, count, file);
-}
-
-bool EncoderFileUsable(const char *path) {
-    if (path == nullptr || path[0] == '\0') return false;
-    // O_PATH opens nothing: a FIFO would block a plain open until a writer
-    // came, and a device's open can act (rewind a tape, raise a modem line).
-    // What matters is that the file is a regular program we may read and
-    // run; root-owned programs in /usr/bin are not writable by users.
-    int fd = open(path, O_PATH | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat info;
-    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    close(fd);
-    return regular && access(path, R_OK | X_OK) == 0;
-}
-
-bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error) {
-    // Held open, so that the mode goes back to this file whatever is put at
-    // its name meanwhile; O_NONBLOCK keeps a FIFO there from blocking.
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    bool guarded = fd >= 0 && fstat(fd, &info) == 0;
-    if (guarded && (!S_ISREG(info.st_mode) || info.st_nlink != 1)) {
-        errno = EINVAL;
-        guarded = false;
-    }
-    // Readable as before by whoever could read it; writable by none.
-    guarded = guarded && fchmod(fd, info.st_mode & 07777 & ~mode_t{0222}) == 0;
-    if (!guarded) {
-        *error = errno;
-        if (fd >= 0) close(fd);
-        return false;
-    }
-    guard = {true, fd, static_cast<std::uint32_t>(info.st_mode & 07777)};
-    return true;
-}
-
-void ReleaseFile(FileGuard &guard) {
-    if (!guard.held) return;
-    const int fd = static_cast<int>(guard.handle);
-    (void)fchmod(fd, static_cast<mode_t>(guard.mode));
-    close(fd);
-    guard = {};
-}
-
-EntryKind InspectEntry(const char *path) {
-    struct stat info;
-    if (lstat(path, &info) != 0) return errno == ENOENT ? EntryKind::Missing : EntryKind::Other;
-    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return EntryKind::Other;
-    return info.st_size > 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
-}
-
-bool SameFile(const char *a, const char *b) {
-    struct stat first, second;
-    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
-}
-
-bool MakeFolder(const char *path, SystemError *error) {
-    if (mkdir(path, 0777) != 0 && errno != EEXIST) {
-        KeepError(error, errno);
-        return false;
-    }
-    struct stat info;
-    if (lstat(path, &info) != 0) {
-        KeepError(error, errno);
-        return false;
-    }
-    if (S_ISDIR(info.st_mode)) return true;
-    KeepError(error, EEXIST);  // something else has the folder's name
-    return false;
-}
-
-bool IsOrdinaryName(const char *, std::size_t) { return true; }
-
-std::int32_t ProcessorCount() {
-    cpu_set_t allowed;
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) return CPU_COUNT(&allowed);
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<std::int32_t>(online) : 1;
-}
-
-bool MakeFullPath(const char *path, char *out, std::size_t size) {
-    if (path[0] == '/') return FormatWhole(out, size, "%s", {FormatArg(path, size)});
-    char folder[4096];
-    if (getcwd(folder, sizeof folder) == nullptr) return false;
-    // The root is the one folder that ends in a separator already.
-    const bool root = folder[0] == '/' && folder[1] == '\0';
-    return FormatWhole(out, size, "%s%s%s", {folder, FormatArg("/", root ? 0 : 1), FormatArg(path, size)});
-}
 
 struct FolderLock {
     int fd;
@@ -246,34 +105,6 @@ void ForgetFolderLock(FolderLock *lock) {
     close(lock->fd);
     delete lock;
 }
-
-void SleepMilliseconds(std::uint32_t milliseconds) {
-    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
-// ---- Time, errors and the journal ------------------------------------------
-
-void UtcTimeText(char (&out)[24]) {
-    const time_t now = time(nullptr);
-    struct tm parts;
-    if (gmtime_r(&now, &parts) == nullptr) {
-        FormatText(out, sizeof out, "%s", {"-"});
-        return;
-    }
-    FormatText(out, sizeof out, "%d-%02d-%02dT%02d:%02d:%02dZ",
-               {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec});
-}
-
-void ErrorText(std::int32_t code, char *out, std::size_t size) {
-    char words[128] = {};
-    // The GNU strerror_r returns its text, which may not be words.
-    const char *text = strerror_r(code, words, sizeof words);
-    FormatText(out, size, "%s", {FormatArg(text != nullptr ? text : "unknown error", sizeof words)});
-}
-
-std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 struct JournalFile {
     int fd;

@@ -1,11 +1,45 @@
-#include <windows.h>
+// Events between the host's thread and the encoder worker, and the worker
+// thread itself.
+#include "platform/win/threads.h"
 
 #include <new>
 
-#include "platform/platform.h"
-
 namespace encbridge {
 namespace platform {
+
+namespace {
+
+Event *NewEvent(BOOL manualReset) {
+    Event *event = new (std::nothrow) Event;
+    if (event == nullptr) return nullptr;
+    event->handle = CreateEventA(nullptr, manualReset, FALSE, nullptr);
+    if (event->handle == nullptr) {
+        delete event;
+        return nullptr;
+    }
+    return event;
+}
+
+}  // namespace
+
+Event *CreateManualResetEvent() { return NewEvent(TRUE); }
+
+// An auto-reset event stays signalled until a wait releases a thread, so a
+// SetEvent before the wait begins is kept for it.
+Event *CreateAutoResetEvent() { return NewEvent(FALSE); }
+
+void RaiseEvent(Event *event) { SetEvent(event->handle); }
+
+bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
+    static_assert(kWaitForever == INFINITE, "the same value means no time limit");
+    return WaitForSingleObject(event->handle, milliseconds) == WAIT_OBJECT_0;
+}
+
+void DestroyEvent(Event *event) {
+    if (event == nullptr) return;
+    CloseHandle(event->handle);
+    delete event;
+}
 
 struct WorkerThread {
     HANDLE thread;

@@ -1,4 +1,4 @@
-// The launcher that starts the encoder on Linux (process_launch_posix.cpp).
+// The launcher that starts the encoder on Linux (process_launch.cpp).
 #pragma once
 
 #include <cstdint>

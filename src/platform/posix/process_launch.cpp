@@ -18,7 +18,7 @@
 // a process that may run other threads: until execve they make plain system
 // calls only, never a library function that could wait for a lock that
 // another thread held at the moment of the clone.
-#include "platform/posix/process_launch_posix.h"
+#include "platform/posix/process_launch.h"
 
 #include <fcntl.h>
 #include <poll.h>

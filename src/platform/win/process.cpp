@@ -1,3 +1,4 @@
+// Starting, waiting for and ending encoders.
 #include <windows.h>
 
 #include <cstring>
@@ -5,13 +6,10 @@
 
 #include "platform/format.h"
 #include "platform/platform.h"
+#include "platform/win/threads.h"
 
 namespace encbridge {
 namespace platform {
-
-struct Event {
-    HANDLE handle;
-};
 
 struct Process {
     HANDLE handle;
@@ -20,40 +18,6 @@ struct Process {
     // Null where the encoder could not be put in one.
     HANDLE job;
 };
-
-namespace {
-
-Event *NewEvent(BOOL manualReset) {
-    Event *event = new (std::nothrow) Event;
-    if (event == nullptr) return nullptr;
-    event->handle = CreateEventA(nullptr, manualReset, FALSE, nullptr);
-    if (event->handle == nullptr) {
-        delete event;
-        return nullptr;
-    }
-    return event;
-}
-
-}  // namespace
-
-Event *CreateManualResetEvent() { return NewEvent(TRUE); }
-
-// An auto-reset event stays signalled until a wait releases a thread, so a
-// SetEvent before the wait begins is kept for it.
-Event *CreateAutoResetEvent() { return NewEvent(FALSE); }
-
-void RaiseEvent(Event *event) { SetEvent(event->handle); }
-
-bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
-    static_assert(kWaitForever == INFINITE, "the same value means no time limit");
-    return WaitForSingleObject(event->handle, milliseconds) == WAIT_OBJECT_0;
-}
-
-void DestroyEvent(Event *event) {
-    if (event == nullptr) return;
-    CloseHandle(event->handle);
-    delete event;
-}
 
 namespace {
 
