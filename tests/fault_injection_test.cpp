@@ -218,14 +218,16 @@ TEST_F(FaultTest, AFullDiskFailsTheDeliveryThatDoesNotFitAndKeepsWhatWasTaken) {
 }
 
 // A track whose file filled the disk lacks audio: even when the disk has
-// room again by the time it is encoded, it is never published as whole.
+// room again by the time it is encoded, it is never published as whole,
+// and its record says what the system said.
 TEST_F(FaultTest, ATrackWhoseWriteFailedIsNeverPublished) {
     constexpr std::size_t kPiece = 4000;
     const Bytes first = Audio(6 * kPiece, 1), second = Audio(1000, 2);
+    const std::string journal = aux_ + "journal.log";
     {
         FileSizeLimit limit(kHeaderSize + 2 * kPiece);
         ASSERT_TRUE(limit.set());
-        ASSERT_EQ(host_.Create(out_, 2, WriteSettings("")), 1);
+        ASSERT_EQ(host_.Create(out_, 2, WriteSettings("", FakeEncoderPath(), "LOG=" + journal + "\n")), 1);
         host_.DeliverTrack(first, kPiece, false);
     }
     EXPECT_EQ(host_.EndTrack(), 1);
@@ -235,6 +237,9 @@ TEST_F(FaultTest, ATrackWhoseWriteFailedIsNeverPublished) {
     EXPECT_TRUE(HoldsAudio(Temp(out_, 1, ".wav"), 0, host_.tracks()[0].taken));
     EXPECT_TRUE(HoldsAudio(Final(out_, 2), 4, second));
     EXPECT_EQ(host_.Kill(), 0);
+    const Bytes text = ts::ReadFile(journal);
+    EXPECT_NE(std::string(text.begin(), text.end()).find("track-not-written\t"), std::string::npos);
+    EXPECT_NE(std::string(text.begin(), text.end()).find(std::strerror(EFBIG)), std::string::npos);
 }
 
 TEST_F(FaultTest, AHeaderThatDoesNotFitRefusesTheRip) {

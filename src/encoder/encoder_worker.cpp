@@ -83,10 +83,10 @@ CommandStyle StyleFor(bool batchFile) { return batchFile ? CommandStyle::BatchFi
 // Starts a complete line, an encoder's or an album step's: Reason::Done when
 // it runs, else the system's error in end.
 Reason StartLine(const char *line, bool batchFile, std::int32_t hideWindow, platform::Process *&process, RunEnd &end) {
-    std::int32_t error = 0;
+    platform::SystemError error = {0};
     process = platform::StartProcess(line, batchFile, hideWindow, &error);
     if (process != nullptr) return Reason::Done;
-    end = {RunEnd::Kind::NotStarted, error};
+    end = {RunEnd::Kind::NotStarted, error.code};
     return Reason::CouldNotStart;
 }
 
@@ -112,7 +112,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
     if (entry.state == TrackState::NotWritten) {
-        run.system = entry.openError;
+        run.system = entry.writeError;
         return Reason::TrackNotWritten;
     }
     entry.state = TrackState::Encoding;
@@ -148,9 +148,9 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // is then the track's only output.
     if (run.outputIsWav) entry.wavIsOutput = true;
     if (!run.outputIsWav && !entry.wavGuard.held) {
-        std::int32_t error = 0;
+        platform::SystemError error = {0};
         if (!platform::GuardFile(run.wavPath, entry.wavGuard, &error)) {
-            end = {RunEnd::Kind::NotStarted, error};
+            end = {RunEnd::Kind::NotStarted, error.code};
             return Reason::CouldNotStart;
         }
     }

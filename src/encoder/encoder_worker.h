@@ -43,8 +43,8 @@ struct RipTrack {
     // track's first encoder until every one has ended; not held otherwise,
     // and when the WAV file is the output.
     platform::FileGuard wavGuard;
-    // Why the system refused to create its WAV file, when it did.
-    platform::SystemError openError;
+    // Why the system refused to create or write its WAV file, when it did.
+    platform::SystemError writeError;
 };
 
 // What the worker reads of the rip; the exported functions hold the rest.

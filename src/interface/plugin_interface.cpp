@@ -133,7 +133,7 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     const Reason locked = LockFolder(rip, info, system);
     if (locked != Reason::Done) return locked;
     if (!OpenCurrentTrack(rip)) {
-        system = shared.tracks != nullptr ? shared.tracks[0].openError : platform::SystemError{0};
+        system = shared.tracks != nullptr ? shared.tracks[0].writeError : platform::SystemError{0};
         ReleaseFolder(rip);
         return Reason::TrackFileNotOpened;
     }
@@ -189,9 +189,10 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     if (rip.trackFile == nullptr) return 0;
 
     std::size_t count = static_cast<std::size_t>(trackEnd == 0 ? length : trackEnd);
-    std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count);
+    platform::SystemError writeError = {0};
+    std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count, &writeError);
     if (std::ferror(rip.trackFile)) {
-        AbandonCurrentTrack(rip);
+        AbandonCurrentTrack(rip, writeError);
         return 0;
     }
     if (trackEnd == 0) {

@@ -27,7 +27,7 @@ std::int32_t OpenCurrentTrack(RipState &rip) {
     const std::int32_t index = static_cast<std::int32_t>(entry - rip.shared.tracks);
     (void)CloseCurrentTrack(rip);
     entry->state = TrackState::NotWritten;
-    entry->openError = {0};
+    entry->writeError = {0};
     rip.skipTrack = !IsProcessed(album->tracks[index]);
     if (rip.skipTrack) return 1;
 
@@ -41,8 +41,8 @@ std::int32_t OpenCurrentTrack(RipState &rip) {
     // deleted as this track.
     PathBuffer wavPath;
     if (FormatText(wavPath, sizeof wavPath, "%s%s", {entry->base, ".wav"}) != 0 &&
-        ClearTheWay(wavPath, album->outputFolder, folderWidth, index + 1, ".wav", 5, &entry->openError)) {
-        rip.trackFile = OpenTrackFile(wavPath, rip.header, &entry->openError);
+        ClearTheWay(wavPath, album->outputFolder, folderWidth, index + 1, ".wav", 5, &entry->writeError)) {
+        rip.trackFile = OpenTrackFile(wavPath, rip.header, &entry->writeError);
     }
     if (rip.trackFile == nullptr) return 0;
     entry->state = TrackState::Writing;
@@ -62,10 +62,12 @@ std::int32_t CloseCurrentTrack(RipState &rip) {
     return closed;
 }
 
-void AbandonCurrentTrack(RipState &rip) {
+void AbandonCurrentTrack(RipState &rip, platform::SystemError why) {
     (void)CloseCurrentTrack(rip);
     RipTrack *entry = CurrentEntry(rip);
-    if (entry != nullptr) entry->state = TrackState::NotWritten;
+    if (entry == nullptr) return;
+    entry->state = TrackState::NotWritten;
+    entry->writeError = why;
 }
 
 std::int32_t AdvanceTrack(RipState &rip) {

@@ -52,7 +52,8 @@ void FinishCurrentTrack(RipState &rip);
 std::int32_t CloseCurrentTrack(RipState &rip);
 // Closes the current track's file after a failed write: the track lacks
 // audio, so it is never encoded nor published; its WAV stays as written.
-void AbandonCurrentTrack(RipState &rip);
+// why: the system's reason, which the track's record carries.
+void AbandonCurrentTrack(RipState &rip, platform::SystemError why);
 // Moves the rip to the next track; after the last one, waits for the encoder
 // worker. 1 or 0.
 std::int32_t AdvanceTrack(RipState &rip);

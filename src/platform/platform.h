@@ -95,8 +95,9 @@ std::FILE *OpenTrackStream(const char *path, SystemError *error = nullptr);
 // Appends count bytes to a track stream and hands them to the system at once,
 // so that a full disk is reported by the call whose bytes do not fit rather
 // than by a later flush, after the host was told they were taken. Returns the
-// count the stream took; the stream's error flag tells whether it failed.
-std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count);
+// count the stream took; the stream's error flag tells whether it failed,
+// and error then gets the system's reason.
+std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count, SystemError *error = nullptr);
 // True when path names an existing file that may serve as the encoder. On
 // Windows: a file on disk that opens for reading with read, write and delete
 // sharing (so a read-only or running program passes). On Linux: an existing
@@ -111,8 +112,7 @@ bool EncoderFileUsable(const char *path);
 // deletion, so that no one may open it for writing. On Linux its write
 // permission is taken away, which holds for every user but root. Null when
 // what lies at path is not a plain file with one name (a link is never
-// followed) or cannot be guarded; error then gets the system's code (for
-// ErrorText).
+// followed) or cannot be guarded; error then gets the system's reason.
 //
 // A guard is a plain record with nothing on the heap, so that a child that
 // the host forks while one stands has nothing of it to free; all zero is no
@@ -122,7 +122,7 @@ struct FileGuard {
     std::intptr_t handle;  // the open file: a descriptor, or a HANDLE
     std::uint32_t mode;    // Linux: the permissions given back
 };
-bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error);
+bool GuardFile(const char *path, FileGuard &guard, SystemError *error);
 // Gives the file back as it was (on Linux: its mode). A guard that is not
 // held is allowed.
 void ReleaseFile(FileGuard &guard);
@@ -173,10 +173,10 @@ struct Process;
 // cmd.exe /e:ON /v:OFF /d /c "LINE", cmd.exe taken from the system folder:
 // no AutoRun commands, and '!' is plain text. On Linux nothing is started.
 //
-// startError, when given, receives the system's error code when nothing was
-// started (errno, or GetLastError()), for ErrorText.
+// startError, when given, receives the system's reason when nothing was
+// started.
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
-                      std::int32_t *startError = nullptr);
+                      SystemError *startError = nullptr);
 
 // The arguments that the program of commandLine receives, the program
 // first, each followed by its NUL, into out (capacity bytes): their count,
@@ -229,8 +229,9 @@ struct JournalFile;
 // Windows), so that a journal below the output folder stays below it. Null
 // when it cannot be opened, or when the file is not a plain file with one
 // name (a link, which is never followed, a FIFO, a device, a folder,
-// another name of a file). Opening never waits for a reader or writer.
-JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create);
+// another name of a file); error then gets the system's reason. Opening
+// never waits for a reader or writer.
+JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create, SystemError *error = nullptr);
 // Appends the text at the file's end under an exclusive lock of the file,
 // so that records of other processes never land inside it; the lock is
 // waited for half a second at most, and after such a wait ran out, not at

@@ -85,7 +85,7 @@ std::FILE *OpenTrackFile(const char *path, const TrackHeader &header, platform::
     std::FILE *file = platform::OpenTrackStream(path, error);
     if (file == nullptr) return nullptr;
     const std::size_t length = static_cast<std::size_t>(header.length);
-    if ((length > 0 && platform::WriteTrackBytes(file, header.bytes, length) != length) || std::ferror(file)) {
+    if ((length > 0 && platform::WriteTrackBytes(file, header.bytes, length, error) != length) || std::ferror(file)) {
         (void)CloseTrackFile(file);
         return nullptr;
     }

@@ -63,9 +63,12 @@ std::FILE *OpenTrackStream(const char *path, SystemError *error) {
     return file;
 }
 
-std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count) {
+std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count, SystemError *error) {
     // The stream is unbuffered: every write reaches the system here.
-    return std::fwrite(bytes, 1, count, file);
+    errno = 0;
+    const std::size_t written = std::fwrite(bytes, 1, count, file);
+    if (written < count || std::ferror(file)) KeepError(error, errno != 0 ? errno : EIO);
+    return written;
 }
 
 bool EncoderFileUsable(const char *path) {
@@ -82,7 +85,7 @@ bool EncoderFileUsable(const char *path) {
     return regular && access(path, R_OK | X_OK) == 0;
 }
 
-bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error) {
+bool GuardFile(const char *path, FileGuard &guard, SystemError *error) {
     // Held open, so that the mode goes back to this file whatever is put at
     // its name meanwhile; O_NONBLOCK keeps a FIFO there from blocking.
     const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -95,7 +98,7 @@ bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error) {
     // Readable as before by whoever could read it; writable by none.
     guarded = guarded && fchmod(fd, info.st_mode & 07777 & ~mode_t{0222}) == 0;
     if (!guarded) {
-        *error = errno;
+        KeepError(error, errno);
         if (fd >= 0) close(fd);
         return false;
     }

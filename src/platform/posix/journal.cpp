@@ -113,35 +113,43 @@ struct JournalFile {
     bool contended;
 };
 
-JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create) {
+namespace {
+
+// Fails an open with code as its reason, once the descriptors are closed.
+JournalFile *NotOpened(SystemError *error, int code, int fd = -1, int folder = AT_FDCWD) {
+    if (fd >= 0) close(fd);
+    if (folder >= 0) close(folder);
+    KeepError(error, code);
+    return nullptr;
+}
+
+}  // namespace
+
+JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create, SystemError *error) {
     // The folder as it stands, then each part below it opened as a folder
     // that is no link, from the one before: none can lead elsewhere, not
     // even when it is swapped for a link meanwhile.
     char part[4096];
     int folder = AT_FDCWD;
     if (folderLength > 0) {
-        if (folderLength >= sizeof part) return nullptr;
+        if (folderLength >= sizeof part) return NotOpened(error, ENAMETOOLONG);
         std::memcpy(part, path, folderLength);
         part[folderLength] = '\0';
         folder = open(part, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folder < 0) return nullptr;
+        if (folder < 0) return NotOpened(error, errno);
     }
     const char *name = path + folderLength;
     for (const char *slash = std::strchr(name, '/'); slash != nullptr; slash = std::strchr(name, '/')) {
         const std::size_t length = static_cast<std::size_t>(slash - name);
-        int next = -1;
-        if (length < sizeof part) {
-            std::memcpy(part, name, length);
-            part[length] = '\0';
-            next = openat(folder, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }
+        if (length >= sizeof part) return NotOpened(error, ENAMETOOLONG, -1, folder);
+        std::memcpy(part, name, length);
+        part[length] = '\0';
+        // A link fails with ENOTDIR or ELOOP: it is no folder of ours.
+        const int next = openat(folder, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return NotOpened(error, errno, -1, folder);
         struct stat info;
-        if (next >= 0 && (fstat(next, &info) != 0 || !S_ISDIR(info.st_mode))) {
-            close(next);
-            next = -1;
-        }
+        if (fstat(next, &info) != 0 || !S_ISDIR(info.st_mode)) return NotOpened(error, ENOTDIR, next, folder);
         if (folder != AT_FDCWD) close(folder);
-        if (next < 0) return nullptr;
         folder = next;
         name = slash + 1;
     }
@@ -151,18 +159,14 @@ JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create
     const int flags = O_APPEND | (create ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     int fd = openat(folder, name, O_RDWR | flags, 0644);
     if (fd < 0 && errno == EACCES) fd = openat(folder, name, O_WRONLY | flags, 0644);
+    const int opened = errno;
     if (folder != AT_FDCWD) close(folder);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return NotOpened(error, opened);
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
-        close(fd);
-        return nullptr;
-    }
+    // A FIFO, a device, a folder or another name of a file: not one to append to.
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) return NotOpened(error, EINVAL, fd);
     JournalFile *journal = new (std::nothrow) JournalFile;
-    if (journal == nullptr) {
-        close(fd);
-        return nullptr;
-    }
+    if (journal == nullptr) return NotOpened(error, ENOMEM, fd);
     journal->fd = fd;
     journal->contended = false;
     return journal;

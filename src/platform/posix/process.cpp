@@ -133,9 +133,9 @@ void ForgetProcessInChild() {
 }
 
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
-                      std::int32_t *startError) {
-    std::int32_t ignored = 0;
-    std::int32_t &error = startError != nullptr ? *startError : ignored;
+                      SystemError *startError) {
+    SystemError ignored = {0};
+    std::int32_t &error = (startError != nullptr ? *startError : ignored).code;
     error = ENOEXEC;
     // A line written for cmd.exe would split into other arguments here.
     if (throughCommandShell) return nullptr;

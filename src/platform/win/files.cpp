@@ -105,12 +105,19 @@ std::FILE *OpenTrackStream(const char *path, SystemError *error) {
     return file;
 }
 
-std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count) {
+std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count, SystemError *error) {
     // The stream stays buffered, since the C runtime writes an unbuffered
     // stream's leftover bytes one call at a time; the flush makes a failed
     // write show in this call's error flag.
+    SetLastError(ERROR_SUCCESS);
     std::size_t written = std::fwrite(bytes, 1, count, file);
     std::fflush(file);
+    // WriteFile's own reason (a full disk), which the C runtime's errno
+    // would only approximate.
+    if (written < count || std::ferror(file)) {
+        const DWORD reason = GetLastError();
+        KeepError(error, static_cast<std::int32_t>(reason != ERROR_SUCCESS ? reason : ERROR_WRITE_FAULT));
+    }
     return written;
 }
 
@@ -147,18 +154,18 @@ bool PlainFileWithOneName(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info) {
 
 }  // namespace
 
-bool GuardFile(const char *path, FileGuard &guard, std::int32_t *error) {
+bool GuardFile(const char *path, FileGuard &guard, SystemError *error) {
     // Read access makes the sharing count: an open for writing fails while
     // this handle lives, one for reading or deleting goes on.
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        *error = static_cast<std::int32_t>(GetLastError());
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
     if (!PlainFileWithOneName(handle, info)) {
-        *error = ERROR_INVALID_PARAMETER;
+        KeepError(error, ERROR_INVALID_PARAMETER);
         CloseHandle(handle);
         return false;
     }

@@ -34,7 +34,7 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *erro
     lock->handle =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    const DWORD openError = GetLastError();
+    const DWORD writeError = GetLastError();
     BY_HANDLE_FILE_INFORMATION info;
     if (lock->handle != INVALID_HANDLE_VALUE &&
         (GetFileType(lock->handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(lock->handle, &info) ||
@@ -43,12 +43,12 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *erro
         lock->handle = INVALID_HANDLE_VALUE;
         refusal = LockRefusal::NotALock;
     } else if (lock->handle == INVALID_HANDLE_VALUE) {
-        KeepError(error, static_cast<std::int32_t>(openError));
+        KeepError(error, static_cast<std::int32_t>(writeError));
         // Only a live process holds a file open: the system closes a
         // killed one's handles, and so removes its lock file.
-        if (openError == ERROR_SHARING_VIOLATION) {
+        if (writeError == ERROR_SHARING_VIOLATION) {
             refusal = LockRefusal::HeldElsewhere;
-        } else if (openError == ERROR_PATH_NOT_FOUND || openError == ERROR_FILE_NOT_FOUND) {
+        } else if (writeError == ERROR_PATH_NOT_FOUND || writeError == ERROR_FILE_NOT_FOUND) {
             refusal = LockRefusal::FolderMissing;
         } else if (InspectEntry(path) != EntryKind::Missing) {
             refusal = LockRefusal::NotALock;
@@ -86,7 +86,10 @@ namespace {
 // folder that is no reparse point.
 HANDLE OpenRealFolder(const char *path, std::size_t length) {
     PathBuffer part;
-    if (!FormatWhole(part, sizeof part, "%s", {FormatArg(path, length)})) return INVALID_HANDLE_VALUE;
+    if (!FormatWhole(part, sizeof part, "%s", {FormatArg(path, length)})) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
     HANDLE folder = CreateFileA(part, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION info;
@@ -94,6 +97,7 @@ HANDLE OpenRealFolder(const char *path, std::size_t length) {
         (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
         CloseHandle(folder);
+        SetLastError(ERROR_DIRECTORY);
         folder = INVALID_HANDLE_VALUE;
     }
     return folder;
@@ -101,7 +105,7 @@ HANDLE OpenRealFolder(const char *path, std::size_t length) {
 
 }  // namespace
 
-JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create) {
+JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create, SystemError *error) {
     // Each part below the folder, held open as a real folder until the
     // journal is open, so that none can lead elsewhere meanwhile.
     HANDLE folders[kPathCapacity / 2];
@@ -125,14 +129,21 @@ JournalFile *OpenJournal(const char *path, std::size_t folderLength, bool create
                            nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
              : INVALID_HANDLE_VALUE;
+    // A part that is no real folder left its reason (or, for a link or a
+    // file in a folder's place, ERROR_DIRECTORY) as the last error.
+    const DWORD opened = GetLastError();
     while (held > 0) CloseHandle(folders[--held]);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (handle == INVALID_HANDLE_VALUE) {
+        KeepError(error, static_cast<std::int32_t>(opened));
+        return nullptr;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
                        info.nNumberOfLinks == 1 &&
                        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
     JournalFile *journal = plain ? new (std::nothrow) JournalFile : nullptr;
     if (journal == nullptr) {
+        KeepError(error, plain ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
         CloseHandle(handle);
         return nullptr;
     }

@@ -158,9 +158,9 @@ std::int32_t LineArguments(const char *, char *, std::size_t) {
 }
 
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
-                      std::int32_t *startError) {
-    std::int32_t ignored = 0;
-    std::int32_t &error = startError != nullptr ? *startError : ignored;
+                      SystemError *startError) {
+    SystemError ignored = {0};
+    std::int32_t &error = (startError != nullptr ? *startError : ignored).code;
     error = ERROR_NOT_ENOUGH_MEMORY;
     char shell[MAX_PATH];
     if (throughCommandShell && !CommandShellPath(shell)) {
