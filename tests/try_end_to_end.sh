@@ -11,16 +11,8 @@
 set -u
 wine_run=$1 try=$2 dll=$3 fake=$4 work=$5
 top=$(cd "$(dirname "$0")/.." && pwd)
-export LC_ALL=C.UTF-8
-fail() {
-    echo "try_end_to_end: $*" >&2
-    exit 1
-}
-ffmpeg_exe=$("$top/tools/fetch-ffmpeg" --path) || exit 1
-encoders=$("$top/tools/build-win-encoders" --path) || exit 1
-for tool in flac ffprobe iconv; do
-    command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (tools/install-deps installs it)"
-done
+tools="flac ffprobe iconv"
+. "$top/tests/support/windows_encoders.sh"
 rm -rf "$work" && mkdir -p "$work/try here" "$work/Program Files (x86)/x" "$work/enc dir" || fail "cannot make $work"
 work=$(cd "$work" && pwd)
 cp "$try" "$dll" "$work/try here/" && cp "$ffmpeg_exe" "$encoders/flac.exe" "$encoders/metaflac.exe" \
