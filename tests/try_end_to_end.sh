@@ -90,6 +90,11 @@ rejected.ini         3 NOT.made:.encoder-failed -
 batch.ini            3 NOT.made:.value-unsafe -
 TABLE
 
+# Without a DLL beside it, the program loads none, not even the current folder's.
+name="alone" && mkdir -p "$work/alone" && cp "$try" "$work/alone/"
+(cd "$work/try here" && "$wine_run" "$work/alone/encbridge-try.exe" "$(windows_path "$ini/flac.ini")" >"$work/said.txt" 2>&1)
+[ $? -eq 2 ] && grep -q "cannot load" "$work/said.txt" || problem "it did not refuse to run without its DLL"
+
 # The dry run's arguments are those the fake encoder then receives.
 for page in 1252 932; do
     name="dry run in code page $page"
