@@ -83,6 +83,7 @@ ffmpeg-flac.ini      0 Every.file.was.made flac
 ffmpeg-mp3.ini       0 Every.file.was.made mp3
 ffmpeg-opus.ini      0 Every.file.was.made opus
 flac.ini             0 Every.file.was.made flac
+flac.ini             3 NOT.made:.final-name-exists -
 flac-replaygain.ini  0 Every.file.was.made flac
 lame.ini             0 Every.file.was.made mp3
 broken.ini           1 refuses.*encoder-not-usable -
