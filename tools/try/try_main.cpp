@@ -69,18 +69,19 @@ struct Planned {
 std::vector<Planned> Plan(const encbridge_try::Module &module, const EncbridgeSettings &settings,
                           const AlbumInfo &album) {
     std::vector<Planned> plan;
+    // Its last byte is never written: every line read from it ends.
     std::vector<char> line(encbridge::kLongestCommandLine + 1);
+    const std::size_t capacity = line.size() - 1;
     for (std::int32_t o = 0; o < settings.outputCount; ++o) {
-        for (std::int32_t t = 0; t < album.trackCount; ++t) {
+        for (std::int32_t t = 0; t <= album.trackCount; ++t) {
+            const bool step = t == album.trackCount;
+            if (step && !settings.outputs[o].albumStep) continue;
             line[0] = '\0';
             const std::int32_t status =
-                module.tools->previewTrackLine(&settings, o, &album, t, line.data(), line.size());
-            plan.push_back({o, t, status, line.data()});
+                step ? module.tools->previewAlbumLine(&settings, o, &album, line.data(), capacity)
+                     : module.tools->previewTrackLine(&settings, o, &album, t, line.data(), capacity);
+            plan.push_back({o, step ? -1 : t, status, std::string(line.data())});
         }
-        if (!settings.outputs[o].albumStep) continue;
-        line[0] = '\0';
-        const std::int32_t status = module.tools->previewAlbumLine(&settings, o, &album, line.data(), line.size());
-        plan.push_back({o, -1, status, line.data()});
     }
     return plan;
 }

@@ -34,7 +34,7 @@ bool LoadModuleBesideProgram(Module &module, std::string &error) {
         return false;
     }
     std::wstring path(own.data(), length);
-    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"encbridge.dll";
+    path.replace(path.find_last_of(L"\\/") + 1, std::wstring::npos, L"encbridge.dll");
     const std::string shown = Narrowed(path.c_str(), static_cast<int>(path.size()));
     // The DLL's own folder first for what it imports, as for a plug-in.
     module.handle = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
