@@ -1,10 +1,11 @@
 # Run by the package-zip target (cmake/package_zip.cmake): stages the files
 # of the Windows package in STAGE and packs them into ZIP.
 #   DLL       the built encbridge.dll
+#   TRY       the built encbridge-try.exe
 #   STRIP     the mingw-w64 strip program
 #   README    the Windows users' README, docs/windows-readme.txt
 #   EXAMPLES  the folder of the Windows settings examples
-foreach(name DLL STRIP README EXAMPLES STAGE ZIP)
+foreach(name DLL TRY STRIP README EXAMPLES STAGE ZIP)
   if(NOT ${name})
     message(FATAL_ERROR "make_package_zip.cmake needs -D${name}=...")
   endif()
@@ -14,10 +15,13 @@ file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/encbridge-examples)
 
 # A Debug build keeps its symbols; what is shipped never does.
-execute_process(COMMAND ${STRIP} --strip-all -o ${STAGE}/encbridge.dll ${DLL} RESULT_VARIABLE stripped)
-if(NOT stripped EQUAL 0)
-  message(FATAL_ERROR "${STRIP} could not strip ${DLL}")
-endif()
+foreach(program DLL TRY)
+  get_filename_component(name ${${program}} NAME)
+  execute_process(COMMAND ${STRIP} --strip-all -o ${STAGE}/${name} ${${program}} RESULT_VARIABLE stripped)
+  if(NOT stripped EQUAL 0)
+    message(FATAL_ERROR "${STRIP} could not strip ${${program}}")
+  endif()
+endforeach()
 
 # Text files get CRLF line ends, whatever the tree has.
 function(copy_as_windows_text from to)
@@ -29,7 +33,7 @@ endfunction()
 
 copy_as_windows_text(${README} ${STAGE}/README.txt)
 file(GLOB examples ${EXAMPLES}/*.ini)
-set(names encbridge.dll README.txt)
+set(names encbridge.dll encbridge-try.exe README.txt)
 foreach(example IN LISTS examples)
   get_filename_component(name ${example} NAME)
   copy_as_windows_text(${example} ${STAGE}/encbridge-examples/${name})

@@ -23,21 +23,8 @@ set -u
 wine_run=$1 program=$2 work=$3
 shift 3
 top=$(cd "$(dirname "$0")/.." && pwd)
-# Wine names Linux files, and metaflac prints tags, in the locale's character
-# set: a UTF-8 one keeps the names and tags the rips gave, whatever locale the
-# test command runs in. (The ANSI code page of the wine prefix stays cp1252.)
-export LC_ALL=C.UTF-8
-
-fail() {
-    echo "ffmpeg_end_to_end: $*" >&2
-    exit 1
-}
-
-ffmpeg_exe=$("$top/tools/fetch-ffmpeg" --path) || exit 1
-encoders=$("$top/tools/build-win-encoders" --path) || exit 1
-for tool in flac metaflac ffmpeg ffprobe; do
-    command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing (tools/install-deps installs it)"
-done
+tools="flac metaflac ffmpeg ffprobe"
+. "$top/tests/support/windows_encoders.sh"
 
 if ! mkdir -p "$work" || ! work=$(cd "$work" && pwd) || ! rm -rf "${work:?}"/*; then
     fail "cannot empty $work"

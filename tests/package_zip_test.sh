@@ -1,5 +1,5 @@
 #!/bin/sh
-# The Windows package: exactly the DLL, README.txt and the Windows settings
+# The Windows package: exactly the DLL, encbridge-try.exe, README.txt and the Windows settings
 # examples, the DLL without debug sections or symbol table, the texts equal
 # to the tree's but with CRLF line ends, and a README for Windows users that
 # names no command of the developers' side.
@@ -24,6 +24,7 @@ cmake -E tar xf "$zip" || fail "$zip does not unpack"
 
 {
     echo encbridge.dll
+    echo encbridge-try.exe
     echo README.txt
     for example in "$examples"/*.ini; do
         echo "encbridge-examples/${example##*/}"
@@ -34,10 +35,12 @@ diff -u expected.txt unpacked.txt || fail "the package holds other files than ex
 [ "$(grep -c ini expected.txt)" -ge 6 ] || fail "fewer examples than the README's six for Windows"
 
 # Stripped: no debug sections, no COFF symbol table.
-"$objdump" -h encbridge.dll >sections.txt || fail "objdump cannot read encbridge.dll"
-grep -q '\.debug' sections.txt && fail "encbridge.dll has debug sections: $(grep '\.debug' sections.txt)"
-"$objdump" -t encbridge.dll >symbols.txt 2>&1
-grep -qx "no symbols" symbols.txt || fail "encbridge.dll has a symbol table: $(head -5 symbols.txt)"
+for program in encbridge.dll encbridge-try.exe; do
+    "$objdump" -h $program >sections.txt || fail "objdump cannot read $program"
+    grep -q '\.debug' sections.txt && fail "$program has debug sections: $(grep '\.debug' sections.txt)"
+    "$objdump" -t $program >symbols.txt 2>&1
+    grep -qx "no symbols" symbols.txt || fail "$program has a symbol table: $(head -5 symbols.txt)"
+done
 
 # windows_text FILE TREE_FILE: FILE has CRLF at every line end and is
 # TREE_FILE otherwise.

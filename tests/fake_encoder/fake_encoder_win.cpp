@@ -1,4 +1,6 @@
 #include <windows.h>
+// shellapi.h needs windows.h before it.
+#include <shellapi.h>
 
 #include "fake_encoder.h"
 
@@ -10,6 +12,16 @@ std::string DescribeStart() {
     std::string lines = "show-window-flag " + std::to_string((start.dwFlags & STARTF_USESHOWWINDOW) != 0 ? 1 : 0) +
                         "\nshow-mode " + std::to_string(start.wShowWindow) + "\n";
     lines += std::string("command-line ") + GetCommandLineA() + "\n";
+    // The arguments as a program that reads its wide command line sees them,
+    // given back in the ANSI code page.
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide != nullptr && i < count; ++i) {
+        char text[4096] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide[i], -1, text, sizeof text - 1, nullptr, nullptr);
+        lines += std::string("wide-arg ") + text + "\n";
+    }
+    LocalFree(wide);
     lines += "pid " + std::to_string(GetCurrentProcessId()) + "\n";
     return lines;
 }

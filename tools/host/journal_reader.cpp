@@ -11,25 +11,6 @@
 
 namespace host {
 
-std::string UnescapeField(const std::string &field) {
-    std::string text(field.size(), '\0');
-    text.resize(encbridge::journal::UnescapeField(field.data(), field.size(), &text[0]));
-    return text;
-}
-
-std::vector<std::string> SplitRecord(const std::string &line) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', start);
-        fields.push_back(UnescapeField(line.substr(start, tab - start)));
-        if (tab == std::string::npos) break;
-        start = tab + 1;
-    }
-    if (fields.size() <= encbridge::journal::kKind) fields.clear();
-    return fields;
-}
-
 long long FileSize(const std::string &path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
@@ -42,13 +23,12 @@ std::vector<JournalRecord> ReadNewRecords(const std::string &path, long long &of
     bool notRegular = false;
     if (!OpenRegularStream(path, file, notRegular)) return records;
     file.seekg(offset);
-    const std::string ours = std::to_string(pid) + ".";
     std::string line;
     while (std::getline(file, line)) {
         if (file.eof()) break;  // no line break yet: still being written
         offset += static_cast<long long>(line.size()) + 1;
         std::vector<std::string> fields = SplitRecord(line);
-        if (fields.empty() || fields[encbridge::journal::kRip].compare(0, ours.size(), ours) != 0) continue;
+        if (fields.empty() || !encbridge_tools::OfProcess(fields, pid)) continue;
         records.push_back({line, fields});
     }
     return records;

@@ -10,6 +10,7 @@
 
 #include "encbridge/journal_format.h"
 #include "encbridge/reasons.h"
+#include "journal_fields.h"
 #include "settings_check.h"
 
 namespace host {
@@ -22,10 +23,10 @@ struct JournalRecord {
     const std::string &kind() const { return fields[encbridge::journal::kKind]; }
 };
 
-// A journal text field with its escapes undone.
-std::string UnescapeField(const std::string &field);
-// Splits a record's line into its fields; empty when it is no record.
-std::vector<std::string> SplitRecord(const std::string &line);
+// A journal text field with its escapes undone, and a record's line split
+// into its fields (empty when it is no record), as every tool reads them.
+using encbridge_tools::SplitRecord;
+using encbridge_tools::UnescapeField;
 
 // Reads the whole records that the journal at path holds from offset on,
 // and moves offset past them; a record still being written stays for the

@@ -1,0 +1,327 @@
+// encbridge-try.exe: tries a settings file before the first CD. It loads
+// the encbridge.dll beside it as a ripping program does and rips a made-up
+// album of three short tracks with the settings given, into the folder
+// given or a new one in the user's temp folder, with the journal on in a
+// copy of the settings. It prints each command line the module runs, split
+// into the arguments its program receives, then what each output became:
+// the file made, or the reason, the system's words and the encoder's own
+// message from the journal.
+//
+//   encbridge-try.exe [--dry-run] SETTINGS.ini [OUTPUT-FOLDER]
+//
+// Exit status: 0 every output was made (--dry-run: every command line would
+// run), 3 some were not, 1 the module refuses the settings, 2 the arguments
+// are wrong or there is no module, folder or journal to try with.
+#include <fstream>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "encbridge/reasons.h"
+#include "journal_fields.h"
+#include "try_album.h"
+#include "try_windows.h"
+
+namespace {
+
+using encbridge_try::Say;
+namespace field = encbridge::journal;
+
+constexpr int kAllMade = 0;
+constexpr int kRefused = 1;
+constexpr int kCannotTry = 2;
+constexpr int kSomeNotMade = 3;
+
+// The encoder's own message (the end of what it wrote to its error
+// output), which the module keeps after the system's words; records
+// without it end before it.
+constexpr std::size_t kTrackMessage = field::kTrackError + 1;
+
+const char kUsage[] =
+    "usage: encbridge-try.exe [--dry-run] SETTINGS.ini [OUTPUT-FOLDER]\n"
+    "Rips a made-up album of three one-second tracks with the settings file, through the encbridge.dll\n"
+    "beside this program, into OUTPUT-FOLDER or a new folder in your temp folder, and says what became\n"
+    "of each file. --dry-run only prints the command lines that the module would run.\n"
+    "Exit status: 0 every file was made, 3 some were not, 1 the module refuses the settings.\n";
+
+// A reason's name as the journal gives it, with its text.
+std::string ReasonWords(const std::string &name) {
+    encbridge::Reason reason;
+    if (!encbridge::ReasonFromName(name.c_str(), name.size() + 1, reason)) return name;
+    return name + " (" + encbridge::ReasonText(reason) + ")";
+}
+
+// A command line and the arguments its program receives.
+void PrintCommand(const std::string &line) {
+    Say("  command line: " + line + "\n");
+    const std::vector<std::string> arguments = encbridge_try::ArgumentsOf(line);
+    for (std::size_t a = 0; a < arguments.size(); ++a)
+        Say((a == 0 ? std::string("  program:    ") : "  argument " + std::to_string(a) + ": ") + arguments[a] + "\n");
+}
+
+// One line the module builds: track (from 0; -1 for the album step) of
+// output (an index in the settings' outputs).
+struct Planned {
+    std::int32_t output, track, status;
+    std::string line;
+};
+
+std::vector<Planned> Plan(const encbridge_try::Module &module, const EncbridgeSettings &settings,
+                          const AlbumInfo &album) {
+    std::vector<Planned> plan;
+    // Its last byte is never written: every line read from it ends.
+    std::vector<char> line(encbridge::kLongestCommandLine + 1);
+    const std::size_t capacity = line.size() - 1;
+    for (std::int32_t o = 0; o < settings.outputCount; ++o) {
+        for (std::int32_t t = 0; t <= album.trackCount; ++t) {
+            const bool step = t == album.trackCount;
+            if (step && !settings.outputs[o].albumStep) continue;
+            line[0] = '\0';
+            const std::int32_t status =
+                step ? module.tools->previewAlbumLine(&settings, o, &album, line.data(), capacity)
+                     : module.tools->previewTrackLine(&settings, o, &album, t, line.data(), capacity);
+            plan.push_back({o, step ? -1 : t, status, std::string(line.data())});
+        }
+    }
+    return plan;
+}
+
+std::string Heading(const EncbridgeSettings &settings, const Planned &planned) {
+    const std::string output = settings.outputs[planned.output].extension;
+    if (planned.track < 0) return "\nalbum step of output " + output + ":\n";
+    const std::string number = (planned.track < 9 ? "0" : "") + std::to_string(planned.track + 1);
+    return "\ntrack " + number + ", output " + output + ":\n";
+}
+
+// Prints the plan; returns how many of its lines the module would not run.
+int PrintPlan(const EncbridgeSettings &settings, const std::vector<Planned> &plan) {
+    int notRun = 0;
+    for (const Planned &planned : plan) {
+        Say(Heading(settings, planned));
+        if (planned.status == kEncbridgeLineComplete) {
+            PrintCommand(planned.line);
+            continue;
+        }
+        ++notRun;
+        if (!planned.line.empty()) Say("  command line: " + planned.line + "\n");
+        Say(planned.status == kEncbridgeLineUnsafe
+                ? "  not run: a value cannot be passed safely as one argument (value-unsafe)\n"
+                : "  not run: the line would be cut, or cannot be built (command-cut)\n");
+    }
+    return notRun;
+}
+
+// The journal's records of this process's rips from offset on.
+std::vector<std::vector<std::string>> JournalRecords(const std::string &path, std::streamoff offset) {
+    std::vector<std::vector<std::string>> records;
+    std::ifstream file(path, std::ios::binary);
+    file.seekg(offset);
+    for (std::string line; std::getline(file, line);) {
+        std::vector<std::string> fields = encbridge_tools::SplitRecord(line);
+        if (encbridge_tools::OfProcess(fields, GetCurrentProcessId())) records.push_back(std::move(fields));
+    }
+    return records;
+}
+
+std::streamoff JournalSize(const std::string &path) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    return file ? static_cast<std::streamoff>(file.tellg()) : 0;
+}
+
+// A field, or "" where the record ends before it or holds "-" for none.
+std::string FieldAt(const std::vector<std::string> &fields, std::size_t place) {
+    return fields.size() > place && fields[place] != "-" ? fields[place] : std::string();
+}
+
+// What became of one planned line, from its record; true when its output
+// was made (or its album step ran).
+bool Report(const Planned &planned, const std::vector<std::string> *record) {
+    if (record == nullptr) {
+        Say("  NOT made: the journal says nothing of it\n");
+        return false;
+    }
+    const bool album = planned.track < 0;
+    const std::vector<std::string> &f = *record;
+    const std::string line = FieldAt(f, album ? field::kAlbumCommand : field::kTrackCommand);
+    // The line that ran is the one shown before, unless the module built another.
+    if (!line.empty() && line != planned.line) PrintCommand(line);
+    const std::string reason = FieldAt(f, album ? field::kAlbumReason : field::kTrackReason);
+    const std::string made = album ? std::string() : FieldAt(f, field::kTrackFinalPath);
+    if (reason == "done" && (album || GetFileAttributesA(made.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+        Say(album ? std::string("  ran\n") : "  made: " + made + "\n");
+        return true;
+    }
+    Say("  NOT made: " + ReasonWords(reason) +
+        "\n  what happened: " + FieldAt(f, album ? field::kAlbumOutcome : field::kTrackOutcome) + ", " +
+        FieldAt(f, album ? field::kAlbumEnd : field::kTrackEnd) + "\n");
+    if (album) return false;
+    const std::string words = FieldAt(f, field::kTrackError);
+    const std::string message = FieldAt(f, kTrackMessage);
+    if (!words.empty()) Say("  system error: " + words + "\n");
+    if (!message.empty()) Say("  encoder's message: " + message + "\n");
+    return false;
+}
+
+// Why the module refuses settings, in words.
+std::string Refusal(const EncbridgeSettings &settings) {
+    const auto reason = static_cast<encbridge::Reason>(settings.refusal);
+    std::string text = std::string(encbridge::ReasonName(reason)) + " (" + encbridge::ReasonText(reason) + ")";
+    if (settings.faultyOutput >= 0 && settings.faultyOutput < settings.outputCount)
+        text += ", output " + std::string(settings.outputs[settings.faultyOutput].extension);
+    if (settings.faultyOutput == 0 && reason == encbridge::Reason::EncoderNotUsable)
+        text += std::string(": EXEPATH is ") + settings.mainEncoderAsWritten;
+    return text;
+}
+
+// The folder to rip into, made when missing, with its separator; empty
+// with a message when there is none.
+std::string OutputFolder(const char *given, bool dryRun) {
+    std::string folder;
+    if (given != nullptr) {
+        folder = encbridge_try::FullPath(given);
+        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+        if (!dryRun && !folder.empty() && !CreateDirectoryA(folder.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            Say("encbridge-try: cannot make the folder " + folder + ": " + encbridge_try::SystemWords(GetLastError()) +
+                    "\n",
+                true);
+            return std::string();
+        }
+        return folder;
+    }
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) return std::string();
+    // A folder of its own, never one that an earlier try left.
+    for (int n = 1; n < 1000; ++n) {
+        folder = std::string(temp, length) + "encbridge-try " + std::to_string(n) + "\\";
+        if (dryRun || CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    Say("encbridge-try: cannot make a folder in " + std::string(temp, length) + "\n", true);
+    return std::string();
+}
+
+// A settings copy of path in the temp folder, with LOG at journal; empty
+// when the module cannot write one.
+std::string SettingsCopy(const encbridge_try::Module &module, const std::string &path, const std::string &journal) {
+    char temp[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) return std::string();
+    for (int n = 1; n < 1000; ++n) {
+        const std::string copy = std::string(temp, length) + "encbridge-try-" + std::to_string(GetCurrentProcessId()) +
+                                 "-" + std::to_string(n) + ".ini";
+        if (GetFileAttributesA(copy.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+        return module.tools->writeSettingsCopy(path.c_str(), copy.c_str(), journal.c_str()) == 1 ? copy : std::string();
+    }
+    return std::string();
+}
+
+// The rip itself, with the settings copy at copyPath that the module read
+// into settings; its exit status.
+int Rip(const encbridge_try::Module &module, const EncbridgeSettings &settings, const std::string &copyPath,
+        const encbridge_try::TryAlbum &album, const std::string &journal) {
+    const std::vector<Planned> plan = Plan(module, settings, *album.info);
+    Say("The module runs these command lines (the arguments as CommandLineToArgvW splits them):\n");
+    PrintPlan(settings, plan);
+    const std::streamoff offset = JournalSize(journal);
+    if (module.create(album.info.get(), copyPath.c_str(), nullptr, 0) != 1) {
+        std::string why = "see the journal " + journal;
+        for (const std::vector<std::string> &f : JournalRecords(journal, offset)) {
+            if (f[field::kKind] != "refused") continue;
+            why = ReasonWords(FieldAt(f, field::kRefusedReason));
+            if (!FieldAt(f, field::kRefusedError).empty()) why += "; system error: " + f[field::kRefusedError];
+        }
+        Say("\nThe module refused the rip: " + why + "\n", true);
+        return kRefused;
+    }
+    Say("\nRipping three tracks into " + std::string(album.info->outputFolder) + "\n");
+    std::string error;
+    if (!encbridge_try::DeliverAlbum(module, error)) Say("encbridge-try: " + error + "\n", true);
+    module.kill();
+
+    std::map<std::pair<std::int32_t, std::int32_t>, std::vector<std::string>> records;
+    for (std::vector<std::string> &f : JournalRecords(journal, offset)) {
+        const bool track = f[field::kKind] == "track" && f.size() > field::kTrackOutcome;
+        const bool step = f[field::kKind] == "album" && f.size() > field::kAlbumOutcome;
+        if (!track && !step) continue;
+        const int output = std::atoi(f[track ? field::kTrackOutput : field::kAlbumOutput].c_str());
+        records[{output, track ? std::atoi(f[field::kTrackNumber].c_str()) - 1 : -1}] = std::move(f);
+    }
+    Say("\nWhat became of each file:\n");
+    int notMade = 0;
+    for (const Planned &planned : plan) {
+        Say(Heading(settings, planned));
+        const auto found = records.find({settings.outputs[planned.output].number, planned.track});
+        if (!Report(planned, found == records.end() ? nullptr : &found->second)) ++notMade;
+    }
+    Say("\nThe journal of this try: " + journal + "\n");
+    if (notMade == 0) {
+        Say("Every file was made.\n");
+        return kAllMade;
+    }
+    Say(std::to_string(notMade) + " of " + std::to_string(plan.size()) + " were not made; the WAV files stay in " +
+        album.info->outputFolder + "\n");
+    return kSomeNotMade;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    bool dryRun = false;
+    std::vector<const char *> operands;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--dry-run") {
+            dryRun = true;
+        } else if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "/?") {
+            Say(kUsage);
+            return kAllMade;
+        } else {
+            operands.push_back(argv[i]);
+        }
+    }
+    if (operands.empty() || operands.size() > 2) {
+        Say(kUsage, true);
+        return kCannotTry;
+    }
+    encbridge_try::Module module;
+    std::string error;
+    if (!encbridge_try::LoadModuleBesideProgram(module, error)) {
+        Say("encbridge-try: " + error + "\n", true);
+        return kCannotTry;
+    }
+    const std::string settingsPath = encbridge_try::FullPath(operands[0]);
+    const DWORD attributes = GetFileAttributesA(settingsPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        Say("encbridge-try: there is no settings file " + std::string(operands[0]) + "\n", true);
+        return kCannotTry;
+    }
+    Say("Settings: " + settingsPath + "\n");
+    std::unique_ptr<EncbridgeSettings> settings(new EncbridgeSettings());
+    if (module.tools->readSettings(settingsPath.c_str(), settings.get()) != 1 ||
+        settings->refusal != static_cast<std::int32_t>(encbridge::Reason::Done)) {
+        Say("The module refuses these settings: " + Refusal(*settings) + "\n", true);
+        return kRefused;
+    }
+    const std::string folder = OutputFolder(operands.size() > 1 ? operands[1] : nullptr, dryRun);
+    if (folder.empty()) return kCannotTry;
+    encbridge_try::TryAlbum album;
+    encbridge_try::MakeAlbum(folder, album);
+    if (dryRun) {
+        Say("Dry run: nothing is ripped. The command lines for " + folder +
+            " (the arguments as CommandLineToArgvW splits them):\n");
+        return PrintPlan(*settings, Plan(module, *settings, *album.info)) == 0 ? kAllMade : kSomeNotMade;
+    }
+    const std::string copy = SettingsCopy(module, settingsPath, folder + "encbridge-try.log");
+    std::unique_ptr<EncbridgeSettings> copied(new EncbridgeSettings());
+    char journal[MAX_PATH] = {};
+    if (copy.empty() || module.tools->readSettings(copy.c_str(), copied.get()) != 1 ||
+        module.tools->journalPath(copied.get(), folder.c_str(), journal, sizeof journal) != 1) {
+        Say("encbridge-try: the module cannot write a copy of the settings with a journal in " + folder + "\n", true);
+        if (!copy.empty()) DeleteFileA(copy.c_str());
+        return kCannotTry;
+    }
+    const int status = Rip(module, *copied, copy, album, journal);
+    DeleteFileA(copy.c_str());
+    return status;
+}
