@@ -385,6 +385,49 @@ name_pattern)
         --name "{albumartist}/{date} {album}/{disc}-{number} {genre} {title}" >out.txt 2>&1 || fail "folders: exit status $?"
     check_track 2 "out/AC_DC/1999 Test Album/2-02 Post_Rock Second_ A_B_.flac"
     ;;
+durable_trace)
+    # For every WAV file that the module deletes, under strace: its output
+    # synced, then moved to its final name, then each folder from the final
+    # file's up to out/ synced, all before the unlink.
+    command -v strace >/dev/null 2>&1 || { echo "SKIP ($case): no strace"; exit 77; }
+    make_image wav
+    write_settings
+    out=$(pwd -P)/out
+    strace -f -y -qq -e signal=none -o trace.txt \
+        -e trace=fsync,fdatasync,unlink,unlinkat,rename,renameat,renameat2,link,linkat \
+        "$host" album.cue --settings encbridge.ini --out "$out" --name "{album}/{number} {title}" >out.txt 2>&1 ||
+        fail "exit status $?"
+    check_track 3 "out/Test Album/03 Third.flac"
+    awk -v out="$out" '
+        # A call that another thread interrupted ends on its "resumed" line.
+        / <unfinished \.\.\.>$/ { sub(/ <unfinished \.\.\.>$/, ""); pending[$1] = $0; next }
+        /<\.\.\. [a-z0-9]+ resumed>/ { sub(/^[0-9]+ +<\.\.\. [a-z0-9]+ resumed>/, ""); $0 = pending[$1] $0 }
+        !/= 0$/ { next }
+        { ++seq; q = split($0, part, "\"") }
+        /^[0-9]+ +f(data)?sync\(/ { match($0, /<[^>]*>/); syncs[substr($0, RSTART + 1, RLENGTH - 2)] = syncs[substr($0, RSTART + 1, RLENGTH - 2)] " " seq }
+        /^[0-9]+ +(rename|link)/ && q >= 5 { movedTo[part[2]] = part[4]; movedAt[part[2]] = seq }
+        /^[0-9]+ +unlink/ && part[2] ~ /\/#temp\([0-9]+\)\.wav$/ { wavs[++count] = part[2]; gone[count] = seq }
+        function between(path, low, high,   n, i, at) {
+            n = split(syncs[path], at, " ")
+            for (i = 1; i <= n; ++i) if (at[i] + 0 > low && at[i] + 0 < high) return 1
+            return 0
+        }
+        END {
+            for (w = 1; w <= count; ++w) {
+                output = wavs[w]; sub(/\.wav$/, ".flac", output)
+                if (!(output in movedAt)) { print wavs[w] ": deleted, its output never moved"; bad = 1; continue }
+                moved = movedAt[output]; final = movedTo[output]
+                if (!between(output, 0, moved) && !between(final, moved, gone[w])) { print final ": not synced before the WAV went"; bad = 1 }
+                for (folder = final; folder != out; ) {
+                    sub(/\/[^\/]*$/, "", folder)
+                    if (!between(folder, moved, gone[w])) { print folder ": not synced between the move of " final " and the unlink"; bad = 1 }
+                    if (folder !~ "^" out) break
+                }
+            }
+            if (count != 4) { print count " WAV files deleted, not 4"; bad = 1 }
+            exit bad
+        }' trace.txt >why.txt || fail "$(cat why.txt)"
+    ;;
 dry_run)
     make_image wav
     write_settings
