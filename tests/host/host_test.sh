@@ -395,9 +395,9 @@ durable_trace)
     out=$(pwd -P)/out
     strace -f -y -qq -e signal=none -o trace.txt \
         -e trace=fsync,fdatasync,unlink,unlinkat,rename,renameat,renameat2,link,linkat \
-        "$host" album.cue --settings encbridge.ini --out "$out" --name "{album}/{number} {title}" >out.txt 2>&1 ||
+        "$host" album.cue --settings encbridge.ini --out "$out" --name "{albumartist}/{album}/{number} {title}" >out.txt 2>&1 ||
         fail "exit status $?"
-    check_track 3 "out/Test Album/03 Third.flac"
+    check_track 3 "out/Test Band/Test Album/03 Third.flac"
     awk -v out="$out" '
         # A call that another thread interrupted ends on its "resumed" line.
         / <unfinished \.\.\.>$/ { sub(/ <unfinished \.\.\.>$/, ""); pending[$1] = $0; next }
