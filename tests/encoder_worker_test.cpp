@@ -21,24 +21,8 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <atomic>
-
-// The kind of file (S_IFREG, S_IFDIR) whose fsync fails with EIO in this
-// program, the loaded module's calls included (the link exports this
-// fsync); 0: none. Every other call goes on to the system.
-std::atomic<unsigned> failingSync{0};
-extern "C" int fsync(int fd) {
-    struct stat info;
-    if (failingSync != 0 && fstat(fd, &info) == 0 && (info.st_mode & S_IFMT) == failingSync) {
-        errno = EIO;
-        return -1;
-    }
-    return static_cast<int>(syscall(SYS_fsync, fd));
-}
 #endif
 
 #include "encoder_rip_fixture.h"
@@ -1051,40 +1035,6 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(records[2].at(3), done ? "1" : "0") << "tracks done";
         EXPECT_EQ(records[2].at(5), done ? "0" : "1") << "WAV files kept";
     }
-}
-
-// An output that cannot be put on disk is published all the same, but its
-// WAV file stays, and the record says why.
-TEST_F(WorkerTest, AnOutputNotOnDiskKeepsItsWav) {
-#ifdef _WIN32
-    GTEST_SKIP() << "no failing flush to be had on Windows";
-#else
-    const struct {
-        const char *name;
-        unsigned failing;
-    } cases[] = {{"file", S_IFREG}, {"folder", S_IFDIR}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string folder = CaseFolder(c.name);
-        Settings s{".mp3", Fake("", std::string(c.name) + ".log"), 1};
-        s.extra = "LOG=journal.log\n";
-        Album album(folder, 1);
-        const Bytes audio = Audio(400, 1);
-        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        failingSync = c.failing;
-        EXPECT_EQ(host_->DeliverTrack(audio), 1);
-        failingSync = 0;
-        EXPECT_EQ(host_->Kill(), 0);
-        EXPECT_EQ(Text(ts::ReadFile(Final(folder, 1, ".mp3"))), FakeOutput(audio));
-        EXPECT_EQ(ts::ReadFile(Temp(folder, 1, ".wav")), FinishedWav(audio));
-        const auto records = JournalRecords(folder + "journal.log");
-        ASSERT_EQ(records.size(), 3u);
-        EXPECT_EQ(records[1].at(8), "done");
-        EXPECT_EQ(records[1].at(9), "encoded and moved, WAV kept: the output could not be put on disk");
-        EXPECT_NE(records[1].at(11).find("(error 5)"), std::string::npos) << records[1][11];
-        EXPECT_EQ(records[2].at(5), "1") << "WAV files kept";
-    }
-#endif
 }
 
 // A final name that exists, a title that a batch file cannot be given, a
