@@ -41,7 +41,8 @@ constexpr std::size_t kTrackReason = 8;
 constexpr std::size_t kTrackOutcome = 9;
 constexpr std::size_t kTrackCommand = 10;
 // The system's words for the failure, "-" for none; records written before
-// it was kept end before it.
+// it was kept end before it. A "done" record with words: the output was
+// published but could not be put on disk, and the WAV file was kept.
 constexpr std::size_t kTrackError = 11;
 constexpr std::size_t kTrackFields = 12;
 

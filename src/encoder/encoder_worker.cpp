@@ -68,6 +68,9 @@ struct RunningEncoder {
     bool outputIsWav;
     // Why the system refused what the run's reason names; 0: no such call.
     platform::SystemError system;
+    // Published, but not shown to be on disk (system says why): its WAV
+    // file stays.
+    bool notOnDisk;
 };
 
 // The album step's line: one worker runs at a time, and the line is too
@@ -109,6 +112,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.finalPath[0] = '\0';
     run.outputIsWav = false;
     run.system = {0};
+    run.notOnDisk = false;
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
     if (entry.state == TrackState::NotWritten) {
@@ -157,6 +161,26 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     return StartLine(run.command, batchFile, output.hideWindow, run.process, end);
 }
 
+// Moves the output to its final name. When the track's WAV file is to go
+// once its outputs are published, the output is put on disk before the move
+// and, after it, the folders from the final file's up to the output folder,
+// so that a power cut can take the WAV file only once the output is safe.
+// Should any of that fail the output is published all the same, with
+// run.notOnDisk and the system's reason, and the WAV file stays.
+bool PublishOutput(const WorkerControl &control, RunningEncoder &run) {
+    const SharedRip &rip = *control.rip;
+    const AlbumInfo &album = *rip.album;
+    const bool wavGoes = rip.settings.deleteWav != 0 && !run.outputIsWav;
+    platform::SystemError syncError = {0};
+    bool onDisk = !wavGoes || platform::SyncFile(run.outputPath, &syncError);
+    if (!platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system, wavGoes)) return false;
+    onDisk = onDisk && (!wavGoes || SyncFinalFolders(album.outputFolder, sizeof album.outputFolder,
+                                                     album.tracks[run.index], &syncError));
+    run.notOnDisk = !onDisk;
+    if (!onDisk) run.system = syncError;
+    return true;
+}
+
 // How a process that has ended ended, before its record is closed.
 RunEnd EndOf(platform::Process *process) {
     std::uint32_t exitCode = 0;
@@ -184,7 +208,7 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
         return Reason::FolderNotMade;
     }
-    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system)) return Reason::Done;
+    if (PublishOutput(control, run)) return Reason::Done;
     return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
                                                                                  : Reason::FinalNameExists;
 }
@@ -223,6 +247,7 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     if (published) entry.published = static_cast<std::uint16_t>(entry.published | bit);
     if (!published) progress.failed[output] = true;
     if (run.outputIsWav) entry.wavIsOutput = true;
+    if (run.notOnDisk) entry.notOnDisk = true;
     const std::uint16_t all = static_cast<std::uint16_t>((1u << settings.outputCount) - 1u);
     if (entry.ended != all) return;
     // No encoder of the track runs any more: a WAV file that is kept is as
@@ -230,7 +255,7 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     platform::ReleaseFile(entry.wavGuard);
     entry.state = entry.published == all ? TrackState::Published : TrackState::Kept;
     if (entry.state == TrackState::Kept || Stopping(control)) return;
-    if (settings.deleteWav == 0 || entry.wavIsOutput) return;
+    if (settings.deleteWav == 0 || entry.wavIsOutput || entry.notOnDisk) return;
     if (platform::RemoveFile(run.wavPath)) entry.state = TrackState::Removed;
 }
 

@@ -39,6 +39,9 @@ struct RipTrack {
     std::uint16_t ended;
     std::uint16_t published;
     bool wavIsOutput;  // an encoder rewrites the WAV file itself
+    // An output was published but could not be put on disk: the WAV file
+    // stays, the one copy of the audio known to survive a power cut.
+    bool notOnDisk;
     // Keeps the encoders from changing the WAV file, from the start of the
     // track's first encoder until every one has ended; not held otherwise,
     // and when the WAV file is the output.

@@ -123,4 +123,23 @@ bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackIn
     return true;
 }
 
+bool SyncFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track,
+                      platform::SystemError *error) {
+    const std::size_t folderLength = BoundedLength(folder, folderWidth);
+    PathBuffer path;
+    // From the last separator of the name back to none: the output folder,
+    // or the current folder when the prefix is empty.
+    for (std::size_t at = LastPartStart(track.fileName, BoundedLength(track.fileName));;) {
+        const std::size_t cut = at > 0 ? at - 1 : 0;
+        if (!FormatWhole(path, sizeof path, "%s%s",
+                         {FormatArg(folderLength > 0 || cut > 0 ? folder : ".", folderLength > 0 ? folderWidth : 2),
+                          FormatArg(track.fileName, cut)}) ||
+            !platform::SyncFolder(path, error)) {
+            return false;
+        }
+        if (at == 0) return true;
+        at = LastPartStart(track.fileName, cut);
+    }
+}
+
 }  // namespace encbridge

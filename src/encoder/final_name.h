@@ -47,4 +47,11 @@ bool IsAFinalPath(const PathBuffer &path, const AlbumInfo &album, const PluginSe
 bool MakeFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track,
                       platform::SystemError *error = nullptr);
 
+// Puts on disk the entries of every folder from the one that holds the
+// track's final file up to folder itself, the deepest first: the file's
+// name, and the name of each folder that MakeFinalFolders made, in the
+// folder above it. False when one cannot be; error then says why.
+bool SyncFinalFolders(const char *folder, std::size_t folderWidth, const TrackInfo &track,
+                      platform::SystemError *error = nullptr);
+
 }  // namespace encbridge

@@ -206,7 +206,11 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
         "a run's fields follow one another");
     WriteRunFields(writer, journal::kTrackSeconds, run);
     char outcome[320];
-    if (run.reason == Reason::Done) {
+    if (run.reason == Reason::Done && run.systemError != 0) {
+        // Published, but not shown to be on disk.
+        FormatText(outcome, sizeof outcome, "%s, WAV kept: %s",
+                   {FormatArg(ReasonText(run.reason), 256), "the output could not be put on disk"});
+    } else if (run.reason == Reason::Done) {
         FormatText(outcome, sizeof outcome, "%s", {FormatArg(ReasonText(run.reason), 256)});
     } else {
         FormatText(outcome, sizeof outcome, "WAV kept: %s", {FormatArg(ReasonText(run.reason), 256)});

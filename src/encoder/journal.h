@@ -66,7 +66,8 @@ struct RunRecord {
     RunEnd end;
     Reason reason;
     // The system's error behind reason (a move, a folder, the WAV file's
-    // open); 0: none.
+    // open); 0: none. With Reason::Done: the output was published but could
+    // not be put on disk, and its WAV file was kept.
     std::int32_t systemError;
 };
 // "track": number, output, final file, seconds, how it ended, reason's

@@ -300,8 +300,22 @@ void ForgetFolderLock(FolderLock *lock);
 // ---- Moving and deleting files -------------------------------------------
 // Moves the file from to the name to, as MoveFileA does: fails when to
 // exists already (which is never replaced) or from does not, and works
-// across file systems.
-bool MoveFileNoReplace(const char *from, const char *to, SystemError *error = nullptr);
+// across file systems. With writeThrough, Windows has the move on disk
+// when it returns (MOVEFILE_WRITE_THROUGH, a copy's bytes too); Linux
+// leaves that to SyncFolder on the folders of both names.
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error = nullptr, bool writeThrough = false);
+
+// ---- Putting files on disk -----------------------------------------------
+// Has the bytes and the length of the finished file at path on disk when it
+// returns: fsync on Linux, FlushFileBuffers on Windows. Only a plain file
+// with one name is opened, never through a link, and never one that would
+// block (a FIFO).
+bool SyncFile(const char *path, SystemError *error = nullptr);
+// Has the folder's entries on disk when it returns: the names made, moved
+// or removed in it. Linux: fsync of the folder, never through a link at
+// its last part. Windows: true at once, since a name reaches the disk with
+// the move that makes it (MoveFileNoReplace with writeThrough).
+bool SyncFolder(const char *path, SystemError *error = nullptr);
 bool RemoveFile(const char *path, SystemError *error = nullptr);
 
 // ---- The worker thread -----------------------------------------------------

@@ -385,6 +385,46 @@ name_pattern)
         --name "{albumartist}/{date} {album}/{disc}-{number} {genre} {title}" >out.txt 2>&1 || fail "folders: exit status $?"
     check_track 2 "out/AC_DC/1999 Test Album/2-02 Post_Rock Second_ A_B_.flac"
     ;;
+durable_trace)
+    # For every WAV file that the module deletes, under strace: its output
+    # synced, then moved to its final name, then each folder from the final
+    # file's up to out/ synced, all before the unlink.
+    command -v strace >/dev/null 2>&1 || { echo "SKIP ($case): no strace"; exit 77; }
+    make_image wav
+    write_settings
+    out=$(pwd -P)/out
+    strace -f -y -qq -e signal=none -o trace.txt -e trace=fsync,unlink,unlinkat,rename,renameat,renameat2,link,linkat \
+        "$host" album.cue --settings encbridge.ini --out "$out" --name "{albumartist}/{album}/{number} {title}" \
+        >out.txt 2>&1 || fail "exit status $?"
+    check_track 3 "out/Test Band/Test Album/03 Third.flac"
+    awk -v out="$out" '
+        / <unfinished \.\.\.>$/ { sub(/ <unfinished \.\.\.>$/, ""); pending[$1] = $0; next }
+        sub(/^[0-9]+ +<\.\.\. [a-z0-9]+ resumed>/, "") { $0 = pending[$1] $0 }
+        !/= 0$/ { next }
+        { ++at; split($0, part, "\"") }
+        / f?sync\(/ && match($0, /<[^>]*>/) { synced[substr($0, RSTART + 1, RLENGTH - 2), at] = 1 }
+        / (rename|link)/ { to[part[2]] = part[4]; moved[part[2]] = at }
+        / unlink/ && part[2] ~ /#temp\([0-9]+\)\.wav$/ {
+            ++gone; flac = part[2]; sub(/wav$/, "flac", flac); m = moved[flac]
+            if (!m || !between(flac, 0, m)) print part[2] ": its output was not synced, then moved"
+            for (d = to[flac]; m && d != out && sub(/\/[^\/]*$/, "", d); )
+                if (!between(d, m, at)) print d ": not synced between the move of " to[flac] " and the unlink"
+        }
+        function between(path, low, high,   i) { for (i = low + 1; i < high; ++i) if ((path, i) in synced) return 1 }
+        END { if (gone != 4) print gone " WAV files deleted, not 4" }' trace.txt >why.txt
+    [ -s why.txt ] && fail "$(cat why.txt)"
+    # A sync that fails (the first, the output's; the second, its folder's)
+    # keeps track 1's WAV file, and the summary says why.
+    sed 's/^JOBS=0/JOBS=1/' encbridge.ini >one.ini
+    for failing in 1 2; do
+        rm -rf out && mkdir out
+        strace -f -qq -o /dev/null -e signal=none -e inject=fsync:error=EIO:when=$failing "$host" album.cue \
+            --settings one.ini --out out --verbose >out.txt 2>&1 || fail "failing sync $failing: exit $?"
+        expect_text "not on disk (Input/output error (error 5)), #temp(01).wav is left"
+        expect_text "encoded and moved, WAV kept: the output could not be put on disk"
+        [ "$(ls out | grep -c '^#temp(..)\.wav$')" -eq 1 ] || fail "failing sync $failing: WAV files left: $(ls out)"
+    done
+    ;;
 dry_run)
     make_image wav
     write_settings

@@ -88,8 +88,14 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                 std::fprintf(out, "  %s  %s  %10s  %9s  there already (resumed)\n", number, name.c_str(),
                              SizeText(size).c_str(), Duration(track.finalPaths[o]).c_str());
             } else if (published && Exists(track.finalPaths[o], &size)) {
-                std::fprintf(out, "  %s  %s  %10s  %9s\n", number, name.c_str(), SizeText(size).c_str(),
-                             Duration(track.finalPaths[o]).c_str());
+                // Words beside a published output: it could not be put on
+                // disk, and the module kept the WAV file.
+                const auto error = outcome.errors.find({static_cast<int>(i + 1), settings.outputs[o].number});
+                const std::string kept = error == outcome.errors.end()
+                                             ? std::string()
+                                             : "  not on disk (" + Shown(error->second) + ")" + left;
+                std::fprintf(out, "  %s  %s  %10s  %9s%s\n", number, name.c_str(), SizeText(size).c_str(),
+                             Duration(track.finalPaths[o]).c_str(), kept.c_str());
             } else {
                 complete = false;
                 const auto error = outcome.errors.find({static_cast<int>(i + 1), settings.outputs[o].number});

@@ -228,7 +228,7 @@ bool MoveByCopying(const char *from, const char *to) {
     return true;
 }
 
-bool MoveFileNoReplace(const char *from, const char *to, SystemError *error) {
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error, bool) {
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
     bool moved = false;
     switch (errno) {
@@ -244,6 +244,31 @@ bool MoveFileNoReplace(const char *from, const char *to, SystemError *error) {
     }
     if (!moved) KeepError(error, errno);
     return moved;
+}
+
+namespace {
+
+// Opens path with flags and fsyncs it when fstat's type is kind.
+bool SyncEntry(const char *path, int flags, mode_t kind, SystemError *error) {
+    const int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    bool synced = fd >= 0 && fstat(fd, &info) == 0;
+    if (synced && (info.st_mode & S_IFMT) != kind) {
+        errno = EINVAL;
+        synced = false;
+    }
+    synced = synced && fsync(fd) == 0;
+    if (!synced) KeepError(error, errno);
+    if (fd >= 0) close(fd);
+    return synced;
+}
+
+}  // namespace
+
+bool SyncFile(const char *path, SystemError *error) { return SyncEntry(path, O_RDONLY, S_IFREG, error); }
+
+bool SyncFolder(const char *path, SystemError *error) {
+    return SyncEntry(path, O_RDONLY | O_DIRECTORY, S_IFDIR, error);
 }
 
 bool RemoveFile(const char *path, SystemError *error) {

@@ -260,11 +260,33 @@ bool MakeFullPath(const char *path, char *out, std::size_t size) {
     return length > 0 && length < size;
 }
 
-bool MoveFileNoReplace(const char *from, const char *to, SystemError *error) {
-    if (MoveFileA(from, to)) return true;
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error, bool writeThrough) {
+    // MoveFileA's flags, without MOVEFILE_REPLACE_EXISTING.
+    const DWORD flags = MOVEFILE_COPY_ALLOWED | (writeThrough ? MOVEFILE_WRITE_THROUGH : 0);
+    if (MoveFileExA(from, to, flags)) return true;
     KeepError(error, static_cast<std::int32_t>(GetLastError()));
     return false;
 }
+
+bool SyncFile(const char *path, SystemError *error) {
+    // Flushing needs write access; every sharing, so that a reader that
+    // holds the file open (a virus scanner) does not make it fail.
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool synced = PlainFileWithOneName(handle, info);
+    if (!synced) SetLastError(ERROR_INVALID_PARAMETER);
+    synced = synced && FlushFileBuffers(handle);
+    if (!synced) KeepError(error, static_cast<std::int32_t>(GetLastError()));
+    CloseHandle(handle);
+    return synced;
+}
+
+bool SyncFolder(const char *, SystemError *) { return true; }
 
 bool RemoveFile(const char *path, SystemError *error) {
     if (DeleteFileA(path)) return true;
