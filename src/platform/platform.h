@@ -92,6 +92,10 @@ bool NamesAlike(const char *a, const char *b);
 // the name is ever written, and when what was created is not a plain disk
 // file with one name.
 std::FILE *OpenTrackStream(const char *path, SystemError *error = nullptr);
+// Opens the finished file at path as a binary stream for reading: only a
+// plain file, never through a link, never inherited by a child process.
+// Null, with the system's reason in error, otherwise.
+std::FILE *OpenFinishedStream(const char *path, SystemError *error = nullptr);
 // Appends count bytes to a track stream and hands them to the system at once,
 // so that a full disk is reported by the call whose bytes do not fit rather
 // than by a later flush, after the host was told they were taken. Returns the
