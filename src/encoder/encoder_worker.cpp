@@ -7,6 +7,7 @@
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
 #include "encoder/journal.h"
+#include "encoder/verify.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -68,6 +69,12 @@ struct RunningEncoder {
     bool outputIsWav;
     // Why the system refused what the run's reason names; 0: no such call.
     platform::SystemError system;
+    // The slot's second step: once the encoder has succeeded, the output's
+    // verify line runs in the same slot (process is then the verify
+    // line's), read by verifier; null while the encoder runs.
+    Verifier *verifier;
+    CommandBuffer verifyCommand;  // as run, or as far as it was built; empty: none
+    std::int32_t verifySample;    // the sample a failed verification is about; -1: none
 };
 
 // The album step's line: one worker runs at a time, and the line is too
@@ -109,6 +116,9 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.finalPath[0] = '\0';
     run.outputIsWav = false;
     run.system = {0};
+    run.verifier = nullptr;
+    run.verifyCommand[0] = '\0';
+    run.verifySample = -1;
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
     if (entry.state == TrackState::NotWritten) {
@@ -167,11 +177,77 @@ RunEnd EndOf(platform::Process *process) {
     return {RunEnd::Kind::Stopped, 0};
 }
 
-// The steps after an encoder has ended: Reason::Done once its output has
-// reached the track's final name. After a non-zero exit, a stop or a failed
-// move the output of a run that did not succeed stays where it is.
-Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+// Moves an output that passed its checks to the track's final name:
+// Reason::Done once it is there.
+Reason PublishOutput(const WorkerControl &control, RunningEncoder &run) {
     const AlbumInfo &album = *control.rip->album;
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
+        return Reason::FolderNotMade;
+    }
+    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system)) return Reason::Done;
+    return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
+                                                                                 : Reason::FinalNameExists;
+}
+
+void DropVerifier(RunningEncoder &run) {
+    if (run.verifier != nullptr) AbandonVerifier(*run.verifier);
+    delete run.verifier;
+    run.verifier = nullptr;
+}
+
+// Starts the output's verify line in the slot of its encoder, which has
+// succeeded, its standard output read by a Verifier as it comes:
+// Reason::Done when it runs, and run.process is then the verify line's.
+Reason StartVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+    const SharedRip &rip = *control.rip;
+    const OutputSettings &output = rip.settings.outputs[run.output];
+    if (!FormatWhole(run.verifyCommand, sizeof run.verifyCommand, "%s", {output.verifyTemplate})) {
+        return Reason::CommandCut;
+    }
+    const bool batchFile = platform::RunsThroughCommandShell(output.verifyPath);
+    const CommandStatus status = BuildCommandLine(output.verifyPath, StyleFor(batchFile), run.verifyCommand,
+                                                  run.wavPath, run.outputPath, *rip.album, run.index);
+    if (status != CommandStatus::Complete) return ReasonFor(status);
+    run.verifier = new (std::nothrow) Verifier;
+    if (run.verifier == nullptr || !StartVerifier(*run.verifier, output.verify, run.wavPath, &run.system)) {
+        DropVerifier(run);
+        return Reason::VerifyFailed;
+    }
+    const platform::OutputSink sink = {TakeDecoded, run.verifier};
+    platform::SystemError error = {0};
+    run.process = platform::StartProcess(run.verifyCommand, batchFile, output.hideWindow, &error, &sink);
+    if (run.process != nullptr) return Reason::Done;
+    end = {RunEnd::Kind::NotStarted, error.code};
+    DropVerifier(run);
+    return Reason::VerifyFailed;
+}
+
+// After a verify line has ended: the output is published only when it is
+// proven. One that is not is moved aside to a kept name, as anything found
+// in an output's way is, so that nothing takes it for a result; the WAV
+// file stays.
+Reason FinishVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+    end = EndOf(run.process);
+    platform::CloseProcess(run.process);
+    run.process = nullptr;
+    std::uint64_t sample = 0;
+    const Reason verdict = FinishVerifier(*run.verifier, ExitedWithZero(end), sample);
+    DropVerifier(run);
+    if (Stopping(control)) return Reason::Stopped;
+    if (verdict == Reason::Done) return PublishOutput(control, run);
+    if (verdict != Reason::VerifyFailed) run.verifySample = sample < INT32_MAX ? static_cast<std::int32_t>(sample) : INT32_MAX;
+    const AlbumInfo &album = *control.rip->album;
+    const OutputSettings &output = control.rip->settings.outputs[run.output];
+    ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, run.index + 1, output.outputExtension,
+                sizeof output.outputExtension);
+    return verdict;
+}
+
+// The steps after an encoder has ended: Reason::Done once its output has
+// reached the track's final name, or its verify line runs (run.process).
+// After a non-zero exit, a stop or a failed move the output of a run that
+// did not succeed stays where it is.
+Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
     end = EndOf(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
@@ -181,12 +257,8 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
     if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return Reason::OutputNotAFile;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
-        return Reason::FolderNotMade;
-    }
-    if (platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system)) return Reason::Done;
-    return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
-                                                                                 : Reason::FinalNameExists;
+    if (control.rip->settings.outputs[run.output].verify != VerifyMode::None) return StartVerify(control, run, end);
+    return PublishOutput(control, run);
 }
 
 // After a stop has ended the encoder and whatever it started: its partial
@@ -194,6 +266,7 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
 void StopEncoder(RunningEncoder &run) {
     platform::CloseProcess(run.process);
     run.process = nullptr;
+    DropVerifier(run);
     if (!run.outputIsWav) platform::RemoveFile(run.outputPath);
 }
 
@@ -213,9 +286,13 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     const SharedRip &rip = *control.rip;
     const PluginSettings &settings = rip.settings;
     const std::int32_t output = run.output;
-    JournalTrack(rip.journal,
-                 {run.index + 1, settings.outputs[output].number, run.finalPath, run.command, sizeof run.command,
-                  platform::Milliseconds() - run.started, end, reason, run.system.code});
+    // A verification that failed shows the verify line.
+    const bool verifyFailed = reason != Reason::Done && run.verifyCommand[0] != '\0';
+    RunRecord record = {run.index + 1, settings.outputs[output].number,   run.finalPath,
+                        verifyFailed ? run.verifyCommand : run.command,  sizeof run.command,
+                        platform::Milliseconds() - run.started, end, reason, run.system.code};
+    record.verifySample = run.verifySample;
+    JournalTrack(rip.journal, record);
     RipTrack &entry = rip.tracks[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
     const bool published = reason == Reason::Done;
@@ -375,7 +452,9 @@ void EncoderWorker(void *controlBlock) {
         if (woken >= 0 && woken < runningCount) {
             RunningEncoder &run = running[woken];
             RunEnd end;
-            const Reason reason = FinishEncoder(control, run, end);
+            const Reason reason =
+                run.verifier != nullptr ? FinishVerify(control, run, end) : FinishEncoder(control, run, end);
+            if (reason == Reason::Done && run.process != nullptr) continue;  // its verify line runs in the slot
             EndOutput(control, run, end, reason, progress);
             run = running[--runningCount];
         }

@@ -208,6 +208,9 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     char outcome[320];
     if (run.reason == Reason::Done) {
         FormatText(outcome, sizeof outcome, "%s", {FormatArg(ReasonText(run.reason), 256)});
+    } else if (run.verifySample >= 0) {
+        FormatText(outcome, sizeof outcome, "WAV kept: %s, at sample %d",
+                   {FormatArg(ReasonText(run.reason), 256), run.verifySample});
     } else {
         FormatText(outcome, sizeof outcome, "WAV kept: %s", {FormatArg(ReasonText(run.reason), 256)});
     }

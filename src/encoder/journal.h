@@ -68,9 +68,13 @@ struct RunRecord {
     // The system's error behind reason (a move, a folder, the WAV file's
     // open); 0: none.
     std::int32_t systemError;
+    // The sample frame a failed verification is about (the first that
+    // differs, or that one side lacks); -1: none.
+    std::int32_t verifySample = -1;
 };
 // "track": number, output, final file, seconds, how it ended, reason's
-// name, outcome in words, command line, the system's words for
+// name, outcome in words (with the sample a failed verification is about),
+// command line, the system's words for
 // systemError ("-" without one).
 void JournalTrack(const RipJournal &journal, const RunRecord &run);
 // "album": output, seconds, how it ended, reason's name, outcome in words,

@@ -1,4 +1,8 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "fake_encoder.h"
 
@@ -13,6 +17,8 @@ std::string DescribeStart() {
     lines += "pid " + std::to_string(GetCurrentProcessId()) + "\n";
     return lines;
 }
+
+void BinaryStandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 std::string InheritableDescriptors() { return std::string(); }
 
