@@ -29,6 +29,10 @@
 //                  "stdin-bytes N"
 //   --fail-input TEXT
 //                  exit 3 after writing the output when INPUT holds TEXT
+//   --flood MB     first write MB megabytes of lines to standard error
+//   --say TEXT     then write TEXT and a line end to standard error
+//   --print TEXT   then write TEXT to standard output
+//   --repeat N     write the --print TEXT N times (1 without it)
 //   --album        an album step: takes any number of files, records for
 //                  each "fileN present" or "fileN missing" (N from 1),
 //                  writes nothing, and exits with the --exit code
@@ -73,7 +77,8 @@ int main(int argc, char **argv) {
     bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
          crash = false, badOption = false, overwriteInput = false;
     bool readInput = false, album = false;
-    std::string failInput;
+    std::string failInput, say, print;
+    long floodMegabytes = 0, repeat = 1;
     std::vector<const char *> files;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -88,6 +93,14 @@ int main(int argc, char **argv) {
             ++i;
         } else if (option == "--fail-input" && hasValue) {
             failInput = argv[++i];
+        } else if (option == "--flood" && hasValue) {
+            floodMegabytes = std::atol(argv[++i]);
+        } else if (option == "--say" && hasValue) {
+            say = argv[++i];
+        } else if (option == "--repeat" && hasValue) {
+            repeat = std::atol(argv[++i]);
+        } else if (option == "--print" && hasValue) {
+            print = argv[++i];
         } else if (option == "--album") {
             album = true;
         } else if (option == "--ignore-term") {
@@ -115,6 +128,13 @@ int main(int argc, char **argv) {
             files.push_back(argv[i]);
         }
     }
+
+    std::string line(1023, 'x');
+    line += '\n';
+    for (long kb = 0; kb < floodMegabytes * 1024; ++kb) std::fwrite(line.data(), 1, line.size(), stderr);
+    if (!say.empty()) std::fprintf(stderr, "%s\n", say.c_str());
+    for (long r = 0; r < repeat; ++r) std::fwrite(print.data(), 1, print.size(), stdout);
+    std::fflush(stdout);
 
     if (album) {
         for (std::size_t f = 0; f < files.size(); ++f) {
