@@ -29,6 +29,10 @@
 //                  "stdin-bytes N"
 //   --fail-input TEXT
 //                  exit 3 after writing the output when INPUT holds TEXT
+//   --flood MB     first write MB megabytes of lines to standard error
+//   --say TEXT     then write TEXT and a line end to standard error
+//   --print TEXT   then write TEXT to standard output
+//   --repeat N     write the --print TEXT N times (1 without it)
 //   --album        an album step: takes any number of files, records for
 //                  each "fileN present" or "fileN missing" (N from 1),
 //                  writes nothing, and exits with the --exit code
@@ -89,7 +93,8 @@ int main(int argc, char **argv) {
     bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
          crash = false, badOption = false, overwriteInput = false;
     bool readInput = false, album = false;
-    std::string failInput;
+    std::string failInput, say, print;
+    long floodMegabytes = 0, repeat = 1;
     std::vector<const char *> files;
     bool decode = false;
     std::size_t dropBytes = 0, flipByte = SIZE_MAX;
@@ -106,6 +111,14 @@ int main(int argc, char **argv) {
             ++i;
         } else if (option == "--fail-input" && hasValue) {
             failInput = argv[++i];
+        } else if (option == "--flood" && hasValue) {
+            floodMegabytes = std::atol(argv[++i]);
+        } else if (option == "--say" && hasValue) {
+            say = argv[++i];
+        } else if (option == "--repeat" && hasValue) {
+            repeat = std::atol(argv[++i]);
+        } else if (option == "--print" && hasValue) {
+            print = argv[++i];
         } else if (option == "--album") {
             album = true;
         } else if (option == "--ignore-term") {
@@ -139,6 +152,13 @@ int main(int argc, char **argv) {
             files.push_back(argv[i]);
         }
     }
+
+    std::string line(1023, 'x');
+    line += '\n';
+    for (long kb = 0; kb < floodMegabytes * 1024; ++kb) std::fwrite(line.data(), 1, line.size(), stderr);
+    if (!say.empty()) std::fprintf(stderr, "%s\n", say.c_str());
+    for (long r = 0; r < repeat; ++r) std::fwrite(print.data(), 1, print.size(), stdout);
+    std::fflush(stdout);
 
     if (album) {
         for (std::size_t f = 0; f < files.size(); ++f) {
