@@ -235,7 +235,8 @@ Reason FinishVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &e
     DropVerifier(run);
     if (Stopping(control)) return Reason::Stopped;
     if (verdict == Reason::Done) return PublishOutput(control, run);
-    if (verdict != Reason::VerifyFailed) run.verifySample = sample < INT32_MAX ? static_cast<std::int32_t>(sample) : INT32_MAX;
+    if (verdict != Reason::VerifyFailed)
+        run.verifySample = sample < INT32_MAX ? static_cast<std::int32_t>(sample) : INT32_MAX;
     const AlbumInfo &album = *control.rip->album;
     const OutputSettings &output = control.rip->settings.outputs[run.output];
     ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, run.index + 1, output.outputExtension,
@@ -288,9 +289,15 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     const std::int32_t output = run.output;
     // A verification that failed shows the verify line.
     const bool verifyFailed = reason != Reason::Done && run.verifyCommand[0] != '\0';
-    RunRecord record = {run.index + 1, settings.outputs[output].number,   run.finalPath,
-                        verifyFailed ? run.verifyCommand : run.command,  sizeof run.command,
-                        platform::Milliseconds() - run.started, end, reason, run.system.code};
+    RunRecord record = {run.index + 1,
+                        settings.outputs[output].number,
+                        run.finalPath,
+                        verifyFailed ? run.verifyCommand : run.command,
+                        sizeof run.command,
+                        platform::Milliseconds() - run.started,
+                        end,
+                        reason,
+                        run.system.code};
     record.verifySample = run.verifySample;
     JournalTrack(rip.journal, record);
     RipTrack &entry = rip.tracks[run.index];
