@@ -1037,6 +1037,73 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
     }
 }
 
+// An output is published, and its WAV file goes, only when its verify line
+// proves it; otherwise the output is moved aside and the WAV file stays,
+// with the reason and the sample it is about in the journal.
+TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
+    struct VerifyCase {
+        const char *name;
+        const char *encoder;  // the fake encoder's options
+        const char *mode;
+        const char *decoder;  // the fake decoder's options
+        const char *reason;
+        const char *outcome;  // the end of the outcome in words
+    };
+    const VerifyCase cases[] = {
+        {"proven", "", "exact", "--decode", "done", "encoded and moved"},
+        {"one sample short", "--drop-bytes 4", "exact", "--decode", "verify-too-short", "at sample 1999"},
+        {"a flipped byte", "--flip-byte 2845", "exact", "--decode", "verify-mismatch", "at sample 700"},
+        {"nothing written, exit 0", "--no-output", "exact", "--decode", "output-not-a-file", "not a plain file"},
+        {"the decoder fails", "", "exact", "--decode --exit 5", "verify-failed", "gave no audio"},
+        {"within the bound", "--drop-bytes 400", "decodes", "--decode", "done", "encoded and moved"},
+    };
+    int caseNumber = 0;
+    for (const VerifyCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = CaseFolder("verify" + std::to_string(++caseNumber));
+        Settings s{".mp3", Fake(c.encoder), 1};
+        s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) + "\nVERIFY_EXEPATH=" + FakeEncoderPath() +
+                  "\nVERIFY_COMMAND=" + c.decoder + " %o%\n";
+        Album album(folder, 1);
+        const Bytes audio = Audio(8000, 3);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        EXPECT_EQ(host_->DeliverTrack(audio), 1);
+        EXPECT_EQ(host_->Kill(), 0);
+        const bool done = std::string(c.reason) == "done";
+        EXPECT_EQ(ts::FileExists(Final(folder, 1, ".mp3")), done);
+        EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), !done);
+        if (std::string(c.reason).compare(0, 7, "verify-") == 0) {
+            EXPECT_TRUE(ts::FileExists(folder + "#kept(01)-1.mp3")) << "the output is moved aside";
+        }
+        const auto records = JournalRecords(folder + "journal.log");
+        ASSERT_EQ(records.size(), 3u);
+        EXPECT_EQ(records[1].at(8), c.reason);
+        const std::string &outcome = records[1].at(9);
+        EXPECT_EQ(outcome.substr(outcome.size() - std::min(outcome.size(), std::strlen(c.outcome))), c.outcome);
+    }
+}
+
+// A verify line that hangs is ended by Kill as an encoder is; the WAV
+// file stays.
+TEST_F(WorkerTest, KillEndsAVerifyLineThatHangs) {
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "LOG=journal.log\nVERIFY=exact\nVERIFY_EXEPATH=" + FakeEncoderPath() + "\nVERIFY_COMMAND=--log \"" +
+              Log() + "\" --decode --hang %o%\n";
+    Album album(out_, 2);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    EXPECT_EQ(host_->Deliver(Audio(400, 2)), 1);  // the last track is still open
+    ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 2; })) << "the encoder, then its verify line";
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_LT(ElapsedMs(start), 3000);
+    EXPECT_TRUE(ts::FileExists(Temp(out_, 1, ".wav")));
+    EXPECT_FALSE(ts::FileExists(Final(out_, 1, ".mp3")));
+    const auto records = JournalRecords(out_ + "journal.log");
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ(records[1].at(8), "stopped");
+}
+
 // A final name that exists, a title that a batch file cannot be given, a
 // stop, and an album step: each has its record.
 TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
@@ -1273,13 +1340,15 @@ TEST_F(WorkerTest, NothingBehindALinkOrFifoIsFollowed) {
 class RealEncoderTest : public WorkerTest {
 protected:
     // Rips an album with one track per title through the encoder.
-    std::vector<Bytes> RipTitles(const std::string &encoder, const std::string &extension, const std::string &command) {
+    std::vector<Bytes> RipTitles(const std::string &encoder, const std::string &extension, const std::string &command,
+                                 const std::string &extra = "") {
         Album album(out_, 3);
         for (int i = 0; i < 3; ++i) {
             std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", kTitles[i]);
         }
         std::vector<Bytes> audio;
         Settings s{extension, command, 1, encoder};
+        s.extra = extra;
         EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         for (int number = 1; number <= 3; ++number) {
             // About a second of audio, not a whole number of CD sectors.
@@ -1293,8 +1362,10 @@ protected:
 
 TEST_F(RealEncoderTest, FlacDecodesToTheDeliveredAudioAndKeepsTheTitles) {
     if (OnWindows() || !ts::HaveTool("flac") || !ts::HaveTool("metaflac")) GTEST_SKIP() << "flac is not installed";
+    // Each proven by flac's own decoder before its WAV file goes.
     std::vector<Bytes> audio =
-        RipTitles(ToolPath("flac"), ".flac", "--silent --no-utf8-convert -T TITLE=%ttit% -o %o% %i%");
+        RipTitles(ToolPath("flac"), ".flac", "--silent --no-utf8-convert -T TITLE=%ttit% -o %o% %i%",
+                  "VERIFY=exact\nVERIFY_EXEPATH=" + ToolPath("flac") + "\nVERIFY_COMMAND=-d -c --silent %o%\n");
     for (int number = 1; number <= 3; ++number) {
         SCOPED_TRACE(number);
         std::string path = Final(out_, number, ".flac");
