@@ -153,9 +153,9 @@ int main(int argc, char **argv) {
         }
     }
 
-    std::string line(1023, 'x');
-    line += '\n';
-    for (long kb = 0; kb < floodMegabytes * 1024; ++kb) std::fwrite(line.data(), 1, line.size(), stderr);
+    std::string lines;
+    for (int l = 0; l < 64; ++l) lines += std::string(1023, 'x') + "\n";
+    for (long block = 0; block < floodMegabytes * 16; ++block) std::fwrite(lines.data(), 1, lines.size(), stderr);
     if (!say.empty()) std::fprintf(stderr, "%s\n", say.c_str());
     for (long r = 0; r < repeat; ++r) std::fwrite(print.data(), 1, print.size(), stdout);
     std::fflush(stdout);

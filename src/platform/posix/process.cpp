@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_tail.h"
 #include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
 #include "platform/posix/process_launch.h"
@@ -54,9 +55,7 @@ struct Process {
     // When the end was taken: pipes still held open by what the program
     // started are given up on kDrainGraceMilliseconds later.
     std::int64_t endedAt;
-    // The last words, a ring: messageCount bytes written in all.
-    char messages[kMessageTailCapacity];
-    std::uint64_t messageCount;
+    MessageTail messages;
 };
 
 namespace {
@@ -138,12 +137,6 @@ void ReleaseProcess(Process *process) {
     delete process;
 }
 
-void KeepMessage(Process *process, const char *bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        process->messages[process->messageCount++ % kMessageTailCapacity] = bytes[i];
-    }
-}
-
 // Reads what one pipe of the process holds now (poll said it holds
 // something): to the sink, or into the kept words. At its end, or on an
 // error, the pipe is closed.
@@ -160,7 +153,7 @@ void DrainPipe(Process *process, int &pipe) {
     }
     const std::size_t count = static_cast<std::size_t>(got);
     if (&pipe == &process->messagePipe) {
-        KeepMessage(process, chunk, count);
+        KeepMessage(process->messages, chunk, count);
     } else if (process->sinkTaking) {
         process->sinkTaking = process->sink.take(process->sink.context, chunk, count);
     }
@@ -320,12 +313,7 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
 }
 
 std::size_t ProcessMessages(const Process *process, char *out, std::size_t capacity) {
-    const std::uint64_t kept = std::min<std::uint64_t>(process->messageCount, kMessageTailCapacity);
-    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kept, capacity));
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i] = process->messages[(process->messageCount - count + i) % kMessageTailCapacity];
-    }
-    return count;
+    return CopyMessages(process->messages, out, capacity);
 }
 
 void EndProcesses(Process *const *processes, std::size_t count) {
