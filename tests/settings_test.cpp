@@ -215,6 +215,8 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
         LoadSettings(path.c_str(), settings);
         std::int32_t output = -1;
         EXPECT_EQ(encbridge::CheckOutputs(settings, output), row.reason);
+        // A cut template need not read back as it was cut.
+        if (row.reason == Reason::TemplateTooLong) continue;
         const std::string copy = folder_ + "copy" + std::to_string(&row - rows) + ".ini";
         ASSERT_TRUE(encbridge::WriteSettingsCopy(path.c_str(), copy.c_str(), "journal.log"));
         LoadSettings(copy.c_str(), settings);
