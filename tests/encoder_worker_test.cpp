@@ -961,9 +961,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         std::string fileName;
         std::string encoder;
         const char *reason;
-        const char *ending;   // how the run ended, as the record says it
-        const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder
-        const char *system;   // what the system's words hold; "-": none
+        const char *ending;      // how the run ended, as the record says it
+        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder
+        const char *system;      // what the system's words hold; "-": none
+        const char *said = "-";  // how the program's kept words begin
     };
     // Windows words its errors in the code page's language.
     const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
@@ -971,6 +972,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
     const ReasonCase cases[] = {
         {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
+        {"encoder failed, saying why", "--say \"cannot open output file\" --exit 1", "01 Track", FakeEncoderPath(),
+         "encoder-failed", "exit 1", "", "-", "cannot open output file"},
         {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "", "-"},
         {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "",
          "-"},
@@ -1018,7 +1021,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(records[0].at(2), "rip");
         EXPECT_EQ(records[0].at(4), "1") << "the track count";
         const std::vector<std::string> &track = records[1];
-        ASSERT_EQ(track.size(), 12u);
+        ASSERT_EQ(track.size(), 13u);
         EXPECT_EQ(track[1], records[0][1]) << "one rip";
         EXPECT_EQ(track[2], "track");
         EXPECT_EQ(track[3], "1");
@@ -1026,6 +1029,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(track[7].compare(0, std::strlen(c.ending), c.ending), 0) << track[7];
         EXPECT_EQ(track[8], c.reason);
         EXPECT_NE(track[11].find(c.system), std::string::npos) << track[11];
+        EXPECT_EQ(track[12], c.said + std::string(c.said[0] == '-' ? "" : OnWindows() ? "\r\n" : "\n"));
         const bool done = std::string(c.reason) == "done";
         EXPECT_EQ(track[9].compare(0, done ? 17 : 9, done ? "encoded and moved" : "WAV kept:"), 0) << track[9];
         if (std::string(c.ending) != "not run") {

@@ -68,11 +68,22 @@ struct RunningEncoder {
     bool outputIsWav;
     // Why the system refused what the run's reason names; 0: no such call.
     platform::SystemError system;
+    // The length of the run's last words in runMessages, once it has ended.
+    std::size_t messageLength;
 };
 
 // The album step's line: one worker runs at a time, and the line is too
 // long for its stack on every system.
 char albumLine[kLongestCommandLine];
+
+// The last words of the run that has just ended, kept until its record is
+// journaled, which comes before any other run's end is taken.
+char runMessages[platform::kMessageTailCapacity];
+
+// Keeps what an ended program said in runMessages: its length.
+std::size_t TakeMessages(const platform::Process *process) {
+    return platform::ProcessMessages(process, runMessages, sizeof runMessages);
+}
 
 Reason ReasonFor(CommandStatus status) {
     return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
@@ -109,6 +120,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.finalPath[0] = '\0';
     run.outputIsWav = false;
     run.system = {0};
+    run.messageLength = 0;
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
     if (entry.state == TrackState::NotWritten) {
@@ -173,6 +185,7 @@ RunEnd EndOf(platform::Process *process) {
 Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
     const AlbumInfo &album = *control.rip->album;
     end = EndOf(run.process);
+    run.messageLength = TakeMessages(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
     if (Stopping(control)) return Reason::Stopped;
@@ -213,9 +226,9 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     const SharedRip &rip = *control.rip;
     const PluginSettings &settings = rip.settings;
     const std::int32_t output = run.output;
-    JournalTrack(rip.journal,
-                 {run.index + 1, settings.outputs[output].number, run.finalPath, run.command, sizeof run.command,
-                  platform::Milliseconds() - run.started, end, reason, run.system.code});
+    JournalTrack(rip.journal, {run.index + 1, settings.outputs[output].number, run.finalPath, run.command,
+                               sizeof run.command, platform::Milliseconds() - run.started, end, reason, run.system.code,
+                               runMessages, run.messageLength});
     RipTrack &entry = rip.tracks[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
     const bool published = reason == Reason::Done;
@@ -263,6 +276,8 @@ void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const 
         }
         if (Stopping(control)) platform::EndProcess(process);
         record.end = EndOf(process);
+        record.messages = runMessages;
+        record.messageLength = TakeMessages(process);
         platform::CloseProcess(process);
         if (Stopping(control)) {
             record.reason = Reason::Stopped;

@@ -68,13 +68,17 @@ struct RunRecord {
     // The system's error behind reason (a move, a folder, the WAV file's
     // open); 0: none.
     std::int32_t systemError;
+    // The last words of the program that failed (messageLength bytes, any
+    // bytes, not NUL-terminated); journaled only for a run that failed.
+    const char *messages = nullptr;
+    std::size_t messageLength = 0;
 };
 // "track": number, output, final file, seconds, how it ended, reason's
 // name, outcome in words, command line, the system's words for
-// systemError ("-" without one).
+// systemError ("-" without one), the program's words ("-" without any).
 void JournalTrack(const RipJournal &journal, const RunRecord &run);
 // "album": output, seconds, how it ended, reason's name, outcome in words,
-// command line.
+// command line, the program's words.
 void JournalAlbumStep(const RipJournal &journal, const RunRecord &run);
 // "end": tracks done, tracks processed, WAV files kept, in numbers and in
 // words.
