@@ -489,13 +489,16 @@ TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
         EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
         std::vector<fake_encoder::Run> runs = Runs(log);
         ASSERT_EQ(runs.size(), 1u);
-        if (OnWindows()) {
-            EXPECT_EQ(runs[0].facts["show-window-flag"], "1");
-            EXPECT_EQ(runs[0].facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
-        } else {
-            EXPECT_EQ(runs[0].facts["stdout"] == "/dev/null", hide != 0);
-            EXPECT_EQ(runs[0].facts["inherited"], "") << "no file of the module or the host reaches the encoder";
-        }
+#ifdef _WIN32
+        EXPECT_EQ(runs[0].facts["show-window-flag"], "1");
+        EXPECT_EQ(runs[0].facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
+#else
+        // Hidden, its words are kept through a pipe of the module's; shown, it writes where the host does.
+        char host[512] = {};
+        EXPECT_GT(readlink("/proc/self/fd/1", host, sizeof host - 1), 0);
+        EXPECT_EQ(runs[0].facts["stdout"] == host, hide == 0);
+        EXPECT_EQ(runs[0].facts["inherited"], "") << "no file of the module or the host reaches the encoder";
+#endif
         EXPECT_EQ(host_->Kill(), 0);
     }
 }
@@ -961,9 +964,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         std::string fileName;
         std::string encoder;
         const char *reason;
-        const char *ending;   // how the run ended, as the record says it
-        const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder
-        const char *system;   // what the system's words hold; "-": none
+        const char *ending;      // how the run ended, as the record says it
+        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder
+        const char *system;      // what the system's words hold; "-": none
+        const char *said = "-";  // how the program's kept words begin
     };
     // Windows words its errors in the code page's language.
     const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
@@ -971,6 +975,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
     const ReasonCase cases[] = {
         {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
+        {"encoder failed, saying why", "--say \"cannot open output file\" --exit 1", "01 Track", FakeEncoderPath(),
+         "encoder-failed", "exit 1", "", "-", "cannot open output file"},
         {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "", "-"},
         {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "",
          "-"},
@@ -1018,7 +1024,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(records[0].at(2), "rip");
         EXPECT_EQ(records[0].at(4), "1") << "the track count";
         const std::vector<std::string> &track = records[1];
-        ASSERT_EQ(track.size(), 12u);
+        ASSERT_EQ(track.size(), 13u);
         EXPECT_EQ(track[1], records[0][1]) << "one rip";
         EXPECT_EQ(track[2], "track");
         EXPECT_EQ(track[3], "1");
@@ -1026,6 +1032,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(track[7].compare(0, std::strlen(c.ending), c.ending), 0) << track[7];
         EXPECT_EQ(track[8], c.reason);
         EXPECT_NE(track[11].find(c.system), std::string::npos) << track[11];
+        EXPECT_EQ(track[12], c.said + std::string(c.said[0] == '-' ? "" : OnWindows() ? "\r\n" : "\n"));
         const bool done = std::string(c.reason) == "done";
         EXPECT_EQ(track[9].compare(0, done ? 17 : 9, done ? "encoded and moved" : "WAV kept:"), 0) << track[9];
         if (std::string(c.ending) != "not run") {
@@ -1048,14 +1055,16 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         const char *decoder;  // the fake decoder's options
         const char *reason;
         const char *outcome;  // the end of the outcome in words
+        const char *words;    // what the journal keeps of the verify line's standard error
     };
     const VerifyCase cases[] = {
-        {"proven", "", "exact", "--decode", "done", "encoded and moved"},
-        {"one sample short", "--drop-bytes 4", "exact", "--decode", "verify-too-short", "at sample 1999"},
-        {"a flipped byte", "--flip-byte 2845", "exact", "--decode", "verify-mismatch", "at sample 700"},
-        {"nothing written, exit 0", "--no-output", "exact", "--decode", "output-not-a-file", "not a plain file"},
-        {"the decoder fails", "", "exact", "--decode --exit 5", "verify-failed", "gave no audio"},
-        {"within the bound", "--drop-bytes 400", "decodes", "--decode", "done", "encoded and moved"},
+        {"proven", "", "exact", "--decode", "done", "encoded and moved", "-"},
+        {"one sample short", "--drop-bytes 4", "exact", "--decode", "verify-too-short", "at sample 1999", "-"},
+        {"a flipped byte", "--flip-byte 2845", "exact", "--decode", "verify-mismatch", "at sample 700", "-"},
+        {"nothing written, exit 0", "--no-output", "exact", "--decode", "output-not-a-file", "not a plain file", "-"},
+        {"the decoder fails", "", "exact", "--decode --exit 5 --say corrupt", "verify-failed", "gave no audio",
+         "corrupt"},
+        {"within the bound", "--drop-bytes 400", "decodes", "--decode", "done", "encoded and moved", "-"},
     };
     int caseNumber = 0;
     for (const VerifyCase &c : cases) {
@@ -1080,6 +1089,7 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         EXPECT_EQ(records[1].at(8), c.reason);
         const std::string &outcome = records[1].at(9);
         EXPECT_EQ(outcome.substr(outcome.size() - std::min(outcome.size(), std::strlen(c.outcome))), c.outcome);
+        EXPECT_EQ(records[1].at(12).substr(0, std::strlen(c.words)), c.words);
     }
 }
 
@@ -1288,7 +1298,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     for (const auto &record : records) {
         ++perRip[record.at(1)];
         if (record.at(2) != "track") continue;
-        ASSERT_EQ(record.size(), 12u) << record.at(0);
+        ASSERT_EQ(record.size(), 13u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
         EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";

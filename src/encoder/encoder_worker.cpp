@@ -75,11 +75,22 @@ struct RunningEncoder {
     Verifier *verifier;
     CommandBuffer verifyCommand;  // as run, or as far as it was built; empty: none
     std::int32_t verifySample;    // the sample a failed verification is about; -1: none
+    // The length of the run's last words in runMessages, once it has ended.
+    std::size_t messageLength;
 };
 
 // The album step's line: one worker runs at a time, and the line is too
 // long for its stack on every system.
 char albumLine[kLongestCommandLine];
+
+// The last words of the run that has just ended, kept until its record is
+// journaled, which comes before any other run's end is taken.
+char runMessages[platform::kMessageTailCapacity];
+
+// Keeps what an ended program said in runMessages: its length.
+std::size_t TakeMessages(const platform::Process *process) {
+    return platform::ProcessMessages(process, runMessages, sizeof runMessages);
+}
 
 Reason ReasonFor(CommandStatus status) {
     return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
@@ -119,6 +130,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.verifier = nullptr;
     run.verifyCommand[0] = '\0';
     run.verifySample = -1;
+    run.messageLength = 0;
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
     if (entry.state == TrackState::NotWritten) {
@@ -201,6 +213,7 @@ void DropVerifier(RunningEncoder &run) {
 Reason StartVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
     const SharedRip &rip = *control.rip;
     const OutputSettings &output = rip.settings.outputs[run.output];
+    run.messageLength = 0;  // the encoder's words, which succeeded, are not the verify line's
     if (!FormatWhole(run.verifyCommand, sizeof run.verifyCommand, "%s", {output.verifyTemplate})) {
         return Reason::CommandCut;
     }
@@ -228,6 +241,7 @@ Reason StartVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &en
 // file stays.
 Reason FinishVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
     end = EndOf(run.process);
+    run.messageLength = TakeMessages(run.process);  // the verify line's standard error
     platform::CloseProcess(run.process);
     run.process = nullptr;
     std::uint64_t sample = 0;
@@ -250,6 +264,7 @@ Reason FinishVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &e
 // did not succeed stays where it is.
 Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
     end = EndOf(run.process);
+    run.messageLength = TakeMessages(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
     if (Stopping(control)) return Reason::Stopped;
@@ -299,6 +314,8 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
                         reason,
                         run.system.code};
     record.verifySample = run.verifySample;
+    record.messages = runMessages;
+    record.messageLength = run.messageLength;
     JournalTrack(rip.journal, record);
     RipTrack &entry = rip.tracks[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
@@ -347,6 +364,8 @@ void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const 
         }
         if (Stopping(control)) platform::EndProcess(process);
         record.end = EndOf(process);
+        record.messages = runMessages;
+        record.messageLength = TakeMessages(process);
         platform::CloseProcess(process);
         if (Stopping(control)) {
             record.reason = Reason::Stopped;
