@@ -203,9 +203,11 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
     } rows[] = {
         {"", Reason::Done},
         {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d %o%\n", Reason::Done},
-        {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\n", Reason::VerifyNotUsable},
-        {"VERIFY=decodes\n", Reason::VerifyNotUsable},
-        {"VERIFY_EXEPATH=" + program + "\n", Reason::VerifyNotUsable},
+        {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d\n", Reason::VerifyNotUsable},
+        {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d %i% %o%\n", Reason::VerifyNotUsable},
+        {"VERIFY=decodes\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {"VERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
         {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=" + std::string(1022, 'x') + "\n",
          Reason::TemplateTooLong},
     };

@@ -216,6 +216,17 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     delete reader;
 }
 
+namespace {
+
+// A verify line proves the output only when it decodes the output (%o) and
+// nothing else: one given the WAV file (%i) would prove it against itself.
+bool VerifyLineUsable(const OutputSettings &output) {
+    return output.verify != VerifyMode::Unknown && platform::EncoderFileUsable(output.verifyPath) &&
+           std::strstr(output.verifyTemplate, "%o") != nullptr && std::strstr(output.verifyTemplate, "%i") == nullptr;
+}
+
+}  // namespace
+
 Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
     for (output = 0; output < settings.outputCount && output < kMostOutputs; ++output) {
         const OutputSettings &checked = settings.outputs[output];
@@ -224,10 +235,7 @@ Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
             return Reason::AlbumStepNotUsable;
         }
         if (checked.templateCut) return Reason::TemplateTooLong;
-        if (checked.verify == VerifyMode::Unknown ||
-            (checked.verify != VerifyMode::None && !platform::EncoderFileUsable(checked.verifyPath))) {
-            return Reason::VerifyNotUsable;
-        }
+        if (checked.verify != VerifyMode::None && !VerifyLineUsable(checked)) return Reason::VerifyNotUsable;
         if (output > 0 && checked.outputExtension[0] == '\0') return Reason::ExtensionMissing;
         if (settings.outputCount > 1 && platform::NamesAlike(checked.outputExtension, ".wav")) {
             return Reason::OutputIsTheWav;
@@ -286,8 +294,8 @@ bool WriteOutput(std::FILE *file, const OutputSettings &output) {
     static const char *const kModes[] = {"", "exact", "decodes", "-"};
     const char *verifier = output.verifyPath[0] != '\0' ? output.verifyPath : kEncoderNotConfigured;
     return written && WriteLine(file, "VERIFY=\"%s\"\nVERIFY_EXEPATH=\"%s\"\nVERIFY_COMMAND=\"%s\"\n",
-                                {FormatArg(kModes[static_cast<int>(output.verify)], 8), FormatArg(verifier, kPathCapacity),
-                                 output.verifyTemplate});
+                                {FormatArg(kModes[static_cast<int>(output.verify)], 8),
+                                 FormatArg(verifier, kPathCapacity), output.verifyTemplate});
 }
 
 bool WriteCopy(const PluginSettings &s, const char *copyPath, const char *journalPath) {
