@@ -1049,22 +1049,16 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
 // with the reason and the sample it is about in the journal.
 TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
     struct VerifyCase {
-        const char *name;
-        const char *encoder;  // the fake encoder's options
-        const char *mode;
-        const char *decoder;  // the fake decoder's options
-        const char *reason;
-        const char *outcome;  // the end of the outcome in words
-        const char *words;    // what the journal keeps of the verify line's standard error
+        const char *name, *encoder, *mode, *decoder, *reason;
+        const char *said;  // what the outcome in words, or the verify line's kept words, hold
     };
     const VerifyCase cases[] = {
-        {"proven", "", "exact", "--decode", "done", "encoded and moved", "-"},
-        {"one sample short", "--drop-bytes 4", "exact", "--decode", "verify-too-short", "at sample 1999", "-"},
-        {"a flipped byte", "--flip-byte 2845", "exact", "--decode", "verify-mismatch", "at sample 700", "-"},
-        {"nothing written, exit 0", "--no-output", "exact", "--decode", "output-not-a-file", "not a plain file", "-"},
-        {"the decoder fails", "", "exact", "--decode --exit 5 --say corrupt", "verify-failed", "gave no audio",
-         "corrupt"},
-        {"within the bound", "--drop-bytes 400", "decodes", "--decode", "done", "encoded and moved", "-"},
+        {"proven", "", "exact", "", "done", "encoded and moved"},
+        {"one sample short", "--drop-bytes 4", "exact", "", "verify-too-short", "at sample 1999"},
+        {"a flipped byte", "--flip-byte 2845", "exact", "", "verify-mismatch", "at sample 700"},
+        {"nothing written, exit 0", "--no-output", "exact", "", "output-not-a-file", "not a plain file"},
+        {"the decoder fails", "", "exact", "--exit 5 --say corrupt", "verify-failed", "\tcorrupt"},
+        {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
     };
     int caseNumber = 0;
     for (const VerifyCase &c : cases) {
@@ -1072,24 +1066,19 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         const std::string folder = CaseFolder("verify" + std::to_string(++caseNumber));
         Settings s{".mp3", Fake(c.encoder), 1};
         s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) + "\nVERIFY_EXEPATH=" + FakeEncoderPath() +
-                  "\nVERIFY_COMMAND=" + c.decoder + " %o%\n";
+                  "\nVERIFY_COMMAND=--decode " + c.decoder + " %o%\n";
         Album album(folder, 1);
-        const Bytes audio = Audio(8000, 3);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        EXPECT_EQ(host_->DeliverTrack(audio), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(8000, 3)), 1);
         EXPECT_EQ(host_->Kill(), 0);
-        const bool done = std::string(c.reason) == "done";
-        EXPECT_EQ(ts::FileExists(Final(folder, 1, ".mp3")), done);
-        EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), !done);
-        if (std::string(c.reason).compare(0, 7, "verify-") == 0) {
-            EXPECT_TRUE(ts::FileExists(folder + "#kept(01)-1.mp3")) << "the output is moved aside";
-        }
+        const std::string reason = c.reason;
+        EXPECT_EQ(ts::FileExists(Final(folder, 1, ".mp3")), reason == "done");
+        EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), reason != "done");
+        EXPECT_EQ(ts::FileExists(folder + "#kept(01)-1.mp3"), reason.rfind("verify-", 0) == 0) << "moved aside";
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
-        EXPECT_EQ(records[1].at(8), c.reason);
-        const std::string &outcome = records[1].at(9);
-        EXPECT_EQ(outcome.substr(outcome.size() - std::min(outcome.size(), std::strlen(c.outcome))), c.outcome);
-        EXPECT_EQ(records[1].at(12).substr(0, std::strlen(c.words)), c.words);
+        EXPECT_EQ(records[1].at(8), reason);
+        EXPECT_NE((records[1].at(9) + "\t" + records[1].at(12)).find(c.said), std::string::npos);
     }
 }
 
@@ -1108,10 +1097,7 @@ TEST_F(WorkerTest, KillEndsAVerifyLineThatHangs) {
     EXPECT_EQ(host_->Kill(), 0);
     EXPECT_LT(ElapsedMs(start), 3000);
     EXPECT_TRUE(ts::FileExists(Temp(out_, 1, ".wav")));
-    EXPECT_FALSE(ts::FileExists(Final(out_, 1, ".mp3")));
-    const auto records = JournalRecords(out_ + "journal.log");
-    ASSERT_GE(records.size(), 2u);
-    EXPECT_EQ(records[1].at(8), "stopped");
+    EXPECT_EQ(JournalRecords(out_ + "journal.log").at(1).at(8), "stopped");
 }
 
 // A final name that exists, a title that a batch file cannot be given, a
