@@ -196,20 +196,20 @@ TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
 // the reference host hands the module keeps the line as it stands.
 TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
     const std::string program = testing_support::FakeEncoderPath();
+    const std::string exact = "VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=";
     using encbridge::Reason;
     const struct Row {
         std::string keys;
         Reason reason;
     } rows[] = {
         {"", Reason::Done},
-        {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d %o%\n", Reason::Done},
+        {exact + "-d %o%\n", Reason::Done},
         {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
-        {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d\n", Reason::VerifyNotUsable},
-        {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d %i% %o%\n", Reason::VerifyNotUsable},
+        {exact + "-d\n", Reason::VerifyNotUsable},
+        {exact + "-d %i% %o%\n", Reason::VerifyNotUsable},
         {"VERIFY=decodes\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
         {"VERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
-        {"VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=" + std::string(1022, 'x') + "\n",
-         Reason::TemplateTooLong},
+        {exact + std::string(1022, 'x') + "\n", Reason::TemplateTooLong},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.keys.substr(0, 40));
