@@ -489,13 +489,16 @@ TEST_F(WorkerTest, TheWindowSettingReachesTheEncoder) {
         EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
         std::vector<fake_encoder::Run> runs = Runs(log);
         ASSERT_EQ(runs.size(), 1u);
-        if (OnWindows()) {
-            EXPECT_EQ(runs[0].facts["show-window-flag"], "1");
-            EXPECT_EQ(runs[0].facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
-        } else {
-            EXPECT_EQ(runs[0].facts["stdout"] == "/dev/null", hide != 0);
-            EXPECT_EQ(runs[0].facts["inherited"], "") << "no file of the module or the host reaches the encoder";
-        }
+#ifdef _WIN32
+        EXPECT_EQ(runs[0].facts["show-window-flag"], "1");
+        EXPECT_EQ(runs[0].facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
+#else
+        // Hidden, its words are kept through a pipe of the module's; shown, it writes where the host does.
+        char host[512] = {};
+        EXPECT_GT(readlink("/proc/self/fd/1", host, sizeof host - 1), 0);
+        EXPECT_EQ(runs[0].facts["stdout"] == host, hide == 0);
+        EXPECT_EQ(runs[0].facts["inherited"], "") << "no file of the module or the host reaches the encoder";
+#endif
         EXPECT_EQ(host_->Kill(), 0);
     }
 }
@@ -961,9 +964,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         std::string fileName;
         std::string encoder;
         const char *reason;
-        const char *ending;   // how the run ended, as the record says it
-        const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder
-        const char *system;   // what the system's words hold; "-": none
+        const char *ending;      // how the run ended, as the record says it
+        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder
+        const char *system;      // what the system's words hold; "-": none
+        const char *said = "-";  // how the program's kept words begin
     };
     // Windows words its errors in the code page's language.
     const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
@@ -971,6 +975,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
     const ReasonCase cases[] = {
         {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
+        {"encoder failed, saying why", "--say \"cannot open output file\" --exit 1", "01 Track", FakeEncoderPath(),
+         "encoder-failed", "exit 1", "", "-", "cannot open output file"},
         {"output empty", "--empty-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "", "-"},
         {"output a hard link", "--hard-link-output", "01 Track", FakeEncoderPath(), "output-not-a-file", "exit 0", "",
          "-"},
@@ -1018,7 +1024,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(records[0].at(2), "rip");
         EXPECT_EQ(records[0].at(4), "1") << "the track count";
         const std::vector<std::string> &track = records[1];
-        ASSERT_EQ(track.size(), 12u);
+        ASSERT_EQ(track.size(), 13u);
         EXPECT_EQ(track[1], records[0][1]) << "one rip";
         EXPECT_EQ(track[2], "track");
         EXPECT_EQ(track[3], "1");
@@ -1026,6 +1032,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(track[7].compare(0, std::strlen(c.ending), c.ending), 0) << track[7];
         EXPECT_EQ(track[8], c.reason);
         EXPECT_NE(track[11].find(c.system), std::string::npos) << track[11];
+        EXPECT_EQ(track[12], c.said + std::string(c.said[0] == '-' ? "" : OnWindows() ? "\r\n" : "\n"));
         const bool done = std::string(c.reason) == "done";
         EXPECT_EQ(track[9].compare(0, done ? 17 : 9, done ? "encoded and moved" : "WAV kept:"), 0) << track[9];
         if (std::string(c.ending) != "not run") {
@@ -1035,6 +1042,62 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(records[2].at(3), done ? "1" : "0") << "tracks done";
         EXPECT_EQ(records[2].at(5), done ? "0" : "1") << "WAV files kept";
     }
+}
+
+// An output is published, and its WAV file goes, only when its verify line
+// proves it; otherwise the output is moved aside and the WAV file stays,
+// with the reason and the sample it is about in the journal.
+TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
+    struct VerifyCase {
+        const char *name, *encoder, *mode, *decoder, *reason;
+        const char *said;  // what the outcome in words, or the verify line's kept words, hold
+    };
+    const VerifyCase cases[] = {
+        {"proven", "", "exact", "", "done", "encoded and moved"},
+        {"one sample short", "--drop-bytes 4", "exact", "", "verify-too-short", "at sample 1999"},
+        {"a flipped byte", "--flip-byte 2845", "exact", "", "verify-mismatch", "at sample 700"},
+        {"nothing written, exit 0", "--no-output", "exact", "", "output-not-a-file", "not a plain file"},
+        {"the decoder fails", "", "exact", "--exit 5 --say corrupt", "verify-failed", "\tcorrupt"},
+        {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
+    };
+    int caseNumber = 0;
+    for (const VerifyCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = CaseFolder("verify" + std::to_string(++caseNumber));
+        Settings s{".mp3", Fake(c.encoder), 1};
+        s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) + "\nVERIFY_EXEPATH=" + FakeEncoderPath() +
+                  "\nVERIFY_COMMAND=--decode " + c.decoder + " %o%\n";
+        Album album(folder, 1);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(8000, 3)), 1);
+        EXPECT_EQ(host_->Kill(), 0);
+        const std::string reason = c.reason;
+        EXPECT_EQ(ts::FileExists(Final(folder, 1, ".mp3")), reason == "done");
+        EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), reason != "done");
+        EXPECT_EQ(ts::FileExists(folder + "#kept(01)-1.mp3"), reason.rfind("verify-", 0) == 0) << "moved aside";
+        const auto records = JournalRecords(folder + "journal.log");
+        ASSERT_EQ(records.size(), 3u);
+        EXPECT_EQ(records[1].at(8), reason);
+        EXPECT_NE((records[1].at(9) + "\t" + records[1].at(12)).find(c.said), std::string::npos);
+    }
+}
+
+// A verify line that hangs is ended by Kill as an encoder is; the WAV
+// file stays.
+TEST_F(WorkerTest, KillEndsAVerifyLineThatHangs) {
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "LOG=journal.log\nVERIFY=exact\nVERIFY_EXEPATH=" + FakeEncoderPath() + "\nVERIFY_COMMAND=--log \"" +
+              Log() + "\" --decode --hang %o%\n";
+    Album album(out_, 2);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    EXPECT_EQ(host_->Deliver(Audio(400, 2)), 1);  // the last track is still open
+    ASSERT_TRUE(WaitUntil([&] { return Runs().size() == 2; })) << "the encoder, then its verify line";
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(host_->Kill(), 0);
+    EXPECT_LT(ElapsedMs(start), 3000);
+    EXPECT_TRUE(ts::FileExists(Temp(out_, 1, ".wav")));
+    EXPECT_EQ(JournalRecords(out_ + "journal.log").at(1).at(8), "stopped");
 }
 
 // A final name that exists, a title that a batch file cannot be given, a
@@ -1221,7 +1284,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     for (const auto &record : records) {
         ++perRip[record.at(1)];
         if (record.at(2) != "track") continue;
-        ASSERT_EQ(record.size(), 12u) << record.at(0);
+        ASSERT_EQ(record.size(), 13u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
         EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";
@@ -1273,13 +1336,15 @@ TEST_F(WorkerTest, NothingBehindALinkOrFifoIsFollowed) {
 class RealEncoderTest : public WorkerTest {
 protected:
     // Rips an album with one track per title through the encoder.
-    std::vector<Bytes> RipTitles(const std::string &encoder, const std::string &extension, const std::string &command) {
+    std::vector<Bytes> RipTitles(const std::string &encoder, const std::string &extension, const std::string &command,
+                                 const std::string &extra = "") {
         Album album(out_, 3);
         for (int i = 0; i < 3; ++i) {
             std::snprintf(album.records[i].title, sizeof album.records[i].title, "%s", kTitles[i]);
         }
         std::vector<Bytes> audio;
         Settings s{extension, command, 1, encoder};
+        s.extra = extra;
         EXPECT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         for (int number = 1; number <= 3; ++number) {
             // About a second of audio, not a whole number of CD sectors.
@@ -1293,8 +1358,10 @@ protected:
 
 TEST_F(RealEncoderTest, FlacDecodesToTheDeliveredAudioAndKeepsTheTitles) {
     if (OnWindows() || !ts::HaveTool("flac") || !ts::HaveTool("metaflac")) GTEST_SKIP() << "flac is not installed";
+    // Each proven by flac's own decoder before its WAV file goes.
     std::vector<Bytes> audio =
-        RipTitles(ToolPath("flac"), ".flac", "--silent --no-utf8-convert -T TITLE=%ttit% -o %o% %i%");
+        RipTitles(ToolPath("flac"), ".flac", "--silent --no-utf8-convert -T TITLE=%ttit% -o %o% %i%",
+                  "VERIFY=exact\nVERIFY_EXEPATH=" + ToolPath("flac") + "\nVERIFY_COMMAND=-d -c --silent %o%\n");
     for (int number = 1; number <= 3; ++number) {
         SCOPED_TRACE(number);
         std::string path = Final(out_, number, ".flac");

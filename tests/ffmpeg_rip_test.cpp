@@ -285,7 +285,8 @@ TEST_F(FfmpegRip, AnAlbumToFlacDecodesToExactlyTheDeliveredAudio) {
 }
 
 // A shipped settings example as written, but for the programs it names: each
-// EXEPATH line (ALBUM_EXEPATH too) is given the path of the installed copy.
+// EXEPATH line (ALBUM_EXEPATH and VERIFY_EXEPATH too) is given the path of
+// the installed copy.
 struct Example {
     std::string extension, command, text;
 };
@@ -298,6 +299,8 @@ Example ShippedExample(const std::string &file, const std::string &encoder, cons
         if (line.rfind("COMMAND=", 0) == 0) example.command = line.substr(8);
         if (line.rfind("EXEPATH=", 0) == 0) line = "EXEPATH=" + encoder;
         if (line.rfind("ALBUM_EXEPATH=", 0) == 0) line = "ALBUM_EXEPATH=" + albumStep;
+        // The examples' verify lines decode with their encoder's program.
+        if (line.rfind("VERIFY_EXEPATH=", 0) == 0) line = "VERIFY_EXEPATH=" + encoder;
         example.text += line + "\r\n";
     }
     return example;

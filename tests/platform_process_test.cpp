@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -264,7 +265,7 @@ TEST_F(ProcessTest, ShowModeAndStandardStreams) {
             EXPECT_EQ(facts["show-mode"], hide ? "0" : "4");  // SW_HIDE, SW_SHOWNOACTIVATE
         } else {
             EXPECT_EQ(facts["stdin"], "/dev/null");
-            EXPECT_EQ(facts["stdout"], hide ? "/dev/null" : StandardOutputTarget());
+            EXPECT_EQ(facts["stdout"].substr(0, hide ? 5 : std::string::npos), hide ? "pipe:" : StandardOutputTarget());
         }
     }
 }
@@ -323,6 +324,83 @@ TEST_F(ProcessTest, ALauncherHoldsOnlyItsOwnDescriptors) {
     platform::EndProcesses(processes, 3);
     for (platform::Process *process : processes) platform::CloseProcess(process);
     close(hostFile);
+}
+#endif
+
+struct WordsCase {
+    const char *options;
+    bool sink;
+    bool refuse;  // the sink takes the first piece only
+    std::int32_t hide;
+    const char *printed;  // the --print text, and how often
+    int times;
+    const char *messagesStart;  // what is kept, the first bytes of it
+    std::size_t messageBytes;   // and how many (on Linux; Windows ends lines with CR LF)
+};
+
+struct Taken {
+    std::string bytes;
+    bool refuse;
+};
+
+bool TakeInto(void *context, const char *bytes, std::size_t count) {
+    Taken &taken = *static_cast<Taken *>(context);
+    taken.bytes.append(bytes, count);
+    return !taken.refuse;
+}
+
+// What a program writes reaches the sink whole and in order, and its words
+// are kept, the last ones only, however much it writes.
+TEST_F(ProcessTest, WhatAProgramWritesIsTakenOrKept) {
+    const WordsCase cases[] = {
+        {"--say oops --print out", false, false, 1, "", 0, "oops", 8},
+        {"--say oops --print out --repeat 3", true, false, 0, "out", 3, "oops", 5},
+        {"--print 0123456789 --repeat 200000", true, false, 1, "0123456789", 200000, "", 0},
+        {"--print 0123456789 --repeat 200000", true, true, 1, "0123456789", 200000, "", 0},
+        {"--flood 100 --say last", false, false, 1, "", 0, "xx", platform::kMessageTailCapacity},
+        {"--say shown", false, false, 0, "", 0, "", 0},
+    };
+    WriteFile(Input(), "x");
+    for (const WordsCase &c : cases) {
+        SCOPED_TRACE(c.options);
+        Taken taken = {"", c.refuse};
+        const platform::OutputSink sink = {TakeInto, &taken};
+        platform::Process *process =
+            platform::StartProcess(Command(c.options).c_str(), false, c.hide, nullptr, c.sink ? &sink : nullptr);
+        ASSERT_NE(process, nullptr);
+        EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, 60000), 0);
+        char messages[platform::kMessageTailCapacity + 10];
+        const std::string kept(messages, platform::ProcessMessages(process, messages, sizeof messages));
+        platform::CloseProcess(process);
+        std::string printed;
+        for (int time = 0; time < c.times; ++time) printed += c.printed;
+        if (c.refuse) {
+            EXPECT_LT(taken.bytes.size(), printed.size());
+            EXPECT_EQ(printed.compare(0, taken.bytes.size(), taken.bytes), 0);
+        } else {
+            EXPECT_TRUE(taken.bytes == printed) << taken.bytes.size() << " bytes taken";
+        }
+        EXPECT_EQ(kept.compare(0, std::strlen(c.messagesStart), c.messagesStart), 0) << kept;
+        const std::size_t returns = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\r'));
+        EXPECT_EQ(kept.size(), std::min(c.messageBytes + returns, platform::kMessageTailCapacity));
+        // The flood's tail: its last words are there.
+        EXPECT_EQ(kept.find("last") != std::string::npos, c.messageBytes == platform::kMessageTailCapacity);
+    }
+}
+
+#ifndef _WIN32
+// Something the program started that holds its pipes open delays the
+// report of the program's end by the grace only.
+TEST_F(ProcessTest, AGrandchildHoldingThePipesDelaysTheEndByTheGraceOnly) {
+    platform::Process *process = platform::StartProcess("/bin/sh -c \"sleep 30 & echo started\"", false, 1);
+    ASSERT_NE(process, nullptr);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, platform::kWaitForever), 0);
+    EXPECT_LT(ElapsedMs(start), 5000);
+    char messages[64];
+    EXPECT_EQ(std::string(messages, platform::ProcessMessages(process, messages, sizeof messages)), "started\n");
+    platform::EndProcess(process);
+    platform::CloseProcess(process);
 }
 #endif
 

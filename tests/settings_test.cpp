@@ -192,4 +192,38 @@ TEST_F(LoadSettingsTest, CutsLongValuesToTheirBuffers) {
     }
 }
 
+// A verify line that cannot run refuses the rip, and the settings copy that
+// the reference host hands the module keeps the line as it stands.
+TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
+    const std::string program = testing_support::FakeEncoderPath();
+    const std::string exact = "VERIFY=exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=";
+    using encbridge::Reason;
+    const struct Row {
+        std::string keys;
+        Reason reason;
+    } rows[] = {
+        {"", Reason::Done},
+        {exact + "-d %o%\n", Reason::Done},
+        {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {exact + "-d\n", Reason::VerifyNotUsable},
+        {exact + "-d %i% %o%\n", Reason::VerifyNotUsable},
+        {"VERIFY=decodes\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {"VERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {exact + std::string(1022, 'x') + "\n", Reason::TemplateTooLong},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.keys.substr(0, 40));
+        const std::string path = Write("[OPTION]\nEXEPATH=" + program + "\n" + row.keys);
+        LoadSettings(path.c_str(), settings);
+        std::int32_t output = -1;
+        EXPECT_EQ(encbridge::CheckOutputs(settings, output), row.reason);
+        // A cut template need not read back as it was cut.
+        if (row.reason == Reason::TemplateTooLong) continue;
+        const std::string copy = folder_ + "copy" + std::to_string(&row - rows) + ".ini";
+        ASSERT_TRUE(encbridge::WriteSettingsCopy(path.c_str(), copy.c_str(), "journal.log"));
+        LoadSettings(copy.c_str(), settings);
+        EXPECT_EQ(encbridge::CheckOutputs(settings, output), row.reason) << "in the copy";
+    }
+}
+
 }  // namespace

@@ -31,7 +31,7 @@ constexpr std::size_t kRefusedError = 5;
 constexpr std::size_t kRefusedFields = 6;
 
 // "track": number, output, final file, seconds, how it ended, reason's
-// name, outcome in words, command line.
+// name, outcome in words, command line, the system's words, the program's.
 constexpr std::size_t kTrackNumber = 3;
 constexpr std::size_t kTrackOutput = 4;
 constexpr std::size_t kTrackFinalPath = 5;
@@ -44,17 +44,23 @@ constexpr std::size_t kTrackCommand = 10;
 // it was kept end before it. A "done" record with words: the output was
 // published but could not be put on disk, and the WAV file was kept.
 constexpr std::size_t kTrackError = 11;
-constexpr std::size_t kTrackFields = 12;
+// What the program said (the last of its standard error and output, or
+// of the verify line's standard error) when the run failed, "-" for
+// nothing; records written before it was kept end before it.
+constexpr std::size_t kTrackMessage = 12;
+constexpr std::size_t kTrackFields = 13;
 
 // "album": output, seconds, how it ended, reason's name, outcome in words,
-// command line.
+// command line, the program's words.
 constexpr std::size_t kAlbumOutput = 3;
 constexpr std::size_t kAlbumSeconds = 4;
 constexpr std::size_t kAlbumEnd = 5;
 constexpr std::size_t kAlbumReason = 6;
 constexpr std::size_t kAlbumOutcome = 7;
 constexpr std::size_t kAlbumCommand = 8;
-constexpr std::size_t kAlbumFields = 9;
+// What the album step said when it failed, as for a track.
+constexpr std::size_t kAlbumMessage = 9;
+constexpr std::size_t kAlbumFields = 10;
 
 // "end": tracks done, tracks processed, WAV files kept, in numbers and in
 // words.

@@ -8,9 +8,11 @@
 #include <cstdint>
 
 // X(value, name, text). Create refuses a rip with the reasons from
-// BadArguments to TrackFileNotOpened; a track's output is not produced, and
-// its WAV file stays, for those from TrackNotWritten to Stopped; an album
-// step is not run for TrackMissing.
+// BadArguments to TrackFileNotOpened, and for VerifyNotUsable; a track's
+// output is not produced, and its WAV file stays, for those from
+// TrackNotWritten to Stopped and from VerifyFailed on; an album step is not
+// run for TrackMissing. Rows are only ever added at the end: hosts and tools
+// hold these values as numbers.
 #define ENCBRIDGE_REASONS(X)                                                                                           \
     X(Done, "done", "encoded and moved")                                                                               \
     X(BadArguments, "bad-arguments", "the host's album record or arguments cannot be used")                            \
@@ -44,7 +46,14 @@
     X(FinalNameExists, "final-name-exists", "the final name exists")                                                   \
     X(MoveFailed, "move-failed", "the output could not be moved to its final name")                                    \
     X(Stopped, "stopped", "stopped by Kill")                                                                           \
-    X(TrackMissing, "track-missing", "a track of this output was not produced")
+    X(TrackMissing, "track-missing", "a track of this output was not produced")                                        \
+    X(VerifyNotUsable, "verify-not-usable",                                                                            \
+      "the output's verify line cannot be run (VERIFY is neither exact nor decodes, or VERIFY_EXEPATH names no "       \
+      "usable program)")                                                                                               \
+    X(VerifyFailed, "verify-failed", "the verify line could not start, failed, or gave no audio")                      \
+    X(VerifyMismatch, "verify-mismatch", "the decoded audio differs from the track's")                                 \
+    X(VerifyTooShort, "verify-too-short", "the decoded audio is shorter than the track's")                             \
+    X(VerifyTooLong, "verify-too-long", "the decoded audio is longer than the track's")
 
 namespace encbridge {
 

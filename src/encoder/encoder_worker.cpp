@@ -7,6 +7,7 @@
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
 #include "encoder/journal.h"
+#include "encoder/verify.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -71,11 +72,28 @@ struct RunningEncoder {
     // Published, but not shown to be on disk (system says why): its WAV
     // file stays.
     bool notOnDisk;
+    // The slot's second step: once the encoder has succeeded, the output's
+    // verify line runs in the same slot (process is then the verify
+    // line's), read by verifier; null while the encoder runs.
+    Verifier *verifier;
+    CommandBuffer verifyCommand;  // as run, or as far as it was built; empty: none
+    std::int32_t verifySample;    // the sample a failed verification is about; -1: none
+    // The length of the run's last words in runMessages, once it has ended.
+    std::size_t messageLength;
 };
 
 // The album step's line: one worker runs at a time, and the line is too
 // long for its stack on every system.
 char albumLine[kLongestCommandLine];
+
+// The last words of the run that has just ended, kept until its record is
+// journaled, which comes before any other run's end is taken.
+char runMessages[platform::kMessageTailCapacity];
+
+// Keeps what an ended program said in runMessages: its length.
+std::size_t TakeMessages(const platform::Process *process) {
+    return platform::ProcessMessages(process, runMessages, sizeof runMessages);
+}
 
 Reason ReasonFor(CommandStatus status) {
     return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
@@ -113,6 +131,10 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     run.outputIsWav = false;
     run.system = {0};
     run.notOnDisk = false;
+    run.verifier = nullptr;
+    run.verifyCommand[0] = '\0';
+    run.verifySample = -1;
+    run.messageLength = 0;
     run.started = platform::Milliseconds();
     end = {RunEnd::Kind::NotRun, 0};
     if (entry.state == TrackState::NotWritten) {
@@ -167,7 +189,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
 // so that a power cut can take the WAV file only once the output is safe.
 // Should any of that fail the output is published all the same, with
 // run.notOnDisk and the system's reason, and the WAV file stays.
-bool PublishOutput(const WorkerControl &control, RunningEncoder &run) {
+bool MoveAndSync(const WorkerControl &control, RunningEncoder &run) {
     const SharedRip &rip = *control.rip;
     const AlbumInfo &album = *rip.album;
     const bool wavGoes = rip.settings.deleteWav != 0 && !run.outputIsWav;
@@ -191,12 +213,82 @@ RunEnd EndOf(platform::Process *process) {
     return {RunEnd::Kind::Stopped, 0};
 }
 
-// The steps after an encoder has ended: Reason::Done once its output has
-// reached the track's final name. After a non-zero exit, a stop or a failed
-// move the output of a run that did not succeed stays where it is.
-Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+// Moves an output that passed its checks to the track's final name:
+// Reason::Done once it is there.
+Reason PublishOutput(const WorkerControl &control, RunningEncoder &run) {
     const AlbumInfo &album = *control.rip->album;
+    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
+        return Reason::FolderNotMade;
+    }
+    if (MoveAndSync(control, run)) return Reason::Done;
+    return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
+                                                                                 : Reason::FinalNameExists;
+}
+
+void DropVerifier(RunningEncoder &run) {
+    if (run.verifier != nullptr) AbandonVerifier(*run.verifier);
+    delete run.verifier;
+    run.verifier = nullptr;
+}
+
+// Starts the output's verify line in the slot of its encoder, which has
+// succeeded, its standard output read by a Verifier as it comes:
+// Reason::Done when it runs, and run.process is then the verify line's.
+Reason StartVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+    const SharedRip &rip = *control.rip;
+    const OutputSettings &output = rip.settings.outputs[run.output];
+    run.messageLength = 0;  // the encoder's words, which succeeded, are not the verify line's
+    if (!FormatWhole(run.verifyCommand, sizeof run.verifyCommand, "%s", {output.verifyTemplate})) {
+        return Reason::CommandCut;
+    }
+    const bool batchFile = platform::RunsThroughCommandShell(output.verifyPath);
+    const CommandStatus status = BuildCommandLine(output.verifyPath, StyleFor(batchFile), run.verifyCommand,
+                                                  run.wavPath, run.outputPath, *rip.album, run.index);
+    if (status != CommandStatus::Complete) return ReasonFor(status);
+    run.verifier = new (std::nothrow) Verifier;
+    if (run.verifier == nullptr || !StartVerifier(*run.verifier, output.verify, run.wavPath, &run.system)) {
+        DropVerifier(run);
+        return Reason::VerifyFailed;
+    }
+    const platform::OutputSink sink = {TakeDecoded, run.verifier};
+    platform::SystemError error = {0};
+    run.process = platform::StartProcess(run.verifyCommand, batchFile, output.hideWindow, &error, &sink);
+    if (run.process != nullptr) return Reason::Done;
+    end = {RunEnd::Kind::NotStarted, error.code};
+    DropVerifier(run);
+    return Reason::VerifyFailed;
+}
+
+// After a verify line has ended: the output is published only when it is
+// proven. One that is not is moved aside to a kept name, as anything found
+// in an output's way is, so that nothing takes it for a result; the WAV
+// file stays.
+Reason FinishVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
     end = EndOf(run.process);
+    run.messageLength = TakeMessages(run.process);  // the verify line's standard error
+    platform::CloseProcess(run.process);
+    run.process = nullptr;
+    std::uint64_t sample = 0;
+    const Reason verdict = FinishVerifier(*run.verifier, ExitedWithZero(end), sample);
+    DropVerifier(run);
+    if (Stopping(control)) return Reason::Stopped;
+    if (verdict == Reason::Done) return PublishOutput(control, run);
+    if (verdict != Reason::VerifyFailed)
+        run.verifySample = sample < INT32_MAX ? static_cast<std::int32_t>(sample) : INT32_MAX;
+    const AlbumInfo &album = *control.rip->album;
+    const OutputSettings &output = control.rip->settings.outputs[run.output];
+    ClearTheWay(run.outputPath, album.outputFolder, sizeof album.outputFolder, run.index + 1, output.outputExtension,
+                sizeof output.outputExtension);
+    return verdict;
+}
+
+// The steps after an encoder has ended: Reason::Done once its output has
+// reached the track's final name, or its verify line runs (run.process).
+// After a non-zero exit, a stop or a failed move the output of a run that
+// did not succeed stays where it is.
+Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &end) {
+    end = EndOf(run.process);
+    run.messageLength = TakeMessages(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
     if (Stopping(control)) return Reason::Stopped;
@@ -205,12 +297,8 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     // ignores a full disk does) has encoded nothing; one that left a link
     // (to the WAV file, or anywhere) has made no file of its own.
     if (platform::InspectEntry(run.outputPath) != platform::EntryKind::PlainFile) return Reason::OutputNotAFile;
-    if (!MakeFinalFolders(album.outputFolder, sizeof album.outputFolder, album.tracks[run.index], &run.system)) {
-        return Reason::FolderNotMade;
-    }
-    if (PublishOutput(control, run)) return Reason::Done;
-    return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
-                                                                                 : Reason::FinalNameExists;
+    if (control.rip->settings.outputs[run.output].verify != VerifyMode::None) return StartVerify(control, run, end);
+    return PublishOutput(control, run);
 }
 
 // After a stop has ended the encoder and whatever it started: its partial
@@ -218,6 +306,7 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
 void StopEncoder(RunningEncoder &run) {
     platform::CloseProcess(run.process);
     run.process = nullptr;
+    DropVerifier(run);
     if (!run.outputIsWav) platform::RemoveFile(run.outputPath);
 }
 
@@ -237,9 +326,21 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
     const SharedRip &rip = *control.rip;
     const PluginSettings &settings = rip.settings;
     const std::int32_t output = run.output;
-    JournalTrack(rip.journal,
-                 {run.index + 1, settings.outputs[output].number, run.finalPath, run.command, sizeof run.command,
-                  platform::Milliseconds() - run.started, end, reason, run.system.code});
+    // A verification that failed shows the verify line.
+    const bool verifyFailed = reason != Reason::Done && run.verifyCommand[0] != '\0';
+    RunRecord record = {run.index + 1,
+                        settings.outputs[output].number,
+                        run.finalPath,
+                        verifyFailed ? run.verifyCommand : run.command,
+                        sizeof run.command,
+                        platform::Milliseconds() - run.started,
+                        end,
+                        reason,
+                        run.system.code};
+    record.verifySample = run.verifySample;
+    record.messages = runMessages;
+    record.messageLength = run.messageLength;
+    JournalTrack(rip.journal, record);
     RipTrack &entry = rip.tracks[run.index];
     const std::uint16_t bit = static_cast<std::uint16_t>(1u << output);
     const bool published = reason == Reason::Done;
@@ -288,6 +389,8 @@ void RunAlbumStep(const WorkerControl &control, std::int32_t outputIndex, const 
         }
         if (Stopping(control)) platform::EndProcess(process);
         record.end = EndOf(process);
+        record.messages = runMessages;
+        record.messageLength = TakeMessages(process);
         platform::CloseProcess(process);
         if (Stopping(control)) {
             record.reason = Reason::Stopped;
@@ -400,7 +503,9 @@ void EncoderWorker(void *controlBlock) {
         if (woken >= 0 && woken < runningCount) {
             RunningEncoder &run = running[woken];
             RunEnd end;
-            const Reason reason = FinishEncoder(control, run, end);
+            const Reason reason =
+                run.verifier != nullptr ? FinishVerify(control, run, end) : FinishEncoder(control, run, end);
+            if (reason == Reason::Done && run.process != nullptr) continue;  // its verify line runs in the slot
             EndOutput(control, run, end, reason, progress);
             run = running[--runningCount];
         }

@@ -37,11 +37,15 @@ public:
 
     // A field of text, escaped.
     void Field(std::size_t place, const char *text, std::size_t width) {
+        Bytes(place, text, BoundedLength(text, width));
+    }
+    // A field of bytes, all of them escaped, NUL too.
+    void Bytes(std::size_t place, const char *bytes, std::size_t count) {
         Place(place);
         Plain("\t");
-        for (std::size_t i = 0; i < width && text[i] != '\0'; ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             char escaped[5];
-            journal::EscapeCharacter(static_cast<unsigned char>(text[i]), escaped);
+            journal::EscapeCharacter(static_cast<unsigned char>(bytes[i]), escaped);
             Plain(escaped);
         }
     }
@@ -124,6 +128,15 @@ void WriteRunEnd(RecordWriter &writer, std::size_t place, const RunEnd &end) {
             break;
     }
     writer.Field(place, text);
+}
+
+// What a failed run's program said; "-" for a run that succeeded, or a
+// program that said nothing.
+void WriteMessages(RecordWriter &writer, std::size_t place, const RunRecord &run) {
+    if (run.reason == Reason::Done || run.messages == nullptr || run.messageLength == 0) {
+        return writer.Field(place, "-", 2);
+    }
+    writer.Bytes(place, run.messages, run.messageLength);
 }
 
 void WriteSystemError(RecordWriter &writer, std::size_t place, std::int32_t code) {
@@ -212,6 +225,9 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
                    {FormatArg(ReasonText(run.reason), 256), "the output could not be put on disk"});
     } else if (run.reason == Reason::Done) {
         FormatText(outcome, sizeof outcome, "%s", {FormatArg(ReasonText(run.reason), 256)});
+    } else if (run.verifySample >= 0) {
+        FormatText(outcome, sizeof outcome, "WAV kept: %s, at sample %d",
+                   {FormatArg(ReasonText(run.reason), 256), run.verifySample});
     } else {
         FormatText(outcome, sizeof outcome, "WAV kept: %s", {FormatArg(ReasonText(run.reason), 256)});
     }
@@ -219,6 +235,7 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     writer.Field(journal::kTrackCommand, run.commandLine != nullptr ? run.commandLine : "-",
                  run.commandLine != nullptr ? run.commandWidth : 2);
     WriteSystemError(writer, journal::kTrackError, run.systemError);
+    WriteMessages(writer, journal::kTrackMessage, run);
     writer.Write(journal, journal::kTrackFields);
 }
 
@@ -239,6 +256,7 @@ void JournalAlbumStep(const RipJournal &journal, const RunRecord &run) {
     writer.Field(journal::kAlbumOutcome, outcome);
     writer.Field(journal::kAlbumCommand, run.commandLine != nullptr ? run.commandLine : "-",
                  run.commandLine != nullptr ? run.commandWidth : 2);
+    WriteMessages(writer, journal::kAlbumMessage, run);
     writer.Write(journal, journal::kAlbumFields);
 }
 

@@ -69,13 +69,21 @@ struct RunRecord {
     // open); 0: none. With Reason::Done: the output was published but could
     // not be put on disk, and its WAV file was kept.
     std::int32_t systemError;
+    // The sample frame a failed verification is about (the first that
+    // differs, or that one side lacks); -1: none.
+    std::int32_t verifySample = -1;
+    // The last words of the program that failed (messageLength bytes, any
+    // bytes, not NUL-terminated); journaled only for a run that failed.
+    const char *messages = nullptr;
+    std::size_t messageLength = 0;
 };
 // "track": number, output, final file, seconds, how it ended, reason's
-// name, outcome in words, command line, the system's words for
-// systemError ("-" without one).
+// name, outcome in words (with the sample a failed verification is about),
+// command line, the system's words for systemError ("-" without one), the
+// program's words ("-" without any).
 void JournalTrack(const RipJournal &journal, const RunRecord &run);
 // "album": output, seconds, how it ended, reason's name, outcome in words,
-// command line.
+// command line, the program's words.
 void JournalAlbumStep(const RipJournal &journal, const RunRecord &run);
 // "end": tracks done, tracks processed, WAV files kept, in numbers and in
 // words.

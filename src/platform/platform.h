@@ -92,6 +92,10 @@ bool NamesAlike(const char *a, const char *b);
 // the name is ever written, and when what was created is not a plain disk
 // file with one name.
 std::FILE *OpenTrackStream(const char *path, SystemError *error = nullptr);
+// Opens the finished file at path as a binary stream for reading: only a
+// plain file, never through a link, never inherited by a child process.
+// Null, with the system's reason in error, otherwise.
+std::FILE *OpenFinishedStream(const char *path, SystemError *error = nullptr);
 // Appends count bytes to a track stream and hands them to the system at once,
 // so that a full disk is reported by the call whose bytes do not fit rather
 // than by a later flush, after the host was told they were taken. Returns the
@@ -157,6 +161,22 @@ void DestroyEvent(Event *event);
 
 // ---- Processes -----------------------------------------------------------
 struct Process;
+
+// Takes a program's standard output as it comes, piece by piece and in
+// order, so that no program ever waits on a full pipe and nothing is held
+// whole in memory. Called inside WaitForAny (Linux) or on a thread of the
+// platform layer's (Windows), never at once for one program; every call
+// returns before WaitForAny reports the program's end. take returns false
+// to have the rest read and thrown away.
+struct OutputSink {
+    bool (*take)(void *context, const char *bytes, std::size_t count);
+    void *context;
+};
+
+// How much of what a program says is kept: the last bytes of its standard
+// error (and of its standard output, where nothing else takes it).
+constexpr std::size_t kMessageTailCapacity = 4096;
+
 // Starts the program named by the first item of commandLine with the whole
 // command line, as CreateProcessA does with no application name: no handle
 // of the module is inherited, normal priority, the host's environment and
@@ -164,9 +184,8 @@ struct Process;
 // with SW_HIDE when hideWindow is non-zero and SW_SHOWNOACTIVATE otherwise.
 // On Linux the line is split into program and arguments by the Windows
 // rules, the program is run by its path (never looked up on PATH, never
-// through a shell), standard input is /dev/null, and standard output and
-// error go to /dev/null when hideWindow is non-zero and are inherited
-// otherwise. Null when the program could not be started.
+// through a shell), and standard input is /dev/null (NUL on Windows). Null
+// when the program could not be started.
 //
 // throughCommandShell: the program is a batch file and the line was written
 // for cmd.exe (RunsThroughCommandShell). Windows runs it as
@@ -175,8 +194,21 @@ struct Process;
 //
 // startError, when given, receives the system's reason when nothing was
 // started.
+//
+// What the program writes: with output given, its standard output goes to
+// output, and its standard error is kept (ProcessMessages) whatever
+// hideWindow says. Without it, when hideWindow is non-zero, its standard
+// output and error are both kept, in the order they come, instead of being
+// thrown away; when hideWindow is zero they reach the console as they
+// always did. Both are read through pipes that the platform drains as the
+// program writes, on both builds.
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
-                      SystemError *startError = nullptr);
+                      SystemError *startError = nullptr, const OutputSink *output = nullptr);
+
+// The last bytes (at most kMessageTailCapacity) that an ended program wrote
+// to what was kept of its standard streams, into out (capacity bytes, not
+// NUL-terminated): their count. 0 when nothing was kept.
+std::size_t ProcessMessages(const Process *process, char *out, std::size_t capacity);
 
 // The arguments that the program of commandLine receives, the program
 // first, each followed by its NUL, into out (capacity bytes): their count,
@@ -186,7 +218,9 @@ std::int32_t LineArguments(const char *commandLine, char *out, std::size_t capac
 
 // Waits up to milliseconds (kWaitForever: no limit) until one of the
 // processes ends or one of the events is raised. Returns the index of a
-// process that has ended (its end taken, so that ProcessExitCode knows it), or
+// process that has ended (its end taken, so that ProcessExitCode knows it, and its pipes read
+// to their end, or given up two seconds after its end when something that
+// it started holds them open still), or
 // count plus the index of a raised event (taken as WaitForEvent takes it),
 // or -1 when the time ran out. At most kMostWaited of both together.
 constexpr std::size_t kMostWaited = 64;

@@ -135,13 +135,33 @@ void ReadAlbumStep(const ProfileReader &reader, const char *settingsPath, const 
     if (!ReadTemplate(reader, section, "ALBUM_COMMAND", "%files%", output.albumTemplate)) output.templateCut = true;
 }
 
+// The verify line of one output, from the same section as its encoder. A
+// verify line without VERIFY is refused rather than skipped: the user
+// meant the output to be proven.
+void ReadVerify(const ProfileReader &reader, const char *settingsPath, const char *section, OutputSettings &output) {
+    char mode[16] = {};
+    reader.GetString(section, "VERIFY", "", mode, sizeof mode);
+    output.verify = VerifyMode::Unknown;
+    if (std::strcmp(mode, "exact") == 0) output.verify = VerifyMode::Exact;
+    if (std::strcmp(mode, "decodes") == 0) output.verify = VerifyMode::Decodes;
+    if (mode[0] == '\0' && !HasKey(reader, section, "VERIFY_EXEPATH") && !HasKey(reader, section, "VERIFY_COMMAND")) {
+        output.verify = VerifyMode::None;
+    }
+    output.verifyPath[0] = '\0';
+    output.verifyTemplate[0] = '\0';
+    if (output.verify == VerifyMode::None) return;
+    ReadProgramPath(reader, settingsPath, section, "VERIFY_EXEPATH", output.verifyPath);
+    if (!ReadTemplate(reader, section, "VERIFY_COMMAND", "", output.verifyTemplate)) output.templateCut = true;
+}
+
 // Section [OUTPUTn], when it holds any of an output's keys: read as the main
 // output is, with WIN_HIDE defaulting to the main output's.
 bool ReadExtraOutput(const ProfileReader &reader, const char *settingsPath, std::int32_t number,
                      std::int32_t mainHideWindow, OutputSettings &output) {
     char section[16];
     FormatText(section, sizeof section, "OUTPUT%d", {number});
-    static const char *const kKeys[] = {"OUT", "EXEPATH", "COMMAND", "WIN_HIDE", "ALBUM_EXEPATH", "ALBUM_COMMAND"};
+    static const char *const kKeys[] = {"OUT",           "EXEPATH", "COMMAND",        "WIN_HIDE",      "ALBUM_EXEPATH",
+                                        "ALBUM_COMMAND", "VERIFY",  "VERIFY_EXEPATH", "VERIFY_COMMAND"};
     bool configured = false;
     for (const char *key : kKeys) configured = configured || HasKey(reader, section, key);
     if (!configured) return false;
@@ -153,6 +173,7 @@ bool ReadExtraOutput(const ProfileReader &reader, const char *settingsPath, std:
     ReadProgramPath(reader, settingsPath, section, "EXEPATH", output.encoderPath);
     output.hideWindow = reader.GetInt(section, "WIN_HIDE", mainHideWindow);
     ReadAlbumStep(reader, settingsPath, section, output);
+    ReadVerify(reader, settingsPath, section, output);
     return true;
 }
 
@@ -178,6 +199,7 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     main.albumStep = false;
     main.albumEncoderPath[0] = '\0';
     main.albumTemplate[0] = '\0';
+    main.verify = VerifyMode::None;
     // Without a main encoder no rip is made, whatever else is configured.
     if (main.encoderPath[0] == '\0') {
         delete reader;
@@ -185,6 +207,7 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     }
     main.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
     ReadAlbumStep(*reader, settingsPath, "OPTION", main);
+    ReadVerify(*reader, settingsPath, "OPTION", main);
     for (std::int32_t number = 2; number <= kMostOutputs; ++number) {
         if (ReadExtraOutput(*reader, settingsPath, number, main.hideWindow, loaded.outputs[loaded.outputCount])) {
             ++loaded.outputCount;
@@ -192,6 +215,17 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
     }
     delete reader;
 }
+
+namespace {
+
+// A verify line proves the output only when it decodes the output (%o) and
+// nothing else: one given the WAV file (%i) would prove it against itself.
+bool VerifyLineUsable(const OutputSettings &output) {
+    return output.verify != VerifyMode::Unknown && platform::EncoderFileUsable(output.verifyPath) &&
+           std::strstr(output.verifyTemplate, "%o") != nullptr && std::strstr(output.verifyTemplate, "%i") == nullptr;
+}
+
+}  // namespace
 
 Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
     for (output = 0; output < settings.outputCount && output < kMostOutputs; ++output) {
@@ -201,6 +235,7 @@ Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
             return Reason::AlbumStepNotUsable;
         }
         if (checked.templateCut) return Reason::TemplateTooLong;
+        if (checked.verify != VerifyMode::None && !VerifyLineUsable(checked)) return Reason::VerifyNotUsable;
         if (output > 0 && checked.outputExtension[0] == '\0') return Reason::ExtensionMissing;
         if (settings.outputCount > 1 && platform::NamesAlike(checked.outputExtension, ".wav")) {
             return Reason::OutputIsTheWav;
@@ -226,7 +261,8 @@ bool SameSettings(const PluginSettings &a, const PluginSettings &b) {
             std::strcmp(x.commandTemplate, y.commandTemplate) != 0 || std::strcmp(x.encoderPath, y.encoderPath) != 0 ||
             x.hideWindow != y.hideWindow || x.albumStep != y.albumStep ||
             std::strcmp(x.albumEncoderPath, y.albumEncoderPath) != 0 ||
-            std::strcmp(x.albumTemplate, y.albumTemplate) != 0) {
+            std::strcmp(x.albumTemplate, y.albumTemplate) != 0 || x.verify != y.verify ||
+            std::strcmp(x.verifyPath, y.verifyPath) != 0 || std::strcmp(x.verifyTemplate, y.verifyTemplate) != 0) {
             return false;
         }
     }
@@ -248,10 +284,18 @@ bool WriteOutput(std::FILE *file, const OutputSettings &output) {
     const char *encoder = output.encoderPath[0] != '\0' ? output.encoderPath : kEncoderNotConfigured;
     bool written = WriteLine(file, "EXEPATH=\"%s\"\nCOMMAND=\"%s\"\nWIN_HIDE=%d\n",
                              {FormatArg(encoder, kPathCapacity), output.commandTemplate, output.hideWindow});
-    if (!output.albumStep) return written;
-    const char *album = output.albumEncoderPath[0] != '\0' ? output.albumEncoderPath : kEncoderNotConfigured;
-    return written && WriteLine(file, "ALBUM_EXEPATH=\"%s\"\nALBUM_COMMAND=\"%s\"\n",
-                                {FormatArg(album, kPathCapacity), output.albumTemplate});
+    if (output.albumStep) {
+        const char *album = output.albumEncoderPath[0] != '\0' ? output.albumEncoderPath : kEncoderNotConfigured;
+        written = written && WriteLine(file, "ALBUM_EXEPATH=\"%s\"\nALBUM_COMMAND=\"%s\"\n",
+                                       {FormatArg(album, kPathCapacity), output.albumTemplate});
+    }
+    if (output.verify == VerifyMode::None) return written;
+    // An unknown mode stays unknown in the copy, and refuses the rip there too.
+    static const char *const kModes[] = {"", "exact", "decodes", "-"};
+    const char *verifier = output.verifyPath[0] != '\0' ? output.verifyPath : kEncoderNotConfigured;
+    return written && WriteLine(file, "VERIFY=\"%s\"\nVERIFY_EXEPATH=\"%s\"\nVERIFY_COMMAND=\"%s\"\n",
+                                {FormatArg(kModes[static_cast<int>(output.verify)], 8),
+                                 FormatArg(verifier, kPathCapacity), output.verifyTemplate});
 }
 
 bool WriteCopy(const PluginSettings &s, const char *copyPath, const char *journalPath) {

@@ -15,6 +15,11 @@ namespace encbridge {
 // Command templates are read whole into buffers of kTemplateCapacity, the
 // size of the buffers that the encoder's line is built in.
 
+// VERIFY: how an output is proven before it is published and its WAV file
+// may go. Unknown (a value that is neither, or a verify line without
+// VERIFY) refuses the rip.
+enum class VerifyMode : std::uint8_t { None, Exact, Decodes, Unknown };
+
 struct OutputSettings {
     std::int32_t number;                       // 1 for the main output, n for [OUTPUTn]
     char outputExtension[kExtensionCapacity];  // dot included, appended unchanged
@@ -26,9 +31,13 @@ struct OutputSettings {
     bool albumStep;
     char albumEncoderPath[kPathCapacity];
     char albumTemplate[kTemplateCapacity];  // album tags, %dir and %files
-    // COMMAND or ALBUM_COMMAND filled its buffer, and may have been cut: a
-    // cut template could end in a bare tag or drop an argument.
+    // COMMAND, ALBUM_COMMAND or VERIFY_COMMAND filled its buffer, and may
+    // have been cut: a cut template could end in a bare tag or drop an
+    // argument.
     bool templateCut;
+    VerifyMode verify;
+    char verifyPath[kPathCapacity];          // VERIFY_EXEPATH, resolved as EXEPATH
+    char verifyTemplate[kTemplateCapacity];  // VERIFY_COMMAND: the usual tags, %o% the output
 };
 
 struct PluginSettings {
@@ -53,11 +62,10 @@ std::int32_t EncoderJobs(std::int32_t configured, std::int32_t processors);
 void LoadSettings(const char *settingsPath, PluginSettings &loaded);
 
 // Whether a rip can be made with settings: every output's encoder, and every
-// album step's program, is usable; no template was cut; the extra outputs name an extension; no
-// two outputs share an extension as the file system compares names, or the
-// encoders would write one file; and with several outputs none is the WAV
-// file itself, which the other encoders read meanwhile. Reason::Done when
-// it can; otherwise the reason, and in output the index of the output.
+// album step's and verify line's program, is usable, and VERIFY is known; no template was cut; the extra outputs name
+// an extension; no two outputs share an extension as the file system compares names, or the encoders would write one
+// file; and with several outputs none is the WAV file itself, which the other encoders read meanwhile. Reason::Done
+// when it can; otherwise the reason, and in output the index of the output.
 Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output);
 
 // Writes a new file at copyPath (nothing may lie there) that the reader

@@ -29,12 +29,23 @@
 //                  "stdin-bytes N"
 //   --fail-input TEXT
 //                  exit 3 after writing the output when INPUT holds TEXT
+//   --flood MB     first write MB megabytes of lines to standard error
+//   --say TEXT     then write TEXT and a line end to standard error
+//   --print TEXT   then write TEXT to standard output
+//   --repeat N     write the --print TEXT N times (1 without it)
 //   --album        an album step: takes any number of files, records for
 //                  each "fileN present" or "fileN missing" (N from 1),
 //                  writes nothing, and exits with the --exit code
+//   --drop-bytes N write the output without the input's last N bytes
+//   --flip-byte N  write the output with the input's byte N flipped
+//   --decode       a verify line: takes one file, an output this program
+//                  wrote, and writes the input it was made of to standard
+//                  output; then exits with the --exit code
 // An unreadable input or a bad option gives exit code 2 and no output.
 #include "fake_encoder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,6 +63,15 @@ bool ReadAll(const char *path, std::vector<char> &bytes) {
     bool ok = !std::ferror(file);
     std::fclose(file);
     return ok;
+}
+
+// Writes what an output of this program was made of to standard output.
+int Decode(const char *path, int exitCode) {
+    std::vector<char> bytes;
+    if (!ReadAll(path, bytes) || bytes.size() < 4 || std::memcmp(bytes.data(), "FAKE", 4) != 0) return 2;
+    fake_encoder::BinaryStandardOutput();
+    std::fwrite(bytes.data() + 4, 1, bytes.size() - 4, stdout);
+    return std::fflush(stdout) == 0 ? exitCode : 2;
 }
 
 void AppendRecord(const std::string &log, const std::string &record) { fake_encoder::AppendToFile(log, record); }
@@ -73,8 +93,11 @@ int main(int argc, char **argv) {
     bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
          crash = false, badOption = false, overwriteInput = false;
     bool readInput = false, album = false;
-    std::string failInput;
+    std::string failInput, say, print;
+    long floodMegabytes = 0, repeat = 1;
     std::vector<const char *> files;
+    bool decode = false;
+    std::size_t dropBytes = 0, flipByte = SIZE_MAX;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         bool hasValue = i + 1 < argc;
@@ -88,6 +111,14 @@ int main(int argc, char **argv) {
             ++i;
         } else if (option == "--fail-input" && hasValue) {
             failInput = argv[++i];
+        } else if (option == "--flood" && hasValue) {
+            floodMegabytes = std::atol(argv[++i]);
+        } else if (option == "--say" && hasValue) {
+            say = argv[++i];
+        } else if (option == "--repeat" && hasValue) {
+            repeat = std::atol(argv[++i]);
+        } else if (option == "--print" && hasValue) {
+            print = argv[++i];
         } else if (option == "--album") {
             album = true;
         } else if (option == "--ignore-term") {
@@ -109,12 +140,25 @@ int main(int argc, char **argv) {
             partial = true;
         } else if (option == "--crash") {
             crash = true;
+        } else if (option == "--decode") {
+            decode = true;
+        } else if (option == "--drop-bytes" && hasValue) {
+            dropBytes = static_cast<std::size_t>(std::atol(argv[++i]));
+        } else if (option == "--flip-byte" && hasValue) {
+            flipByte = static_cast<std::size_t>(std::atol(argv[++i]));
         } else if (option.compare(0, 2, "--") == 0) {
             badOption = true;
         } else {
             files.push_back(argv[i]);
         }
     }
+
+    std::string lines;
+    for (int l = 0; l < 64; ++l) lines += std::string(1023, 'x') + "\n";
+    for (long block = 0; block < floodMegabytes * 16; ++block) std::fwrite(lines.data(), 1, lines.size(), stderr);
+    if (!say.empty()) std::fprintf(stderr, "%s\n", say.c_str());
+    for (long r = 0; r < repeat; ++r) std::fwrite(print.data(), 1, print.size(), stdout);
+    std::fflush(stdout);
 
     if (album) {
         for (std::size_t f = 0; f < files.size(); ++f) {
@@ -155,6 +199,7 @@ int main(int argc, char **argv) {
         if (!log.empty()) std::remove(busy.c_str());
         HangForEver();
     }
+    if (decode) return finish(badOption || files.size() != 1 ? 2 : Decode(files[0], exitCode));
     if (badOption || files.size() != 2) return finish(2);
     if (noOutput) return finish(0);
     if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1], hardLink) ? 0 : 2);
@@ -178,7 +223,8 @@ int main(int argc, char **argv) {
         if (crash) fake_encoder::Crash();
         HangForEver();
     }
-    std::fwrite(input.data(), 1, input.size(), output);
+    if (flipByte < input.size()) input[flipByte] = static_cast<char>(input[flipByte] ^ 0x01);
+    std::fwrite(input.data(), 1, input.size() - std::min(dropBytes, input.size()), output);
     // As a careful encoder does: a write that failed on the way (a full
     // disk) fails the run, even when the stream had nothing left to flush.
     bool written = !std::ferror(output);

@@ -27,6 +27,8 @@ void IgnoreTerm();
 // symbolic link on Linux; always a hard link on Windows (where symbolic
 // links need a privilege).
 bool LinkTo(const std::string &target, const std::string &link, bool hard);
+// Makes standard output write bytes as they are (Windows: no CR before LF).
+void BinaryStandardOutput();
 // Ends this process as a crash does: by a signal on Linux, by an unhandled
 // exception's code on Windows.
 [[noreturn]] void Crash();

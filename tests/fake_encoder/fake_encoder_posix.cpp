@@ -23,6 +23,8 @@ std::string DescribeStart() {
     return lines;
 }
 
+void BinaryStandardOutput() {}
+
 std::string InheritableDescriptors() {
     std::string inheritable;
     DIR *folder = opendir("/proc/self/fd");

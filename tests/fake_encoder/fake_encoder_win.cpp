@@ -1,6 +1,10 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 // shellapi.h needs windows.h before it.
 #include <shellapi.h>
+
+#include <cstdio>
 
 #include "fake_encoder.h"
 
@@ -25,6 +29,8 @@ std::string DescribeStart() {
     lines += "pid " + std::to_string(GetCurrentProcessId()) + "\n";
     return lines;
 }
+
+void BinaryStandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 std::string InheritableDescriptors() { return std::string(); }
 

@@ -973,7 +973,7 @@ two_outputs)
     make_image wav
     cat >opus-wrap <<'SH'
 #!/bin/sh
-case "$*" in *"#temp(02)"*) [ -f "$FAIL_TRACK_2" ] && exit 1 ;; esac
+case "$*" in *"#temp(02)"*) [ -f "$FAIL_TRACK_2" ] && { echo "Encoding..."; printf 'Error: cannot open\n\n' >&2; exit 1; } ;; esac
 exec opusenc "$@"
 SH
     printf '#!/bin/sh\necho "$@" >"%s/opus-step.txt"\n' "$work" >opus-step
@@ -1007,10 +1007,11 @@ SH
     status=$?
     [ "$status" -eq 3 ] || fail "exit status $status, not 3, for a rip with a track not produced"
     expect_text "02 Second_ A_B_.opus"
-    expect_text "not produced: the encoder failed, #temp(02).wav is left"
+    expect_text "not produced: the encoder failed; it said: Error: cannot open, #temp(02).wav is left"
     expect_text "1 of 4 track(s) were not produced"
     # --verbose: the module's records as they come.
     expect_text "journal: track 2, output 2: WAV kept: the encoder failed (exit 1"
+    expect_text "      Encoding..."
     expect_text "journal: album step of output 1: album step done (exit 0"
     expect_text "journal: album step of output 2: album step not done: a track of this output was not produced"
     expect_text "journal: 3 of 4 tracks done, 1 WAV files kept"

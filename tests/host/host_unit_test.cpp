@@ -43,6 +43,30 @@ TEST(Journal, FieldsReadBackWhateverTheirEscapes) {
     EXPECT_TRUE(host::SplitRecord("no tabs").empty()) << "no record";
 }
 
+// A failed run's words: records written before they were kept still read,
+// blank and progress lines are passed over, and no control character
+// reaches the terminal.
+TEST(Journal, AProgramsWordsShowWhateverTheRecordsAge) {
+    const std::string track = "t\tr\ttrack\t2\t1\tf.flac\t0.5\texit 1\tencoder-failed\tWAV kept\tline\t-";
+    const std::string album = "t\tr\talbum\t1\t0.5\texit 1\tencoder-failed\tnot done\tline";
+    struct Row {
+        const char *name;
+        std::string line, described;
+    } rows[] = {
+        {"old album record", album, "album step of output 1: not done (exit 1, 0.5 s)\n    line"},
+        {"album words", album + "\tno disk\\n", "line\n    it said:\n      no disk"},
+        {"old track record", track, "f.flac\n    line"},
+        {"track words, control characters", track + "\tEncoding\\r50%\\r\\n\\x1b[2Jgone\\n\\n  \\n",
+         "line\n    it said:\n      Encoding\n      50%\n      ?[2Jgone"},
+    };
+    for (const Row &row : rows) {
+        const std::string described = DescribeRecord({row.line, SplitRecord(row.line)});
+        EXPECT_EQ(described.substr(described.size() - std::min(described.size(), row.described.size())), row.described)
+            << row.name;
+    }
+    EXPECT_EQ(LastLine("Encoding\r50%\r\n\x1b[2Jgone\n\n  \n"), "?[2Jgone");
+}
+
 TEST(TrackList, AcceptsNumbersAndRanges) {
     struct Case {
         const char *text;

@@ -39,6 +39,27 @@ namespace {
 // The number in a record's field; 0 when it holds none.
 int NumberAt(const std::vector<std::string> &fields, std::size_t place) { return std::atoi(fields[place].c_str()); }
 
+// The program's words kept in a record's field; empty for none, and in
+// records written before they were kept.
+std::string MessagesAt(const std::vector<std::string> &fields, std::size_t place) {
+    return fields.size() > place && fields[place] != "-" ? fields[place] : std::string();
+}
+
+// The words' lines, each as it may be printed; a lone carriage return
+// (a progress meter's) ends a line too.
+std::vector<std::string> MessageLines(const std::string &messages) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < messages.size()) {
+        std::size_t end = messages.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = messages.size();
+        const std::string line = messages.substr(start, end - start);
+        if (line.find_first_not_of(" \t") != std::string::npos) lines.push_back(Shown(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
 // The reason named in a record's field; false when it names none.
 bool ReasonAt(const std::vector<std::string> &fields, std::size_t place, encbridge::Reason &reason) {
     return encbridge::ReasonFromName(fields[place].c_str(), fields[place].size() + 1, reason);
@@ -60,12 +81,21 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome) {
         const std::pair<int, int> key{NumberAt(f, field::kTrackNumber), NumberAt(f, field::kTrackOutput)};
         outcome.outputs[key] = reason;
         if (f.size() > field::kTrackError && f[field::kTrackError] != "-") outcome.errors[key] = f[field::kTrackError];
+        const std::string said = MessagesAt(f, field::kTrackMessage);
+        if (!said.empty()) outcome.messages[key] = said;
     } else if (record.kind() == "album" && f.size() > field::kAlbumCommand &&
                ReasonAt(f, field::kAlbumReason, reason)) {
         outcome.albumSteps[NumberAt(f, field::kAlbumOutput)] = reason;
+        const std::string said = MessagesAt(f, field::kAlbumMessage);
+        if (!said.empty()) outcome.albumMessages[NumberAt(f, field::kAlbumOutput)] = said;
     } else if (record.kind() == "rip") {
         outcome.journaled = true;
     }
+}
+
+std::string LastLine(const std::string &messages) {
+    const std::vector<std::string> lines = MessageLines(messages);
+    return lines.empty() ? std::string() : lines.back();
 }
 
 std::string DescribeRecord(const JournalRecord &record) {
@@ -80,14 +110,22 @@ std::string DescribeRecord(const JournalRecord &record) {
     const auto systemWords = [&f](std::size_t place) {
         return f.size() > place && f[place] != "-" ? " (" + f[place] + ")" : std::string();
     };
+    // The program's words, a line each, below the record.
+    const auto said = [&f](std::size_t place) {
+        std::string text;
+        for (const std::string &line : MessageLines(MessagesAt(f, place))) text += "\n      " + line;
+        return text.empty() ? text : "\n    it said:" + text;
+    };
     if (kind == "track" && f.size() > field::kTrackCommand) {
         return "track " + f[field::kTrackNumber] + ", output " + f[field::kTrackOutput] + ": " +
                f[field::kTrackOutcome] + systemWords(field::kTrackError) + " (" + f[field::kTrackEnd] + ", " +
-               f[field::kTrackSeconds] + " s) " + f[field::kTrackFinalPath] + "\n    " + f[field::kTrackCommand];
+               f[field::kTrackSeconds] + " s) " + f[field::kTrackFinalPath] + "\n    " + f[field::kTrackCommand] +
+               said(field::kTrackMessage);
     }
-    if (kind == "album" && f.size() >= field::kAlbumFields) {
+    if (kind == "album" && f.size() > field::kAlbumCommand) {
         return "album step of output " + f[field::kAlbumOutput] + ": " + f[field::kAlbumOutcome] + " (" +
-               f[field::kAlbumEnd] + ", " + f[field::kAlbumSeconds] + " s)\n    " + f[field::kAlbumCommand];
+               f[field::kAlbumEnd] + ", " + f[field::kAlbumSeconds] + " s)\n    " + f[field::kAlbumCommand] +
+               said(field::kAlbumMessage);
     }
     if (kind == "refused" && f.size() > field::kRefusedText)
         return "Create refused the rip: " + f[field::kRefusedText] + systemWords(field::kRefusedError);

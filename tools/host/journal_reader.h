@@ -50,8 +50,16 @@ struct RipOutcome {
     // refusal's, and each output's by (track, output).
     std::string refusalError;
     std::map<std::pair<int, int>, std::string> errors;
+    // What a failed run's program said: each output's by (track, output),
+    // each album step's by output number.
+    std::map<std::pair<int, int>, std::string> messages;
+    std::map<int, std::string> albumMessages;
 };
 void NoteRecord(const JournalRecord &record, RipOutcome &outcome);
+
+// The last line of a program's words that holds more than blanks, as it
+// may be printed; empty when there is none.
+std::string LastLine(const std::string &messages);
 
 // A record in words for --verbose.
 std::string DescribeRecord(const JournalRecord &record);

@@ -30,6 +30,12 @@ std::string Duration(const std::string &path) {
     return DurationText(static_cast<double>(info.frames) / info.samplerate);
 }
 
+// A failed run's last words, as the summary shows them beside its reason.
+std::string SaidText(const std::string &messages) {
+    const std::string last = LastLine(messages);
+    return last.empty() ? last : "; it said: " + last;
+}
+
 }  // namespace
 
 std::string SizeText(long long bytes) {
@@ -103,6 +109,8 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                                       ? std::string()
                                       : std::string(": ") + encbridge::ReasonText(found->second);
                 if (error != outcome.errors.end()) why += " (" + Shown(error->second) + ")";
+                const auto said = outcome.messages.find({static_cast<int>(i + 1), settings.outputs[o].number});
+                if (said != outcome.messages.end()) why += SaidText(said->second);
                 std::fprintf(out, "  %s  %s  %10s  %9s  not produced%s%s\n", number, name.c_str(), "-", "-",
                              why.c_str(), left.c_str());
             }
@@ -122,8 +130,10 @@ int PrintAlbumSteps(std::FILE *out, const ModuleSettings &settings, const RipOut
             continue;
         }
         ++failed;
-        std::fprintf(out, "  album step of output %d (%s): not done: %s\n", output.number, output.extension.c_str(),
-                     encbridge::ReasonText(found->second));
+        const auto said = outcome.albumMessages.find(output.number);
+        std::fprintf(out, "  album step of output %d (%s): not done: %s%s\n", output.number, output.extension.c_str(),
+                     encbridge::ReasonText(found->second),
+                     said != outcome.albumMessages.end() ? SaidText(said->second).c_str() : "");
     }
     return failed;
 }

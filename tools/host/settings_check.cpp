@@ -125,6 +125,7 @@ std::string ExplainRefusal(const ModuleSettings &settings, encbridge::Reason rea
         case encbridge::Reason::OutputIsTheWav:
         case encbridge::Reason::ExtensionsAlike:
         case encbridge::Reason::TemplateTooLong:
+        case encbridge::Reason::VerifyNotUsable:
             return words + " (output " + std::to_string(number) + ", " +
                    (number == 1 ? std::string("[SETUP]/[OPTION]") : "[OUTPUT" + std::to_string(number) + "]") + " of " +
                    settingsPath + ")";

@@ -63,6 +63,24 @@ std::FILE *OpenTrackStream(const char *path, SystemError *error) {
     return file;
 }
 
+std::FILE *OpenFinishedStream(const char *path, SystemError *error) {
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        KeepError(error, errno);
+        return nullptr;
+    }
+    struct stat info;
+    std::FILE *file = nullptr;
+    const bool known = fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode)) {
+        KeepError(error, known ? EINVAL : errno);
+    } else if ((file = fdopen(fd, "rbe")) == nullptr) {
+        KeepError(error, errno);
+    }
+    if (file == nullptr) close(fd);
+    return file;
+}
+
 std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count, SystemError *error) {
     // The stream is unbuffered: every write reaches the system here.
     errno = 0;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/message_tail.h"
 #include "platform/platform.h"
 #include "platform/posix/command_line_split.h"
 #include "platform/posix/process_launch.h"
@@ -44,12 +45,27 @@ struct Process {
     bool reaped;
     bool statusKnown;
     int status;
+    // The read ends of the program's standard output (given to sink) and
+    // of what is kept of its words (its standard error, or both streams
+    // together); -1 when not read or read to their end.
+    int outputPipe;
+    int messagePipe;
+    OutputSink sink;
+    bool sinkTaking;
+    // When the end was taken: pipes still held open by what the program
+    // started are given up on kDrainGraceMilliseconds later.
+    std::int64_t endedAt;
+    MessageTail messages;
 };
 
 namespace {
 
 // waitid's P_PIDFD (Linux 5.4), which older headers do not name.
 constexpr int kWaitByPidfd = 3;
+
+// How long the pipes of a program that has ended may stay open, held by
+// something it started, before its end is reported all the same.
+constexpr std::int64_t kDrainGraceMilliseconds = 2000;
 
 }  // namespace
 
@@ -95,6 +111,7 @@ void ReadEnd(Process *process) {
         }
     }
     process->ended = true;
+    process->endedAt = MonotonicMilliseconds();
 }
 
 // The launcher has no exit signal, so only __WALL finds it. It is gone
@@ -115,7 +132,52 @@ void ReleaseProcess(Process *process) {
     CloseIfOpen(process->pidfd);
     CloseIfOpen(process->reports);
     CloseIfOpen(process->life);
+    CloseIfOpen(process->outputPipe);
+    CloseIfOpen(process->messagePipe);
     delete process;
+}
+
+// Reads what one pipe of the process holds now (poll said it holds
+// something): to the sink, or into the kept words. At its end, or on an
+// error, the pipe is closed.
+void DrainPipe(Process *process, int &pipe) {
+    char chunk[8192];
+    ssize_t got;
+    do {
+        got = read(pipe, chunk, sizeof chunk);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        close(pipe);
+        pipe = -1;
+        return;
+    }
+    const std::size_t count = static_cast<std::size_t>(got);
+    if (&pipe == &process->messagePipe) {
+        KeepMessage(process->messages, chunk, count);
+    } else if (process->sinkTaking) {
+        process->sinkTaking = process->sink.take(process->sink.context, chunk, count);
+    }
+}
+
+bool Drained(const Process *process) { return process->outputPipe < 0 && process->messagePipe < 0; }
+
+// Whether the process's end may be reported: it has ended, and its pipes
+// are read to their end or given up on.
+bool EndReady(Process *process, std::int64_t now) {
+    if (!process->ended) return false;
+    if (!Drained(process) && now - process->endedAt < kDrainGraceMilliseconds) return false;
+    CloseIfOpen(process->outputPipe);
+    CloseIfOpen(process->messagePipe);
+    process->outputPipe = process->messagePipe = -1;
+    return true;
+}
+
+// Makes a pipe whose write end is for the program: false when none can be
+// made.
+bool OpenPipe(int (&ends)[2]) {
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    for (int &fd : ends) fd = AboveStandard(fd);
+    return ends[0] >= 0 && ends[1] >= 0;
 }
 
 // The encoders that run: a forked child of the host releases its copies of
@@ -133,7 +195,7 @@ void ForgetProcessInChild() {
 }
 
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
-                      SystemError *startError) {
+                      SystemError *startError, const OutputSink *output) {
     SystemError ignored = {0};
     std::int32_t &error = (startError != nullptr ? *startError : ignored).code;
     error = ENOEXEC;
@@ -149,26 +211,32 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
 
     Process *process = new (std::nothrow) Process{};
     if (process == nullptr) return nullptr;
-    process->pidfd = process->reports = process->life = -1;
+    process->pidfd = process->reports = process->life = process->outputPipe = process->messagePipe = -1;
 
-    int reports[2] = {-1, -1}, life[2] = {-1, -1};
+    // With a sink, standard output goes to it and standard error is kept;
+    // hidden, both are kept together; shown, both are the host's.
+    int reports[2] = {-1, -1}, life[2] = {-1, -1}, outputPipe[2] = {-1, -1}, messagePipe[2] = {-1, -1};
     const int input = AboveStandard(open("/dev/null", O_RDONLY | O_CLOEXEC));
-    const int output = hideWindow != 0 ? AboveStandard(open("/dev/null", O_WRONLY | O_CLOEXEC)) : -1;
-    bool ready = input >= 0 && (hideWindow == 0 || output >= 0) && pipe2(reports, O_CLOEXEC) == 0;
-    ready = ready && pipe2(life, O_CLOEXEC) == 0;
-    for (int *fd : {&reports[0], &reports[1], &life[0], &life[1]}) *fd = AboveStandard(*fd);
-    ready = ready && reports[0] >= 0 && reports[1] >= 0 && life[0] >= 0 && life[1] >= 0;
+    bool ready = input >= 0 && OpenPipe(reports) && OpenPipe(life);
+    if (output != nullptr) ready = ready && OpenPipe(outputPipe);
+    if (output != nullptr || hideWindow != 0) ready = ready && OpenPipe(messagePipe);
     if (!ready) error = errno;
     long pid = -1;
     if (ready) {
         // Everything the children use is made before they exist: they make
         // system calls only.
-        const LaunchPlan plan = {program.c_str(), argv.data(), input, output, reports[0], reports[1], life[0], life[1]};
+        const int standardOutput = output != nullptr ? outputPipe[1] : messagePipe[1];
+        const LaunchPlan plan = {program.c_str(), argv.data(), input,   standardOutput, messagePipe[1],
+                                 reports[0],      reports[1],  life[0], life[1]};
         pid = CloneLauncher(plan, &process->pidfd);
     }
-    for (int fd : {input, output, reports[1], life[0]}) CloseIfOpen(fd);
+    for (int fd : {input, reports[1], life[0], outputPipe[1], messagePipe[1]}) CloseIfOpen(fd);
     process->reports = reports[0];
     process->life = life[1];
+    process->outputPipe = outputPipe[0];
+    process->messagePipe = messagePipe[0];
+    if (output != nullptr) process->sink = *output;
+    process->sinkTaking = output != nullptr && output->take != nullptr;
     if (pid <= 0) {
         error = errno;
         ReleaseProcess(process);
@@ -195,29 +263,57 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
 int WaitForAny(Process *const *processes, std::size_t count, Event *const *events, std::size_t eventCount,
                std::uint32_t milliseconds) {
     if (count + eventCount > kMostWaited) return -1;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (processes[i]->ended) return static_cast<int>(i);
-    }
-    pollfd fds[kMostWaited];
-    for (std::size_t i = 0; i < count; ++i) fds[i] = {processes[i]->reports, POLLIN, 0};
-    for (std::size_t e = 0; e < eventCount; ++e) fds[count + e] = {events[e]->fd, POLLIN, 0};
-    const int limit = milliseconds == kWaitForever ? -1 : static_cast<int>(std::min(milliseconds, 0x7FFFFFFFu));
-    const int ready = PollFor(fds, static_cast<nfds_t>(count + eventCount), limit);
-    // A poll that fails at once would have its caller spin: it waits a
-    // little instead, as a time-out would.
-    if (ready < 0) SleepMilliseconds(10);
-    if (ready <= 0) return -1;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (fds[i].revents != 0) {
-            ReadEnd(processes[i]);
-            ReapLauncher(processes[i]);
-            return static_cast<int>(i);
+    const std::int64_t start = MonotonicMilliseconds();
+    const std::int64_t until = milliseconds == kWaitForever ? INT64_MAX : start + milliseconds;
+    // Each process brings its report pipe and up to two pipes of its words.
+    pollfd fds[kMostWaited * 3];
+    // A program that writes without pause keeps the poll busy: the time
+    // limit is checked on every round, after at least one.
+    for (bool polled = false;; polled = true) {
+        const std::int64_t now = MonotonicMilliseconds();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (EndReady(processes[i], now)) return static_cast<int>(i);
+        }
+        if (polled && now >= until) return -1;
+        // The wait lasts until the time is up, or until a pipe's grace ends.
+        std::int64_t limit = until - now;
+        nfds_t used = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            Process *process = processes[i];
+            fds[used++] = {process->ended ? -1 : process->reports, POLLIN, 0};
+            fds[used++] = {process->outputPipe, POLLIN, 0};
+            fds[used++] = {process->messagePipe, POLLIN, 0};
+            if (process->ended) limit = std::min(limit, process->endedAt + kDrainGraceMilliseconds - now);
+        }
+        for (std::size_t e = 0; e < eventCount; ++e) fds[used++] = {events[e]->fd, POLLIN, 0};
+        limit = std::max<std::int64_t>(limit, 0);
+        const int ready =
+            PollFor(fds, used, limit == INT64_MAX ? -1 : static_cast<int>(std::min<std::int64_t>(limit, INT32_MAX)));
+        // A poll that fails at once would have its caller spin: it waits a
+        // little instead, as a time-out would.
+        if (ready < 0) {
+            SleepMilliseconds(10);
+            return -1;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            Process *process = processes[i];
+            // Words first: whatever the program wrote before its end is read
+            // before the end is taken.
+            if (fds[i * 3 + 1].revents != 0) DrainPipe(process, process->outputPipe);
+            if (fds[i * 3 + 2].revents != 0) DrainPipe(process, process->messagePipe);
+            if (fds[i * 3].revents != 0) {
+                ReadEnd(process);
+                ReapLauncher(process);
+            }
+        }
+        for (std::size_t e = 0; e < eventCount; ++e) {
+            if (fds[count * 3 + e].revents != 0 && WaitForEvent(events[e], 0)) return static_cast<int>(count + e);
         }
     }
-    for (std::size_t e = 0; e < eventCount; ++e) {
-        if (fds[count + e].revents != 0 && WaitForEvent(events[e], 0)) return static_cast<int>(count + e);
-    }
-    return -1;
+}
+
+std::size_t ProcessMessages(const Process *process, char *out, std::size_t capacity) {
+    return CopyMessages(process->messages, out, capacity);
 }
 
 void EndProcesses(Process *const *processes, std::size_t count) {

@@ -191,10 +191,8 @@ ENCBRIDGE_RAW_CHILD void RawSetDisposition(int signal, void (*disposition)(int))
     // The plan's descriptors are all 3 or above (LaunchEncoder sees to it),
     // so no dup2 below overwrites another.
     Raw(SYS_dup2, plan.standardInput, 0);
-    if (plan.standardOutput >= 0) {
-        Raw(SYS_dup2, plan.standardOutput, 1);
-        Raw(SYS_dup2, plan.standardOutput, 2);
-    }
+    if (plan.standardOutput >= 0) Raw(SYS_dup2, plan.standardOutput, 1);
+    if (plan.standardError >= 0) Raw(SYS_dup2, plan.standardError, 2);
     // The report of a failed execve goes through execError, which is
     // close-on-exec; the encoder gets nothing else.
     RawCloseAllBut(&execError, 1);
@@ -225,8 +223,8 @@ ENCBRIDGE_RAW_CHILD void RawSetDisposition(int signal, void (*disposition)(int))
     // folder's lock, the WAV file being written), and none of the other
     // launchers' pipes, or the host's end would reach this launcher only
     // once those launchers had ended.
-    const int own[] = {plan.standardInput, plan.standardOutput, plan.reportWrite, plan.lifeRead};
-    RawCloseAllBut(own, 4);
+    const int own[] = {plan.standardInput, plan.standardOutput, plan.standardError, plan.reportWrite, plan.lifeRead};
+    RawCloseAllBut(own, 5);
     // SIGCHLD at its default, or the encoder's status could be lost as the
     // host's is; TERM, HUP and INT ignored, so that the launcher outlives the
     // encoder in a stop and still reports its end; a write to a module that
@@ -249,6 +247,10 @@ ENCBRIDGE_RAW_CHILD void RawSetDisposition(int signal, void (*disposition)(int))
     const long encoder = Raw(SYS_clone, SIGCHLD, 0, 0, 0, 0);
     if (encoder == 0) RunEncoder(plan, execError[1]);
     Raw(SYS_close, execError[1]);
+    // The module reads the encoder's pipes to their end: only the encoder
+    // (and what it starts) may hold their write ends.
+    if (plan.standardOutput >= 0) Raw(SYS_close, plan.standardOutput);
+    if (plan.standardError >= 0 && plan.standardError != plan.standardOutput) Raw(SYS_close, plan.standardError);
     if (encoder < 0) {
         RawReport(plan.reportWrite, kReportNotStarted, errno);
         RawExit(1);

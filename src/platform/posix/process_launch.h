@@ -22,7 +22,8 @@ struct LaunchPlan {
     const char *program;
     char *const *arguments;  // null-terminated, the program first
     int standardInput;       // /dev/null
-    int standardOutput;      // /dev/null for output and error, or -1: the host's
+    int standardOutput;      // a pipe's write end, or -1: the host's
+    int standardError;       // a pipe's write end (maybe standardOutput's), or -1: the host's
     int reportRead, reportWrite;
     int lifeRead, lifeWrite;  // the module keeps the write end open while it lives
 };

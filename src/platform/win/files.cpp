@@ -105,6 +105,31 @@ std::FILE *OpenTrackStream(const char *path, SystemError *error) {
     return file;
 }
 
+std::FILE *OpenFinishedStream(const char *path, SystemError *error) {
+    // The module's own guard holds the file with read and delete sharing.
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    const int fd = plain ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY) : -1;
+    if (fd < 0) {
+        KeepError(error, plain ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_FUNCTION);
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE *file = _fdopen(fd, "rb");
+    if (file == nullptr) {
+        KeepError(error, ERROR_NOT_ENOUGH_MEMORY);
+        _close(fd);
+    }
+    return file;
+}
+
 std::size_t WriteTrackBytes(std::FILE *file, const void *bytes, std::size_t count, SystemError *error) {
     // The stream stays buffered, since the C runtime writes an unbuffered
     // stream's leftover bytes one call at a time; the flush makes a failed

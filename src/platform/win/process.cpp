@@ -1,15 +1,27 @@
 // Starting, waiting for and ending encoders.
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 #include "platform/format.h"
+#include "platform/message_tail.h"
 #include "platform/platform.h"
 #include "platform/win/threads.h"
 
 namespace encbridge {
 namespace platform {
+
+// One pipe that a program writes to, read to its end by a thread of its
+// own: an anonymous pipe cannot be waited on beside the process.
+struct DrainedPipe {
+    HANDLE read;    // null: none
+    HANDLE thread;  // null: not reading
+    Process *owner;
+    bool toSink;
+    std::atomic<bool> givingUp;
+};
 
 struct Process {
     HANDLE handle;
@@ -17,6 +29,13 @@ struct Process {
     // them all when it is closed: by a stop, or with the host's process.
     // Null where the encoder could not be put in one.
     HANDLE job;
+    // Standard output (to the sink, or with the words) and standard error.
+    DrainedPipe pipes[2];
+    OutputSink sink;
+    bool sinkTaking;
+    // Set once the pipes are read to their end, or given up on.
+    bool drained;
+    MessageTail messages;
 };
 
 namespace {
@@ -88,11 +107,29 @@ void AddToList(StandardHandles &handles, HANDLE handle) {
     handles.list[handles.count++] = handle;
 }
 
-bool OpenStandardHandles(StandardHandles &handles, std::int32_t hideWindow) {
+// A pipe whose write end only the program inherits; its read end stays
+// the module's. False when none can be made.
+bool OpenPipe(DrainedPipe &pipe, HANDLE &write) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    if (!CreatePipe(&pipe.read, &write, &inheritable, 65536)) {
+        pipe.read = write = nullptr;
+        return false;
+    }
+    return SetHandleInformation(pipe.read, HANDLE_FLAG_INHERIT, 0) != FALSE;
+}
+
+// With a sink, standard output goes to it and standard error is kept;
+// hidden, both are kept together through one pipe; shown, both are the
+// host's.
+bool OpenStandardHandles(StandardHandles &handles, Process &process, bool toSink, std::int32_t hideWindow) {
     std::memset(&handles, 0, sizeof handles);
     handles.input = OpenNul(GENERIC_READ);
-    if (hideWindow != 0) {
-        handles.output = OpenNul(GENERIC_WRITE);
+    bool ready = handles.input != nullptr;
+    if (toSink) {
+        process.pipes[0].toSink = true;
+        ready = OpenPipe(process.pipes[0], handles.output) && OpenPipe(process.pipes[1], handles.error) && ready;
+    } else if (hideWindow != 0) {
+        ready = OpenPipe(process.pipes[0], handles.output) && ready;
         handles.error = handles.output;
     } else {
         handles.output = InheritableCopy(STD_OUTPUT_HANDLE);
@@ -101,8 +138,69 @@ bool OpenStandardHandles(StandardHandles &handles, std::int32_t hideWindow) {
     AddToList(handles, handles.input);
     AddToList(handles, handles.output);
     AddToList(handles, handles.error);
-    return handles.input != nullptr && (hideWindow == 0 || handles.output != nullptr);
+    return ready;
 }
+
+DWORD WINAPI DrainPipe(void *argument) {
+    DrainedPipe &pipe = *static_cast<DrainedPipe *>(argument);
+    Process &process = *pipe.owner;
+    char chunk[16384];
+    DWORD got = 0;
+    // A write of nothing reads as nothing: only a failure (the last write
+    // end closed, or a cancel) ends the pipe.
+    while (!pipe.givingUp.load() && ReadFile(pipe.read, chunk, sizeof chunk, &got, nullptr)) {
+        if (!pipe.toSink) {
+            KeepMessage(process.messages, chunk, got);
+        } else if (process.sinkTaking && got > 0) {
+            process.sinkTaking = process.sink.take(process.sink.context, chunk, got);
+        }
+    }
+    return 0;
+}
+
+// Starts the threads that read the pipes: false when one cannot start.
+bool StartDraining(Process &process) {
+    for (DrainedPipe &pipe : process.pipes) {
+        if (pipe.read == nullptr) continue;
+        pipe.thread = CreateThread(nullptr, 64 * 1024, DrainPipe, &pipe, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (pipe.thread == nullptr) return false;
+    }
+    return true;
+}
+
+// Waits up to milliseconds for the pipes' ends, then gives up on them: a
+// process that the program started may hold them open for ever. The
+// readers are cancelled, and should one not end, the job is ended, which
+// closes the last write ends.
+void FinishDraining(Process &process, DWORD milliseconds) {
+    if (process.drained) return;
+    HANDLE threads[2];
+    DWORD count = 0;
+    for (DrainedPipe &pipe : process.pipes) {
+        if (pipe.thread != nullptr) threads[count++] = pipe.thread;
+    }
+    if (count > 0 && WaitForMultipleObjects(count, threads, TRUE, milliseconds) != WAIT_OBJECT_0) {
+        for (DrainedPipe &pipe : process.pipes) pipe.givingUp.store(true);
+        const DWORD started = GetTickCount();
+        for (DrainedPipe &pipe : process.pipes) {
+            while (pipe.thread != nullptr && WaitForSingleObject(pipe.thread, 0) == WAIT_TIMEOUT) {
+                CancelSynchronousIo(pipe.thread);
+                if (GetTickCount() - started > 1000 && process.job != nullptr) TerminateJobObject(process.job, 1);
+                WaitForSingleObject(pipe.thread, 20);
+            }
+        }
+    }
+    for (DrainedPipe &pipe : process.pipes) {
+        if (pipe.thread != nullptr) CloseHandle(pipe.thread);
+        if (pipe.read != nullptr) CloseHandle(pipe.read);
+        pipe.thread = pipe.read = nullptr;
+    }
+    process.drained = true;
+}
+
+// How long the pipes of a program that has ended may stay open, held by
+// something it started, before its end is reported all the same.
+constexpr DWORD kDrainGraceMilliseconds = 2000;
 
 void CloseStandardHandles(StandardHandles &handles) {
     for (DWORD i = 0; i < handles.count; ++i) CloseHandle(handles.list[i]);
@@ -158,7 +256,7 @@ std::int32_t LineArguments(const char *, char *, std::size_t) {
 }
 
 Process *StartProcess(const char *commandLine, bool throughCommandShell, std::int32_t hideWindow,
-                      SystemError *startError) {
+                      SystemError *startError, const OutputSink *output) {
     SystemError ignored = {0};
     std::int32_t &error = (startError != nullptr ? *startError : ignored).code;
     error = ERROR_NOT_ENOUGH_MEMORY;
@@ -171,13 +269,20 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     // the whole line in quotes, which cmd.exe removes before it reads on.
     static const char kShellPrefix[] = "cmd.exe /e:ON /v:OFF /d /c \"";
     const std::size_t size = std::strlen(commandLine) + sizeof kShellPrefix + 1;
-    Process *process = new (std::nothrow) Process;
+    Process *process = new (std::nothrow) Process();
     // CreateProcessA may write into the command line it is given.
     char *line = new (std::nothrow) char[size];
     StandardHandles handles;
     std::memset(&handles, 0, sizeof handles);
-    if (process == nullptr || line == nullptr || !OpenStandardHandles(handles, hideWindow)) {
+    if (process != nullptr) {
+        for (DrainedPipe &pipe : process->pipes) pipe.owner = process;
+        if (output != nullptr) process->sink = *output;
+        process->sinkTaking = output != nullptr && output->take != nullptr;
+    }
+    if (process == nullptr || line == nullptr ||
+        !OpenStandardHandles(handles, *process, output != nullptr, hideWindow)) {
         CloseStandardHandles(handles);
+        if (process != nullptr) FinishDraining(*process, 0);
         delete process;
         delete[] line;
         return nullptr;
@@ -211,9 +316,17 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
         }
     }
     if (!created) error = static_cast<std::int32_t>(GetLastError());
+    // The program holds the pipes' write ends now; the module's copies go,
+    // so that the pipes end with the program.
     CloseStandardHandles(handles);
     delete[] line;
+    if (created && !StartDraining(*process)) {
+        error = static_cast<std::int32_t>(GetLastError());
+        Discard(started);
+        created = false;
+    }
     if (!created) {
+        FinishDraining(*process, kDrainGraceMilliseconds);
         if (process->job != nullptr) CloseHandle(process->job);
         delete process;
         return nullptr;
@@ -234,7 +347,10 @@ int WaitForAny(Process *const *processes, std::size_t count, Event *const *event
     // The lowest index wins among several at once: ended processes first.
     const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count + eventCount), handles, FALSE, milliseconds);
     if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count + eventCount) {
-        return static_cast<int>(result - WAIT_OBJECT_0);
+        const DWORD index = result - WAIT_OBJECT_0;
+        // What the program wrote is read before its end is reported.
+        if (index < count) FinishDraining(*processes[index], kDrainGraceMilliseconds);
+        return static_cast<int>(index);
     }
     // A wait that fails at once would have its caller spin: it waits a
     // little instead, as a time-out would.
@@ -292,8 +408,14 @@ bool ProcessExitCode(Process *process, std::uint32_t *code) {
 
 bool ProcessSignal(Process *, std::int32_t *) { return false; }
 
+std::size_t ProcessMessages(const Process *process, char *out, std::size_t capacity) {
+    return CopyMessages(process->messages, out, capacity);
+}
+
 void CloseProcess(Process *process) {
     if (process == nullptr) return;
+    // A stopped program's readers end with its job, or are given up on.
+    FinishDraining(*process, kDrainGraceMilliseconds);
     // Closing the job ends whatever the encoder left running.
     if (process->job != nullptr) CloseHandle(process->job);
     CloseHandle(process->handle);
