@@ -29,6 +29,7 @@ settings() {
         case $line in
         EXEPATH=*) line="EXEPATH=$enc\\$3" ;;
         ALBUM_EXEPATH=*) line="ALBUM_EXEPATH=$enc\\metaflac.exe" ;;
+        VERIFY_EXEPATH=*) line="VERIFY_EXEPATH=$enc\\$3" ;;
         COMMAND=*) [ -z "${4:-}" ] || line="COMMAND=$4" ;;
         esac
         printf '%s\r\n' "$line"
