@@ -391,6 +391,18 @@ TEST_F(ProcessTest, WhatAProgramWritesIsTakenOrKept) {
     }
 }
 
+// A program that writes without pause keeps the wait busy, and still the
+// wait ends when its time is up.
+TEST_F(ProcessTest, AWaitEndsInTimeWhileAProgramWrites) {
+    platform::Process *process = platform::StartProcess(Command("--flood 100000").c_str(), false, 1);
+    ASSERT_NE(process, nullptr);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(platform::WaitForAny(&process, 1, &stop_, 1, 300), -1);
+    EXPECT_LT(ElapsedMs(start), 2000);
+    platform::EndProcess(process);
+    platform::CloseProcess(process);
+}
+
 #ifndef _WIN32
 // Something the program started that holds its pipes open delays the
 // report of the program's end by the grace only.
