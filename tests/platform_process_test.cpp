@@ -330,7 +330,7 @@ TEST_F(ProcessTest, ALauncherHoldsOnlyItsOwnDescriptors) {
 struct WordsCase {
     const char *options;
     bool sink;
-    bool refuse;  // the sink takes the first piece only
+    int pace;  // how long each take lasts (ms); -1: the sink takes the first piece only
     std::int32_t hide;
     const char *printed;  // the --print text, and how often
     int times;
@@ -340,31 +340,33 @@ struct WordsCase {
 
 struct Taken {
     std::string bytes;
-    bool refuse;
+    int pace;
 };
 
 bool TakeInto(void *context, const char *bytes, std::size_t count) {
     Taken &taken = *static_cast<Taken *>(context);
     taken.bytes.append(bytes, count);
-    return !taken.refuse;
+    if (taken.pace > 0) platform::SleepMilliseconds(static_cast<std::uint32_t>(taken.pace));
+    return taken.pace >= 0;
 }
 
 // What a program writes reaches the sink whole and in order, and its words
 // are kept, the last ones only, however much it writes.
 TEST_F(ProcessTest, WhatAProgramWritesIsTakenOrKept) {
     const WordsCase cases[] = {
-        {"--say oops --print out", false, false, 1, "", 0, "oops", 8},
-        {"--say oops --print out --repeat 3", true, false, 0, "out", 3, "oops", 5},
-        {"--print 0123456789 --repeat 200000", true, false, 1, "0123456789", 200000, "", 0},
-        {"--print 0123456789 --repeat 6000", true, false, 1, "0123456789", 6000, "", 0},
-        {"--print 0123456789 --repeat 200000", true, true, 1, "0123456789", 200000, "", 0},
-        {"--flood 100 --say last", false, false, 1, "", 0, "xx", platform::kMessageTailCapacity},
-        {"--say shown", false, false, 0, "", 0, "", 0},
+        {"--say oops --print out", false, 0, 1, "", 0, "oops", 8},
+        {"--say oops --print out --repeat 3", true, 0, 0, "out", 3, "oops", 5},
+        {"--print 0123456789 --repeat 200000", true, 0, 1, "0123456789", 200000, "", 0},
+        // A slow sink has taken everything before the end is reported.
+        {"--print 0123456789 --repeat 6000", true, 100, 1, "0123456789", 6000, "", 0},
+        {"--print 0123456789 --repeat 200000", true, -1, 1, "0123456789", 200000, "", 0},
+        {"--flood 100 --say last", false, 0, 1, "", 0, "xx", platform::kMessageTailCapacity},
+        {"--say shown", false, 0, 0, "", 0, "", 0},
     };
     WriteFile(Input(), "x");
     for (const WordsCase &c : cases) {
         SCOPED_TRACE(c.options);
-        Taken taken = {"", c.refuse};
+        Taken taken = {"", c.pace};
         const platform::OutputSink sink = {TakeInto, &taken};
         platform::Process *process =
             platform::StartProcess(Command(c.options).c_str(), false, c.hide, nullptr, c.sink ? &sink : nullptr);
@@ -378,7 +380,7 @@ TEST_F(ProcessTest, WhatAProgramWritesIsTakenOrKept) {
         platform::CloseProcess(process);
         std::string printed;
         for (int time = 0; time < c.times; ++time) printed += c.printed;
-        if (c.refuse) {
+        if (c.pace < 0) {
             EXPECT_LT(takenByTheEnd.size(), printed.size());
             EXPECT_EQ(printed.compare(0, takenByTheEnd.size(), takenByTheEnd), 0);
         } else {
