@@ -27,6 +27,9 @@ void IgnoreTerm();
 // symbolic link on Linux; always a hard link on Windows (where symbolic
 // links need a privilege).
 bool LinkTo(const std::string &target, const std::string &link, bool hard);
+// Starts program (this one) with --hang, holding this process's standard
+// streams, and leaves it running.
+void LeaveHangingChild(const char *program);
 // Ends this process as a crash does: by a signal on Linux, by an unhandled
 // exception's code on Windows.
 [[noreturn]] void Crash();
