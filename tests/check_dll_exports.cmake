@@ -60,7 +60,7 @@ set(allowed
   GetCurrentProcessId GetCurrentThreadId GetCurrentProcess DuplicateHandle GetStdHandle GetFileType
   CreateDirectoryA GetFileAttributesA GetFileInformationByHandle GetFullPathNameA GetProcessAffinityMask
   CompareStringOrdinal FormatMessageA GetFileSizeEx GetSystemTime GetTickCount LockFileEx SetEndOfFile
-  SetFilePointerEx UnlockFileEx WriteFile ReadFile
+  SetFilePointerEx UnlockFileEx WriteFile ReadFile CreatePipe SetHandleInformation CancelSynchronousIo
   # msvcrt.dll, the C runtime of every Windows since 2000
   _amsg_exit _close _fdopen _initterm _iob _lock _open_osfhandle _unlock abort calloc fclose ferror fflush fopen free fseek ftell fwrite malloc
   memchr memcmp memcpy memmove memset realloc strcmp strlen strncmp vfprintf)

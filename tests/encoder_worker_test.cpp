@@ -973,7 +973,7 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
     const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
     const char *denied = "Permission denied (error 13)";
     const ReasonCase cases[] = {
-        {"encoded", "", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
+        {"encoded, saying how", "--say fine", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
         {"encoder failed, saying why", "--say \"cannot open output file\" --exit 1", "01 Track", FakeEncoderPath(),
          "encoder-failed", "exit 1", "", "-", "cannot open output file"},
@@ -1135,6 +1135,19 @@ TEST_F(WorkerTest, TheJournalRecordsStopsExistingNamesAndAlbumSteps) {
     EXPECT_EQ(records[6].at(8), "stopped");
     EXPECT_EQ(records[7].at(8), "stopped");
     EXPECT_NE(records[8].at(6).find("stopped by Kill"), std::string::npos);
+
+    // An album step that fails has what it said in its record.
+    s.command = Fake("");
+    s.extra =
+        "LOG=album.log\nALBUM_EXEPATH=" + FakeEncoderPath() + "\nALBUM_COMMAND=--album --say \"no gain\" --exit 4\n";
+    Album fourth(out_, 1);
+    std::snprintf(fourth.records[0].fileName, sizeof fourth.records[0].fileName, "D1");
+    ASSERT_EQ(host_->Create(fourth.info.get(), WriteSettings(s)), 1);
+    EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+    records = JournalRecords(out_ + "album.log");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2].at(6), "encoder-failed");
+    EXPECT_EQ(records[2].at(9).substr(0, 7), "no gain");
 
     if (!OnWindows()) return;
     // A batch file cannot be given a title with a '%' safely.

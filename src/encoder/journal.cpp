@@ -10,11 +10,12 @@ namespace encbridge {
 
 namespace {
 
-// Room for the longest record: an album step's line of 32,766 characters,
-// each of which could take four to escape, and the fields around it. One
-// rip writes at a time: from Create before the worker starts, then from
-// the worker only, then from Kill once the worker has ended.
-constexpr std::size_t kRecordCapacity = 4 * kLongestCommandLine + 4096;
+// Room for the longest record: an album step's line of 32,766 characters
+// and the program's kept words, each of which could take four to escape,
+// and the fields around them. One rip writes at a time: from Create before
+// the worker starts, then from the worker only, then from Kill once the
+// worker has ended.
+constexpr std::size_t kRecordCapacity = 4 * (kLongestCommandLine + platform::kMessageTailCapacity) + 4096;
 char record[kRecordCapacity];
 
 // Builds a record in the module's buffer; a text that does not fit is cut,

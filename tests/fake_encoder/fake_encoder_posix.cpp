@@ -73,6 +73,14 @@ void SleepMilliseconds(unsigned milliseconds) {
 }
 
 // SIGKILL, not SIGSEGV: no core file is written into the test's folder.
+void LeaveHangingChild(const char *program) {
+    if (fork() != 0) return;
+    char hang[] = "--hang";
+    char *const arguments[] = {const_cast<char *>(program), hang, nullptr};
+    execv(program, arguments);
+    _exit(127);
+}
+
 void Crash() {
     raise(SIGKILL);
     _exit(127);

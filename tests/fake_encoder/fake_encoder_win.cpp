@@ -64,6 +64,20 @@ bool LinkTo(const std::string &target, const std::string &link, bool) {
     return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
 
+void LeaveHangingChild(const char *program) {
+    std::string line = std::string("\"") + program + "\" --hang";
+    STARTUPINFOA start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(program, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &started)) return;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+}
+
 void Crash() {
     TerminateProcess(GetCurrentProcess(), 0xC0000005u);  // as an access violation ends a program
     ExitProcess(0xC0000005u);

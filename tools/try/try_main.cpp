@@ -32,11 +32,6 @@ constexpr int kRefused = 1;
 constexpr int kCannotTry = 2;
 constexpr int kSomeNotMade = 3;
 
-// The encoder's own message (the end of what it wrote to its error
-// output), which the module keeps after the system's words; records
-// without it end before it.
-constexpr std::size_t kTrackMessage = field::kTrackError + 1;
-
 const char kUsage[] =
     "usage: encbridge-try.exe [--dry-run] SETTINGS.ini [OUTPUT-FOLDER]\n"
     "Rips a made-up album of three one-second tracks with the settings file, through the encbridge.dll\n"
@@ -156,7 +151,7 @@ bool Report(const Planned &planned, const std::vector<std::string> *record) {
         FieldAt(f, album ? field::kAlbumEnd : field::kTrackEnd) + "\n");
     if (album) return false;
     const std::string words = FieldAt(f, field::kTrackError);
-    const std::string message = FieldAt(f, kTrackMessage);
+    const std::string message = FieldAt(f, field::kTrackMessage);
     if (!words.empty()) Say("  system error: " + words + "\n");
     if (!message.empty()) Say("  encoder's message: " + message + "\n");
     return false;

@@ -176,7 +176,8 @@ bool EndReady(Process *process, std::int64_t now) {
 // made.
 bool OpenPipe(int (&ends)[2]) {
     if (pipe2(ends, O_CLOEXEC) != 0) return false;
-    for (int &fd : ends) fd = AboveStandard(fd);
+    ends[0] = AboveStandard(ends[0]);
+    ends[1] = AboveStandard(ends[1]);
     return ends[0] >= 0 && ends[1] >= 0;
 }
 

@@ -176,7 +176,7 @@ void FinishDraining(Process &process, DWORD milliseconds) {
     if (process.drained) return;
     HANDLE threads[2];
     DWORD count = 0;
-    for (DrainedPipe &pipe : process.pipes) {
+    for (const DrainedPipe &pipe : process.pipes) {
         if (pipe.thread != nullptr) threads[count++] = pipe.thread;
     }
     if (count > 0 && WaitForMultipleObjects(count, threads, TRUE, milliseconds) != WAIT_OBJECT_0) {
