@@ -61,9 +61,10 @@ set(allowed
   CreateDirectoryA GetFileAttributesA GetFileInformationByHandle GetFullPathNameA GetProcessAffinityMask
   CompareStringOrdinal FormatMessageA GetFileSizeEx GetSystemTime GetTickCount LockFileEx SetEndOfFile
   SetFilePointerEx UnlockFileEx WriteFile ReadFile CreatePipe SetHandleInformation CancelSynchronousIo
+  FlushFileBuffers MoveFileExA strstr fread
   # msvcrt.dll, the C runtime of every Windows since 2000
   _amsg_exit _close _fdopen _initterm _iob _lock _open_osfhandle _unlock abort calloc fclose ferror fflush fopen free fseek ftell fwrite malloc
-  memchr memcmp memcpy memmove memset realloc strcmp strlen strncmp vfprintf)
+  fread memchr memcmp memcpy memmove memset realloc strcmp strlen strncmp strstr vfprintf)
 string(REGEX MATCHALL "\n\t[0-9a-f]+\t +[0-9]+  [A-Za-z_0-9@]+" rows "${dump}")
 foreach(row ${rows})
   string(REGEX MATCH "([A-Za-z_0-9@]+)$" name "${row}")
