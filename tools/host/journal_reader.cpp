@@ -36,29 +36,11 @@ std::vector<JournalRecord> ReadNewRecords(const std::string &path, long long &of
 
 namespace {
 
+using encbridge_tools::FieldAt;
+using encbridge_tools::MessageLines;
+
 // The number in a record's field; 0 when it holds none.
 int NumberAt(const std::vector<std::string> &fields, std::size_t place) { return std::atoi(fields[place].c_str()); }
-
-// The program's words kept in a record's field; empty for none, and in
-// records written before they were kept.
-std::string MessagesAt(const std::vector<std::string> &fields, std::size_t place) {
-    return fields.size() > place && fields[place] != "-" ? fields[place] : std::string();
-}
-
-// The words' lines, each as it may be printed; a lone carriage return
-// (a progress meter's) ends a line too.
-std::vector<std::string> MessageLines(const std::string &messages) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < messages.size()) {
-        std::size_t end = messages.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = messages.size();
-        const std::string line = messages.substr(start, end - start);
-        if (line.find_first_not_of(" \t") != std::string::npos) lines.push_back(Shown(line));
-        start = end + 1;
-    }
-    return lines;
-}
 
 // The reason named in a record's field; false when it names none.
 bool ReasonAt(const std::vector<std::string> &fields, std::size_t place, encbridge::Reason &reason) {
@@ -81,12 +63,12 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome) {
         const std::pair<int, int> key{NumberAt(f, field::kTrackNumber), NumberAt(f, field::kTrackOutput)};
         outcome.outputs[key] = reason;
         if (f.size() > field::kTrackError && f[field::kTrackError] != "-") outcome.errors[key] = f[field::kTrackError];
-        const std::string said = MessagesAt(f, field::kTrackMessage);
+        const std::string said = FieldAt(f, field::kTrackMessage);
         if (!said.empty()) outcome.messages[key] = said;
     } else if (record.kind() == "album" && f.size() > field::kAlbumCommand &&
                ReasonAt(f, field::kAlbumReason, reason)) {
         outcome.albumSteps[NumberAt(f, field::kAlbumOutput)] = reason;
-        const std::string said = MessagesAt(f, field::kAlbumMessage);
+        const std::string said = FieldAt(f, field::kAlbumMessage);
         if (!said.empty()) outcome.albumMessages[NumberAt(f, field::kAlbumOutput)] = said;
     } else if (record.kind() == "rip") {
         outcome.journaled = true;
@@ -113,7 +95,7 @@ std::string DescribeRecord(const JournalRecord &record) {
     // The program's words, a line each, below the record.
     const auto said = [&f](std::size_t place) {
         std::string text;
-        for (const std::string &line : MessageLines(MessagesAt(f, place))) text += "\n      " + line;
+        for (const std::string &line : MessageLines(FieldAt(f, place))) text += "\n      " + line;
         return text.empty() ? text : "\n    it said:" + text;
     };
     if (kind == "track" && f.size() > field::kTrackCommand) {

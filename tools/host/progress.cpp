@@ -28,21 +28,6 @@ std::string FitText(const std::string &text, std::size_t width) {
     return fitted + std::string(width - columns, ' ');
 }
 
-std::string Shown(const std::string &text) {
-    std::string shown;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
-            shown += '?';
-            ++i;
-        } else {
-            shown += byte < 0x20 || byte == 0x7F ? '?' : text[i];
-        }
-    }
-    return shown;
-}
-
 void Progress::TrackStart(int number, int count, const std::string &title, bool skipped, std::int64_t bytes) {
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "track %02d/%02d ", number, count);

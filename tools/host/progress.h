@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "journal_fields.h"
+
 namespace host {
 
 class Progress {
@@ -41,10 +43,7 @@ private:
 };
 
 // Display width of UTF-8 text: one column per character.
-// text as it may be printed: control characters (C0, DEL and C1, which a
-// terminal takes as commands) become "?", so that a title from a cue sheet
-// or a disc database cannot drive the terminal.
-std::string Shown(const std::string &text);
+using encbridge_tools::Shown;
 
 std::size_t TextWidth(const std::string &text);
 // text cut or padded with blanks to width columns.

@@ -24,6 +24,7 @@
 
 namespace {
 
+using encbridge_tools::FieldAt;
 using encbridge_try::Say;
 namespace field = encbridge::journal;
 
@@ -124,10 +125,6 @@ std::streamoff JournalSize(const std::string &path) {
 }
 
 // A field, or "" where the record ends before it or holds "-" for none.
-std::string FieldAt(const std::vector<std::string> &fields, std::size_t place) {
-    return fields.size() > place && fields[place] != "-" ? fields[place] : std::string();
-}
-
 // What became of one planned line, from its record; true when its output
 // was made (or its album step ran).
 bool Report(const Planned &planned, const std::vector<std::string> *record) {
@@ -153,7 +150,8 @@ bool Report(const Planned &planned, const std::vector<std::string> *record) {
     const std::string words = FieldAt(f, field::kTrackError);
     const std::string message = FieldAt(f, field::kTrackMessage);
     if (!words.empty()) Say("  system error: " + words + "\n");
-    if (!message.empty()) Say("  encoder's message: " + message + "\n");
+    if (!message.empty()) Say("  encoder's message:\n");
+    for (const std::string &said : encbridge_tools::MessageLines(message)) Say("    " + said + "\n");
     return false;
 }
 
