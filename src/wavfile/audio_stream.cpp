@@ -5,11 +5,6 @@
 namespace encbridge {
 namespace {
 
-std::uint32_t Little32(const std::uint8_t *bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 // Adds to the held header bytes until there are wanted of them: how many
 // were taken.
 std::size_t Hold(AudioStream &stream, std::uint32_t wanted, const std::uint8_t *bytes, std::size_t count) {
@@ -22,7 +17,7 @@ std::size_t Hold(AudioStream &stream, std::uint32_t wanted, const std::uint8_t *
 
 // The chunk whose 8-byte header is held.
 void EnterChunk(AudioStream &stream) {
-    const std::uint32_t size = Little32(stream.held + 4);
+    const std::uint32_t size = ReadLittle32(stream.held + 4);
     stream.left = size;
     stream.pad = (size & 1u) != 0;
     stream.heldCount = 0;
@@ -141,7 +136,7 @@ std::uint32_t AudioFrameBytes(const AudioStream &stream) {
 }
 
 std::uint32_t AudioFrameRate(const AudioStream &stream) {
-    return stream.formatCount < 16 ? 0 : Little32(stream.format + 4);
+    return stream.formatCount < 16 ? 0 : ReadLittle32(stream.format + 4);
 }
 
 }  // namespace encbridge

@@ -10,6 +10,12 @@
 
 namespace encbridge {
 
+// The 32-bit little-endian number at bytes, as RIFF writes its sizes.
+inline std::uint32_t ReadLittle32(const std::uint8_t *bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
 struct AudioStream {
     enum class Stage : std::uint8_t { Start, RiffHeader, ChunkHeader, Format, SkipChunk, Data, Raw, Trailer, NotWav };
     Stage stage;

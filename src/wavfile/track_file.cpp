@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "wavfile/audio_stream.h"
 
 namespace encbridge {
 
@@ -18,11 +19,6 @@ const std::uint8_t kDefaultHeader[44] = {
 };
 
 namespace {
-
-std::uint32_t ReadLE32(const std::uint8_t *p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 void WriteLE32(std::uint8_t *p, std::uint32_t value) {
     p[0] = static_cast<std::uint8_t>(value);
@@ -47,7 +43,7 @@ void LocateSizeFields(TrackHeader &header, const std::uint8_t *given, std::int32
             header.dataSizeOffset = static_cast<std::int32_t>(chunk + 4);
             return;
         }
-        std::uint32_t size = ReadLE32(given + chunk + 4);
+        std::uint32_t size = ReadLittle32(given + chunk + 4);
         chunk += 8 + static_cast<std::int64_t>(size) + (size & 1);
     }
 }
