@@ -16,6 +16,12 @@ struct MessageTail {
 };
 
 inline void KeepMessage(MessageTail &tail, const char *bytes, std::size_t count) {
+    // Of a piece longer than the ring, only its end would stay.
+    if (count > kMessageTailCapacity) {
+        tail.count += count - kMessageTailCapacity;
+        bytes += count - kMessageTailCapacity;
+        count = kMessageTailCapacity;
+    }
     for (std::size_t i = 0; i < count; ++i) tail.bytes[tail.count++ % kMessageTailCapacity] = bytes[i];
 }
 
