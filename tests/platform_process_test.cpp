@@ -69,6 +69,14 @@ protected:
 
 // ---- Events and the worker thread ------------------------------------------
 
+// A worker thread with a hold on the code of its own.
+platform::WorkerThread *StartThread(void (*body)(void *), void *argument) {
+    platform::ModuleHold *hold = platform::HoldModule();
+    platform::WorkerThread *thread = platform::StartWorkerThread(body, argument, hold);
+    platform::ReleaseModuleHold(hold);
+    return thread;
+}
+
 TEST_F(PlatformTest, EventWaitTimesOutUntilRaisedThenStaysRaised) {
     Clock::time_point start = Clock::now();
     EXPECT_FALSE(platform::WaitForEvent(stop_, 100));
@@ -84,7 +92,7 @@ TEST_F(PlatformTest, EventWaitTimesOutUntilRaisedThenStaysRaised) {
 
 TEST_F(PlatformTest, RaisingFromAnotherThreadWakesAWaiterAtOnce) {
     DelayedRaise raise{stop_, 200};
-    platform::WorkerThread *thread = platform::StartWorkerThread(RaiseLater, &raise);
+    platform::WorkerThread *thread = StartThread(RaiseLater, &raise);
     ASSERT_NE(thread, nullptr);
     Clock::time_point start = Clock::now();
     EXPECT_TRUE(platform::WaitForEvent(stop_, 10000));
@@ -109,7 +117,7 @@ void RunSlowBody(void *argument) {
 TEST_F(PlatformTest, JoinWaitsUntilTheBodyHasReturned) {
     SlowBody body;
     Clock::time_point start = Clock::now();
-    platform::WorkerThread *thread = platform::StartWorkerThread(RunSlowBody, &body);
+    platform::WorkerThread *thread = StartThread(RunSlowBody, &body);
     ASSERT_NE(thread, nullptr);
     platform::JoinWorkerThread(thread);
     EXPECT_TRUE(body.done.load());
@@ -220,7 +228,7 @@ TEST_F(ProcessTest, AStopEndsTheWaitForAHangingProgram) {
     platform::Process *process = platform::StartProcess(Command("--hang").c_str(), false, 1);
     ASSERT_NE(process, nullptr);
     DelayedRaise raise{stop_, 300};
-    platform::WorkerThread *raiser = platform::StartWorkerThread(RaiseLater, &raise);
+    platform::WorkerThread *raiser = StartThread(RaiseLater, &raise);
     ASSERT_NE(raiser, nullptr);
 
     Clock::time_point start = Clock::now();

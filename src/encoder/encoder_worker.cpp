@@ -16,15 +16,18 @@
 namespace encbridge {
 namespace {
 
-// The control block of the one worker, module-wide. Its events live exactly
-// as long as the worker's thread: made before it starts, and destroyed only
-// once its body has returned, so that neither side can use one that is gone.
+// The control block of the one worker, module-wide. Its events are made
+// for the first worker and kept for the module's life: a host's thread that
+// waits on one may be ended where it waits (TerminateThread), and so no
+// count of waiters could tell when one may go.
 struct WorkerControl {
     // Written by the host's thread only; the worker leaves at its next look.
     std::atomic<bool> stopRequested;
     // Raised before the worker's thread exists, and cleared by the worker
     // when it ends.
     std::atomic<bool> running;
+    // Raised by every start: which worker the host's last delivery waits for.
+    std::atomic<std::uint32_t> generation;
     SharedRip *rip;
     // Raised together with stopRequested and stays raised, so that a worker
     // that waits for the encoder wakes at once.
@@ -43,10 +46,6 @@ platform::WorkerThread *workerThread = nullptr;
 // How long a wait goes without a look at the shared values, should the
 // wake-up that ends it never come.
 std::atomic<std::uint32_t> waitFallback{500};
-
-// The host's threads inside WaitForEncoderWorker: at most the one that
-// delivers the album's end, while Kill may come from another.
-std::atomic<int> hostWaits{0};
 
 std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxed); }
 
@@ -521,9 +520,7 @@ void EncoderWorker(void *controlBlock) {
     for (std::int32_t i = 0; i < count; ++i) platform::ReleaseFile(rip.tracks[i].wavGuard);
     JournalRipEnd(control, next, nextOutput);
     control.running.store(false, std::memory_order_release);
-    // After the store: a host that wakes must find running cleared. The
-    // event outlives this raise, since it is destroyed only once this body
-    // has returned.
+    // After the store: a host that wakes must find running cleared.
     platform::RaiseEvent(control.ended);
 }
 
@@ -550,17 +547,17 @@ void WakeEncoderWorker() {
 
 bool EncoderWorkerRunning() { return worker.running.load(std::memory_order_acquire); }
 
-bool WaitForEncoderWorker() {
-    // running is raised only while a worker and its events exist: after they
-    // were made, and until the worker's body clears it on its way out, before
-    // anything destroys them. A Kill from another thread stops the worker
-    // meanwhile; it destroys the events only once this wait has left them
-    // (hostWaits).
-    hostWaits.fetch_add(1);
-    while (EncoderWorkerRunning()) platform::WaitForEvent(worker.ended, WaitFallback());
-    const bool stopped = worker.stopRequested.load(std::memory_order_acquire);
-    hostWaits.fetch_sub(1);
-    return !stopped;
+std::uint32_t CurrentEncoderWorker() { return worker.generation.load(); }
+
+bool WaitForEncoderWorker(std::uint32_t which) {
+    // The events exist while running is raised, and stay for the module's
+    // life. A Kill from another thread stops the worker meanwhile; a later
+    // worker is not this one, and no wait for it.
+    while (worker.generation.load() == which && EncoderWorkerRunning()) {
+        platform::WaitForEvent(worker.ended, WaitFallback());
+    }
+    const bool stopped = worker.stopRequested.load();
+    return !stopped && worker.generation.load() == which;
 }
 
 void SetWaitFallback(std::uint32_t milliseconds) { waitFallback.store(milliseconds, std::memory_order_relaxed); }
@@ -576,50 +573,57 @@ void DestroyEvents() {
     worker.ended = nullptr;
 }
 
+// The events, made once and taken down for each worker. False when the
+// system has none to give: no worker then.
+bool ReadyEvents() {
+    if (worker.stop == nullptr) worker.stop = platform::CreateManualResetEvent();
+    if (worker.trackFinished == nullptr) worker.trackFinished = platform::CreateAutoResetEvent();
+    if (worker.ended == nullptr) worker.ended = platform::CreateManualResetEvent();
+    if (worker.stop == nullptr || worker.trackFinished == nullptr || worker.ended == nullptr) return false;
+    platform::ClearEvent(worker.stop);
+    platform::ClearEvent(worker.trackFinished);
+    platform::ClearEvent(worker.ended);
+    return true;
+}
+
 }  // namespace
 
-void StartEncoderWorker(SharedRip &rip) {
+void StartEncoderWorker(SharedRip &rip, platform::ModuleHold *&hold) {
     StopEncoderWorker();
-    worker.stopRequested.store(false, std::memory_order_relaxed);
+    // First: a delivery that still waits for an earlier worker leaves.
+    worker.generation.fetch_add(1);
+    worker.stopRequested.store(false);
     worker.rip = &rip;
-    worker.stop = platform::CreateManualResetEvent();
-    worker.trackFinished = platform::CreateAutoResetEvent();
-    worker.ended = platform::CreateManualResetEvent();
-    if (worker.stop == nullptr || worker.trackFinished == nullptr || worker.ended == nullptr) {
-        DestroyEvents();
-        return;
-    }
+    if (!ReadyEvents()) return;
     // Raised before the thread exists, so that a host that delivers the
     // whole album before the worker first runs still waits for all
     // encoding.
     worker.running.store(true, std::memory_order_release);
-    workerThread = platform::StartWorkerThread(EncoderWorker, &worker);
-    if (workerThread == nullptr) {
-        worker.running.store(false, std::memory_order_release);
-        DestroyEvents();
-    }
+    workerThread = platform::StartWorkerThread(EncoderWorker, &worker, hold);
+    if (workerThread == nullptr) worker.running.store(false, std::memory_order_release);
 }
 
 void StopEncoderWorker() {
     if (workerThread == nullptr) return;
-    worker.stopRequested.store(true, std::memory_order_release);
+    worker.stopRequested.store(true);
     platform::RaiseEvent(worker.stop);
     platform::RaiseEvent(worker.trackFinished);
     // Waits for the body only, never for the thread's exit, and so is safe
-    // while the module is being unloaded.
+    // while the module is being unloaded. A delivery that waits for the
+    // worker in another thread sees it gone and leaves; the events stay.
     platform::JoinWorkerThread(workerThread);
     workerThread = nullptr;
-    // A delivery that waits for the worker in another thread sees it gone
-    // and leaves; only then do its events go.
-    while (hostWaits.load() != 0) platform::SleepMilliseconds(1);
-    DestroyEvents();
+}
+
+void ReleaseEncoderWorkerEvents() {
+    if (workerThread == nullptr) DestroyEvents();
 }
 
 void ForgetEncoderWorker() {
-    if (workerThread == nullptr) return;
-    platform::ForgetWorkerThread(workerThread);
+    if (workerThread != nullptr) platform::ForgetWorkerThread(workerThread);
     workerThread = nullptr;
-    // Closing this process's copies of the descriptors raises nothing.
+    // Closing this process's copies of the descriptors raises nothing; a
+    // worker of this process makes its own.
     DestroyEvents();
     worker.running.store(false, std::memory_order_relaxed);
 }

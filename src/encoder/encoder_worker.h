@@ -75,15 +75,20 @@ bool MakeRipTracks(SharedRip &rip, std::int32_t count);
 void ReleaseRipTracks(SharedRip &rip);
 
 // Starts the worker for rip, after stopping any earlier one; the worker
-// reads rip until it has ended. Whether a worker could be started is not
-// reported: without one the WAV files are still written.
-void StartEncoderWorker(SharedRip &rip);
+// reads rip until it has ended, and takes hold over. Whether a worker could
+// be started is not reported: without one the WAV files are still written.
+// Start and stop are called with the module's lock held.
+void StartEncoderWorker(SharedRip &rip, platform::ModuleHold *&hold);
 
 // Raises stopRequested, ends a running encoder and removes its unfinished
 // output, and returns once the worker has ended. Does nothing when no
-// worker was started. Called from the host's thread, or by a Kill from
-// another thread while the host's thread waits in WaitForEncoderWorker.
+// worker was started. Called from any thread, also while the host's thread
+// waits in WaitForEncoderWorker.
 void StopEncoderWorker();
+
+// Once the module is being unloaded for good and no worker runs: releases
+// the events kept from one worker to the next.
+void ReleaseEncoderWorkerEvents();
 
 // In a forked child, where the worker's thread does not exist and its
 // events are the parent's: forgets them without raising or closing any.
@@ -95,10 +100,13 @@ void WakeEncoderWorker();
 
 // Whether a worker runs. Called from the host's thread.
 bool EncoderWorkerRunning();
-// Returns once no worker runs: true when the worker ended by itself, false
-// when it was stopped (a Kill from another thread). Called from the host's
-// thread.
-bool WaitForEncoderWorker();
+// The worker that runs now, or ran last: taken with the module's lock held,
+// and waited for once it is let go.
+std::uint32_t CurrentEncoderWorker();
+// Returns once worker which no longer runs: true when it ended by itself,
+// false when it was stopped (a Kill from another thread) or a later one was
+// started. Called from the host's thread, without the module's lock.
+bool WaitForEncoderWorker(std::uint32_t which);
 
 // Each wait of the worker and of the host's thread looks again at the
 // shared values after this long even when no wake-up came, as a fallback.

@@ -53,7 +53,10 @@ void ReleaseFolder(RipState &rip) {
 
 }  // namespace
 
-void OnModuleUnload() { Kill(); }
+void OnModuleUnload(bool forGood) {
+    Kill();
+    if (forGood) ReleaseEncoderWorkerEvents();
+}
 
 void OnForkedChild() {
     ForgetEncoderWorker();
@@ -79,7 +82,7 @@ namespace {
 // settingsRead is raised once the settings, and so the journal, of this
 // rip are known; system gets the system's error behind a refusal.
 Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header, std::int32_t headerLength,
-                bool &settingsRead, platform::SystemError &system) {
+                platform::ModuleHold *&hold, bool &settingsRead, platform::SystemError &system) {
     settingsRead = false;
     system = {0};
     // Arguments that no rip could be started with are refused before anything
@@ -142,18 +145,36 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
                        true);
     }
     JournalRipStart(shared.journal, *info, fullSettingsPath);
-    StartEncoderWorker(shared);
+    StartEncoderWorker(shared, hold);
     rip.active = true;
     return Reason::Done;
 }
 
 }  // namespace
 
-extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
-                               std::int32_t headerLength) {
+namespace {
+
+// Holds the module's lock for one exported call: the rip changes under it
+// only, so that calls from several threads (a host's Cancel calling Kill
+// while its ripping thread does the same) take turns.
+struct ModuleLockHeld {
+    ModuleLockHeld() : held(platform::LockModule()) {}
+    ~ModuleLockHeld() { Release(); }
+    ModuleLockHeld(const ModuleLockHeld &) = delete;
+    ModuleLockHeld &operator=(const ModuleLockHeld &) = delete;
+    void Release() {
+        if (held) platform::UnlockModule();
+        held = false;
+    }
+    bool held;
+};
+
+// The exported Create, with the module's lock held.
+std::int32_t CreateLocked(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
+                          std::int32_t headerLength, platform::ModuleHold *&hold) {
     bool settingsRead = false;
     platform::SystemError system = {0};
-    const Reason reason = StartRip(info, settingsPath, header, headerLength, settingsRead, system);
+    const Reason reason = StartRip(info, settingsPath, header, headerLength, hold, settingsRead, system);
     if (reason == Reason::Done) return 1;
     // Only this rip's own journal hears of its refusal.
     if (settingsRead) {
@@ -163,7 +184,8 @@ extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const 
     return 0;
 }
 
-extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
+// The exported SetData, with the module's lock held.
+std::int32_t SetDataLocked(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
     if (!rip.active || data == nullptr || boundary == nullptr) return 0;
     // How many of the bytes end the current track; 0: all belong to it.
     const std::int32_t trackEnd = *boundary;
@@ -203,7 +225,37 @@ extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, s
     return AdvanceTrack(rip);
 }
 
+}  // namespace
+
+extern "C" std::int32_t Create(AlbumInfo *info, const char *settingsPath, const std::uint8_t *header,
+                               std::int32_t headerLength) {
+    // Taken outside the lock, which a Kill under the loader's lock may wait for.
+    platform::ModuleHold *hold = platform::HoldModule();
+    ModuleLockHeld lock;
+    const std::int32_t made = lock.held ? CreateLocked(info, settingsPath, header, headerLength, hold) : 0;
+    lock.Release();
+    platform::ReleaseModuleHold(hold);
+    return made;
+}
+
+extern "C" std::int32_t SetData(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
+    ModuleLockHeld lock;
+    if (!lock.held) return 0;
+    const std::int32_t taken = SetDataLocked(data, length, boundary);
+    if (taken != kAlbumDelivered) return taken;
+    // The album is complete: its last delivery returns once all encoding is,
+    // or with 0 once a Kill from another thread has stopped the worker, which
+    // that Kill needs the lock for.
+    const std::uint32_t worker = CurrentEncoderWorker();
+    lock.Release();
+    return WaitForEncoderWorker(worker) ? 1 : 0;
+}
+
 extern "C" std::int32_t Kill(void) {
+    // A second Kill waits for the first, then finds nothing left to end. No
+    // lock to be had: no rip was ever made.
+    ModuleLockHeld lock;
+    if (!lock.held) return 0;
     // The worker reads what Kill releases, and what the host may free once
     // Kill has returned.
     StopEncoderWorker();

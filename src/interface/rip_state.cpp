@@ -78,9 +78,7 @@ std::int32_t AdvanceTrack(RipState &rip) {
     rip.shared.finishedTracks.store(next, std::memory_order_release);
     WakeEncoderWorker();
     if (next < rip.shared.trackCount) return OpenCurrentTrack(rip);
-    // The album is complete: its last delivery returns once all encoding is,
-    // or with 0 once a Kill from another thread has stopped it.
-    return WaitForEncoderWorker() ? 1 : 0;
+    return kAlbumDelivered;
 }
 
 }  // namespace encbridge

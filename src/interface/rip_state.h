@@ -54,8 +54,9 @@ std::int32_t CloseCurrentTrack(RipState &rip);
 // audio, so it is never encoded nor published; its WAV stays as written.
 // why: the system's reason, which the track's record carries.
 void AbandonCurrentTrack(RipState &rip, platform::SystemError why);
-// Moves the rip to the next track; after the last one, waits for the encoder
-// worker. 1 or 0.
+// Moves the rip to the next track: 1 or 0, or after the last one
+// kAlbumDelivered, for the caller to wait for the encoder worker.
+constexpr std::int32_t kAlbumDelivered = 2;
 std::int32_t AdvanceTrack(RipState &rip);
 
 }  // namespace encbridge

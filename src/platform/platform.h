@@ -14,8 +14,11 @@ namespace encbridge {
 // that it is being unloaded, or that the host forked a child. The rip
 // provides them; the platform's entry points only call them.
 //
-// Unloaded (on Linux at the process's exit): the same as Kill.
-void OnModuleUnload();
+// Unloaded (on Linux at the process's exit): the same as Kill. forGood (a
+// Windows FreeLibrary; never on Linux, where the code stays mapped): what
+// the module keeps for its whole life goes too, since no call can come
+// any more.
+void OnModuleUnload(bool forGood);
 // In a child that the host forked: forgets the parent's rip, its worker and
 // its files without touching any of them, so that nothing the child does (a
 // Kill, its exit) reaches the parent's rip.
@@ -157,6 +160,8 @@ void RaiseEvent(Event *event);
 // kWaitForever waits with no time limit.
 constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 bool WaitForEvent(Event *event, std::uint32_t milliseconds);
+// Takes the event back down, whatever raised it before.
+void ClearEvent(Event *event);
 void DestroyEvent(Event *event);
 
 // ---- Processes -----------------------------------------------------------
@@ -352,12 +357,34 @@ bool SyncFile(const char *path, SystemError *error = nullptr);
 bool SyncFolder(const char *path, SystemError *error = nullptr);
 bool RemoveFile(const char *path, SystemError *error = nullptr);
 
+// ---- The module's lock ---------------------------------------------------------
+// One lock for the whole module, held by the exported functions while they
+// change the rip, so that two of them from two threads (a Kill beside
+// another Kill, or beside a Create) take turns. Whoever holds it never
+// waits for the system loader's lock (Windows), and a thread that dies
+// holding it gives it up (Windows: the next taker gets it). False when it
+// cannot be had: the system has no lock to give.
+bool LockModule();
+void UnlockModule();
+// Gives back what the lock is made of, once the module is being unloaded
+// and no call of the module can come any more. Windows only.
+void DiscardModuleLock();
+
 // ---- The worker thread -----------------------------------------------------
 // A thread that runs body(argument) once. The module's code stays mapped
 // while it runs, even when the host unloads the module meanwhile.
 struct WorkerThread;
-// Null when no thread could be started; body then never runs.
-WorkerThread *StartWorkerThread(void (*body)(void *), void *argument);
+// What keeps the module's code mapped for a worker about to start. On
+// Windows taking one and giving it back go through the loader's lock, which
+// a host's component may hold while it waits in Kill for the module's lock:
+// so it is taken before the module's lock, and a hold that no thread took
+// over is given back after it. Null when none could be had.
+struct ModuleHold;
+ModuleHold *HoldModule();
+void ReleaseModuleHold(ModuleHold *hold);
+// Null when no thread could be started; body then never runs. The thread
+// takes hold over (hold becomes null) when it starts.
+WorkerThread *StartWorkerThread(void (*body)(void *), void *argument, ModuleHold *&hold);
 // Waits until body has returned, then releases the record. Safe to call
 // while the module is being unloaded: it never waits for a thread to finish
 // exiting, only for body to return.

@@ -11,9 +11,14 @@ namespace {
 // with its parent: anything it raised, the parent's worker would see.
 pid_t ripProcess = 0;
 
+void TakeLockBeforeFork() { (void)encbridge::platform::LockModule(); }
+
+void GiveLockBackInParent() { encbridge::platform::UnlockModule(); }
+
 void ForgetRipInChild() {
     encbridge::OnForkedChild();
     ripProcess = getpid();
+    encbridge::platform::UnlockModule();
 }
 
 }  // namespace
@@ -21,8 +26,9 @@ void ForgetRipInChild() {
 __attribute__((constructor)) static void LoadModule() {
     ripProcess = getpid();
     // A child of fork() leaves the parent's rip to the parent: it starts as
-    // if no rip had begun.
-    pthread_atfork(nullptr, nullptr, ForgetRipInChild);
+    // if no rip had begun. The fork waits for a call of the module that
+    // another thread is in, so that the child's copy of the rip is whole.
+    pthread_atfork(TakeLockBeforeFork, GiveLockBackInParent, ForgetRipInChild);
 }
 
 // Unloading does what Kill does, which includes stopping the encoder worker
@@ -32,5 +38,5 @@ __attribute__((constructor)) static void LoadModule() {
 // nothing here: the rip is its parent's.
 __attribute__((destructor)) static void UnloadModule() {
     if (getpid() != ripProcess) return;
-    encbridge::OnModuleUnload();
+    encbridge::OnModuleUnload(false);
 }

@@ -76,14 +76,45 @@ bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
     return true;
 }
 
+void ClearEvent(Event *event) {
+    std::uint64_t count = 0;
+    ssize_t ignored = read(event->fd, &count, sizeof count);  // non-blocking: nothing raised leaves it as it is
+    (void)ignored;
+}
+
 void DestroyEvent(Event *event) {
     if (event == nullptr) return;
     close(event->fd);
     delete event;
 }
 
+namespace {
+
+// A fork takes it first and both sides give it back (module.cpp), so that
+// a child never inherits it held, nor a rip half torn down by another
+// thread.
+pthread_mutex_t moduleLock = PTHREAD_MUTEX_INITIALIZER;
+
+}  // namespace
+
+bool LockModule() { return pthread_mutex_lock(&moduleLock) == 0; }
+
+void UnlockModule() { pthread_mutex_unlock(&moduleLock); }
+
+void DiscardModuleLock() {}
+
 // The library is linked with -z nodelete and its destructor joins the
-// worker, so the worker's code stays mapped for as long as it runs.
+// worker, so the worker's code stays mapped for as long as it runs: a hold
+// needs nothing behind it.
+struct ModuleHold {};
+
+ModuleHold *HoldModule() {
+    static ModuleHold always;
+    return &always;
+}
+
+void ReleaseModuleHold(ModuleHold *) {}
+
 struct WorkerThread {
     pthread_t thread;
     void (*body)(void *);
@@ -100,7 +131,7 @@ void *RunWorker(void *parameter) {
 
 }  // namespace
 
-WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
+WorkerThread *StartWorkerThread(void (*body)(void *), void *argument, ModuleHold *&) {
     WorkerThread *worker = new (std::nothrow) WorkerThread;
     if (worker == nullptr) return nullptr;
     worker->body = body;

@@ -10,6 +10,9 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     // At process exit (reserved non-null) other threads are already gone and
     // the process's memory goes with it; only a FreeLibrary needs the cleanup.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) encbridge::OnModuleUnload();
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        encbridge::OnModuleUnload(true);
+        encbridge::platform::DiscardModuleLock();
+    }
     return TRUE;
 }

@@ -2,6 +2,7 @@
 // thread itself.
 #include "platform/win/threads.h"
 
+#include <atomic>
 #include <new>
 
 namespace encbridge {
@@ -30,6 +31,8 @@ Event *CreateAutoResetEvent() { return NewEvent(FALSE); }
 
 void RaiseEvent(Event *event) { SetEvent(event->handle); }
 
+void ClearEvent(Event *event) { ResetEvent(event->handle); }
+
 bool WaitForEvent(Event *event, std::uint32_t milliseconds) {
     static_assert(kWaitForever == INFINITE, "the same value means no time limit");
     return WaitForSingleObject(event->handle, milliseconds) == WAIT_OBJECT_0;
@@ -39,6 +42,58 @@ void DestroyEvent(Event *event) {
     if (event == nullptr) return;
     CloseHandle(event->handle);
     delete event;
+}
+
+namespace {
+
+// A kernel mutex, made on first use and kept until the module is unloaded:
+// unlike a critical section, one that a thread held when it was ended
+// (TerminateThread, or the process's exit before a host component's
+// DLL_PROCESS_DETACH calls Kill) is taken over by the next waiter. And it
+// never needs the loader's lock.
+std::atomic<HANDLE> moduleMutex{nullptr};
+
+HANDLE ModuleMutex() {
+    HANDLE mutex = moduleMutex.load(std::memory_order_acquire);
+    if (mutex != nullptr) return mutex;
+    HANDLE made = CreateMutexA(nullptr, FALSE, nullptr);
+    if (made == nullptr) return nullptr;
+    if (!moduleMutex.compare_exchange_strong(mutex, made)) {
+        CloseHandle(made);
+        return mutex;
+    }
+    return made;
+}
+
+}  // namespace
+
+bool LockModule() {
+    HANDLE mutex = ModuleMutex();
+    if (mutex == nullptr) return false;
+    // Abandoned: its holder is gone, and the lock is this thread's now.
+    const DWORD result = WaitForSingleObject(mutex, INFINITE);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+void UnlockModule() { ReleaseMutex(moduleMutex.load(std::memory_order_acquire)); }
+
+void DiscardModuleLock() {
+    HANDLE mutex = moduleMutex.exchange(nullptr);
+    if (mutex != nullptr) CloseHandle(mutex);
+}
+
+ModuleHold *HoldModule() {
+    // The thread's own reference to the module: a host's FreeLibrary while
+    // the worker runs then leaves the module mapped until the worker ends.
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&HoldModule), &module)) {
+        return nullptr;
+    }
+    return reinterpret_cast<ModuleHold *>(module);
+}
+
+void ReleaseModuleHold(ModuleHold *hold) {
+    if (hold != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(hold));
 }
 
 struct WorkerThread {
@@ -60,6 +115,9 @@ DWORD WINAPI RunWorker(LPVOID parameter) {
     // The record may be released as soon as finished is raised.
     HMODULE module = worker->module;
     SetEvent(worker->finished);
+    // Readers of the encoders' pipes that had not left the module's code
+    // when the worker was done with them: the module stays until they have.
+    AwaitLeavingReaders();
     // Dropping the thread's reference may unload the module; the thread must
     // not return into code that is gone, so it ends inside the system call.
     FreeLibraryAndExitThread(module, 0);
@@ -68,21 +126,15 @@ DWORD WINAPI RunWorker(LPVOID parameter) {
 
 }  // namespace
 
-WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
+WorkerThread *StartWorkerThread(void (*body)(void *), void *argument, ModuleHold *&hold) {
+    if (hold == nullptr) return nullptr;
     WorkerThread *worker = new (std::nothrow) WorkerThread;
     if (worker == nullptr) return nullptr;
     worker->body = body;
     worker->argument = argument;
+    worker->module = reinterpret_cast<HMODULE>(hold);
     worker->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (worker->finished == nullptr) {
-        delete worker;
-        return nullptr;
-    }
-    // The thread's own reference to the module: a host's FreeLibrary while
-    // the worker runs then leaves the module mapped until the worker ends.
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&RunWorker),
-                            &worker->module)) {
-        CloseHandle(worker->finished);
         delete worker;
         return nullptr;
     }
@@ -90,11 +142,11 @@ WorkerThread *StartWorkerThread(void (*body)(void *), void *argument) {
     // by itself, and the toolchain's C++ library has no threads.
     worker->thread = CreateThread(nullptr, 0, RunWorker, worker, 0, nullptr);
     if (worker->thread == nullptr) {
-        FreeLibrary(worker->module);
         CloseHandle(worker->finished);
         delete worker;
         return nullptr;
     }
+    hold = nullptr;
     return worker;
 }
 
