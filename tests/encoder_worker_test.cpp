@@ -914,6 +914,34 @@ TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
     EXPECT_TRUE(ts::FileExists(Final(out_, 1, ".mp3")));
 }
 
+// A host's Cancel: Kill from a second thread while the album's last delivery
+// waits for the encoder, then Kill from the ripping thread as soon as that
+// delivery has returned, while the first may still be ending the rip. Both
+// return, nothing is released twice, and the next rip starts as usual.
+TEST_F(WorkerTest, TwoKillsThatOverlapEndAsOne) {
+    for (int round = 1; round <= 25; ++round) {
+        SCOPED_TRACE(round);
+        const std::string folder = CaseFolder("round" + std::to_string(round));
+        const std::string log = "round" + std::to_string(round) + ".log";
+        Album album(folder, 1);
+        ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--hang", log), 1})), 1);
+        std::int32_t delivered = -1, killedByRipper = -1, killedByCancel = -1;
+        std::thread ripping([&] {
+            delivered = host_->DeliverTrack(Audio(400, 1));
+            killedByRipper = host_->Kill();
+        });
+        ASSERT_TRUE(WaitUntil([&] { return Runs(log).size() == 1; }));
+        std::thread cancel([&] { killedByCancel = host_->Kill(); });
+        cancel.join();
+        ripping.join();
+        EXPECT_EQ(delivered, 0);
+        EXPECT_EQ(killedByCancel, 0);
+        EXPECT_EQ(killedByRipper, 0);
+        EXPECT_TRUE(ProcessGone(Runs(log)[0].facts["pid"]));
+        EXPECT_EQ(ts::ListFolder(folder), std::vector<std::string>({"#temp(01).wav"}));
+    }
+}
+
 // ---- The journal -------------------------------------------------------------
 
 // The records of a journal file: each line split at its tabs, the escapes
