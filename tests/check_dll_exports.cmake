@@ -61,7 +61,7 @@ set(allowed
   CreateDirectoryA GetFileAttributesA GetFileInformationByHandle GetFullPathNameA GetProcessAffinityMask
   CompareStringOrdinal FormatMessageA GetFileSizeEx GetSystemTime GetTickCount LockFileEx SetEndOfFile
   SetFilePointerEx UnlockFileEx WriteFile ReadFile CreatePipe SetHandleInformation CancelSynchronousIo
-  FlushFileBuffers MoveFileExA
+  FlushFileBuffers MoveFileExA CreateMutexA ReleaseMutex ResetEvent AcquireSRWLockExclusive ReleaseSRWLockExclusive
   # msvcrt.dll, the C runtime of every Windows since 2000
   _amsg_exit _close _fdopen _initterm _iob _lock _open_osfhandle _unlock abort calloc fclose ferror fflush fopen free fseek ftell fwrite malloc
   fread memchr memcmp memcpy memmove memset realloc strcmp strlen strncmp strstr vfprintf)

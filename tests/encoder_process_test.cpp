@@ -375,28 +375,54 @@ TEST_F(ProcessTest, NoDescriptorOfTheHostReachesTheEncoder) {
 // A host of its own: this program run again with one helper test, which
 // rips with the encoder the settings name and leaves through ExitProcess in
 // the middle of an encode. gtest's death tests do not run their statement
-// under wine, so the test starts the helper itself.
+// under wine, so the test starts the helper itself. Told how to end, it
+// rips an album of one track from a ripping thread of its own, whose last
+// delivery waits for the encoder while the helper ends that way.
 constexpr char kHelperFolders[] = "ENCBRIDGE_TEST_HELPER_FOLDERS";
+
+DWORD WINAPI DeliverTheAlbum(void *host) {
+    static_cast<ts::ModuleHost *>(host)->DeliverTrack(Audio(4000, 1));
+    return 0;
+}
 
 TEST(HostHelper, ExitsDuringAnEncode) {
     char given[1024];
     DWORD length = GetEnvironmentVariableA(kHelperFolders, given, sizeof given);
     if (length == 0 || length >= sizeof given) GTEST_SKIP() << "run only as a helper host";
     const std::string text(given, length);
-    const std::string out = text.substr(0, text.find('|'));
-    const std::string settings = text.substr(text.find('|') + 1);
+    const std::size_t bar = text.find('|'), lastBar = text.rfind('|');
+    const std::string out = text.substr(0, bar);
+    const std::string settings = text.substr(bar + 1, lastBar - bar - 1);
+    const std::string ending = text.substr(lastBar + 1);
     static ts::ModuleHost host(ts::ProgramFolder() + ts::ModuleFileName());
     // Loaded after the module, so that its detach comes first at exit.
-    LoadLibraryA((ts::ProgramFolder() + "exit_kill_component.dll").c_str());
-    static Album album(out, 2);
-    if (host.Create(album.info.get(), settings) != 1 || host.DeliverTrack(Audio(4000, 1)) != 1) ExitProcess(3);
+    HMODULE component = LoadLibraryA((ts::ProgramFolder() + "exit_kill_component.dll").c_str());
+    static Album album(out, ending.empty() ? 2 : 1);
+    if (host.Create(album.info.get(), settings) != 1) ExitProcess(3);
+    HANDLE ripping = nullptr;
+    if (ending.empty()) {
+        if (host.DeliverTrack(Audio(4000, 1)) != 1) ExitProcess(3);
+    } else {
+        ripping = CreateThread(nullptr, 0, DeliverTheAlbum, &host, 0, nullptr);
+    }
     if (!WaitUntil([&] { return ts::ReadFile(out + "#temp(01).mp3").size() > 4; })) ExitProcess(4);
+    if (ending == "unload-component") {
+        FreeLibrary(component);
+        WaitForSingleObject(ripping, INFINITE);
+    } else if (ending == "end-ripping-thread") {
+        TerminateThread(ripping, 1);
+        WaitForSingleObject(ripping, INFINITE);
+        if (host.Kill() != 0) ExitProcess(5);
+        static Album next(out, 1);
+        if (host.Create(next.info.get(), settings) != 1 || host.Kill() != 0) ExitProcess(6);
+        host.Unload();
+    }
     ExitProcess(0);
 }
 
 // Runs the helper host; its exit code, or -1 when it had to be ended.
-int RunHelperHost(const std::string &out, const std::string &settings) {
-    SetEnvironmentVariableA(kHelperFolders, (out + "|" + settings).c_str());
+int RunHelperHost(const std::string &out, const std::string &settings, const std::string &ending = "") {
+    SetEnvironmentVariableA(kHelperFolders, (out + "|" + settings + "|" + ending).c_str());
     char program[MAX_PATH];
     GetModuleFileNameA(nullptr, program, sizeof program);
     std::string line = "\"" + std::string(program) + "\" --gtest_filter=HostHelper.ExitsDuringAnEncode";
@@ -437,6 +463,45 @@ TEST_F(ProcessTest, AHostThatExitsTakesItsEncoderWithIt) {
     if (left != nullptr) {
         TerminateProcess(left, 1);
         CloseHandle(left);
+    }
+}
+
+// A host that ends its rip mid-album in unusual ways, with WIN_HIDE=1 (the
+// encoder's output is read by a thread of the module's): every Kill, the
+// next rip and the unloading return, and the encoder goes.
+TEST_F(ProcessTest, EveryKillReturnsHoweverTheHostEndsItsRip) {
+    struct EndingCase {
+        const char *ending;
+        bool killAtDetach;  // the component's Kill writes the marker
+    } cases[] = {
+        // A component unloaded mid-album calls Kill from its DLL_PROCESS_DETACH,
+        // where the readers of the pipes cannot end their threads.
+        {"unload-component", true},
+        // The ripping thread is ended while its last delivery waits; then
+        // Kill, a new rip and FreeLibrary.
+        {"end-ripping-thread", false},
+        // The process exits while the ripping thread waits there, and the
+        // component calls Kill at the exit.
+        {"exit-while-waiting", true},
+    };
+    for (const EndingCase &c : cases) {
+        SCOPED_TRACE(c.ending);
+        const std::string out = out_ + c.ending + "\\";
+        ASSERT_TRUE(ts::MakeFolder(out));
+        const std::string marker = aux_ + c.ending + "-kill-returned", log = std::string(c.ending) + ".log";
+        SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", marker.c_str());
+        const int code = RunHelperHost(out, WriteSettings({".mp3", Fake("--partial-then-hang", log)}), c.ending);
+        SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", nullptr);
+        EXPECT_EQ(code, 0) << "-1: the host hung";
+        EXPECT_EQ(ts::FileExists(marker), c.killAtDetach);
+        ASSERT_EQ(Runs(log).size(), 1u);
+        const std::string pid = Runs(log)[0].facts["pid"];
+        EXPECT_TRUE(WaitUntil([&] { return ProcessGone(pid); })) << "the encoder outlived its rip";
+        HANDLE left = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+        if (left != nullptr) {
+            TerminateProcess(left, 1);
+            CloseHandle(left);
+        }
     }
 }
 

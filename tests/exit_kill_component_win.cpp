@@ -1,11 +1,12 @@
 // A component of a host that calls the module's Kill from its own
-// DLL_PROCESS_DETACH at process exit, when the system has already ended
-// every other thread, the module's worker too. It writes the file named by
+// DLL_PROCESS_DETACH, with the loader's lock held: at process exit, when the
+// system has already ended every other thread, the module's worker too, or
+// when the host unloads it mid-album. It writes the file named by
 // ENCBRIDGE_TEST_KILL_MARKER once Kill has returned.
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    if (reason != DLL_PROCESS_DETACH || reserved == nullptr) return TRUE;
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason != DLL_PROCESS_DETACH) return TRUE;
     HMODULE module = GetModuleHandleA("encbridge.dll");
     if (module == nullptr) return TRUE;
     auto kill = reinterpret_cast<int (*)()>(reinterpret_cast<void *>(GetProcAddress(module, "Kill")));

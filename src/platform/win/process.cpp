@@ -18,6 +18,10 @@ namespace platform {
 struct DrainedPipe {
     HANDLE read;    // null: none
     HANDLE thread;  // null: not reading
+    // Raised by the reader as it stops reading. Waited on instead of the
+    // thread: a thread cannot finish exiting while another thread holds the
+    // loader's lock (a Kill from a host component's DLL_PROCESS_DETACH).
+    HANDLE done;
     Process *owner;
     bool toSink;
     std::atomic<bool> givingUp;
@@ -36,6 +40,12 @@ struct Process {
     // Set once the pipes are read to their end, or given up on.
     bool drained;
     MessageTail messages;
+    // Held by a reader while it hands over what it read, and by the owner as
+    // it gives the readers up: from then on none touches the sink, which
+    // may be gone. All zero is a free lock.
+    SRWLOCK delivery;
+    // In the list of records whose readers may still run (leavingReaders).
+    Process *nextLeaving;
 };
 
 namespace {
@@ -147,14 +157,20 @@ DWORD WINAPI DrainPipe(void *argument) {
     char chunk[16384];
     DWORD got = 0;
     // A write of nothing reads as nothing: only a failure (the last write
-    // end closed, or a cancel) ends the pipe.
+    // end closed, or a cancel) ends the pipe. A reader given up on before it
+    // first ran (its start waited for the loader's lock) reads nothing.
     while (!pipe.givingUp.load() && ReadFile(pipe.read, chunk, sizeof chunk, &got, nullptr)) {
-        if (!pipe.toSink) {
-            KeepMessage(process.messages, chunk, got);
-        } else if (process.sinkTaking && got > 0) {
-            process.sinkTaking = process.sink.take(process.sink.context, chunk, got);
+        AcquireSRWLockExclusive(&process.delivery);
+        if (!pipe.givingUp.load()) {
+            if (!pipe.toSink) {
+                KeepMessage(process.messages, chunk, got);
+            } else if (process.sinkTaking && got > 0) {
+                process.sinkTaking = process.sink.take(process.sink.context, chunk, got);
+            }
         }
+        ReleaseSRWLockExclusive(&process.delivery);
     }
+    SetEvent(pipe.done);
     return 0;
 }
 
@@ -162,40 +178,100 @@ DWORD WINAPI DrainPipe(void *argument) {
 bool StartDraining(Process &process) {
     for (DrainedPipe &pipe : process.pipes) {
         if (pipe.read == nullptr) continue;
+        pipe.done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (pipe.done == nullptr) return false;
         pipe.thread = CreateThread(nullptr, 64 * 1024, DrainPipe, &pipe, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
         if (pipe.thread == nullptr) return false;
     }
     return true;
 }
 
+// How long readers that were cancelled, and whose job was ended, may take
+// to stop before they are left to stop by themselves.
+constexpr DWORD kGiveUpMilliseconds = 2000;
+
 // Waits up to milliseconds for the pipes' ends, then gives up on them: a
 // process that the program started may hold them open for ever. The
 // readers are cancelled, and should one not end, the job is ended, which
-// closes the last write ends.
+// closes the last write ends. A reader that still has not stopped (one
+// whose thread has not yet started) is left behind: it hands over nothing
+// more, and its record stays until its thread is gone.
 void FinishDraining(Process &process, DWORD milliseconds) {
     if (process.drained) return;
+    HANDLE done[2];
+    DWORD count = 0;
+    for (const DrainedPipe &pipe : process.pipes) {
+        if (pipe.thread != nullptr) done[count++] = pipe.done;
+    }
+    if (count > 0 && WaitForMultipleObjects(count, done, TRUE, milliseconds) != WAIT_OBJECT_0) {
+        AcquireSRWLockExclusive(&process.delivery);
+        for (DrainedPipe &pipe : process.pipes) pipe.givingUp.store(true);
+        ReleaseSRWLockExclusive(&process.delivery);
+        const DWORD started = GetTickCount();
+        for (DrainedPipe &pipe : process.pipes) {
+            while (pipe.thread != nullptr && WaitForSingleObject(pipe.done, 0) == WAIT_TIMEOUT &&
+                   GetTickCount() - started < kGiveUpMilliseconds) {
+                CancelSynchronousIo(pipe.thread);
+                if (GetTickCount() - started > 1000 && process.job != nullptr) TerminateJobObject(process.job, 1);
+                WaitForSingleObject(pipe.done, 20);
+            }
+        }
+    }
+    process.drained = true;
+}
+
+// Records whose readers' threads had not ended when their process was
+// closed, oldest last; waited for by AwaitLeavingReaders.
+SRWLOCK leavingLock = SRWLOCK_INIT;
+Process *leavingReaders = nullptr;
+
+bool ReadersGone(const Process &process, DWORD milliseconds) {
     HANDLE threads[2];
     DWORD count = 0;
     for (const DrainedPipe &pipe : process.pipes) {
         if (pipe.thread != nullptr) threads[count++] = pipe.thread;
     }
-    if (count > 0 && WaitForMultipleObjects(count, threads, TRUE, milliseconds) != WAIT_OBJECT_0) {
-        for (DrainedPipe &pipe : process.pipes) pipe.givingUp.store(true);
-        const DWORD started = GetTickCount();
-        for (DrainedPipe &pipe : process.pipes) {
-            while (pipe.thread != nullptr && WaitForSingleObject(pipe.thread, 0) == WAIT_TIMEOUT) {
-                CancelSynchronousIo(pipe.thread);
-                if (GetTickCount() - started > 1000 && process.job != nullptr) TerminateJobObject(process.job, 1);
-                WaitForSingleObject(pipe.thread, 20);
-            }
+    return count == 0 || WaitForMultipleObjects(count, threads, TRUE, milliseconds) == WAIT_OBJECT_0;
+}
+
+void DeleteRecord(Process *process) {
+    for (DrainedPipe &pipe : process->pipes) {
+        for (HANDLE handle : {pipe.thread, pipe.read, pipe.done}) {
+            if (handle != nullptr) CloseHandle(handle);
         }
     }
-    for (DrainedPipe &pipe : process.pipes) {
-        if (pipe.thread != nullptr) CloseHandle(pipe.thread);
-        if (pipe.read != nullptr) CloseHandle(pipe.read);
-        pipe.thread = pipe.read = nullptr;
+    delete process;
+}
+
+// Releases the records of readers that have ended since they were left.
+void ReapLeavingReaders() {
+    AcquireSRWLockExclusive(&leavingLock);
+    Process **link = &leavingReaders;
+    while (*link != nullptr) {
+        Process *record = *link;
+        if (ReadersGone(*record, 0)) {
+            *link = record->nextLeaving;
+            DeleteRecord(record);
+        } else {
+            link = &record->nextLeaving;
+        }
     }
-    process.drained = true;
+    ReleaseSRWLockExclusive(&leavingLock);
+}
+
+// Releases a process's record once its readers are drained or given up: at
+// once when their threads have ended, else once they have.
+void ReleaseRecord(Process *process) {
+    ReapLeavingReaders();
+    // A reader that has stopped leaves at once, but for the loader's lock.
+    if (ReadersGone(*process, 50)) {
+        DeleteRecord(process);
+        return;
+    }
+    AcquireSRWLockExclusive(&leavingLock);
+    process->nextLeaving = leavingReaders;
+    leavingReaders = process;
+    ReleaseSRWLockExclusive(&leavingLock);
 }
 
 // How long the pipes of a program that has ended may stay open, held by
@@ -282,8 +358,10 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     if (process == nullptr || line == nullptr ||
         !OpenStandardHandles(handles, *process, output != nullptr, hideWindow)) {
         CloseStandardHandles(handles);
-        if (process != nullptr) FinishDraining(*process, 0);
-        delete process;
+        if (process != nullptr) {
+            FinishDraining(*process, 0);
+            ReleaseRecord(process);
+        }
         delete[] line;
         return nullptr;
     }
@@ -328,7 +406,7 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     if (!created) {
         FinishDraining(*process, kDrainGraceMilliseconds);
         if (process->job != nullptr) CloseHandle(process->job);
-        delete process;
+        ReleaseRecord(process);
         return nullptr;
     }
     ResumeThread(started.hThread);
@@ -419,7 +497,26 @@ void CloseProcess(Process *process) {
     // Closing the job ends whatever the encoder left running.
     if (process->job != nullptr) CloseHandle(process->job);
     CloseHandle(process->handle);
-    delete process;
+    ReleaseRecord(process);
+}
+
+void AwaitLeavingReaders() {
+    AcquireSRWLockExclusive(&leavingLock);
+    Process *record = leavingReaders;
+    leavingReaders = nullptr;
+    ReleaseSRWLockExclusive(&leavingLock);
+    while (record != nullptr) {
+        // A reader still in a read is cancelled again and again: whatever
+        // else holds its pipe open, its thread ends.
+        while (!ReadersGone(*record, 100)) {
+            for (const DrainedPipe &pipe : record->pipes) {
+                if (pipe.thread != nullptr) CancelSynchronousIo(pipe.thread);
+            }
+        }
+        Process *next = record->nextLeaving;
+        DeleteRecord(record);
+        record = next;
+    }
 }
 
 }  // namespace platform
