@@ -235,7 +235,7 @@ bool ReadersGone(const Process &process, DWORD milliseconds) {
 }
 
 void DeleteRecord(Process *process) {
-    for (DrainedPipe &pipe : process->pipes) {
+    for (const DrainedPipe &pipe : process->pipes) {
         for (HANDLE handle : {pipe.thread, pipe.read, pipe.done}) {
             if (handle != nullptr) CloseHandle(handle);
         }
