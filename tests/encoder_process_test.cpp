@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -399,12 +400,8 @@ TEST(HostHelper, ExitsDuringAnEncode) {
     HMODULE component = LoadLibraryA((ts::ProgramFolder() + "exit_kill_component.dll").c_str());
     static Album album(out, ending.empty() ? 2 : 1);
     if (host.Create(album.info.get(), settings) != 1) ExitProcess(3);
-    HANDLE ripping = nullptr;
-    if (ending.empty()) {
-        if (host.DeliverTrack(Audio(4000, 1)) != 1) ExitProcess(3);
-    } else {
-        ripping = CreateThread(nullptr, 0, DeliverTheAlbum, &host, 0, nullptr);
-    }
+    if (ending.empty() && host.DeliverTrack(Audio(4000, 1)) != 1) ExitProcess(3);
+    HANDLE ripping = ending.empty() ? nullptr : CreateThread(nullptr, 0, DeliverTheAlbum, &host, 0, nullptr);
     if (!WaitUntil([&] { return ts::ReadFile(out + "#temp(01).mp3").size() > 4; })) ExitProcess(4);
     if (ending == "unload-component") {
         FreeLibrary(component);
@@ -470,10 +467,8 @@ TEST_F(ProcessTest, AHostThatExitsTakesItsEncoderWithIt) {
 // encoder's output is read by a thread of the module's): every Kill, the
 // next rip and the unloading return, and the encoder goes.
 TEST_F(ProcessTest, EveryKillReturnsHoweverTheHostEndsItsRip) {
-    struct EndingCase {
-        const char *ending;
-        bool killAtDetach;  // the component's Kill writes the marker
-    } cases[] = {
+    // Each way to end, and whether the component's Kill writes the marker.
+    const std::pair<const char *, bool> cases[] = {
         // A component unloaded mid-album calls Kill from its DLL_PROCESS_DETACH,
         // where the readers of the pipes cannot end their threads.
         {"unload-component", true},
@@ -484,20 +479,20 @@ TEST_F(ProcessTest, EveryKillReturnsHoweverTheHostEndsItsRip) {
         // component calls Kill at the exit.
         {"exit-while-waiting", true},
     };
-    for (const EndingCase &c : cases) {
-        SCOPED_TRACE(c.ending);
-        const std::string out = out_ + c.ending + "\\";
+    for (const auto &[ending, killAtDetach] : cases) {
+        SCOPED_TRACE(ending);
+        const std::string out = out_ + ending + "\\";
         ASSERT_TRUE(ts::MakeFolder(out));
-        const std::string marker = aux_ + c.ending + "-kill-returned", log = std::string(c.ending) + ".log";
+        const std::string marker = aux_ + ending + "-kill-returned", log = std::string(ending) + ".log";
         SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", marker.c_str());
-        const int code = RunHelperHost(out, WriteSettings({".mp3", Fake("--partial-then-hang", log)}), c.ending);
+        const int code = RunHelperHost(out, WriteSettings({".mp3", Fake("--partial-then-hang", log)}), ending);
         SetEnvironmentVariableA("ENCBRIDGE_TEST_KILL_MARKER", nullptr);
         EXPECT_EQ(code, 0) << "-1: the host hung";
-        EXPECT_EQ(ts::FileExists(marker), c.killAtDetach);
+        EXPECT_EQ(ts::FileExists(marker), killAtDetach);
         ASSERT_EQ(Runs(log).size(), 1u);
-        const std::string pid = Runs(log)[0].facts["pid"];
         // It runs in the helper's job, which ends it with the helper in any case.
-        EXPECT_TRUE(WaitUntil([&] { return ProcessGone(pid); })) << "the encoder outlived its rip";
+        EXPECT_TRUE(WaitUntil([&] { return ProcessGone(Runs(log)[0].facts["pid"]); }))
+            << "the encoder outlived its rip";
     }
 }
 
