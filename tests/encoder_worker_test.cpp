@@ -964,9 +964,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         std::string fileName;
         std::string encoder;
         const char *reason;
-        const char *ending;      // how the run ended, as the record says it
-        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder
-        const char *system;      // what the system's words hold; "-": none
+        const char *ending;   // how the run ended, as the record says it
+        const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder; "ns", one that
+                              // cannot be searched
+        const char *system;   // what the system's words hold; "-": none
         const char *said = "-";  // how the program's kept words begin
     };
     // Windows words its errors in the code page's language.
@@ -991,6 +992,11 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         {"folder refused", "", "ro" + sep + "in" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0",
          "ro", denied},
         {"move refused", "", "ro" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ro", denied},
+        // A final name the system cannot look at exists no more than a missing one.
+        {"folder not searchable", "", "ns" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ns",
+         denied},
+        {"name Windows does not take", "", "..." + sep + "01 Dots", FakeEncoderPath(),
+         OnWindows() ? "move-failed" : "done", "exit 0", "", OnWindows() ? " (error 123)" : "-"},
     };
     int caseNumber = 0;
     for (const ReasonCase &c : cases) {
@@ -998,7 +1004,9 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         // wine hands a file that is no Windows program to the host system;
         // a read-only folder refuses nothing there.
         if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
-        if (std::string(c.blocker) == "ro" && (OnWindows() || !folderRefuses)) continue;
+        if ((std::string(c.blocker) == "ro" || std::string(c.blocker) == "ns") && (OnWindows() || !folderRefuses)) {
+            continue;
+        }
         const std::string n = std::to_string(++caseNumber);
         const std::string folder = CaseFolder("case" + n);
         if (std::string(c.blocker) == "sub") {
@@ -1008,6 +1016,9 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
 #ifndef _WIN32
         if (std::string(c.blocker) == "ro") {
             ASSERT_EQ(mkdir((folder + "ro").c_str(), 0555), 0);
+        }
+        if (std::string(c.blocker) == "ns") {
+            ASSERT_EQ(mkdir((folder + "ns").c_str(), 0666), 0);
         }
 #endif
         Settings s{".mp3", Fake(c.options, "case" + n + ".log"), 1, c.encoder};
@@ -1058,6 +1069,9 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         {"a flipped byte", "--flip-byte 2845", "exact", "", "verify-mismatch", "at sample 700"},
         {"nothing written, exit 0", "--no-output", "exact", "", "output-not-a-file", "not a plain file"},
         {"the decoder fails", "", "exact", "--exit 5 --say corrupt", "verify-failed", "\tcorrupt"},
+        // Ended at the first byte past the track, long before its trail ends.
+        {"a decoder that does not stop", "", "exact", "--trail 256", "verify-too-long",
+         "stopped\tverify-too-long\tWAV kept: the decoded audio is longer than the track's, at sample 2000"},
         {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
     };
     int caseNumber = 0;
@@ -1078,7 +1092,9 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
         EXPECT_EQ(records[1].at(8), reason);
-        EXPECT_NE((records[1].at(9) + "\t" + records[1].at(12)).find(c.said), std::string::npos);
+        EXPECT_NE((records[1].at(7) + "\t" + records[1].at(8) + "\t" + records[1].at(9) + "\t" + records[1].at(12))
+                      .find(c.said),
+                  std::string::npos);
     }
 }
 

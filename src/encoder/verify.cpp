@@ -99,9 +99,13 @@ bool TakeDecoded(void *verifier, const char *bytes, std::size_t count) {
 }
 
 Reason FinishVerifier(Verifier &v, bool exitedWithZero, std::uint64_t &sample) {
+    // A line that wrote nothing at all decoded nothing: it is the line that
+    // failed (one that writes its audio to a file, say), not the output that
+    // is short.
+    const bool wroteNothing = v.decoded.stage == AudioStream::Stage::Start && v.decoded.heldCount == 0;
     const std::uint8_t *audio = nullptr;
     std::size_t audioCount = 0;
-    const bool decodedIsAudio = EndAudioStream(v.decoded, audio, audioCount);
+    const bool decodedIsAudio = EndAudioStream(v.decoded, audio, audioCount) && !wroteNothing;
     Compare(v, audio, audioCount);
     // The rest of the track's audio counts for its length.
     while (!v.differs && NextOriginal(v)) {
@@ -112,7 +116,12 @@ Reason FinishVerifier(Verifier &v, bool exitedWithZero, std::uint64_t &sample) {
     std::uint32_t frameBytes = AudioFrameBytes(v.original);
     if (frameBytes == 0) frameBytes = 4;  // 16-bit stereo, as the default header
     sample = 0;
-    if (!exitedWithZero || !decodedIsAudio || v.wavFailed) return Reason::VerifyFailed;
+    if (!decodedIsAudio || v.wavFailed) return Reason::VerifyFailed;
+    // An exact verdict is settled by the first byte that differs or lies
+    // past the track, and the line is ended there: how it ended then says
+    // nothing.
+    const bool settled = v.mode == VerifyMode::Exact && (v.differs || v.decodedBytes > v.originalBytes);
+    if (!exitedWithZero && !settled) return Reason::VerifyFailed;
     if (v.mode == VerifyMode::Decodes) return DecodesVerdict(v, frameBytes, sample);
     if (v.differs) {
         sample = v.firstDifference / frameBytes;
