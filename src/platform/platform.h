@@ -321,8 +321,9 @@ bool MakeFullPath(const char *path, char *out, std::size_t size);
 // ---- One rip per folder ------------------------------------------------------
 // An exclusive lock held through the file at path, which is made for it: no
 // other process can hold it at the same time. It goes when released, or
-// with the process. A lock file that no live process holds (one left by a
-// rip that was killed, of any user) is taken over.
+// with the process, whatever children the process made hold (on Linux a
+// record lock, which belongs to the process and not to its descriptors). A lock file that no live process holds (one
+// left by a rip that was killed, of any user) is taken over.
 struct FolderLock;
 enum class LockRefusal {
     HeldElsewhere,      // a live process holds the lock
