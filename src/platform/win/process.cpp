@@ -158,8 +158,8 @@ DWORD WINAPI DrainPipe(void *argument) {
             // What the program writes now changes nothing, and it may never
             // stop writing: it ends here, and its end is taken as a stop.
             if (!process.sinkTaking) {
-                process.cutShort.store(true);
-                if (process.job == nullptr || !TerminateJobObject(process.job, 1)) TerminateProcess(process.handle, 1);
+                process.cutShort.store((process.job != nullptr && TerminateJobObject(process.job, 1)) ||
+                                       TerminateProcess(process.handle, 1));
             }
         }
     }
