@@ -1072,6 +1072,7 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         // Ended at the first byte past the track, long before its trail ends.
         {"a decoder that does not stop", "", "exact", "--trail 256", "verify-too-long",
          "stopped\tverify-too-long\tWAV kept: the decoded audio is longer than the track's, at sample 2000"},
+        {"nor does this one", "", "decodes", "--trail 256", "verify-too-long", "stopped\tverify-too-long"},
         {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
     };
     int caseNumber = 0;
