@@ -499,14 +499,18 @@ TEST_F(FaultTest, OnlyALiveLockRefusesARip) {
     // A rip in another process, beside a copy of it cloned as a launcher is
     // (no fork handler runs), which holds its descriptors until the case
     // ends it: a launcher that has not yet closed them. The rip is killed,
-    // or lives on until the case ends, its lock file another user's.
+    // or lives on until the case ends, its lock file another user's; with
+    // shared, a file of a third user, which it may only read too.
     pid_t rip = -1, copy = -1;
-    auto ripBesideACopy = [&](bool killed) {
+    auto ripBesideACopy = [&](bool killed, bool shared = false) {
         int ready[2];
-        if (pipe(ready) != 0) return false;
+        const std::string lock = out_ + "#ripping.lock";
+        if (shared) ts::WriteFile(lock, "");
+        if (pipe(ready) != 0 || (shared && chown(lock.c_str(), 65533, 65533) != 0)) return false;
         rip = fork();
         if (rip == 0) {
             pid_t cloned = -1;
+            PermissionsHold hold;
             if (host_.Create(out_, 1, WriteSettings("")) == 1) {
                 cloned = static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
                 while (cloned == 0) pause();
@@ -519,11 +523,13 @@ TEST_F(FaultTest, OnlyALiveLockRefusesARip) {
         const bool told = read(ready[0], &copy, sizeof copy) == static_cast<ssize_t>(sizeof copy);
         close(ready[0]);
         if (killed && kill(rip, SIGKILL) == 0 && waitpid(rip, nullptr, 0) == rip) rip = -1;  // gone
-        return told && copy > 0 && (killed || chown((out_ + "#ripping.lock").c_str(), 65534, 65534) == 0);
+        return told && copy > 0 && (killed || shared || chown(lock.c_str(), 65534, 65534) == 0);
     };
     const Case cases[] = {
         {"killed rip, its launcher not yet run", [&](const std::string &) { return ripBesideACopy(true); }, false, "1"},
         {"live rip, another user's lock", [&](const std::string &) { return ripBesideACopy(false); }, false,
+         "0 folder-in-use"},
+        {"live rip, a lock both may only read", [&](const std::string &) { return ripBesideACopy(false, true); }, false,
          "0 folder-in-use"},
         {"stale lock of another user",
          [&](const std::string &lock) {
