@@ -964,10 +964,9 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         std::string fileName;
         std::string encoder;
         const char *reason;
-        const char *ending;   // how the run ended, as the record says it
-        const char *blocker;  // in the case's folder: "sub", a read-only file; "ro", a read-only folder; "ns", one that
-                              // cannot be searched
-        const char *system;   // what the system's words hold; "-": none
+        const char *ending;      // how the run ended, as the record says it
+        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder
+        const char *system;      // what the system's words hold; "-": none
         const char *said = "-";  // how the program's kept words begin
     };
     // Windows words its errors in the code page's language.
@@ -992,7 +991,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         {"folder refused", "", "ro" + sep + "in" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0",
          "ro", denied},
         {"move refused", "", "ro" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ro", denied},
-        // A final name the system cannot look at exists no more than a missing one.
+        // A final name the system cannot look at (in "ns", a folder that
+        // cannot be searched) exists no more than a missing one.
         {"folder not searchable", "", "ns" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ns",
          denied},
         {"name Windows does not take", "", "..." + sep + "01 Dots", FakeEncoderPath(),
@@ -1004,9 +1004,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         // wine hands a file that is no Windows program to the host system;
         // a read-only folder refuses nothing there.
         if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
-        if ((std::string(c.blocker) == "ro" || std::string(c.blocker) == "ns") && (OnWindows() || !folderRefuses)) {
-            continue;
-        }
+        const bool folderBlocker = std::string(c.blocker) == "ro" || std::string(c.blocker) == "ns";
+        if (folderBlocker && (OnWindows() || !folderRefuses)) continue;
         const std::string n = std::to_string(++caseNumber);
         const std::string folder = CaseFolder("case" + n);
         if (std::string(c.blocker) == "sub") {
@@ -1014,11 +1013,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
             ASSERT_TRUE(ts::MakeReadOnly(folder + "sub"));
         }
 #ifndef _WIN32
-        if (std::string(c.blocker) == "ro") {
-            ASSERT_EQ(mkdir((folder + "ro").c_str(), 0555), 0);
-        }
-        if (std::string(c.blocker) == "ns") {
-            ASSERT_EQ(mkdir((folder + "ns").c_str(), 0666), 0);
+        if (folderBlocker) {
+            ASSERT_EQ(mkdir((folder + c.blocker).c_str(), c.blocker[0] == 'r' ? 0555 : 0666), 0);
         }
 #endif
         Settings s{".mp3", Fake(c.options, "case" + n + ".log"), 1, c.encoder};
