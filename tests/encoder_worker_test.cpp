@@ -1017,6 +1017,12 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         {"folder refused", "", "ro" + sep + "in" + sep + "01 Track", FakeEncoderPath(), "folder-not-made", "exit 0",
          "ro", denied},
         {"move refused", "", "ro" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ro", denied},
+        // A final name the system cannot look at (in "ns", a folder that
+        // cannot be searched) exists no more than a missing one.
+        {"folder not searchable", "", "ns" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "ns",
+         denied},
+        {"name Windows does not take", "", "..." + sep + "01 Dots", FakeEncoderPath(),
+         OnWindows() ? "move-failed" : "done", "exit 0", "", OnWindows() ? " (error 123)" : "-"},
     };
     int caseNumber = 0;
     for (const ReasonCase &c : cases) {
@@ -1024,7 +1030,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         // wine hands a file that is no Windows program to the host system;
         // a read-only folder refuses nothing there.
         if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
-        if (std::string(c.blocker) == "ro" && (OnWindows() || !folderRefuses)) continue;
+        const bool folderBlocker = std::string(c.blocker) == "ro" || std::string(c.blocker) == "ns";
+        if (folderBlocker && (OnWindows() || !folderRefuses)) continue;
         const std::string n = std::to_string(++caseNumber);
         const std::string folder = CaseFolder("case" + n);
         if (std::string(c.blocker) == "sub") {
@@ -1032,8 +1039,8 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
             ASSERT_TRUE(ts::MakeReadOnly(folder + "sub"));
         }
 #ifndef _WIN32
-        if (std::string(c.blocker) == "ro") {
-            ASSERT_EQ(mkdir((folder + "ro").c_str(), 0555), 0);
+        if (folderBlocker) {
+            ASSERT_EQ(mkdir((folder + c.blocker).c_str(), c.blocker[0] == 'r' ? 0555 : 0666), 0);
         }
 #endif
         Settings s{".mp3", Fake(c.options, "case" + n + ".log"), 1, c.encoder};
@@ -1084,6 +1091,10 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         {"a flipped byte", "--flip-byte 2845", "exact", "", "verify-mismatch", "at sample 700"},
         {"nothing written, exit 0", "--no-output", "exact", "", "output-not-a-file", "not a plain file"},
         {"the decoder fails", "", "exact", "--exit 5 --say corrupt", "verify-failed", "\tcorrupt"},
+        // Ended at the first byte past the track, long before its trail ends.
+        {"a decoder that does not stop", "", "exact", "--trail 256", "verify-too-long",
+         "stopped\tverify-too-long\tWAV kept: the decoded audio is longer than the track's, at sample 2000"},
+        {"nor does this one", "", "decodes", "--trail 256", "verify-too-long", "stopped\tverify-too-long"},
         {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
     };
     int caseNumber = 0;
@@ -1104,7 +1115,9 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
         EXPECT_EQ(records[1].at(8), reason);
-        EXPECT_NE((records[1].at(9) + "\t" + records[1].at(12)).find(c.said), std::string::npos);
+        EXPECT_NE((records[1].at(7) + "\t" + records[1].at(8) + "\t" + records[1].at(9) + "\t" + records[1].at(12))
+                      .find(c.said),
+                  std::string::npos);
     }
 }
 

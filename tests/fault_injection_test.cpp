@@ -496,7 +496,48 @@ TEST_F(FaultTest, OnlyALiveLockRefusesARip) {
         bool readOnly;
         const char *result;  // Create's, and the refusal's reason or what was moved aside
     };
+    // A rip in another process beside a copy of it cloned as a launcher is
+    // (no fork handler runs), which holds its descriptors as a launcher does
+    // before it runs. Killed, or alive with its lock file another user's
+    // (shared: a third user's, which it may only read too).
+    pid_t rip = -1, copy = -1;
+    auto ripBesideACopy = [&](bool killed, bool shared) {
+        const std::string lock = out_ + "#ripping.lock";
+        int ready[2];
+        if (shared) ts::WriteFile(lock, "");
+        if (pipe(ready) != 0 || (shared && chown(lock.c_str(), 65533, 65533) != 0) || (rip = fork()) < 0) return false;
+        if (rip == 0) {
+            PermissionsHold hold;
+            const pid_t cloned = host_.Create(out_, 1, WriteSettings("")) == 1
+                                     ? static_cast<pid_t>(syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0))
+                                     : -1;
+            if (cloned != 0 && write(ready[1], &cloned, sizeof cloned) < 0) _exit(1);
+            for (;;) pause();
+        }
+        const bool told = read(ready[0], &copy, sizeof copy) == static_cast<ssize_t>(sizeof copy);
+        if (killed && kill(rip, SIGKILL) == 0 && waitpid(rip, nullptr, 0) == rip) rip = -1;  // gone
+        return close(ready[0]) == 0 && close(ready[1]) == 0 && told && copy > 0 &&
+               (killed || shared || chown(lock.c_str(), 65534, 65534) == 0);
+    };
+    // Another copy of the module in this process, whose lock this copy's
+    // look at leaves in place.
+    std::unique_ptr<ts::ModuleHost> other;
+    const ts::Album album(out_, 1);
+    auto ripOfAnotherCopy = [&](const std::string &) {
+        const std::string path = aux_ + "copy-" + ts::ModuleFileName();
+        const Bytes image = ts::ReadFile(ts::ProgramFolder() + ts::ModuleFileName());
+        ts::WriteFile(path, std::string(image.begin(), image.end()));
+        other.reset(new ts::ModuleHost(path));
+        return other->Create(album.info.get(), WriteSettings("")) == 1 && host_.Create(out_, 1, WriteSettings("")) == 0;
+    };
     const Case cases[] = {
+        {"killed rip, its launcher not yet run", [&](const std::string &) { return ripBesideACopy(true, false); },
+         false, "1"},
+        {"live rip, another user's lock", [&](const std::string &) { return ripBesideACopy(false, false); }, false,
+         "0 folder-in-use"},
+        {"live rip, a lock both may only read", [&](const std::string &) { return ripBesideACopy(false, true); }, false,
+         "0 folder-in-use"},
+        {"live rip of another copy in this process", ripOfAnotherCopy, false, "0 folder-in-use"},
         {"stale lock of another user",
          [&](const std::string &lock) {
              ts::WriteFile(lock, "");
@@ -531,6 +572,10 @@ TEST_F(FaultTest, OnlyALiveLockRefusesARip) {
         if (refused != std::string::npos)
             report += " " + records.substr(refused + 9, records.find('\t', refused + 9) - refused - 9);
         EXPECT_EQ(report, c.result);
+        if (copy > 0) kill(copy, SIGKILL);
+        if (rip > 0 && kill(rip, SIGKILL) == 0) waitpid(rip, nullptr, 0);
+        rip = copy = -1;
+        other.reset();
     }
 }
 

@@ -42,6 +42,8 @@ TEST(UsableFinalName, TakesFoldersBelowTheOutputFolderButNothingThatLeadsElsewhe
         {"Artist/nul", ".flac", !windows},
         {"lpt1 ", ".mp3", !windows},
         {"COM10", ".mp3", true},
+        {"CONOUT$", "", !windows},
+        {"Artist/conin$ ", ".flac", !windows},
         {"lpt\xB9.x", ".mp3", !windows},  // LPT1 in code page 1252
         // The module's own temporary names, in any part.
         {"#temp(02)", ".mp3", false},

@@ -201,6 +201,7 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
     const struct Row {
         std::string keys;
         Reason reason;
+        const char *out = ".flac";
     } rows[] = {
         {"", Reason::Done},
         {exact + "-d %o%\n", Reason::Done},
@@ -210,10 +211,12 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
         {"VERIFY=decodes\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
         {"VERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
         {exact + std::string(1022, 'x') + "\n", Reason::TemplateTooLong},
+        {exact + "-d %o%\n", Reason::VerifyNotUsable, ".WAV"},  // it would decode the WAV file itself
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.keys.substr(0, 40));
-        const std::string path = Write("[OPTION]\nEXEPATH=" + program + "\n" + row.keys);
+        const std::string path =
+            Write("[SETUP]\nOUT=" + std::string(row.out) + "\n[OPTION]\nEXEPATH=" + program + "\n" + row.keys);
         LoadSettings(path.c_str(), settings);
         std::int32_t output = -1;
         EXPECT_EQ(encbridge::CheckOutputs(settings, output), row.reason);

@@ -62,7 +62,7 @@ TEST_F(VerifyTest, ComparesTheDecodedStreamWithTheTrack) {
         {"one sample short", exact, Wav(audio.substr(0, audio.size() - 4), ~0u), Reason::VerifyTooShort, 44099},
         {"a sample more", exact, audio + "1234", Reason::VerifyTooLong, 44100},
         {"a flipped byte", exact, Wav(flipped, ~0u), Reason::VerifyMismatch, 1234},
-        {"nothing at all", exact, "", Reason::VerifyTooShort, 0},
+        {"nothing at all", exact, "", Reason::VerifyFailed, 0},
         {"a header cut short", exact, Wav(audio, ~0u).substr(0, 30), Reason::VerifyFailed, 0},
         {"RIFF but no WAVE", exact, "RIFF\4\0\0\0AVI " + audio, Reason::VerifyFailed, 0},
         {"failed", exact, Wav(audio, ~0u), Reason::VerifyFailed, 0},

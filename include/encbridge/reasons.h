@@ -49,7 +49,7 @@
     X(TrackMissing, "track-missing", "a track of this output was not produced")                                        \
     X(VerifyNotUsable, "verify-not-usable",                                                                            \
       "the output's verify line cannot be used (VERIFY is missing or neither exact nor decodes, VERIFY_EXEPATH "       \
-      "names no usable program, or VERIFY_COMMAND lacks %o% or names %i%)")                                            \
+      "names no usable program, VERIFY_COMMAND lacks %o% or names %i%, or the output is the WAV file)")                \
     X(VerifyFailed, "verify-failed", "the verify line could not start, failed, or gave no audio")                      \
     X(VerifyMismatch, "verify-mismatch", "the decoded audio differs from the track's")                                 \
     X(VerifyTooShort, "verify-too-short", "the decoded audio is shorter than the track's")                             \

@@ -220,8 +220,10 @@ Reason PublishOutput(const WorkerControl &control, RunningEncoder &run) {
         return Reason::FolderNotMade;
     }
     if (MoveAndSync(control, run)) return Reason::Done;
-    return platform::InspectEntry(run.finalPath) == platform::EntryKind::Missing ? Reason::MoveFailed
-                                                                                 : Reason::FinalNameExists;
+    // Only the system's own word says that the name is taken: a name it
+    // cannot look at for another reason (one it finds invalid, a folder it
+    // may not search) is a failed move, with the system's words.
+    return platform::NameTaken(run.system) ? Reason::FinalNameExists : Reason::MoveFailed;
 }
 
 void DropVerifier(RunningEncoder &run) {

@@ -71,6 +71,20 @@ Reason DecodesVerdict(const Verifier &v, std::uint32_t frameBytes, std::uint64_t
     return Reason::Done;
 }
 
+std::uint32_t TrackFrameBytes(const Verifier &v) {
+    const std::uint32_t frameBytes = AudioFrameBytes(v.original);
+    return frameBytes != 0 ? frameBytes : 4;  // 16-bit stereo, as the default header
+}
+
+// Whether what came already decides the verdict, whatever may follow: in
+// exact mode a difference or audio past the track, in decodes mode more
+// audio than the bound allows past the whole track.
+bool Settled(const Verifier &v) {
+    if (v.mode == VerifyMode::Exact) return v.differs || v.decodedBytes > v.originalBytes;
+    std::uint64_t sample = 0;
+    return v.wavEnded && DecodesVerdict(v, TrackFrameBytes(v), sample) == Reason::VerifyTooLong;
+}
+
 }  // namespace
 
 bool StartVerifier(Verifier &verifier, VerifyMode mode, const char *wavPath, platform::SystemError *error) {
@@ -93,15 +107,17 @@ bool TakeDecoded(void *verifier, const char *bytes, std::size_t count) {
         at += taken;
         count -= taken;
     }
-    // Audio beyond the track's end already makes an exact copy too long.
-    const bool tooLong = v.mode == VerifyMode::Exact && v.decodedBytes > v.originalBytes;
-    return !v.differs && !tooLong && !v.wavFailed && v.decoded.stage != AudioStream::Stage::NotWav;
+    return !Settled(v) && !v.wavFailed && v.decoded.stage != AudioStream::Stage::NotWav;
 }
 
 Reason FinishVerifier(Verifier &v, bool exitedWithZero, std::uint64_t &sample) {
+    // A line that wrote nothing at all decoded nothing: it is the line that
+    // failed (one that writes its audio to a file, say), not the output that
+    // is short.
+    const bool wroteNothing = v.decoded.stage == AudioStream::Stage::Start && v.decoded.heldCount == 0;
     const std::uint8_t *audio = nullptr;
     std::size_t audioCount = 0;
-    const bool decodedIsAudio = EndAudioStream(v.decoded, audio, audioCount);
+    const bool decodedIsAudio = EndAudioStream(v.decoded, audio, audioCount) && !wroteNothing;
     Compare(v, audio, audioCount);
     // The rest of the track's audio counts for its length.
     while (!v.differs && NextOriginal(v)) {
@@ -109,10 +125,12 @@ Reason FinishVerifier(Verifier &v, bool exitedWithZero, std::uint64_t &sample) {
         v.pendingCount = 0;
     }
     AbandonVerifier(v);
-    std::uint32_t frameBytes = AudioFrameBytes(v.original);
-    if (frameBytes == 0) frameBytes = 4;  // 16-bit stereo, as the default header
+    const std::uint32_t frameBytes = TrackFrameBytes(v);
     sample = 0;
-    if (!exitedWithZero || !decodedIsAudio || v.wavFailed) return Reason::VerifyFailed;
+    if (!decodedIsAudio || v.wavFailed) return Reason::VerifyFailed;
+    // A settled verdict ended the line where it was settled: how the line
+    // ended then says nothing.
+    if (!exitedWithZero && !Settled(v)) return Reason::VerifyFailed;
     if (v.mode == VerifyMode::Decodes) return DecodesVerdict(v, frameBytes, sample);
     if (v.differs) {
         sample = v.firstDifference / frameBytes;

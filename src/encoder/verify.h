@@ -48,11 +48,12 @@ bool StartVerifier(Verifier &verifier, VerifyMode mode, const char *wavPath, pla
 
 // Takes the next piece of the verify line's standard output (as an
 // OutputSink takes it; verifier is a Verifier): false once the rest can
-// change nothing.
+// change nothing, and the line is then to be ended.
 bool TakeDecoded(void *verifier, const char *bytes, std::size_t count);
 
 // The verdict once the verify line has ended (exitedWithZero: with code
-// 0): Reason::Done when the output is proven, else the reason, with the
+// 0; an exact verdict that TakeDecoded settled stands however the line
+// ended): Reason::Done when the output is proven, else the reason, with the
 // sample frame it is about (the first that differs, or the first that one
 // side lacks) in sample. Closes the WAV file.
 Reason FinishVerifier(Verifier &verifier, bool exitedWithZero, std::uint64_t &sample);

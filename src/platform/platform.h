@@ -172,7 +172,10 @@ struct Process;
 // whole in memory. Called inside WaitForAny (Linux) or on a thread of the
 // platform layer's (Windows), never at once for one program; every call
 // returns before WaitForAny reports the program's end. take returns false
-// to have the rest read and thrown away.
+// once the rest can change nothing: the program, and whatever it started
+// in its group or job, is then ended at once, its end taken as a stop (no
+// exit code, no signal) unless it had ended already, and the rest of what
+// it wrote is read and thrown away.
 struct OutputSink {
     bool (*take)(void *context, const char *bytes, std::size_t count);
     void *context;
@@ -299,6 +302,10 @@ enum class EntryKind {
     Other,
 };
 EntryKind InspectEntry(const char *path);
+// True when error is the system's word that a name is taken already (by a
+// file, a folder or a link): the one failure of a move that an existing
+// final name explains.
+bool NameTaken(const SystemError &error);
 // True when both paths name one existing file (the same file system object,
 // whatever the names: case, trailing dots, links).
 bool SameFile(const char *a, const char *b);
@@ -306,9 +313,10 @@ bool SameFile(const char *a, const char *b);
 // itself, not a link to one.
 bool MakeFolder(const char *path, SystemError *error = nullptr);
 // True when a part of a path (between separators) is an ordinary name of a
-// file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9, and COM or LPT with byte B9, B2 or B3, the superscript digits of
-// code page 1252, with or without an extension, in any case), or a name holding ':'
+// file or folder. Not on Windows: a device (CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM1-9, LPT1-9, and COM or LPT with byte B9, B2 or B3, the
+// superscript digits of code page 1252, with or without an extension, in
+// any case), or a name holding ':'
 // (a drive, or a stream inside a file). Every name is ordinary on Linux.
 bool IsOrdinaryName(const char *part, std::size_t length);
 // Writes the full path of path (relative ones start at the current folder)
@@ -318,8 +326,9 @@ bool MakeFullPath(const char *path, char *out, std::size_t size);
 // ---- One rip per folder ------------------------------------------------------
 // An exclusive lock held through the file at path, which is made for it: no
 // other process can hold it at the same time. It goes when released, or
-// with the process. A lock file that no live process holds (one left by a
-// rip that was killed, of any user) is taken over.
+// with the process, whatever children the process made hold (on Linux a
+// record lock, which belongs to the process and not to its descriptors). A lock file that no live process holds (one
+// left by a rip that was killed, of any user) is taken over.
 struct FolderLock;
 enum class LockRefusal {
     HeldElsewhere,      // a live process holds the lock

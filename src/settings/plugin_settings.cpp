@@ -219,10 +219,13 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
 namespace {
 
 // A verify line proves the output only when it decodes the output (%o) and
-// nothing else: one given the WAV file (%i) would prove it against itself.
+// nothing else: one given the WAV file (%i) would prove it against itself,
+// and so would any line when the output is the WAV file, which its encoder
+// rewrote in place and which then is all that is left to compare with.
 bool VerifyLineUsable(const OutputSettings &output) {
     return output.verify != VerifyMode::Unknown && platform::EncoderFileUsable(output.verifyPath) &&
-           std::strstr(output.verifyTemplate, "%o") != nullptr && std::strstr(output.verifyTemplate, "%i") == nullptr;
+           std::strstr(output.verifyTemplate, "%o") != nullptr && std::strstr(output.verifyTemplate, "%i") == nullptr &&
+           !platform::NamesAlike(output.outputExtension, ".wav");
 }
 
 }  // namespace

@@ -43,6 +43,8 @@
 //   --decode       a verify line: takes one file, an output this program
 //                  wrote, and writes the input it was made of to standard
 //                  output; then exits with the --exit code
+//   --trail MB     a verify line that does not stop: after the input, write
+//                  MB megabytes of silence
 // An unreadable input or a bad option gives exit code 2 and no output.
 #include "fake_encoder.h"
 
@@ -67,12 +69,19 @@ bool ReadAll(const char *path, std::vector<char> &bytes) {
     return ok;
 }
 
-// Writes what an output of this program was made of to standard output.
-int Decode(const char *path, int exitCode) {
+// Writes what an output of this program was made of to standard output,
+// then trailMegabytes of zero bytes, as audio: the WAV header's sizes say
+// "to the end" then, as a decoder's that cannot seek do.
+int Decode(const char *path, int exitCode, long trailMegabytes) {
     std::vector<char> bytes;
     if (!ReadAll(path, bytes) || bytes.size() < 4 || std::memcmp(bytes.data(), "FAKE", 4) != 0) return 2;
+    if (trailMegabytes > 0 && bytes.size() >= 48) {
+        for (std::size_t at : {std::size_t{8}, std::size_t{44}}) std::memset(&bytes[at], 0xFF, 4);
+    }
     fake_encoder::BinaryStandardOutput();
     std::fwrite(bytes.data() + 4, 1, bytes.size() - 4, stdout);
+    const std::vector<char> silence(1 << 20, '\0');
+    for (long m = 0; m < trailMegabytes; ++m) std::fwrite(silence.data(), 1, silence.size(), stdout);
     return std::fflush(stdout) == 0 ? exitCode : 2;
 }
 
@@ -96,7 +105,7 @@ int main(int argc, char **argv) {
          crash = false, badOption = false, overwriteInput = false;
     bool readInput = false, album = false;
     std::string failInput, say, print;
-    long floodMegabytes = 0, repeat = 1;
+    long floodMegabytes = 0, repeat = 1, trailMegabytes = 0;
     std::vector<const char *> files;
     bool decode = false;
     std::size_t dropBytes = 0, flipByte = SIZE_MAX;
@@ -113,6 +122,8 @@ int main(int argc, char **argv) {
             ++i;
         } else if (option == "--fail-input" && hasValue) {
             failInput = argv[++i];
+        } else if (option == "--trail" && hasValue) {
+            trailMegabytes = std::atol(argv[++i]);
         } else if (option == "--flood" && hasValue) {
             floodMegabytes = std::atol(argv[++i]);
         } else if (option == "--say" && hasValue) {
@@ -203,7 +214,7 @@ int main(int argc, char **argv) {
         if (!log.empty()) std::remove(busy.c_str());
         HangForEver();
     }
-    if (decode) return finish(badOption || files.size() != 1 ? 2 : Decode(files[0], exitCode));
+    if (decode) return finish(badOption || files.size() != 1 ? 2 : Decode(files[0], exitCode, trailMegabytes));
     if (badOption || files.size() != 2) return finish(2);
     if (noOutput) return finish(0);
     if (linkOutput) return finish(fake_encoder::LinkTo(files[0], files[1], hardLink) ? 0 : 2);

@@ -139,6 +139,8 @@ EntryKind InspectEntry(const char *path) {
     return info.st_size > 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
 }
 
+bool NameTaken(const SystemError &error) { return error.code == EEXIST || error.code == ENOTEMPTY; }
+
 bool SameFile(const char *a, const char *b) {
     struct stat first, second;
     return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&

@@ -32,6 +32,57 @@ LockRefusal WhyNotOpened(const char *path) {
     return error == ENOENT || error == ENOTDIR ? LockRefusal::FolderMissing : LockRefusal::FolderNotWritable;
 }
 
+// A record lock of the whole file, of type, for fcntl.
+struct flock WholeFile(short type) {
+    struct flock range;
+    std::memset(&range, 0, sizeof range);
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    return range;
+}
+
+// The lock file, opened to be locked: read and write when it may be, else
+// (a lock file that a killed rip of another user left in a shared folder)
+// read only. -1 with errno when it cannot be opened.
+int OpenLockFile(const char *path, bool &writable) {
+    const int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(path, O_RDWR | flags, 0644);
+    writable = fd >= 0;
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path, O_RDONLY | flags, 0644);
+    return fd;
+}
+
+// Takes the lock of the file open at fd. A record lock belongs to the
+// process, and unlike a flock or an open file description's lock it is not
+// shared with a child that the clone of a launcher copies the descriptor
+// to: it goes the moment the host's process is gone, however long a
+// launcher takes to close what it got. A file that opens read only gets a
+// shared lock, which is the rip's only when no other process holds one.
+// False when a live rip holds the lock; fd is then closed, or, when the rip
+// is another copy of the module in this process, kept open: closing any
+// descriptor of the file would release that rip's lock.
+bool TakeLock(int fd, bool writable, SystemError *error) {
+    // Sees this process's own lock too, which F_GETLK never reports. An
+    // older kernel (before 3.15) lacks it: every check below still holds
+    // between processes.
+    struct flock held = WholeFile(F_WRLCK);
+    if (fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type != F_UNLCK && held.l_pid == getpid()) {
+        KeepError(error, EAGAIN);
+        return false;
+    }
+    struct flock mine = WholeFile(writable ? F_WRLCK : F_RDLCK);
+    bool taken = fcntl(fd, F_SETLK, &mine) == 0;
+    KeepError(error, taken ? 0 : errno);
+    if (taken && !writable) {
+        // Shared: another process's shared lock is another rip.
+        struct flock other = WholeFile(F_WRLCK);
+        taken = fcntl(fd, F_GETLK, &other) == 0 && other.l_type == F_UNLCK;
+        KeepError(error, taken ? 0 : EAGAIN);
+    }
+    if (!taken) close(fd);
+    return taken;
+}
+
 }  // namespace
 
 FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *error) {
@@ -53,9 +104,8 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *erro
             refusal = LockRefusal::NotALock;
             break;
         }
-        // Read-only: flock needs no more, and a lock file that a killed rip
-        // of another user left in a shared folder opens so too.
-        lock->fd = open(path, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        bool writable = false;
+        lock->fd = OpenLockFile(path, writable);
         if (lock->fd < 0) {
             KeepError(error, errno);
             refusal = WhyNotOpened(path);
@@ -66,9 +116,7 @@ FolderLock *LockFolder(const char *path, LockRefusal &refusal, SystemError *erro
             refusal = LockRefusal::NotALock;
             break;
         }
-        if (flock(lock->fd, LOCK_EX | LOCK_NB) != 0) {
-            KeepError(error, errno);
-            close(lock->fd);
+        if (!TakeLock(lock->fd, writable, error)) {
             refusal = LockRefusal::HeldElsewhere;
             break;
         }
@@ -100,8 +148,8 @@ void UnlockFolder(FolderLock *lock) {
 
 void ForgetFolderLock(FolderLock *lock) {
     if (lock == nullptr) return;
-    // The lock belongs to the open file, which the parent's descriptor
-    // keeps: closing the child's copy releases nothing.
+    // The lock belongs to the parent's process: closing the child's copy
+    // of the descriptor releases nothing.
     close(lock->fd);
     delete lock;
 }

@@ -156,6 +156,10 @@ void DrainPipe(Process *process, int &pipe) {
         KeepMessage(process->messages, chunk, count);
     } else if (process->sinkTaking) {
         process->sinkTaking = process->sink.take(process->sink.context, chunk, count);
+        // What the program writes now changes nothing, and it may never stop
+        // writing: its whole group ends here, the launcher with it, so that
+        // its end is taken as a stop.
+        if (!process->sinkTaking && !process->ended) kill(-process->pid, SIGKILL);
     }
 }
 

@@ -217,6 +217,10 @@ EntryKind InspectEntry(const char *path) {
     return info.nFileSizeHigh != 0 || info.nFileSizeLow != 0 ? EntryKind::PlainFile : EntryKind::EmptyPlainFile;
 }
 
+bool NameTaken(const SystemError &error) {
+    return error.code == ERROR_ALREADY_EXISTS || error.code == ERROR_FILE_EXISTS;
+}
+
 bool SameFile(const char *a, const char *b) {
     HANDLE first = CreateFileA(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -261,13 +265,14 @@ bool IsOrdinaryName(const char *part, std::size_t length) {
     std::size_t stem = 0;
     while (stem < length && part[stem] != '.') ++stem;
     while (stem > 0 && part[stem - 1] == ' ') --stem;
-    char name[5] = {};
-    if (stem < 3 || stem > 4) return true;
+    char name[8] = {};
+    if (stem < 3 || stem > 7) return true;
     for (std::size_t i = 0; i < stem; ++i) {
         const char c = part[i];
         name[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    // CONIN$ and CONOUT$ open the console's input and screen.
+    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char *device : kDevices) {
         if (std::strcmp(name, device) == 0) return false;
     }

@@ -37,6 +37,8 @@ struct Process {
     DrainedPipe pipes[2];
     OutputSink sink;
     bool sinkTaking;
+    // Set when the sink's refusal ended the program: its exit code is ours.
+    std::atomic<bool> cutShort;
     // Set once the pipes are read to their end, or given up on.
     bool drained;
     MessageTail messages;
@@ -166,6 +168,12 @@ DWORD WINAPI DrainPipe(void *argument) {
                 KeepMessage(process.messages, chunk, got);
             } else if (process.sinkTaking && got > 0) {
                 process.sinkTaking = process.sink.take(process.sink.context, chunk, got);
+                // What the program writes now changes nothing, and it may never
+                // stop writing: it ends here, and its end is taken as a stop.
+                if (!process.sinkTaking) {
+                    process.cutShort.store((process.job != nullptr && TerminateJobObject(process.job, 1)) ||
+                                           TerminateProcess(process.handle, 1));
+                }
             }
         }
         ReleaseSRWLockExclusive(&process.delivery);
@@ -398,6 +406,8 @@ Process *StartProcess(const char *commandLine, bool throughCommandShell, std::in
     // so that the pipes end with the program.
     CloseStandardHandles(handles);
     delete[] line;
+    // Before the readers start: a sink's refusal ends the program by it.
+    if (created) process->handle = started.hProcess;
     if (created && !StartDraining(*process)) {
         error = static_cast<std::int32_t>(GetLastError());
         Discard(started);
@@ -479,7 +489,7 @@ bool ProcessExitCode(Process *process, std::uint32_t *code) {
     DWORD value = 0;
     // STILL_ACTIVE is also what a process that is not known to have ended
     // reports, so it never counts as an exit code.
-    if (!GetExitCodeProcess(process->handle, &value) || value == STILL_ACTIVE) return false;
+    if (process->cutShort.load() || !GetExitCodeProcess(process->handle, &value) || value == STILL_ACTIVE) return false;
     *code = value;
     return true;
 }
