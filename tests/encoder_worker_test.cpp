@@ -817,7 +817,9 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
 // Runs body as a user whose permissions hold: on Linux, run as root, in a
 // child that takes the id of nobody and owns the folders, made anew in /tmp
 // (a test runner's own TMPDIR may be closed to others), its failures
-// failing the test. False when that cannot be done.
+// failing the test. The fake encoder runs from a copy there too: the build
+// folder may lie in a folder closed to others (root's home). False when
+// that cannot be done.
 bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
 #ifndef _WIN32
     const uid_t nobody = 65534;
@@ -833,12 +835,21 @@ bool RunUnprivileged(const std::vector<std::string *> &folders, const std::funct
         *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
         if (chown(folder->c_str(), nobody, nobody) != 0) return false;
     }
+    char programs[] = "/tmp/encbridge-test-XXXXXX";
+    if (mkdtemp(programs) == nullptr) return false;
+    const std::string encoder = std::string(programs) + "/fake_encoder";
+    ts::WriteFile(encoder, Text(ts::ReadFile(FakeEncoderPath())));
+    if (chmod(programs, 0755) != 0 || chmod(encoder.c_str(), 0755) != 0) return ts::RemoveTree(programs), false;
+    ts::UseFakeEncoderAt(encoder);
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(77);
     if (child == 0) body(), std::fflush(stdout), _exit(::testing::Test::HasFailure() ? 1 : 0);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || status == 77 << 8) return false;
+    const bool waited = child > 0 && waitpid(child, &status, 0) == child;
+    ts::UseFakeEncoderAt("");
+    ts::RemoveTree(programs);
+    if (!waited || status == 77 << 8) return false;
     EXPECT_EQ(status, 0) << "the unprivileged rip failed";
     return true;
 #else

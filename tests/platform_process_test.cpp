@@ -420,6 +420,9 @@ TEST_F(ProcessTest, AGrandchildHoldingThePipesDelaysTheEndByTheGraceOnly) {
               "started");
     platform::EndProcess(process);
     platform::CloseProcess(process);
+    // The grandchild outlives its parent, whose end no longer reaches it.
+    ASSERT_EQ(Runs().size(), 1u);
+    EXPECT_TRUE(testing_support::EndProcessById(Runs()[0].facts["child"]));
 }
 
 // ---- Moving and deleting files -------------------------------------------
