@@ -1061,8 +1061,12 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
 TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
     struct VerifyCase {
         const char *name, *encoder, *mode, *decoder, *reason;
-        const char *said;  // what the outcome in words, or the verify line's kept words, hold
+        const char *said;        // what the outcome in words, or the verify line's kept words, hold
+        bool startsNot = false;  // the verify line is no program
     };
+    const std::string notAProgram = aux_ + "not-a-program.exe";
+    ts::WriteFile(notAProgram, "this is no program\n");
+    ASSERT_TRUE(ts::MakeExecutable(notAProgram));
     const VerifyCase cases[] = {
         {"proven", "", "exact", "", "done", "encoded and moved"},
         {"one sample short", "--drop-bytes 4", "exact", "", "verify-too-short", "at sample 1999"},
@@ -1070,14 +1074,19 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         {"nothing written, exit 0", "--no-output", "exact", "", "output-not-a-file", "not a plain file"},
         {"the decoder fails", "", "exact", "--exit 5 --say corrupt", "verify-failed", "\tcorrupt"},
         {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
+        // What the encoder said is no reason of the verify line's.
+        {"the verify line does not start", "--say encoder-words", "exact", "", "verify-failed", "\t-", true},
     };
     int caseNumber = 0;
     for (const VerifyCase &c : cases) {
         SCOPED_TRACE(c.name);
+        // wine hands a file that is no Windows program to the host system.
+        if (c.startsNot && ts::RunningUnderWine()) continue;
         const std::string folder = CaseFolder("verify" + std::to_string(++caseNumber));
         Settings s{".mp3", Fake(c.encoder), 1};
-        s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) + "\nVERIFY_EXEPATH=" + FakeEncoderPath() +
-                  "\nVERIFY_COMMAND=--decode " + c.decoder + " %o%\n";
+        s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) +
+                  "\nVERIFY_EXEPATH=" + (c.startsNot ? notAProgram : FakeEncoderPath()) + "\nVERIFY_COMMAND=--decode " +
+                  c.decoder + " %o%\n";
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         EXPECT_EQ(host_->DeliverTrack(Audio(8000, 3)), 1);
@@ -1085,7 +1094,8 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         const std::string reason = c.reason;
         EXPECT_EQ(ts::FileExists(Final(folder, 1, ".mp3")), reason == "done");
         EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), reason != "done");
-        EXPECT_EQ(ts::FileExists(folder + "#kept(01)-1.mp3"), reason.rfind("verify-", 0) == 0) << "moved aside";
+        EXPECT_EQ(ts::FileExists(folder + "#kept(01)-1.mp3"), reason.rfind("verify-", 0) == 0 && !c.startsNot)
+            << "moved aside";
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
         EXPECT_EQ(records[1].at(8), reason);
@@ -1287,7 +1297,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     Host *hosts[2] = {host_.get(), &second};
     for (int a = 0; a < 2; ++a) {
         for (int i = 0; i < tracks; ++i) {
-            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\n\\line", i);
+            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\n\\line\x7f", i);
         }
         Settings s{".mp3", "--sleep 30 --tag %ttit% %i% %o%", 1};
         s.jobs = "4";
@@ -1304,6 +1314,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     for (std::thread &rip : rips) rip.join();
     const auto records = JournalRecords(journal);
     ASSERT_EQ(records.size(), 2u * (2 + 2 * tracks));
+    EXPECT_EQ(Text(ts::ReadFile(journal)).find('\x7f'), std::string::npos) << "DEL is escaped as the controls are";
     std::map<std::string, int> perRip;
     for (const auto &record : records) {
         ++perRip[record.at(1)];
@@ -1311,7 +1322,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
         ASSERT_EQ(record.size(), 13u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
-        EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";
+        EXPECT_NE(record[10].find("\n\\line\x7f\""), std::string::npos) << "a backslash is escaped";
     }
     EXPECT_EQ(perRip.size(), 2u);
     for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;
