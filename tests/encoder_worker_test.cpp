@@ -29,6 +29,7 @@
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "module_host.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -1328,6 +1329,33 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;
     EXPECT_EQ(second.Kill(), 0);
 }
+
+#if !defined(_WIN32)
+// A record holds an album step's line and what the step said whole, though
+// each of their bytes escapes to four: paths in a folder of control
+// characters, and words of NULs.
+TEST_F(WorkerTest, ARecordHoldsALongLineAndTheWordsEscaped) {
+    const std::string folder = out_ + std::string(200, '\x01') + "/";
+    ASSERT_TRUE(ts::MakeFolder(folder));
+    const std::string step = aux_ + "says-nuls";
+    ts::WriteFile(step, "#!/bin/sh\nhead -c 5000 /dev/zero >&2\nexit 1\n");
+    ASSERT_TRUE(ts::MakeExecutable(step));
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "LOG=journal.log\nALBUM_EXEPATH=" + step + "\nALBUM_COMMAND=%files%\n";
+    const int tracks = 60;
+    Album album(folder, tracks);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    for (int i = 0; i < tracks; ++i) EXPECT_EQ(host_->DeliverTrack(Audio(40, static_cast<unsigned>(i))), 1);
+    EXPECT_EQ(host_->Kill(), 0);
+    const auto records = JournalRecords(folder + "journal.log");
+    ASSERT_GE(records.size(), 2u);
+    const std::vector<std::string> &record = records[records.size() - 2];
+    ASSERT_EQ(record.size(), 10u);
+    EXPECT_EQ(record[2], "album");
+    EXPECT_NE(record[8].find(Final(folder, tracks, ".mp3")), std::string::npos) << "the line whole";
+    EXPECT_EQ(record[9], std::string(encbridge::platform::kMessageTailCapacity, '\0')) << "the words whole";
+}
+#endif
 
 #if !defined(_WIN32)
 // What a hostile shared folder puts under the temporary names: links to a
