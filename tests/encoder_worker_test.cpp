@@ -30,6 +30,7 @@
 #include "fake_encoder/run_log.h"
 #include "interface/plugin_interface.h"
 #include "module_host.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace ts = testing_support;
@@ -818,7 +819,9 @@ TEST_F(WorkerTest, EveryOutputOfEveryTrackThenEachAlbumStep) {
 // Runs body as a user whose permissions hold: on Linux, run as root, in a
 // child that takes the id of nobody and owns the folders, made anew in /tmp
 // (a test runner's own TMPDIR may be closed to others), its failures
-// failing the test. False when that cannot be done.
+// failing the test. The fake encoder runs from a copy there too: the build
+// folder may lie in a folder closed to others (root's home). False when
+// that cannot be done.
 bool RunUnprivileged(const std::vector<std::string *> &folders, const std::function<void()> &body) {
 #ifndef _WIN32
     const uid_t nobody = 65534;
@@ -834,12 +837,21 @@ bool RunUnprivileged(const std::vector<std::string *> &folders, const std::funct
         *folder = std::string(mkdtemp(made) != nullptr ? made : "/nowhere") + "/";
         if (chown(folder->c_str(), nobody, nobody) != 0) return false;
     }
+    char programs[] = "/tmp/encbridge-test-XXXXXX";
+    if (mkdtemp(programs) == nullptr) return false;
+    const std::string encoder = std::string(programs) + "/fake_encoder";
+    ts::WriteFile(encoder, Text(ts::ReadFile(FakeEncoderPath())));
+    if (chmod(programs, 0755) != 0 || chmod(encoder.c_str(), 0755) != 0) return ts::RemoveTree(programs), false;
+    ts::UseFakeEncoderAt(encoder);
     std::fflush(stdout);
     const pid_t child = fork();
     if (child == 0 && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(77);
     if (child == 0) body(), std::fflush(stdout), _exit(::testing::Test::HasFailure() ? 1 : 0);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || status == 77 << 8) return false;
+    const bool waited = child > 0 && waitpid(child, &status, 0) == child;
+    ts::UseFakeEncoderAt("");
+    ts::RemoveTree(programs);
+    if (!waited || status == 77 << 8) return false;
     EXPECT_EQ(status, 0) << "the unprivileged rip failed";
     return true;
 #else
@@ -1083,8 +1095,12 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
 TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
     struct VerifyCase {
         const char *name, *encoder, *mode, *decoder, *reason;
-        const char *said;  // what the outcome in words, or the verify line's kept words, hold
+        const char *said;        // what the outcome in words, or the verify line's kept words, hold
+        bool startsNot = false;  // the verify line is no program
     };
+    const std::string notAProgram = aux_ + "not-a-program.exe";
+    ts::WriteFile(notAProgram, "this is no program\n");
+    ASSERT_TRUE(ts::MakeExecutable(notAProgram));
     const VerifyCase cases[] = {
         {"proven", "", "exact", "", "done", "encoded and moved"},
         {"one sample short", "--drop-bytes 4", "exact", "", "verify-too-short", "at sample 1999"},
@@ -1096,14 +1112,19 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
          "stopped\tverify-too-long\tWAV kept: the decoded audio is longer than the track's, at sample 2000"},
         {"nor does this one", "", "decodes", "--trail 256", "verify-too-long", "stopped\tverify-too-long"},
         {"within the bound", "--drop-bytes 400", "decodes", "", "done", "encoded and moved"},
+        // What the encoder said is no reason of the verify line's.
+        {"the verify line does not start", "--say encoder-words", "exact", "", "verify-failed", "\t-", true},
     };
     int caseNumber = 0;
     for (const VerifyCase &c : cases) {
         SCOPED_TRACE(c.name);
+        // wine hands a file that is no Windows program to the host system.
+        if (c.startsNot && ts::RunningUnderWine()) continue;
         const std::string folder = CaseFolder("verify" + std::to_string(++caseNumber));
         Settings s{".mp3", Fake(c.encoder), 1};
-        s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) + "\nVERIFY_EXEPATH=" + FakeEncoderPath() +
-                  "\nVERIFY_COMMAND=--decode " + c.decoder + " %o%\n";
+        s.extra = "LOG=journal.log\nVERIFY=" + std::string(c.mode) +
+                  "\nVERIFY_EXEPATH=" + (c.startsNot ? notAProgram : FakeEncoderPath()) + "\nVERIFY_COMMAND=--decode " +
+                  c.decoder + " %o%\n";
         Album album(folder, 1);
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
         EXPECT_EQ(host_->DeliverTrack(Audio(8000, 3)), 1);
@@ -1111,7 +1132,8 @@ TEST_F(WorkerTest, AnOutputIsPublishedOnlyWhenItsVerifyLineProvesIt) {
         const std::string reason = c.reason;
         EXPECT_EQ(ts::FileExists(Final(folder, 1, ".mp3")), reason == "done");
         EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), reason != "done");
-        EXPECT_EQ(ts::FileExists(folder + "#kept(01)-1.mp3"), reason.rfind("verify-", 0) == 0) << "moved aside";
+        EXPECT_EQ(ts::FileExists(folder + "#kept(01)-1.mp3"), reason.rfind("verify-", 0) == 0 && !c.startsNot)
+            << "moved aside";
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
         EXPECT_EQ(records[1].at(8), reason);
@@ -1315,7 +1337,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     Host *hosts[2] = {host_.get(), &second};
     for (int a = 0; a < 2; ++a) {
         for (int i = 0; i < tracks; ++i) {
-            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\n\\line", i);
+            std::snprintf(albums[a].records[i].title, sizeof albums[a].records[i].title, "T\t%d\n\\line\x7f", i);
         }
         Settings s{".mp3", "--sleep 30 --tag %ttit% %i% %o%", 1};
         s.jobs = "4";
@@ -1332,6 +1354,7 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     for (std::thread &rip : rips) rip.join();
     const auto records = JournalRecords(journal);
     ASSERT_EQ(records.size(), 2u * (2 + 2 * tracks));
+    EXPECT_EQ(Text(ts::ReadFile(journal)).find('\x7f'), std::string::npos) << "DEL is escaped as the controls are";
     std::map<std::string, int> perRip;
     for (const auto &record : records) {
         ++perRip[record.at(1)];
@@ -1339,12 +1362,39 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
         ASSERT_EQ(record.size(), 13u) << record.at(0);
         EXPECT_EQ(record[8], "done");
         EXPECT_NE(record[10].find("\"T\t"), std::string::npos) << "the title whole in the command line";
-        EXPECT_NE(record[10].find("\n\\line\""), std::string::npos) << "a backslash is escaped";
+        EXPECT_NE(record[10].find("\n\\line\x7f\""), std::string::npos) << "a backslash is escaped";
     }
     EXPECT_EQ(perRip.size(), 2u);
     for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;
     EXPECT_EQ(second.Kill(), 0);
 }
+
+#if !defined(_WIN32)
+// A record holds an album step's line and what the step said whole, though
+// each of their bytes escapes to four: paths in a folder of control
+// characters, and words of NULs.
+TEST_F(WorkerTest, ARecordHoldsALongLineAndTheWordsEscaped) {
+    const std::string folder = out_ + std::string(200, '\x01') + "/";
+    ASSERT_TRUE(ts::MakeFolder(folder));
+    const std::string step = aux_ + "says-nuls";
+    ts::WriteFile(step, "#!/bin/sh\nhead -c 5000 /dev/zero >&2\nexit 1\n");
+    ASSERT_TRUE(ts::MakeExecutable(step));
+    Settings s{".mp3", Fake(""), 1};
+    s.extra = "LOG=journal.log\nALBUM_EXEPATH=" + step + "\nALBUM_COMMAND=%files%\n";
+    const int tracks = 60;
+    Album album(folder, tracks);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    for (int i = 0; i < tracks; ++i) EXPECT_EQ(host_->DeliverTrack(Audio(40, static_cast<unsigned>(i))), 1);
+    EXPECT_EQ(host_->Kill(), 0);
+    const auto records = JournalRecords(folder + "journal.log");
+    ASSERT_GE(records.size(), 2u);
+    const std::vector<std::string> &record = records[records.size() - 2];
+    ASSERT_EQ(record.size(), 10u);
+    EXPECT_EQ(record[2], "album");
+    EXPECT_NE(record[8].find(Final(folder, tracks, ".mp3")), std::string::npos) << "the line whole";
+    EXPECT_EQ(record[9], std::string(encbridge::platform::kMessageTailCapacity, '\0')) << "the words whole";
+}
+#endif
 
 #if !defined(_WIN32)
 // What a hostile shared folder puts under the temporary names: links to a

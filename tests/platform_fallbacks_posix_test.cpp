@@ -131,4 +131,58 @@ TEST_F(FallbackTest, AWaitSeesTheEndAndAStopRaisedBeforeIt) {
     platform::DestroyEvent(stop);
 }
 
+// The guard over a WAV file that encoders read: no one may write it while
+// it is held, not its group nor others either, and it gets back the very
+// mode it had. A file with a second name could be written through that
+// name: it is refused, and left as it was.
+TEST_F(FallbackTest, TheWavGuardTakesEveryWriteBitAndGivesTheModeBack) {
+    const struct Row {
+        const char *name;
+        mode_t mode;
+        bool secondName;
+        bool guarded;
+        mode_t whileHeld;
+    } rows[] = {
+        {"writable by all", 0666, false, true, 0444},
+        {"read-only, private", 0400, false, true, 0400},
+        {"with a second name", 0644, true, false, 0644},
+    };
+    const mode_t mask = umask(0);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string wav = folder_ + "#temp(01).wav", other = folder_ + "other";
+        testing_support::RemoveTree(wav);
+        testing_support::RemoveTree(other);
+        WriteFile(wav, "RIFF");
+        ASSERT_EQ(chmod(wav.c_str(), row.mode), 0);
+        if (row.secondName) {
+            ASSERT_EQ(link(wav.c_str(), other.c_str()), 0);
+        }
+        platform::FileGuard guard = {};
+        EXPECT_EQ(platform::GuardFile(wav.c_str(), guard, nullptr), row.guarded);
+        struct stat info;
+        ASSERT_EQ(stat(wav.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, row.whileHeld);
+        platform::ReleaseFile(guard);
+        ASSERT_EQ(stat(wav.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, row.mode);
+    }
+    umask(mask);
+}
+
+// Another user takes a lock over that a killed rip left only if he can
+// open its file: it is readable by all, whatever the umask.
+TEST_F(FallbackTest, TheLockFileIsReadableByOthers) {
+    const mode_t mask = umask(077);
+    const std::string path = folder_ + "#ripping.lock";
+    platform::LockRefusal refusal;
+    platform::FolderLock *lock = platform::LockFolder(path.c_str(), refusal);
+    umask(mask);
+    ASSERT_NE(lock, nullptr);
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0444, 0444u);
+    platform::UnlockFolder(lock);
+}
+
 }  // namespace

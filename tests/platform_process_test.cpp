@@ -361,6 +361,8 @@ bool TakeInto(void *context, const char *bytes, std::size_t count) {
 // What a program writes reaches the sink whole and in order, and its words
 // are kept, the last ones only, however much it writes.
 TEST_F(ProcessTest, WhatAProgramWritesIsTakenOrKept) {
+    // Words longer than the kept tail in one write: the tail keeps their end.
+    const std::string longWords = "--say " + std::string(3000, 'a') + std::string(2000, 'b') + "last";
     const WordsCase cases[] = {
         {"--say oops --print out", false, 0, 1, "", 0, "oops", 8},
         {"--say oops --print out --repeat 3", true, 0, 0, "out", 3, "oops", 5},
@@ -369,6 +371,7 @@ TEST_F(ProcessTest, WhatAProgramWritesIsTakenOrKept) {
         {"--print 0123456789 --repeat 6000", true, 100, 1, "0123456789", 6000, "", 0},
         {"--print 0123456789 --repeat 200000", true, -1, 1, "0123456789", 200000, "", 0},
         {"--flood 100 --say last", false, 0, 1, "", 0, "xx", platform::kMessageTailCapacity},
+        {longWords.c_str(), false, 0, 1, "", 0, "aa", platform::kMessageTailCapacity},
         {"--say shown", false, 0, 0, "", 0, "", 0},
     };
     WriteFile(Input(), "x");
@@ -428,6 +431,9 @@ TEST_F(ProcessTest, AGrandchildHoldingThePipesDelaysTheEndByTheGraceOnly) {
               "started");
     platform::EndProcess(process);
     platform::CloseProcess(process);
+    // The grandchild outlives its parent, whose end no longer reaches it.
+    ASSERT_EQ(Runs().size(), 1u);
+    EXPECT_TRUE(testing_support::EndProcessById(Runs()[0].facts["child"]));
 }
 
 // ---- Moving and deleting files -------------------------------------------

@@ -41,8 +41,13 @@ TEST_F(VerifyTest, ComparesTheDecodedStreamWithTheTrack) {
     const ts::Bytes bytes = ts::Audio(4 * 44100, 7);
     const std::string audio(bytes.begin(), bytes.end()), wavPath = folder + "track.wav";
     ts::WriteFile(wavPath, Wav(audio, ~0u));
-    std::string flipped = audio;
+    std::string flipped = audio, twice = audio;
     flipped[4 * 1234 + 3] ^= 0x10;
+    twice[4 * 1234 + 3] ^= 0x10;
+    twice[4 * 30000] ^= 0x01;
+    // A track of 100 ms, shorter than the bound of decodes.
+    const std::string shortPath = folder + "short.wav";
+    ts::WriteFile(shortPath, Wav(audio.substr(0, 4 * 4410), ~0u));
     const VerifyMode exact = VerifyMode::Exact, decodes = VerifyMode::Decodes;
     const struct Row {
         const char *name;
@@ -50,6 +55,7 @@ TEST_F(VerifyTest, ComparesTheDecodedStreamWithTheTrack) {
         std::string stream;
         Reason reason;
         std::uint64_t sample;  // for exact
+        bool shortTrack = false;
     } rows[] = {
         // WAV streams: true sizes, sizes of 0 or -1 with the audio to the end,
         // chunks before and after the data; raw PCM.
@@ -62,6 +68,7 @@ TEST_F(VerifyTest, ComparesTheDecodedStreamWithTheTrack) {
         {"one sample short", exact, Wav(audio.substr(0, audio.size() - 4), ~0u), Reason::VerifyTooShort, 44099},
         {"a sample more", exact, audio + "1234", Reason::VerifyTooLong, 44100},
         {"a flipped byte", exact, Wav(flipped, ~0u), Reason::VerifyMismatch, 1234},
+        {"two flipped bytes", exact, Wav(twice, ~0u), Reason::VerifyMismatch, 1234},
         {"nothing at all", exact, "", Reason::VerifyFailed, 0},
         {"a header cut short", exact, Wav(audio, ~0u).substr(0, 30), Reason::VerifyFailed, 0},
         {"RIFF but no WAVE", exact, "RIFF\4\0\0\0AVI " + audio, Reason::VerifyFailed, 0},
@@ -71,12 +78,15 @@ TEST_F(VerifyTest, ComparesTheDecodedStreamWithTheTrack) {
         {"150 ms short", decodes, audio.substr(0, 4 * (44100 - 6615)), Reason::Done, 0},
         {"250 ms short", decodes, audio.substr(0, 4 * (44100 - 11025)), Reason::VerifyTooShort, 0},
         {"1 s long", decodes, audio + audio, Reason::VerifyTooLong, 0},
+        {"250 ms long", decodes, audio + audio.substr(0, 4 * 11025), Reason::VerifyTooLong, 0},
+        {"no audio for a short track", decodes, Wav("", ~0u), Reason::VerifyTooShort, 0, true},
     };
     for (const Row &row : rows) {
         for (std::size_t piece : {std::size_t{1}, std::size_t{5}, std::size_t{43}, std::size_t{1} << 20}) {
             SCOPED_TRACE(std::string(row.name) + ", pieces of " + std::to_string(piece));
             std::unique_ptr<encbridge::Verifier> v(new encbridge::Verifier());
-            ASSERT_TRUE(encbridge::StartVerifier(*v, row.mode, wavPath.c_str(), nullptr));
+            ASSERT_TRUE(
+                encbridge::StartVerifier(*v, row.mode, (row.shortTrack ? shortPath : wavPath).c_str(), nullptr));
             const std::string &in = row.stream;
             for (std::size_t at = 0; at < in.size() && TakeDecoded(v.get(), &in[at], std::min(piece, in.size() - at));
                  at += piece) {

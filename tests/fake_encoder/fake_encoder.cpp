@@ -32,7 +32,7 @@
 //   --flood MB     first write MB megabytes of lines to standard error
 //   --say TEXT     then write TEXT and a line end to standard error
 //   --leave-child  first start a copy of this program that hangs, holding
-//                  the standard streams
+//                  the standard streams; records "child PID"
 //   --print TEXT   then write TEXT to standard output
 //   --repeat N     write the --print TEXT N times (1 without it)
 //   --album        an album step: takes any number of files, records for
@@ -129,7 +129,7 @@ int main(int argc, char **argv) {
         } else if (option == "--say" && hasValue) {
             say = argv[++i];
         } else if (option == "--leave-child") {
-            fake_encoder::LeaveHangingChild(argv[0]);
+            record += "child " + std::to_string(fake_encoder::LeaveHangingChild(argv[0])) + "\n";
         } else if (option == "--repeat" && hasValue) {
             repeat = std::atol(argv[++i]);
         } else if (option == "--print" && hasValue) {

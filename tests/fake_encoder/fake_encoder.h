@@ -30,8 +30,9 @@ bool LinkTo(const std::string &target, const std::string &link, bool hard);
 // Makes standard output write bytes as they are (Windows: no CR before LF).
 void BinaryStandardOutput();
 // Starts program (this one) with --hang, holding this process's standard
-// streams, and leaves it running.
-void LeaveHangingChild(const char *program);
+// streams, and leaves it running: its process id (for the test to end it),
+// 0 when it did not start.
+unsigned long LeaveHangingChild(const char *program);
 // Ends this process as a crash does: by a signal on Linux, by an unhandled
 // exception's code on Windows.
 [[noreturn]] void Crash();

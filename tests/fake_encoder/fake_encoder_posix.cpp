@@ -73,8 +73,9 @@ void SleepMilliseconds(unsigned milliseconds) {
 }
 
 // SIGKILL, not SIGSEGV: no core file is written into the test's folder.
-void LeaveHangingChild(const char *program) {
-    if (fork() != 0) return;
+unsigned long LeaveHangingChild(const char *program) {
+    const pid_t child = fork();
+    if (child != 0) return child > 0 ? static_cast<unsigned long>(child) : 0;
     char hang[] = "--hang";
     char *const arguments[] = {const_cast<char *>(program), hang, nullptr};
     execv(program, arguments);

@@ -64,7 +64,7 @@ bool LinkTo(const std::string &target, const std::string &link, bool) {
     return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
 
-void LeaveHangingChild(const char *program) {
+unsigned long LeaveHangingChild(const char *program) {
     std::string line = std::string("\"") + program + "\" --hang";
     STARTUPINFOA start = {};
     start.cb = sizeof start;
@@ -73,9 +73,10 @@ void LeaveHangingChild(const char *program) {
     start.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started;
-    if (!CreateProcessA(program, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &started)) return;
+    if (!CreateProcessA(program, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &started)) return 0;
     CloseHandle(started.hThread);
     CloseHandle(started.hProcess);
+    return started.dwProcessId;
 }
 
 void Crash() {

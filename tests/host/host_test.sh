@@ -184,8 +184,9 @@ no_leftovers() {
 # stopped SIGNALS TEXT STATUS [ENV ARGUMENTS...]: the host, in a process
 # group of its own with the stop signals at their defaults (then ENV
 # ARGUMENTS), gets each of SIGNALS (sent to the group, 0.15 s apart) 0.3 s
-# after out.txt shows TEXT, and must end with STATUS (a hang meets the test's
-# time-out). After one signal: the summary, no lock and no partial output.
+# after out.txt shows TEXT (or, with $stop_when set, once that shell
+# condition holds too), and must end with STATUS (a hang meets the test's time-out). After
+# one signal: the summary, no lock and no partial output.
 stopped() {
     signals=$1 text=$2 want=$3
     shift 3
@@ -193,7 +194,11 @@ stopped() {
         --piece-size 2352 >out.txt 2>&1 &
     pid=$!
     timeout 30 sh -c "until grep -qF -- '$text' out.txt; do sleep 0.05; done" || fail "never saw: $text"
-    sleep 0.3
+    if [ -n "${stop_when:-}" ]; then
+        timeout 60 sh -c "until $stop_when; do sleep 0.02; done" || fail "never came to pass: $stop_when"
+    else
+        sleep 0.3
+    fi
     for each in $signals; do kill -$each -$pid && sleep 0.15; done
     wait $pid
     status=$?
@@ -239,8 +244,10 @@ stop_delivering)
     kept="1 of 4 track(s) produced. WAV files kept in $work/out/: #temp(02).wav."
     for row in "INT 130 Stopped by SIGINT: $kept" "TERM 143 Stopped by SIGTERM: $kept" "PIPE 0 4 of 4 files ready"; do
         rm -rf out
-        stopped "${row%% *}" "track 01/04" "$(echo "$row" | cut -d' ' -f2)" LD_PRELOAD="$slow_image" \
-            ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
+        # Once track 1 is published and its WAV gone, however long its encoder took.
+        track_1_done='[ -e "out/01 First Light.flac" ] && [ ! -e "out/#temp(01).wav" ]'
+        stop_when=$track_1_done stopped "${row%% *}" "track 01/04" "$(echo "$row" | cut -d' ' -f2)" \
+            LD_PRELOAD="$slow_image" ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
         expect_text "${row#* * }"
         resumed
         [ "${row%% *}" = PIPE ] || expect_text "Left 1 file(s) of an earlier rip that are no copy of this rip's files, in $work/out/: #kept(02)-1.wav"
@@ -268,6 +275,17 @@ stop_waiting)
         resumed
         [ "$(ls out | grep '^#')" = "$([ "${row%% *}" = HUP ] && echo "#kept(03)-1.wav")" ] || fail "$row: left: $(ls out)"
     done
+    # A kept WAV file of the track's length whose audio differs only near
+    # its end is no copy either.
+    rm -rf out
+    write_settings "$work/slow-enc"
+    stopped INT "track 04/04" 130
+    at=$(($(wc -c <"out/#temp(03).wav") - 100))
+    byte=$(od -An -tu1 -j $at -N 1 "out/#temp(03).wav")
+    printf "\\$(printf %o $(((byte + 1) % 256)))" | dd of="out/#temp(03).wav" bs=1 seek=$at conv=notrunc 2>/dev/null
+    write_settings
+    resumed
+    [ "$(ls out | grep '^#')" = "#kept(03)-1.wav" ] || fail "a WAV file that differs near its end: left: $(ls out)"
     ;;
 second_stop)
     # The encoders outlast SIGTERM, so the orderly stop takes its 300 ms;
@@ -305,6 +323,25 @@ crash_campaign)
     resume_host --out out || fail "one output missing: exit status $?"
     expect_text "Removed 1 file(s) of the earlier rip, each a copy of what this rip delivered or produced: #kept(03)-1.flac"
     check_track 3 "out/03 Third.fla"
+    # Only a plain file is a track done: a link at a final name is ripped
+    # again. A leftover of a final file's length but other bytes is no copy.
+    ln -sf "01 First Light.flac" "out/02 Second_ A_B_.flac"
+    cp "out/03 Third.flac" "out/#kept(03)-1.flac"
+    byte=$(od -An -tu1 -j 5000 -N 1 "out/#kept(03)-1.flac")
+    printf "\\$(printf %o $(((byte + 1) % 256)))" | dd of="out/#kept(03)-1.flac" bs=1 seek=5000 conv=notrunc 2>/dev/null
+    resume_host --out out || fail "a link and a changed leftover: exit status $?"
+    [ -L "out/02 Second_ A_B_.flac" ] && fail "a link counted as a track done"
+    expect_album_tracks
+    [ -f "out/#kept(03)-1.flac" ] || fail "a leftover with other bytes than the final file's was removed"
+    listed
+    # WAV files that the settings keep are the user's: --resume leaves them.
+    rm -rf out
+    sed 's/^DELETE=1/DELETE=0/' encbridge.ini >keep.ini
+    "$host" album.cue --settings keep.ini --out out >out.txt 2>&1 || fail "DELETE=0: exit status $?"
+    ls out >before.txt
+    grep -qxF '#temp(01).wav' before.txt || fail "DELETE=0 kept no WAV file: $(cat before.txt)"
+    "$host" album.cue --settings keep.ini --out out --resume >out.txt 2>&1 || fail "DELETE=0, --resume: exit status $?"
+    ls out | cmp -s - before.txt || fail "--resume with DELETE=0 changed the folder: $(ls out)"
     for round in $(seq 20); do
         moment=$(($(od -An -N2 -tu2 /dev/urandom) % span))
         rm -rf out
@@ -313,6 +350,11 @@ crash_campaign)
         sleep "$((moment / 1000)).$(printf %03d $((moment % 1000)))"
         kill -KILL $pid 2>/dev/null
         wait $pid
+        # A child that the host was starting holds no lock once it runs its
+        # program or is gone, however long that takes on a busy machine.
+        lock="$(pwd -P)/out/#ripping.lock"
+        timeout 60 sh -c 'while find /proc/[0-9]*/fd -lname "$1" 2>/dev/null | grep -q .; do sleep 0.05; done' - \
+            "$lock" || fail "round $round: $lock is still held open: $(find /proc/[0-9]*/fd -lname "$lock" 2>/dev/null)"
         resume_host --out out || fail "round $round, killed after $moment ms: --resume: exit status $?"
         expect_album_tracks
         for n in 1 2 3 4; do check_track $n "$(ls out/0$n\ *.fla)"; done
@@ -648,6 +690,14 @@ write_cue)
     "$host" "first/Test Album.cue" --settings encbridge.ini --out again --name "{album}/{number}" --write-cue \
         --tracks 1 >out.txt 2>&1 && fail "an existing cue sheet was replaced"
     expect_text "Test Album.cue exists already"
+    # A track not produced: no sheet that names a file that is not there.
+    printf '#!/bin/sh\ncase "$*" in *"#temp(02)"*) exit 1 ;; esac\nexec flac "$@"\n' >fail-2 && chmod 755 fail-2
+    write_settings "$work/fail-2"
+    run_host --out partial --write-cue
+    [ $? -eq 3 ] || fail "a track not produced, --write-cue: exit status not 3"
+    [ -e "partial/Test Album.cue" ] && fail "a cue sheet was written with a track not produced"
+    expect_text "The cue sheet was not written: not every track was produced"
+    write_settings
     # A dropped gap is a PREGAP; a double quote in a title cannot end it.
     sed 's/"Third"/"3\\"rd"/' album.cue >quote.cue
     "$host" quote.cue --settings encbridge.ini --out dropped --gaps=drop --write-cue >out.txt 2>&1 || fail "drop: $?"
@@ -739,7 +789,11 @@ first_pregap)
         "01 First Light.flac:TRACKNUMBER=1 out/01 First Light.flac:TRACKTOTAL=4 out/04 Fourth.flac:TRACKNUMBER=4" || fail "numbers"
     # Written as track 0 when asked for, as the sheet names it; join and drop.
     rm -rf out
-    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap=track >out.txt 2>&1 || fail "track 0: exit status $?"
+    "$host" hidden.cue --settings encbridge.ini --out out --first-pregap=track --write-cue >out.txt 2>&1 ||
+        fail "track 0: exit status $?"
+    # A sheet has no track 0: its audio is the first INDEX 01's pregap, as it was.
+    grep -q "TRACK 01" "out/Test Album.cue" && ! grep -q "TRACK 00" "out/Test Album.cue" ||
+        fail "the written sheet: $(cat "out/Test Album.cue")"
     expect_text "Note: 1.00 s of audio before track 1 is written as track 0, \"Hidden track\""
     expect_audio "out/00 Hidden track.flac" 0-75
     expect_audio "out/01 First Light.flac" 75-225
@@ -848,6 +902,18 @@ shelf)
     done
     expect_audio "out/A_B/Tracks/02 Track 2.flac" 225-483
     expect_audio "out/A_B/Tracks/03 Track 3.flac" 483-end
+    # A stop during an album ends the shelf: the albums after it are not started.
+    rm -rf out
+    setsid env --default-signal=INT LD_PRELOAD="$slow_image" ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" \
+        "$host" shelf --recursive --settings encbridge.ini --out "$work/out/{albumartist}/{album}" --piece-size 2352 \
+        >out.txt 2>&1 &
+    pid=$!
+    timeout 30 sh -c "until grep -qF 'Album 2 of 4' out.txt; do sleep 0.05; done" || fail "never saw album 2"
+    kill -INT -$pid
+    wait $pid
+    status=$?
+    [ $status -eq 130 ] || fail "a stop during a shelf: exit status $status, not 130"
+    expect_text "1 failed, 1 stopped, 2 not started"
     ;;
 embedded_cue)
     # The image is named in place of a cue sheet: its CUESHEET block gives
@@ -1034,6 +1100,7 @@ bad_options)
     expect_error "--tracks names track 9, but album.cue has 4 track(s)" album.cue --settings encbridge.ini --tracks 1,9
     expect_error "the range \"4-2\" runs backwards" album.cue --tracks 4-2
     expect_error "\"{length}\" is not a field" album.cue --name "{number} {length}"
+    expect_error "--out: \"{length}\" is not a field; use {number}, {title}" album.cue --out "out/{length}"
     expect_error "encbridge-host: unrecognized option '--fast'" album.cue --fast
     "$host" album.cue --fast >out.txt 2>&1
     [ $? -eq 2 ] || fail "an unknown option: exit status other than 2"

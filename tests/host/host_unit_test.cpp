@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,12 +17,14 @@
 
 #include "cue_image.h"
 #include "host_options.h"
+#include "interruption.h"
 #include "journal_reader.h"
 #include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
 #include "rip.h"
 #include "settings_check.h"
+#include "shelf.h"
 #include "track_names.h"
 
 namespace host {
@@ -336,7 +340,7 @@ TEST(FileNames, PatternsNameKnownFieldsOnly) {
     for (const char *pattern : {"{length}", "{title", "{Title}", "{number} {}"}) {
         std::string error;
         EXPECT_FALSE(CheckNamePattern(pattern, error)) << pattern;
-        EXPECT_NE(error.find("is not a field"), std::string::npos) << error;
+        EXPECT_NE(error.find("is not a field; use {number}, {title}, {performer}"), std::string::npos) << error;
     }
 }
 
@@ -527,6 +531,7 @@ TEST(CueText, DecodesEachCharacterSet) {
         {"\x80\x93\x94\x81\x9F", "", "\xE2\x82\xAC\xE2\x80\x9C\xE2\x80\x9D\xC2\x81\xC5\xB8", true},
         {"\xC3\xA9\xE9", "", "\xC3\x83\xC2\xA9\xC3\xA9", true},
         {std::string("\xFF\xFEO\0K\0", 6), "", "OK", true},
+        {std::string("\xFE\xFF\0O\0K", 6), "", "OK", true},
         // UTF-16 without its mark, either way round.
         {std::string("O\0K\0", 4), "", "OK", true},
         {std::string("\0O\0K", 4), "", "OK", true},
@@ -924,6 +929,46 @@ TEST(ShownText, ControlCharactersNeverReachTheTerminal) {
         {"Caf\xC3\xA9\xC2\xA0!", "Caf\xC3\xA9\xC2\xA0!"},  // letters and a no-break space stay
     };
     for (const Case &c : cases) EXPECT_EQ(Shown(c.text), c.shown) << c.text;
+}
+
+// A shelf ends with the worst of its albums' statuses: a failed album (1)
+// before one with tracks not produced (3), before done (0).
+TEST(Shelf, EndsWithTheWorstStatusOfItsAlbums) {
+    const struct Row {
+        std::vector<int> statuses;
+        int shelf;
+    } rows[] = {
+        {{0, 0}, 0}, {{0, 3, 0}, 3}, {{3, 1}, 1}, {{1, 3}, 1}, {{1, 0}, 1},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(ShelfStatus(row.statuses), row.shelf) << ::testing::PrintToString(row.statuses);
+}
+
+// A sheet named twice, under two spellings, is one album.
+TEST(Shelf, TakesEachSheetOnceHoweverItIsNamed) {
+    TempFolder folder;
+    ASSERT_FALSE(folder.path().empty());
+    folder.Add("a/album.cue");
+    ASSERT_EQ(symlink((folder.path() + "a/album.cue").c_str(), (folder.path() + "link.cue").c_str()), 0);
+    const struct Row {
+        const char *name, *second;
+    } rows[] = {{"through ..", "a/../a/album.cue"}, {"through a link", "link.cue"}};
+    for (const Row &row : rows) {
+        EXPECT_EQ(FindAlbums({folder.path() + "a/album.cue", folder.path() + row.second}, false, "").size(), 1u)
+            << row.name;
+    }
+}
+
+// A stop ends the host by its own signal, so that whoever started it sees
+// it killed by that signal (and a shell's status is 128 + the signal).
+TEST(Interruption, AStopEndsTheHostByItsSignal) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = fork();
+        if (child == 0) _exit(EndBySignal(signal) == 128 + signal ? 100 : 101);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << ": status " << status;
+    }
 }
 
 }  // namespace

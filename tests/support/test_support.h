@@ -48,6 +48,9 @@ bool WaitUntil(const std::function<bool()> &done, long timeoutMs = 15000);
 
 // True once the process with this id (in decimal) has ended; false for no id.
 bool ProcessGone(const std::string &pid);
+// Ends the process with this id (in decimal), one a test started and no
+// longer has a handle to, and waits until it is gone.
+bool EndProcessById(const std::string &pid);
 
 // True when the Windows build runs under wine rather than on Windows.
 bool RunningUnderWine();
@@ -72,6 +75,9 @@ private:
 
 // The test suite's stand-in encoder, built beside the test programs.
 std::string FakeEncoderPath();
+// Makes FakeEncoderPath() give path, a copy of it (the original's again when
+// empty).
+void UseFakeEncoderAt(const std::string &path);
 
 // A settings file of one output, the fake encoder behind it unless told
 // otherwise.

@@ -90,7 +90,15 @@ bool MakeFolder(const std::string &folder) {
     return fs::create_directory(fs::path(folder), error) && !error;
 }
 
-std::string FakeEncoderPath() { return ProgramFolder() + FAKE_ENCODER_NAME; }
+namespace {
+std::string fakeEncoderCopy;
+}  // namespace
+
+std::string FakeEncoderPath() {
+    return fakeEncoderCopy.empty() ? ProgramFolder() + FAKE_ENCODER_NAME : fakeEncoderCopy;
+}
+
+void UseFakeEncoderAt(const std::string &path) { fakeEncoderCopy = path; }
 
 bool RemoveFile(const std::string &path) {
     std::error_code error;

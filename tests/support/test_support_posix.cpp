@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,12 @@ bool ProcessGone(const std::string &pid) {
     const std::string text(stat.begin(), stat.end());
     const std::size_t name = text.rfind(')');
     return name == std::string::npos || text.compare(name, 4, ") Z ") == 0;
+}
+
+bool EndProcessById(const std::string &pid) {
+    if (pid.empty() || std::stol(pid) <= 0) return false;
+    kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
+    return WaitUntil([&] { return ProcessGone(pid); });
 }
 
 bool RunningUnderWine() { return false; }

@@ -45,6 +45,13 @@ bool ProcessGone(const std::string &pid) {
     return ended;
 }
 
+bool EndProcessById(const std::string &pid) {
+    if (pid.empty() || std::stoul(pid) == 0) return false;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(std::stoul(pid)));
+    if (process != nullptr) TerminateProcess(process, 1), CloseHandle(process);
+    return WaitUntil([&] { return ProcessGone(pid); });
+}
+
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;

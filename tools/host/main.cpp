@@ -567,8 +567,9 @@ int RipAlbum(HostOptions options, std::string &why) {
                 times.delivering, times.waiting);
     std::fflush(stdout);
     if (stopSignal != 0) {
+        // The caller ends by the signal, once a shelf has said what it did.
         why = std::string("stopped by ") + SignalName(stopSignal);
-        return EndBySignal(stopSignal);
+        return 128 + stopSignal;
     }
     if (!delivered) return Failed(error, why);
     if (options.writeCue && missing == 0) {
@@ -612,7 +613,10 @@ int Run(const HostOptions &options) {
     struct stat info;
     const bool folder =
         options.inputs.size() == 1 && stat(options.inputs[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    if (options.inputs.size() <= 1 && !folder) return RipAlbum(options, why);
+    if (options.inputs.size() <= 1 && !folder) {
+        const int status = RipAlbum(options, why);
+        return StopRequest().load() != 0 ? EndBySignal(StopRequest().load()) : status;
+    }
     const std::vector<ShelfAlbum> albums = FindAlbums(options.inputs, options.recursive, options.cueCharset);
     std::vector<AlbumResult> results;
     std::vector<int> statuses;
