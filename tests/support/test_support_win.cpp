@@ -93,9 +93,17 @@ bool MakeFolderLink(const std::string &link, const std::string &target) {
     if (CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && IsReparsePoint(link)) {
         return true;
     }
-    const std::string hostLink = HostName(link), hostTarget = HostName(target);
+    // What wine's call may have left at the name goes first.
+    RemoveDirectoryA(link.c_str());
+    DeleteFileA(link.c_str());
+    // wine gives no host name for a name that does not exist yet.
+    const std::size_t last = link.find_last_of("\\/");
+    const std::string folder = last == std::string::npos ? std::string(".") : link.substr(0, last);
+    const std::string hostFolder = HostName(folder), hostTarget = HostName(target);
+    const std::string hostLink = hostFolder.empty() ? "" : hostFolder + "/" + link.substr(last + 1);
     return RunningUnderWine() && !hostLink.empty() && !hostTarget.empty() &&
-           RunHostProgram("Z:\\bin\\ln -s " + hostTarget + " " + hostLink) && IsReparsePoint(link);
+           RunHostProgram("Z:\\bin\\ln -s " + hostTarget + " " + hostLink) &&
+           WaitUntil([&] { return IsReparsePoint(link); });  // the wait may end before the program does
 }
 
 SmallDisk::SmallDisk(const std::string &folder, int kilobytes) : folder_(folder) {
