@@ -908,6 +908,30 @@ TEST_F(WorkerTest, NoEncoderChangesTheWavThatTheOthersRead) {
     if (!ran) GTEST_SKIP() << "no unprivileged user to run the rip as";
 }
 
+#ifndef _WIN32
+// An encoder that gives its output its input's mode, as flac does, would
+// publish it read-only, as the guard leaves the WAV file: a published
+// output has the mode that a new file of the user gets, whatever the umask.
+TEST_F(WorkerTest, APublishedOutputHasTheModeOfANewFileOfTheUser) {
+    const auto rip = [&] {
+        for (const mode_t mask : {mode_t{022}, mode_t{027}}) {
+            SCOPED_TRACE(mask);
+            const std::string folder = CaseFolder("mask" + std::to_string(mask));
+            const mode_t saved = umask(mask);
+            Album album(folder, 1);
+            ASSERT_EQ(host_->Create(album.info.get(), WriteSettings({".mp3", Fake("--copy-mode"), 0})), 1);
+            EXPECT_EQ(host_->DeliverTrack(Audio(800, 1)), 1);
+            EXPECT_EQ(host_->Kill(), 0);
+            umask(saved);
+            struct stat info;
+            ASSERT_EQ(stat(Final(folder, 1, ".mp3").c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+        }
+    };
+    if (!RunUnprivileged({&out_, &aux_}, rip)) rip();
+}
+#endif
+
 // Kill while an album step runs ends it, and the album's last delivery
 // returns 0 as it does for a stopped encoder.
 TEST_F(WorkerTest, KillEndsARunningAlbumStep) {
@@ -1003,13 +1027,15 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         std::string encoder;
         const char *reason;
         const char *ending;      // how the run ended, as the record says it
-        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder
+        const char *blocker;     // in the case's folder: "sub", a read-only file; "ro", a read-only folder;
+                                 // "full", a full disk of its own
         const char *system;      // what the system's words hold; "-": none
         const char *said = "-";  // how the program's kept words begin
     };
     // Windows words its errors in the code page's language.
     const char *exists = OnWindows() ? " (error 183)" : "File exists (error 17)";
     const char *denied = "Permission denied (error 13)";
+    const char *full = OnWindows() ? "(error 112)" : "No space left on device";
     const ReasonCase cases[] = {
         {"encoded, saying how", "--say fine", "01 Track", FakeEncoderPath(), "done", "exit 0", "", "-"},
         {"encoder failed", "--exit 3", "01 Track", FakeEncoderPath(), "encoder-failed", "exit 3", "", "-"},
@@ -1035,6 +1061,13 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
          denied},
         {"name Windows does not take", "", "..." + sep + "01 Dots", FakeEncoderPath(),
          OnWindows() ? "move-failed" : "done", "exit 0", "", OnWindows() ? " (error 123)" : "-"},
+        // The final folder on another volume, which has room for a part of
+        // the output only: the copy fails, and nothing takes the final name.
+        {"copy onto a full disk", "", "full" + sep + "01 Track", FakeEncoderPath(), "move-failed", "exit 0", "full",
+         full},
+        // A WAV file is kept only while it exists.
+        {"encoder deleted its input, then failed", "--delete-input --exit 3", "01 Track", FakeEncoderPath(),
+         "encoder-failed", "exit 3", "", "-"},
     };
     int caseNumber = 0;
     for (const ReasonCase &c : cases) {
@@ -1055,6 +1088,14 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
             ASSERT_EQ(mkdir((folder + c.blocker).c_str(), c.blocker[0] == 'r' ? 0555 : 0666), 0);
         }
 #endif
+        std::unique_ptr<ts::SmallDisk> disk;
+        if (std::string(c.blocker) == "full") {
+            ASSERT_TRUE(ts::MakeFolder(folder + "full"));
+            disk.reset(new ts::SmallDisk(folder + "full" + sep, 200));
+            // A mount needs root, whom the unprivileged run is not.
+            if (!disk->mounted()) continue;
+            ts::WriteFile(folder + "full" + sep + "filler", std::string(180 * 1024, 'f'));
+        }
         Settings s{".mp3", Fake(c.options, "case" + n + ".log"), 1, c.encoder};
         s.extra = "LOG=journal.log\n";
         Album album(folder, 1);
@@ -1062,8 +1103,14 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         // A title that, quoted, leaves no room in the line.
         std::snprintf(album.records[0].title, sizeof album.records[0].title, "%s", std::string(1000, 't').c_str());
         ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
-        EXPECT_EQ(host_->DeliverTrack(Audio(400, 1)), 1);
+        EXPECT_EQ(host_->DeliverTrack(Audio(disk ? 150000 : 400, 1)), 1);
         EXPECT_EQ(host_->Kill(), 0);
+        const bool done = std::string(c.reason) == "done";
+        EXPECT_EQ(ts::FileExists(folder + c.fileName + ".mp3"), done);
+        EXPECT_EQ(ts::FileExists(Temp(folder, 1, ".wav")), !done);
+        if (disk) {
+            EXPECT_EQ(ts::ListFolder(folder + "full"), std::vector<std::string>{"filler"});
+        }
         const auto records = JournalRecords(folder + "journal.log");
         ASSERT_EQ(records.size(), 3u);
         EXPECT_EQ(records[0].at(2), "rip");
@@ -1078,7 +1125,6 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         EXPECT_EQ(track[8], c.reason);
         EXPECT_NE(track[11].find(c.system), std::string::npos) << track[11];
         EXPECT_EQ(track[12], c.said + std::string(c.said[0] == '-' ? "" : OnWindows() ? "\r\n" : "\n"));
-        const bool done = std::string(c.reason) == "done";
         EXPECT_EQ(track[9].compare(0, done ? 17 : 9, done ? "encoded and moved" : "WAV kept:"), 0) << track[9];
         if (std::string(c.ending) != "not run") {
             EXPECT_NE(track[10].find(Temp(folder, 1, ".wav")), std::string::npos) << "the command line as run";

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 #include "platform/platform.h"
@@ -94,14 +95,20 @@ TEST_F(FallbackTest, MovingAcrossFileSystemsCopies) {
     std::string from = "/dev/shm/encbridge-move-" + std::to_string(getpid());
     WriteFile(from, "across");
     std::string to = folder_ + "final.mp3";
+    const std::string copy = folder_ + "#temp(01)-copy.mp3";
     WriteFile(to, "older");
-    EXPECT_FALSE(platform::MoveFileNoReplace(from.c_str(), to.c_str()));
+    EXPECT_FALSE(platform::MoveFileNoReplace(from.c_str(), to.c_str(), nullptr, false, copy.c_str()));
     EXPECT_EQ(Text(ReadFile(to)), "older");
+    EXPECT_FALSE(FileExists(copy)) << "a copy that cannot take the name goes";
 
     testing_support::RemoveTree(to);
-    EXPECT_TRUE(platform::MoveFileNoReplace(from.c_str(), to.c_str()));
+    platform::SystemError error = {0};
+    EXPECT_FALSE(platform::MoveFileNoReplace(from.c_str(), to.c_str(), &error)) << "no copy without a name for it";
+    EXPECT_EQ(error.code, EXDEV);
+    EXPECT_TRUE(platform::MoveFileNoReplace(from.c_str(), to.c_str(), nullptr, false, copy.c_str()));
     EXPECT_EQ(Text(ReadFile(to)), "across");
     EXPECT_FALSE(FileExists(from));
+    EXPECT_FALSE(FileExists(copy));
     testing_support::RemoveTree(from);
 }
 

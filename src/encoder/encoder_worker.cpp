@@ -112,6 +112,21 @@ Reason StartLine(const char *line, bool batchFile, std::int32_t hideWindow, plat
 
 bool ExitedWithZero(const RunEnd &end) { return end.kind == RunEnd::Kind::Exited && end.value == 0; }
 
+// After a program that was handed the track's WAV file has ended, or
+// before another starts: the WAV file is at its name still, which on Linux
+// an encoder that removes or renames its input takes away, and is put back
+// from what the guard holds. Something the program put at the name is moved
+// aside first. Should that fail, the WAV file is lost once the guard goes,
+// and the rip's end counts it as no WAV file kept.
+void KeepTheWav(const WorkerControl &control, std::int32_t index, const char *wavPath) {
+    RipTrack &entry = control.rip->tracks[index];
+    const AlbumInfo &album = *control.rip->album;
+    if (platform::KeepGuardedFile(wavPath, entry.wavGuard, nullptr)) return;
+    if (ClearTheWay(wavPath, album.outputFolder, sizeof album.outputFolder, index + 1, ".wav", sizeof ".wav")) {
+        (void)platform::KeepGuardedFile(wavPath, entry.wavGuard, nullptr);
+    }
+}
+
 // Starts the encoder of one output of track index, whose WAV file is
 // finished and closed. Reason::Done when it runs; otherwise why that output
 // of the track is not made, with how it ended in end.
@@ -172,6 +187,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // truncate it), except one whose output the WAV file is, and which
     // is then the track's only output.
     if (run.outputIsWav) entry.wavIsOutput = true;
+    KeepTheWav(control, index, run.wavPath);
     if (!run.outputIsWav && !entry.wavGuard.held) {
         platform::SystemError error = {0};
         if (!platform::GuardFile(run.wavPath, entry.wavGuard, &error)) {
@@ -191,10 +207,29 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
 bool MoveAndSync(const WorkerControl &control, RunningEncoder &run) {
     const SharedRip &rip = *control.rip;
     const AlbumInfo &album = *rip.album;
+    const OutputSettings &output = rip.settings.outputs[run.output];
     const bool wavGoes = rip.settings.deleteWav != 0 && !run.outputIsWav;
+    // An encoder that copies its input's mode made the output read-only,
+    // as the guard leaves the WAV file, and a user's tagger must write it.
+    // One that cannot be given the mode is published as the encoder left it.
+    (void)platform::GiveUnguardedMode(run.outputPath, rip.tracks[run.index].wavGuard, nullptr);
     platform::SystemError syncError = {0};
     bool onDisk = !wavGoes || platform::SyncFile(run.outputPath, &syncError);
-    if (!platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system, wavGoes)) return false;
+    // Where the final folder lies on another volume, the move copies under
+    // this name first; a leftover of a copy cut short is moved aside. A name
+    // that would be cut allows no copy.
+    PathBuffer copyName;
+    std::size_t finalFolderLength = 0;
+    const bool copyNamed = FormCopyName(copyName, run.finalPath, run.index + 1, output.outputExtension,
+                                        sizeof output.outputExtension, finalFolderLength);
+    if (copyNamed && !ClearTheWay(copyName, run.finalPath, finalFolderLength, run.index + 1, output.outputExtension,
+                                  sizeof output.outputExtension, &run.system)) {
+        return false;
+    }
+    if (!platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system, wavGoes,
+                                     copyNamed ? copyName : nullptr)) {
+        return false;
+    }
     onDisk = onDisk && (!wavGoes || SyncFinalFolders(album.outputFolder, sizeof album.outputFolder,
                                                      album.tracks[run.index], &syncError));
     run.notOnDisk = !onDisk;
@@ -269,6 +304,7 @@ Reason FinishVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &e
     run.messageLength = TakeMessages(run.process);  // the verify line's standard error
     platform::CloseProcess(run.process);
     run.process = nullptr;
+    KeepTheWav(control, run.index, run.wavPath);
     std::uint64_t sample = 0;
     const Reason verdict = FinishVerifier(*run.verifier, ExitedWithZero(end), sample);
     DropVerifier(run);
@@ -292,6 +328,7 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
     run.messageLength = TakeMessages(run.process);
     platform::CloseProcess(run.process);
     run.process = nullptr;
+    KeepTheWav(control, run.index, run.wavPath);
     if (Stopping(control)) return Reason::Stopped;
     if (!ExitedWithZero(end)) return Reason::EncoderFailed;
     // An encoder that reports success but left an empty file (one that
@@ -304,10 +341,11 @@ Reason FinishEncoder(const WorkerControl &control, RunningEncoder &run, RunEnd &
 
 // After a stop has ended the encoder and whatever it started: its partial
 // output goes; the WAV file stays.
-void StopEncoder(RunningEncoder &run) {
+void StopEncoder(const WorkerControl &control, RunningEncoder &run) {
     platform::CloseProcess(run.process);
     run.process = nullptr;
     DropVerifier(run);
+    KeepTheWav(control, run.index, run.wavPath);
     if (!run.outputIsWav) platform::RemoveFile(run.outputPath);
 }
 
@@ -430,9 +468,13 @@ void JournalRipEnd(const WorkerControl &control, std::int32_t next, std::int32_t
         const RipTrack &entry = rip.tracks[i];
         if (entry.published == all) ++done;
         // The host's thread may still write the entry of a track it has not
-        // finished.
+        // finished. Only a WAV file that is there counts: one that an
+        // encoder took away, and that could not be put back, is not kept.
+        PathBuffer wav;
         if (i < reached && entry.state != TrackState::NotWritten && entry.state != TrackState::Removed &&
-            !entry.wavIsOutput) {
+            !entry.wavIsOutput &&
+            FormatWhole(wav, sizeof wav, "%s%s", {FormatArg(entry.base, kPathCapacity), ".wav"}) &&
+            platform::InspectEntry(wav) != platform::EntryKind::Missing) {
             ++kept;
         }
         if (!stopped || i < next || i >= reached) continue;
@@ -515,7 +557,7 @@ void EncoderWorker(void *controlBlock) {
     for (std::int32_t i = 0; i < runningCount; ++i) processes[i] = running[i].process;
     platform::EndProcesses(processes, static_cast<std::size_t>(runningCount));
     for (std::int32_t i = 0; i < runningCount; ++i) {
-        StopEncoder(running[i]);
+        StopEncoder(control, running[i]);
         EndOutput(control, running[i], {RunEnd::Kind::Stopped, 0}, Reason::Stopped, progress);
     }
     // A stop leaves tracks of which some outputs never started.

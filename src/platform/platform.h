@@ -114,10 +114,12 @@ bool EncoderFileUsable(const char *path);
 
 // ---- Finished files that encoders read --------------------------------------
 // While a guard stands, no process that the module starts can change the
-// file, which may still be read, and deleted or renamed by the module. On
-// Windows the module holds it open for reading, sharing only reading and
-// deletion, so that no one may open it for writing. On Linux its write
-// permission is taken away, which holds for every user but root. Null when
+// file, which may still be read. On Windows the module holds it open for
+// reading, sharing only reading, so that no one may write, remove or rename
+// it (the module releases the guard before it removes the file). On Linux
+// its write permission is taken away, which holds for every user but root
+// and a program that gives the permission back; removing or renaming it
+// cannot be stopped in a writable folder, and KeepGuardedFile undoes it. Null when
 // what lies at path is not a plain file with one name (a link is never
 // followed) or cannot be guarded; error then gets the system's reason.
 //
@@ -133,6 +135,22 @@ bool GuardFile(const char *path, FileGuard &guard, SystemError *error);
 // Gives the file back as it was (on Linux: its mode). A guard that is not
 // held is allowed.
 void ReleaseFile(FileGuard &guard);
+// After a program that was handed the guarded file has ended: true when
+// the file is at path still, with that one name. Windows: always, since the
+// guard shares no deletion, so no one can remove or rename it. Linux: a
+// program of the same user can remove or rename it (the folder is
+// writable); when nothing lies at path any more, its content is copied back
+// from the descriptor that the guard holds into a new file at path, which
+// the guard then holds in its place. False, with the system's reason, when
+// that copy fails, or when something else lies at path (EEXIST): the
+// caller moves that aside and asks again.
+bool KeepGuardedFile(const char *path, FileGuard &guard, SystemError *error);
+// Gives the plain file at path (never through a link) the permissions that
+// the guarded file had before its guard: on Linux the mode that the
+// module's new files get (0666 less the umask, or what the folder's default
+// ACL gives), whatever a program copied from the guarded, read-only file.
+// Nothing to do on Windows, where the guard changes no attribute.
+bool GiveUnguardedMode(const char *path, const FileGuard &guard, SystemError *error);
 
 // ---- Processors --------------------------------------------------------------
 // How many processors this process may run on; at least 1.
@@ -347,11 +365,20 @@ void ForgetFolderLock(FolderLock *lock);
 
 // ---- Moving and deleting files -------------------------------------------
 // Moves the file from to the name to, as MoveFileA does: fails when to
-// exists already (which is never replaced) or from does not, and works
-// across file systems. With writeThrough, Windows has the move on disk
-// when it returns (MOVEFILE_WRITE_THROUGH, a copy's bytes too); Linux
-// leaves that to SyncFolder on the folders of both names.
-bool MoveFileNoReplace(const char *from, const char *to, SystemError *error = nullptr, bool writeThrough = false);
+// exists already (which is never replaced) or from does not. With
+// writeThrough, Windows has the move on disk when it returns
+// (MOVEFILE_WRITE_THROUGH); Linux leaves that to SyncFolder on the folders
+// of both names.
+//
+// A move to another volume (file system) copies, and only when copyName
+// names a file beside to (in its folder) that the module may make: the
+// bytes go into a new file of that name, which is put on disk whole and
+// only then renamed to to, so that to never holds a part of the file, not
+// after a full disk nor after a crash; the copy goes again when anything
+// fails, and error gets the system's reason (a full disk's own). Without
+// copyName such a move fails with the system's "another device".
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error = nullptr, bool writeThrough = false,
+                       const char *copyName = nullptr);
 
 // ---- Putting files on disk -----------------------------------------------
 // Has the bytes and the length of the finished file at path on disk when it

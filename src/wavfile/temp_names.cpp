@@ -19,6 +19,21 @@ bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth,
     return FormatWhole(base, sizeof base, "%s%s(%02d)", {FormatArg(folder, folderWidth), "#temp", number});
 }
 
+// cppcheck-suppress constParameter ; the formatter writes the name into name
+bool FormCopyName(PathBuffer &name, const char *finalPath, int number, const char *extension,
+                  std::size_t extensionWidth, std::size_t &folderLength) {
+    folderLength = 0;
+    for (std::size_t i = 0; finalPath[i] != '\0'; ++i) {
+        if (platform::IsLeadByte(static_cast<unsigned char>(finalPath[i])) && finalPath[i + 1] != '\0') {
+            ++i;  // a trail byte is no separator
+        } else if (platform::IsPathSeparator(finalPath[i])) {
+            folderLength = i + 1;
+        }
+    }
+    return FormatWhole(name, sizeof name, "%s%s(%02d)-copy%s",
+                       {FormatArg(finalPath, folderLength), "#temp", number, FormatArg(extension, extensionWidth)});
+}
+
 bool StartsLikeATemporaryName(const char *name, std::size_t length) {
     static const char kPrefix[] = "#temp(";
     std::size_t i = 0;

@@ -22,6 +22,14 @@ constexpr char kLockFileName[] = "#ripping.lock";
 // be cut, since a cut name could be shared by several tracks.
 bool FormTempBase(PathBuffer &base, const char *folder, std::size_t folderWidth, int number);
 
+// "#temp(NN)-copy" and extension (read within extensionWidth) in the folder
+// of finalPath: the name under which a move to another volume copies track
+// number's output beside its final name, so that the final name never
+// holds a part of it. folderLength receives the length of that folder.
+// False when it would be cut.
+bool FormCopyName(PathBuffer &name, const char *finalPath, int number, const char *extension,
+                  std::size_t extensionWidth, std::size_t &folderLength);
+
 // Whether name begins like a temporary name: "#temp(" digits ")", in any
 // case.
 bool StartsLikeATemporaryName(const char *name, std::size_t length);

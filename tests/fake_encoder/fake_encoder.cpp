@@ -22,6 +22,11 @@
 //   --crash        write part of the output, then end as a crash does
 //   --tag TEXT     ignored; it is only recorded
 //   --ignore-term  (Linux) ignore SIGTERM, as an encoder slow to stop does
+//   --delete-input once the output is written, remove INPUT, as an encoder
+//                  told to delete its input does, and record
+//                  "input deleted" or "input not deleted"
+//   --copy-mode    give the output the mode (Windows: the read-only
+//                  attribute) of INPUT, as some encoders do
 //   --overwrite-input
 //                  first truncate INPUT, as an encoder given its operands
 //                  the wrong way round does; exit 2 when it cannot
@@ -102,7 +107,7 @@ int main(int argc, char **argv) {
     int exitCode = 0;
     unsigned sleepMs = 0;
     bool noOutput = false, emptyOutput = false, linkOutput = false, hardLink = false, hang = false, partial = false,
-         crash = false, badOption = false, overwriteInput = false;
+         crash = false, badOption = false, overwriteInput = false, deleteInput = false, copyMode = false;
     bool readInput = false, album = false;
     std::string failInput, say, print;
     long floodMegabytes = 0, repeat = 1, trailMegabytes = 0;
@@ -138,6 +143,10 @@ int main(int argc, char **argv) {
             album = true;
         } else if (option == "--ignore-term") {
             fake_encoder::IgnoreTerm();
+        } else if (option == "--delete-input") {
+            deleteInput = true;
+        } else if (option == "--copy-mode") {
+            copyMode = true;
         } else if (option == "--overwrite-input") {
             overwriteInput = true;
         } else if (option == "--read-stdin") {
@@ -244,5 +253,10 @@ int main(int argc, char **argv) {
     // disk) fails the run, even when the stream had nothing left to flush.
     bool written = !std::ferror(output);
     written = std::fclose(output) == 0 && written;
+    if (written && copyMode) written = fake_encoder::CopyMode(files[0], files[1]);
+    if (deleteInput) {
+        const bool deleted = std::remove(files[0]) == 0;
+        if (!log.empty()) AppendRecord(log, deleted ? "input deleted\n" : "input not deleted\n");
+    }
     return finish(written ? exitCode : 2);
 }

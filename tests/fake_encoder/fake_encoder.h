@@ -27,6 +27,9 @@ void IgnoreTerm();
 // symbolic link on Linux; always a hard link on Windows (where symbolic
 // links need a privilege).
 bool LinkTo(const std::string &target, const std::string &link, bool hard);
+// Gives to the permissions of from, as encoders that keep their input's
+// mode do: its mode on Linux, its read-only attribute on Windows.
+bool CopyMode(const std::string &from, const std::string &to);
 // Makes standard output write bytes as they are (Windows: no CR before LF).
 void BinaryStandardOutput();
 // Starts program (this one) with --hang, holding this process's standard

@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -62,6 +63,11 @@ bool CreateExclusive(const std::string &path) {
 
 bool LinkTo(const std::string &target, const std::string &name, bool hard) {
     return (hard ? link(target.c_str(), name.c_str()) : symlink(target.c_str(), name.c_str())) == 0;
+}
+
+bool CopyMode(const std::string &from, const std::string &to) {
+    struct stat info;
+    return stat(from.c_str(), &info) == 0 && chmod(to.c_str(), info.st_mode & 07777) == 0;
 }
 
 void IgnoreTerm() { signal(SIGTERM, SIG_IGN); }

@@ -64,6 +64,14 @@ bool LinkTo(const std::string &target, const std::string &link, bool) {
     return CreateHardLinkA(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
 
+bool CopyMode(const std::string &from, const std::string &to) {
+    const DWORD attributes = GetFileAttributesA(from.c_str());
+    const DWORD target = GetFileAttributesA(to.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || target == INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    return SetFileAttributesA(to.c_str(), (target & ~DWORD{FILE_ATTRIBUTE_READONLY}) | readOnly) != FALSE;
+}
+
 unsigned long LeaveHangingChild(const char *program) {
     std::string line = std::string("\"") + program + "\" --hang";
     STARTUPINFOA start = {};

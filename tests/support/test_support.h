@@ -55,6 +55,27 @@ bool EndProcessById(const std::string &pid);
 // True when the Windows build runs under wine rather than on Windows.
 bool RunningUnderWine();
 
+// Makes link a symbolic link to the folder target. On Windows that needs a
+// privilege; under wine, which reports success without making one, it is
+// made as a link of the host system, which wine shows as a reparse point.
+bool MakeFolderLink(const std::string &link, const std::string &target);
+
+// A small file system of its own (another volume) mounted on an existing
+// empty folder (named with its separator at the end) while it lives, to fill up; root only (under wine too, where
+// the host system's mount is run). Unmounted at its end.
+class SmallDisk {
+public:
+    SmallDisk(const std::string &folder, int kilobytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
 // The module, loaded at run time as a host loads it.
 class LoadedModule {
 public:

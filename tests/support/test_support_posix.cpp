@@ -2,6 +2,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,19 @@ std::string ProgramFolder() {
 }
 
 const char *Separator() { return "/"; }
+
+bool MakeFolderLink(const std::string &link, const std::string &target) {
+    return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+SmallDisk::SmallDisk(const std::string &folder, int kilobytes) : folder_(folder) {
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    mounted_ = mount("encbridge-test", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+}
 
 bool ProcessGone(const std::string &pid) {
     if (pid.empty()) return false;

@@ -132,6 +132,82 @@ void ReleaseFile(FileGuard &guard) {
     guard = {};
 }
 
+namespace {
+
+// Writes the whole content of the file open as from, from its start, into
+// the file open as to.
+bool CopyFromStart(int from, int to) {
+    char chunk[65536];
+    for (off_t at = 0;;) {
+        const ssize_t count = pread(from, chunk, sizeof chunk, at);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return count == 0;
+        for (ssize_t put = 0; put < count;) {
+            const ssize_t written = write(to, chunk + put, static_cast<size_t>(count - put));
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) {
+                if (written == 0) errno = ENOSPC;
+                return false;
+            }
+            put += written;
+        }
+        at += count;
+    }
+}
+
+}  // namespace
+
+bool KeepGuardedFile(const char *path, FileGuard &guard, SystemError *error) {
+    if (!guard.held) return true;
+    const int fd = static_cast<int>(guard.handle);
+    struct stat held, found;
+    if (fstat(fd, &held) != 0) {
+        KeepError(error, errno);
+        return false;
+    }
+    const bool named = lstat(path, &found) == 0;
+    if (named || errno != ENOENT) {
+        const bool there = named && found.st_dev == held.st_dev && found.st_ino == held.st_ino;
+        if (!there) KeepError(error, named ? EEXIST : errno);
+        return there;
+    }
+    // Removed, or renamed: the descriptor still reads every byte. A new
+    // file takes its name, read-only as the guarded one was; O_EXCL, so
+    // that nothing that appears meanwhile is written through.
+    const mode_t readOnly = static_cast<mode_t>(guard.mode & 07777 & ~0222u);
+    const int copy = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, readOnly);
+    if (copy < 0) {
+        KeepError(error, errno);
+        return false;
+    }
+    if (!CopyFromStart(fd, copy) || fchmod(copy, readOnly) != 0) {
+        KeepError(error, errno);
+        close(copy);
+        unlink(path);
+        return false;
+    }
+    close(fd);
+    guard.handle = copy;
+    return true;
+}
+
+bool GiveUnguardedMode(const char *path, const FileGuard &guard, SystemError *error) {
+    if (!guard.held) return true;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    bool given = fd >= 0 && fstat(fd, &info) == 0;
+    if (given && !S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        given = false;
+    }
+    // The guarded file was made new by the module, so its mode before the
+    // guard is what a new file of the user gets in the output folder.
+    given = given && fchmod(fd, static_cast<mode_t>(guard.mode & 0777)) == 0;
+    if (!given) KeepError(error, errno);
+    if (fd >= 0) close(fd);
+    return given;
+}
+
 EntryKind InspectEntry(const char *path) {
     struct stat info;
     if (lstat(path, &info) != 0) return errno == ENOENT ? EntryKind::Missing : EntryKind::Other;
@@ -214,7 +290,11 @@ bool MoveByLinking(const char *from, const char *to) {
     return true;
 }
 
-bool MoveByCopying(const char *from, const char *to) {
+namespace {
+
+// Copies from into a new file at to, which must not exist yet, and has the
+// copy on disk; from stays. Nothing is left at to when that fails.
+bool CopyToNewFile(const char *from, const char *to) {
     int source = open(from, O_RDONLY | O_CLOEXEC);
     if (source < 0) return false;
     struct stat info;
@@ -232,7 +312,7 @@ bool MoveByCopying(const char *from, const char *to) {
         close(source);
         return false;
     }
-    // The source is removed below, so the copy must be on disk first.
+    // The source is removed after, so the copy must be on disk first.
     bool copied = CopyContent(source, target) && fsync(target) == 0;
     copied = close(target) == 0 && copied;
     close(source);
@@ -240,28 +320,45 @@ bool MoveByCopying(const char *from, const char *to) {
         const int error = errno;
         unlink(to);
         errno = error;
+    }
+    return copied;
+}
+
+// Renames within one file system without replacing.
+bool RenameNoReplace(const char *from, const char *to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    // EINVAL: the file system cannot rename without replacing; ENOSYS: the
+    // kernel, or a sandbox in front of it, lacks renameat2.
+    return (errno == EINVAL || errno == ENOSYS) && MoveByLinking(from, to);
+}
+
+// Across file systems: the copy is made whole under copyName, beside to,
+// and only then takes the name to.
+bool MoveThroughCopy(const char *from, const char *to, const char *copyName) {
+    if (!CopyToNewFile(from, copyName)) return false;
+    if (!RenameNoReplace(copyName, to)) {
+        const int error = errno;
+        unlink(copyName);
+        errno = error;
         return false;
     }
+    unlink(from);
+    return true;
+}
+
+}  // namespace
+
+bool MoveByCopying(const char *from, const char *to) {
+    if (!CopyToNewFile(from, to)) return false;
     // The file has reached its new name whether or not the old one can go,
     // which is what a caller relies on.
     unlink(from);
     return true;
 }
 
-bool MoveFileNoReplace(const char *from, const char *to, SystemError *error, bool) {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
-    bool moved = false;
-    switch (errno) {
-        case EINVAL:  // the file system cannot rename without replacing
-        case ENOSYS:  // the kernel, or a sandbox in front of it, lacks renameat2
-            moved = MoveByLinking(from, to);
-            break;
-        case EXDEV:
-            moved = MoveByCopying(from, to);
-            break;
-        default:
-            break;
-    }
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error, bool, const char *copyName) {
+    bool moved = RenameNoReplace(from, to);
+    if (!moved && errno == EXDEV && copyName != nullptr) moved = MoveThroughCopy(from, to, copyName);
     if (!moved) KeepError(error, errno);
     return moved;
 }

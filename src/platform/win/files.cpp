@@ -180,10 +180,11 @@ bool PlainFileWithOneName(HANDLE handle, BY_HANDLE_FILE_INFORMATION &info) {
 }  // namespace
 
 bool GuardFile(const char *path, FileGuard &guard, SystemError *error) {
-    // Read access makes the sharing count: an open for writing fails while
-    // this handle lives, one for reading or deleting goes on.
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Read access makes the sharing count: an open for writing, and one for
+    // deleting (which a removal and a rename make), fails while this handle
+    // lives; one for reading goes on.
+    HANDLE handle =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         KeepError(error, static_cast<std::int32_t>(GetLastError()));
         return false;
@@ -203,6 +204,26 @@ void ReleaseFile(FileGuard &guard) {
     CloseHandle(reinterpret_cast<HANDLE>(guard.handle));
     guard = {};
 }
+
+bool KeepGuardedFile(const char *path, FileGuard &guard, SystemError *error) {
+    if (!guard.held) return true;
+    // Nothing can have taken the file's name, but a check costs little.
+    HANDLE named = OpenEntry(path);
+    if (named == INVALID_HANDLE_VALUE) {
+        KeepError(error, static_cast<std::int32_t>(GetLastError()));
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION one, other;
+    const bool there = GetFileInformationByHandle(named, &one) &&
+                       GetFileInformationByHandle(reinterpret_cast<HANDLE>(guard.handle), &other) &&
+                       one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+                       one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+    CloseHandle(named);
+    if (!there) KeepError(error, ERROR_ALREADY_EXISTS);
+    return there;
+}
+
+bool GiveUnguardedMode(const char *, const FileGuard &, SystemError *) { return true; }
 
 EntryKind InspectEntry(const char *path) {
     HANDLE handle = OpenEntry(path);
@@ -290,11 +311,69 @@ bool MakeFullPath(const char *path, char *out, std::size_t size) {
     return length > 0 && length < size;
 }
 
-bool MoveFileNoReplace(const char *from, const char *to, SystemError *error, bool writeThrough) {
-    // MoveFileA's flags, without MOVEFILE_REPLACE_EXISTING.
-    const DWORD flags = MOVEFILE_COPY_ALLOWED | (writeThrough ? MOVEFILE_WRITE_THROUGH : 0);
+namespace {
+
+// Copies from into a new file at to, which must not exist yet, and has the
+// copy on disk; from stays. Nothing is left at to when that fails, and the
+// last error says why. MoveFileEx's own copy leaves the part it wrote under
+// the final name when the disk fills up.
+bool CopyToNewFile(const char *from, const char *to) {
+    HANDLE source = CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return false;
+    HANDLE target = CreateFileA(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+        const DWORD reason = GetLastError();
+        CloseHandle(source);
+        SetLastError(reason);
+        return false;
+    }
+    char chunk[16384];
+    bool copied = true;
+    for (DWORD count = 0; copied;) {
+        copied = ReadFile(source, chunk, sizeof chunk, &count, nullptr) != FALSE;
+        if (!copied || count == 0) break;
+        for (DWORD put = 0, written = 0; copied && put < count; put += written) {
+            copied = WriteFile(target, chunk + put, count - put, &written, nullptr) != FALSE;
+            // A full disk can take a part of a write and report success.
+            if (copied && written == 0) {
+                SetLastError(ERROR_DISK_FULL);
+                copied = false;
+            }
+        }
+    }
+    copied = copied && FlushFileBuffers(target);
+    const DWORD reason = GetLastError();
+    CloseHandle(target);
+    CloseHandle(source);
+    if (!copied) {
+        DeleteFileA(to);
+        SetLastError(reason);
+    }
+    return copied;
+}
+
+}  // namespace
+
+bool MoveFileNoReplace(const char *from, const char *to, SystemError *error, bool writeThrough, const char *copyName) {
+    // MoveFileA's flags, without MOVEFILE_REPLACE_EXISTING, and without
+    // MOVEFILE_COPY_ALLOWED: a copy is made below, under a name of its own.
+    const DWORD flags = writeThrough ? MOVEFILE_WRITE_THROUGH : 0;
     if (MoveFileExA(from, to, flags)) return true;
-    KeepError(error, static_cast<std::int32_t>(GetLastError()));
+    DWORD reason = GetLastError();
+    if (reason == ERROR_NOT_SAME_DEVICE && copyName != nullptr) {
+        if (CopyToNewFile(from, copyName)) {
+            if (MoveFileExA(copyName, to, flags)) {
+                DeleteFileA(from);
+                return true;
+            }
+            reason = GetLastError();
+            DeleteFileA(copyName);
+        } else {
+            reason = GetLastError();
+        }
+    }
+    KeepError(error, static_cast<std::int32_t>(reason));
     return false;
 }
 

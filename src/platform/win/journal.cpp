@@ -80,10 +80,19 @@ struct JournalFile {
 
 namespace {
 
+// True when the attributes are a folder's and no reparse point's.
+bool RealFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 // Opens the folder part of path that ends at length, as itself: a link or
 // junction is not followed. No delete sharing: it cannot be renamed, nor a
 // link put in its place, while the handle lasts. Null unless it is a
-// folder that is no reparse point.
+// folder that is no reparse point by every way of asking: the handle's
+// information and the attributes of the name. wine opens a folder link's
+// target even when asked for the link itself, and only the name's
+// attributes tell the link.
 HANDLE OpenRealFolder(const char *path, std::size_t length) {
     PathBuffer part;
     if (!FormatWhole(part, sizeof part, "%s", {FormatArg(path, length)})) {
@@ -94,8 +103,8 @@ HANDLE OpenRealFolder(const char *path, std::size_t length) {
                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION info;
     if (folder != INVALID_HANDLE_VALUE &&
-        (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        (!GetFileInformationByHandle(folder, &info) || !RealFolder(info.dwFileAttributes) ||
+         !RealFolder(GetFileAttributesA(part)))) {
         CloseHandle(folder);
         SetLastError(ERROR_DIRECTORY);
         folder = INVALID_HANDLE_VALUE;
