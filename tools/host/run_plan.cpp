@@ -85,15 +85,16 @@ std::string NameKey(const std::string &path) {
 
 std::vector<Clash> FindClashes(const std::vector<PlannedAlbum> &albums) {
     std::vector<Clash> clashes;
-    // Each key's first album, and the pairs found already.
-    std::map<std::string, std::size_t> owner;
+    // Each key's first album and its name for the file, and the pairs found
+    // already.
+    std::map<std::string, std::pair<std::size_t, std::string>> owner;
     std::map<std::pair<std::size_t, std::size_t>, bool> seen;
     for (std::size_t i = 0; i < albums.size(); ++i) {
         for (const std::string &output : albums[i].outputs) {
-            const auto taken = owner.emplace(NameKey(output), i);
-            const std::size_t first = taken.first->second;
+            const auto taken = owner.emplace(NameKey(output), std::make_pair(i, output));
+            const std::size_t first = taken.first->second.first;
             if (taken.second || first == i || !seen.emplace(std::make_pair(first, i), true).second) continue;
-            clashes.push_back({first, i, output});
+            clashes.push_back({first, i, taken.first->second.second});
         }
     }
     return clashes;
