@@ -901,6 +901,11 @@ shelf_names)
         expect_audio "out/$album/04 Fourth.flac" 565-end
     done
     grep -qxF 'FILE "02 Second_ A_B_.flac" WAVE' "out/untitled/untitled.cue" || fail "no sheet for the untitled album"
+    # A sheet that is not this rip's stays.
+    echo 'REM COMMENT "mine"' >>out/untitled/untitled.cue
+    "$host" shelf/b/untitled.cue --settings encbridge.ini --out "$pattern" --write-cue --resume >out.txt 2>&1 &&
+        fail "another sheet was replaced"
+    expect_text "untitled.cue exists already, and is not the sheet this rip writes"
     # No output may be a file the run reads.
     mkdir own
     cut_file 0-225 "own/01 One.flac"
