@@ -437,12 +437,15 @@ std::string FinalNamesState(const Rip &rip) {
     return state;
 }
 
-// Whether the file at path holds text, byte for byte.
+// Whether the file at path is a regular file that holds text, byte for
+// byte; a FIFO put there is never waited for.
 bool HoldsText(const std::string &path, const std::string &text) {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file;
+    bool notRegular = false;
+    if (!OpenRegularStream(path, file, notRegular)) return false;
     std::ostringstream held;
     held << file.rdbuf();
-    return file.good() && held.str() == text;
+    return held.str() == text;
 }
 
 // After a delivery that failed at track reached, the tracks before it are
