@@ -296,7 +296,9 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
         rip.albumName = AlbumNameFromFile(options.cuePath);
         const std::size_t slash = options.cuePath.rfind('/');
         const std::string file = options.cuePath.substr(slash == std::string::npos ? 0 : slash + 1);
-        if (!rip.albumName.empty()) {
+        const bool named = options.writeCue || options.outFolder.find("{album}") != std::string::npos ||
+                           options.namePattern.find("{album}") != std::string::npos;
+        if (!rip.albumName.empty() && named) {
             notes.push_back(file + " has no TITLE: the album is named \"" + rip.albumName + "\" in file names, from " +
                             (rip.albumName == AlbumNameFromFile(file) ? "its file name" : "its folder's name"));
         }
