@@ -915,6 +915,92 @@ shelf)
     [ $status -eq 130 ] || fail "a stop during a shelf: exit status $status, not 130"
     expect_text "1 failed, 1 stopped, 2 not started"
     ;;
+shelf_names)
+    # Albums whose names meet: refused before anything is ripped, or skipped
+    # when asked; an untitled album named from its sheet; titles that would
+    # drive a terminal; a stop in the middle and --resume with --write-cue.
+    make_image wav
+    write_settings
+    mkdir -p shelf/a shelf/b shelf/c shelf/d shelf/e shelf/f
+    sed -e 's/^TITLE "Test Album"/TITLE "Hostile\xc2\x9b2J\x1b]0;x\x07"/' -e 's/"Third"/"Th\xc2\x9dird"/' \
+        album.cue >shelf/a/hostile.cue
+    grep -v '^TITLE\|^PERFORMER' album.cue >shelf/b/untitled.cue
+    # The same album twice, its title once in capitals: one folder where
+    # case is not told apart.
+    cp album.cue shelf/c/
+    sed 's/^TITLE "Test Album"/TITLE "TEST ALBUM"/' album.cue >shelf/d/album.cue
+    sed 's/^TITLE "Test Album"/TITLE "Fifth"/' album.cue >shelf/e/album.cue
+    sed 's/^TITLE "Test Album"/TITLE "Sixth"/' album.cue >shelf/f/album.cue
+    for each in a b c d e f; do cp image.wav shelf/$each/; done
+    pattern="$work/out/{albumartist}/{album}"
+    for dry in --dry-run --overwrite; do
+        "$host" shelf --recursive --settings encbridge.ini --out "$pattern" $dry >out.txt 2>&1 && fail "$dry: colliding albums"
+        expect_text "shelf/c/album.cue and shelf/d/album.cue would both write $work/out/Test Band/Test Album/01 First Light.flac"
+        [ -z "$(find out -type f 2>/dev/null)" ] || fail "$dry: something was ripped: $(find out -type f)"
+    done
+    # Stopped during the fifth album: the shelf's summary still comes.
+    setsid env --default-signal=INT LD_PRELOAD="$slow_image" ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0" \
+        "$host" shelf --recursive --settings "$work/encbridge.ini" --out "$pattern" --piece-size 2352 --write-cue \
+        --skip-colliding --verbose >out.txt 2>&1 &
+    pid=$!
+    timeout 60 sh -c "until grep -qF 'Album 5 of 6' out.txt; do sleep 0.05; done" || fail "never saw album 5"
+    sleep 0.3
+    kill -INT -$pid
+    wait $pid
+    status=$?
+    [ $status -eq 130 ] || fail "stopped shelf: exit status $status, not 130"
+    expect_text "Shelf: 6 album(s): 2 done, 0 partly done, 2 failed, 1 stopped, 1 not started"
+    expect_text "failed: shelf/c/album.cue: skipped: would write $work/out/Test Band/Test Album/01 First Light.flac"
+    expect_text "not started: shelf/f/album.cue"
+    expect_text "Note: untitled.cue has no TITLE: the album is named \"untitled\" in file names, from its file name"
+    expect_audio "out/untitled/03 Third.flac" 483-565
+    LC_ALL=C grep -q "$(printf '\033\\|\007\\|\302[\200-\237]')" out.txt && fail "a control character was printed"
+    find out | LC_ALL=C grep -q "$(printf '\302[\200-\237]')" && fail "a file name holds a C1 control: $(find out)"
+    expect_audio "out/Test Band/Hostile_2J_]0;x_/03 Th_ird.flac" 483-565
+    # The rest, sheets written again where they are this rip's.
+    rm -r shelf/d
+    "$host" shelf --recursive --settings encbridge.ini --out "$pattern" --write-cue --resume >out.txt 2>&1 ||
+        fail "--resume: exit status $?"
+    expect_text "Shelf: 5 album(s): 5 done"
+    for album in "untitled" "Test Band/Test Album" "Test Band/Fifth" "Test Band/Sixth"; do
+        expect_audio "out/$album/01 First Light.flac" 0-225
+        expect_audio "out/$album/04 Fourth.flac" 565-end
+    done
+    grep -qxF 'FILE "02 Second_ A_B_.flac" WAVE' "out/untitled/untitled.cue" || fail "no sheet for the untitled album"
+    # A sheet that is not this rip's stays.
+    echo 'REM COMMENT "mine"' >>out/untitled/untitled.cue
+    "$host" shelf/b/untitled.cue --settings encbridge.ini --out "$pattern" --write-cue --resume >out.txt 2>&1 &&
+        fail "another sheet was replaced"
+    expect_text "untitled.cue exists already, and is not the sheet this rip writes"
+    # No output may be a file the run reads.
+    mkdir own
+    cut_file 0-225 "own/01 One.flac"
+    printf 'FILE "01 One.flac" WAVE\n  TRACK 01 AUDIO\n    TITLE "One"\n    INDEX 01 00:00:00\n' >own/own.cue
+    ls -i own >before.txt
+    expect_error "$work/own/01 One.flac is read by this run" own/own.cue --settings encbridge.ini --out own --overwrite
+    ls -i own | cmp -s - before.txt || fail "a source was touched"
+    # A second host on a folder in use touches none of the running rip's
+    # files; the first one's Fourth waits for its second output.
+    rm -rf out
+    printf '#!/bin/sh\ni=0\ncase "$*" in *Fourth*) while [ ! -e "%s/release" ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i + 1)); done ;; esac\nexec flac "$@"\n' \
+        "$work" >held-enc && chmod 755 held-enc
+    sed -i 's/^JOBS=0/JOBS=4/' encbridge.ini
+    printf '[OUTPUT2]\nOUT=.fla\nEXEPATH=%s/held-enc\nCOMMAND=-s -f -T TITLE=%%ttit%% -o %%o%% %%i%%\n' "$work" >>encbridge.ini
+    "$host" album.cue --settings encbridge.ini --out out >first.txt 2>&1 &
+    pid=$!
+    # Every file but track 4's second output is there, and the WAV files
+    # of the tracks before it are gone.
+    timeout 60 sh -c "until [ \$(ls out | grep -c '\.fla') -eq 7 ] && ! ls out | grep -q '^#temp(0[123])'; do sleep 0.05; done" ||
+        { touch release; fail "the first rip never got to track 4"; }
+    ls -i out >before.txt
+    for second in --overwrite --resume; do
+        run_host --out out $second && { touch release; fail "$second: a second rip in a folder in use"; }
+        ls -i out | cmp -s - before.txt || { touch release; fail "$second touched the running rip's files: $(ls out)"; }
+    done
+    touch release
+    wait $pid || fail "the first rip: exit status $?"
+    expect_album_tracks
+    ;;
 embedded_cue)
     # The image is named in place of a cue sheet: its CUESHEET block gives
     # the positions, a CUESHEET tag the titles too.

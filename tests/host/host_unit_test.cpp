@@ -23,6 +23,7 @@
 #include "progress.h"
 #include "report.h"
 #include "rip.h"
+#include "run_plan.h"
 #include "settings_check.h"
 #include "shelf.h"
 #include "track_names.h"
@@ -288,7 +289,8 @@ TEST(FileNames, ReplaceWhatFileSystemsRefuse) {
         {"..", ""},
         {".hidden", ".hidden"},
         {"Caf\xC3\xA9", "Caf\xC3\xA9"},
-        {"#TEMP(02) b", "_TEMP(02) b"},  // the module's own names
+        {"#TEMP(02) b", "_TEMP(02) b"},      // the module's own names
+        {"a\xC2\x9B[2J\xC2\x9D", "a_[2J_"},  // C1 controls, as UTF-8
     };
     for (const Case &c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;
 }
@@ -916,6 +918,48 @@ TEST(EncoderPath, FoundOnPathOnlyAsARunnableFileInAnAbsoluteFolder) {
          ""},  // the current folder, however written, is never searched
     };
     for (const Case &c : cases) EXPECT_EQ(FindOnPath(c.name, c.path), c.found) << c.name << " in " << c.path;
+}
+
+TEST(RunPlan, AlbumsThatWouldWriteOneFileAreNamed) {
+    struct Case {
+        const char *first, *second;
+        bool clash;
+    };
+    const Case cases[] = {
+        {"/o/A/01 x.flac", "/o/A/01 x.flac", true},
+        {"/o/Test Album/01.flac", "/o/TEST ALBUM/01.flac", true},  // one file where case is not told apart
+        {"/o/Caf\xC3\xA9/\xD0\x96.cue", "/o/CAF\xC3\x89/\xD0\xB6.cue", true},
+        {"/o/A/01.flac", "/o/A/02.flac", false},
+        {"/o/\xC3\xA9/1", "/o/e/1", false},
+    };
+    for (const Case &c : cases) {
+        const std::vector<PlannedAlbum> albums = {{"one", {}, {"/o/own.flac", c.first}}, {"two", {}, {c.second}}};
+        const std::vector<Clash> clashes = FindClashes(albums);
+        ASSERT_EQ(clashes.size(), c.clash ? 1u : 0u) << c.first << " " << c.second;
+        if (!c.clash) continue;
+        EXPECT_EQ(clashes[0].first, 0u);
+        EXPECT_EQ(clashes[0].second, 1u);
+        EXPECT_EQ(clashes[0].path, c.first);
+    }
+}
+
+TEST(RunPlan, AnUntitledAlbumIsNamedFromItsSheet) {
+    char folder[] = "/tmp/encbridge-names-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string named = std::string(folder) + "/Some Band - Live";
+    ASSERT_EQ(mkdir(named.c_str(), 0700), 0);
+    struct Case {
+        std::string sheet, name;
+    };
+    const Case cases[] = {
+        {named + "/Live at Home.cue", "Live at Home"},
+        {named + "/.cue", "Some Band - Live"},  // no name of its own: its folder's
+        {"image.flac", "image"},
+        {named + "/a:b?.cue", "a_b_"},
+    };
+    for (const Case &c : cases) EXPECT_EQ(AlbumNameFromFile(c.sheet), c.name) << c.sheet;
+    rmdir(named.c_str());
+    rmdir(folder);
 }
 
 TEST(ShownText, ControlCharactersNeverReachTheTerminal) {

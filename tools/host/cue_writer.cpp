@@ -145,10 +145,11 @@ bool WriteCueSheet(const std::string &path, const std::string &text, bool replac
     return ok;
 }
 
-std::string RipCuePath(const CueAlbum &cue, const std::vector<RipTrack> &tracks, const std::string &outputFolder) {
+std::string RipCuePath(const std::string &albumName, const std::vector<RipTrack> &tracks,
+                       const std::string &outputFolder) {
     NameFields fields;
-    fields.album = cue.title;
-    const std::string name = cue.title.empty() ? std::string("album") : MakeTrackName("{album}", fields, 250);
+    fields.album = albumName;
+    const std::string name = albumName.empty() ? std::string("album") : MakeTrackName("{album}", fields, 250);
     return outputFolder + SharedFolder(tracks) + name + ".cue";
 }
 

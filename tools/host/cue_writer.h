@@ -24,9 +24,11 @@ std::string CueSheetText(const CueAlbum &cue, const std::vector<RipTrack> &track
 // file: the folders their names share, "" or ending with "/".
 std::string SharedFolder(const std::vector<RipTrack> &tracks);
 
-// Where --write-cue writes the sheet: the album's title as a file name, with
-// ".cue", in the folder below outputFolder that SharedFolder gives.
-std::string RipCuePath(const CueAlbum &cue, const std::vector<RipTrack> &tracks, const std::string &outputFolder);
+// Where --write-cue writes the sheet: the album's name (its title, or what
+// names an untitled album's files) as a file name, with ".cue", in the
+// folder below outputFolder that SharedFolder gives.
+std::string RipCuePath(const std::string &albumName, const std::vector<RipTrack> &tracks,
+                       const std::string &outputFolder);
 
 // Writes CueSheetText to path, a new file unless replace is set; never
 // through a symbolic link. False with a message in error.

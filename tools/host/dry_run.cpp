@@ -39,14 +39,14 @@ bool PrintLine(std::FILE *out, const EncbridgeToolTable &tools, const char *line
 int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings &settings, const HostRecords &records,
                 const std::vector<RipTrack> &tracks, const std::string &settingsPath, const std::string &outputFolder) {
     const EncbridgeToolTable &tools = *module.tools;
-    std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", settingsPath.c_str());
+    std::fprintf(out, "Dry run: nothing is ripped. Settings %s\n", Shown(settingsPath).c_str());
     // What is shown is what this file does, whichever module was built with the host.
-    std::fprintf(out, "The module's rules are those of %s (version %d)\n", module.path.c_str(),
+    std::fprintf(out, "The module's rules are those of %s (version %d)\n", Shown(module.path).c_str(),
                  static_cast<int>(module.version()));
     const encbridge::Reason reason = RefusalFromSettings(settings);
     if (reason != encbridge::Reason::Done) {
         std::fprintf(out, "Create would refuse this rip: %s\n",
-                     ExplainRefusal(settings, reason, settingsPath, outputFolder).c_str());
+                     Shown(ExplainRefusal(settings, reason, settingsPath, outputFolder)).c_str());
     }
     const EncbridgeSettings &read = *settings.read;
     const bool several = read.outputCount > 1;
@@ -54,7 +54,7 @@ int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings
     std::vector<char> line(encbridge::kLongestCommandLine);
     for (std::int32_t o = 0; o < read.outputCount; ++o) {
         const EncbridgeOutput &output = read.outputs[o];
-        if (several) std::fprintf(out, "\nOutput %d: %s\n", output.number, output.extension);
+        if (several) std::fprintf(out, "\nOutput %d: %s\n", output.number, Shown(output.extension).c_str());
         for (std::size_t i = 0; i < tracks.size(); ++i) {
             if (!tracks[i].selected) continue;
             // The command line is built from the rip's album, as the worker builds it.
@@ -66,7 +66,7 @@ int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings
         if (!output.albumStep) continue;
         const std::int32_t status = tools.previewAlbumLine(&read, o, records.album.get(), line.data(), line.size());
         std::fprintf(out, "\nalbum step of output %d, once every track has its %s file\n", output.number,
-                     output.extension);
+                     Shown(output.extension).c_str());
         if (!PrintLine(out, tools, line.data(), status, encbridge::kLongestCommandLine)) ++refused;
     }
     return refused;

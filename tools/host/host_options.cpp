@@ -102,6 +102,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kVerbose,
         kResume,
         kRecursive,
+        kSkipColliding,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -122,6 +123,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"verbose", no_argument, nullptr, kVerbose},
         {"resume", no_argument, nullptr, kResume},
         {"recursive", no_argument, nullptr, kRecursive},
+        {"skip-colliding", no_argument, nullptr, kSkipColliding},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -168,6 +170,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kRecursive:
                 options.recursive = true;
+                break;
+            case kSkipColliding:
+                options.skipColliding = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -315,6 +320,9 @@ const char *UsageText() {
            "                      layout\n"
            "  --overwrite         remove final files of this rip that already exist\n"
            "                      (the module never replaces a file)\n"
+           "  --skip-colliding    rip the other albums of a shelf when two of them would\n"
+           "                      write the same file (names compared without regard\n"
+           "                      to case); without it such a run rips nothing\n"
            "  --resume            pick up a rip that was stopped: tracks whose every\n"
            "                      output is there are delivered as skipped, the rest\n"
            "                      are ripped; files the stopped rip left that are\n"

@@ -57,6 +57,7 @@ struct HostOptions {
     bool writeCue = false;
     bool resume = false;
     bool recursive = false;
+    bool skipColliding = false;  // a shelf rips its other albums when two would write one file
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -82,7 +82,12 @@ std::string LastLine(const std::string &messages) {
 
 std::string DescribeRecord(const JournalRecord &record) {
     namespace field = encbridge::journal;
-    const std::vector<std::string> &f = record.fields;
+    // Every field as it may be printed: a title or an encoder's words must
+    // not drive the terminal. The program's words are split into lines
+    // first.
+    std::vector<std::string> f;
+    for (const std::string &each : record.fields) f.push_back(encbridge_tools::Shown(each));
+    const std::vector<std::string> &raw = record.fields;
     const std::string &kind = record.kind();
     if (kind == "rip" && f.size() >= field::kRipFields) {
         return "rip of \"" + f[field::kRipTitle] + "\", " + f[field::kRipTracks] + " tracks, settings " +
@@ -93,9 +98,9 @@ std::string DescribeRecord(const JournalRecord &record) {
         return f.size() > place && f[place] != "-" ? " (" + f[place] + ")" : std::string();
     };
     // The program's words, a line each, below the record.
-    const auto said = [&f](std::size_t place) {
+    const auto said = [&raw](std::size_t place) {
         std::string text;
-        for (const std::string &line : MessageLines(FieldAt(f, place))) text += "\n      " + line;
+        for (const std::string &line : MessageLines(FieldAt(raw, place))) text += "\n      " + line;
         return text.empty() ? text : "\n    it said:" + text;
     };
     if (kind == "track" && f.size() > field::kTrackCommand) {
@@ -112,7 +117,7 @@ std::string DescribeRecord(const JournalRecord &record) {
     if (kind == "refused" && f.size() > field::kRefusedText)
         return "Create refused the rip: " + f[field::kRefusedText] + systemWords(field::kRefusedError);
     if (kind == "end" && f.size() >= field::kEndFields) return f[field::kEndWords];
-    return record.line;
+    return encbridge_tools::Shown(record.line);
 }
 
 std::string ConfiguredJournal(const ModuleSettings &settings, const std::string &outputFolder) {

@@ -61,7 +61,8 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome);
 // may be printed; empty when there is none.
 std::string LastLine(const std::string &messages);
 
-// A record in words for --verbose.
+// A record in words for --verbose, with its texts as they may be printed
+// (control characters shown as "?"); lines apart are the record's own.
 std::string DescribeRecord(const JournalRecord &record);
 
 // The journal that settings name for outputFolder, as the module that read

@@ -10,8 +10,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +32,7 @@
 #include "report.h"
 #include "resume.h"
 #include "rip.h"
+#include "run_plan.h"
 #include "settings_check.h"
 #include "shelf.h"
 #include "track_names.h"
@@ -134,6 +138,12 @@ struct Rip {
     RipOutcome outcome;
     // The count of tracks delivered whole, from the first.
     std::size_t delivered = 0;
+    // What names the album's files: its title, or for an untitled album
+    // what is there (its sheet's file name).
+    std::string albumName;
+    // Planned only, to see what the run would write: nothing is made or
+    // printed.
+    bool planOnly = false;
 };
 
 // The journal the module writes for the host's rip: the one the user's
@@ -250,15 +260,15 @@ bool PrepareFolders(HostOptions &options, Rip &rip, std::string &error) {
         if (options.settingsPath.empty()) options.settingsPath = files.settingsPath;
         // The folder is the demo's own: files of an earlier run make way.
         options.overwrite = true;
-        std::printf("Demo album written to %s (album.wav, album.cue, encbridge.ini)\n", source.c_str());
+        std::printf("Demo album written to %s (album.wav, album.cue, encbridge.ini)\n", Shown(source).c_str());
     }
     const SettingsChoice settings = ChooseSettings(options.settingsPath, rip.pluginPath, environment);
     rip.settingsPath = settings.path;
     error = NoSettingsMessage(settings, environment, ENCBRIDGE_SOURCE_EXAMPLES);
     if (!error.empty()) return false;
-    if (settings.source == SettingsSource::Example) {
-        std::printf("Note: no settings file of your own; using %s (%s)\n", settings.path.c_str(),
-                    DescribeSettingsChoice(settings, environment).c_str());
+    if (settings.source == SettingsSource::Example && !rip.planOnly) {
+        std::printf("Note: no settings file of your own; using %s (%s)\n", Shown(settings.path).c_str(),
+                    Shown(DescribeSettingsChoice(settings, environment)).c_str());
     }
     return true;
 }
@@ -279,13 +289,30 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
     std::string pregapNote;
     if (!PlaceFirstPregap(cue, rip.image, options.firstPregap, pregapNote, error)) return false;
     if (!pregapNote.empty()) notes.push_back(pregapNote);
-    for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
+    // An untitled album would land in the root of the output folder, and
+    // name its sheet "album.cue": its names come from what is there.
+    rip.albumName = cue.title;
+    if (rip.albumName.empty() && !rip.demo) {
+        rip.albumName = AlbumNameFromFile(options.cuePath);
+        const std::size_t slash = options.cuePath.rfind('/');
+        const std::string file = options.cuePath.substr(slash == std::string::npos ? 0 : slash + 1);
+        const bool named = options.writeCue || options.outFolder.find("{album}") != std::string::npos ||
+                           options.namePattern.find("{album}") != std::string::npos;
+        if (!rip.albumName.empty() && named) {
+            notes.push_back(file + " has no TITLE: the album is named \"" + rip.albumName + "\" in file names, from " +
+                            (rip.albumName == AlbumNameFromFile(file) ? "its file name" : "its folder's name"));
+        }
+    }
+    if (!rip.planOnly) {
+        for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
+    }
     if (!rip.demo) {
-        const NameFields fields{0, "", "", cue.title, cue.performer, cue.year, cue.genre, cue.disc};
+        const NameFields fields{0, "", "", rip.albumName, cue.performer, cue.year, cue.genre, cue.disc};
         const std::string requested =
             options.outFolder.empty() ? "." : MakeFolderPath(HomeExpanded(options.outFolder), fields);
         // A dry run writes nothing.
-        if (!MakeOutputFolder(requested.empty() ? "." : requested, !options.dryRun, rip.outputFolder, error))
+        if (!MakeOutputFolder(requested.empty() ? "." : requested, !options.dryRun && !rip.planOnly, rip.outputFolder,
+                              error))
             return false;
     }
     int numbered = 0;
@@ -306,7 +333,7 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     if (!rip.module.Load(rip.pluginPath, error)) return false;
     rip.settings = ReadModuleSettings(*rip.module.tools, rip.settingsPath);
     const std::string cut = CommandCutWarning(rip.settings, rip.settingsPath);
-    if (!cut.empty()) std::fprintf(stderr, "encbridge-host: warning: %s\n", Shown(cut).c_str());
+    if (!cut.empty() && !rip.planOnly) std::fprintf(stderr, "encbridge-host: warning: %s\n", Shown(cut).c_str());
     const std::vector<std::string> extensions = rip.settings.Extensions();
     // The longest extension decides how long the names may be.
     std::string extension;
@@ -316,7 +343,7 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     const CueAlbum &cue = rip.cue;
     // The module numbers the records it is handed from 1, so a track 0 puts
     // its numbers one ahead of the sheet's.
-    if (!cue.tracks.empty() && cue.tracks.front().number == 0 &&
+    if (!rip.planOnly && !cue.tracks.empty() && cue.tracks.front().number == 0 &&
         (rip.settings.main().commandTemplate.find("%no") != std::string::npos ||
          rip.settings.main().commandTemplate.find("%trk") != std::string::npos)) {
         std::fprintf(stderr,
@@ -342,8 +369,8 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         const int number = track.image.number;
         track.selected = TrackSelected(options.tracks, number);
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
-        const NameFields fields{number,    title,   track.image.performer, cue.title, cue.performer, track.image.year,
-                                cue.genre, cue.disc};
+        const NameFields fields{
+            number, title, track.image.performer, rip.albumName, cue.performer, track.image.year, cue.genre, cue.disc};
         track.fileName = MakeTrackName(options.namePattern, fields, nameRoom, extension.size());
         for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
@@ -358,18 +385,30 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
 }
 
 // Final files of an earlier run: the module never replaces one, so they go
-// only when the user says so.
-bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &error) {
+// only when the user says so (or are moved aside by --resume). Looks only.
+bool CheckFinalNames(const HostOptions &options, const Rip &rip, std::string &error) {
+    if (options.overwrite || options.resume) return true;
     for (const RipTrack &track : rip.tracks) {
         for (const std::string &finalPath : track.finalPaths) {
             struct stat info;
             if (!TrackToWrite(track) || lstat(finalPath.c_str(), &info) != 0) continue;
-            if (!options.overwrite) {
-                error = finalPath +
-                        " exists already, and the module never replaces a file; remove it, choose another --out, or "
-                        "pass --overwrite";
-                return false;
-            }
+            error = finalPath +
+                    " exists already, and the module never replaces a file; remove it, choose another --out, or "
+                    "pass --overwrite";
+            return false;
+        }
+    }
+    return true;
+}
+
+// With --overwrite, once the module holds the output folder: the final
+// files of the tracks to rip are removed.
+bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &error) {
+    if (!options.overwrite) return true;
+    for (const RipTrack &track : rip.tracks) {
+        for (const std::string &finalPath : track.finalPaths) {
+            struct stat info;
+            if (!TrackToWrite(track) || lstat(finalPath.c_str(), &info) != 0) continue;
             if (unlink(finalPath.c_str()) != 0) {
                 error = "cannot remove " + finalPath + ": " + std::strerror(errno);
                 return false;
@@ -377,6 +416,38 @@ bool ClearFinalNames(const HostOptions &options, const Rip &rip, std::string &er
         }
     }
     return true;
+}
+
+// What lies at the final names of the selected tracks, file by file: the
+// plan was made from it before Create, and holds only while it stays so.
+std::string FinalNamesState(const Rip &rip) {
+    std::string state;
+    for (const RipTrack &track : rip.tracks) {
+        if (!track.selected) continue;
+        for (const std::string &finalPath : track.finalPaths) {
+            struct stat info;
+            if (lstat(finalPath.c_str(), &info) != 0) {
+                state += "-\n";
+                continue;
+            }
+            std::ostringstream line;
+            line << info.st_dev << ' ' << info.st_ino << ' ' << info.st_size << ' ' << info.st_mtim.tv_sec << '.'
+                 << info.st_mtim.tv_nsec << '\n';
+            state += line.str();
+        }
+    }
+    return state;
+}
+
+// Whether the file at path is a regular file that holds text, byte for
+// byte; a FIFO put there is never waited for.
+bool HoldsText(const std::string &path, const std::string &text) {
+    std::ifstream file;
+    bool notRegular = false;
+    if (!OpenRegularStream(path, file, notRegular)) return false;
+    std::ostringstream held;
+    held << file.rdbuf();
+    return held.str() == text;
 }
 
 // After a delivery that failed at track reached, the tracks before it are
@@ -415,17 +486,21 @@ void AwaitDeliveredTracks(JournalWatch &watch, const Rip &rip, std::size_t reach
 }
 
 // Create, every track through SetData, Kill. created: Create took the rip,
-// so there is a summary to show even when the delivery failed.
-bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &times, bool &created, std::string &error) {
+// so there is a summary to show even when the delivery failed. onceHeld:
+// what the host does to the output folder, once the module holds its lock
+// (after Create) and before any audio; false with a message in error ends
+// the rip before it began.
+bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &times, bool &created, std::string &error,
+                             const std::function<bool(std::string &)> &onceHeld) {
     PluginModule &module = rip.module;
     int selected = 0;
     for (const RipTrack &track : rip.tracks) selected += TrackToWrite(track);
     const std::vector<CueFile> &files = rip.cue.files;
     std::string from = files.size() == 1 ? files[0].path : std::to_string(files.size()) + " files";
     std::printf("Ripping %d of %zu tracks of \"%s\" from %s\n", selected, rip.tracks.size(),
-                Shown(rip.cue.title).c_str(), from.c_str());
-    std::printf("  module   %s (version %d)\n  settings %s\n", rip.pluginPath.c_str(), module.version(),
-                rip.settingsPath.c_str());
+                Shown(rip.cue.title).c_str(), Shown(from).c_str());
+    std::printf("  module   %s (version %d)\n  settings %s\n", Shown(rip.pluginPath).c_str(), module.version(),
+                Shown(rip.settingsPath).c_str());
     // The temporary names as a pattern: the module's name of track 1, its
     // number written NN.
     std::string pattern = TemporaryName(*module.tools, "", 1, "");
@@ -434,18 +509,18 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     std::string written;
     for (const ModuleOutput &output : rip.settings.outputs) {
         std::printf("  encoder  %s%s%s\n",
-                    output.encoderPath.empty() ? "(none configured)" : output.encoderPath.c_str(),
+                    output.encoderPath.empty() ? "(none configured)" : Shown(output.encoderPath).c_str(),
                     rip.settings.outputs.size() > 1 ? " -> " : "",
-                    rip.settings.outputs.size() > 1 ? output.extension.c_str() : "");
-        if (output.albumStep) std::printf("  album    %s\n", output.albumEncoderPath.c_str());
+                    rip.settings.outputs.size() > 1 ? Shown(output.extension).c_str() : "");
+        if (output.albumStep) std::printf("  album    %s\n", Shown(output.albumEncoderPath).c_str());
         if (!OutputIsTheWav(output.extension)) written += (written.empty() ? "" : ", ") + pattern + output.extension;
     }
-    std::printf("  output   %s\n", rip.outputFolder.c_str());
+    std::printf("  output   %s\n", Shown(rip.outputFolder).c_str());
     // The host sees only the module's files, so the progress says what its
     // count of encoders at work is made of.
     if (!written.empty()) {
         std::printf("  progress \"encoding N\": the temporary outputs %s written to in the last %d s\n",
-                    written.c_str(), kWritingSeconds);
+                    Shown(written).c_str(), kWritingSeconds);
     }
     std::fflush(stdout);
 
@@ -460,6 +535,11 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
             ExplainRefusal(rip.settings, rip.outcome.refused ? rip.outcome.refusal : RefusalFromSettings(rip.settings),
                            rip.settingsPath, rip.outputFolder) +
             (rip.outcome.refusalError.empty() ? "" : " (" + Shown(rip.outcome.refusalError) + ")");
+        return false;
+    }
+    if (!onceHeld(error)) {
+        module.kill();
+        watch.Finish();
         return false;
     }
     created = true;
@@ -489,21 +569,21 @@ void PrintResume(const Rip &rip, const Leftovers &leftovers) {
         if (track.resumed) resumed.push_back(track.fileName);
     }
     std::printf("Resumed: %zu track(s) had every output under its final name and were not ripped again%s%s\n",
-                resumed.size(), resumed.empty() ? "" : ": ", list(resumed).c_str());
+                resumed.size(), resumed.empty() ? "" : ": ", Shown(list(resumed)).c_str());
     if (!leftovers.removed.empty()) {
         std::printf("Removed %zu file(s) of the earlier rip, each a copy of what this rip delivered or produced: %s\n",
-                    leftovers.removed.size(), list(leftovers.removed).c_str());
+                    leftovers.removed.size(), Shown(list(leftovers.removed)).c_str());
     }
     if (!leftovers.left.empty()) {
         std::printf("Left %zu file(s) of an earlier rip that are no copy of this rip's files, in %s: %s\n",
-                    leftovers.left.size(), rip.outputFolder.c_str(), list(leftovers.left).c_str());
+                    leftovers.left.size(), Shown(rip.outputFolder).c_str(), Shown(list(leftovers.left)).c_str());
     }
     for (const ModuleOutput &output : rip.settings.outputs) {
         if (!output.albumStep || resumed.empty()) continue;
         std::printf(
             "Note: the album step of output %d (%s) got only the files of the tracks ripped now, not those "
             "of the resumed ones\n",
-            output.number, output.extension.c_str());
+            output.number, Shown(output.extension).c_str());
     }
 }
 
@@ -522,19 +602,24 @@ void PrintStop(const Rip &rip, int signal, int missing) {
         }
     }
     std::printf("Stopped by %s: %d of %d track(s) produced.", SignalName(signal), written - missing, written);
-    if (!kept.empty()) std::printf(" WAV files kept in %s: %s.", rip.outputFolder.c_str(), kept.c_str());
+    if (!kept.empty()) std::printf(" WAV files kept in %s: %s.", Shown(rip.outputFolder).c_str(), Shown(kept).c_str());
     std::printf("\nThe same command with --resume rips the rest.\n");
 }
 
+// The album at options.cuePath (the demo album when empty) read and planned:
+// its output folder, the module, the settings and each track's names.
+bool PlanAlbum(HostOptions &options, Rip &rip, std::string &error) {
+    return PrepareFolders(options, rip, error) && ReadAlbum(options, rip, error) && PlanTracks(options, rip, error);
+}
+
 // Rips the album at options.cuePath (the demo album when empty); why gets
-// what kept it from being done.
+// what kept it from being done. After a stop, 128 plus the signal: the
+// caller ends by it once its own summary is shown.
 int RipAlbum(HostOptions options, std::string &why) {
     const auto started = std::chrono::steady_clock::now();
     std::string error;
     Rip rip;
-    if (!PrepareFolders(options, rip, error) || !ReadAlbum(options, rip, error) || !PlanTracks(options, rip, error)) {
-        return Failed(error, why);
-    }
+    if (!PlanAlbum(options, rip, error)) return Failed(error, why);
     if (options.dryRun) {
         HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
         int refused =
@@ -543,16 +628,38 @@ int RipAlbum(HostOptions options, std::string &why) {
         return 0;
     }
     RipTimes times;
-    if (options.resume && !PrepareResume(rip.tracks, rip.outputFolder, rip.settings, error)) {
-        return Failed(error, why);
+    // Until Create has the folder's lock, another rip may be at work in it:
+    // the host only looks, and does what it decided once the lock is held.
+    if (options.resume) MarkResumedTracks(rip.tracks, rip.settings);
+    if (!CheckFinalNames(options, rip, error)) return Failed(error, why);
+    const std::string cuePath = RipCuePath(rip.albumName, rip.tracks, rip.outputFolder);
+    const std::string cueText =
+        options.writeCue ? CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension)
+                         : std::string();
+    // A resumed album's sheet is written again when it is the one this
+    // rip writes, so that --resume finishes an album that had one.
+    bool replaceCue = options.overwrite;
+    if (options.writeCue && access(cuePath.c_str(), F_OK) == 0 && !options.overwrite) {
+        replaceCue = options.resume && HoldsText(cuePath, cueText);
+        if (!replaceCue) {
+            return Failed(cuePath + " exists already" +
+                              (options.resume ? ", and is not the sheet this rip writes" : std::string()) +
+                              "; remove it, choose another --out, or pass --overwrite",
+                          why);
+        }
     }
-    if (!ClearFinalNames(options, rip, error)) return Failed(error, why);
-    const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);
-    if (options.writeCue && !options.overwrite && access(cuePath.c_str(), F_OK) == 0) {
-        return Failed(cuePath + " exists already; remove it, choose another --out, or pass --overwrite", why);
-    }
+    const std::string planned = FinalNamesState(rip);
+    const auto onceHeld = [&](std::string &message) {
+        if (FinalNamesState(rip) != planned) {
+            message = "the files in " + rip.outputFolder +
+                      " changed while the rip was being prepared (another rip?); nothing was changed: run it again";
+            return false;
+        }
+        return ClearFinalNames(options, rip, message) &&
+               (!options.resume || MoveAsideForRip(rip.tracks, rip.outputFolder, rip.settings, message));
+    };
     bool created = false;
-    const bool delivered = DeliverThroughTheModule(options, rip, times, created, error);
+    const bool delivered = DeliverThroughTheModule(options, rip, times, created, error, onceHeld);
     if (!created) return Failed(error, why);
     Leftovers leftovers;
     if (options.resume)
@@ -573,10 +680,8 @@ int RipAlbum(HostOptions options, std::string &why) {
     }
     if (!delivered) return Failed(error, why);
     if (options.writeCue && missing == 0) {
-        const std::string text =
-            CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension);
-        if (!WriteCueSheet(cuePath, text, options.overwrite, error)) return Failed(error, why);
-        std::printf("Cue sheet: %s\n", cuePath.c_str());
+        if (!WriteCueSheet(cuePath, cueText, replaceCue, error)) return Failed(error, why);
+        std::printf("Cue sheet: %s\n", Shown(cuePath).c_str());
     } else if (options.writeCue) {
         std::printf("The cue sheet was not written: not every track was produced\n");
     }
@@ -597,10 +702,65 @@ int RipAlbum(HostOptions options, std::string &why) {
         return kSomeTracksNotProduced;
     }
     if (rip.demo) {
-        std::printf("The demo album's %s files are in %s\n", rip.settings.main().extension.c_str() + 1,
-                    rip.outputFolder.c_str());
+        std::printf("The demo album's %s files are in %s\n", Shown(rip.settings.main().extension).c_str() + 1,
+                    Shown(rip.outputFolder).c_str());
     }
     return 0;
+}
+
+// Every album of the run planned, before any is ripped: two albums that
+// would write one file are named, and so is an output that is a file the
+// run reads. skipped gets, per album, why it is not ripped ("" to rip it).
+// False when nothing may be ripped.
+bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums, std::vector<std::string> &skipped) {
+    std::vector<PlannedAlbum> plans;
+    for (const ShelfAlbum &album : albums) {
+        PlannedAlbum plan;
+        plan.name = album.path.empty() ? album.input : album.path;
+        HostOptions one = options;
+        one.cuePath = album.path;
+        Rip rip;
+        rip.planOnly = true;
+        std::string error;
+        // An album that cannot be planned writes nothing; its rip says why.
+        if (!album.path.empty() && PlanAlbum(one, rip, error)) {
+            plan.inputs.push_back(album.path);
+            for (const CueFile &file : rip.cue.files) {
+                if (!file.path.empty()) plan.inputs.push_back(file.path);
+            }
+            for (const RipTrack &track : rip.tracks) {
+                if (track.selected)
+                    plan.outputs.insert(plan.outputs.end(), track.finalPaths.begin(), track.finalPaths.end());
+            }
+            if (options.writeCue) plan.outputs.push_back(RipCuePath(rip.albumName, rip.tracks, rip.outputFolder));
+        }
+        plans.push_back(plan);
+    }
+    skipped.assign(albums.size(), std::string());
+    std::size_t reader = 0;
+    std::string output;
+    if (FindOutputRead(plans, reader, output)) {
+        Fail(output + " is read by this run, and " + plans[reader].name +
+             " would write it; nothing was ripped: choose another --out or --name");
+        return false;
+    }
+    const std::vector<Clash> clashes = FindClashes(plans);
+    for (const Clash &clash : clashes) {
+        const std::string &first = plans[clash.first].name, &second = plans[clash.second].name;
+        std::fprintf(stderr, "encbridge-host: %s and %s would both write %s\n", Shown(first).c_str(),
+                     Shown(second).c_str(), Shown(clash.path).c_str());
+        if (skipped[clash.first].empty())
+            skipped[clash.first] = "skipped: would write " + clash.path + ", as " + second + " would";
+        if (skipped[clash.second].empty())
+            skipped[clash.second] = "skipped: would write " + clash.path + ", as " + first + " would";
+    }
+    if (!clashes.empty() && !options.skipColliding) {
+        Fail(
+            "nothing was ripped: give the albums names of their own (--out or --name with {album}, {disc}...), or "
+            "--skip-colliding rips the others");
+        return false;
+    }
+    return true;
 }
 
 // Rips each album named, one after another: the module holds one rip at a
@@ -613,11 +773,15 @@ int Run(const HostOptions &options) {
     struct stat info;
     const bool folder =
         options.inputs.size() == 1 && stat(options.inputs[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    std::vector<std::string> skipped;
     if (options.inputs.size() <= 1 && !folder) {
+        if (!options.cuePath.empty() && !CheckRun(options, {{options.cuePath, options.cuePath, ""}}, skipped)) return 1;
         const int status = RipAlbum(options, why);
-        return StopRequest().load() != 0 ? EndBySignal(StopRequest().load()) : status;
+        const int stopSignal = StopRequest().load();
+        return stopSignal != 0 ? EndBySignal(stopSignal) : status;
     }
     const std::vector<ShelfAlbum> albums = FindAlbums(options.inputs, options.recursive, options.cueCharset);
+    if (!CheckRun(options, albums, skipped)) return 1;
     std::vector<AlbumResult> results;
     std::vector<int> statuses;
     for (std::size_t i = 0; i < albums.size(); ++i) {
@@ -627,6 +791,9 @@ int Run(const HostOptions &options) {
         int status = 1;
         if (album.path.empty()) {
             status = Failed(album.input + ": " + album.problem, why);
+        } else if (!skipped[i].empty()) {
+            status = Failed(album.path + ": " + skipped[i], why);
+            why = skipped[i];
         } else {
             std::printf("\nAlbum %zu of %zu: %s\n", i + 1, albums.size(), result.name.c_str());
             std::fflush(stdout);
@@ -644,7 +811,16 @@ int Run(const HostOptions &options) {
         results.push_back(result);
         statuses.push_back(status);
         if (stopSignal != 0) {
-            PrintShelfSummary(stdout, results, albums.size() - i - 1);
+            // The albums after it are listed, so that the user sees what
+            // --resume will rip.
+            for (std::size_t j = i + 1; j < albums.size(); ++j) {
+                AlbumResult later;
+                later.name = Shown(albums[j].path.empty() ? albums[j].input : albums[j].path);
+                later.end = AlbumEnd::NotStarted;
+                later.why = "the same command with --resume rips it";
+                results.push_back(later);
+            }
+            PrintShelfSummary(stdout, results, 0);
             std::fflush(stdout);
             return EndBySignal(stopSignal);
         }
@@ -661,8 +837,8 @@ void PrintSettingsChoice(const HostOptions &options) {
     const PathEnvironment environment = CurrentPathEnvironment();
     const std::string module = options.pluginPath.empty() ? FindModule(environment) : options.pluginPath;
     const SettingsChoice choice = ChooseSettings(options.settingsPath, module, environment);
-    std::fprintf(stderr, "\nWith a cue sheet, this run would use the settings file %s (%s).\n", choice.path.c_str(),
-                 DescribeSettingsChoice(choice, environment).c_str());
+    std::fprintf(stderr, "\nWith a cue sheet, this run would use the settings file %s (%s).\n",
+                 Shown(choice.path).c_str(), Shown(DescribeSettingsChoice(choice, environment)).c_str());
 }
 
 }  // namespace
@@ -674,7 +850,7 @@ int main(int argc, char **argv) {
     std::string error;
     if (!host::ParseOptions(arguments, options, error) || !host::CheckNamePattern(options.namePattern, error) ||
         !host::CheckNamePattern(options.outFolder, error, "--out")) {
-        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", host::kProgramName, error.c_str());
+        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", host::kProgramName, host::Shown(error).c_str());
         std::fprintf(stderr, "Try '%s --help' for more information.\n", host::kProgramName);
         return 2;
     }

@@ -67,7 +67,7 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
         }
     }
     nameWidth = std::min<std::size_t>(nameWidth, 60);
-    std::fprintf(out, "\nFiles in %s:\n", outputFolder.c_str());
+    std::fprintf(out, "\nFiles in %s:\n", Shown(outputFolder).c_str());
     std::fprintf(out, "  #   %s  %10s  %9s\n", FitText("File", nameWidth).c_str(), "Size", "Duration");
     int missing = 0;
     for (std::size_t i = 0; i < tracks.size(); ++i) {
@@ -80,7 +80,7 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
             // The track's number heads its first row only.
             char number[8] = "  ";
             if (o == 0) std::snprintf(number, sizeof number, "%02d", track.image.number);
-            std::string name = FitText(track.fileName + extensions[o], nameWidth);
+            std::string name = FitText(Shown(track.fileName + extensions[o]), nameWidth);
             long long size = 0;
             // The module numbers its tracks by the record's place in the list.
             const auto found = outcome.outputs.find({static_cast<int>(i + 1), settings.outputs[o].number});
@@ -126,13 +126,13 @@ int PrintAlbumSteps(std::FILE *out, const ModuleSettings &settings, const RipOut
         const auto found = outcome.albumSteps.find(output.number);
         if (!output.albumStep || found == outcome.albumSteps.end()) continue;
         if (found->second == encbridge::Reason::Done) {
-            std::fprintf(out, "  album step of output %d (%s): done\n", output.number, output.extension.c_str());
+            std::fprintf(out, "  album step of output %d (%s): done\n", output.number, Shown(output.extension).c_str());
             continue;
         }
         ++failed;
         const auto said = outcome.albumMessages.find(output.number);
-        std::fprintf(out, "  album step of output %d (%s): not done: %s%s\n", output.number, output.extension.c_str(),
-                     encbridge::ReasonText(found->second),
+        std::fprintf(out, "  album step of output %d (%s): not done: %s%s\n", output.number,
+                     Shown(output.extension).c_str(), encbridge::ReasonText(found->second),
                      said != outcome.albumMessages.end() ? SaidText(said->second).c_str() : "");
     }
     return failed;

@@ -93,14 +93,16 @@ bool TrackAlreadyDone(const EncbridgeToolTable &tools, const RipTrack &track) {
     return !track.finalPaths.empty();
 }
 
-bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder, const ModuleSettings &settings,
-                   std::string &error) {
+void MarkResumedTracks(std::vector<RipTrack> &tracks, const ModuleSettings &settings) {
+    for (RipTrack &track : tracks) track.resumed = track.selected && TrackAlreadyDone(*settings.tools, track);
+}
+
+bool MoveAsideForRip(const std::vector<RipTrack> &tracks, const std::string &outputFolder,
+                     const ModuleSettings &settings, std::string &error) {
     const std::vector<std::string> extensions = settings.Extensions();
     for (std::size_t i = 0; i < tracks.size(); ++i) {
-        RipTrack &track = tracks[i];
-        if (!track.selected) continue;
-        track.resumed = TrackAlreadyDone(*settings.tools, track);
-        if (track.resumed) continue;
+        const RipTrack &track = tracks[i];
+        if (!TrackToWrite(track)) continue;
         for (std::size_t o = 0; o < track.finalPaths.size(); ++o) {
             if (settings.tools->clearTheWay(track.finalPaths[o].c_str(), outputFolder.c_str(), static_cast<int>(i + 1),
                                             extensions[o].c_str()) != 1) {

@@ -19,13 +19,18 @@ namespace host {
 // files against the image belongs here.
 bool TrackAlreadyDone(const EncbridgeToolTable &tools, const RipTrack &track);
 
-// Before Create: marks the selected tracks that are done as resumed. A track
-// with only some of its outputs under their final names is ripped anew, so
-// those are moved aside to the names the module gives kept copies
-// (#kept(NN)-K plus the extension), to be compared with the new ones after
-// the rip. False with a message in error when one cannot be moved.
-bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder, const ModuleSettings &settings,
-                   std::string &error);
+// Before Create, looking only: marks the selected tracks that are done as
+// resumed, so that the module is handed the others.
+void MarkResumedTracks(std::vector<RipTrack> &tracks, const ModuleSettings &settings);
+
+// Once the module holds the output folder (after Create), so that no other
+// rip's files are moved: a track with only some of its outputs under their
+// final names is ripped anew, so those are moved aside to the names the
+// module gives kept copies (#kept(NN)-K plus the extension), to be compared
+// with the new ones after the rip. False with a message in error when one
+// cannot be moved.
+bool MoveAsideForRip(const std::vector<RipTrack> &tracks, const std::string &outputFolder,
+                     const ModuleSettings &settings, std::string &error);
 
 // The files of earlier rips in the output folder, by name.
 struct Leftovers {

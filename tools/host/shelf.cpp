@@ -10,8 +10,11 @@
 #include <set>
 
 #include "cue_image.h"
+#include "journal_fields.h"
 
 namespace host {
+
+using encbridge_tools::Shown;
 
 namespace {
 
@@ -101,17 +104,17 @@ std::vector<ShelfAlbum> FindAlbums(const std::vector<std::string> &inputs, bool 
 }
 
 void PrintShelfSummary(std::FILE *out, const std::vector<AlbumResult> &results, std::size_t notStarted) {
-    std::size_t counts[4] = {0, 0, 0, 0};
+    std::size_t counts[5] = {0, 0, 0, 0, notStarted};
     for (const AlbumResult &result : results) ++counts[static_cast<int>(result.end)];
     std::fprintf(out, "\nShelf: %zu album(s): %zu done, %zu partly done, %zu failed", results.size() + notStarted,
                  counts[0], counts[1], counts[2]);
-    if (counts[3] + notStarted > 0) std::fprintf(out, ", %zu stopped, %zu not started", counts[3], notStarted);
+    if (counts[3] + counts[4] > 0) std::fprintf(out, ", %zu stopped, %zu not started", counts[3], counts[4]);
     std::fprintf(out, "\n");
-    static const char *const kWords[] = {"done", "partly done", "failed", "stopped"};
+    static const char *const kWords[] = {"done", "partly done", "failed", "stopped", "not started"};
     for (const AlbumResult &result : results) {
         if (result.end == AlbumEnd::Done) continue;
-        std::fprintf(out, "  %s: %s: %s\n", kWords[static_cast<int>(result.end)], result.name.c_str(),
-                     result.why.c_str());
+        std::fprintf(out, "  %s: %s: %s\n", kWords[static_cast<int>(result.end)], Shown(result.name).c_str(),
+                     Shown(result.why).c_str());
     }
 }
 

@@ -23,7 +23,7 @@ struct ShelfAlbum {
 std::vector<ShelfAlbum> FindAlbums(const std::vector<std::string> &inputs, bool recursive, const std::string &charset);
 
 // How one album's rip ended.
-enum class AlbumEnd { Done, Partly, Failed, Stopped };
+enum class AlbumEnd { Done, Partly, Failed, Stopped, NotStarted };
 
 struct AlbumResult {
     std::string name;  // the input or the sheet's path
@@ -32,7 +32,8 @@ struct AlbumResult {
 };
 
 // The summary over the albums: counts, then one line for each album not
-// done, with why; albums not started after a stop are counted apart.
+// done, with why; albums not started after a stop (as results, or only
+// counted in notStarted) are counted apart.
 void PrintShelfSummary(std::FILE *out, const std::vector<AlbumResult> &results, std::size_t notStarted);
 
 // The exit status over the albums: the worst of them, a failure (1) worse

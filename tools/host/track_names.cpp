@@ -65,8 +65,17 @@ bool CheckNamePattern(const std::string &pattern, std::string &error, const char
 
 std::string SafeFileName(const std::string &name) {
     std::string safe;
-    for (char c : name) {
-        unsigned char byte = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const auto byte = static_cast<unsigned char>(c);
+        // C1 controls (U+0080 to U+009F, two bytes in UTF-8) drive a
+        // terminal as C0 ones do, when a listing shows the name.
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (byte == 0xC2 && next >= 0x80 && next < 0xA0) {
+            safe += '_';
+            ++i;
+            continue;
+        }
         bool refused = byte < 0x20 || byte == 0x7f || std::strchr("/\\:*?\"<>|", c) != nullptr;
         safe += refused ? '_' : c;
     }

@@ -39,8 +39,8 @@ std::string MakeTrackName(const std::string &pattern, const NameFields &fields, 
 std::string MakeFolderPath(const std::string &pattern, const NameFields &fields);
 
 // Replaces what Linux or Windows file systems refuse in a name: path
-// separators, the characters : * ? " < > |, and control characters become
-// "_"; blanks at both ends and dots at the end are removed.
+// separators, the characters : * ? " < > |, and control characters (C0,
+// DEL and C1) become "_"; blanks at both ends and dots at the end are removed.
 std::string SafeFileName(const std::string &name);
 
 }  // namespace host
