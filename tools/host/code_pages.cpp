@@ -1,0 +1,578 @@
+#include "code_pages.h"
+
+#include <iconv.h>
+#include <uchardet/uchardet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <iterator>
+
+namespace host {
+
+namespace {
+
+// The code point of the valid UTF-8 sequence at bytes[at], and its length;
+// 0 when there is none.
+std::size_t Utf8At(const std::string &bytes, std::size_t at, char32_t &code) {
+    static const char32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+    const auto byte = static_cast<unsigned char>(bytes[at]);
+    const int more = byte < 0x80             ? 0
+                     : (byte & 0xE0) == 0xC0 ? 1
+                     : (byte & 0xF0) == 0xE0 ? 2
+                     : (byte & 0xF8) == 0xF0 ? 3
+                                             : -1;
+    if (more < 0 || bytes.size() - at <= static_cast<std::size_t>(more)) return 0;
+    code = byte & (more == 0 ? 0x7Fu : 0x3Fu >> more);
+    for (int i = 1; i <= more; ++i) {
+        const auto next = static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3Fu);
+    }
+    if (code < kSmallest[more] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
+    return static_cast<std::size_t>(more) + 1;
+}
+
+std::u32string CodePoints(const std::string &utf8) {
+    std::u32string codes;
+    char32_t code = 0;
+    for (std::size_t at = 0; at < utf8.size();) {
+        const std::size_t length = Utf8At(utf8, at, code);
+        codes += length > 0 ? code : U'\uFFFD';
+        at += length > 0 ? length : 1;
+    }
+    return codes;
+}
+
+bool Convert(iconv_t convert, const std::string &bytes, std::size_t first, std::size_t end, std::string &text,
+             std::size_t &badAt) {
+    iconv(convert, nullptr, nullptr, nullptr, nullptr);
+    std::string in = bytes.substr(first, end - first);
+    char *from = &in[0];
+    std::size_t left = in.size();
+    char chunk[4096];
+    while (left > 0) {
+        char *to = chunk;
+        std::size_t room = sizeof chunk;
+        const std::size_t done = iconv(convert, &from, &left, &to, &room);
+        text.append(chunk, static_cast<std::size_t>(to - chunk));
+        if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            badAt = first + static_cast<std::size_t>(from - in.data());
+            return false;
+        }
+    }
+    return true;
+}
+
+// A script's letters, for telling a word that some language writes.
+enum class Script { None, Latin, Greek, Cyrillic, Other };
+
+Script ScriptOf(char32_t c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return Script::Latin;
+    if ((c >= 0xC0 && c <= 0x24F && c != 0xD7 && c != 0xF7) || (c >= 0x1E00 && c <= 0x1EFF)) return Script::Latin;
+    if (c >= 0x386 && c <= 0x3FF && c != 0x387) return Script::Greek;
+    if (c >= 0x400 && c <= 0x52F) return Script::Cyrillic;
+    if ((c >= 0x531 && c <= 0x587) || (c >= 0x5D0 && c <= 0x5EA) || (c >= 0x620 && c <= 0x64A) ||
+        (c >= 0xE01 && c <= 0xE4E) || (c >= 0x10A0 && c <= 0x10FF))
+        return Script::Other;
+    return Script::None;
+}
+
+// The small letter of an alphabet's capital, 0 for a letter that is no
+// capital; others as they are.
+char32_t LowerOf(char32_t c, bool &capital) {
+    capital = true;
+    if (c >= 'A' && c <= 'Z') return c + 0x20;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+    if (c == 0x130) return 'i';
+    if (c == 0x178) return 0xFF;
+    const bool evenCapital = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x218 && c <= 0x21B) ||
+                             (c >= 0x1E00 && c <= 0x1EFF) || (c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF);
+    if (evenCapital && c % 2 == 0) return c + 1;
+    const bool oddCapital = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (oddCapital && c % 2 == 1) return c + 1;
+    if (c == 0x386) return 0x3AC;
+    if (c >= 0x388 && c <= 0x38A) return c + 0x25;
+    if (c == 0x38C) return 0x3CC;
+    if (c == 0x38E || c == 0x38F) return c + 0x3F;
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+    if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+    capital = false;
+    return c;
+}
+
+// The letters beyond ASCII that one language writes, small; a word's must all
+// be one language's.
+const char32_t *const kLatinLanguages[] = {
+    U"àâæçéèêëîïôœùûüÿ",   // French
+    U"äöüßé",              // German
+    U"áéíñóúü",            // Spanish
+    U"áâãàçéêíóôõú",       // Portuguese
+    U"àèéìíîòóùú",         // Italian
+    U"àçèéíïòóúü",         // Catalan
+    U"áéëïöüèó",           // Dutch
+    U"æøåéó",              // Danish, Norwegian
+    U"åäöé",               // Swedish
+    U"äöåšž",              // Finnish
+    U"áðéíóúýþæö",         // Icelandic
+    U"áčďéěíňóřšťúůýž",    // Czech
+    U"áäčďéíĺľňóôŕšťúýž",  // Slovak
+    U"ąćęłńóśźż",          // Polish
+    U"áéíóöőúüű",          // Hungarian
+    U"čćđšž",              // Croatian, Serbian, Slovene
+    U"ăâîșşțţ",            // Romanian
+    U"çğıöşüâîû",          // Turkish
+    U"āčēģīķļņšūž",        // Latvian
+    U"ąčęėįšųūž",          // Lithuanian
+    U"äöõüšž",             // Estonian
+    U"çë",                 // Albanian
+};
+const char32_t *const kCyrillicLanguages[] = {
+    U"абвгдежзийклмнопрстуфхцчшщъыьэюяё",  // Russian
+    U"абвгґдеєжзиіїйклмнопрстуфхцчшщьюя",  // Ukrainian
+    U"абвгдеёжзійклмнопрстуўфхцчшыьэюя",   // Belarusian
+    U"абвгдежзийклмнопрстуфхцчшщъьюя",     // Bulgarian
+    U"абвгдђежзијклљмнњопрстћуфхцчџш",     // Serbian
+    U"абвгдѓежзѕијклљмнњопрстќуфхцчџш",    // Macedonian
+};
+// Latin small letters beyond ASCII that titles hold often, and hardly ever.
+const char32_t kFrequentLatin[] = U"éáóíüöäàèñçúøåãßčšžłęążśřěýőńâêô";
+const char32_t kRareLatin[] = U"ŕĺľģķļņĸŉſ";
+// Small letters, the most frequent first.
+const char32_t kCyrillicByFrequency[] = U"оеаинтсрвлкмдпуіяыьгзбчйхжшюцщэфъёїєґў";
+const char32_t kGreekByFrequency[] = U"αοιετσνηυρπκμλςάέίόήύωώδγχθφβξζψϊϋΐΰ";
+
+// Characters frequent in titles: Chinese (simplified and traditional),
+// Japanese kanji and Korean syllables. A misread sheet draws characters from
+// a code page's whole table, which these rarely are.
+const char kFrequentHan[] =
+    "的一是不了人我在有他这为之大来以个中上们到说国和地也子时道出而要于就下得可你年生自会那后能对着事其里所去行过家十"
+    "用发天如然作方成者多日都三小二无同么经法当起与好看学进种将还分此心前面又定见只主没公从知使全等高长己样两回本意相"
+    "现美风情歌爱夜梦雨月花春光星海山水空火东西南北红白黑青明金间世界活女男孩少王音乐新老师声她它吗吧呢啊最再走飞想"
+    "念忘记永远快幸福伤眼泪笑哭唱听话语言谁什怎何原因故开始结束离别遇城市路口街回方阳温暖寂寞孤独朋友恋爸妈兄弟姐妹"
+    "京香港台湾英雄传版场演选集第四五六七八九百千万代曲部题像深动感觉身边手手给吻冬秋晚早今昨朝点滴等待"
+    "們這為來個國說時對過會後麼經發當與學進種將還從見長樣兩現愛夢風東紅雲華書電話語誰開結離城門樂聲師靈淚傷憶記遠"
+    "飛戀聽歡歲劇選輯戰無雙實團車點熱燈鳥魚龍馬島陽溫寞獨傳場邊覺動給詞曲歌"
+    "駅気楽売円歳薬読続様桜雪声僕君私達盤持恋街夜語物語色東京未来少女誰曜"
+    "流光花束願叶道旅約束涙笑朝昼夏冬秋春青赤色永遠紙桜恋心空星月雨風海森川島町駅車"
+    "晴雨雪香里破名父母子兒童話詩畫影戲劇舞曲調琴笛鼓燈塔橋河湖島嶼林木草葉根果實"
+    "情緣淚憶憂愁悲喜怒哀樂思想念望盼等候追尋找失去得到給予擁抱親吻牽手陪伴守護"
+    "情缘泪忆忧愁悲喜怒哀思想念望盼等候追寻找失去得到给予拥抱亲吻牵手陪伴守护画影戏剧舞调琴"
+    "日月星辰云彩虹霞霜露冰雪风雨雷电阳光影子天地山川江河湖海岛屿森林树木草叶花果"
+    "사랑해요이다가는의에을를고나너우리하지기도서한그대로오늘밤별빛눈물꿈마음안녕시간세상무내게말라니까면은수있어"
+    "없네보싶잊마세처럼노래바람길집엄아빠친구행복슬픔억추별만남작끝새운여름겨울봄날들것같주모든정제발번또함께영원히"
+    "람너의소년너를나를에게일곡집앨범";
+
+bool Contains(const char32_t *letters, char32_t c) {
+    for (; *letters != 0; ++letters) {
+        if (*letters == c) return true;
+    }
+    return false;
+}
+
+bool IsFrequentHan(char32_t c) {
+    static const std::u32string frequent = [] {
+        std::u32string codes = CodePoints(kFrequentHan);
+        std::sort(codes.begin(), codes.end());
+        return codes;
+    }();
+    return std::binary_search(frequent.begin(), frequent.end(), c);
+}
+
+bool IsHan(char32_t c) { return (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || c >= 0x20000; }
+bool IsKana(char32_t c) { return c >= 0x3041 && c <= 0x30FF && c != 0x30FB; }
+bool IsHangul(char32_t c) { return c >= 0xAC00 && c <= 0xD7A3; }
+
+// A Korean syllable that is not frequent: one with a double final consonant
+// (such as "랎") is rare.
+int HangulWeight(char32_t c) {
+    static const int kDoubleFinals[] = {3, 5, 6, 9, 10, 11, 12, 13, 14, 15, 18};
+    const int final = static_cast<int>((c - 0xAC00) % 28);
+    return std::find(std::begin(kDoubleFinals), std::end(kDoubleFinals), final) != std::end(kDoubleFinals) ? -3 : 0;
+}
+
+// Characters that no title holds: controls, box-drawing and block signs,
+// integral halves, private use and characters no code page gave.
+bool IsStrange(char32_t c) {
+    return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (c >= 0x7F && c <= 0x9F) ||
+           (c >= 0x2500 && c <= 0x259F) || c == 0x2320 || c == 0x2321 || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFD;
+}
+
+// Signs that titles hardly hold but misreadings give often.
+int SignWeight(char32_t c) {
+    static const char32_t kRare[] = U"¤¦¨¬¯´¸¹³¼½¾µ¶±ªº÷²¢ƒ‹›†‡‰ˆˇ˘˙˚˛˜˝΄΅";
+    if (Contains(kRare, c) || (c >= 0x2200 && c <= 0x22FF) || (c >= 0x2308 && c <= 0x2310)) return -8;
+    if (c >= 0xFF61 && c <= 0xFF9F) return -3;  // half-width katakana
+    if (c >= 0x3131 && c <= 0x318E) return -4;  // Korean letters standing alone
+    if (c == 0x2018 || c == 0x201A || c == 0x2122 || c == 0xA5 || (c >= 0x2190 && c <= 0x21FF) ||
+        (c >= 0x25A0 && c <= 0x25FF) || (c >= 0x3200 && c <= 0x33FF) || (c >= 0xFE30 && c <= 0xFE4F))
+        return -3;
+    if (c == 0xD7 || c == 0x2022 || (c >= 0x2160 && c <= 0x217F)) return -2;
+    return 0;
+}
+
+// A letter beyond ASCII in a word that some language writes.
+int LetterWeight(Script script, char32_t small) {
+    const char32_t *ranked = script == Script::Cyrillic ? kCyrillicByFrequency
+                             : script == Script::Greek  ? kGreekByFrequency
+                                                        : nullptr;
+    if (script == Script::Latin) return Contains(kFrequentLatin, small) ? 3 : Contains(kRareLatin, small) ? 0 : 2;
+    if (ranked == nullptr) return 1;
+    for (int rank = 0; ranked[rank] != 0; ++rank) {
+        if (ranked[rank] == small) return rank < 10 ? 3 : rank < 20 ? 1 : rank < 27 ? 0 : -2;
+    }
+    return -1;
+}
+
+// Letters beyond ASCII that make a word of their own in some language.
+const char32_t kLatinWordLetters[] = U"àèéìòùóőåøöä";
+const char32_t kCyrillicWordLetters[] = U"абвжзийкосуяіє";
+
+// The languages (bits of the script's table) that write a word of letters
+// of the script given, 0 for none: one alphabet, small letters after
+// capitals only, every letter of one language, a Greek final sigma at the
+// end, a word of one letter beyond ASCII only where that is a word.
+std::uint32_t WordLanguages(const std::u32string &word, Script script) {
+    bool sawSmall = false;
+    int capitals = 0;
+    std::u32string smalls;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        const char32_t c = word[i];
+        if (ScriptOf(c) != script) return 0;
+        bool capital = false;
+        const char32_t small = LowerOf(c, capital);
+        // Capitals: the first letter, or every letter.
+        if (capital ? sawSmall : capitals > 1) return 0;
+        capitals += capital ? 1 : 0;
+        sawSmall = sawSmall || !capital;
+        if (c == 0x3C2 && i + 1 != word.size()) return 0;
+        if (c >= 0x80) smalls += small;
+    }
+    if (script == Script::Greek || script == Script::Other) return 1;
+    const bool latin = script == Script::Latin;
+    if (word.size() == 1 && !Contains(latin ? kLatinWordLetters : kCyrillicWordLetters, smalls[0])) return 0;
+    const char32_t *const *languages = latin ? kLatinLanguages : kCyrillicLanguages;
+    const std::size_t count = latin ? std::size(kLatinLanguages) : std::size(kCyrillicLanguages);
+    std::uint32_t fitting = 0;
+    for (std::size_t language = 0; language < count; ++language) {
+        bool all = true;
+        for (char32_t small : smalls) all = all && Contains(languages[language], small);
+        if (all) fitting |= 1u << language;
+    }
+    return fitting;
+}
+
+// The words of a text, by the languages that write each, per script.
+struct WordLanguageSets {
+    std::vector<std::uint32_t> latin, cyrillic;
+};
+
+void WeighWord(const std::u32string &word, TextWeight &weight, WordLanguageSets &sets) {
+    // A word of ASCII letters reads the same in every code page; the others
+    // are of the script of their first letter beyond ASCII.
+    const auto beyond = std::find_if(word.begin(), word.end(), [](char32_t c) { return c >= 0x80; });
+    if (beyond == word.end()) {
+        weight.score += static_cast<int>(word.size());
+        return;
+    }
+    const Script script = ScriptOf(*beyond);
+    const std::uint32_t languages = WordLanguages(word, script);
+    if (languages != 0 && script == Script::Latin) sets.latin.push_back(languages);
+    if (languages != 0 && script == Script::Cyrillic) sets.cyrillic.push_back(languages);
+    for (char32_t c : word) {
+        if (c < 0x80) {
+            weight.score += 1;
+            continue;
+        }
+        ++weight.letters;
+        bool capital = false;
+        const char32_t small = LowerOf(c, capital);
+        if (languages != 0) {
+            weight.score += LetterWeight(script, small);
+        } else {
+            weight.score -= 8;
+            ++weight.broken;
+        }
+    }
+}
+
+// How many languages it takes to write every word (greedily counted): a
+// misreading makes words of many.
+int LanguagesNeeded(std::vector<std::uint32_t> words) {
+    int needed = 0;
+    while (!words.empty()) {
+        int best = 0;
+        std::size_t bestCount = 0;
+        for (int language = 0; language < 32; ++language) {
+            const auto count = static_cast<std::size_t>(std::count_if(
+                words.begin(), words.end(), [language](std::uint32_t word) { return (word >> language & 1u) != 0; }));
+            if (count > bestCount) {
+                best = language;
+                bestCount = count;
+            }
+        }
+        words.erase(
+            std::remove_if(words.begin(), words.end(), [best](std::uint32_t word) { return (word >> best & 1u) != 0; }),
+            words.end());
+        ++needed;
+    }
+    return needed;
+}
+
+// A code page the host weighs a sheet's bytes in.
+struct CodePage {
+    const char *name;
+    const char *description;
+};
+const CodePage kCodePages[] = {
+    {"cp1252", "Windows Western"},
+    {"CP1250", "Windows Central European"},
+    {"ISO-8859-2", "Latin-2, Central European"},
+    {"CP1251", "Windows Cyrillic"},
+    {"KOI8-R", "Russian"},
+    {"KOI8-U", "Ukrainian"},
+    {"ISO-8859-5", "Latin/Cyrillic"},
+    {"CP1253", "Windows Greek"},
+    {"ISO-8859-7", "Latin/Greek"},
+    {"CP932", "Shift-JIS, Japanese"},
+    {"EUC-JP", "Japanese"},
+    {"CP949", "EUC-KR, Korean"},
+    {"GB18030", "GBK, simplified Chinese"},
+    {"CP950", "Big5, traditional Chinese"},
+};
+
+struct Reading {
+    std::string name;
+    std::string description;
+    std::string text;
+    bool around = false;  // UTF-8 but for some bytes
+    TextWeight weight;
+};
+
+// The character set libuchardet finds in bytes, empty when it finds none:
+// one more reading, for the code pages that the table leaves out.
+std::string DetectedCharset(const std::string &bytes) {
+    uchardet_t detector = uchardet_new();
+    if (detector == nullptr) return std::string();
+    std::string found;
+    if (uchardet_handle_data(detector, bytes.data(), bytes.size()) == 0) {
+        uchardet_data_end(detector);
+        const char *name = uchardet_get_charset(detector);
+        if (name != nullptr) found = name;
+    }
+    uchardet_delete(detector);
+    return found;
+}
+
+void AppendUtf8(std::string &out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// How each of the readings reads the first line where they differ: its
+// quoted text (a title), at most 40 characters, controls as "?".
+std::vector<std::string> Samples(const std::vector<const Reading *> &readings) {
+    std::vector<std::vector<std::string>> lines;
+    for (const Reading *reading : readings) lines.push_back(Lines(reading->text));
+    // The first line where they differ, or, read alike, the first one beyond
+    // ASCII.
+    std::size_t differing = 0;
+    for (bool same = true; same && differing < lines[0].size(); differing += same ? 1 : 0) {
+        for (const std::vector<std::string> &other : lines) {
+            same = same && differing < other.size() && other[differing] == lines[0][differing];
+        }
+        same =
+            same && (readings.size() > 1 || std::all_of(lines[0][differing].begin(), lines[0][differing].end(),
+                                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+    }
+    std::vector<std::string> samples;
+    for (const std::vector<std::string> &reading : lines) {
+        const std::string line = differing < reading.size() ? reading[differing] : std::string();
+        const std::size_t open = line.find('"');
+        const std::size_t first = open == std::string::npos ? 0 : open + 1;
+        const std::u32string title = CodePoints(line.substr(first, line.find('"', first) - first));
+        std::string sample;
+        for (std::size_t i = 0; i < title.size() && i < 40; ++i)
+            AppendUtf8(sample, IsStrange(title[i]) ? U'?' : title[i]);
+        samples.push_back(sample);
+    }
+    return samples;
+}
+
+}  // namespace
+
+bool ReadInCodePage(const std::string &bytes, const char *charset, bool utf8Around, std::string &text,
+                    std::size_t &badAt) {
+    text.clear();
+    iconv_t convert = iconv_open("UTF-8", charset);
+    if (convert == reinterpret_cast<iconv_t>(-1)) {
+        badAt = std::string::npos;
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t at = 0; ok && at < bytes.size();) {
+        std::size_t end = bytes.size();
+        if (utf8Around) {
+            char32_t code = 0;
+            const std::size_t length = Utf8At(bytes, at, code);
+            if (length > 0) {
+                text.append(bytes, at, length);
+                at += length;
+                continue;
+            }
+            // The bytes of another code page, with the ASCII between them
+            // (a multi-byte code page's second bytes may be ASCII).
+            for (end = at + 1; end < bytes.size() && bytes[end] != '\n'; ++end) {
+                if (static_cast<unsigned char>(bytes[end]) >= 0x80 && Utf8At(bytes, end, code) > 1) break;
+            }
+        }
+        ok = Convert(convert, bytes, at, end, text, badAt);
+        at = end;
+    }
+    iconv_close(convert);
+    return ok;
+}
+
+TextWeight WeighText(const std::string &utf8) {
+    TextWeight weight;
+    const std::u32string text = CodePoints(utf8);
+    WordLanguageSets sets;
+    std::u32string word;
+    for (std::size_t at = 0; at <= text.size(); ++at) {
+        const char32_t c = at < text.size() ? text[at] : 0;
+        if (at < text.size() && ScriptOf(c) != Script::None) {
+            word += c;
+            continue;
+        }
+        if (!word.empty()) WeighWord(word, weight, sets);
+        word.clear();
+        if (at == text.size() || c < 0x80) continue;
+        if (IsStrange(c)) {
+            ++weight.strange;
+            weight.score -= 20;
+        } else if (IsHan(c) || IsKana(c) || IsHangul(c)) {
+            ++weight.letters;
+            weight.score += IsFrequentHan(c)               ? 3
+                            : IsKana(c)                    ? 3
+                            : IsHangul(c)                  ? HangulWeight(c)
+                            : (c >= 0x4E00 && c <= 0x9FFF) ? 0
+                                                           : -4;
+            // Korean titles seldom set Chinese characters beside their own.
+            if (at > 0 && (IsHangul(c) ? IsHan(text[at - 1]) : IsHan(c) && IsHangul(text[at - 1]))) weight.score -= 4;
+            // Inside a word of ASCII letters: a code page of two bytes a
+            // character took one of its letters.
+            auto asciiLetter = [&text](std::size_t i) {
+                return i < text.size() && text[i] < 0x80 && ScriptOf(text[i]) == Script::Latin;
+            };
+            if (at > 0 && asciiLetter(at - 1) && asciiLetter(at + 1)) weight.score -= 6;
+        } else {
+            weight.score += SignWeight(c);
+            // A quote that opens a word of letters beyond ASCII: an accented
+            // capital that another code page holds where this one has quotes.
+            const bool opening = at == 0 || ScriptOf(text[at - 1]) == Script::None;
+            if ((c == 0x2018 || c == 0x2019) && opening && at + 1 < text.size() && text[at + 1] >= 0x80 &&
+                ScriptOf(text[at + 1]) != Script::None)
+                weight.score -= 8;
+        }
+    }
+    weight.score -= 8 * (std::max(LanguagesNeeded(sets.latin), 1) - 1);
+    weight.score -= 8 * (std::max(LanguagesNeeded(sets.cyrillic), 1) - 1);
+    return weight;
+}
+
+CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
+    // With UTF-8 beyond ASCII among the other bytes, the sheet may be UTF-8
+    // with a title pasted from a code page: each code page reads both ways.
+    // (A code page's text holds a few by chance: as many as the other bytes.)
+    std::size_t utf8 = 0, other = 0;
+    char32_t code = 0;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = Utf8At(bytes, at, code);
+        utf8 += length > 1 ? 1 : 0;
+        other += length == 0 ? 1 : 0;
+        at += length > 0 ? length : 1;
+    }
+    const bool someUtf8 = utf8Around || (utf8 > 0 && utf8 >= other);
+    std::vector<CodePage> pages(std::begin(kCodePages), std::end(kCodePages));
+    const std::string detected = DetectedCharset(bytes);
+    if (!detected.empty() && detected != "ASCII") pages.push_back({detected.c_str(), "found by libuchardet"});
+    std::vector<Reading> readings;
+    for (int around = utf8Around ? 1 : 0; around <= (someUtf8 ? 1 : 0); ++around) {
+        for (const CodePage &page : pages) {
+            Reading reading;
+            std::size_t badAt = 0;
+            if (!ReadInCodePage(bytes, page.name, around == 1, reading.text, badAt)) continue;
+            bool same = false;
+            for (const Reading &other : readings) same = same || other.text == reading.text;
+            if (same) continue;
+            reading.name = page.name;
+            reading.description = page.description;
+            reading.around = around == 1;
+            reading.weight = WeighText(reading.text);
+            readings.push_back(reading);
+        }
+    }
+    std::stable_sort(readings.begin(), readings.end(),
+                     [](const Reading &a, const Reading &b) { return a.weight.score > b.weight.score; });
+    CodePageGuess guess;
+    if (readings.empty()) return guess;
+    const Reading &best = readings[0];
+    // A reading with signs no title holds, or with many words no language
+    // writes, is no reading to trust; nor one that another reading comes
+    // close to, as it does on a short text.
+    const int kMargin = 8;
+    const bool clean = best.weight.strange == 0 && best.weight.broken * 4 <= best.weight.letters;
+    const bool ahead = readings.size() == 1 || best.weight.score - readings[1].weight.score >= kMargin;
+    if (clean && ahead) {
+        guess.sure = true;
+        guess.name = best.name;
+        guess.description = best.description;
+        guess.text = best.text;
+        guess.utf8Around = best.around;
+        return guess;
+    }
+    bool someClean = false;
+    for (const Reading &reading : readings) someClean = someClean || reading.weight.strange == 0;
+    std::vector<const Reading *> likely;
+    for (const Reading &reading : readings) {
+        if (likely.size() == 3 || (clean && best.weight.score - reading.weight.score >= kMargin)) break;
+        if (someClean && reading.weight.strange > 0) continue;
+        likely.push_back(&reading);
+    }
+    const std::vector<std::string> samples = Samples(likely);
+    for (std::size_t i = 0; i < likely.size(); ++i) {
+        // Without the byte order mark, --cue-charset reads the whole sheet
+        // in the code page, so it names no mixed reading.
+        const bool mixed = likely[i]->around && !utf8Around;
+        guess.likely.push_back((mixed ? "UTF-8 and " : "") + likely[i]->name + " (\"" + samples[i] + "\")");
+        if (guess.suggestion.empty() && !mixed) guess.suggestion = likely[i]->name;
+    }
+    if (guess.suggestion.empty() && !likely.empty()) guess.suggestion = likely[0]->name;
+    return guess;
+}
+
+}  // namespace host
