@@ -140,8 +140,8 @@ const char32_t *const kCyrillicLanguages[] = {
 const char32_t kFrequentLatin[] = U"éáóíüöäàèñçúøåãßčšžłęążśřěýőńâêô";
 const char32_t kRareLatin[] = U"ŕĺľģķļņĸŉſ";
 // Small letters, the most frequent first.
-const char32_t kCyrillicByFrequency[] = U"оеаинтсрвлкмдпуіяыьгзбчйхжшюцщэфъёїєґў";
-const char32_t kGreekByFrequency[] = U"αοιετσνηυρπκμλςάέίόήύωώδγχθφβξζψϊϋΐΰ";
+const char32_t kCyrillicByFrequency[] = U"оеаинтсрвлкмдпуіяыьгёзбчйхжшюцщэфъїєґў";
+const char32_t kGreekByFrequency[] = U"αοιετσνηυρπκμλςάέίόήύωώδγχθφβξζψϊϋ";
 
 // Characters frequent in titles: Chinese (simplified and traditional),
 // Japanese kanji and Korean syllables. A misread sheet draws characters from
@@ -192,6 +192,17 @@ int HangulWeight(char32_t c) {
     return std::find(std::begin(kDoubleFinals), std::end(kDoubleFinals), final) != std::end(kDoubleFinals) ? -3 : 0;
 }
 
+// A character of two bytes beside an ASCII letter: a code page of two
+// bytes a character that took a letter of a word (or a single byte of
+// half-width katakana taken for an accented letter). Titles glue them to
+// Latin letters seldom ("LOVEマシーン").
+int GluedToAscii(const std::u32string &text, std::size_t at) {
+    auto asciiLetter = [&text](std::size_t i) {
+        return i < text.size() && text[i] < 0x80 && ScriptOf(text[i]) == Script::Latin;
+    };
+    return (at > 0 && asciiLetter(at - 1) ? 4 : 0) + (asciiLetter(at + 1) ? 4 : 0);
+}
+
 // Characters that no title holds: controls, box-drawing and block signs,
 // integral halves, private use and characters no code page gave.
 bool IsStrange(char32_t c) {
@@ -201,7 +212,7 @@ bool IsStrange(char32_t c) {
 
 // Signs that titles hardly hold but misreadings give often.
 int SignWeight(char32_t c) {
-    static const char32_t kRare[] = U"¤¦¨¬¯´¸¹³¼½¾µ¶±ªº÷²¢ƒ‹›†‡‰ˆˇ˘˙˚˛˜˝΄΅";
+    static const char32_t kRare[] = U"¤¦¨¬\u00AD¯´¸¹³¼½¾µ¶±ªº÷²¢ƒ‹›†‡‰ˆˇ˘˙˚˛˜˝΄΅";
     if (Contains(kRare, c) || (c >= 0x2200 && c <= 0x22FF) || (c >= 0x2308 && c <= 0x2310)) return -8;
     if (c >= 0xFF61 && c <= 0xFF9F) return -3;  // half-width katakana
     if (c >= 0x3131 && c <= 0x318E) return -4;  // Korean letters standing alone
@@ -209,6 +220,8 @@ int SignWeight(char32_t c) {
         (c >= 0x25A0 && c <= 0x25FF) || (c >= 0x3200 && c <= 0x33FF) || (c >= 0xFE30 && c <= 0xFE4F))
         return -3;
     if (c == 0xD7 || c == 0x2022 || (c >= 0x2160 && c <= 0x217F)) return -2;
+    // Where a Japanese long vowel mark reads as a Chinese bracket.
+    if (c == 0x3016 || c == 0x3017) return -8;
     return 0;
 }
 
@@ -217,12 +230,44 @@ int LetterWeight(Script script, char32_t small) {
     const char32_t *ranked = script == Script::Cyrillic ? kCyrillicByFrequency
                              : script == Script::Greek  ? kGreekByFrequency
                                                         : nullptr;
+    if (small == 0x3B0 || small == 0x390) return -6;  // rare in Greek, frequent in misreadings
     if (script == Script::Latin) return Contains(kFrequentLatin, small) ? 3 : Contains(kRareLatin, small) ? 0 : 2;
-    if (ranked == nullptr) return 1;
+    // Letters of other alphabets: a reading of libuchardet's, unweighed.
+    if (ranked == nullptr) return 0;
     for (int rank = 0; ranked[rank] != 0; ++rank) {
         if (ranked[rank] == small) return rank < 10 ? 3 : rank < 20 ? 1 : rank < 27 ? 0 : -2;
     }
     return -1;
+}
+
+const char32_t kLatinVowels[] = U"aeiouyàáâãäåæèéêëìíîïòóôõöøùúûüýÿœąęėįųūāēīőűůě";
+const char32_t kGreekVowels[] = U"αεηιουωάέήίόύώϊϋΐΰ";
+const char32_t kCyrillicVowels[] = U"аеёиоуыэюяіїє";
+
+// Whether a word's vowels and consonants follow each other as words have
+// them: a misreading makes words of vowels alone ("Ìàìà"), or runs of
+// consonants that no Cyrillic or Greek word has ("РЧЙЬ", "Κσκσψκ"); a
+// small Greek sigma never ends a word.
+bool Pronounceable(const std::u32string &word, Script script) {
+    const char32_t *vowels = script == Script::Latin      ? kLatinVowels
+                             : script == Script::Greek    ? kGreekVowels
+                             : script == Script::Cyrillic ? kCyrillicVowels
+                                                          : nullptr;
+    if (vowels == nullptr) return true;
+    int vowelCount = 0, vowelRun = 0, consonantRun = 0, longestVowels = 0, longestConsonants = 0;
+    for (char32_t c : word) {
+        bool capital = false;
+        const bool vowel = Contains(vowels, LowerOf(c, capital));
+        vowelCount += vowel ? 1 : 0;
+        vowelRun = vowel ? vowelRun + 1 : 0;
+        consonantRun = vowel ? 0 : consonantRun + 1;
+        longestVowels = std::max(longestVowels, vowelRun);
+        longestConsonants = std::max(longestConsonants, consonantRun);
+    }
+    const int letters = static_cast<int>(word.size());
+    if (script == Script::Latin) return letters < 3 || vowelCount < letters;
+    if (script == Script::Greek && word.back() == 0x3C3) return false;
+    return longestConsonants < 5 && longestVowels < 4 && (letters < 3 || vowelCount > 0);
 }
 
 // Letters beyond ASCII that make a word of their own in some language.
@@ -249,6 +294,7 @@ std::uint32_t WordLanguages(const std::u32string &word, Script script) {
         if (c == 0x3C2 && i + 1 != word.size()) return 0;
         if (c >= 0x80) smalls += small;
     }
+    if (!Pronounceable(word, script)) return 0;
     if (script == Script::Greek || script == Script::Other) return 1;
     const bool latin = script == Script::Latin;
     if (word.size() == 1 && !Contains(latin ? kLatinWordLetters : kCyrillicWordLetters, smalls[0])) return 0;
@@ -462,13 +508,24 @@ TextWeight WeighText(const std::string &utf8) {
     const std::u32string text = CodePoints(utf8);
     WordLanguageSets sets;
     std::u32string word;
+    bool aloneBefore = false;
     for (std::size_t at = 0; at <= text.size(); ++at) {
         const char32_t c = at < text.size() ? text[at] : 0;
         if (at < text.size() && ScriptOf(c) != Script::None) {
             word += c;
             continue;
         }
-        if (!word.empty()) WeighWord(word, weight, sets);
+        if (!word.empty()) {
+            // A Cyrillic or Greek letter alone before a Latin word: an
+            // accented Latin capital read in the wrong alphabet ("А la").
+            const Script script = ScriptOf(word[0]);
+            if (aloneBefore && script == Script::Latin) {
+                weight.score -= 8;
+                ++weight.broken;
+            }
+            aloneBefore = word.size() == 1 && (script == Script::Cyrillic || script == Script::Greek);
+            WeighWord(word, weight, sets);
+        }
         word.clear();
         if (at == text.size() || c < 0x80) continue;
         if (IsStrange(c)) {
@@ -476,21 +533,17 @@ TextWeight WeighText(const std::string &utf8) {
             weight.score -= 20;
         } else if (IsHan(c) || IsKana(c) || IsHangul(c)) {
             ++weight.letters;
-            weight.score += IsFrequentHan(c)               ? 3
+            weight.score += IsFrequentHan(c)               ? 4
                             : IsKana(c)                    ? 3
                             : IsHangul(c)                  ? HangulWeight(c)
                             : (c >= 0x4E00 && c <= 0x9FFF) ? 0
                                                            : -4;
             // Korean titles seldom set Chinese characters beside their own.
             if (at > 0 && (IsHangul(c) ? IsHan(text[at - 1]) : IsHan(c) && IsHangul(text[at - 1]))) weight.score -= 4;
-            // Inside a word of ASCII letters: a code page of two bytes a
-            // character took one of its letters.
-            auto asciiLetter = [&text](std::size_t i) {
-                return i < text.size() && text[i] < 0x80 && ScriptOf(text[i]) == Script::Latin;
-            };
-            if (at > 0 && asciiLetter(at - 1) && asciiLetter(at + 1)) weight.score -= 6;
+            weight.score -= GluedToAscii(text, at);
         } else {
             weight.score += SignWeight(c);
+            if (c >= 0xFF61 && c <= 0xFF9F) weight.score -= GluedToAscii(text, at);
             // A quote that opens a word of letters beyond ASCII: an accented
             // capital that another code page holds where this one has quotes.
             const bool opening = at == 0 || ScriptOf(text[at - 1]) == Script::None;
@@ -503,6 +556,8 @@ TextWeight WeighText(const std::string &utf8) {
     weight.score -= 8 * (std::max(LanguagesNeeded(sets.cyrillic), 1) - 1);
     return weight;
 }
+
+bool Clean(const TextWeight &weight) { return weight.strange == 0 && weight.broken * 4 <= weight.letters; }
 
 CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // With UTF-8 beyond ASCII among the other bytes, the sheet may be UTF-8
@@ -532,6 +587,11 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
             reading.name = page.name;
             reading.description = page.description;
             reading.around = around == 1;
+            if (reading.around && reading.text == bytes) {
+                reading.name = "UTF-8";
+                reading.description = "Unicode";
+                reading.around = false;
+            }
             reading.weight = WeighText(reading.text);
             readings.push_back(reading);
         }
@@ -545,7 +605,7 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // writes, is no reading to trust; nor one that another reading comes
     // close to, as it does on a short text.
     const int kMargin = 8;
-    const bool clean = best.weight.strange == 0 && best.weight.broken * 4 <= best.weight.letters;
+    const bool clean = Clean(best.weight);
     const bool ahead = readings.size() == 1 || best.weight.score - readings[1].weight.score >= kMargin;
     if (clean && ahead) {
         guess.sure = true;

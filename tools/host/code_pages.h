@@ -52,4 +52,8 @@ struct TextWeight {
 };
 TextWeight WeighText(const std::string &text);
 
+// A text without characters that no title holds, and with few words that no
+// language writes.
+bool Clean(const TextWeight &weight);
+
 }  // namespace host

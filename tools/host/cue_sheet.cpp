@@ -257,6 +257,13 @@ std::string NotSureMessage(const std::string &name, bool marked, const CodePageG
     return message + "; not ripped: name the code page with --cue-charset, such as --cue-charset=" + guess.suggestion;
 }
 
+// How many characters beyond ASCII valid UTF-8 holds.
+std::size_t Utf8Beyond(const std::string &text) {
+    std::size_t count = 0;
+    for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) == 0xC0 ? 1 : 0;
+    return count;
+}
+
 }  // namespace
 
 bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
@@ -303,7 +310,9 @@ bool DecodeCueText(const std::string &bytes, const std::string &charset, const s
         note = name + " is " + order + " without a byte order mark; converted to UTF-8";
         return Iconv(bytes, order, name, text, error);
     }
-    if (IsUtf8(bytes)) {
+    // Valid UTF-8 is UTF-8, unless it is a character or two that no title
+    // holds: two bytes of a code page can make one ("道" in EUC-JP is "ƻ").
+    if (IsUtf8(bytes) && (Utf8Beyond(bytes) > 2 || Clean(WeighText(bytes)))) {
         text = bytes;
         return true;
     }
@@ -313,6 +322,7 @@ bool DecodeCueText(const std::string &bytes, const std::string &charset, const s
         return false;
     }
     text = guess.text;
+    if (guess.name == "UTF-8") return true;
     const std::string described = guess.name + " (" + guess.description + ")";
     if (guess.utf8Around) {
         note = name + " is UTF-8 but for some bytes, which are read as " + described + "; --cue-charset names another";
