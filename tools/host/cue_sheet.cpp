@@ -250,7 +250,8 @@ namespace {
 std::string NotSureMessage(const std::string &name, bool marked, const CodePageGuess &guess) {
     std::string message = name + (marked ? " is UTF-8 with bytes that are not" : " is not UTF-8");
     if (guess.likely.empty()) return message + ", in no code page the host knows; name it with --cue-charset";
-    message += ", and which code page they are in is not clear: they read as ";
+    message += marked ? ", and which code page those are in is not clear: they read as "
+                      : ", and which code page it is in is not clear: it reads as ";
     for (std::size_t i = 0; i < guess.likely.size(); ++i) {
         message += (i == 0 ? "" : i + 1 == guess.likely.size() ? " or " : ", ") + guess.likely[i];
     }
