@@ -143,26 +143,39 @@ const char32_t kRareLatin[] = U"ŕĺľģķļņĸŉſ";
 const char32_t kCyrillicByFrequency[] = U"оеаинтсрвлкмдпуіяыьгёзбчйхжшюцщэфъїєґў";
 const char32_t kGreekByFrequency[] = U"αοιετσνηυρπκμλςάέίόήύωώδγχθφβξζψϊϋ";
 
-// Characters frequent in titles: Chinese (simplified and traditional),
-// Japanese kanji and Korean syllables. A misread sheet draws characters from
-// a code page's whole table, which these rarely are.
-const char kFrequentHan[] =
+// Characters frequent in titles, by the languages that write them: a
+// misread sheet draws characters from a code page's whole table, which these
+// rarely are.
+const char kFrequentChinese[] =
     "的一是不了人我在有他这为之大来以个中上们到说国和地也子时道出而要于就下得可你年生自会那后能对着事其里所去行过家十"
     "用发天如然作方成者多日都三小二无同么经法当起与好看学进种将还分此心前面又定见只主没公从知使全等高长己样两回本意相"
     "现美风情歌爱夜梦雨月花春光星海山水空火东西南北红白黑青明金间世界活女男孩少王音乐新老师声她它吗吧呢啊最再走飞想"
     "念忘记永远快幸福伤眼泪笑哭唱听话语言谁什怎何原因故开始结束离别遇城市路口街回方阳温暖寂寞孤独朋友恋爸妈兄弟姐妹"
-    "京香港台湾英雄传版场演选集第四五六七八九百千万代曲部题像深动感觉身边手手给吻冬秋晚早今昨朝点滴等待"
+    "京香港台湾英雄传版场演选集第四五六七八九百千万代曲部题像深动感觉身边手给吻冬秋晚早今昨朝点滴等待"
+    "把被让跟向往很太更还已曾正着过所但而且或者如果虽然只要才能可应该必须需希望喜欢恨怕担信明白懂发现认为"
+    "见告诉问答写读习工作生活家孩父母世界城时候今昨以后前永远直样切没什么多少哪里这那梦声舞蹈电影故事传说回忆"
+    "青春岁月时光阴流年红尘江湖天涯海角河风雨雪亮太阳星白云蓝大草原沙漠"
     "們這為來個國說時對過會後麼經發當與學進種將還從見長樣兩現愛夢風東紅雲華書電話語誰開結離城門樂聲師靈淚傷憶記遠"
-    "飛戀聽歡歲劇選輯戰無雙實團車點熱燈鳥魚龍馬島陽溫寞獨傳場邊覺動給詞曲歌"
-    "駅気楽売円歳薬読続様桜雪声僕君私達盤持恋街夜語物語色東京未来少女誰曜"
-    "流光花束願叶道旅約束涙笑朝昼夏冬秋春青赤色永遠紙桜恋心空星月雨風海森川島町駅車"
+    "飛戀聽歡歲劇選輯戰無雙實團車點熱燈鳥魚龍馬島陽溫寞獨傳場邊覺動給詞曲歌讓嗎藍滿綠葉與關問題難輕鬆靜鳳麗塵"
     "晴雨雪香里破名父母子兒童話詩畫影戲劇舞曲調琴笛鼓燈塔橋河湖島嶼林木草葉根果實"
     "情緣淚憶憂愁悲喜怒哀樂思想念望盼等候追尋找失去得到給予擁抱親吻牽手陪伴守護"
     "情缘泪忆忧愁悲喜怒哀思想念望盼等候追寻找失去得到给予拥抱亲吻牵手陪伴守护画影戏剧舞调琴"
-    "日月星辰云彩虹霞霜露冰雪风雨雷电阳光影子天地山川江河湖海岛屿森林树木草叶花果"
+    "日月星辰云彩虹霞霜露冰雪风雨雷电阳光影子天地山川江河湖海岛屿森林树木草叶花果";
+const char kFrequentJapanese[] =
+    "日一国人年大十二本中長出三時行見月分後前生五間上東四今金九入学高円子外八六下来気小七山話女北午百書先名川千水半"
+    "男西電校語土木聞食車何南万毎白天母火右読友左休父雨会同事自社発者地業方新場員立開手力問代明動京目通言理体田主題"
+    "意不作用度強公持野以思家世多正安院心界教文元重近考画海売知道集別物使品計死特私始朝運終台広住真有口少町料工建空"
+    "急止送切転研足究楽起着店病質待試族銀早映親験英医仕去味写字答夜音注帰古歌買悪図週室歩風紙黒花春赤青館屋色走秋夏"
+    "習駅洋旅服夕借曜飲肉貸堂鳥飯勉冬昼茶弟牛魚兄犬妹姉漢恋愛夢君僕涙声光星桜雪約束願叶永遠未笑泣抱翼羽輝奇跡唄詩街"
+    "想胸瞳唇虹雲陽太季節命魂祈絆誓嘘傷痛寂淋悲幸福戦争平和由勇希望絶対最初過去現在再離届伝向駆残酷紅蓮華流誰盤達様"
+    "続薬歳";
+const char kFrequentKorean[] =
     "사랑해요이다가는의에을를고나너우리하지기도서한그대로오늘밤별빛눈물꿈마음안녕시간세상무내게말라니까면은수있어"
     "없네보싶잊마세처럼노래바람길집엄아빠친구행복슬픔억추별만남작끝새운여름겨울봄날들것같주모든정제발번또함께영원히"
     "람너의소년너를나를에게일곡집앨범";
+
+// Which language's characters a code page writes, for the frequent ones.
+enum class Family { Any, Chinese, Japanese, Korean };
 
 bool Contains(const char32_t *letters, char32_t c) {
     for (; *letters != 0; ++letters) {
@@ -171,13 +184,27 @@ bool Contains(const char32_t *letters, char32_t c) {
     return false;
 }
 
-bool IsFrequentHan(char32_t c) {
-    static const std::u32string frequent = [] {
-        std::u32string codes = CodePoints(kFrequentHan);
-        std::sort(codes.begin(), codes.end());
-        return codes;
-    }();
-    return std::binary_search(frequent.begin(), frequent.end(), c);
+std::u32string SortedCodePoints(const char *utf8) {
+    std::u32string codes = CodePoints(utf8);
+    std::sort(codes.begin(), codes.end());
+    return codes;
+}
+
+bool IsFrequent(char32_t c, Family family) {
+    static const std::u32string chinese = SortedCodePoints(kFrequentChinese);
+    static const std::u32string japanese = SortedCodePoints(kFrequentJapanese);
+    static const std::u32string korean = SortedCodePoints(kFrequentKorean);
+    auto in = [c](const std::u32string &codes) { return std::binary_search(codes.begin(), codes.end(), c); };
+    switch (family) {
+        case Family::Chinese:
+            return in(chinese);
+        case Family::Japanese:
+            return in(japanese);
+        case Family::Korean:
+            return in(korean);
+        default:
+            return in(chinese) || in(japanese) || in(korean);
+    }
 }
 
 bool IsHan(char32_t c) { return (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || c >= 0x20000; }
@@ -370,22 +397,23 @@ int LanguagesNeeded(std::vector<std::uint32_t> words) {
 struct CodePage {
     const char *name;
     const char *description;
+    Family family;
 };
 const CodePage kCodePages[] = {
-    {"cp1252", "Windows Western"},
-    {"CP1250", "Windows Central European"},
-    {"ISO-8859-2", "Latin-2, Central European"},
-    {"CP1251", "Windows Cyrillic"},
-    {"KOI8-R", "Russian"},
-    {"KOI8-U", "Ukrainian"},
-    {"ISO-8859-5", "Latin/Cyrillic"},
-    {"CP1253", "Windows Greek"},
-    {"ISO-8859-7", "Latin/Greek"},
-    {"CP932", "Shift-JIS, Japanese"},
-    {"EUC-JP", "Japanese"},
-    {"CP949", "EUC-KR, Korean"},
-    {"GB18030", "GBK, simplified Chinese"},
-    {"CP950", "Big5, traditional Chinese"},
+    {"cp1252", "Windows Western", Family::Any},
+    {"CP1250", "Windows Central European", Family::Any},
+    {"ISO-8859-2", "Latin-2, Central European", Family::Any},
+    {"CP1251", "Windows Cyrillic", Family::Any},
+    {"KOI8-R", "Russian", Family::Any},
+    {"KOI8-U", "Ukrainian", Family::Any},
+    {"ISO-8859-5", "Latin/Cyrillic", Family::Any},
+    {"CP1253", "Windows Greek", Family::Any},
+    {"ISO-8859-7", "Latin/Greek", Family::Any},
+    {"CP932", "Shift-JIS, Japanese", Family::Japanese},
+    {"EUC-JP", "Japanese", Family::Japanese},
+    {"CP949", "EUC-KR, Korean", Family::Korean},
+    {"GB18030", "GBK, simplified Chinese", Family::Chinese},
+    {"CP950", "Big5, traditional Chinese", Family::Chinese},
 };
 
 struct Reading {
@@ -503,7 +531,7 @@ bool ReadInCodePage(const std::string &bytes, const char *charset, bool utf8Arou
     return ok;
 }
 
-TextWeight WeighText(const std::string &utf8) {
+static TextWeight WeighText(const std::string &utf8, Family family) {
     TextWeight weight;
     const std::u32string text = CodePoints(utf8);
     WordLanguageSets sets;
@@ -533,7 +561,7 @@ TextWeight WeighText(const std::string &utf8) {
             weight.score -= 20;
         } else if (IsHan(c) || IsKana(c) || IsHangul(c)) {
             ++weight.letters;
-            weight.score += IsFrequentHan(c)               ? 4
+            weight.score += IsFrequent(c, family)          ? 4
                             : IsKana(c)                    ? 3
                             : IsHangul(c)                  ? HangulWeight(c)
                             : (c >= 0x4E00 && c <= 0x9FFF) ? 0
@@ -557,6 +585,8 @@ TextWeight WeighText(const std::string &utf8) {
     return weight;
 }
 
+TextWeight WeighText(const std::string &utf8) { return WeighText(utf8, Family::Any); }
+
 bool Clean(const TextWeight &weight) { return weight.strange == 0 && weight.broken * 4 <= weight.letters; }
 
 CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
@@ -574,7 +604,8 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     const bool someUtf8 = utf8Around || (utf8 > 0 && utf8 >= other);
     std::vector<CodePage> pages(std::begin(kCodePages), std::end(kCodePages));
     const std::string detected = DetectedCharset(bytes);
-    if (!detected.empty() && detected != "ASCII") pages.push_back({detected.c_str(), "found by libuchardet"});
+    if (!detected.empty() && detected != "ASCII")
+        pages.push_back({detected.c_str(), "found by libuchardet", Family::Any});
     std::vector<Reading> readings;
     for (int around = utf8Around ? 1 : 0; around <= (someUtf8 ? 1 : 0); ++around) {
         for (const CodePage &page : pages) {
@@ -592,7 +623,7 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
                 reading.description = "Unicode";
                 reading.around = false;
             }
-            reading.weight = WeighText(reading.text);
+            reading.weight = WeighText(reading.text, page.family);
             readings.push_back(reading);
         }
     }
