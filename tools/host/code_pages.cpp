@@ -471,6 +471,7 @@ std::vector<std::string> Lines(const std::string &text) {
 // quoted text (a title), at most 40 characters, controls as "?".
 std::vector<std::string> Samples(const std::vector<const Reading *> &readings) {
     std::vector<std::vector<std::string>> lines;
+    lines.reserve(readings.size());
     for (const Reading *reading : readings) lines.push_back(Lines(reading->text));
     // The first line where they differ, or, read alike, the first one beyond
     // ASCII.
@@ -593,15 +594,15 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // With UTF-8 beyond ASCII among the other bytes, the sheet may be UTF-8
     // with a title pasted from a code page: each code page reads both ways.
     // (A code page's text holds a few by chance: as many as the other bytes.)
-    std::size_t utf8 = 0, other = 0;
+    std::size_t utf8 = 0, notUtf8 = 0;
     char32_t code = 0;
     for (std::size_t at = 0; at < bytes.size();) {
         const std::size_t length = Utf8At(bytes, at, code);
         utf8 += length > 1 ? 1 : 0;
-        other += length == 0 ? 1 : 0;
+        notUtf8 += length == 0 ? 1 : 0;
         at += length > 0 ? length : 1;
     }
-    const bool someUtf8 = utf8Around || (utf8 > 0 && utf8 >= other);
+    const bool someUtf8 = utf8Around || (utf8 > 0 && utf8 >= notUtf8);
     std::vector<CodePage> pages(std::begin(kCodePages), std::end(kCodePages));
     const std::string detected = DetectedCharset(bytes);
     if (!detected.empty() && detected != "ASCII")
