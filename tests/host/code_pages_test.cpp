@@ -59,6 +59,7 @@ TEST(CodePages, ShortAndLongSheetsAreReadRightOrRefused) {
         {"CP932 EUC-JP", "宇多田ヒカル|ファースト・ラブ|桜流し|オートマティック|花束を君に|誰かの願いが叶うころ|道"},
         {"CP949", "아이유|꽃갈피|밤편지|나의 옛날이야기|너의 의미|좋은 날|사랑이 잘"},
         {"GB18030", "王菲|浮躁|红豆|传奇|因为爱情|匆匆那年|我愿意|容易受伤的女人"},
+        {"GB18030", "邓丽君|甜蜜蜜|甜蜜蜜|月亮代表我的心|我只在乎你|小城故事"},
         {"CP950", "周杰倫|葉惠美|晴天|東風破|以父之名|七里香|青花瓷|稻香"},
     };
     int shortSheets = 0, refused = 0;
@@ -87,7 +88,7 @@ TEST(CodePages, ShortAndLongSheetsAreReadRightOrRefused) {
     std::printf("%d of %d short sheets were refused as not clear\n", refused, shortSheets);
 }
 
-TEST(CodePages, ByteOrderMarkAndUtf8AroundOtherBytes) {
+TEST(CodePages, SheetsReadOrRefused) {
     const std::string bom = "\xEF\xBB\xBF";
     const std::string utf8 = "PERFORMER \"Sigur R\xC3\xB3s\"\nTITLE \"";
     const struct {
@@ -105,6 +106,10 @@ TEST(CodePages, ByteOrderMarkAndUtf8AroundOtherBytes) {
         {bom + "TITLE \"\xC3\xA9\xE9\"\n", "KOI8-R", "TITLE \"\xC3\xA9\xD0\x98\"\n", ""},
         // One letter, read alike by two code pages as two languages.
         {"TITLE \"Ko\xE8ka\"\n", "", "", "CP1250 (\"Ko\xC4\x8Dka\")"},
+        // Short titles that other code pages read as a word of vowels
+        // ("Ìàìà") or with a character glued to a Latin word ("F黵").
+        {"TITLE \"\xCC\xE0\xEC\xE0\"\n", "", "TITLE \"\xD0\x9C\xD0\xB0\xD0\xBC\xD0\xB0\"\n", ""},
+        {"TITLE \"F\xFCr Elise\"\n", "", "TITLE \"F\xC3\xBCr Elise\"\n", ""},
         // Valid UTF-8, but a letter no title holds: "道" in EUC-JP.
         {"TITLE \"\xC6\xBB\"\n", "", "", "EUC-JP (\"\xE9\x81\x93\")"},
     };
