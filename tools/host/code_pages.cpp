@@ -537,24 +537,13 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
     const std::u32string text = CodePoints(utf8);
     WordLanguageSets sets;
     std::u32string word;
-    bool aloneBefore = false;
     for (std::size_t at = 0; at <= text.size(); ++at) {
         const char32_t c = at < text.size() ? text[at] : 0;
         if (at < text.size() && ScriptOf(c) != Script::None) {
             word += c;
             continue;
         }
-        if (!word.empty()) {
-            // A Cyrillic or Greek letter alone before a Latin word: an
-            // accented Latin capital read in the wrong alphabet ("А la").
-            const Script script = ScriptOf(word[0]);
-            if (aloneBefore && script == Script::Latin) {
-                weight.score -= 8;
-                ++weight.broken;
-            }
-            aloneBefore = word.size() == 1 && (script == Script::Cyrillic || script == Script::Greek);
-            WeighWord(word, weight, sets);
-        }
+        if (!word.empty()) WeighWord(word, weight, sets);
         word.clear();
         if (at == text.size() || c < 0x80) continue;
         if (IsStrange(c)) {
