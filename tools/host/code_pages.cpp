@@ -4,6 +4,7 @@
 #include <uchardet/uchardet.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
@@ -168,11 +169,18 @@ const char kFrequentJapanese[] =
     "急止送切転研足究楽起着店病質待試族銀早映親験英医仕去味写字答夜音注帰古歌買悪図週室歩風紙黒花春赤青館屋色走秋夏"
     "習駅洋旅服夕借曜飲肉貸堂鳥飯勉冬昼茶弟牛魚兄犬妹姉漢恋愛夢君僕涙声光星桜雪約束願叶永遠未笑泣抱翼羽輝奇跡唄詩街"
     "想胸瞳唇虹雲陽太季節命魂祈絆誓嘘傷痛寂淋悲幸福戦争平和由勇希望絶対最初過去現在再離届伝向駆残酷紅蓮華流誰盤達様"
-    "続薬歳";
+    "続薬歳交響曲第番号組合部品解決奏器演練習集全編選名録収版初回限定特典付千本炎怪獣唄世界一花夜空向"
+    "行進組曲協奏鳴作品短調長調序幕終章前奏間奏舞踏祭典記念式典";
 const char kFrequentKorean[] =
     "사랑해요이다가는의에을를고나너우리하지기도서한그대로오늘밤별빛눈물꿈마음안녕시간세상무내게말라니까면은수있어"
     "없네보싶잊마세처럼노래바람길집엄아빠친구행복슬픔억추별만남작끝새운여름겨울봄날들것같주모든정제발번또함께영원히"
-    "람너의소년너를나를에게일곡집앨범";
+    "람너의소년너를나를에게일곡집앨범"
+    "가각간갈감강개거건걸게겠결경계고곡골공과관광교구국군굴권귀그극근글금기긴길김까깨꺼께꼭꽃꾸꿈끝나날남내냐너넌널"
+    "네녀년노놀누눈는늘니님다단달담당대더던데도독돌동되된될두둘뒤드든들등디따때떠또뜨라락란람랑래러런럼레려력로록론"
+    "료루르른를름리린릴림마만많말맘망매머먼메며면명모목몰몸못무문물뭐미민밀바박반받발밤방배백버번벌베별보복본봄부분"
+    "불비빛빠사산살상새색생서선설성세소속손송수숨쉬스슬시식신실심싶써아안않알앞애야약양어억언얼엄없었에여역연열영예"
+    "오온올와왜외요용우운울웃원위유으은을음의이인일잃있잊자작잘잠장재저적전절점정제조좋주죽준줄중즈지진질집짓차참창"
+    "찾처천첫청초추춤충치친카커코크키타터테토통트티파판퍼페편포표푸프피하한할함해했행향허현혼홀화환활황회후흐흔히힘";
 
 // Which language's characters a code page writes, for the frequent ones.
 enum class Family { Any, Chinese, Japanese, Korean };
@@ -551,6 +559,8 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
             weight.score -= 20;
         } else if (IsHan(c) || IsKana(c) || IsHangul(c)) {
             ++weight.letters;
+            ++weight.cjk;
+            weight.rareCjk += IsFrequent(c, family) || IsKana(c) ? 0 : 1;
             weight.score += IsFrequent(c, family)          ? 4
                             : IsKana(c)                    ? 3
                             : IsHangul(c)                  ? HangulWeight(c)
@@ -577,7 +587,9 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
 
 TextWeight WeighText(const std::string &utf8) { return WeighText(utf8, Family::Any); }
 
-bool Clean(const TextWeight &weight) { return weight.strange == 0 && weight.broken * 4 <= weight.letters; }
+bool Clean(const TextWeight &weight) {
+    return weight.strange == 0 && weight.broken * 4 <= weight.letters && weight.rareCjk * 2 <= weight.cjk;
+}
 
 CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // With UTF-8 beyond ASCII among the other bytes, the sheet may be UTF-8
@@ -626,7 +638,19 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // writes, is no reading to trust; nor one that another reading comes
     // close to, as it does on a short text.
     const int kMargin = 8;
-    const bool clean = Clean(best.weight);
+    // One or two bytes beyond ASCII, apart from any word of ASCII letters,
+    // are a character or two that every code page reads as something.
+    std::size_t beyond = 0;
+    bool besideAscii = false;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (static_cast<unsigned char>(bytes[at]) < 0x80) continue;
+        ++beyond;
+        for (std::size_t side : {at - 1, at + 1}) {
+            besideAscii = besideAscii || (side < bytes.size() && std::isalpha(static_cast<unsigned char>(bytes[side])));
+        }
+    }
+    const bool tooShort = !utf8Around && beyond <= 2 && !besideAscii;
+    const bool clean = Clean(best.weight) && !tooShort;
     const bool ahead = readings.size() == 1 || best.weight.score - readings[1].weight.score >= kMargin;
     if (clean && ahead) {
         guess.sure = true;
