@@ -101,6 +101,8 @@ TEST(CodePages, SheetsReadOrRefused) {
         {bom + utf8 + "Caf\xE9 Noir\"\n", "", utf8 + "Caf\xC3\xA9 Noir\"\n", ""},
         {bom + utf8 + "\xC7\xE2\xE5\xE7\xE4\xE0\"\n", "cp1251",
          utf8 + "\xD0\x97\xD0\xB2\xD0\xB5\xD0\xB7\xD0\xB4\xD0\xB0\"\n", ""},
+        // Without the mark: UTF-8 letters around a cp1252 one.
+        {utf8 + "Bj\xC3\xB6rk, Caf\xE9\"\n", "", utf8 + "Bj\xC3\xB6rk, Caf\xC3\xA9\"\n", ""},
         // The mark is taken off in any code page named.
         {bom + "TITLE \"Caf\xC3\xA9\"\n", "cp1251", "TITLE \"Caf\xC3\xA9\"\n", ""},
         {bom + "TITLE \"\xC3\xA9\xE9\"\n", "KOI8-R", "TITLE \"\xC3\xA9\xD0\x98\"\n", ""},

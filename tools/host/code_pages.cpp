@@ -308,6 +308,7 @@ bool Pronounceable(const std::u32string &word, Script script) {
 // Letters beyond ASCII that make a word of their own in some language.
 const char32_t kLatinWordLetters[] = U"àèéìòùóőåøöä";
 const char32_t kCyrillicWordLetters[] = U"абвжзийкосуяіє";
+const char32_t kGreekWordLetters[] = U"αηήοωώ";
 
 // The languages (bits of the script's table) that write a word of letters
 // of the script given, 0 for none: one alphabet, small letters after
@@ -330,9 +331,12 @@ std::uint32_t WordLanguages(const std::u32string &word, Script script) {
         if (c >= 0x80) smalls += small;
     }
     if (!Pronounceable(word, script)) return 0;
-    if (script == Script::Greek || script == Script::Other) return 1;
     const bool latin = script == Script::Latin;
-    if (word.size() == 1 && !Contains(latin ? kLatinWordLetters : kCyrillicWordLetters, smalls[0])) return 0;
+    const char32_t *wordLetters = latin                     ? kLatinWordLetters
+                                  : script == Script::Greek ? kGreekWordLetters
+                                                            : kCyrillicWordLetters;
+    if (word.size() == 1 && script != Script::Other && !Contains(wordLetters, smalls[0])) return 0;
+    if (script == Script::Greek || script == Script::Other) return 1;
     const char32_t *const *languages = latin ? kLatinLanguages : kCyrillicLanguages;
     const std::size_t count = latin ? std::size(kLatinLanguages) : std::size(kCyrillicLanguages);
     std::uint32_t fitting = 0;
@@ -571,6 +575,8 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
             weight.score -= GluedToAscii(text, at);
         } else {
             weight.score += SignWeight(c);
+            // Full-width Latin letters, as Japanese titles write them.
+            if ((c >= 0xFF21 && c <= 0xFF3A) || (c >= 0xFF41 && c <= 0xFF5A)) weight.score += 2;
             if (c >= 0xFF61 && c <= 0xFF9F) weight.score -= GluedToAscii(text, at);
             // A quote that opens a word of letters beyond ASCII: an accented
             // capital that another code page holds where this one has quotes.
@@ -594,7 +600,8 @@ bool Clean(const TextWeight &weight) {
 CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // With UTF-8 beyond ASCII among the other bytes, the sheet may be UTF-8
     // with a title pasted from a code page: each code page reads both ways.
-    // (A code page's text holds a few by chance: as many as the other bytes.)
+    // (A code page's text holds one or a few by chance: it takes two, and as
+    // many as the other bytes.)
     std::size_t utf8 = 0, notUtf8 = 0;
     char32_t code = 0;
     for (std::size_t at = 0; at < bytes.size();) {
@@ -603,7 +610,7 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
         notUtf8 += length == 0 ? 1 : 0;
         at += length > 0 ? length : 1;
     }
-    const bool someUtf8 = utf8Around || (utf8 > 0 && utf8 >= notUtf8);
+    const bool someUtf8 = utf8Around || (utf8 > 1 && utf8 >= notUtf8);
     std::vector<CodePage> pages(std::begin(kCodePages), std::end(kCodePages));
     const std::string detected = DetectedCharset(bytes);
     if (!detected.empty() && detected != "ASCII")
