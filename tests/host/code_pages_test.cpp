@@ -57,6 +57,7 @@ TEST(CodePages, ShortAndLongSheetsAreReadRightOrRefused) {
         {"CP1251 ISO-8859-5", "Ђорђе Балашевић|Рани мраз|Лепа протина кћи|Неки нови клинци|Слабо дете"},
         {"CP1253 ISO-8859-7", "Μίκης Θεοδωράκης|Ζορμπάς|Άρνηση|Το τρένο φεύγει στις οχτώ|Στο περιγιάλι το κρυφό"},
         {"CP932 EUC-JP", "宇多田ヒカル|ファースト・ラブ|桜流し|オートマティック|花束を君に|誰かの願いが叶うころ|道"},
+        {"CP932 EUC-JP", "ベートーヴェン|交響曲全集|交響曲第9番|交響曲第5番 運命|ピアノ協奏曲第5番"},
         {"CP949", "아이유|꽃갈피|밤편지|나의 옛날이야기|너의 의미|좋은 날|사랑이 잘"},
         {"GB18030", "王菲|浮躁|红豆|传奇|因为爱情|匆匆那年|我愿意|容易受伤的女人"},
         {"GB18030", "邓丽君|甜蜜蜜|甜蜜蜜|月亮代表我的心|我只在乎你|小城故事"},
@@ -112,6 +113,8 @@ TEST(CodePages, SheetsReadOrRefused) {
         // ("Ìàìà") or with a character glued to a Latin word ("F黵").
         {"TITLE \"\xCC\xE0\xEC\xE0\"\n", "", "TITLE \"\xD0\x9C\xD0\xB0\xD0\xBC\xD0\xB0\"\n", ""},
         {"TITLE \"F\xFCr Elise\"\n", "", "TITLE \"F\xC3\xBCr Elise\"\n", ""},
+        // One byte alone: "Ъ" in KOI8-R is "я" in cp1251.
+        {"TITLE \"\xFF\"\n", "", "", "CP1251 (\"\xD1\x8F\")"},
         // Valid UTF-8, but a letter no title holds: "道" in EUC-JP.
         {"TITLE \"\xC6\xBB\"\n", "", "", "EUC-JP (\"\xE9\x81\x93\")"},
     };
