@@ -563,8 +563,6 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
             weight.score -= 20;
         } else if (IsHan(c) || IsKana(c) || IsHangul(c)) {
             ++weight.letters;
-            ++weight.cjk;
-            weight.rareCjk += IsFrequent(c, family) || IsKana(c) ? 0 : 1;
             weight.score += IsFrequent(c, family)          ? 4
                             : IsKana(c)                    ? 3
                             : IsHangul(c)                  ? HangulWeight(c)
@@ -593,9 +591,7 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
 
 TextWeight WeighText(const std::string &utf8) { return WeighText(utf8, Family::Any); }
 
-bool Clean(const TextWeight &weight) {
-    return weight.strange == 0 && weight.broken * 4 <= weight.letters && weight.rareCjk * 2 <= weight.cjk;
-}
+bool Clean(const TextWeight &weight) { return weight.strange == 0 && weight.broken * 4 <= weight.letters; }
 
 CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     // With UTF-8 beyond ASCII among the other bytes, the sheet may be UTF-8

@@ -49,8 +49,6 @@ struct TextWeight {
     int strange = 0;
     int broken = 0;
     int letters = 0;
-    int cjk = 0;      // Chinese characters, kana and Korean syllables
-    int rareCjk = 0;  // those of them that are not frequent in the code page's language
 };
 TextWeight WeighText(const std::string &text);
 
