@@ -138,7 +138,7 @@ const char32_t *const kCyrillicLanguages[] = {
     U"абвгдѓежзѕијклљмнњопрстќуфхцчџш",    // Macedonian
 };
 // Latin small letters beyond ASCII that titles hold often, and hardly ever.
-const char32_t kFrequentLatin[] = U"éáóíüöäàèñçúøåãßčšžłęążśřěýőńâêô";
+const char32_t kFrequentLatin[] = U"éáóíüöäàèñçúøåãßčšžłęążśřěýőńâêôăîșț";
 const char32_t kRareLatin[] = U"ŕĺľģķļņĸŉſ";
 // Small letters, the most frequent first.
 const char32_t kCyrillicByFrequency[] = U"оеаинтсрвлкмдпуіяыьгёзбчйхжшюцщэфъїєґў";
