@@ -300,7 +300,22 @@ bool Pronounceable(const std::u32string &word, Script script) {
         longestConsonants = std::max(longestConsonants, consonantRun);
     }
     const int letters = static_cast<int>(word.size());
-    if (script == Script::Latin) return letters < 3 || vowelCount < letters;
+    if (script == Script::Latin) {
+        // Slovak's syllabic ŕ and ĺ stand between consonants, Czech's ů after
+        // one: where another code page has à, å or ù after a vowel or at
+        // the end ("Déjŕ", "Piů").
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            bool capital = false;
+            const char32_t small = LowerOf(word[i], capital);
+            auto consonant = [&word](std::size_t at) {
+                bool unused = false;
+                return at < word.size() && !Contains(kLatinVowels, LowerOf(word[at], unused));
+            };
+            if ((small == U'ŕ' || small == U'ĺ') && !(i > 0 && consonant(i - 1) && consonant(i + 1))) return false;
+            if (small == U'ů' && !(i > 0 && consonant(i - 1))) return false;
+        }
+        return letters < 3 || vowelCount < letters;
+    }
     if (script == Script::Greek && word.back() == 0x3C3) return false;
     return longestConsonants < 5 && longestVowels < 4 && (letters < 3 || vowelCount > 0);
 }
