@@ -126,6 +126,8 @@ TEST(CodePages, SheetsReadOrRefused) {
         // ("Ìàìà") or with a character glued to a Latin word ("F黵").
         {"TITLE \"\xCC\xE0\xEC\xE0\"\n", "", "TITLE \"\xD0\x9C\xD0\xB0\xD0\xBC\xD0\xB0\"\n", ""},
         {"TITLE \"F\xFCr Elise\"\n", "", "TITLE \"F\xC3\xBCr Elise\"\n", ""},
+        // A quote, which a Mac code page reads as a letter ("Donít").
+        {"PERFORMER \"Don\x92t Stop Me Now\"\n", "", "PERFORMER \"Don\xE2\x80\x99t Stop Me Now\"\n", ""},
         // "Déjà" in cp1250 is "Déjŕ": Slovak's ŕ stands between consonants.
         {"TITLE \"D\xE9j\xE0 vu\"\n", "", "TITLE \"D\xC3\xA9j\xC3\xA0 vu\"\n", ""},
         // One byte alone: "Ъ" in KOI8-R is "я" in cp1251.

@@ -230,12 +230,12 @@ int HangulWeight(char32_t c) {
 // A character of two bytes beside an ASCII letter: a code page of two
 // bytes a character that took a letter of a word (or a single byte of
 // half-width katakana taken for an accented letter). Titles glue them to
-// Latin letters seldom ("LOVEマシーン").
+// Latin letters seldom ("LOVEマシーン"), a misreading of a Latin word often.
 int GluedToAscii(const std::u32string &text, std::size_t at) {
     auto asciiLetter = [&text](std::size_t i) {
         return i < text.size() && text[i] < 0x80 && ScriptOf(text[i]) == Script::Latin;
     };
-    return (at > 0 && asciiLetter(at - 1) ? 4 : 0) + (asciiLetter(at + 1) ? 4 : 0);
+    return (at > 0 && asciiLetter(at - 1) ? 8 : 0) + (asciiLetter(at + 1) ? 8 : 0);
 }
 
 // Characters that no title holds: controls, box-drawing and block signs,
@@ -623,8 +623,12 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     }
     const bool someUtf8 = utf8Around || (utf8 > 1 && utf8 >= notUtf8);
     std::vector<CodePage> pages(std::begin(kCodePages), std::end(kCodePages));
+    // Of libuchardet's answers, Mac and DOS code pages are left out: no
+    // sheet is written in them, and they read cp1252's quotes as letters
+    // ("Donít" for "Don’t").
     const std::string detected = DetectedCharset(bytes);
-    if (!detected.empty() && detected != "ASCII")
+    if (!detected.empty() && detected != "ASCII" && detected.compare(0, 3, "MAC") != 0 &&
+        detected.compare(0, 3, "IBM") != 0)
         pages.push_back({detected.c_str(), "found by libuchardet", Family::Any});
     std::vector<Reading> readings;
     for (int around = utf8Around ? 1 : 0; around <= (someUtf8 ? 1 : 0); ++around) {
