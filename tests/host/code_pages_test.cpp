@@ -63,6 +63,7 @@ TEST(CodePages, ShortAndLongSheetsAreReadRightOrRefused) {
         {"CP1251 KOI8-R KOI8-U ISO-8859-5", "Кино|Группа крови|Война|Звезда по имени Солнце|Спокойная ночь|Легенда"},
         {"CP1251 KOI8-U ISO-8859-5", "Океан Ельзи|Без меж|Обійми|Там, де нас нема|Я так хочу|Все буде добре|Друга"},
         {"CP1251 ISO-8859-5", "Ђорђе Балашевић|Рани мраз|Лепа протина кћи|Неки нови клинци|Слабо дете"},
+        {"CP1254", "Tarkan|Karma|Şımarık|Değmesin ellerimiz|Kuzu kuzu|Hüp|Gülümse kaderine"},
         {"CP1253 ISO-8859-7", "Μίκης Θεοδωράκης|Ζορμπάς|Άρνηση|Το τρένο φεύγει στις οχτώ|Στο περιγιάλι το κρυφό"},
         {"CP932 EUC-JP", "宇多田ヒカル|ファースト・ラブ|桜流し|オートマティック|花束を君に|誰かの願いが叶うころ|道"},
         {"CP932 EUC-JP", "ベートーヴェン|交響曲全集|交響曲第9番|交響曲第5番 運命|ピアノ協奏曲第5番"},
@@ -128,6 +129,16 @@ TEST(CodePages, SheetsReadOrRefused) {
         {"TITLE \"F\xFCr Elise\"\n", "", "TITLE \"F\xC3\xBCr Elise\"\n", ""},
         // A quote, which a Mac code page reads as a letter ("Donít").
         {"PERFORMER \"Don\x92t Stop Me Now\"\n", "", "PERFORMER \"Don\xE2\x80\x99t Stop Me Now\"\n", ""},
+        // In cp1250 "Mańana" and "Săo": Polish ń before no vowel, Romanian ă
+        // before no o; and in cp1252 ISO-8859-2's "Škola" is "©kola".
+        {"TITLE \"Ma\xF1"
+         "ana\"\n",
+         "",
+         "TITLE \"Ma\xC3\xB1"
+         "ana\"\n",
+         ""},
+        {"TITLE \"S\xE3o Paulo\"\n", "", "TITLE \"S\xC3\xA3o Paulo\"\n", ""},
+        {"TITLE \"\xA9kola\"\n", "", "TITLE \"\xC5\xA0kola\"\n", ""},
         // "Déjà" in cp1250 is "Déjŕ": Slovak's ŕ stands between consonants.
         {"TITLE \"D\xE9j\xE0 vu\"\n", "", "TITLE \"D\xC3\xA9j\xC3\xA0 vu\"\n", ""},
         // One byte alone: "Ъ" in KOI8-R is "я" in cp1251.

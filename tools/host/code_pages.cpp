@@ -138,7 +138,7 @@ const char32_t *const kCyrillicLanguages[] = {
     U"абвгдѓежзѕијклљмнњопрстќуфхцчџш",    // Macedonian
 };
 // Latin small letters beyond ASCII that titles hold often, and hardly ever.
-const char32_t kFrequentLatin[] = U"éáóíüöäàèñçúøåãßčšžłęążśřěýőńâêôăîșț";
+const char32_t kFrequentLatin[] = U"éáóíüöäàèñçúøåãßčšžłęążśřěýőńâêôăîșțşığðþæ";
 const char32_t kRareLatin[] = U"ŕĺľģķļņĸŉſ";
 // Small letters, the most frequent first.
 const char32_t kCyrillicByFrequency[] = U"оеаинтсрвлкмдпуіяыьгёзбчйхжшюцщэфъїєґў";
@@ -227,10 +227,11 @@ int HangulWeight(char32_t c) {
     return std::find(std::begin(kDoubleFinals), std::end(kDoubleFinals), final) != std::end(kDoubleFinals) ? -3 : 0;
 }
 
-// A character of two bytes beside an ASCII letter: a code page of two
-// bytes a character that took a letter of a word (or a single byte of
-// half-width katakana taken for an accented letter). Titles glue them to
-// Latin letters seldom ("LOVEマシーン"), a misreading of a Latin word often.
+// A Chinese, Japanese or Korean character or sign beside an ASCII letter: a
+// code page of two bytes a character that took a letter of a word (or a
+// single byte of half-width katakana taken for an accented letter). Titles
+// glue them to Latin letters seldom ("LOVEマシーン"), a misreading of a Latin
+// word often.
 int GluedToAscii(const std::u32string &text, std::size_t at) {
     auto asciiLetter = [&text](std::size_t i) {
         return i < text.size() && text[i] < 0x80 && ScriptOf(text[i]) == Script::Latin;
@@ -313,6 +314,13 @@ bool Pronounceable(const std::u32string &word, Script script) {
             };
             if ((small == U'ŕ' || small == U'ĺ') && !(i > 0 && consonant(i - 1) && consonant(i + 1))) return false;
             if (small == U'ů' && !(i > 0 && consonant(i - 1))) return false;
+            // Spanish ñ comes before a vowel, Polish ń, ś and ź never do
+            // (Polish writes "ni", "si", "zi" there); Romanian ă comes before
+            // no a, e or o, where Portuguese ã does ("Săo" for "São").
+            const bool beforeVowel = i + 1 < word.size() && !consonant(i + 1);
+            if (small == U'ñ' && !beforeVowel) return false;
+            if ((small == U'ń' || small == U'ś' || small == U'ź') && beforeVowel) return false;
+            if (small == U'ă' && i + 1 < word.size() && Contains(U"aeo", LowerOf(word[i + 1], capital))) return false;
         }
         return letters < 3 || vowelCount < letters;
     }
@@ -435,6 +443,7 @@ const CodePage kCodePages[] = {
     {"KOI8-U", "Ukrainian", Family::Any},
     {"ISO-8859-5", "Latin/Cyrillic", Family::Any},
     {"CP1253", "Windows Greek", Family::Any},
+    {"CP1254", "Windows Turkish", Family::Any},
     {"ISO-8859-7", "Latin/Greek", Family::Any},
     {"CP932", "Shift-JIS, Japanese", Family::Japanese},
     {"EUC-JP", "Japanese", Family::Japanese},
@@ -588,9 +597,13 @@ static TextWeight WeighText(const std::string &utf8, Family family) {
             weight.score -= GluedToAscii(text, at);
         } else {
             weight.score += SignWeight(c);
+            // A copyright or registered sign glued to the letters after it
+            // ("©kola"): another code page's letter.
+            if ((c == 0xA9 || c == 0xAE) && at + 1 < text.size() && ScriptOf(text[at + 1]) != Script::None)
+                weight.score -= 8;
             // Full-width Latin letters, as Japanese titles write them.
             if ((c >= 0xFF21 && c <= 0xFF3A) || (c >= 0xFF41 && c <= 0xFF5A)) weight.score += 2;
-            if (c >= 0xFF61 && c <= 0xFF9F) weight.score -= GluedToAscii(text, at);
+            if (c >= 0x2E80) weight.score -= GluedToAscii(text, at);
             // A quote that opens a word of letters beyond ASCII: an accented
             // capital that another code page holds where this one has quotes.
             const bool opening = at == 0 || ScriptOf(text[at - 1]) == Script::None;
@@ -623,13 +636,16 @@ CodePageGuess GuessCodePage(const std::string &bytes, bool utf8Around) {
     }
     const bool someUtf8 = utf8Around || (utf8 > 1 && utf8 >= notUtf8);
     std::vector<CodePage> pages(std::begin(kCodePages), std::end(kCodePages));
-    // Of libuchardet's answers, Mac and DOS code pages are left out: no
-    // sheet is written in them, and they read cp1252's quotes as letters
-    // ("Donít" for "Don’t").
+    // Of libuchardet's answers, only the code pages that sheets are written
+    // in (Windows', Thai, and ISO's Arabic, Hebrew, Turkish and Baltic) are
+    // weighed: on a short text it names Mac, DOS and rare ISO ones, which
+    // read cp1252's quotes and letters as other letters ("Donít", "Maņana").
     const std::string detected = DetectedCharset(bytes);
-    if (!detected.empty() && detected != "ASCII" && detected.compare(0, 3, "MAC") != 0 &&
-        detected.compare(0, 3, "IBM") != 0)
-        pages.push_back({detected.c_str(), "found by libuchardet", Family::Any});
+    bool usual = false;
+    for (const char *prefix : {"WINDOWS-", "TIS-620", "ISO-8859-6", "ISO-8859-8", "ISO-8859-9", "ISO-8859-13"}) {
+        usual = usual || detected.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+    }
+    if (usual) pages.push_back({detected.c_str(), "found by libuchardet", Family::Any});
     std::vector<Reading> readings;
     for (int around = utf8Around ? 1 : 0; around <= (someUtf8 ? 1 : 0); ++around) {
         for (const CodePage &page : pages) {

@@ -305,7 +305,7 @@ const char *UsageText() {
            "                      without a byte order mark); UTF-16 after its byte\n"
            "                      order mark, or without one when its zero bytes show\n"
            "                      the order; else the common code page whose reading\n"
-           "                      of it stands out (cp1250-1253, KOI8-R, KOI8-U,\n"
+           "                      of it stands out (cp1250-1254, KOI8-R, KOI8-U,\n"
            "                      ISO-8859-2/5/7, CP932, EUC-JP, CP949, GB18030,\n"
            "                      CP950). A notice says which was used; where none\n"
            "                      stands out, the album is not ripped and the message\n"
