@@ -141,6 +141,10 @@ TEST(CodePages, SheetsReadOrRefused) {
         {"TITLE \"\xA9kola\"\n", "", "TITLE \"\xC5\xA0kola\"\n", ""},
         // "Déjà" in cp1250 is "Déjŕ": Slovak's ŕ stands between consonants.
         {"TITLE \"D\xE9j\xE0 vu\"\n", "", "TITLE \"D\xC3\xA9j\xC3\xA0 vu\"\n", ""},
+        // "Gdańsk" in cp1250 is "Gdañsk": Spanish ñ comes before a vowel.
+        {"TITLE \"Gda\xF1sk\"\n", "", "TITLE \"Gda\xC5\x84sk\"\n", ""},
+        // "İstanbul" in cp1254 is "Ýstanbul" in cp1252.
+        {"TITLE \"\xDDstanbul\"\n", "", "", "CP1254 (\"\xC4\xB0stanbul\")"},
         // One byte alone: "Ъ" in KOI8-R is "я" in cp1251.
         {"TITLE \"\xFF\"\n", "", "", "CP1251 (\"\xD1\x8F\")"},
         // Valid UTF-8, but a letter no title holds: "道" in EUC-JP.

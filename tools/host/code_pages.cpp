@@ -123,7 +123,7 @@ const char32_t *const kLatinLanguages[] = {
     U"áéíóöőúüű",          // Hungarian
     U"čćđšž",              // Croatian, Serbian, Slovene
     U"ăâîșşțţ",            // Romanian
-    U"çğıöşüâîû",          // Turkish
+    U"çğıöşüâîûİ",         // Turkish
     U"āčēģīķļņšūž",        // Latvian
     U"ąčęėįšųūž",          // Lithuanian
     U"äöõüšž",             // Estonian
@@ -351,7 +351,8 @@ std::uint32_t WordLanguages(const std::u32string &word, Script script) {
         capitals += capital ? 1 : 0;
         sawSmall = sawSmall || !capital;
         if (c == 0x3C2 && i + 1 != word.size()) return 0;
-        if (c >= 0x80) smalls += small;
+        // (Turkish İ is a capital i of its own.)
+        if (c >= 0x80) smalls += small < 0x80 ? c : small;
     }
     if (!Pronounceable(word, script)) return 0;
     const bool latin = script == Script::Latin;
