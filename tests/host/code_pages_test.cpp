@@ -141,6 +141,8 @@ TEST(CodePages, SheetsReadOrRefused) {
         {"TITLE \"\xA9kola\"\n", "", "TITLE \"\xC5\xA0kola\"\n", ""},
         // "Déjà" in cp1250 is "Déjŕ": Slovak's ŕ stands between consonants.
         {"TITLE \"D\xE9j\xE0 vu\"\n", "", "TITLE \"D\xC3\xA9j\xC3\xA0 vu\"\n", ""},
+        // "Così" in cp1250 is "Cosě": Czech ě follows no s.
+        {"TITLE \"Cos\xEC celeste\"\n", "", "TITLE \"Cos\xC3\xAC celeste\"\n", ""},
         // "Gdańsk" in cp1250 is "Gdañsk": Spanish ñ comes before a vowel.
         {"TITLE \"Gda\xF1sk\"\n", "", "TITLE \"Gda\xC5\x84sk\"\n", ""},
         // "İstanbul" in cp1254 is "Ýstanbul" in cp1252.

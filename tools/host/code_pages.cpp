@@ -314,6 +314,8 @@ bool Pronounceable(const std::u32string &word, Script script) {
             };
             if ((small == U'ŕ' || small == U'ĺ') && !(i > 0 && consonant(i - 1) && consonant(i + 1))) return false;
             if (small == U'ů' && !(i > 0 && consonant(i - 1))) return false;
+            // Czech ě follows b, d, f, m, n, p, t or v only ("Cosě" for "Così").
+            if (small == U'ě' && !(i > 0 && Contains(U"bdfmnptv", LowerOf(word[i - 1], capital)))) return false;
             // Spanish ñ comes before a vowel, Polish ń, ś and ź never do
             // (Polish writes "ni", "si", "zi" there); Romanian ă comes before
             // no a, e or o, where Portuguese ã does ("Săo" for "São").
