@@ -79,8 +79,8 @@ Script ScriptOf(char32_t c) {
     return Script::None;
 }
 
-// The small letter of an alphabet's capital, 0 for a letter that is no
-// capital; others as they are.
+// The small letter of a capital of the Latin, Greek or Cyrillic alphabet
+// (capital set), or the letter as it is (capital cleared).
 char32_t LowerOf(char32_t c, bool &capital) {
     capital = true;
     if (c >= 'A' && c <= 'Z') return c + 0x20;
