@@ -769,6 +769,21 @@ detected_charset)
         ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 "$charset-mp3/03 $title.mp3" |
             grep -qxF "$title" || fail "$charset: the MP3's title tag"
     done
+    # On a shelf: Ukrainian in KOI8-U, and UTF-8 after its byte order mark
+    # with a title pasted in from cp1252, are read as written; a sheet whose
+    # code page is not clear is not ripped, and the others are.
+    mkdir -p cp/uk cp/bom cp/unclear
+    for folder in uk bom unclear; do cp image.wav cp/$folder/; done
+    sed -e 's/Test Album/Без меж/' -e 's/"Third"/"Обійми"/' album.cue | iconv -f UTF-8 -t KOI8-U >cp/uk/album.cue
+    { printf '\357\273\277'; sed -e 's/Test Band/Sigur Rós/' -e 's/"Third"/"Caf\xe9"/' album.cue; } >cp/bom/album.cue
+    sed -e 's/Test Album/Unclear/' -e 's/"Third"/"Ko\xe8ka"/' album.cue >cp/unclear/album.cue
+    "$host" cp --recursive --settings encbridge.ini --out "$work/cp-out/{album}" --tracks 3 >out.txt 2>&1
+    [ $? -eq 1 ] || fail "a sheet whose code page is not clear: exit status not 1"
+    expect_text "Shelf: 3 album(s): 2 done, 0 partly done, 1 failed"
+    expect_text "failed: cp/unclear/album.cue: cp/unclear/album.cue is not UTF-8, and which code page it is in is not clear: it reads as cp1252 (\"Koèka\") or CP1250 (\"Kočka\"); not ripped: name the code page with --cue-charset, such as --cue-charset=cp1252"
+    expect_audio "cp-out/Без меж/03 Обійми.flac" 483-565
+    expect_audio "cp-out/Test Album/03 Café.flac" 483-565
+    [ ! -e cp-out/Unclear ] || fail "the unclear album was ripped"
     ;;
 first_pregap)
     # Track 1 starts at 00:01:00 after an INDEX 00: noise before it is a

@@ -1,11 +1,10 @@
 #include "cue_sheet.h"
 
-#include <iconv.h>
-#include <uchardet/uchardet.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+
+#include "code_pages.h"
 
 namespace host {
 
@@ -43,33 +42,17 @@ std::string Cp1252ToUtf8(const std::string &bytes) {
 // bytes in charset, made UTF-8 by the C library; name is the sheet's, for
 // the message when a byte does not belong to charset.
 bool Iconv(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
-           std::string &error) {
-    iconv_t convert = iconv_open("UTF-8", charset.c_str());
-    if (convert == reinterpret_cast<iconv_t>(-1)) {
+           std::string &error, bool utf8Around = false) {
+    std::size_t badAt = 0;
+    if (ReadInCodePage(bytes, charset.c_str(), utf8Around, text, badAt)) return true;
+    if (badAt == std::string::npos) {
         error = "--cue-charset: \"" + charset + "\" is not a character set this system converts";
-        return false;
+    } else {
+        char offset[32];
+        std::snprintf(offset, sizeof offset, "%zu", badAt + (utf8Around ? 3 : 0));
+        error = name + " is not valid " + charset + " at byte " + offset;
     }
-    std::string in = bytes;
-    char *from = in.empty() ? nullptr : &in[0];
-    std::size_t left = in.size();
-    text.clear();
-    char chunk[4096];
-    bool ok = true;
-    while (left > 0) {
-        char *to = chunk;
-        std::size_t room = sizeof chunk;
-        std::size_t done = iconv(convert, &from, &left, &to, &room);
-        text.append(chunk, static_cast<std::size_t>(to - chunk));
-        if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            char offset[32];
-            std::snprintf(offset, sizeof offset, "%zu", static_cast<std::size_t>(from - in.data()));
-            error = name + " is not valid " + charset + " at byte " + offset;
-            ok = false;
-            break;
-        }
-    }
-    iconv_close(convert);
-    return ok;
+    return false;
 }
 
 // The byte order of a UTF-16 text written without its mark: a sheet's
@@ -86,20 +69,6 @@ const char *Utf16Order(const std::string &bytes) {
     if (zeros[1] * 2 >= units && zeros[0] * 4 < zeros[1]) return "UTF-16LE";
     if (zeros[0] * 2 >= units && zeros[1] * 4 < zeros[0]) return "UTF-16BE";
     return "";
-}
-
-// The character set the detector finds in bytes, empty when it finds none.
-std::string DetectCharset(const std::string &bytes) {
-    uchardet_t detector = uchardet_new();
-    if (detector == nullptr) return std::string();
-    std::string found;
-    if (uchardet_handle_data(detector, bytes.data(), bytes.size()) == 0) {
-        uchardet_data_end(detector);
-        const char *name = uchardet_get_charset(detector);
-        if (name != nullptr) found = name;
-    }
-    uchardet_delete(detector);
-    return found;
 }
 
 std::string Upper(std::string text) {
@@ -275,16 +244,53 @@ bool IsUtf8(const std::string &text) {
     return true;
 }
 
+namespace {
+
+// Why the code page of a sheet is not clear, and what to do.
+std::string NotSureMessage(const std::string &name, bool marked, const CodePageGuess &guess) {
+    std::string message = name + (marked ? " is UTF-8 with bytes that are not" : " is not UTF-8");
+    if (guess.likely.empty()) return message + ", in no code page the host knows; name it with --cue-charset";
+    message += marked ? ", and which code page those are in is not clear: they read as "
+                      : ", and which code page it is in is not clear: it reads as ";
+    for (std::size_t i = 0; i < guess.likely.size(); ++i) {
+        message += (i == 0 ? "" : i + 1 == guess.likely.size() ? " or " : ", ") + guess.likely[i];
+    }
+    return message + "; not ripped: name the code page with --cue-charset, such as --cue-charset=" + guess.suggestion;
+}
+
+// How many characters beyond ASCII valid UTF-8 holds.
+std::size_t Utf8Beyond(const std::string &text) {
+    std::size_t count = 0;
+    for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) == 0xC0 ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
 bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
                    std::string &note, std::string &error) {
     note.clear();
+    // A UTF-8 byte order mark is taken off whatever the charset: the sheet
+    // is UTF-8 (read in a code page, the mark would begin the first command
+    // with letters such as "ï»¿"), and only the bytes in it that are not
+    // UTF-8 are read in the code page named or found.
+    const bool marked = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    const std::string rest = marked ? bytes.substr(3) : bytes;
     if (!charset.empty()) {
         const std::string upper = Upper(charset);
         if (upper == "UTF-8" || upper == "UTF8") {
-            text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+            text = rest;
             if (IsUtf8(text)) return true;
             error = name + " is not valid UTF-8";
             return false;
+        }
+        if (marked) {
+            text = rest;
+            if (IsUtf8(text)) {
+                note = name + " is UTF-8 (it begins with the UTF-8 byte order mark); read as UTF-8, not " + charset;
+                return true;
+            }
+            return Iconv(rest, charset, name, text, error, true);
         }
         if (upper == "CP1252" || upper == "WINDOWS-1252") {
             text = Cp1252ToUtf8(bytes);
@@ -292,37 +298,41 @@ bool DecodeCueText(const std::string &bytes, const std::string &charset, const s
         }
         return Iconv(bytes, charset, name, text, error);
     }
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 && IsUtf8(bytes.substr(3))) {
-        text = bytes.substr(3);
+    if (marked && IsUtf8(rest)) {
+        text = rest;
         return true;
     }
     if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
         note = name + " is UTF-16; converted to UTF-8";
         return Iconv(bytes, "UTF-16", name, text, error);
     }
-    const char *order = Utf16Order(bytes);
+    const char *order = marked ? "" : Utf16Order(bytes);
     if (*order != '\0') {
         note = name + " is " + order + " without a byte order mark; converted to UTF-8";
         return Iconv(bytes, order, name, text, error);
     }
-    if (IsUtf8(bytes)) {
+    // Valid UTF-8 is UTF-8, unless it is a character or two that no title
+    // holds: two bytes of a code page can make one ("道" in EUC-JP is "ƻ").
+    if (IsUtf8(bytes) && (Utf8Beyond(bytes) > 2 || Clean(WeighText(bytes)))) {
         text = bytes;
         return true;
     }
-    // The detector's answer is taken when the bytes convert from it; where
-    // it reads them as cp1252 does (a Western text it calls Central European
-    // for one accented letter), the notice names cp1252, the fallback.
-    text = Cp1252ToUtf8(bytes);
-    const std::string detected = DetectCharset(bytes);
-    std::string converted, ignored;
-    if (!detected.empty() && Upper(detected) != "ASCII" && Iconv(bytes, detected, name, converted, ignored) &&
-        IsUtf8(converted) && converted != text) {
-        text = converted;
-        note = name + " is not UTF-8; read as " + detected +
-               ", the character set it looks like; --cue-charset names another";
-        return true;
+    const CodePageGuess guess = GuessCodePage(rest, marked);
+    if (!guess.sure) {
+        error = NotSureMessage(name, marked, guess);
+        return false;
     }
-    note = name + " is not UTF-8; read as cp1252 (Windows Western); --cue-charset names another";
+    text = guess.text;
+    if (guess.name == "UTF-8") return true;
+    const std::string described = guess.name + " (" + guess.description + ")";
+    if (guess.utf8Around) {
+        note = name + " is UTF-8 but for some bytes, which are read as " + described + "; --cue-charset names another";
+    } else if (guess.name == "cp1252") {
+        note = name + " is not UTF-8; read as " + described + "; --cue-charset names another";
+    } else {
+        note =
+            name + " is not UTF-8; read as " + described + ", the code page it looks like; --cue-charset names another";
+    }
     return true;
 }
 

@@ -84,11 +84,14 @@ struct CueAlbum {
 // Makes the bytes of a cue sheet UTF-8. charset empty: UTF-8 when the bytes
 // are valid UTF-8, with or without a byte order mark; UTF-16 after its byte
 // order mark, or without one when its zero bytes give the order; otherwise
-// the character set libuchardet finds, else cp1252; each but UTF-8 with a
-// notice in note. Any other charset is
-// a name that iconv knows ("cp1251", "latin1"...). False with a message in
-// error when a byte cannot be converted or the charset is unknown. Both
-// messages speak of the sheet by name.
+// the common code page whose reading stands out (GuessCodePage); each but
+// UTF-8 with a notice in note. Any other charset is a name that iconv knows
+// ("cp1251", "latin1"...). A UTF-8 byte order mark is taken off in every
+// case, and the bytes after it that are not UTF-8 are read in the code page
+// named or found. False with a message in error when a byte cannot be
+// converted, the charset is unknown, or no code page stands out (the message
+// names the likely ones and --cue-charset). Both messages speak of the sheet
+// by name.
 bool DecodeCueText(const std::string &bytes, const std::string &charset, const std::string &name, std::string &text,
                    std::string &note, std::string &error);
 
