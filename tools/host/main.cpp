@@ -490,6 +490,11 @@ void PrintResume(const Rip &rip, const Leftovers &leftovers) {
     }
     std::printf("Resumed: %zu track(s) had every output under its final name and were not ripped again%s%s\n",
                 resumed.size(), resumed.empty() ? "" : ": ", list(resumed).c_str());
+    for (const RipTrack &track : rip.tracks) {
+        if (track.notResumed.empty()) continue;
+        std::printf("Ripped again: %s, whose files there were moved aside as not this track's (%s)\n",
+                    Shown(track.fileName).c_str(), Shown(track.notResumed).c_str());
+    }
     if (!leftovers.removed.empty()) {
         std::printf("Removed %zu file(s) of the earlier rip, each a copy of what this rip delivered or produced: %s\n",
                     leftovers.removed.size(), list(leftovers.removed).c_str());
@@ -543,8 +548,10 @@ int RipAlbum(HostOptions options, std::string &why) {
         return 0;
     }
     RipTimes times;
-    if (options.resume && !PrepareResume(rip.tracks, rip.outputFolder, rip.settings, error)) {
-        return Failed(error, why);
+    if (options.resume) {
+        const HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
+        const ResumeCheck check{rip.settings, rip.settingsPath, *records.album, rip.image, std::string()};
+        if (!PrepareResume(rip.tracks, check, rip.outputFolder, error)) return Failed(error, why);
     }
     if (!ClearFinalNames(options, rip, error)) return Failed(error, why);
     const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);

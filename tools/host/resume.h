@@ -12,19 +12,40 @@
 
 namespace host {
 
-// Whether every output of track lies under its final name as the module
-// that tools belong to publishes one: a plain file with one name and at
-// least one byte. This is
-// the one place that decides that a track needs no new rip; a check of its
-// files against the image belongs here.
-bool TrackAlreadyDone(const EncbridgeToolTable &tools, const RipTrack &track);
+// What --resume checks a track's files with: the records handed to Create,
+// the settings file whose verify lines prove outputs, the image, and a
+// folder of the host's own for the track's WAV file that a verify line's
+// audio is compared with.
+struct ResumeCheck {
+    const ModuleSettings &settings;
+    const std::string &settingsPath;
+    const AlbumInfo &album;
+    AudioImage &image;
+    std::string scratch;  // with its trailing "/"
+};
 
-// Before Create: marks the selected tracks that are done as resumed. A track
-// with only some of its outputs under their final names is ripped anew, so
-// those are moved aside to the names the module gives kept copies
-// (#kept(NN)-K plus the extension), to be compared with the new ones after
-// the rip. False with a message in error when one cannot be moved.
-bool PrepareResume(std::vector<RipTrack> &tracks, const std::string &outputFolder, const ModuleSettings &settings,
+// Whether the files at track's final names (tracks[index]) are this album's
+// track. done: every output lies there as the module publishes one (a plain
+// file with one name and at least one byte) and is the track's: an output
+// with a verify line (VERIFY) is proven as the module proves it before
+// publishing, against the track's audio from the image; any other must be a
+// lossless file (WAV, FLAC, AIFF) of CD audio that decodes to the track's
+// length in sample frames. why: what was wrong with a file that lies there,
+// empty when a file is missing. This is the one place that decides that a
+// track needs no new rip.
+struct ResumeVerdict {
+    bool done = false;
+    std::string why;
+};
+ResumeVerdict CheckTrackDone(const ResumeCheck &check, const std::vector<RipTrack> &tracks, std::size_t index);
+
+// Before Create: marks the selected tracks that are done as resumed, with
+// why a track's files were not taken in its notResumed. A track not done is
+// ripped anew, so the files at its final names are moved aside to the names
+// the module gives kept copies (#kept(NN)-K plus the extension), never
+// removed, to be compared with the new ones after the rip. False with a
+// message in error when one cannot be moved.
+bool PrepareResume(std::vector<RipTrack> &tracks, const ResumeCheck &check, const std::string &outputFolder,
                    std::string &error);
 
 // The files of earlier rips in the output folder, by name.
