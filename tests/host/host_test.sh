@@ -230,6 +230,25 @@ resumed() {
 }
 
 case $case in
+resume_checks)
+    # --resume takes a file at a final name only when it is the track's own:
+    # a FLAC cut short and another track's file, each refused by the verify
+    # line, are moved aside, kept, and their tracks ripped again.
+    make_image wav
+    write_settings
+    printf 'VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %%o%%\n' >>encbridge.ini
+    run_host --out out || fail "a whole rip: exit status $?"
+    head -c 4000 "out/03 Third.flac" >cut.flac && mv cut.flac "out/03 Third.flac"
+    cp "out/01 First Light.flac" "out/04 Fourth.flac"
+    resume_host --out out || fail "--resume: exit status $?"
+    expect_album_tracks
+    expect_text "Resumed: 2 track(s)"
+    expect_text "Ripped again: 03 Third, whose files there were moved aside as not this track's (.flac: its verify line"
+    expect_text "Ripped again: 04 Fourth, whose files there were moved aside"
+    [ "$(wc -c <"out/#kept(03)-1.flac")" -eq 4000 ] || fail "the cut FLAC was not kept: $(ls out)"
+    cmp -s "out/#kept(04)-1.flac" "out/01 First Light.flac" || fail "track 1's copy was not kept: $(ls out)"
+    listed
+    ;;
 stop_delivering)
     # Each image read slowed down: the signal comes while track 2 is
     # delivered. A closed pipe costs nothing.

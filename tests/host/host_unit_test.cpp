@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
+#include "resume.h"
 #include "rip.h"
 #include "settings_check.h"
 #include "track_names.h"
@@ -625,6 +627,18 @@ TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
          {-1, 600},
          {{150, 600}},
          {0, 150}},
+        {"an enhanced CD: a data track with only INDEX 00, beyond the audio, ends the last audio track",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n"
+         "TRACK 03 MODE2/2352\nINDEX 00 00:09:20\n",
+         {600},
+         {{0, 300}, {300, 600}},
+         {0, 0}},
+        {"a data track with no INDEX ends the audio track before it at the end of its file",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"d.bin\" BINARY\nTRACK 02 MODE1/2352\n"
+         "FILE \"2.wav\" WAVE\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n",
+         {600, -1, 200},
+         {{0, 600}, {600, 800}},
+         {0, 0}},
         {"audio before track 1: INDEX 00, a PREGAP, or an INDEX 01 past the start",
          "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nPREGAP 00:00:20\nINDEX 00 00:00:00\nINDEX 01 00:01:00\n",
          {600},
@@ -911,6 +925,111 @@ TEST(EncoderPath, FoundOnPathOnlyAsARunnableFileInAnAbsoluteFolder) {
          ""},  // the current folder, however written, is never searched
     };
     for (const Case &c : cases) EXPECT_EQ(FindOnPath(c.name, c.path), c.found) << c.name << " in " << c.path;
+}
+
+// Writes frames sample frames of CD audio, each sample seed plus its place,
+// as a file of the format (SF_FORMAT_WAV, SF_FORMAT_FLAC...) at path.
+bool WriteAudio(const std::string &path, int format, std::int64_t frames, int seed) {
+    SF_INFO info = {};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format | SF_FORMAT_PCM_16;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return false;
+    std::vector<short> samples(static_cast<std::size_t>(frames) * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>((seed + i * 7919) % 20000);
+    const bool whole = sf_writef_short(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && whole;
+}
+
+// --resume takes a file at a final name only when it is that track's: proven
+// by the output's verify line where it has one, else a lossless file of the
+// track's length.
+TEST(Resume, TakesOnlyTheTracksOwnFiles) {
+    struct Case {
+        const char *what;
+        bool verify;            // the output has VERIFY=exact with flac's decoder
+        const char *extension;  // the output's
+        int format;             // of the file at the final name; 0: bytes that are no audio
+        std::int64_t frames;    // its length; -1: the track's
+        int seed;               // 1: the track's audio
+        long cutTo;             // bytes kept; 0: whole
+        const char *why;        // null: taken as done
+    };
+    const Case cases[] = {
+        {"the track's FLAC, no verify line", false, ".flac", SF_FORMAT_FLAC, -1, 1, 0, nullptr},
+        {"the track's FLAC, proven", true, ".flac", SF_FORMAT_FLAC, -1, 1, 0, nullptr},
+        {"another album's track of another length", false, ".flac", SF_FORMAT_FLAC, 30000, 5, 0, "decodes to 30000"},
+        {"another album's WAV of another length", false, ".wav", SF_FORMAT_WAV, 20000, 5, 0, "decodes to 20000"},
+        {"a FLAC cut to 4,000 bytes, with a verify line", true, ".flac", SF_FORMAT_FLAC, -1, 1, 4000,
+         "verify line says"},
+        {"the track's length but other audio, with a verify line", true, ".flac", SF_FORMAT_FLAC, -1, 5, 0,
+         "differs from the track's, at sample 0"},
+        {"a lossy output without a verify line cannot be measured", false, ".mp3", 0, -1, 1, 0,
+         "without a verify line"},
+    };
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(module.Load(ENCBRIDGE_TEST_MODULE, error)) << error;
+    const std::int64_t trackFrames = 100 * kFramesPerSector;
+    for (const Case &c : cases) {
+        TempFolder work;
+        ASSERT_FALSE(work.path().empty());
+        ASSERT_TRUE(WriteAudio(work.path() + "image.wav", SF_FORMAT_WAV, 2 * trackFrames, 1));
+        CueAlbum cue;
+        ASSERT_TRUE(
+            ParseCueText("FILE \"image.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                         "INDEX 01 00:01:25\n",
+                         work.path(), "test.cue", cue, error))
+            << error;
+        AudioImage image;
+        ASSERT_TRUE(FindAudioFiles(cue, "test.cue", error) && image.Open(cue, error) &&
+                    PlaceTracks(cue, image.fileFrames(), error))
+            << error;
+        image.SetTimeline(cue.timeline);
+        std::ofstream(work.path() + "settings.ini")
+            << "[SETUP]\nOUT=" << c.extension << "\n[OPTION]\nEXEPATH=/usr/bin/flac\nCOMMAND=-s -o %o% %i%\n"
+            << (c.verify ? "VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %o%\n" : "");
+        const std::string settingsPath = work.path() + "settings.ini";
+        const ModuleSettings settings = ReadModuleSettings(*module.tools, settingsPath);
+        std::vector<RipTrack> tracks(2);
+        for (std::size_t i = 0; i < 2; ++i) {
+            tracks[i].image = cue.tracks[i];
+            tracks[i].fileName = "0" + std::to_string(i + 1);
+            tracks[i].finalPaths = {work.path() + tracks[i].fileName + c.extension};
+        }
+        // Track 2's file is what the case says.
+        const std::string &path = tracks[1].finalPaths[0];
+        const std::int64_t frames = c.frames < 0 ? trackFrames : c.frames;
+        if (c.format == 0) {
+            std::ofstream(path) << "ID3 no audio here";
+        } else if (c.seed == 1) {
+            // The track's own audio: the image's from track 2's start on.
+            std::vector<std::uint8_t> audio(static_cast<std::size_t>(frames) * kFrameBytes);
+            ASSERT_EQ(image.Read(tracks[1].image.firstFrame, frames, audio.data()), frames);
+            SF_INFO info = {};
+            info.samplerate = 44100;
+            info.channels = 2;
+            info.format = c.format | SF_FORMAT_PCM_16;
+            SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+            ASSERT_NE(file, nullptr);
+            ASSERT_EQ(sf_writef_short(file, reinterpret_cast<short *>(audio.data()), frames), frames);
+            sf_close(file);
+        } else {
+            ASSERT_TRUE(WriteAudio(path, c.format, frames, c.seed));
+        }
+        if (c.cutTo > 0) {
+            ASSERT_EQ(truncate(path.c_str(), c.cutTo), 0);
+        }
+        HostRecords records = MakeRecords(cue, tracks, work.path());
+        const ResumeCheck check{settings, settingsPath, *records.album, image, work.path()};
+        const ResumeVerdict verdict = CheckTrackDone(check, tracks, 1);
+        EXPECT_EQ(verdict.done, c.why == nullptr) << c.what << ": " << verdict.why;
+        if (c.why != nullptr) {
+            EXPECT_NE(verdict.why.find(c.why), std::string::npos) << c.what << ": " << verdict.why;
+        }
+        EXPECT_NE(access((work.path() + "track.wav").c_str(), F_OK), 0) << c.what << ": the track's WAV stays";
+    }
 }
 
 TEST(ShownText, ControlCharactersNeverReachTheTerminal) {
