@@ -230,6 +230,29 @@ resumed() {
 }
 
 case $case in
+failed_alike)
+    # Settings whose encoder rejects its command: the shelf stops after the
+    # first album, whose every track failed alike; --keep-going rips on. A
+    # rip without --resume names the files an earlier rip left.
+    make_image wav
+    write_settings
+    mkdir -p shelf/a shelf/b shelf/c
+    for each in a b c; do sed "s/^TITLE .*/TITLE \"$each\"/" album.cue >shelf/$each/album.cue; cp image.wav shelf/$each/; done
+    sed -i 's/^COMMAND=/COMMAND=--no-such-option /' encbridge.ini
+    "$host" shelf/a shelf/b shelf/c --settings encbridge.ini --out 'out/{album}' >out.txt 2>&1
+    [ $? -eq 1 ] || fail "a shelf stopped by its settings: exit status not 1"
+    expect_text "The shelf stops: every track of shelf/a/album.cue failed for one reason, the encoder failed"
+    expect_text "2 not started"
+    [ -e out/b ] && fail "album b was ripped"
+    "$host" shelf/a shelf/b shelf/c --settings encbridge.ini --out 'out/{album}' --keep-going >out.txt 2>&1
+    [ -e out/c ] || fail "--keep-going did not rip album c"
+    write_settings
+    run_host --out out/a || fail "a rip over an earlier one's files: exit status $?"
+    # Album a was ripped twice: its WAV files of both rips stay, named.
+    expect_text "Kept 8 file(s)"
+    expect_text "#kept(01)-1.wav, #kept(01)-2.wav, #kept(02)-1.wav"
+    expect_text "#kept(04)-2.wav. The same command with --resume removes each that is a copy"
+    ;;
 resume_checks)
     # --resume takes a file at a final name only when it is the track's own:
     # a FLAC cut short and another track's file, each refused by the verify
@@ -698,6 +721,25 @@ new_user)
     # Options for testing hosts come under a heading of their own.
     "$host" --help >out.txt 2>&1
     sed -n '/^Options for testing/,/^Settings/p' out.txt | grep -q -- "--piece-size" || fail "--piece-size is among a user's options"
+    # --help names no settings file that is not there.
+    if [ ! -e /etc/encbridge/encbridge.ini ]; then
+        XDG_CONFIG_HOME="$work/none" "$host" --help >out.txt 2>&1
+        expect_text "With a cue sheet, this run would rip nothing: no settings file was found"
+    fi
+    # The manual page: the settings and the exit status are not under the
+    # testing options.
+    if command -v help2man >/dev/null; then
+        help2man --no-info "$host" >man.txt 2>/dev/null || fail "help2man"
+        sed -n '/^\.SS "Options for testing/,/^\.SH/p' man.txt | grep -q 'Exit status\|Settings:' &&
+            fail "the manual page has the settings or the exit status under the testing options"
+        grep -q '^\.SH FILES' man.txt || fail "the manual page has no FILES section"
+    fi
+    # No album named, beside a sheet: usage, and the sheet named; no demo.
+    "$host" >out.txt 2>&1
+    [ $? -eq 2 ] || fail "no arguments beside a sheet: exit status not 2"
+    expect_text "Usage: encbridge-host"
+    expect_text "no album named, and this folder holds album.cue, escape.cue: name the one to rip"
+    [ -e encbridge-demo ] && fail "a demo album was made beside a sheet"
     ;;
 cp1252)
     # A sheet in the Windows code page: names and tags come out in UTF-8.
@@ -833,8 +875,8 @@ FILE "Test Band - Test Album\04 - Fourth.wav" WAVE
 CUE
     run_host --out out || fail "exit status $?"
     expect_text "Note: album.cue names Test Band - Test Album\\01 - First Light.wav; using Test Band - Test Album/01 - first light.WAV"
-    expect_text "using 03 - Third.wav"
-    expect_text "using 04 - Fourth.flac"
+    expect_text "first light.WAV, and 3 more file(s) it names were found under other names too"
+    [ "$(grep -c '^Note: album.cue names' out.txt)" -eq 1 ] || fail "not one notice for the album's files"
     expect_album_tracks
     ;;
 shelf)
@@ -935,7 +977,8 @@ bad_image)
     sox -n -r 44100 -c 2 -b 16 image.wav synth 7.2 sine 440 || fail "sox"
     expect_error "track 4 starts at 00:07:40, but the image ends at 00:07:15" album.cue --settings encbridge.ini
     # An image cut short in track 4: the tracks delivered before are still
-    # encoded by a slow encoder, and track 4's WAV stays.
+    # encoded by a slow encoder, and track 4's partial WAV, a copy of what
+    # the image still holds, goes; the message says where the image broke.
     make_image flac
     head -c $(($(wc -c <image.flac) * 9 / 10)) image.flac >cut.flac && mv cut.flac image.flac
     printf '#!/bin/sh\nsleep 1\nexec flac "$@"\n' >slow-enc && chmod 755 slow-enc
@@ -946,7 +989,9 @@ bad_image)
     check_track 2 "out/02 Second_ A_B_.flac"
     check_track 3 "out/03 Third.flac"
     expect_text "04 Fourth.flac"
-    [ -f "out/#temp(04).wav" ] || fail "track 4's WAV is gone"
+    expect_text "the image could not be read at track 4: image.flac could not be read beyond 00:0"
+    expect_text "of its 00:10:49: Error : flac decoder lost sync.; its partial WAV file #temp(04).wav"
+    [ -e "out/#temp(04).wav" ] && fail "track 4's partial WAV is left"
     ;;
 bad_module)
     make_image wav

@@ -57,6 +57,7 @@ struct HostOptions {
     bool writeCue = false;
     bool resume = false;
     bool recursive = false;
+    bool keepGoing = false;  // a shelf goes on after an album whose every track failed alike
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -292,4 +292,48 @@ Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipT
     return leftovers;
 }
 
+std::vector<std::string> ModuleFiles(const EncbridgeToolTable &tools, const std::string &folder, bool kept) {
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(dir)) {
+            std::int32_t number = 0;
+            std::size_t extensionAt = 0;
+            const std::size_t length = std::strlen(entry->d_name);
+            if (tools.readKeptName(entry->d_name, length, &number, &extensionAt) == 1 ||
+                (!kept && tools.nameKind(entry->d_name, length) == kEncbridgeNameTemporary)) {
+                names.push_back(entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string RemovePartialDelivery(const EncbridgeToolTable &tools, const std::string &outputFolder, AudioImage &image,
+                                  const std::vector<RipTrack> &tracks, std::size_t index) {
+    if (index >= tracks.size() || !TrackToWrite(tracks[index])) return std::string();
+    const std::string name = TemporaryName(tools, "", static_cast<int>(index + 1), ".wav");
+    const int fd = name.empty() ? -1 : OpenPlain(tools, outputFolder + name);
+    if (fd < 0) return std::string();
+    const ImageTrack &track = tracks[index].image;
+    // The header as the module writes it, whatever sizes it holds by now.
+    std::uint8_t header[44], expected[44];
+    bool same = TrackWavHeader(tools, tracks[index], expected) && ReadFully(fd, header, sizeof header) == sizeof header;
+    for (std::size_t i = 0; same && i < sizeof header; ++i)
+        same = (i >= 4 && i < 8) || i >= 40 || header[i] == expected[i];
+    const std::int64_t framesPerChunk = kChunk / kFrameBytes;
+    std::vector<std::uint8_t> file(kChunk), audio(kChunk);
+    for (std::int64_t at = track.firstFrame; same;) {
+        const std::size_t got = ReadFully(fd, file.data(), kChunk);
+        const std::int64_t count = static_cast<std::int64_t>(got / kFrameBytes);
+        same = got % kFrameBytes == 0 && at + count <= track.endFrame && image.Read(at, count, audio.data()) == count &&
+               std::memcmp(file.data(), audio.data(), got) == 0;
+        at += count;
+        if (count < framesPerChunk) break;
+    }
+    close(fd);
+    return same && unlink((outputFolder + name).c_str()) == 0 ? name : std::string();
+}
+
 }  // namespace host

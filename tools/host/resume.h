@@ -64,4 +64,16 @@ struct Leftovers {
 Leftovers SweepLeftovers(const std::string &outputFolder, const std::vector<RipTrack> &tracks,
                          const ModuleSettings &settings, AudioImage &image, std::size_t delivered);
 
+// The module's files of a rip in folder, by name: its temporary files, and
+// kept copies (#kept(NN)-K), with kept only those; the lock is neither.
+std::vector<std::string> ModuleFiles(const EncbridgeToolTable &tools, const std::string &folder, bool kept);
+
+// After a delivery that failed at tracks[index] because the image could not
+// be read: the module keeps the WAV file it was given so far, and the host
+// removes it only when it holds nothing but the start of that track's audio
+// as the image still holds it, so that nothing is lost. The name removed, or
+// empty.
+std::string RemovePartialDelivery(const EncbridgeToolTable &tools, const std::string &outputFolder, AudioImage &image,
+                                  const std::vector<RipTrack> &tracks, std::size_t index);
+
 }  // namespace host
