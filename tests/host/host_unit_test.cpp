@@ -627,17 +627,11 @@ TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
          {-1, 600},
          {{150, 600}},
          {0, 150}},
-        {"an enhanced CD: a data track with only INDEX 00, beyond the audio, ends the last audio track",
-         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n"
-         "TRACK 03 MODE2/2352\nINDEX 00 00:09:20\n",
-         {600},
-         {{0, 300}, {300, 600}},
-         {0, 0}},
-        {"a data track with no INDEX ends the audio track before it at the end of its file",
-         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"d.bin\" BINARY\nTRACK 02 MODE1/2352\n"
-         "FILE \"2.wav\" WAVE\nTRACK 03 AUDIO\nINDEX 01 00:00:00\n",
-         {600, -1, 200},
-         {{0, 600}, {600, 800}},
+        {"data tracks without INDEX 01: none ends the audio at the end of its file, INDEX 00 where it lies",
+         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 MODE1/2352\nFILE \"2.wav\" WAVE\n"
+         "TRACK 03 AUDIO\nINDEX 01 00:00:00\nTRACK 04 MODE2/2352\nINDEX 00 00:02:00\n",
+         {600, 200},
+         {{0, 600}, {600, 750}},
          {0, 0}},
         {"audio before track 1: INDEX 00, a PREGAP, or an INDEX 01 past the start",
          "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nPREGAP 00:00:20\nINDEX 00 00:00:00\nINDEX 01 00:01:00\n",
@@ -927,19 +921,39 @@ TEST(EncoderPath, FoundOnPathOnlyAsARunnableFileInAnAbsoluteFolder) {
     for (const Case &c : cases) EXPECT_EQ(FindOnPath(c.name, c.path), c.found) << c.name << " in " << c.path;
 }
 
-// Writes frames sample frames of CD audio, each sample seed plus its place,
-// as a file of the format (SF_FORMAT_WAV, SF_FORMAT_FLAC...) at path.
-bool WriteAudio(const std::string &path, int format, std::int64_t frames, int seed) {
-    SF_INFO info = {};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = format | SF_FORMAT_PCM_16;
+// Writes frames sample frames of CD audio, from frame first on of a signal
+// that seed picks, as a file of the format (SF_FORMAT_WAV...) at path.
+bool WriteAudio(const std::string &path, int format, std::int64_t frames, int seed, std::int64_t first = 0) {
+    SF_INFO info = {0, 44100, 2, format | SF_FORMAT_PCM_16, 0, 0};
     SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) return false;
     std::vector<short> samples(static_cast<std::size_t>(frames) * 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>((seed + i * 7919) % 20000);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<short>((seed + (first * 2 + static_cast<std::int64_t>(i)) * 7919) % 20000);
+    }
     const bool whole = sf_writef_short(file, samples.data(), frames) == frames;
     return sf_close(file) == 0 && whole;
+}
+
+// An album of two tracks of 100 sectors each in image.wav of folder, laid
+// out, with track i's final name "0i" plus extension in that folder.
+void MakeAlbum(const std::string &folder, const std::string &extension, CueAlbum &cue, AudioImage &image,
+               std::vector<RipTrack> &tracks) {
+    std::string error;
+    ASSERT_TRUE(WriteAudio(folder + "image.wav", SF_FORMAT_WAV, 200 * kFramesPerSector, 1));
+    ASSERT_TRUE(ParseCueText("FILE image.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                             "INDEX 01 00:01:25\n",
+                             folder, "test.cue", cue, error) &&
+                FindAudioFiles(cue, "test.cue", error) && image.Open(cue, error) &&
+                PlaceTracks(cue, image.fileFrames(), error))
+        << error;
+    image.SetTimeline(cue.timeline);
+    tracks.assign(2, RipTrack());
+    for (std::size_t i = 0; i < 2; ++i) {
+        tracks[i].image = cue.tracks[i];
+        tracks[i].fileName = "0" + std::to_string(i + 1);
+        tracks[i].finalPaths = {folder + tracks[i].fileName + extension};
+    }
 }
 
 // --resume takes a file at a final name only when it is that track's: proven
@@ -950,85 +964,68 @@ TEST(Resume, TakesOnlyTheTracksOwnFiles) {
         const char *what;
         bool verify;            // the output has VERIFY=exact with flac's decoder
         const char *extension;  // the output's
-        int format;             // of the file at the final name; 0: bytes that are no audio
-        std::int64_t frames;    // its length; -1: the track's
-        int seed;               // 1: the track's audio
+        int format;             // of track 2's file; 0: bytes that are no audio
+        std::int64_t frames;    // its length
+        int seed;               // 1: the image's signal, from track 2's start
         long cutTo;             // bytes kept; 0: whole
         const char *why;        // null: taken as done
     };
+    const std::int64_t length = 100 * kFramesPerSector;
     const Case cases[] = {
-        {"the track's FLAC, no verify line", false, ".flac", SF_FORMAT_FLAC, -1, 1, 0, nullptr},
-        {"the track's FLAC, proven", true, ".flac", SF_FORMAT_FLAC, -1, 1, 0, nullptr},
-        {"another album's track of another length", false, ".flac", SF_FORMAT_FLAC, 30000, 5, 0, "decodes to 30000"},
-        {"another album's WAV of another length", false, ".wav", SF_FORMAT_WAV, 20000, 5, 0, "decodes to 20000"},
-        {"a FLAC cut to 4,000 bytes, with a verify line", true, ".flac", SF_FORMAT_FLAC, -1, 1, 4000,
+        {"the track's FLAC, no verify line", false, ".flac", SF_FORMAT_FLAC, length, 1, 0, nullptr},
+        {"the track's FLAC, proven", true, ".flac", SF_FORMAT_FLAC, length, 1, 0, nullptr},
+        {"another album's track of another length", false, ".wav", SF_FORMAT_WAV, 30000, 5, 0, "decodes to 30000"},
+        {"a FLAC cut to 4,000 bytes, with a verify line", true, ".flac", SF_FORMAT_FLAC, length, 1, 4000,
          "verify line says"},
-        {"the track's length but other audio, with a verify line", true, ".flac", SF_FORMAT_FLAC, -1, 5, 0,
+        {"another album's track of the same length, with a verify line", true, ".flac", SF_FORMAT_FLAC, length, 5, 0,
          "differs from the track's, at sample 0"},
-        {"a lossy output without a verify line cannot be measured", false, ".mp3", 0, -1, 1, 0,
-         "without a verify line"},
+        {"a lossy output without a verify line", false, ".mp3", 0, length, 1, 0, "without a verify line"},
     };
     PluginModule module;
     std::string error;
     ASSERT_TRUE(module.Load(ENCBRIDGE_TEST_MODULE, error)) << error;
-    const std::int64_t trackFrames = 100 * kFramesPerSector;
     for (const Case &c : cases) {
         TempFolder work;
-        ASSERT_FALSE(work.path().empty());
-        ASSERT_TRUE(WriteAudio(work.path() + "image.wav", SF_FORMAT_WAV, 2 * trackFrames, 1));
         CueAlbum cue;
-        ASSERT_TRUE(
-            ParseCueText("FILE \"image.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
-                         "INDEX 01 00:01:25\n",
-                         work.path(), "test.cue", cue, error))
-            << error;
         AudioImage image;
-        ASSERT_TRUE(FindAudioFiles(cue, "test.cue", error) && image.Open(cue, error) &&
-                    PlaceTracks(cue, image.fileFrames(), error))
-            << error;
-        image.SetTimeline(cue.timeline);
-        std::ofstream(work.path() + "settings.ini")
+        std::vector<RipTrack> tracks;
+        MakeAlbum(work.path(), c.extension, cue, image, tracks);
+        const std::string settingsPath = work.path() + "settings.ini", &path = tracks[1].finalPaths[0];
+        std::ofstream(settingsPath)
             << "[SETUP]\nOUT=" << c.extension << "\n[OPTION]\nEXEPATH=/usr/bin/flac\nCOMMAND=-s -o %o% %i%\n"
             << (c.verify ? "VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %o%\n" : "");
-        const std::string settingsPath = work.path() + "settings.ini";
         const ModuleSettings settings = ReadModuleSettings(*module.tools, settingsPath);
-        std::vector<RipTrack> tracks(2);
-        for (std::size_t i = 0; i < 2; ++i) {
-            tracks[i].image = cue.tracks[i];
-            tracks[i].fileName = "0" + std::to_string(i + 1);
-            tracks[i].finalPaths = {work.path() + tracks[i].fileName + c.extension};
-        }
-        // Track 2's file is what the case says.
-        const std::string &path = tracks[1].finalPaths[0];
-        const std::int64_t frames = c.frames < 0 ? trackFrames : c.frames;
-        if (c.format == 0) {
-            std::ofstream(path) << "ID3 no audio here";
-        } else if (c.seed == 1) {
-            // The track's own audio: the image's from track 2's start on.
-            std::vector<std::uint8_t> audio(static_cast<std::size_t>(frames) * kFrameBytes);
-            ASSERT_EQ(image.Read(tracks[1].image.firstFrame, frames, audio.data()), frames);
-            SF_INFO info = {};
-            info.samplerate = 44100;
-            info.channels = 2;
-            info.format = c.format | SF_FORMAT_PCM_16;
-            SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-            ASSERT_NE(file, nullptr);
-            ASSERT_EQ(sf_writef_short(file, reinterpret_cast<short *>(audio.data()), frames), frames);
-            sf_close(file);
-        } else {
-            ASSERT_TRUE(WriteAudio(path, c.format, frames, c.seed));
-        }
-        if (c.cutTo > 0) {
-            ASSERT_EQ(truncate(path.c_str(), c.cutTo), 0);
-        }
+        if (c.format == 0) std::ofstream(path) << "ID3 no audio here";
+        ASSERT_TRUE(c.format == 0 || WriteAudio(path, c.format, c.frames, c.seed, length)) << c.what;
+        ASSERT_TRUE(c.cutTo == 0 || truncate(path.c_str(), c.cutTo) == 0) << c.what;
         HostRecords records = MakeRecords(cue, tracks, work.path());
-        const ResumeCheck check{settings, settingsPath, *records.album, image, work.path()};
-        const ResumeVerdict verdict = CheckTrackDone(check, tracks, 1);
+        const ResumeVerdict verdict =
+            CheckTrackDone({settings, settingsPath, *records.album, image, work.path()}, tracks, 1);
         EXPECT_EQ(verdict.done, c.why == nullptr) << c.what << ": " << verdict.why;
-        if (c.why != nullptr) {
-            EXPECT_NE(verdict.why.find(c.why), std::string::npos) << c.what << ": " << verdict.why;
-        }
-        EXPECT_NE(access((work.path() + "track.wav").c_str(), F_OK), 0) << c.what << ": the track's WAV stays";
+        EXPECT_NE(verdict.why.find(c.why == nullptr ? "" : c.why), std::string::npos) << c.what << ": " << verdict.why;
+    }
+}
+
+// After an image that broke during a track, the host removes that track's
+// partial WAV file only when it copies what the image still holds.
+TEST(Resume, APartialWavGoesOnlyAsACopyOfTheImage) {
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(module.Load(ENCBRIDGE_TEST_MODULE, error)) << error;
+    for (const bool changed : {false, true}) {
+        TempFolder work;
+        CueAlbum cue;
+        AudioImage image;
+        std::vector<RipTrack> tracks;
+        MakeAlbum(work.path(), ".flac", cue, image, tracks);
+        std::vector<std::uint8_t> wav(44 + 10 * kFramesPerSector * kFrameBytes);
+        ASSERT_EQ(module.tools->defaultHeader(wav.data(), 44), 44u);
+        ASSERT_EQ(image.Read(tracks[1].image.firstFrame, 10 * kFramesPerSector, wav.data() + 44),
+                  10 * kFramesPerSector);
+        wav.back() ^= changed ? 1 : 0;
+        std::ofstream(work.path() + "#temp(02).wav").write(reinterpret_cast<const char *>(wav.data()), wav.size());
+        EXPECT_EQ(RemovePartialDelivery(*module.tools, work.path(), image, tracks, 1), changed ? "" : "#temp(02).wav");
+        EXPECT_EQ(access((work.path() + "#temp(02).wav").c_str(), F_OK) == 0, changed);
     }
 }
 
