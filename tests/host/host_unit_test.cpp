@@ -628,10 +628,10 @@ TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
          {{150, 600}},
          {0, 150}},
         {"data tracks without INDEX 01: none ends the audio at the end of its file, INDEX 00 where it lies",
-         "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 MODE1/2352\nFILE \"2.wav\" WAVE\n"
-         "TRACK 03 AUDIO\nINDEX 01 00:00:00\nTRACK 04 MODE2/2352\nINDEX 00 00:02:00\n",
-         {600, 200},
-         {{0, 600}, {600, 750}},
+         "FILE 1.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 MODE1/2352\nFILE 2.wav WAVE\nTRACK 03 AUDIO\n"
+         "INDEX 01 00:00:00\nTRACK 04 MODE2/2352\nINDEX 00 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:02:50\n",
+         {600, 300},
+         {{0, 600}, {600, 750}, {800, 900}},
          {0, 0}},
         {"audio before track 1: INDEX 00, a PREGAP, or an INDEX 01 past the start",
          "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nPREGAP 00:00:20\nINDEX 00 00:00:00\nINDEX 01 00:01:00\n",
