@@ -572,7 +572,10 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
     if (options.resume) {
         const HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
         const ResumeCheck check{rip.settings, rip.settingsPath, *records.album, rip.image, std::string()};
-        if (!PrepareResume(rip.tracks, check, rip.outputFolder, error)) return Failed(error, why);
+        if (!PrepareResume(rip.tracks, check, rip.outputFolder, error)) {
+            Failed(error, why);
+            return StopRequest().load() != 0 ? EndBySignal(StopRequest().load()) : 1;
+        }
     }
     if (!ClearFinalNames(options, rip, error)) return Failed(error, why);
     const std::string cuePath = RipCuePath(rip.cue, rip.tracks, rip.outputFolder);

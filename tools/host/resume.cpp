@@ -13,6 +13,7 @@
 
 #include "encbridge/reasons.h"
 #include "host_paths.h"
+#include "interruption.h"
 #include "plugin_module.h"
 
 namespace host {
@@ -218,6 +219,13 @@ bool PrepareResume(std::vector<RipTrack> &tracks, const ResumeCheck &given, cons
         RipTrack &track = tracks[i];
         if (!track.selected) continue;
         const ResumeVerdict verdict = CheckTrackDone(check, tracks, i);
+        // A stop kills a verify line too: its verdict means nothing, and
+        // nothing more is moved.
+        if (StopRequest().load() != 0) {
+            error = std::string("stopped by ") + SignalName(StopRequest().load()) +
+                    " while the files at the final names were checked; the rip did not start";
+            return false;
+        }
         track.resumed = verdict.done;
         track.notResumed = verdict.why;
         if (track.resumed) continue;
