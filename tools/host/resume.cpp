@@ -185,14 +185,17 @@ ResumeVerdict CheckTrackDone(const ResumeCheck &check, const std::vector<RipTrac
             if (reason < 0) {
                 verdict.why = "its verify line could not be used";
             } else if (known != encbridge::Reason::Done) {
+                const bool atSample = known == encbridge::Reason::VerifyMismatch ||
+                                      known == encbridge::Reason::VerifyTooShort ||
+                                      known == encbridge::Reason::VerifyTooLong;
                 verdict.why = std::string("its verify line says: ") + encbridge::ReasonText(known) +
-                              (known == encbridge::Reason::VerifyFailed ? std::string()
-                                                                        : ", at sample " + std::to_string(sample));
+                              (atSample ? ", at sample " + std::to_string(sample) : std::string());
             }
         }
         if (!verdict.why.empty()) verdict.why = extensions[o] + ": " + verdict.why;
     }
-    if (written) unlink(wav.c_str());
+    // Also what a write that failed left.
+    unlink(wav.c_str());
     verdict.done = verdict.why.empty() && !track.finalPaths.empty();
     return verdict;
 }
