@@ -6,7 +6,8 @@
 // The module exports one more function, EncbridgeTools (by name, and on
 // Windows by ordinal 5), which returns a constant table of C functions.
 // They never throw, work on their arguments only, and touch no rip: a
-// preview starts no encoder and locks no folder.
+// preview starts no encoder and locks no folder. A table that grows keeps
+// its version: a tool takes one at least as large as the table it knows.
 #pragma once
 
 #include <cstddef>
@@ -131,6 +132,18 @@ struct EncbridgeToolTable {
     // The WAV header that the module writes when the host gives none, into
     // out (capacity bytes): its length; 0 when it does not fit.
     std::uint32_t (*defaultHeader)(std::uint8_t *out, std::size_t capacity);
+
+    // Proves the file at path as the module proves output (an index in the
+    // outputs of the settings file at settingsPath) of track index of album
+    // before it publishes it: the output's verify line is run with path as
+    // its output, and what it decodes is compared with the audio of the WAV
+    // file at wavPath. The one function here that starts a program: it
+    // returns once the line has ended. An encbridge::Reason (Done: proven;
+    // else why not, with the sample frame it is about in sample), or -1 when
+    // that output has no VERIFY or the arguments cannot be used. A null
+    // wavPath only asks: Done when the output has a verify line.
+    std::int32_t (*verifyFile)(const char *settingsPath, std::int32_t output, const AlbumInfo *album,
+                               std::int32_t index, const char *path, const char *wavPath, std::int64_t *sample);
 };
 
 // The version of the table this header describes; a module's table with

@@ -274,13 +274,10 @@ Reason StartVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &en
     const SharedRip &rip = *control.rip;
     const OutputSettings &output = rip.settings.outputs[run.output];
     run.messageLength = 0;  // the encoder's words, which succeeded, are not the verify line's
-    if (!FormatWhole(run.verifyCommand, sizeof run.verifyCommand, "%s", {output.verifyTemplate})) {
-        return Reason::CommandCut;
-    }
-    const bool batchFile = platform::RunsThroughCommandShell(output.verifyPath);
-    const CommandStatus status = BuildCommandLine(output.verifyPath, StyleFor(batchFile), run.verifyCommand,
-                                                  run.wavPath, run.outputPath, *rip.album, run.index);
-    if (status != CommandStatus::Complete) return ReasonFor(status);
+    bool batchFile = false;
+    const Reason built =
+        BuildVerifyLine(output, *rip.album, run.index, run.wavPath, run.outputPath, run.verifyCommand, batchFile);
+    if (built != Reason::Done) return built;
     run.verifier = new (std::nothrow) Verifier;
     if (run.verifier == nullptr || !StartVerifier(*run.verifier, output.verify, run.wavPath, &run.system)) {
         DropVerifier(run);

@@ -1,6 +1,7 @@
 #include "encoder/verify.h"
 
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 
@@ -145,6 +146,44 @@ void AbandonVerifier(Verifier &verifier) {
     // Read only: closing it can lose nothing.
     if (verifier.wav != nullptr) static_cast<void>(std::fclose(verifier.wav));
     verifier.wav = nullptr;
+}
+
+Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, std::int32_t index,
+                       const PathBuffer &wavPath, const PathBuffer &outputPath, CommandBuffer &line, bool &batchFile) {
+    batchFile = platform::RunsThroughCommandShell(output.verifyPath);
+    if (!FormatWhole(line, sizeof line, "%s", {output.verifyTemplate})) return Reason::CommandCut;
+    const CommandStatus status =
+        BuildCommandLine(output.verifyPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, line,
+                         wavPath, outputPath, album, index);
+    if (status == CommandStatus::Complete) return Reason::Done;
+    return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
+}
+
+Reason VerifyFile(const OutputSettings &output, const AlbumInfo &album, std::int32_t index, const PathBuffer &wavPath,
+                  const PathBuffer &outputPath, std::uint64_t &sample) {
+    sample = 0;
+    CommandBuffer line;
+    bool batchFile = false;
+    const Reason built = BuildVerifyLine(output, album, index, wavPath, outputPath, line, batchFile);
+    if (built != Reason::Done) return built;
+    Verifier *verifier = new (std::nothrow) Verifier;
+    if (verifier == nullptr) return Reason::VerifyFailed;
+    Reason verdict = Reason::VerifyFailed;
+    if (StartVerifier(*verifier, output.verify, wavPath, nullptr)) {
+        const platform::OutputSink sink = {TakeDecoded, verifier};
+        platform::Process *process = platform::StartProcess(line, batchFile, output.hideWindow, nullptr, &sink);
+        if (process != nullptr) {
+            while (platform::WaitForAny(&process, 1, nullptr, 0, platform::kWaitForever) != 0) {
+            }
+            std::uint32_t code = 1;
+            const bool zero = platform::ProcessExitCode(process, &code) && code == 0;
+            platform::CloseProcess(process);
+            verdict = FinishVerifier(*verifier, zero, sample);
+        }
+        AbandonVerifier(*verifier);
+    }
+    delete verifier;
+    return verdict;
 }
 
 }  // namespace encbridge

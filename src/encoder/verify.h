@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "encoder/command_line.h"
 #include "records/outcome.h"
 #include "settings/plugin_settings.h"
 #include "wavfile/audio_stream.h"
@@ -60,5 +61,20 @@ Reason FinishVerifier(Verifier &verifier, bool exitedWithZero, std::uint64_t &sa
 
 // Closes the WAV file of a verification that will not finish.
 void AbandonVerifier(Verifier &verifier);
+
+// Output's verify line for track index of album into line: its template
+// with the usual tags, outputPath for %o%, behind the quoted program;
+// batchFile says whether that runs through the command shell. Reason::Done
+// when the line is complete: only such a line is ever run.
+Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, std::int32_t index,
+                       const PathBuffer &wavPath, const PathBuffer &outputPath, CommandBuffer &line, bool &batchFile);
+
+// Proves the file at outputPath as an output of track index is proven
+// before it is published: output's verify line decodes it, and what it
+// writes is compared with the audio of the WAV file at wavPath. Waits until
+// the line has ended. Reason::Done when it is proven; else the reason, with
+// the sample frame it is about in sample.
+Reason VerifyFile(const OutputSettings &output, const AlbumInfo &album, std::int32_t index, const PathBuffer &wavPath,
+                  const PathBuffer &outputPath, std::uint64_t &sample);
 
 }  // namespace encbridge

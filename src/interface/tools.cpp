@@ -8,6 +8,7 @@
 
 #include "encoder/command_line.h"
 #include "encoder/final_name.h"
+#include "encoder/verify.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
@@ -196,6 +197,31 @@ std::uint32_t DefaultHeader(std::uint8_t *out, std::size_t capacity) {
     return sizeof kDefaultHeader;
 }
 
+std::int32_t VerifyOutputFile(const char *settingsPath, std::int32_t output, const AlbumInfo *album, std::int32_t index,
+                              const char *path, const char *wavPath, std::int64_t *sample) {
+    if (settingsPath == nullptr || album == nullptr || album->tracks == nullptr || index < 0 ||
+        index >= album->trackCount || path == nullptr || sample == nullptr || output < 0 || output >= kMostOutputs) {
+        return -1;
+    }
+    PluginSettings *loaded = new (std::nothrow) PluginSettings();
+    if (loaded == nullptr) return -1;
+    LoadSettings(settingsPath, *loaded);
+    const bool verified = output < loaded->outputCount && (loaded->outputs[output].verify == VerifyMode::Exact ||
+                                                           loaded->outputs[output].verify == VerifyMode::Decodes);
+    std::int32_t verdict = -1;
+    PathBuffer wav, file;
+    if (verified && wavPath == nullptr) {
+        verdict = static_cast<std::int32_t>(Reason::Done);
+    } else if (verified && FormatWhole(wav, sizeof wav, "%s", {FormatArg(wavPath, kPathCapacity)}) &&
+               FormatWhole(file, sizeof file, "%s", {FormatArg(path, kPathCapacity)})) {
+        std::uint64_t at = 0;
+        verdict = static_cast<std::int32_t>(VerifyFile(loaded->outputs[output], *album, index, wav, file, at));
+        *sample = static_cast<std::int64_t>(at);
+    }
+    delete loaded;
+    return verdict;
+}
+
 constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
                                        kEncbridgeToolsVersion,
                                        ReadSettings,
@@ -209,7 +235,8 @@ constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
                                        EntryKindOf,
                                        KeptName,
                                        MakeWay,
-                                       DefaultHeader};
+                                       DefaultHeader,
+                                       VerifyOutputFile};
 
 }  // namespace
 

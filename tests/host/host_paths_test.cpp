@@ -116,5 +116,14 @@ TEST(HostPaths, NoSettingsSaysWhereToLookAndHowToNameOne) {
     EXPECT_EQ(NoSettingsMessage(ChooseSettings("", "/opt/eb/bin/libencbridge.so", build), build, "/src"), "");
 }
 
+// --help never names the missing file beside the module as the one a rip
+// would use.
+TEST(HostPaths, HelpNamesNoSettingsFileThatIsNotThere) {
+    const PathEnvironment environment = MadeUp("/opt/eb/bin/", {});
+    const SettingsChoice none = ChooseSettings("", "/opt/eb/bin/libencbridge.so", environment);
+    EXPECT_EQ(SettingsChoiceLine(none, environment, "/src"),
+              "With a cue sheet, this run would rip nothing: " + NoSettingsMessage(none, environment, "/src") + ".");
+}
+
 }  // namespace
 }  // namespace host

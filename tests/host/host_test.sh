@@ -235,6 +235,43 @@ resumed() {
 }
 
 case $case in
+failed_alike)
+    # Settings whose encoder rejects its command: the shelf stops after the
+    # first album, whose every track failed alike; --keep-going rips on. A
+    # rip without --resume names the files an earlier rip left.
+    make_image wav
+    write_settings
+    mkdir -p shelf/a shelf/b shelf/c
+    for each in a b c; do sed "s/^TITLE .*/TITLE \"$each\"/" album.cue >shelf/$each/album.cue; cp image.wav shelf/$each/; done
+    sed -i 's/^COMMAND=/COMMAND=--no-such-option /' encbridge.ini
+    "$host" shelf/a shelf/b shelf/c --settings encbridge.ini --out 'out/{album}' >out.txt 2>&1
+    [ $? -eq 1 ] || fail "a shelf stopped by its settings: exit status not 1"
+    expect_text "The shelf stops: every track of shelf/a/album.cue failed for one reason, the encoder failed"
+    expect_text "2 not started"
+    "$host" shelf/a shelf/b shelf/c --settings encbridge.ini --out 'out/{album}' --keep-going >out.txt 2>&1
+    [ -e out/c ] || fail "--keep-going did not rip album c"
+    write_settings
+    run_host --out out/a || fail "a rip over an earlier one's files: exit status $?"
+    # Album a was ripped twice: its WAV files of both rips stay, named.
+    expect_text "Kept 8 file(s) (3.6 MiB) in $work/out/a/, of an earlier rip that this one did not pick up: #kept(01)-1.wav,"
+    ;;
+resume_checks)
+    # --resume takes a file at a final name only when it is the track's own:
+    # a FLAC cut short and another track's file, each refused by the verify
+    # line, are moved aside, kept, and their tracks ripped again.
+    make_image wav
+    write_settings
+    printf 'VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %%o%%\n' >>encbridge.ini
+    run_host --out out || fail "a whole rip: exit status $?"
+    head -c 4000 "out/03 Third.flac" >cut.flac && mv cut.flac "out/03 Third.flac"
+    cp "out/01 First Light.flac" "out/04 Fourth.flac"
+    resume_host --out out || fail "--resume: exit status $?"
+    expect_album_tracks
+    expect_text "Resumed: 2 track(s)"
+    expect_text "Ripped again: 03 Third, whose files there were moved aside as not this track's (.flac: its verify line"
+    [ "$(wc -c <"out/#kept(03)-1.flac")" -eq 4000 ] || fail "the cut FLAC was not kept: $(ls out)"
+    listed
+    ;;
 stop_delivering)
     # Each image read slowed down: the signal comes while track 2 is
     # delivered. A closed pipe costs nothing.
@@ -729,6 +766,15 @@ new_user)
     # Options for testing hosts come under a heading of their own.
     "$host" --help >out.txt 2>&1
     sed -n '/^Options for testing/,/^Settings/p' out.txt | grep -q -- "--piece-size" || fail "--piece-size is among a user's options"
+    # The manual page: the settings and the exit status are not under the
+    # testing options.
+    help2man --no-info "$host" 2>/dev/null | sed -n '/^\.SS "Options for testing/,/^\.SH/p' | grep -q 'Exit status\|Settings:' &&
+        fail "the manual page has the settings or the exit status under the testing options"
+    # No album named, beside a sheet: usage, and the sheet named; no demo.
+    "$host" >out.txt 2>&1
+    [ $? -eq 2 ] || fail "no arguments beside a sheet: exit status not 2"
+    expect_text "no album named, and this folder holds album.cue, escape.cue: name the one to rip"
+    [ -e encbridge-demo ] && fail "a demo album was made beside a sheet"
     ;;
 cp1252)
     # A sheet in the Windows code page: names and tags come out in UTF-8.
@@ -883,8 +929,8 @@ FILE "Test Band - Test Album\04 - Fourth.wav" WAVE
 CUE
     run_host --out out || fail "exit status $?"
     expect_text "Note: album.cue names Test Band - Test Album\\01 - First Light.wav; using Test Band - Test Album/01 - first light.WAV"
-    expect_text "using 03 - Third.wav"
-    expect_text "using 04 - Fourth.flac"
+    expect_text "first light.WAV, and 3 more file(s) it names were found under other names too"
+    [ "$(grep -c '^Note: album.cue names' out.txt)" -eq 1 ] || fail "not one notice for the album's files"
     expect_album_tracks
     ;;
 shelf)
@@ -1083,7 +1129,8 @@ bad_image)
     sox -n -r 44100 -c 2 -b 16 image.wav synth 7.2 sine 440 || fail "sox"
     expect_error "track 4 starts at 00:07:40, but the image ends at 00:07:15" album.cue --settings encbridge.ini
     # An image cut short in track 4: the tracks delivered before are still
-    # encoded by a slow encoder, and track 4's WAV stays.
+    # encoded by a slow encoder, and track 4's partial WAV, a copy of what
+    # the image still holds, goes; the message says where the image broke.
     make_image flac
     head -c $(($(wc -c <image.flac) * 9 / 10)) image.flac >cut.flac && mv cut.flac image.flac
     printf '#!/bin/sh\nsleep 1\nexec flac "$@"\n' >slow-enc && chmod 755 slow-enc
@@ -1094,7 +1141,9 @@ bad_image)
     check_track 2 "out/02 Second_ A_B_.flac"
     check_track 3 "out/03 Third.flac"
     expect_text "04 Fourth.flac"
-    [ -f "out/#temp(04).wav" ] || fail "track 4's WAV is gone"
+    expect_text "the image could not be read at track 4: image.flac could not be read beyond 00:0"
+    expect_text "of its 00:10:49: Error : flac decoder lost sync.; its partial WAV file #temp(04).wav"
+    [ -e "out/#temp(04).wav" ] && fail "track 4's partial WAV is left"
     ;;
 bad_module)
     make_image wav

@@ -4,6 +4,7 @@
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "plugin_module.h"
 #include "progress.h"
 #include "report.h"
+#include "resume.h"
 #include "rip.h"
 #include "run_plan.h"
 #include "settings_check.h"
@@ -634,6 +636,12 @@ TEST(Timeline, PlacesTracksAcrossFilesAndGaps) {
          {-1, 600},
          {{150, 600}},
          {0, 150}},
+        {"data tracks without INDEX 01: none ends the audio at the end of its file, INDEX 00 where it lies",
+         "FILE 1.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 MODE1/2352\nFILE 2.wav WAVE\nTRACK 03 AUDIO\n"
+         "INDEX 01 00:00:00\nTRACK 04 MODE2/2352\nINDEX 00 00:02:00\nTRACK 05 AUDIO\nINDEX 01 00:02:50\n",
+         {600, 300},
+         {{0, 600}, {600, 750}, {800, 900}},
+         {0, 0}},
         {"audio before track 1: INDEX 00, a PREGAP, or an INDEX 01 past the start",
          "FILE \"1.wav\" WAVE\nTRACK 01 AUDIO\nPREGAP 00:00:20\nINDEX 00 00:00:00\nINDEX 01 00:01:00\n",
          {600},
@@ -962,6 +970,113 @@ TEST(RunPlan, AnUntitledAlbumIsNamedFromItsSheet) {
     for (const Case &c : cases) EXPECT_EQ(AlbumNameFromFile(c.sheet), c.name) << c.sheet;
     rmdir(named.c_str());
     rmdir(folder);
+
+// Writes frames sample frames of CD audio, from frame first on of a signal
+// that seed picks, as a file of the format (SF_FORMAT_WAV...) at path.
+bool WriteAudio(const std::string &path, int format, std::int64_t frames, int seed, std::int64_t first = 0) {
+    SF_INFO info = {0, 44100, 2, format | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) return false;
+    std::vector<short> samples(static_cast<std::size_t>(frames) * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<short>((seed + (first * 2 + static_cast<std::int64_t>(i)) * 7919) % 20000);
+    }
+    const bool whole = sf_writef_short(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && whole;
+}
+
+// An album of two tracks of 100 sectors each in image.wav of folder, laid
+// out, with track i's final name "0i" plus extension in that folder.
+void MakeAlbum(const std::string &folder, const std::string &extension, CueAlbum &cue, AudioImage &image,
+               std::vector<RipTrack> &tracks) {
+    std::string error;
+    ASSERT_TRUE(WriteAudio(folder + "image.wav", SF_FORMAT_WAV, 200 * kFramesPerSector, 1));
+    ASSERT_TRUE(ParseCueText("FILE image.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+                             "INDEX 01 00:01:25\n",
+                             folder, "test.cue", cue, error) &&
+                FindAudioFiles(cue, "test.cue", error) && image.Open(cue, error) &&
+                PlaceTracks(cue, image.fileFrames(), error))
+        << error;
+    image.SetTimeline(cue.timeline);
+    tracks.assign(2, RipTrack());
+    for (std::size_t i = 0; i < 2; ++i) {
+        tracks[i].image = cue.tracks[i];
+        tracks[i].fileName = "0" + std::to_string(i + 1);
+        tracks[i].finalPaths = {folder + tracks[i].fileName + extension};
+    }
+}
+
+// --resume takes a file at a final name only when it is that track's: proven
+// by the output's verify line where it has one, else a lossless file of the
+// track's length.
+TEST(Resume, TakesOnlyTheTracksOwnFiles) {
+    struct Case {
+        const char *what;
+        bool verify;            // the output has VERIFY=exact with flac's decoder
+        const char *extension;  // the output's
+        int format;             // of track 2's file; 0: bytes that are no audio
+        std::int64_t frames;    // its length
+        int seed;               // 1: the image's signal, from track 2's start
+        long cutTo;             // bytes kept; 0: whole
+        const char *why;        // null: taken as done
+    };
+    const std::int64_t length = 100 * kFramesPerSector;
+    const Case cases[] = {
+        {"the track's FLAC, no verify line", false, ".flac", SF_FORMAT_FLAC, length, 1, 0, nullptr},
+        {"the track's FLAC, proven", true, ".flac", SF_FORMAT_FLAC, length, 1, 0, nullptr},
+        {"another album's track of another length", false, ".wav", SF_FORMAT_WAV, 30000, 5, 0, "decodes to 30000"},
+        {"a FLAC cut to 4,000 bytes, with a verify line", true, ".flac", SF_FORMAT_FLAC, length, 1, 4000,
+         "verify line says"},
+        {"another album's track of the same length, with a verify line", true, ".flac", SF_FORMAT_FLAC, length, 5, 0,
+         "differs from the track's, at sample 0"},
+        {"a lossy output without a verify line", false, ".mp3", 0, length, 1, 0, "without a verify line"},
+    };
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(module.Load(ENCBRIDGE_TEST_MODULE, error)) << error;
+    for (const Case &c : cases) {
+        TempFolder work;
+        CueAlbum cue;
+        AudioImage image;
+        std::vector<RipTrack> tracks;
+        MakeAlbum(work.path(), c.extension, cue, image, tracks);
+        const std::string settingsPath = work.path() + "settings.ini", &path = tracks[1].finalPaths[0];
+        std::ofstream(settingsPath)
+            << "[SETUP]\nOUT=" << c.extension << "\n[OPTION]\nEXEPATH=/usr/bin/flac\nCOMMAND=-s -o %o% %i%\n"
+            << (c.verify ? "VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %o%\n" : "");
+        const ModuleSettings settings = ReadModuleSettings(*module.tools, settingsPath);
+        if (c.format == 0) std::ofstream(path) << "ID3 no audio here";
+        ASSERT_TRUE(c.format == 0 || WriteAudio(path, c.format, c.frames, c.seed, length)) << c.what;
+        ASSERT_TRUE(c.cutTo == 0 || truncate(path.c_str(), c.cutTo) == 0) << c.what;
+        HostRecords records = MakeRecords(cue, tracks, work.path());
+        const ResumeVerdict verdict =
+            CheckTrackDone({settings, settingsPath, *records.album, image, work.path()}, tracks, 1);
+        EXPECT_EQ(verdict.done, c.why == nullptr) << c.what << ": " << verdict.why;
+        EXPECT_NE(verdict.why.find(c.why == nullptr ? "" : c.why), std::string::npos) << c.what << ": " << verdict.why;
+    }
+}
+
+// After an image that broke during a track, the host removes that track's
+// partial WAV file only when it copies what the image still holds.
+TEST(Resume, APartialWavGoesOnlyAsACopyOfTheImage) {
+    PluginModule module;
+    std::string error;
+    ASSERT_TRUE(module.Load(ENCBRIDGE_TEST_MODULE, error)) << error;
+    for (const bool changed : {false, true}) {
+        TempFolder work;
+        CueAlbum cue;
+        AudioImage image;
+        std::vector<RipTrack> tracks;
+        MakeAlbum(work.path(), ".flac", cue, image, tracks);
+        std::vector<std::uint8_t> wav(44 + 10 * kFramesPerSector * kFrameBytes);
+        ASSERT_EQ(module.tools->defaultHeader(wav.data(), 44), 44u);
+        ASSERT_EQ(image.Read(tracks[1].image.firstFrame, 10 * kFramesPerSector, wav.data() + 44),
+                  10 * kFramesPerSector);
+        wav.back() ^= changed ? 1 : 0;
+        std::ofstream(work.path() + "#temp(02).wav").write(reinterpret_cast<const char *>(wav.data()), wav.size());
+        EXPECT_EQ(RemovePartialDelivery(*module.tools, work.path(), image, tracks, 1), changed ? "" : "#temp(02).wav");
+        EXPECT_EQ(access((work.path() + "#temp(02).wav").c_str(), F_OK) == 0, changed);
+    }
 }
 
 TEST(ShownText, ControlCharactersNeverReachTheTerminal) {

@@ -132,6 +132,19 @@ bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &er
     return true;
 }
 
+std::string FoundElsewhereNote(const CueAlbum &album) {
+    std::string first;
+    int more = 0;
+    for (const CueFile &file : album.files) {
+        if (file.note.empty()) continue;
+        more += first.empty() ? 0 : 1;
+        if (first.empty()) first = file.note;
+    }
+    return more == 0
+               ? first
+               : first + ", and " + std::to_string(more) + " more file(s) it names were found under other names too";
+}
+
 bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error, GapMode gaps) {
     std::vector<ImageTrack> &tracks = album.tracks;
     const bool single = album.files.size() == 1;
@@ -351,6 +364,7 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
         error = "there is no image at " + path + (notRegular ? ": it is not a regular file" : "");
         return false;
     }
+    path_ = path;
     SF_INFO info = {};
     file_ = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (file_ == nullptr) {
@@ -409,6 +423,13 @@ std::int64_t AudioFile::Read(std::int64_t frame, std::int64_t count, std::uint8_
     return read;
 }
 
+std::string AudioFile::Failure(std::int64_t frame) const {
+    const int code = sf_error(file_);
+    return path_ + " could not be read beyond " + SectorTime(static_cast<long>(frame / kFramesPerSector)) + " of its " +
+           SectorTime(static_cast<long>(frames_ / kFramesPerSector)) + ": " +
+           (code != SF_ERR_NO_ERROR ? sf_strerror(file_) : "the decoder found no more audio there");
+}
+
 bool AudioImage::Open(const CueAlbum &album, std::string &error) {
     files_.clear();
     for (std::size_t i = 0; i < album.files.size(); ++i) {
@@ -446,8 +467,13 @@ std::int64_t AudioImage::Read(std::int64_t frame, std::int64_t count, std::uint8
         std::uint8_t *to = out + read * kFrameBytes;
         if (stretch.file < 0) {
             std::fill(to, to + want * kFrameBytes, 0);
-        } else if (files_[static_cast<std::size_t>(stretch.file)]->Read(stretch.first + at - start, want, to) != want) {
-            return read;
+        } else {
+            AudioFile &file = *files_[static_cast<std::size_t>(stretch.file)];
+            const std::int64_t got = file.Read(stretch.first + at - start, want, to);
+            if (got != want) {
+                failure_ = file.Failure(stretch.first + at - start + got);
+                return read;
+            }
         }
         read += want;
         start += stretch.count;
@@ -464,7 +490,8 @@ bool PlaceFirstPregap(CueAlbum &album, AudioImage &image, FirstPregap mode, std:
     for (std::int64_t at = lead.firstFrame; silent && at < lead.endFrame;) {
         const std::int64_t count = std::min<std::int64_t>(75 * kFramesPerSector, lead.endFrame - at);
         if (image.Read(at, count, piece.data()) != count) {
-            error = "the image could not be read before track " + std::to_string(album.tracks.front().number);
+            error = "the image could not be read before track " + std::to_string(album.tracks.front().number) + ": " +
+                    image.failure();
             return false;
         }
         const auto end = piece.begin() + count * kFrameBytes;

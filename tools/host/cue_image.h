@@ -38,6 +38,10 @@ std::string FindAudioFile(const CueFile &file, const std::string &cueFolder, std
 // tried when one is missing.
 bool FindAudioFiles(CueAlbum &album, const std::string &cueName, std::string &error);
 
+// One notice for the files that FindAudioFiles found under other names than
+// the sheet's: the first one's, and how many more; empty when there are none.
+std::string FoundElsewhereNote(const CueAlbum &album);
+
 // Lays the album's files out one after the other, with the silence of
 // PREGAP and POSTGAP lines where no file holds it, gives every audio track
 // its range, sets lead to the audio before the first audio track, and keeps
@@ -64,8 +68,12 @@ public:
     // Reads count frames from frame on as little-endian 16-bit bytes into
     // out; returns the count of frames read.
     std::int64_t Read(std::int64_t frame, std::int64_t count, std::uint8_t *out);
+    // Why a read stopped at frame: the file, the time reached and the
+    // decoder's words.
+    std::string Failure(std::int64_t frame) const;
 
 private:
+    std::string path_;
     SNDFILE *file_ = nullptr;
     std::int64_t frames_ = 0;
     std::int64_t position_ = 0;
@@ -86,8 +94,11 @@ public:
     std::int64_t frames() const { return frames_; }
     // As AudioFile::Read, across files; silence reads as zero bytes.
     std::int64_t Read(std::int64_t frame, std::int64_t count, std::uint8_t *out);
+    // After a Read that gave less than asked: AudioFile::Failure's words.
+    const std::string &failure() const { return failure_; }
 
 private:
+    std::string failure_;
     std::vector<std::unique_ptr<AudioFile>> files_;
     std::vector<Stretch> timeline_;
     std::int64_t frames_ = 0;

@@ -181,8 +181,10 @@ std::string PathBeside(const std::string &named, const std::string &cueFolder) {
 bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::string &error) {
     const CueIndex *previousStart = nullptr;
     bool anyAudio = false;
-    for (const ImageTrack &track : album.tracks) {
-        std::string where = "track " + std::to_string(track.number) + " of " + cueName;
+    for (std::size_t t = 0; t < album.tracks.size(); ++t) {
+        const ImageTrack &track = album.tracks[t];
+        const std::string where = "track " + std::to_string(track.number) + " of " + cueName;
+        const std::string line = track.line > 0 ? " (line " + std::to_string(track.line) + ")" : std::string();
         const CueIndex *start = nullptr;
         for (std::size_t i = 0; i < track.indexes.size(); ++i) {
             const CueIndex &index = track.indexes[i];
@@ -196,22 +198,39 @@ bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::stri
                 char number[8];
                 std::snprintf(number, sizeof number, "%02d", index.number);
                 error = where + ": INDEX " + number + " at " + SectorTime(index.sector) +
-                        " does not follow the index before it";
+                        " does not follow the index before it" + line;
                 return false;
             }
         }
+        // A data track is never ripped: its first index, whichever, is
+        // where the audio before it ends.
+        if (!track.audio && !track.indexes.empty()) start = &track.indexes.front();
+        if (start == nullptr && track.audio) {
+            error = where + " has no INDEX 01" + line;
+            return false;
+        }
         if (start == nullptr) {
-            error = where + " has no INDEX 01" +
-                    (track.line > 0 ? " (line " + std::to_string(track.line) + ")" : std::string()) +
-                    (track.audio ? "" : ", so where the audio track before it ends is not known");
+            // A data track without any index: the audio track before it runs
+            // to the end of its file, which must then hold no later track.
+            const ImageTrack *before = t > 0 ? &album.tracks[t - 1] : nullptr;
+            const int file =
+                before != nullptr && before->audio && !before->indexes.empty() ? before->indexes.back().file : -1;
+            for (std::size_t later = t + 1; later < album.tracks.size() && file >= 0; ++later) {
+                for (const CueIndex &index : album.tracks[later].indexes) {
+                    if (index.file != file) continue;
+                    error = where + " has no INDEX 01" + line +
+                            ", so where the audio track before it ends is not known: it would run over track " +
+                            std::to_string(album.tracks[later].number);
+                    return false;
+                }
+            }
+            continue;
+        }
+        if (previousStart != nullptr && start->file == previousStart->file && start->sector <= previousStart->sector) {
+            error = where + " starts at " + SectorTime(start->sector) + ", not after the track before it" + line;
             return false;
         }
-        if (start != nullptr && previousStart != nullptr && start->file == previousStart->file &&
-            start->sector <= previousStart->sector) {
-            error = where + " starts at " + SectorTime(start->sector) + ", not after the track before it";
-            return false;
-        }
-        if (start != nullptr) previousStart = start;
+        previousStart = start;
         anyAudio = anyAudio || track.audio;
     }
     if (!anyAudio) {

@@ -103,6 +103,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         kResume,
         kRecursive,
         kSkipColliding,
+        kKeepGoing,
     };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
@@ -124,6 +125,7 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
         {"resume", no_argument, nullptr, kResume},
         {"recursive", no_argument, nullptr, kRecursive},
         {"skip-colliding", no_argument, nullptr, kSkipColliding},
+        {"keep-going", no_argument, nullptr, kKeepGoing},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -173,6 +175,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, HostOptions &option
                 break;
             case kSkipColliding:
                 options.skipColliding = true;
+                break;
+            case kKeepGoing:
+                options.keepGoing = true;
                 break;
             case kPlugin:
                 options.pluginPath = value;
@@ -269,6 +274,27 @@ const char *UsageText() {
            "status is the worst over the albums:\n"
            "  encbridge-host --recursive --out '~/Music/{albumartist}/{album}' ~/rips\n"
            "\n"
+           "ALBUM.cue may also be a FLAC image with a cue sheet inside (a CUESHEET\n"
+           "block or tag). The sheet names one image or one file per track (FILE\n"
+           "lines); each must be CD audio (44,100 Hz, 2 channels, 16 bits) in a WAV,\n"
+           "FLAC or AIFF file. A track runs from its INDEX 01 to the next track's\n"
+           "INDEX 01, across files where need be, so the pregap (INDEX 00) of a track\n"
+           "belongs to the track before it, as rippers deliver it. Data tracks (any\n"
+           "TRACK type but AUDIO) are never ripped: the first index of one, or the\n"
+           "end of its file when it has none, ends the audio track before it.\n"
+           "\n"
+           "Exit status:\n"
+           "  0    every selected track was encoded into every output\n"
+           "  1    an error: the module refused the rip, a file is missing, or a\n"
+           "       shelf stopped because an album's every track failed alike\n"
+           "  2    a wrong command line\n"
+           "  3    the rip ended, but some tracks were not produced (the summary\n"
+           "       says why, and where each one's WAV file is)\n"
+           "  130  stopped by SIGINT (143: SIGTERM, 129: SIGHUP): the rip ends in\n"
+           "       order, shows the summary and ends by that signal; a second one\n"
+           "       ends it at once. A shelf stops after the album being ripped;\n"
+           "       --resume picks it up again.\n"
+           "\n"
            "Options:\n"
            "  --plugin PATH       the module to load (default: libencbridge.so beside\n"
            "                      this program, else the installed one,\n"
@@ -329,9 +355,15 @@ const char *UsageText() {
            "                      write the same file (names compared without regard\n"
            "                      to case); without it such a run rips nothing\n"
            "  --resume            pick up a rip that was stopped: tracks whose every\n"
-           "                      output is there are delivered as skipped, the rest\n"
-           "                      are ripped; files the stopped rip left that are\n"
-           "                      copies of this rip's are removed, others listed\n"
+           "                      output is there, and is the track's (proven by its\n"
+           "                      verify line, else a WAV, FLAC or AIFF file of the\n"
+           "                      track's length), are delivered as skipped; the rest\n"
+           "                      are ripped, files in their way moved aside; files\n"
+           "                      the stopped rip left that are copies of this rip's\n"
+           "                      are removed, others listed\n"
+           "  --keep-going        on a shelf, rip every album even after one whose\n"
+           "                      every track failed for the same reason (by default\n"
+           "                      the shelf stops there: the settings are likely wrong)\n"
            "  --dry-run           print the encoder's command line for each track, split\n"
            "                      into its arguments, and rip nothing\n"
            "  --verbose           print each record of the module's journal as it comes:\n"
@@ -349,6 +381,7 @@ const char *UsageText() {
            "  --piece-size BYTES  bytes per SetData call, a multiple of 2352 (default\n"
            "                      58800)\n"
            "\n"
+           "Files:\n"
            "Settings: the file named by --settings; else the user's,\n"
            "$XDG_CONFIG_HOME/encbridge/encbridge.ini (~/.config/encbridge/encbridge.ini\n"
            "when XDG_CONFIG_HOME is unset, empty or not an absolute path); else the\n"
@@ -357,23 +390,7 @@ const char *UsageText() {
            "/flac.ini from this\n"
            "program's folder; else encbridge.ini beside the module (as in the build\n"
            "folder). The demo album writes and uses its own unless --settings names\n"
-           "one.\n"
-           "\n"
-           "ALBUM.cue may also be a FLAC image with a cue sheet inside (a CUESHEET\n"
-           "block or tag). The sheet names one image or one file per track (FILE\n"
-           "lines); each must be CD audio (44,100 Hz, 2 channels, 16 bits) in a WAV,\n"
-           "FLAC or AIFF file. A track runs from its INDEX 01 to the next track's\n"
-           "INDEX 01, across files where need be, so the pregap (INDEX 00) of a track\n"
-           "belongs to the track before it, as rippers deliver it. Data tracks are\n"
-           "skipped.\n"
-           "\n"
-           "Exit status: 0 when every selected track was encoded into every output, 1\n"
-           "on an error (the module refused the rip, a file is missing), 2 for a wrong\n"
-           "command line, 3 when the rip ended but some tracks were not produced (the\n"
-           "summary says why, and where each one's WAV file is). Stopped by SIGINT,\n"
-           "SIGTERM or SIGHUP, it ends the rip in order, shows the summary and ends by\n"
-           "that signal (status 130, 143 or 129); a second one ends it at once. A\n"
-           "shelf stops after the album being ripped; --resume picks it up again.\n";
+           "one.\n";
 }
 
 std::string VersionText() { return std::string(kProgramName) + " (encbridge) " + ENCBRIDGE_VERSION + "\n"; }

@@ -110,6 +110,18 @@ std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvir
     return "beside the module";
 }
 
+std::string SettingsChoiceLine(const SettingsChoice &choice, const PathEnvironment &environment,
+                               const std::string &sourceExamples) {
+    const std::string none = NoSettingsMessage(choice, environment, sourceExamples);
+    if (!none.empty()) return "With a cue sheet, this run would rip nothing: " + none + ".";
+    if (!environment.isFile(choice.path)) {
+        return "With a cue sheet, this run would rip nothing: there is no settings file at " + choice.path + " (" +
+               DescribeSettingsChoice(choice, environment) + ").";
+    }
+    return "With a cue sheet, this run would use the settings file " + choice.path + " (" +
+           DescribeSettingsChoice(choice, environment) + ").";
+}
+
 int OpenRegularFile(const std::string &path, bool &notRegular) {
     notRegular = false;
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -74,6 +74,12 @@ std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvir
 std::string NoSettingsMessage(const SettingsChoice &choice, const PathEnvironment &environment,
                               const std::string &sourceExamples);
 
+// What --help says of the settings file a rip would read: the file and why
+// it was chosen, or, when there is none to read, that the rip would not run
+// and what to do, as NoSettingsMessage says it.
+std::string SettingsChoiceLine(const SettingsChoice &choice, const PathEnvironment &environment,
+                               const std::string &sourceExamples);
+
 // Opens path for reading without ever waiting: non-blocking, so that a FIFO
 // put at the name neither blocks nor is read, and kept only when fstat says
 // it is a regular file. The descriptor, or -1: notRegular says whether

@@ -280,9 +280,9 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
     std::vector<std::string> notes;
     if (!ReadCueSheet(options.cuePath, options.cueCharset, cue, notes, error)) return false;
     if (!FindAudioFiles(cue, options.cuePath, error)) return false;
-    for (const CueFile &file : cue.files) {
-        if (!file.note.empty()) notes.push_back(file.note);
-    }
+    // One line for the album, however many of its files were found so.
+    const std::string foundElsewhere = FoundElsewhereNote(cue);
+    if (!foundElsewhere.empty()) notes.push_back(foundElsewhere);
     if (!rip.image.Open(cue, error)) return false;
     if (!PlaceTracks(cue, rip.image.fileFrames(), error, options.gaps)) return false;
     rip.image.SetTimeline(cue.timeline);
@@ -570,6 +570,11 @@ void PrintResume(const Rip &rip, const Leftovers &leftovers) {
     }
     std::printf("Resumed: %zu track(s) had every output under its final name and were not ripped again%s%s\n",
                 resumed.size(), resumed.empty() ? "" : ": ", Shown(list(resumed)).c_str());
+    for (const RipTrack &track : rip.tracks) {
+        if (track.notResumed.empty()) continue;
+        std::printf("Ripped again: %s, whose files there were moved aside as not this track's (%s)\n",
+                    Shown(track.fileName).c_str(), Shown(track.notResumed).c_str());
+    }
     if (!leftovers.removed.empty()) {
         std::printf("Removed %zu file(s) of the earlier rip, each a copy of what this rip delivered or produced: %s\n",
                     leftovers.removed.size(), Shown(list(leftovers.removed)).c_str());
@@ -585,6 +590,26 @@ void PrintResume(const Rip &rip, const Leftovers &leftovers) {
             "of the resumed ones\n",
             output.number, Shown(output.extension).c_str());
     }
+}
+
+// After a rip without --resume into a folder where an earlier rip had left
+// files: the copies the module keeps, which this rip never reads, and how
+// to be rid of those that are copies of this rip's files.
+void PrintEarlierFiles(const Rip &rip) {
+    const std::vector<std::string> kept = ModuleFiles(*rip.module.tools, rip.outputFolder, true);
+    if (kept.empty()) return;
+    std::string names;
+    long long bytes = 0;
+    for (const std::string &name : kept) {
+        struct stat info;
+        if (lstat((rip.outputFolder + name).c_str(), &info) == 0) bytes += info.st_size;
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    std::printf(
+        "Kept %zu file(s) (%s) in %s, of an earlier rip that this one did not pick up: %s. The same command "
+        "with --resume removes each that is a copy of this rip's files and lists the rest; after a stop or "
+        "a crash, --resume picks the rip up instead of starting anew.\n",
+        kept.size(), SizeText(bytes).c_str(), rip.outputFolder.c_str(), Shown(names).c_str());
 }
 
 // After a stop: what was produced is in the table; here, the WAV files kept
@@ -613,9 +638,10 @@ bool PlanAlbum(HostOptions &options, Rip &rip, std::string &error) {
 }
 
 // Rips the album at options.cuePath (the demo album when empty); why gets
-// what kept it from being done. After a stop, 128 plus the signal: the
-// caller ends by it once its own summary is shown.
-int RipAlbum(HostOptions options, std::string &why) {
+// what kept it from being done, and failedAlike, when given, the one reason
+// for which every track failed (SameFailure). After a stop, 128 plus the
+// signal: the caller ends by it once its own summary is shown.
+int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = nullptr) {
     const auto started = std::chrono::steady_clock::now();
     std::string error;
     Rip rip;
@@ -630,7 +656,14 @@ int RipAlbum(HostOptions options, std::string &why) {
     RipTimes times;
     // Until Create has the folder's lock, another rip may be at work in it:
     // the host only looks, and does what it decided once the lock is held.
-    if (options.resume) MarkResumedTracks(rip.tracks, rip.settings);
+    if (options.resume) {
+        const HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
+        const ResumeCheck check{rip.settings, rip.settingsPath, *records.album, rip.image, std::string()};
+        if (!MarkResumedTracks(rip.tracks, check, error)) {
+            Failed(error, why);
+            return StopRequest().load() != 0 ? 128 + StopRequest().load() : 1;
+        }
+    }
     if (!CheckFinalNames(options, rip, error)) return Failed(error, why);
     const std::string cuePath = RipCuePath(rip.albumName, rip.tracks, rip.outputFolder);
     const std::string cueText =
@@ -658,16 +691,28 @@ int RipAlbum(HostOptions options, std::string &why) {
         return ClearFinalNames(options, rip, message) &&
                (!options.resume || MoveAsideForRip(rip.tracks, rip.outputFolder, rip.settings, message));
     };
+    // Files of an earlier rip that this one does not pick up: the module
+    // moves those in its way aside, and the summary names what stays.
+    const bool earlierRip = !options.resume && !ModuleFiles(*rip.module.tools, rip.outputFolder, false).empty();
     bool created = false;
     const bool delivered = DeliverThroughTheModule(options, rip, times, created, error, onceHeld);
     if (!created) return Failed(error, why);
+    if (!delivered && StopRequest().load() == 0 && !rip.image.failure().empty()) {
+        const std::string removed =
+            RemovePartialDelivery(*rip.module.tools, rip.outputFolder, rip.image, rip.tracks, rip.delivered);
+        if (!removed.empty()) {
+            error += "; its partial WAV file " + removed + ", a copy of audio that the image still holds, was removed";
+        }
+    }
     Leftovers leftovers;
     if (options.resume)
         leftovers = SweepLeftovers(rip.outputFolder, rip.tracks, rip.settings, rip.image, rip.delivered);
 
     int missing = PrintReport(stdout, rip.tracks, rip.outputFolder, rip.settings, rip.outcome);
+    if (failedAlike != nullptr) *failedAlike = SameFailure(rip.tracks, rip.settings, rip.outcome);
     const int stepsNotDone = PrintAlbumSteps(stdout, rip.settings, rip.outcome);
     if (options.resume) PrintResume(rip, leftovers);
+    if (earlierRip) PrintEarlierFiles(rip);
     const int stopSignal = StopRequest().load();
     if (stopSignal != 0) PrintStop(rip, stopSignal, missing);
     std::printf("Total %.1f s: %.1f s delivering audio, %.1f s waiting for the encoder at the end.\n", Seconds(started),
@@ -769,6 +814,21 @@ bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums,
 // none of the others; a stop ends the shelf after the album it came in.
 int Run(const HostOptions &options) {
     CatchInterruptions();
+    // No album named, beside one: the user meant that one, not the demo.
+    if (options.inputs.empty()) {
+        std::string here;
+        for (const ShelfAlbum &album : FindAlbums({"."}, false, options.cueCharset)) {
+            if (!album.path.empty()) here += (here.empty() ? "" : ", ") + album.path.substr(2);
+        }
+        if (!here.empty()) {
+            const std::string usage = UsageText();
+            std::fprintf(stderr,
+                         "%s\n%s: no album named, and this folder holds %s: name the one to rip (the demo album is "
+                         "made only where no album lies)\nTry '%s --help' for more information.\n",
+                         usage.substr(0, usage.find('\n')).c_str(), kProgramName, Shown(here).c_str(), kProgramName);
+            return 2;
+        }
+    }
     std::string why;
     struct stat info;
     const bool folder =
@@ -789,6 +849,7 @@ int Run(const HostOptions &options) {
         AlbumResult result;
         result.name = Shown(album.path.empty() ? album.input : album.path);
         int status = 1;
+        std::string failedAlike;
         if (album.path.empty()) {
             status = Failed(album.input + ": " + album.problem, why);
         } else if (!skipped[i].empty()) {
@@ -800,7 +861,7 @@ int Run(const HostOptions &options) {
             HostOptions one = options;
             one.cuePath = album.path;
             why.clear();
-            status = RipAlbum(one, why);
+            status = RipAlbum(one, why, &failedAlike);
         }
         result.why = Shown(why);
         result.end = status == 0                        ? AlbumEnd::Done
@@ -824,6 +885,18 @@ int Run(const HostOptions &options) {
             std::fflush(stdout);
             return EndBySignal(stopSignal);
         }
+        // Settings that fail every track would fail every album alike,
+        // leaving each one's WAV files behind.
+        if (!failedAlike.empty() && !options.keepGoing && i + 1 < albums.size()) {
+            std::printf(
+                "\nThe shelf stops: every track of %s failed for one reason, %s. The settings are likely "
+                "wrong: mend them and run the same command with --resume, or pass --keep-going to rip the "
+                "other albums all the same.\n",
+                result.name.c_str(), Shown(failedAlike).c_str());
+            PrintShelfSummary(stdout, results, albums.size() - i - 1);
+            std::fflush(stdout);
+            return 1;
+        }
     }
     PrintShelfSummary(stdout, results, 0);
     std::fflush(stdout);
@@ -837,8 +910,7 @@ void PrintSettingsChoice(const HostOptions &options) {
     const PathEnvironment environment = CurrentPathEnvironment();
     const std::string module = options.pluginPath.empty() ? FindModule(environment) : options.pluginPath;
     const SettingsChoice choice = ChooseSettings(options.settingsPath, module, environment);
-    std::fprintf(stderr, "\nWith a cue sheet, this run would use the settings file %s (%s).\n",
-                 Shown(choice.path).c_str(), Shown(DescribeSettingsChoice(choice, environment)).c_str());
+    std::fprintf(stderr, "\n%s\n", Shown(SettingsChoiceLine(choice, environment, ENCBRIDGE_SOURCE_EXAMPLES)).c_str());
 }
 
 }  // namespace

@@ -57,6 +57,31 @@ std::string DurationText(double seconds) {
     return text;
 }
 
+std::string SameFailure(const std::vector<RipTrack> &tracks, const ModuleSettings &settings,
+                        const RipOutcome &outcome) {
+    std::string said;
+    bool any = false;
+    encbridge::Reason first = encbridge::Reason::Done;
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+        if (!TrackToWrite(tracks[i])) continue;
+        for (const ModuleOutput &output : settings.outputs) {
+            const std::pair<int, int> key(static_cast<int>(i + 1), output.number);
+            const auto found = outcome.outputs.find(key);
+            if (found == outcome.outputs.end() || found->second == encbridge::Reason::Done ||
+                (any && found->second != first)) {
+                return std::string();
+            }
+            if (!any) {
+                const auto words = outcome.messages.find(key);
+                said = words == outcome.messages.end() ? std::string() : SaidText(words->second);
+            }
+            any = true;
+            first = found->second;
+        }
+    }
+    return any ? encbridge::ReasonText(first) + said : std::string();
+}
+
 int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::string &outputFolder,
                 const ModuleSettings &settings, const RipOutcome &outcome) {
     const std::vector<std::string> extensions = settings.Extensions();

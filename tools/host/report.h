@@ -23,6 +23,12 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
 // or not done and why. Returns the count of steps not done.
 int PrintAlbumSteps(std::FILE *out, const ModuleSettings &settings, const RipOutcome &outcome);
 
+// When the journal tells that every output of every track written failed
+// for one and the same reason: that reason in words, with what the first
+// one's program said; empty otherwise (a track produced, a reason unknown,
+// or reasons that differ). A shelf stops on it: its settings are wrong.
+std::string SameFailure(const std::vector<RipTrack> &tracks, const ModuleSettings &settings, const RipOutcome &outcome);
+
 // "1.4 MiB" and the like.
 std::string SizeText(long long bytes);
 // "m:ss.cc".

@@ -158,7 +158,7 @@ bool EndByBoundary(Delivery &d, std::int64_t position, std::int64_t remaining, b
     std::int64_t want = std::min(framesPerPiece, d.image.frames() - position);
     std::int64_t got = d.image.Read(position, want, d.piece.data());
     if (got < remaining) {
-        error = "the image could not be read at " + name;
+        error = "the image could not be read at " + name + ": " + d.image.failure();
         return false;
     }
     std::int32_t boundary = static_cast<std::int32_t>(remaining * kFrameBytes), after = 0;
@@ -189,7 +189,7 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
         }
         std::int64_t count = std::min(framesPerPiece, remaining);
         if (d.image.Read(position, count, d.piece.data()) != count) {
-            error = "the image could not be read at " + name;
+            error = "the image could not be read at " + name + ": " + d.image.failure();
             return false;
         }
         std::int32_t length = static_cast<std::int32_t>(count * kFrameBytes), after = 0;

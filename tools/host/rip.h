@@ -21,6 +21,7 @@ struct RipTrack {
     ImageTrack image;
     bool selected = true;
     bool resumed = false;                 // selected, but every output lies under its final name already
+    std::string notResumed;               // --resume: why the files at its final names were not taken
     std::string fileName;                 // final name without folder and extension
     std::vector<std::string> finalPaths;  // one per output: where the module moves each encoded file
 };
