@@ -222,12 +222,15 @@ bool MoveAndSync(const WorkerControl &control, RunningEncoder &run) {
     std::size_t finalFolderLength = 0;
     const bool copyNamed = FormCopyName(copyName, run.finalPath, run.index + 1, output.outputExtension,
                                         sizeof output.outputExtension, finalFolderLength);
-    if (copyNamed && !ClearTheWay(copyName, run.finalPath, finalFolderLength, run.index + 1, output.outputExtension,
-                                  sizeof output.outputExtension, &run.system)) {
-        return false;
-    }
+    // A copy name that cannot be cleared (in a folder that cannot be
+    // searched, say) allows no copy: the move then fails, or succeeds, on
+    // its own, with the system's words for why.
+    const bool copyAllowed =
+        copyNamed && ClearTheWay(copyName, run.finalPath, finalFolderLength, run.index + 1, output.outputExtension,
+                                 sizeof output.outputExtension, &run.system);
+    run.system = {0};
     if (!platform::MoveFileNoReplace(run.outputPath, run.finalPath, &run.system, wavGoes,
-                                     copyNamed ? copyName : nullptr)) {
+                                     copyAllowed ? copyName : nullptr)) {
         return false;
     }
     onDisk = onDisk && (!wavGoes || SyncFinalFolders(album.outputFolder, sizeof album.outputFolder,

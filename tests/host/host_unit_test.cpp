@@ -970,6 +970,7 @@ TEST(RunPlan, AnUntitledAlbumIsNamedFromItsSheet) {
     for (const Case &c : cases) EXPECT_EQ(AlbumNameFromFile(c.sheet), c.name) << c.sheet;
     rmdir(named.c_str());
     rmdir(folder);
+}
 
 // Writes frames sample frames of CD audio, from frame first on of a signal
 // that seed picks, as a file of the format (SF_FORMAT_WAV...) at path.

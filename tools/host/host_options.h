@@ -58,7 +58,7 @@ struct HostOptions {
     bool resume = false;
     bool recursive = false;
     bool skipColliding = false;  // a shelf rips its other albums when two would write one file
-    bool keepGoing = false;  // a shelf goes on after an album whose every track failed alike
+    bool keepGoing = false;      // a shelf goes on after an album whose every track failed alike
     bool verbose = false;
     bool help = false;
     bool version = false;
