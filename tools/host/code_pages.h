@@ -56,4 +56,7 @@ TextWeight WeighText(const std::string &text);
 // language writes.
 bool Clean(const TextWeight &weight);
 
+// Appends the code point c to out as UTF-8.
+void AppendUtf8(std::string &out, char32_t c);
+
 }  // namespace host

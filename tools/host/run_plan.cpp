@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "code_pages.h"
 #include "track_names.h"
 
 namespace host {
@@ -35,24 +36,6 @@ long DecodeAt(const std::string &text, std::size_t at, std::size_t &length) {
     return code;
 }
 
-void Encode(long code, std::string &out) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 struct Identity {
     dev_t device;
     ino_t inode;
@@ -74,7 +57,7 @@ std::string NameKey(const std::string &path) {
         } else if (code < 0x80) {
             key += static_cast<char>(code >= 'A' && code <= 'Z' ? code + ('a' - 'A') : code);
         } else if (utf8 != static_cast<locale_t>(nullptr)) {
-            Encode(static_cast<long>(towlower_l(static_cast<wint_t>(code), utf8)), key);
+            AppendUtf8(key, static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), utf8)));
         } else {
             key.append(path, at, length);
         }
