@@ -1051,9 +1051,10 @@ shelf_names)
     printf '[OUTPUT2]\nOUT=.fla\nEXEPATH=%s/held-enc\nCOMMAND=-s -f -T TITLE=%%ttit%% -o %%o%% %%i%%\n' "$work" >>encbridge.ini
     "$host" album.cue --settings encbridge.ini --out out >first.txt 2>&1 &
     pid=$!
-    # Every file but track 4's second output is there, and the WAV files
+    # Every final file but track 4's second output is there (a temporary
+    # output is no final file), and the WAV files
     # of the tracks before it are gone.
-    timeout 60 sh -c "until [ \$(ls out | grep -c '\.fla') -eq 7 ] && ! ls out | grep -q '^#temp(0[123])'; do sleep 0.05; done" ||
+    timeout 60 sh -c "until [ \$(ls out | grep -v '^#' | grep -c '\.fla') -eq 7 ] && ! ls out | grep -q '^#temp(0[123])'; do sleep 0.05; done" ||
         { touch release; fail "the first rip never got to track 4"; }
     ls -i out >before.txt
     for second in --overwrite --resume; do
