@@ -14,6 +14,9 @@ examples=$(cd "$(dirname "$0")/../../examples" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/encbridge-host-test-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
+# A host killed on purpose cannot remove its own temporary folder: keep them
+# all inside the case's folder.
+mkdir tmp && TMPDIR=$work/tmp && export TMPDIR
 
 fail() {
     echo "FAIL ($case): $*"
