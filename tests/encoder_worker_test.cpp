@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -979,15 +980,17 @@ TEST_F(WorkerTest, TwoKillsThatOverlapEndAsOne) {
 // ---- The journal -------------------------------------------------------------
 
 // The records of a journal file: each line split at its tabs, the escapes
-// undone. A line without its line break is no record yet.
-std::vector<std::vector<std::string>> JournalRecords(const std::string &path) {
+// undone. A line without its line break is no record yet. The records of an
+// encoder's start are passed over, as a reader that predates them does,
+// unless started is set.
+std::vector<std::vector<std::string>> JournalRecords(const std::string &path, bool started = false) {
     const Bytes bytes = ts::ReadFile(path);
     std::vector<std::vector<std::string>> records;
     std::vector<std::string> fields(1);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = static_cast<char>(bytes[i]);
         if (c == '\n') {
-            records.push_back(fields);
+            if (started || fields.size() < 3 || fields[2] != "started") records.push_back(fields);
             fields.assign(1, std::string());
         } else if (c == '\t') {
             fields.emplace_back();
@@ -1412,6 +1415,17 @@ TEST_F(WorkerTest, ConcurrentRipsAndEncodersGiveWholeRecords) {
     }
     EXPECT_EQ(perRip.size(), 2u);
     for (const auto &rip : perRip) EXPECT_EQ(rip.second, 2 + 2 * tracks) << rip.first;
+    // Each run's start is journaled before its end, by the rip that ran it.
+    std::set<std::string> started;
+    for (const auto &record : JournalRecords(journal, true)) {
+        const std::string run = record.at(1) + " " + record.at(3) + " " + record.at(4);
+        if (record.at(2) == "started") {
+            EXPECT_TRUE(started.insert(run).second) << run;
+        } else if (record.at(2) == "track") {
+            EXPECT_EQ(started.erase(run), 1u) << run;
+        }
+    }
+    EXPECT_TRUE(started.empty());
     EXPECT_EQ(second.Kill(), 0);
 }
 

@@ -50,6 +50,13 @@ constexpr std::size_t kTrackError = 11;
 constexpr std::size_t kTrackMessage = 12;
 constexpr std::size_t kTrackFields = 13;
 
+// "started": a track's output whose encoder has just started, by track
+// number and output; its "track" record follows when the run has ended.
+// Readers that know no such kind pass it over.
+constexpr std::size_t kStartedTrack = 3;
+constexpr std::size_t kStartedOutput = 4;
+constexpr std::size_t kStartedFields = 5;
+
 // "album": output, seconds, how it ended, reason's name, outcome in words,
 // command line, the program's words.
 constexpr std::size_t kAlbumOutput = 3;

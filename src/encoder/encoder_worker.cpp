@@ -523,6 +523,8 @@ void EncoderWorker(void *controlBlock) {
             RunEnd end;
             const Reason reason = StartEncoder(control, next, nextOutput, run, end);
             if (reason == Reason::Done) {
+                // What a tool shows of the encoders at work comes from here.
+                JournalRunStart(rip.journal, next + 1, rip.settings.outputs[nextOutput].number);
                 ++runningCount;
             } else {
                 EndOutput(control, run, end, reason, progress);

@@ -209,6 +209,14 @@ void JournalRefusal(const RipJournal &journal, Reason reason, std::int32_t syste
     writer.Write(journal, journal::kRefusedFields);
 }
 
+void JournalRunStart(const RipJournal &journal, std::int32_t track, std::int32_t output) {
+    if (journal.file == nullptr) return;
+    RecordWriter writer(journal, "started");
+    writer.Number(journal::kStartedTrack, track);
+    writer.Number(journal::kStartedOutput, output);
+    writer.Write(journal, journal::kStartedFields);
+}
+
 void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     if (journal.file == nullptr) return;
     RecordWriter writer(journal, "track");

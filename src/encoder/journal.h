@@ -77,6 +77,9 @@ struct RunRecord {
     const char *messages = nullptr;
     std::size_t messageLength = 0;
 };
+// "started": the encoder of a track's output (track from 1, the output's
+// number) has started.
+void JournalRunStart(const RipJournal &journal, std::int32_t track, std::int32_t output);
 // "track": number, output, final file, seconds, how it ended, reason's
 // name, outcome in words (with the sample a failed verification is about),
 // command line, the system's words for systemError ("-" without one), the

@@ -413,7 +413,7 @@ wav_end_by_zero)
     no_leftovers
     # Every encoder has ended and its output has its final name.
     expect_text "4 of 4 files ready, encoding 0"
-    expect_text "progress \"encoding N\": the temporary outputs #temp(NN).flac written to in the last 2 s"
+    expect_text "progress \"encoding N\": the encoders at work, as the journal says"
     ;;
 flac_end_by_boundary)
     # Pieces of three sectors: most tracks end inside a piece, and the last

@@ -74,6 +74,20 @@ TEST(Journal, AProgramsWordsShowWhateverTheRecordsAge) {
     EXPECT_EQ(LastLine("Encoding\r50%\r\n\x1b[2Jgone\n\n  \n"), "?[2Jgone");
 }
 
+// The encoders at work, as progress shows them, are the runs the journal
+// says started and has not yet ended.
+TEST(Journal, TheEncodersAtWorkAreTheRunsStartedAndNotEnded) {
+    const std::string lines[] = {
+        "t\tr\tstarted\t1\t1",
+        "t\tr\tstarted\t1\t2",
+        "t\tr\tstarted\t2\t1",
+        "t\tr\ttrack\t1\t2\tf.flac\t0.5\texit 0\tdone\tencoded\tline\t-",
+    };
+    RipOutcome outcome;
+    for (const std::string &line : lines) NoteRecord({line, SplitRecord(line)}, outcome);
+    EXPECT_EQ(outcome.running, (std::set<std::pair<int, int>>{{1, 1}, {2, 1}}));
+}
+
 TEST(TrackList, AcceptsNumbersAndRanges) {
     struct Case {
         const char *text;
@@ -291,7 +305,8 @@ TEST(FileNames, ReplaceWhatFileSystemsRefuse) {
         {"..", ""},
         {".hidden", ".hidden"},
         {"Caf\xC3\xA9", "Caf\xC3\xA9"},
-        {"#TEMP(02) b", "_TEMP(02) b"},      // the module's own names
+        {"#TEMP(02) b", "_TEMP(02) b"},  // the module's own names
+        {"#kept(03)-1", "_kept(03)-1"},
         {"a\xC2\x9B[2J\xC2\x9D", "a_[2J_"},  // C1 controls, as UTF-8
     };
     for (const Case &c : cases) EXPECT_EQ(SafeFileName(c.name), c.safe) << c.name;

@@ -62,6 +62,7 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome) {
                ReasonAt(f, field::kTrackReason, reason)) {
         const std::pair<int, int> key{NumberAt(f, field::kTrackNumber), NumberAt(f, field::kTrackOutput)};
         outcome.outputs[key] = reason;
+        outcome.running.erase(key);
         if (f.size() > field::kTrackError && f[field::kTrackError] != "-") outcome.errors[key] = f[field::kTrackError];
         const std::string said = FieldAt(f, field::kTrackMessage);
         if (!said.empty()) outcome.messages[key] = said;
@@ -70,6 +71,8 @@ void NoteRecord(const JournalRecord &record, RipOutcome &outcome) {
         outcome.albumSteps[NumberAt(f, field::kAlbumOutput)] = reason;
         const std::string said = FieldAt(f, field::kAlbumMessage);
         if (!said.empty()) outcome.albumMessages[NumberAt(f, field::kAlbumOutput)] = said;
+    } else if (record.kind() == "started" && f.size() >= field::kStartedFields) {
+        outcome.running.insert({NumberAt(f, field::kStartedTrack), NumberAt(f, field::kStartedOutput)});
     } else if (record.kind() == "rip") {
         outcome.journaled = true;
     }
@@ -109,6 +112,8 @@ std::string DescribeRecord(const JournalRecord &record) {
                f[field::kTrackSeconds] + " s) " + f[field::kTrackFinalPath] + "\n    " + f[field::kTrackCommand] +
                said(field::kTrackMessage);
     }
+    if (kind == "started" && f.size() >= field::kStartedFields)
+        return "track " + f[field::kStartedTrack] + ", output " + f[field::kStartedOutput] + ": encoder started";
     if (kind == "album" && f.size() > field::kAlbumCommand) {
         return "album step of output " + f[field::kAlbumOutput] + ": " + f[field::kAlbumOutcome] + " (" +
                f[field::kAlbumEnd] + ", " + f[field::kAlbumSeconds] + " s)\n    " + f[field::kAlbumCommand] +

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -54,6 +55,9 @@ struct RipOutcome {
     // each album step's by output number.
     std::map<std::pair<int, int>, std::string> messages;
     std::map<int, std::string> albumMessages;
+    // The outputs, by (track, output), whose encoder has started and whose
+    // run has not yet ended: the encoders at work.
+    std::set<std::pair<int, int>> running;
 };
 void NoteRecord(const JournalRecord &record, RipOutcome &outcome);
 

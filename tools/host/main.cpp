@@ -210,6 +210,14 @@ public:
         return outcome_;
     }
 
+    // The encoders at work, as the journal says; -1 without a journal.
+    int Encoders() {
+        if (path_.empty()) return -1;
+        ReadOn();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return static_cast<int>(outcome_.running.size());
+    }
+
     // Once the module has written its last record of the rip.
     void Finish() {
         done_.store(true);
@@ -501,32 +509,25 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
                 Shown(rip.cue.title).c_str(), Shown(from).c_str());
     std::printf("  module   %s (version %d)\n  settings %s\n", Shown(rip.pluginPath).c_str(), module.version(),
                 Shown(rip.settingsPath).c_str());
-    // The temporary names as a pattern: the module's name of track 1, its
-    // number written NN.
-    std::string pattern = TemporaryName(*module.tools, "", 1, "");
-    const std::size_t one = pattern.find("01");
-    if (one != std::string::npos) pattern.replace(one, 2, "NN");
-    std::string written;
+    bool encoded = false;
     for (const ModuleOutput &output : rip.settings.outputs) {
         std::printf("  encoder  %s%s%s\n",
                     output.encoderPath.empty() ? "(none configured)" : Shown(output.encoderPath).c_str(),
                     rip.settings.outputs.size() > 1 ? " -> " : "",
                     rip.settings.outputs.size() > 1 ? Shown(output.extension).c_str() : "");
         if (output.albumStep) std::printf("  album    %s\n", Shown(output.albumEncoderPath).c_str());
-        if (!OutputIsTheWav(output.extension)) written += (written.empty() ? "" : ", ") + pattern + output.extension;
+        encoded = encoded || !OutputIsTheWav(output.extension);
     }
     std::printf("  output   %s\n", Shown(rip.outputFolder).c_str());
-    // The host sees only the module's files, so the progress says what its
-    // count of encoders at work is made of.
-    if (!written.empty()) {
-        std::printf("  progress \"encoding N\": the temporary outputs %s written to in the last %d s\n",
-                    Shown(written).c_str(), kWritingSeconds);
-    }
-    std::fflush(stdout);
-
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
     const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder);
     JournalWatch watch(journal.path(), options.verbose, rip.outcome);
+    // The module journals each encoder's start and end: the progress's count
+    // of encoders at work comes from there.
+    const bool counted = encoded && !journal.path().empty();
+    if (counted) std::printf("  progress \"encoding N\": the encoders at work, as the journal says\n");
+    std::fflush(stdout);
+    const std::function<int()> encoders = [&watch, counted] { return counted ? watch.Encoders() : -1; };
     if (module.create(records.album.get(), journal.settingsPath().c_str(), nullptr, 0) != 1) {
         module.kill();
         watch.Finish();
@@ -546,8 +547,8 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     Progress progress(stdout, isatty(STDOUT_FILENO) == 1);
     std::size_t reached = 0;
     const std::atomic<int> &stop = StopRequest();
-    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, rip.outputFolder, rip.settings.Extensions(),
-                                  progress, times, stop, reached, error);
+    bool delivered = DeliverAlbum(module, rip.image, rip.tracks, options, static_cast<int>(rip.settings.outputs.size()),
+                                  encoders, progress, times, stop, reached, error);
     rip.delivered = delivered ? rip.tracks.size() : reached;
     std::fflush(stdout);
     if (!delivered && stop.load() == 0) AwaitDeliveredTracks(watch, rip, reached, stop);

@@ -1,8 +1,8 @@
 // What the host shows while it rips: on a terminal a line per track with a
 // progress bar, then a line that counts the time spent waiting for the
 // encoders; otherwise plain lines, one per event. Each shows "encoding N",
-// the encoders at work as the host last counted them (see
-// CountEncodersWriting), unless that count is unknown.
+// the encoders at work as the module's journal last told them, unless that
+// count is unknown.
 #pragma once
 
 #include <cstdint>

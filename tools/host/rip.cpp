@@ -94,8 +94,7 @@ struct Delivery {
     AudioImage &image;
     const std::vector<RipTrack> &tracks;
     const HostOptions &options;
-    const std::string &outputFolder;
-    const std::vector<std::string> &extensions;
+    const std::function<int()> &encoders;
     Progress &progress;
     RipTimes &times;
     const std::atomic<int> &stop;
@@ -106,14 +105,13 @@ struct Delivery {
 };
 
 // The bar is redrawn as often as pieces come, thousands a second: there the
-// count is taken again only every tenth of a second (often), its looks at
-// the folder being one per track.
+// count is taken again only every tenth of a second (often), each a read of
+// the journal.
 void CountEncoders(Delivery &d, bool often = false) {
     const Clock::time_point now = Clock::now();
     if (often && now - d.counted < std::chrono::milliseconds(100)) return;
     d.counted = now;
-    d.progress.SetEncoding(CountEncodersWriting(*d.module.tools, d.outputFolder, d.extensions,
-                                                static_cast<int>(d.tracks.size()), std::time(nullptr)));
+    d.progress.SetEncoding(d.encoders());
 }
 
 // One SetData call with the bytes in piece. The album's last call returns
@@ -218,22 +216,14 @@ bool DeliverTrack(Delivery &d, std::size_t i, std::string &error) {
 }  // namespace
 
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
-                  const HostOptions &options, const std::string &outputFolder,
-                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times,
-                  const std::atomic<int> &stop, std::size_t &reached, std::string &error) {
-    Delivery d{module,
-               image,
-               tracks,
-               options,
-               outputFolder,
-               extensions,
-               progress,
-               times,
-               stop,
-               Clock::now(),
-               std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
-               0};
-    for (const RipTrack &track : tracks) d.expected += TrackToWrite(track) ? static_cast<int>(extensions.size()) : 0;
+                  const HostOptions &options, int outputsPerTrack, const std::function<int()> &encoders,
+                  Progress &progress, RipTimes &times, const std::atomic<int> &stop, std::size_t &reached,
+                  std::string &error) {
+    Delivery d{
+        module,   image, tracks, options,      encoders,
+        progress, times, stop,   Clock::now(), std::vector<std::uint8_t>(static_cast<std::size_t>(options.pieceSize)),
+        0};
+    for (const RipTrack &track : tracks) d.expected += TrackToWrite(track) ? outputsPerTrack : 0;
     for (reached = 0; reached < tracks.size(); ++reached) {
         const std::size_t i = reached;
         if (!DeliverTrack(d, i, error)) {

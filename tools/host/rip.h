@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,16 +58,16 @@ struct RipTimes {
 // ending each track as options.endBy says. Create must have succeeded. False
 // with a message in error when the module refuses a delivery or the image
 // cannot be read.
-// outputFolder and extensions are where the module writes and what its
-// encoders make, for the count of encoders at work that progress shows.
+// outputsPerTrack: the files each track should give. encoders: the count of
+// encoders at work that progress shows (-1: unknown).
 // reached: the place of the track whose delivery failed (every track before
 // it was ended), or the count of tracks.
 // stop: once non-zero, no more audio is delivered, and a wait in the album's
 // last call is ended by Kill from another thread; the delivery then fails.
 bool DeliverAlbum(PluginModule &module, AudioImage &image, const std::vector<RipTrack> &tracks,
-                  const HostOptions &options, const std::string &outputFolder,
-                  const std::vector<std::string> &extensions, Progress &progress, RipTimes &times,
-                  const std::atomic<int> &stop, std::size_t &reached, std::string &error);
+                  const HostOptions &options, int outputsPerTrack, const std::function<int()> &encoders,
+                  Progress &progress, RipTimes &times, const std::atomic<int> &stop, std::size_t &reached,
+                  std::string &error);
 
 // Whether the module is handed track to write: selected, and not resumed.
 bool TrackToWrite(const RipTrack &track);

@@ -140,8 +140,7 @@ std::string ExplainRefusal(const ModuleSettings &settings, encbridge::Reason rea
             return words + " (" + outputFolder + "): give this user write permission, or choose another --out";
         case encbridge::Reason::LockNotMade:
             return words + " (" + outputFolder +
-                   "): remove what lies at #ripping.lock there (its owner or an "
-                   "administrator can), or choose another --out";
+                   "): remove it (its owner or an administrator can), or choose another --out";
         case encbridge::Reason::Done:
             return "the module refused the rip without saying why";
         default:

@@ -1,7 +1,5 @@
 #include "track_names.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -85,9 +83,10 @@ std::string SafeFileName(const std::string &name) {
     if (first == std::string::npos) return std::string();
     safe.erase(0, first);
     while (!safe.empty() && (safe.back() == ' ' || safe.back() == '.')) safe.pop_back();
-    // The module refuses a name that starts like its temporary files; a
-    // title such as "#temp(02)" keeps its track.
-    if (strncasecmp(safe.c_str(), "#temp(", 6) == 0) safe[0] = '_';
+    // The module's own files in the output folder (its temporary and kept
+    // files, its lock) are the names that begin with "#": a title such as
+    // "#temp(02)" keeps its track, and a leftover's name never names one.
+    if (!safe.empty() && safe[0] == '#') safe[0] = '_';
     return safe;
 }
 
