@@ -1,10 +1,11 @@
 #!/bin/sh
-# The settings examples of the README are also files under examples/, which
-# are installed and packaged: every ```ini block of the README must equal one
+# The settings examples of the settings guide (docs/settings.md) are also
+# files under examples/, which are installed and packaged: every ```ini block
+# of the guide must equal one
 # of the files, and every file one of the blocks, so that neither can change
 # alone. Line ends do not count (the Windows package has CRLF).
 #
-# Usage: readme_examples_test.sh README.md EXAMPLES_FOLDER
+# Usage: readme_examples_test.sh docs/settings.md EXAMPLES_FOLDER
 set -u
 readme=$1
 examples=$2
@@ -15,7 +16,7 @@ awk -v dir="$work" '
     /^```ini[ \t\r]*$/ { n++; file = sprintf("%s/block-%02d.ini", dir, n); inside = 1; printf "" > file; next }
     inside && /^```[ \t\r]*$/ { inside = 0; close(file); next }
     inside { sub(/\r$/, ""); print > file }
-    END { if (inside) { print "an ini block of the README is not closed"; exit 1 } }
+    END { if (inside) { print "an ini block of the settings guide is not closed"; exit 1 } }
 ' "$readme" || exit 1
 
 blocks=$(ls "$work"/block-*.ini 2>/dev/null)
@@ -36,7 +37,7 @@ for block in $blocks; do
         cmp -s "$block" "$plain" && found=$plain
     done
     if [ -z "$found" ]; then
-        echo "FAIL: this README block equals no file under $examples:"
+        echo "FAIL: this block of $readme equals no file under $examples:"
         cat "$block"
         status=1
     fi
@@ -49,7 +50,7 @@ for file in $files; do
     for block in $blocks; do
         cmp -s "$block" "$plain" && found=$block
     done
-    [ -n "$found" ] || { echo "FAIL: $file is in no \`\`\`ini block of the README"; status=1; }
+    [ -n "$found" ] || { echo "FAIL: $file is in no \`\`\`ini block of $readme"; status=1; }
 done
-[ $status -eq 0 ] && echo "PASS: $(echo "$blocks" | wc -l) README blocks, $(echo "$files" | wc -l) example files"
+[ $status -eq 0 ] && echo "PASS: $(echo "$blocks" | wc -l) blocks of $readme, $(echo "$files" | wc -l) example files"
 exit $status

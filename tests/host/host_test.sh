@@ -769,10 +769,12 @@ new_user)
     # Options for testing hosts come under a heading of their own.
     "$host" --help >out.txt 2>&1
     sed -n '/^Options for testing/,/^Settings/p' out.txt | grep -q -- "--piece-size" || fail "--piece-size is among a user's options"
-    # The manual page: the settings and the exit status are not under the
-    # testing options.
-    help2man --no-info "$host" 2>/dev/null | sed -n '/^\.SS "Options for testing/,/^\.SH/p' | grep -q 'Exit status\|Settings:' &&
-        fail "the manual page has the settings or the exit status under the testing options"
+    # The manual page (made from docs/host.md): the settings files and the
+    # exit status are not under the options.
+    page=$(dirname "$host")/../tools/encbridge-host.1
+    [ -f "$page" ] || fail "no manual page at $page"
+    sed -n '/^OPTIONS$/,/^EXIT STATUS$/p' "$page" | grep -q 'XDG_CONFIG_HOME\|every album step was done' &&
+        fail "the manual page has the settings or the exit status under the options"
     # No album named, beside a sheet: usage, and the sheet named; no demo.
     "$host" >out.txt 2>&1
     [ $? -eq 2 ] || fail "no arguments beside a sheet: exit status not 2"
@@ -812,7 +814,7 @@ detected_charset)
         "$host" $charset.cue --settings encbridge.ini --out $charset --tracks 3 >out.txt 2>&1 || fail "$charset: $?"
         expect_audio "$charset/03 $title.flac" 483-565
         metaflac --show-tag=TITLE "$charset/03 $title.flac" | grep -qxF "TITLE=$title" || fail "$charset: the title tag"
-        # The README's MP3 settings, through Debian's lame.
+        # The MP3 settings of docs/settings.md, through Debian's lame.
         "$host" $charset.cue --settings "$examples/linux/mp3.ini" --out $charset-mp3 --tracks 3 >out.txt 2>&1 ||
             fail "$charset, lame: $?"
         ffprobe -v error -show_entries format_tags=title -of default=nw=1:nk=1 "$charset-mp3/03 $title.mp3" |
@@ -836,7 +838,7 @@ detected_charset)
     ;;
 first_pregap)
     # Track 1 starts at 00:01:00 after an INDEX 00: noise before it is a
-    # hidden track, joined to track 1 by default, so that the README's
+    # hidden track, joined to track 1 by default, so that docs/settings.md's
     # templates give the sheet's numbers; digital silence is dropped, each
     # with a notice.
     make_image wav
@@ -1202,7 +1204,7 @@ exec opusenc "$@"
 SH
     printf '#!/bin/sh\necho "$@" >"%s/opus-step.txt"\n' "$work" >opus-step
     chmod 755 opus-wrap opus-step
-    # The README's example, with a wrapper in front of opusenc and an album
+    # The example of docs/settings.md, with a wrapper in front of opusenc and an album
     # step that says whether it ran.
     sed "s|^EXEPATH=/usr/bin/opusenc\$|EXEPATH=opus-wrap|" "$examples/linux/flac-opus.ini" >encbridge.ini
     grep -qx "EXEPATH=opus-wrap" encbridge.ini || fail "the example names no /usr/bin/opusenc"

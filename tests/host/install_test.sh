@@ -29,6 +29,14 @@ DESTDIR=$work/stage "$cmake" --install "$build" --prefix /opt/encbridge >out.txt
 cat >expected.txt <<LIST
 bin/encbridge-host
 $libdir/encbridge/libencbridge.so
+share/doc/encbridge/README.md
+share/doc/encbridge/design.md
+share/doc/encbridge/host.md
+share/doc/encbridge/journal.md
+share/doc/encbridge/performance.md
+share/doc/encbridge/platform-measurements.md
+share/doc/encbridge/settings.md
+share/doc/encbridge/testing.md
 share/doc/encbridge/examples/flac-opus.ini
 share/doc/encbridge/examples/flac.ini
 share/doc/encbridge/examples/mp3.ini
@@ -89,7 +97,7 @@ expect_text "settings $work/demo/source/encbridge.ini"
 "$host" --version >out.txt 2>&1 || fail "--version: exit status $?"
 grep -qx "encbridge-host (encbridge) [0-9][0-9.]*" out.txt || fail "--version does not name the version"
 
-# The manual page is the help text, and man renders it.
+# The manual page is docs/host.md, and man renders it.
 page=$prefix/share/man/man1/encbridge-host.1
 if command -v man >/dev/null 2>&1; then
     MANPAGER=cat MANWIDTH=80 man -l "$page" >out.txt 2>&1 || fail "man -l $page failed"
@@ -100,4 +108,17 @@ fi
 expect_text "encbridge-host - rip a CD image through the encbridge module"
 expect_text "--first-pregap"
 grep -q "XDG_CON" out.txt || fail "the page does not describe the settings' order"
+# The sections a manual page has, in their order.
+sections=$(awk 'previous == ".SH" { printf "%s/", $0 } { previous = $0 }' "$page")
+[ "$sections" = "NAME/SYNOPSIS/DESCRIPTION/OPTIONS/EXIT STATUS/ENVIRONMENT/FILES/EXAMPLES/SEE ALSO/" ] ||
+    fail "the page's sections are $sections"
+# Every option that --help lists is described on the page.
+"$host" --help 2>/dev/null | grep -o -- '--[a-z][a-z-]*' | sort -u >options.txt
+[ -s options.txt ] || fail "--help lists no option"
+sed 's/\\-/-/g' "$page" >page.txt
+while read -r option; do
+    grep -qF -- "$option" page.txt || fail "the manual page does not describe $option"
+done <options.txt
+# The installed README's links to the guides point beside it.
+grep -q '](docs/' "$prefix/share/doc/encbridge/README.md" && fail "the installed README links to docs/"
 echo "PASS (install)"

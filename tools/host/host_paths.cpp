@@ -88,7 +88,7 @@ std::string NoSettingsMessage(const SettingsChoice &choice, const PathEnvironmen
     const bool examples = environment.isFile(sourceExamples + "/flac.ini");
     return "no settings file was found (looked for " + looked + "); name one with --settings FILE" +
            (examples ? ", such as " + sourceExamples + "/flac.ini (the examples are in " + sourceExamples + "/)"
-                     : std::string(" (the README's section \"The settings file\" has examples)"));
+                     : std::string(" (the settings guide, settings.md in share/doc/encbridge/, has examples)"));
 }
 
 std::string DescribeSettingsChoice(const SettingsChoice &choice, const PathEnvironment &environment) {
