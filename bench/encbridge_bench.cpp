@@ -49,7 +49,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/plugin_interface.h"
+#include "encbridge/plugin.h"
 
 extern char **environ;
 
@@ -176,11 +176,15 @@ bool LoadModule(const std::string &path, Module &loaded, const char *what) {
         std::fprintf(stderr, "cannot load %s: %s\n", path.c_str(), dlerror());
         return false;
     }
-    loaded.create = reinterpret_cast<decltype(loaded.create)>(dlsym(handle, "Create"));
-    loaded.setData = reinterpret_cast<decltype(loaded.setData)>(dlsym(handle, "SetData"));
-    loaded.kill = reinterpret_cast<decltype(loaded.kill)>(dlsym(handle, "Kill"));
+    EncbridgeExports found;
+    const char *missing = EncbridgeLoadExports(
+        handle, [](void *module, const char *name) { return reinterpret_cast<EncbridgeFunction>(dlsym(module, name)); },
+        &found);
+    loaded.create = found.create;
+    loaded.setData = found.setData;
+    loaded.kill = found.kill;
     std::printf("%s: %s\n", what, path.c_str());
-    return loaded.create != nullptr && loaded.setData != nullptr && loaded.kill != nullptr;
+    return missing == nullptr;
 }
 
 std::string EnvironmentPath(const char *name) {

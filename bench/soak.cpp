@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "interface/plugin_interface.h"
+#include "encbridge/plugin.h"
 
 namespace {
 
@@ -144,10 +144,16 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "soak: %s\n", dlerror());
         return 2;
     }
-    auto create = reinterpret_cast<decltype(&Create)>(dlsym(module, "Create"));
-    auto setData = reinterpret_cast<decltype(&SetData)>(dlsym(module, "SetData"));
-    auto kill = reinterpret_cast<decltype(&Kill)>(dlsym(module, "Kill"));
-    if (create == nullptr || setData == nullptr || kill == nullptr) return 2;
+    EncbridgeExports found;
+    if (EncbridgeLoadExports(
+            module,
+            [](void *loaded, const char *name) { return reinterpret_cast<EncbridgeFunction>(dlsym(loaded, name)); },
+            &found) != nullptr) {
+        return 2;
+    }
+    const auto create = found.create;
+    const auto setData = found.setData;
+    const auto kill = found.kill;
     Print("before the module", before);
     Print("module loaded", Measure());
 

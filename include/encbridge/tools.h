@@ -15,8 +15,8 @@
 
 #include "encbridge/journal_format.h"
 #include "encbridge/limits.h"
+#include "encbridge/plugin.h"
 #include "encbridge/reasons.h"
-#include "records/host_records.h"
 
 extern "C" {
 

@@ -38,10 +38,17 @@ struct Album {
 class ModuleHost {
 public:
     explicit ModuleHost(const std::string &path) : module_(new LoadedModule(path)) {
-        version = reinterpret_cast<decltype(version)>(module_->Symbol("GetDllViersion"));
-        create = reinterpret_cast<decltype(create)>(module_->Symbol("Create"));
-        setData = reinterpret_cast<decltype(setData)>(module_->Symbol("SetData"));
-        kill = reinterpret_cast<decltype(kill)>(module_->Symbol("Kill"));
+        EncbridgeExports found;
+        EncbridgeLoadExports(
+            module_.get(),
+            [](void *module, const char *name) {
+                return reinterpret_cast<EncbridgeFunction>(static_cast<LoadedModule *>(module)->Symbol(name));
+            },
+            &found);
+        version = found.getDllViersion;
+        create = found.create;
+        setData = found.setData;
+        kill = found.kill;
     }
     ~ModuleHost() {
         if (ready()) kill();

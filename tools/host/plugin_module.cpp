@@ -25,27 +25,20 @@ bool PluginModule::Load(const std::string &path, std::string &error) {
         error = "the module " + path + " does not load: " + (reason ? reason : "unknown reason");
         return false;
     }
-    struct Export {
-        const char *name;
-        void **target;
-    };
-    const Export exports[] = {{"GetDllViersion", reinterpret_cast<void **>(&version)},
-                              {"Create", reinterpret_cast<void **>(&create)},
-                              {"SetData", reinterpret_cast<void **>(&setData)},
-                              {"Kill", reinterpret_cast<void **>(&kill)}};
-    for (const Export &entry : exports) {
-        *entry.target = dlsym(handle_, entry.name);
-        if (*entry.target == nullptr) {
-            error = "the module " + path + " does not export " + entry.name + ", so it is no encbridge module";
-            version = nullptr;
-            create = nullptr;
-            setData = nullptr;
-            kill = nullptr;
-            return false;
-        }
+    EncbridgeExports found;
+    const char *missing = EncbridgeLoadExports(
+        handle_,
+        [](void *module, const char *name) { return reinterpret_cast<EncbridgeFunction>(dlsym(module, name)); },
+        &found);
+    if (missing != nullptr) {
+        error = "the module " + path + " does not export " + missing + ", so it is no encbridge module";
+        return false;
     }
-    const auto table = reinterpret_cast<decltype(&EncbridgeTools)>(dlsym(handle_, "EncbridgeTools"));
-    const EncbridgeToolTable *offered = table != nullptr ? table() : nullptr;
+    version = found.getDllViersion;
+    create = found.create;
+    setData = found.setData;
+    kill = found.kill;
+    const EncbridgeToolTable *offered = found.tools != nullptr ? found.tools() : nullptr;
     if (offered == nullptr || offered->size < sizeof(EncbridgeToolTable) ||
         offered->version != kEncbridgeToolsVersion) {
         error = "the module " + path + " offers no tools' table of version " + std::to_string(kEncbridgeToolsVersion) +

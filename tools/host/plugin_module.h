@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "encbridge/plugin.h"
 #include "encbridge/tools.h"
-#include "interface/plugin_interface.h"
 
 namespace host {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cue_image.h"
+#include "encbridge/plugin.h"
 #include "host_options.h"
-#include "interface/plugin_interface.h"
 #include "plugin_module.h"
 #include "progress.h"
 

@@ -42,16 +42,19 @@ bool LoadModuleBesideProgram(Module &module, std::string &error) {
         error = "cannot load " + shown + " (it must lie beside encbridge-try.exe): " + SystemWords(GetLastError());
         return false;
     }
-    const auto find = [&module](const char *name) {
-        return reinterpret_cast<void *>(GetProcAddress(module.handle, name));
-    };
-    module.version = reinterpret_cast<decltype(module.version)>(find("GetDllViersion"));
-    module.create = reinterpret_cast<decltype(module.create)>(find("Create"));
-    module.setData = reinterpret_cast<decltype(module.setData)>(find("SetData"));
-    module.kill = reinterpret_cast<decltype(module.kill)>(find("Kill"));
-    const auto table = reinterpret_cast<decltype(&EncbridgeTools)>(find("EncbridgeTools"));
-    module.tools = table != nullptr ? table() : nullptr;
-    if (!module.version || !module.create || !module.setData || !module.kill) {
+    EncbridgeExports found;
+    const char *missing = EncbridgeLoadExports(
+        module.handle,
+        [](void *dll, const char *name) {
+            return reinterpret_cast<EncbridgeFunction>(GetProcAddress(static_cast<HMODULE>(dll), name));
+        },
+        &found);
+    module.version = found.getDllViersion;
+    module.create = found.create;
+    module.setData = found.setData;
+    module.kill = found.kill;
+    module.tools = found.tools != nullptr ? found.tools() : nullptr;
+    if (missing != nullptr) {
         error = shown + " lacks one of GetDllViersion, Create, SetData and Kill: it is no encbridge module";
         return false;
     }

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "encbridge/plugin.h"
 #include "encbridge/tools.h"
-#include "interface/plugin_interface.h"
 
 namespace encbridge_try {
 
