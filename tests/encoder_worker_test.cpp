@@ -1077,6 +1077,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
         const bool folderBlocker = std::string(c.blocker) == "ro" || std::string(c.blocker) == "ns";
         if (folderBlocker && (OnWindows() || !folderRefuses)) continue;
+        // On Windows a folder that is another volume is a reparse point (wine
+        // shows a mount point so too), which no final name goes through; the
+        // platform's table has the copying move onto a full disk.
+        if (std::string(c.blocker) == "full" && OnWindows()) continue;
         const std::string n = std::to_string(++caseNumber);
         const std::string folder = CaseFolder("case" + n);
         if (std::string(c.blocker) == "sub") {
