@@ -1080,6 +1080,10 @@ void WorkerTest::JournalReasonCases(bool folderRefuses) {
         if (c.encoder == notAProgram && ts::RunningUnderWine()) continue;
         const bool folderBlocker = std::string(c.blocker) == "ro" || std::string(c.blocker) == "ns";
         if (folderBlocker && (OnWindows() || !folderRefuses)) continue;
+        // On Windows a folder that is another volume is a reparse point (wine
+        // shows a mount point so too), which no final name goes through; the
+        // platform's table has the copying move onto a full disk.
+        if (std::string(c.blocker) == "full" && OnWindows()) continue;
         const std::string n = std::to_string(++caseNumber);
         const std::string folder = CaseFolder("case" + n);
         if (std::string(c.blocker) == "sub") {
@@ -1295,10 +1299,10 @@ TEST_F(WorkerTest, AJournalThatCannotBeWrittenChangesNothingElse) {
                                       folder + "a-folder" + sep + ".." + sep + "01 track.MP3"};
     std::vector<std::string> listing = {"01 Track.mp3", "a-folder", "linked"};
     ASSERT_TRUE(ts::MakeFolder(folder + "a-folder"));
-#ifdef _WIN32
-    ASSERT_TRUE(ts::MakeFolder(folder + "linked"));  // wine 8 makes no junction (FSCTL_SET_REPARSE_POINT fails)
-#else
-    ASSERT_EQ(symlink(aux_.c_str(), (folder + "linked").c_str()), 0);
+    // wine 8 makes no junction (FSCTL_SET_REPARSE_POINT fails), but shows a
+    // link of the host system as one.
+    ASSERT_TRUE(ts::MakeFolderLink(folder + "linked", aux_));
+#ifndef _WIN32
     // A link to a file outside the folder.
     ts::WriteFile(aux_ + "outside.log", "precious\n");
     ASSERT_EQ(symlink((aux_ + "outside.log").c_str(), (folder + "linked.log").c_str()), 0);

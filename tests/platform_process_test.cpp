@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "fake_encoder/run_log.h"
@@ -444,6 +446,9 @@ struct MoveCase {
     bool targetExists;
     bool targetFolderExists;
     bool moved;
+    // The target folder is a small volume of its own, so the move copies;
+    // "roomy" has room for the file, "full" for a part of it only.
+    const char *volume = "";
 };
 
 const MoveCase kMoveCases[] = {
@@ -451,32 +456,56 @@ const MoveCase kMoveCases[] = {
     {"onto an existing file", true, true, true, false},
     {"from a missing file", false, false, true, false},
     {"into a missing folder", true, false, false, false},
+    {"onto another volume", true, false, true, true, "roomy"},
+    // The system's own copy left a part of the file under the final name,
+    // which a journal then took for a file that was there before.
+    {"onto another volume that fills up", true, false, true, false, "full"},
 };
 
 TEST_F(PlatformTest, MoveNeverReplacesAnExistingFile) {
+    const std::string sep = testing_support::Separator();
     for (const MoveCase &c : kMoveCases) {
         SCOPED_TRACE(c.name);
+        const std::string volume = c.volume;
         std::string from = folder_ + "from.mp3";
-        std::string targetFolder =
-            folder_ + (c.targetFolderExists ? "" : std::string("missing") + testing_support::Separator());
+        std::string targetFolder = folder_ + (!c.targetFolderExists ? "missing" + sep
+                                              : volume.empty()      ? ""
+                                                                    : volume + sep);
         std::string to = targetFolder + "Final name.mp3";
+        const std::string copyName = targetFolder + "#temp(01)-copy.mp3";
         testing_support::RemoveTree(from);
         testing_support::RemoveTree(to);
-        if (c.sourceExists) WriteFile(from, "encoded");
+        std::unique_ptr<testing_support::SmallDisk> disk;
+        if (!volume.empty()) {
+            ASSERT_TRUE(testing_support::MakeFolder(targetFolder));
+            disk.reset(new testing_support::SmallDisk(targetFolder, 200));
+            // A mount needs root.
+            if (!disk->mounted()) continue;
+            if (volume == "full") WriteFile(targetFolder + "filler", std::string(180 * 1024, 'f'));
+        }
+        // More than one write's worth of bytes, and more than the full disk has room for.
+        const std::string content = volume.empty() ? "encoded" : std::string(150 * 1024, 'e');
+        if (c.sourceExists) WriteFile(from, content);
         if (c.targetExists) WriteFile(to, "older");
 
-        EXPECT_EQ(platform::MoveFileNoReplace(from.c_str(), to.c_str()), c.moved);
+        platform::SystemError error = {0};
+        EXPECT_EQ(platform::MoveFileNoReplace(from.c_str(), to.c_str(), &error, false, copyName.c_str()), c.moved);
         if (c.moved) {
             EXPECT_FALSE(FileExists(from));
-            EXPECT_EQ(Text(ReadFile(to)), "encoded");
+            EXPECT_EQ(Text(ReadFile(to)), content);
         } else {
             EXPECT_EQ(FileExists(from), c.sourceExists);
             if (c.sourceExists) {
-                EXPECT_EQ(Text(ReadFile(from)), "encoded");
+                EXPECT_EQ(Text(ReadFile(from)), content);
             }
             if (c.targetExists) {
                 EXPECT_EQ(Text(ReadFile(to)), "older");
             }
+        }
+        EXPECT_FALSE(FileExists(copyName));
+        if (volume == "full") {
+            EXPECT_EQ(testing_support::ListFolder(targetFolder), std::vector<std::string>{"filler"});
+            EXPECT_EQ(error.code, OnWindows() ? 112 : ENOSPC) << "a full disk's own reason";
         }
     }
 }

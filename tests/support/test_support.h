@@ -61,8 +61,9 @@ bool RunningUnderWine();
 bool MakeFolderLink(const std::string &link, const std::string &target);
 
 // A small file system of its own (another volume) mounted on an existing
-// empty folder (named with its separator at the end) while it lives, to fill up; root only (under wine too, where
-// the host system's mount is run). Unmounted at its end.
+// empty folder (named with its separator at the end) while it lives, to
+// fill up; root only (under wine too, where the host system's mount is
+// run). Unmounted at its end.
 class SmallDisk {
 public:
     SmallDisk(const std::string &folder, int kilobytes);

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "test_support.h"
 
@@ -74,19 +73,28 @@ std::string HostName(const std::string &path) {
     return result;
 }
 
-// Runs a program of the host system under wine, which starts a file that is
-// no Windows program that way, and waits for it; its exit code is lost.
-bool RunHostProgram(std::string line) {
+// Runs a command of the host system's shell under wine and waits for it;
+// true when it exited with 0. wine 8 starts a file that is no Windows
+// program without a process handle to wait on (CreateProcess succeeds and
+// gives a null one), so the shell writes the exit status to a file of a
+// folder of its own, as its last step, and the wait is for that file.
+bool RunHostCommand(const std::string &command) {
+    const std::string scratch = MakeTempFolder();
+    const std::string hostScratch = scratch.empty() ? "" : HostName(scratch);
+    if (hostScratch.empty()) return RemoveTree(scratch), false;
+    std::string line = "Z:\\bin\\sh -c \"" + command + "; echo $? >'" + hostScratch + "/status.new' && mv '" +
+                       hostScratch + "/status.new' '" + hostScratch + "/status'\"";
     STARTUPINFOA start = {};
     start.cb = sizeof start;
-    PROCESS_INFORMATION started;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &started)) {
-        return false;
-    }
-    const bool ended = WaitForSingleObject(started.hProcess, 60000) == WAIT_OBJECT_0;
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return ended;
+    PROCESS_INFORMATION started = {};
+    const bool ran = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &started);
+    if (started.hThread != nullptr) CloseHandle(started.hThread);
+    if (started.hProcess != nullptr) CloseHandle(started.hProcess);
+    const bool ended = ran && WaitUntil([&] { return FileExists(scratch + "status"); }, 60000);
+    const std::vector<std::uint8_t> status = ended ? ReadFile(scratch + "status") : std::vector<std::uint8_t>();
+    const bool succeeded = status == std::vector<std::uint8_t>{'0', '\n'};
+    RemoveTree(scratch);
+    return succeeded;
 }
 
 bool IsReparsePoint(const std::string &path) {
@@ -109,36 +117,19 @@ bool MakeFolderLink(const std::string &link, const std::string &target) {
     const std::string hostFolder = HostName(folder), hostTarget = HostName(target);
     const std::string hostLink = hostFolder.empty() ? "" : hostFolder + "/" + link.substr(last + 1);
     return RunningUnderWine() && !hostLink.empty() && !hostTarget.empty() &&
-           RunHostProgram("Z:\\bin\\ln -s " + hostTarget + " " + hostLink) &&
-           WaitUntil([&] { return IsReparsePoint(link); });  // the wait may end before the program does
+           RunHostCommand("ln -s '" + hostTarget + "' '" + hostLink + "'") && IsReparsePoint(link);
 }
 
 SmallDisk::SmallDisk(const std::string &folder, int kilobytes) : folder_(folder) {
-    // Measured: a rip onto a disk mounted this way under wine did not end
-    // (the test hung until its time-out), not yet understood; until it is,
-    // no disk is mounted and the cases that need one are skipped.
-    if (std::getenv("ENCBRIDGE_WINE_SMALL_DISK") == nullptr) return;
     const std::string host = HostName(folder);
-    if (host.empty() ||
-        !RunHostProgram("Z:\\bin\\mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k encbridge-test " + host)) {
-        return;
-    }
-    // The mount's exit code is lost: it took place when a file larger than
-    // the disk does not fit.
-    const std::string probe = folder + "probe";
-    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    const std::string bytes(static_cast<std::size_t>(kilobytes) * 1024 + 65536, 'p');
-    DWORD written = 0;
-    const BOOL wrote = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    DeleteFileA(probe.c_str());
-    mounted_ = !wrote || written < bytes.size();
-    if (!mounted_) RunHostProgram("Z:\\bin\\umount -l " + host);
+    mounted_ =
+        RunningUnderWine() && !host.empty() &&
+        RunHostCommand("mount -t tmpfs -o size=" + std::to_string(kilobytes) + "k encbridge-test '" + host + "'");
 }
 
 SmallDisk::~SmallDisk() {
-    if (mounted_) RunHostProgram("Z:\\bin\\umount -l " + HostName(folder_));
+    // Detached at once, whatever wine still holds open in it.
+    if (mounted_) RunHostCommand("umount -l '" + HostName(folder_) + "'");
 }
 
 const char *ModuleFileName() { return "encbridge.dll"; }
