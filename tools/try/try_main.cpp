@@ -249,9 +249,10 @@ std::string GivenFolder(const std::string &given, bool dryRun) {
         Say("encbridge-try: cannot try in " + given + ": it is no path that Windows takes\n", true);
         return std::string();
     }
-    if (folder.size() >= MAX_PATH) {
+    if (folder.size() >= encbridge_try::kFolderPathTooLong) {
         Say("encbridge-try: cannot try in " + folder + ": its path is " + std::to_string(folder.size()) +
-                " characters long, and a file's path in it may have at most " + std::to_string(MAX_PATH - 1) + "\n",
+                " characters long, and a file's path in it may have at most " +
+                std::to_string(encbridge_try::kFolderPathTooLong - 1) + "\n",
             true);
         return std::string();
     }

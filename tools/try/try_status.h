@@ -11,6 +11,9 @@ constexpr int kRefused = 1;      // the module refuses the settings
 constexpr int kCannotTry = 2;    // wrong arguments, no module, no settings file, no folder or temp folder to use
 constexpr int kSomeNotMade = 3;  // some outputs were not made
 
+// An output folder's path of this many characters or more is refused: a
+// file's path in it would be too long for the system's ANSI functions.
+constexpr unsigned kFolderPathTooLong = 260;
 // A folder of its own in the temp folder: this, then its number from 1.
 constexpr char kTempFolderName[] = "encbridge-try ";
 // The journal it turns on, in the folder it rips into.
