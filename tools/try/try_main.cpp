@@ -12,6 +12,8 @@
 // Exit status: 0 every output was made (--dry-run: every command line would
 // run), 3 some were not, 1 the module refuses the settings, 2 the arguments
 // are wrong or there is no module, folder or journal to try with.
+#include <shlobj.h>
+
 #include <fstream>
 #include <map>
 #include <memory>
@@ -262,10 +264,13 @@ std::string GivenFolder(const std::string &given, bool dryRun) {
         return std::string();
     }
     if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
-    if (!dryRun && attributes == INVALID_FILE_ATTRIBUTES && !CreateDirectoryA(folder.c_str(), nullptr) &&
-        GetLastError() != ERROR_ALREADY_EXISTS) {
-        Say("encbridge-try: cannot make the folder " + folder + ": " + encbridge_try::SystemWords(GetLastError()) +
-                "\n",
+    // The folders above it too, as a user who names a new one expects.
+    const int made = dryRun || attributes != INVALID_FILE_ATTRIBUTES
+                         ? ERROR_SUCCESS
+                         : SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS) {
+        Say("encbridge-try: cannot make the folder " + folder + ": " +
+                encbridge_try::SystemWords(static_cast<DWORD>(made)) + "\n",
             true);
         return std::string();
     }
