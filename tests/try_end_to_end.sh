@@ -54,7 +54,7 @@ try() {
 
 problems=0
 problem() {
-    echo "try_end_to_end: $name: $*" >&2
+    printf 'try_end_to_end: %s: %s\n' "$name" "$*" >&2
     echo "--- what encbridge-try.exe said:" >&2
     iconv -f cp1252 -t utf-8 "$work/said.txt" >&2
     problems=$((problems + 1))
