@@ -70,47 +70,39 @@ for example in "$examples"/*.ini; do
 done
 [ -n "$wine_run" ] || { echo "PASS: $(wc -l <unpacked.txt) files in ${zip##*/}"; exit 0; }
 
-# README.txt's command lines: where each is run, its exit status and a
-# line it prints. A line of README.txt missing here, or one here that
-# README.txt no longer holds, fails.
-plugins='C:\Program Files (x86)\MyRipper\Plugins'
+# README.txt's command lines, each with the folder it is run in, its exit
+# status and words it prints. A line of README.txt missing here, or one here
+# that it no longer holds, fails.
 cat >lines.txt <<'TABLE'
 "C:\Program Files (x86)\MyRipper\Plugins\encbridge-try.exe" "C:\Users\Me\encbridge.ini"|C:\Users\Me|0|Every file was made.
-encbridge-try.exe "C:\Users\Me\encbridge.ini" "C:\Users\Me\Music\try"|PLUGINS|0|Every file was made.
-encbridge-try.exe --dry-run "C:\Users\Me\encbridge.ini"|PLUGINS|0|Dry run: nothing is ripped.
+encbridge-try.exe "C:\Users\Me\encbridge.ini" "C:\Users\Me\Music\try"|C:\Program Files (x86)\MyRipper\Plugins|0|Every file was made.
+encbridge-try.exe --dry-run "C:\Users\Me\encbridge.ini"|C:\Program Files (x86)\MyRipper\Plugins|0|Dry run: nothing is ripped.
 TABLE
 tr -d '\r' <README.txt | sed -n 's/^  \(\("[^"]*\\\)\{0,1\}encbridge-try\.exe[ "].*"\)$/\1/p' | sort >readme-lines.txt
-cut -d'|' -f1 lines.txt | sort | diff -u - readme-lines.txt || fail "README.txt's command lines are not those of the table (above)"
+cut -d'|' -f1 lines.txt | sort | diff -u - readme-lines.txt || fail "README.txt's command lines are not the table's (above)"
 encoders=$("$(dirname "$0")/../tools/build-win-encoders" --path) || fail "no flac.exe"
 "$wine_run" cmd /c exit 0 || fail "wine does not run"
-drive_c=${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/encbridge-wine}/drive_c
-unix_path() { printf '%s' "$1" | sed "s|^C:.Users.|C:/users/|; s|^C:|$drive_c|; s|\\\\|/|g"; }
 # The lines name these folders of the prefix: one test at a time uses them.
+drive_c=${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/encbridge-wine}/drive_c
 exec 9>"$drive_c/../.encbridge-readme-lines.lock" && flock 9 || fail "cannot lock the prefix's folders"
-ripper=$(unix_path 'C:\Program Files (x86)\MyRipper')
-me=$(unix_path 'C:\Users\Me')
-flac=$(unix_path 'C:\Program Files\FLAC')
-x86="$drive_c/Program Files (x86)"
-[ -d "$x86" ] && x86=
-trap 'rm -rf "$work" "$ripper" "$me" "$flac"; [ -z "$x86" ] || rmdir "$x86"' EXIT
-rm -rf "$ripper" "$me" "$flac" && mkdir -p "$ripper/Plugins" "$me" "$flac" || fail "cannot make the folders in $drive_c"
-(cd "$ripper/Plugins" && cmake -E tar xf "$zip") || fail "$zip does not unpack into $plugins"
-cp "$encoders/flac.exe" "$flac/" && cp encbridge-examples/flac.ini "$me/encbridge.ini" || fail "cannot install flac.exe"
+x86="$drive_c/Program Files (x86)" && me="$drive_c/users/Me" && flac="$drive_c/Program Files/FLAC"
+[ -d "$x86" ] && ripper="$x86/MyRipper" || ripper=$x86
+trap 'rm -rf "$work" "$ripper" "$me" "$flac"' EXIT
+rm -rf "$ripper" "$me" "$flac" && mkdir -p "$x86/MyRipper/Plugins" "$me" "$flac" || fail "cannot make folders in $drive_c"
+(cd "$x86/MyRipper/Plugins" && cmake -E tar xf "$zip") && cp "$encoders/flac.exe" "$flac/" &&
+    cp encbridge-examples/flac.ini "$me/encbridge.ini" || fail "cannot install the package, flac.exe or its settings"
 problems=0
 while IFS='|' read -r line folder status words; do
-    [ "$folder" = PLUGINS ] && folder=$plugins
     printf '@cd /d "%s"\r\n%s\r\n@exit %%ERRORLEVEL%%\r\n' "$folder" "$line" >"$me/line.bat"
     "$wine_run" cmd /c 'C:\Users\Me\line.bat' </dev/null >said.txt 2>&1
     got=$?
-    tr -d '\r' <said.txt >said-lf.txt
-    # A folder in the temp folder is the try's own: it goes once seen.
-    temp=$(sed -n 's/^Ripping three tracks into \(C:.*\\Temp\\encbridge-try [0-9]*\\\)$/\1/p' said-lf.txt)
-    [ -z "$temp" ] || rm -rf "$(unix_path "$temp")"
-    if [ "$got" -ne "$status" ] || ! grep -qF "$words" said-lf.txt; then
-        printf 'FAIL: %s: exit status %s (not %s), or no "%s"; it said:\n' "$line" "$got" "$status" "$words"
-        cat said-lf.txt
-        problems=$((problems + 1))
-    fi
+    # A folder that the try made in the temp folder goes once seen.
+    temp=$(tr -d '\r' <said.txt | sed -n 's/^Ripping three tracks into C:\(.*\\Temp\\encbridge-try [0-9]*\)\\$/\1/p')
+    [ -z "$temp" ] || rm -rf "$drive_c$(printf '%s' "$temp" | tr '\134' /)"
+    [ "$got" -eq "$status" ] && grep -qF "$words" said.txt || {
+        printf 'FAIL: %s: exit status %s, not %s, or no "%s"; it said:\n' "$line" "$got" "$status" "$words"
+        cat said.txt && problems=$((problems + 1))
+    }
 done <lines.txt
 [ "$problems" -eq 0 ] || fail "$problems of README.txt's command lines did not do what it says"
 echo "PASS: $(wc -l <unpacked.txt) files in ${zip##*/}, $(wc -l <lines.txt) command lines of README.txt"

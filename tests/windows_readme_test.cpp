@@ -20,8 +20,6 @@
 
 namespace {
 
-using encbridge::Reason;
-
 std::string Readme() {
     std::ifstream file(ENCBRIDGE_WINDOWS_README, std::ios::binary);
     std::ostringstream text;
@@ -46,14 +44,13 @@ struct Fact {
 
 TEST(WindowsReadme, StatesTheNumbersAndNamesOfTheCode) {
     const std::string text = Flowing(Readme());
-    const std::string exePath = Grouped(encbridge::kLongestProgramPath + 1);
     const Fact facts[] = {
         {"with tags; at most ", Grouped(encbridge::kLongestTemplate), " characters (a longer one"},
         {"template-too-long COMMAND or ALBUM_COMMAND is longer than ", Grouped(encbridge::kLongestTemplate),
          " characters"},
         {"settings file's path is longer than ", Grouped(encbridge::kSettingsPathCapacity - 1), " characters,"},
         {"or its folder longer than ", Grouped(sizeof encbridge::PathParts{}.folder - 1), ", and"},
-        {"refuses an EXEPATH of ", exePath, " characters or more"},
+        {"refuses an EXEPATH of ", Grouped(encbridge::kLongestProgramPath + 1), " characters or more"},
         {"An album step's line may be ", Grouped(encbridge::kLongestCommandLine - 1), " characters long"},
         {"(", Grouped(encbridge::kLongestCommandShellLine - 1), " for a .bat or .cmd step)"},
         {"one per processor (at most ", std::to_string(encbridge::kMostJobs), ")"},
@@ -75,40 +72,19 @@ TEST(WindowsReadme, StatesTheNumbersAndNamesOfTheCode) {
     }
 }
 
-// The reason names that a two-column list of the README gives, between the
-// lines starting with from and to: each entry's line starts with two blanks
-// and the name.
-std::set<std::string> Listed(const std::string &text, const std::string &from, const std::string &to) {
-    std::set<std::string> names;
-    const std::size_t start = text.find("\n" + from);
-    const std::size_t end = text.find("\n" + to, start);
-    std::istringstream lines(text.substr(start, end - start));
+TEST(WindowsReadme, ListsEveryReasonOnce) {
+    // Section 7's two-column lists: an entry's line starts with two blanks
+    // and the reason's name.
+    const std::string text = Readme();
+    const std::size_t from = text.find("The reasons:");
+    std::istringstream lines(text.substr(from, text.find("How to read a failure:") - from));
+    std::multiset<std::string> listed, names;
     const std::regex entry("  ([a-z]+(-[a-z]+)*)( .*)?\r?");
     std::smatch match;
     for (std::string line; std::getline(lines, line);)
-        if (std::regex_match(line, match, entry)) names.insert(match[1]);
-    return names;
-}
-
-TEST(WindowsReadme, ListsEveryReasonOnce) {
-    // Create refuses a rip with the reasons from BadArguments to
-    // TrackFileNotOpened and with VerifyNotUsable; the others are a
-    // track's, an output's or an album step's.
-    std::set<std::string> refusals, outcomes;
-    for (const encbridge::reasons::Row &row : encbridge::reasons::kRows) {
-        const bool refusal = (row.reason >= Reason::BadArguments && row.reason <= Reason::TrackFileNotOpened) ||
-                             row.reason == Reason::VerifyNotUsable;
-        (refusal ? refusals : outcomes).insert(row.name);
-    }
-    const std::string text = Readme();
-    const struct {
-        const char *from, *to;
-        std::set<std::string> expected;
-    } lists[] = {
-        {"The reasons:", "An output that fails its verification", outcomes},
-        {"For a rip that is refused", "A refused rip writes its reason", refusals},
-    };
-    for (const auto &list : lists) EXPECT_EQ(Listed(text, list.from, list.to), list.expected) << list.from;
+        if (std::regex_match(line, match, entry)) listed.insert(match[1]);
+    for (const encbridge::reasons::Row &row : encbridge::reasons::kRows) names.insert(row.name);
+    EXPECT_EQ(listed, names);
 }
 
 }  // namespace
