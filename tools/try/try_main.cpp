@@ -11,7 +11,8 @@
 //
 // Exit status: 0 every output was made (--dry-run: every command line would
 // run), 3 some were not, 1 the module refuses the settings, 2 the arguments
-// are wrong or there is no module, folder or journal to try with.
+// are wrong or there is no module, settings file, output folder, temp folder
+// or journal to try with (try_status.h).
 #include <shlobj.h>
 
 #include <fstream>
