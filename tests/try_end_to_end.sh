@@ -54,7 +54,7 @@ try() {
 
 problems=0
 problem() {
-    echo "try_end_to_end: $name: $*" >&2
+    printf 'try_end_to_end: %s: %s\n' "$name" "$*" >&2
     echo "--- what encbridge-try.exe said:" >&2
     iconv -f cp1252 -t utf-8 "$work/said.txt" >&2
     problems=$((problems + 1))
@@ -108,5 +108,40 @@ for page in 1252 932; do
     [ "$(wc -l <"$work/received.txt")" -ge 30 ] || problem "the fake encoder ran with too few arguments"
     cmp -s "$work/shown.txt" "$work/received.txt" || problem "$(diff "$work/shown.txt" "$work/received.txt")"
 done
+# Arguments and settings that it cannot try with, or that the module
+# refuses: each row's exit status and words, for its arguments as cmd.exe
+# reads them (INI the settings' folder, W the work folder); a row marked
+# notemp runs with TMP and TEMP naming a missing folder.
+long=$(printf 'd%.0s' $(seq 270))
+deep=x$(printf 'e%.0s' $(seq 200))\\$(printf 'f%.0s' $(seq 70))
+mkdir -p "$work/Outils été" "$work/$(printf '%s' "$deep" | tr '\134' /)" && cp "$fake" "$work/Outils été/" &&
+    cp "$ini/fake.ini" "$work/$(printf '%s' "$deep" | tr '\134' /)/s.ini" && : >"$work/a file" || fail "cannot make $work"
+printf '[SETUP]\r\nOUT=.bin\r\n[OPTION]\r\nEXEPATH=%s\\Outils été\\fake_encoder.exe\r\nCOMMAND=%%i%% %%o%%\r\n' \
+    "$(windows_path "$work")" >"$ini/utf8.ini"
+{ printf '\377\376' && iconv -f utf-8 -t utf-16le "$ini/utf8.ini"; } >"$ini/utf16.ini"
+printf '[SETUP]\r\nOUT=.bin\r\n[OPTION]\r\nEXEPATH=%s\\fake_encoder.exe\r\nVERIFY=exact\r\n%s\r\n' "$enc" \
+    'VERIFY_EXEPATH=Z:\nowhere\flac.exe' >"$ini/noverify.ini"
+while IFS='|' read -r status words environment arguments; do
+    name=$arguments
+    {
+        printf '@set INI=%s\r\n@set W=%s\r\n' "$(windows_path "$ini")" "$(windows_path "$work")"
+        printf '@set LONG=%s\r\n@set DEEP=%s\r\n' "$long" "$deep"
+        [ "$environment" = notemp ] && printf '@set TMP=C:\\no\\such\r\n@set TEMP=C:\\no\\such\r\n'
+        printf '@"%s" %s\r\n@exit %%ERRORLEVEL%%\r\n' "$(windows_path "$work/try here/encbridge-try.exe")" "$arguments"
+    } >"$work/row.bat"
+    "$wine_run" cmd /c "$(windows_path "$work/row.bat")" </dev/null >"$work/said.txt" 2>&1
+    got=$?
+    [ "$got" -eq "$status" ] || problem "exit status $got, not $status"
+    grep -qF -- "$words" "$work/said.txt" || problem "says no $words"
+done <<'TABLE'
+2|it is a file, not a folder|-|"%INI%\fake.ini" "%W%\a file"
+2|characters long, and a file's path in it may have at most 259|-|"%INI%\fake.ini" "%W%\%LONG%"
+1|settings-path-too-long|-|"%W%\%DEEP%\s.ini"
+2|which TMP or TEMP names, cannot be used|notemp|"%INI%\fake.ini" "%W%\out temp"
+2|2 it could not try|-|
+1|VERIFY_EXEPATH is Z:\nowhere\flac.exe|-|"%INI%\noverify.ini"
+1|Save As with the encoding ANSI|-|"%INI%\utf8.ini"
+0|Read as: UTF-16 LE|-|"%INI%\utf16.ini" "%W%\out utf16"
+TABLE
 echo "try_end_to_end: $problems problems"
 [ "$problems" -eq 0 ]

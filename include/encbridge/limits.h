@@ -18,6 +18,13 @@ constexpr std::size_t kExtensionCapacity = 256;
 // line that is run.
 constexpr std::size_t kCommandCapacity = 1024;
 constexpr std::size_t kTemplateCapacity = kCommandCapacity;
+// The longest template read: a value that reaches two characters short of
+// its buffer may have been cut, since the profile functions count a cut
+// value's length in more than one way.
+constexpr std::size_t kLongestTemplate = kTemplateCapacity - 3;
+// The longest program path (EXEPATH, ALBUM_EXEPATH, VERIFY_EXEPATH) read, for
+// the same reason.
+constexpr std::size_t kLongestProgramPath = kPathCapacity - 3;
 // The longest command line Windows runs, NUL included: CreateProcess takes
 // 32,767 characters counting the line's terminating NUL, so 32,766 of text;
 // cmd.exe takes 8,191 for a batch file.

@@ -42,6 +42,13 @@ void CopyOutput(const OutputSettings &from, EncbridgeOutput &to) {
 
 std::int32_t ReadSettings(const char *settingsPath, EncbridgeSettings *settings) {
     if (settingsPath == nullptr || settings == nullptr) return 0;
+    // Create refuses such a path before it reads anything.
+    if (!SettingsPathFits(settingsPath)) {
+        std::memset(settings, 0, sizeof *settings);
+        settings->refusal = static_cast<std::int32_t>(Reason::SettingsPathTooLong);
+        settings->faultyOutput = -1;
+        return 1;
+    }
     PluginSettings *loaded = new (std::nothrow) PluginSettings();
     if (loaded == nullptr) return 0;
     LoadSettings(settingsPath, *loaded);

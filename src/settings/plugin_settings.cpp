@@ -62,7 +62,7 @@ void ReadProgramPath(const ProfileReader &reader, const char *settingsPath, cons
     std::memset(path, 0, sizeof path);
     char value[kPathCapacity] = {};
     const std::uint32_t valueLength = reader.GetString(section, key, kEncoderNotConfigured, value, sizeof value);
-    if (valueLength >= sizeof value - 2 || std::strcmp(value, kEncoderNotConfigured) == 0) return;
+    if (valueLength > kLongestProgramPath || std::strcmp(value, kEncoderNotConfigured) == 0) return;
 
     PathParts valueParts;
     SplitPath(value, valueParts);
@@ -113,7 +113,7 @@ std::int32_t ConfiguredJobs(const ProfileReader &reader) {
 // been cut.
 bool ReadTemplate(const ProfileReader &reader, const char *section, const char *key, const char *fallback,
                   char (&text)[kTemplateCapacity]) {
-    return reader.GetString(section, key, fallback, text, sizeof text) < sizeof text - 2;
+    return reader.GetString(section, key, fallback, text, sizeof text) <= kLongestTemplate;
 }
 
 bool HasKey(const ProfileReader &reader, const char *section, const char *key) {

@@ -11,7 +11,10 @@
 //
 // Exit status: 0 every output was made (--dry-run: every command line would
 // run), 3 some were not, 1 the module refuses the settings, 2 the arguments
-// are wrong or there is no module, folder or journal to try with.
+// are wrong or there is no module, settings file, output folder, temp folder
+// or journal to try with (try_status.h).
+#include <shlobj.h>
+
 #include <fstream>
 #include <map>
 #include <memory>
@@ -20,25 +23,27 @@
 #include "encbridge/reasons.h"
 #include "journal_fields.h"
 #include "try_album.h"
+#include "try_status.h"
 #include "try_windows.h"
 
 namespace {
 
 using encbridge_tools::FieldAt;
+using encbridge_try::kAllMade;
+using encbridge_try::kCannotTry;
+using encbridge_try::kRefused;
+using encbridge_try::kSomeNotMade;
 using encbridge_try::Say;
 namespace field = encbridge::journal;
-
-constexpr int kAllMade = 0;
-constexpr int kRefused = 1;
-constexpr int kCannotTry = 2;
-constexpr int kSomeNotMade = 3;
 
 const char kUsage[] =
     "usage: encbridge-try.exe [--dry-run] SETTINGS.ini [OUTPUT-FOLDER]\n"
     "Rips a made-up album of three one-second tracks with the settings file, through the encbridge.dll\n"
     "beside this program, into OUTPUT-FOLDER or a new folder in your temp folder, and says what became\n"
     "of each file. --dry-run only prints the command lines that the module would run.\n"
-    "Exit status: 0 every file was made, 3 some were not, 1 the module refuses the settings.\n";
+    "Exit status: 0 every file was made, 3 some were not, 1 the module refuses the settings,\n"
+    "2 it could not try (wrong arguments, no encbridge.dll beside it, no settings file, or no folder or\n"
+    "temp folder to use).\n";
 
 // A reason's name as the journal gives it, with its text.
 std::string ReasonWords(const std::string &name) {
@@ -155,55 +160,147 @@ bool Report(const Planned &planned, const std::vector<std::string> *record) {
     return false;
 }
 
-// Why the module refuses settings, in words.
-std::string Refusal(const EncbridgeSettings &settings) {
+// The keys of an output's section that a refusal sends its user to fix.
+struct KeysToFix {
+    encbridge::Reason reason;
+    const char *keys[2];
+};
+constexpr KeysToFix kKeysToFix[] = {
+    {encbridge::Reason::EncoderNotUsable, {"EXEPATH", nullptr}},
+    {encbridge::Reason::AlbumStepNotUsable, {"ALBUM_EXEPATH", nullptr}},
+    {encbridge::Reason::VerifyNotUsable, {"VERIFY_EXEPATH", "VERIFY"}},
+};
+
+// Why the module refuses settings, in words, with the values to fix as the
+// file at path holds them (read as the module reads them).
+std::string Refusal(const EncbridgeSettings &settings, const std::string &path) {
     const auto reason = static_cast<encbridge::Reason>(settings.refusal);
     std::string text = std::string(encbridge::ReasonName(reason)) + " (" + encbridge::ReasonText(reason) + ")";
-    if (settings.faultyOutput >= 0 && settings.faultyOutput < settings.outputCount)
-        text += ", output " + std::string(settings.outputs[settings.faultyOutput].extension);
-    if (settings.faultyOutput == 0 && reason == encbridge::Reason::EncoderNotUsable)
-        text += std::string(": EXEPATH is ") + settings.mainEncoderAsWritten;
+    if (settings.faultyOutput < 0 || settings.faultyOutput >= settings.outputCount) return text;
+    const EncbridgeOutput &output = settings.outputs[settings.faultyOutput];
+    text += ", output " + std::string(output.extension);
+    const std::string section = output.number == 1 ? "OPTION" : "OUTPUT" + std::to_string(output.number);
+    const char *separator = ": ";
+    for (const KeysToFix &row : kKeysToFix) {
+        for (const char *key : row.keys) {
+            if (row.reason != reason || key == nullptr) continue;
+            char value[encbridge::kPathCapacity] = {};
+            GetPrivateProfileStringA(section.c_str(), key, "", value, sizeof value, path.c_str());
+            text += separator + std::string(key) + " is " + (value[0] != '\0' ? value : "not set");
+            separator = ", ";
+        }
+    }
     return text;
 }
 
-// The folder to rip into, made when missing, with its separator; empty
-// with a message when there is none.
-std::string OutputFolder(const char *given, bool dryRun) {
-    std::string folder;
-    if (given != nullptr) {
-        folder = encbridge_try::FullPath(given);
-        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
-        if (!dryRun && !folder.empty() && !CreateDirectoryA(folder.c_str(), nullptr) &&
-            GetLastError() != ERROR_ALREADY_EXISTS) {
-            Say("encbridge-try: cannot make the folder " + folder + ": " + encbridge_try::SystemWords(GetLastError()) +
-                    "\n",
-                true);
-            return std::string();
+// Shows how the module reads the settings file's bytes and, where the
+// letters read are not those the user saved, how to save it. The profile
+// functions read a file in the ANSI code page unless it begins with a byte
+// order mark, and a file saved as UTF-8 without one is Notepad's default.
+void SayEncoding(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes(1 << 20, '\0');
+    file.read(&bytes[0], static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    const std::string page = "the ANSI code page " + std::to_string(GetACP());
+    const std::string how = "in Notepad, Save As with the encoding ANSI (or UTF-16 LE), then try again";
+    if (bytes.compare(0, 2, "\xff\xfe") == 0) {
+        Say("Read as: UTF-16 LE (the file begins with its byte order mark)\n");
+    } else if (bytes.compare(0, 3, "\xef\xbb\xbf") == 0) {
+        Say("Read as: UTF-8 (the file begins with its byte order mark). Not every Windows reads such a settings\n"
+            "file as UTF-8: to be read alike everywhere, " +
+            how + ".\n");
+    } else {
+        const std::size_t first = encbridge_try::FirstUtf8Letter(bytes);
+        if (first == std::string::npos) {
+            Say("Read as: " + page + "\n");
+            return;
         }
-        return folder;
+        std::size_t end = first + 1;
+        while (end < bytes.size() && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80) ++end;
+        const std::string letter = bytes.substr(first, end - first);
+        Say("Read as: " + page +
+            ". The file was saved as UTF-8 without a byte order mark, which the module\n"
+            "does not read as UTF-8: \"" +
+            encbridge_try::Utf8InAnsi(letter) + "\" reads as \"" + letter + "\". To fix it, " + how + ".\n");
     }
-    char temp[MAX_PATH];
+}
+
+// The temp folder (GetTempPath: TMP, TEMP or the user's profile), with its
+// separator, where the settings' copy lies while it runs; empty with a
+// message when it is no folder.
+std::string TempFolder() {
+    char temp[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp) return std::string();
-    // A folder of its own, never one that an earlier try left.
-    for (int n = 1; n < 1000; ++n) {
-        folder = std::string(temp, length) + "encbridge-try " + std::to_string(n) + "\\";
-        if (dryRun || CreateDirectoryA(folder.c_str(), nullptr)) return folder;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-    Say("encbridge-try: cannot make a folder in " + std::string(temp, length) + "\n", true);
+    const std::string folder = length > 0 && length < sizeof temp ? std::string(temp, length) : std::string();
+    const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return folder;
+    const std::string why = attributes == INVALID_FILE_ATTRIBUTES ? encbridge_try::SystemWords(GetLastError())
+                                                                  : std::string("it is a file");
+    Say("encbridge-try: the temp folder " + (folder.empty() ? std::string("(too long)") : folder) +
+            ", which TMP or TEMP names, cannot be used: " + why +
+            ". Set TMP and TEMP to a folder that exists and that you may write to.\n",
+        true);
     return std::string();
 }
 
-// A settings copy of path in the temp folder, with LOG at journal; empty
-// when the module cannot write one.
-std::string SettingsCopy(const encbridge_try::Module &module, const std::string &path, const std::string &journal) {
-    char temp[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp) return std::string();
+// The folder given to rip into, made when missing, with its separator;
+// empty with a message when it cannot be used.
+std::string GivenFolder(const std::string &given, bool dryRun) {
+    std::string folder = encbridge_try::FullPath(given);
+    if (folder.empty()) {
+        Say("encbridge-try: cannot try in " + given + ": it is no path that Windows takes\n", true);
+        return std::string();
+    }
+    if (folder.size() >= encbridge_try::kFolderPathTooLong) {
+        Say("encbridge-try: cannot try in " + folder + ": its path is " + std::to_string(folder.size()) +
+                " characters long, and a file's path in it may have at most " +
+                std::to_string(encbridge_try::kFolderPathTooLong - 1) + "\n",
+            true);
+        return std::string();
+    }
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        Say("encbridge-try: cannot try in " + folder + ": it is a file, not a folder\n", true);
+        return std::string();
+    }
+    if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    // The folders above it too, as a user who names a new one expects.
+    const int made = dryRun || attributes != INVALID_FILE_ATTRIBUTES
+                         ? ERROR_SUCCESS
+                         : SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS) {
+        Say("encbridge-try: cannot make the folder " + folder + ": " +
+                encbridge_try::SystemWords(static_cast<DWORD>(made)) + "\n",
+            true);
+        return std::string();
+    }
+    return folder;
+}
+
+// A new folder of its own in the temp folder temp, never one that an
+// earlier try left (a dry run only names it); empty with a message when
+// none can be made.
+std::string NewTempFolder(const std::string &temp, bool dryRun) {
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (int n = 1; n < 1000 && error == ERROR_ALREADY_EXISTS; ++n) {
+        const std::string folder = temp + encbridge_try::kTempFolderName + std::to_string(n) + "\\";
+        if (dryRun || CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+        error = GetLastError();
+    }
+    Say("encbridge-try: cannot make a folder in the temp folder " + temp + ": " + encbridge_try::SystemWords(error) +
+            "\n",
+        true);
+    return std::string();
+}
+
+// A settings copy of path in the temp folder temp, with LOG at journal;
+// empty when the module cannot write one.
+std::string SettingsCopy(const encbridge_try::Module &module, const std::string &path, const std::string &temp,
+                         const std::string &journal) {
     for (int n = 1; n < 1000; ++n) {
-        const std::string copy = std::string(temp, length) + "encbridge-try-" + std::to_string(GetCurrentProcessId()) +
-                                 "-" + std::to_string(n) + ".ini";
+        const std::string copy =
+            temp + "encbridge-try-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(n) + ".ini";
         if (GetFileAttributesA(copy.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
         return module.tools->writeSettingsCopy(path.c_str(), copy.c_str(), journal.c_str()) == 1 ? copy : std::string();
     }
@@ -284,19 +381,24 @@ int main(int argc, char **argv) {
         return kCannotTry;
     }
     const std::string settingsPath = encbridge_try::FullPath(operands[0]);
+    // A path too long for the system to look at is the module's to refuse.
     const DWORD attributes = GetFileAttributesA(settingsPath.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (settingsPath.size() < MAX_PATH &&
+        (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
         Say("encbridge-try: there is no settings file " + std::string(operands[0]) + "\n", true);
         return kCannotTry;
     }
     Say("Settings: " + settingsPath + "\n");
+    if (settingsPath.size() < MAX_PATH) SayEncoding(settingsPath);
     std::unique_ptr<EncbridgeSettings> settings(new EncbridgeSettings());
     if (module.tools->readSettings(settingsPath.c_str(), settings.get()) != 1 ||
         settings->refusal != static_cast<std::int32_t>(encbridge::Reason::Done)) {
-        Say("The module refuses these settings: " + Refusal(*settings) + "\n", true);
+        Say("The module refuses these settings: " + Refusal(*settings, settingsPath) + "\n", true);
         return kRefused;
     }
-    const std::string folder = OutputFolder(operands.size() > 1 ? operands[1] : nullptr, dryRun);
+    const std::string temp = TempFolder();
+    if (temp.empty()) return kCannotTry;
+    const std::string folder = operands.size() > 1 ? GivenFolder(operands[1], dryRun) : NewTempFolder(temp, dryRun);
     if (folder.empty()) return kCannotTry;
     encbridge_try::TryAlbum album;
     encbridge_try::MakeAlbum(folder, album);
@@ -305,7 +407,7 @@ int main(int argc, char **argv) {
             " (the arguments as CommandLineToArgvW splits them):\n");
         return PrintPlan(*settings, Plan(module, *settings, *album.info)) == 0 ? kAllMade : kSomeNotMade;
     }
-    const std::string copy = SettingsCopy(module, settingsPath, folder + "encbridge-try.log");
+    const std::string copy = SettingsCopy(module, settingsPath, temp, folder + encbridge_try::kJournalName);
     std::unique_ptr<EncbridgeSettings> copied(new EncbridgeSettings());
     char journal[MAX_PATH] = {};
     if (copy.empty() || module.tools->readSettings(copy.c_str(), copied.get()) != 1 ||

@@ -8,11 +8,11 @@ namespace encbridge_try {
 
 namespace {
 
-std::wstring Widened(const std::string &text) {
+std::wstring Widened(const std::string &text, UINT codePage = CP_ACP) {
     if (text.empty()) return std::wstring();
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    if (size > 0) MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
     return wide;
 }
 
@@ -103,9 +103,27 @@ std::vector<std::string> ArgumentsOf(const std::string &line) {
 }
 
 std::string FullPath(const std::string &path) {
-    char whole[MAX_PATH];
-    const DWORD length = GetFullPathNameA(path.c_str(), sizeof whole, whole, nullptr);
-    return length == 0 || length >= sizeof whole ? std::string() : std::string(whole, length);
+    // As long as the system makes one: a path too long to use is still
+    // named to its user, and judged by its length, not taken for a missing one.
+    // (The ANSI function stops at MAX_PATH.)
+    std::vector<wchar_t> whole(32768);
+    const DWORD length =
+        GetFullPathNameW(Widened(path).c_str(), static_cast<DWORD>(whole.size()), whole.data(), nullptr);
+    return length == 0 || length >= whole.size() ? std::string() : Narrowed(whole.data(), static_cast<int>(length));
+}
+
+std::size_t FirstUtf8Letter(const std::string &bytes) {
+    std::size_t first = 0;
+    while (first < bytes.size() && static_cast<unsigned char>(bytes[first]) < 0x80) ++first;
+    if (first == bytes.size()) return std::string::npos;
+    const bool utf8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                          nullptr, 0) > 0;
+    return utf8 ? first : std::string::npos;
+}
+
+std::string Utf8InAnsi(const std::string &utf8) {
+    const std::wstring wide = Widened(utf8, CP_UTF8);
+    return Narrowed(wide.c_str(), static_cast<int>(wide.size()));
 }
 
 std::string SystemWords(DWORD code) {

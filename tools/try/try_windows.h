@@ -42,8 +42,15 @@ std::string AnsiLetters(const std::wstring &wide);
 // CommandLineToArgvW, each given back in the ANSI code page.
 std::vector<std::string> ArgumentsOf(const std::string &line);
 
-// path made whole (GetFullPathName); empty when it cannot be.
+// path made whole (GetFullPathName), however long; empty when it cannot be.
 std::string FullPath(const std::string &path);
+
+// Where the first byte beyond ASCII of bytes lies, when bytes are UTF-8
+// throughout; npos when they hold no such byte or are no UTF-8.
+std::size_t FirstUtf8Letter(const std::string &bytes);
+
+// utf8 in the ANSI code page (a letter it lacks as the system replaces it).
+std::string Utf8InAnsi(const std::string &utf8);
 
 // The system's words for error code, with the code.
 std::string SystemWords(DWORD code);
