@@ -47,19 +47,22 @@ std::string ReasonWords(const std::string &name) {
     return name + " (" + encbridge::ReasonText(reason) + ")";
 }
 
-// A command line and the arguments its program receives.
-void PrintCommand(const std::string &line) {
-    Say("  command line: " + line + "\n");
+// A command line (named by label) and the arguments its program receives.
+void PrintCommand(const std::string &line, const char *label = "command line") {
+    Say("  " + std::string(label) + ": " + line + "\n");
     const std::vector<std::string> arguments = encbridge_try::ArgumentsOf(line);
     for (std::size_t a = 0; a < arguments.size(); ++a)
         Say((a == 0 ? std::string("  program:    ") : "  argument " + std::to_string(a) + ": ") + arguments[a] + "\n");
 }
 
 // One line the module builds: track (from 0; -1 for the album step) of
-// output (an index in the settings' outputs).
+// output (an index in the settings' outputs), and the track's verify line
+// when the output has one.
 struct Planned {
     std::int32_t output, track, status;
     std::string line;
+    std::int32_t verifyStatus;
+    std::string verifyLine;
 };
 
 std::vector<Planned> Plan(const encbridge_try::Module &module, const EncbridgeSettings &settings,
@@ -76,17 +79,33 @@ std::vector<Planned> Plan(const encbridge_try::Module &module, const EncbridgeSe
             const std::int32_t status =
                 step ? module.tools->previewAlbumLine(&settings, o, &album, line.data(), capacity)
                      : module.tools->previewTrackLine(&settings, o, &album, t, line.data(), capacity);
-            plan.push_back({o, step ? -1 : t, status, std::string(line.data())});
+            plan.push_back({o, step ? -1 : t, status, std::string(line.data()), kEncbridgeLineComplete, ""});
+            if (step || settings.outputs[o].verify == encbridge::VerifyMode::None) continue;
+            line[0] = '\0';
+            plan.back().verifyStatus = module.tools->previewVerifyLine(&settings, o, &album, t, line.data(), capacity);
+            plan.back().verifyLine = line.data();
         }
     }
     return plan;
 }
 
 std::string Heading(const EncbridgeSettings &settings, const Planned &planned) {
-    const std::string output = settings.outputs[planned.output].extension;
+    const std::string output = settings.outputs[planned.output].outputExtension;
     if (planned.track < 0) return "\nalbum step of output " + output + ":\n";
     const std::string number = (planned.track < 9 ? "0" : "") + std::to_string(planned.track + 1);
     return "\ntrack " + number + ", output " + output + ":\n";
+}
+
+// Prints a line and its arguments, or why it is not run; false then.
+bool PrintLine(const std::string &line, std::int32_t status, const char *label) {
+    if (status == kEncbridgeLineComplete) {
+        PrintCommand(line, label);
+        return true;
+    }
+    if (!line.empty()) Say("  " + std::string(label) + ": " + line + "\n");
+    Say(status == kEncbridgeLineUnsafe ? "  not run: a value cannot be passed safely as one argument (value-unsafe)\n"
+                                       : "  not run: the line would be cut, or cannot be built (command-cut)\n");
+    return false;
 }
 
 // Prints the plan; returns how many of its lines the module would not run.
@@ -94,15 +113,11 @@ int PrintPlan(const EncbridgeSettings &settings, const std::vector<Planned> &pla
     int notRun = 0;
     for (const Planned &planned : plan) {
         Say(Heading(settings, planned));
-        if (planned.status == kEncbridgeLineComplete) {
-            PrintCommand(planned.line);
-            continue;
-        }
-        ++notRun;
-        if (!planned.line.empty()) Say("  command line: " + planned.line + "\n");
-        Say(planned.status == kEncbridgeLineUnsafe
-                ? "  not run: a value cannot be passed safely as one argument (value-unsafe)\n"
-                : "  not run: the line would be cut, or cannot be built (command-cut)\n");
+        if (!PrintLine(planned.line, planned.status, "command line")) ++notRun;
+        // Run on the output once it is made, before it is published.
+        const bool verified =
+            planned.track >= 0 && settings.outputs[planned.output].verify != encbridge::VerifyMode::None;
+        if (verified && !PrintLine(planned.verifyLine, planned.verifyStatus, "verify line")) ++notRun;
     }
     return notRun;
 }
@@ -160,7 +175,7 @@ std::string Refusal(const EncbridgeSettings &settings) {
     const auto reason = static_cast<encbridge::Reason>(settings.refusal);
     std::string text = std::string(encbridge::ReasonName(reason)) + " (" + encbridge::ReasonText(reason) + ")";
     if (settings.faultyOutput >= 0 && settings.faultyOutput < settings.outputCount)
-        text += ", output " + std::string(settings.outputs[settings.faultyOutput].extension);
+        text += ", output " + std::string(settings.outputs[settings.faultyOutput].outputExtension);
     if (settings.faultyOutput == 0 && reason == encbridge::Reason::EncoderNotUsable)
         text += std::string(": EXEPATH is ") + settings.mainEncoderAsWritten;
     return text;
