@@ -271,7 +271,7 @@ TEST_F(LoadSettingsTest, EveryKeyReadsBackFromTheCopyAndTheToolsTable) {
         {"OPTION", "JOBS", "3", "3"},
         {"OPTION", "LOG", "j.log", "j.log"},
         {"OUTPUT3", "OUT", ".mp3", ".mp3"},
-        {"OUTPUT3", "EXEPATH", "/x/lame", "/x/lame"},
+        {"OUTPUT3", "EXEPATH", program, program},
         {"OUTPUT3", "COMMAND", "%i% %o%", "%i% %o%"},
         {"OUTPUT3", "WIN_HIDE", "2", "2"},
         {"OUTPUT3", "ALBUM_EXEPATH", "gain", folder_ + "gain"},
