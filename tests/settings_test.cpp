@@ -206,6 +206,7 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
         const char *out = ".flac";
     } rows[] = {
         {"", Reason::Done},
+        {"VERIFY=\n", Reason::Done},  // an empty VERIFY alone asks for no verify line
         {exact + "-d %o%\n", Reason::Done},
         {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
         {exact + "-d\n", Reason::VerifyNotUsable},
