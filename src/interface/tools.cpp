@@ -77,8 +77,9 @@ bool UsableOutput(const EncbridgeSettings *settings, std::int32_t output, const 
 
 // The module's temporary names of track index's WAV file and output: false
 // when they would be cut.
-bool TemporaryPaths(const EncbridgeOutput &output, const AlbumInfo &album, std::int32_t index, PathBuffer &wavPath,
-                    PathBuffer &outputPath) {
+// cppcheck-suppress constParameter ; the formatter writes the paths into them
+bool TemporaryPaths(PathBuffer &wavPath, PathBuffer &outputPath, const EncbridgeOutput &output, const AlbumInfo &album,
+                    std::int32_t index) {
     PathBuffer base;
     return FormTempBase(base, album.outputFolder, sizeof album.outputFolder, index + 1) &&
            FormatWhole(wavPath, sizeof wavPath, "%s%s", {base, ".wav"}) &&
@@ -96,7 +97,7 @@ std::int32_t PreviewTrackLine(const EncbridgeSettings *settings, std::int32_t ou
     if (!UsableTrack(settings, output, album, index, line, capacity)) return kEncbridgeLineRefused;
     const EncbridgeOutput &chosen = settings->outputs[output];
     PathBuffer wavPath, outputPath;
-    if (!TemporaryPaths(chosen, *album, index, wavPath, outputPath)) return kEncbridgeLineCut;
+    if (!TemporaryPaths(wavPath, outputPath, chosen, *album, index)) return kEncbridgeLineCut;
     CommandBuffer command;
     if (!FormatWhole(command, sizeof command, "%s", {chosen.commandTemplate})) return kEncbridgeLineCut;
     const CommandStatus status =
@@ -113,7 +114,7 @@ std::int32_t PreviewVerifyLine(const EncbridgeSettings *settings, std::int32_t o
     }
     const EncbridgeOutput &chosen = settings->outputs[output];
     PathBuffer wavPath, outputPath;
-    if (!TemporaryPaths(chosen, *album, index, wavPath, outputPath)) return kEncbridgeLineCut;
+    if (!TemporaryPaths(wavPath, outputPath, chosen, *album, index)) return kEncbridgeLineCut;
     CommandBuffer command;
     bool batchFile = false;
     const Reason built = BuildVerifyLine(chosen, *album, index, wavPath, outputPath, command, batchFile);

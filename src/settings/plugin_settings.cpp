@@ -311,12 +311,17 @@ namespace {
 
 // Every field of the record is the table's, or one of three that reading
 // derives: a field added without its key would be neither read nor copied.
-constexpr std::size_t kKeyedBytes = 0
-#define ENCBRIDGE_SIZE(field, key, kind, group, mainFallback, numberedFallback) +sizeof(OutputSettings::field)
+constexpr std::size_t kKeyedSizes[] = {
+#define ENCBRIDGE_SIZE(field, key, kind, group, mainFallback, numberedFallback) sizeof(OutputSettings::field),
     ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_SIZE)
 #undef ENCBRIDGE_SIZE
-    ;
-static_assert(sizeof(OutputSettings) == kKeyedBytes + sizeof(OutputSettings::number) +
+};
+constexpr std::size_t KeyedBytes() {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < sizeof kKeyedSizes / sizeof kKeyedSizes[0]; ++i) total += kKeyedSizes[i];
+    return total;
+}
+static_assert(sizeof(OutputSettings) == KeyedBytes() + sizeof(OutputSettings::number) +
                                             sizeof(OutputSettings::albumStep) + sizeof(OutputSettings::templateCut),
               "every field of an output is a key of ENCBRIDGE_OUTPUT_KEYS");
 
