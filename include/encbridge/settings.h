@@ -34,8 +34,8 @@ enum class KeyGroup : std::int32_t { Encoder, Window, Album, Verify };
 // X(field, key, kind, group, mainFallback, numberedFallback): the keys of
 // one output, in the order that a settings copy writes them. The main output
 // reads them in [OPTION], but OUT in [SETUP]; output n in [OUTPUTn]. A
-// fallback is the value of a key that is missing (kEncoderNotConfigured: no program); a
-// numbered output's null fallback is the main output's value.
+// fallback is the value of a key that is missing (kEncoderNotConfigured: no
+// program); a numbered output's null fallback is the main output's value.
 #define ENCBRIDGE_OUTPUT_KEYS(X)                                                                                    \
     X(outputExtension, "OUT", Extension, Encoder, ".wav", "")                                                       \
     X(encoderPath, "EXEPATH", Program, Encoder, encbridge::kEncoderNotConfigured, encbridge::kEncoderNotConfigured) \
