@@ -2,10 +2,10 @@
 // the encbridge.dll beside it as a ripping program does and rips a made-up
 // album of three short tracks with the settings given, into the folder
 // given or a new one in the user's temp folder, with the journal on in a
-// copy of the settings. It prints each command line the module runs, split
-// into the arguments its program receives, then what each output became:
-// the file made, or the reason, the system's words and the encoder's own
-// message from the journal.
+// copy of the settings. It prints each command line the module runs, each
+// output's verify lines among them, split into the arguments its program
+// receives, then what each output became: the file made, or the reason, the
+// system's words and the encoder's own message from the journal.
 //
 //   encbridge-try.exe [--dry-run] SETTINGS.ini [OUTPUT-FOLDER]
 //
