@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
+#include "encbridge/tools.h"
 #include "settings/plugin_settings.h"
 #include "temp_folder_test.h"
 #include "test_support.h"
@@ -204,6 +206,7 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
         const char *out = ".flac";
     } rows[] = {
         {"", Reason::Done},
+        {"VERIFY=\n", Reason::Done},  // an empty VERIFY alone asks for no verify line
         {exact + "-d %o%\n", Reason::Done},
         {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
         {exact + "-d\n", Reason::VerifyNotUsable},
@@ -227,6 +230,87 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
         LoadSettings(copy.c_str(), settings);
         EXPECT_EQ(encbridge::CheckOutputs(settings, output), row.reason) << "in the copy";
     }
+}
+
+std::string Text(const char *value) { return value; }
+std::string Text(std::int32_t value) { return std::to_string(value); }
+std::string Text(encbridge::VerifyMode mode) { return std::to_string(static_cast<int>(mode)); }
+
+// What output (or, for a key of the rip, the settings) holds for key, by the
+// table of keys: "?" for a key that is not in it.
+template <typename Settings>
+std::string Held(const Settings &settings, const EncbridgeOutput &output, const std::string &key) {
+#define ENCBRIDGE_HELD(field, name, ...) \
+    if (key == name) return Text(output.field);
+    ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_HELD)
+#undef ENCBRIDGE_HELD
+#define ENCBRIDGE_HELD(field, name, ...) \
+    if (key == name) return Text(settings.field);
+    ENCBRIDGE_RIP_KEYS(ENCBRIDGE_HELD)
+#undef ENCBRIDGE_HELD
+    return "?";
+}
+
+// Every key of the table, for the main output, a numbered one and the rip,
+// each with a value that is not its fallback, is read by the module, kept by
+// the settings copy and given by the tools' table.
+TEST_F(LoadSettingsTest, EveryKeyReadsBackFromTheCopyAndTheToolsTable) {
+    const std::string program = testing_support::FakeEncoderPath();
+    const struct Row {
+        std::string section, key, written, kept;
+    } rows[] = {
+        {"SETUP", "OUT", ".flac", ".flac"},
+        {"OPTION", "EXEPATH", "enc", folder_ + "enc"},
+        {"OPTION", "COMMAND", "\" -8 %i% %o% \"", " -8 %i% %o% "},
+        {"OPTION", "WIN_HIDE", "1", "1"},
+        {"OPTION", "ALBUM_EXEPATH", "DENY", ""},
+        {"OPTION", "ALBUM_COMMAND", "%dir%", "%dir%"},
+        {"OPTION", "VERIFY", "decodes", "2"},
+        {"OPTION", "VERIFY_EXEPATH", program, program},
+        {"OPTION", "VERIFY_COMMAND", "-d %o%", "-d %o%"},
+        {"OPTION", "DELETE", "0", "0"},
+        {"OPTION", "JOBS", "3", "3"},
+        {"OPTION", "LOG", "j.log", "j.log"},
+        {"OUTPUT3", "OUT", ".mp3", ".mp3"},
+        {"OUTPUT3", "EXEPATH", program, program},
+        {"OUTPUT3", "COMMAND", "%i% %o%", "%i% %o%"},
+        {"OUTPUT3", "WIN_HIDE", "2", "2"},
+        {"OUTPUT3", "ALBUM_EXEPATH", "gain", folder_ + "gain"},
+        {"OUTPUT3", "ALBUM_COMMAND", "\"\"", ""},
+        {"OUTPUT3", "VERIFY", "Exact", "3"},  // unknown, and it stays so
+        {"OUTPUT3", "VERIFY_EXEPATH", "dec", folder_ + "dec"},
+        {"OUTPUT3", "VERIFY_COMMAND", "x %o%", "x %o%"},
+    };
+    std::string file;
+    for (const char *section : {"SETUP", "OPTION", "OUTPUT3"}) {
+        file += "[" + std::string(section) + "]\n";
+        for (const Row &row : rows) file += row.section == section ? row.key + "=" + row.written + "\n" : "";
+    }
+    const std::string path = Write(file), copy = folder_ + "copy.ini";
+    ASSERT_TRUE(encbridge::WriteSettingsCopy(path.c_str(), copy.c_str(), "j.log"));
+    encbridge::PluginSettings copied{};
+    LoadSettings(path.c_str(), settings);
+    LoadSettings(copy.c_str(), copied);
+    EncbridgeSettings tools{};
+    ASSERT_EQ(EncbridgeTools()->readSettings(path.c_str(), &tools), 1);
+    ASSERT_EQ(settings.outputCount, 2);
+    ASSERT_EQ(copied.outputCount, 2);
+    EXPECT_EQ(copied.outputs[1].number * tools.outputs[1].number, 9);
+    std::set<std::string> untested;
+#define ENCBRIDGE_UNTESTED(field, name, ...) untested.insert({"OPTION " name, "OUTPUT3 " name});
+    ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_UNTESTED)
+#undef ENCBRIDGE_UNTESTED
+#define ENCBRIDGE_UNTESTED(field, name, ...) untested.insert("OPTION " name);
+    ENCBRIDGE_RIP_KEYS(ENCBRIDGE_UNTESTED)
+#undef ENCBRIDGE_UNTESTED
+    for (const Row &row : rows) {
+        const int o = row.section == "OUTPUT3" ? 1 : 0;
+        untested.erase((o == 1 ? "OUTPUT3 " : "OPTION ") + row.key);
+        EXPECT_EQ(Held(settings, settings.outputs[o], row.key), row.kept) << row.section << " " << row.key;
+        EXPECT_EQ(Held(copied, copied.outputs[o], row.key), row.kept) << "copy: " << row.section << " " << row.key;
+        EXPECT_EQ(Held(tools, tools.outputs[o], row.key), row.kept) << "tools: " << row.section << " " << row.key;
+    }
+    EXPECT_TRUE(untested.empty()) << "a key without a row: " << *untested.begin();
 }
 
 }  // namespace

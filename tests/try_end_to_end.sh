@@ -5,7 +5,7 @@
 # that decode, with their titles; settings that the module refuses, or that
 # fail, give their reason and exit status; and its dry run prints exactly
 # the arguments that a fake encoder then receives (its CommandLineToArgvW
-# split), in the ANSI code pages 1252 and 932.
+# split), its verify lines' too, in the ANSI code pages 1252 and 932.
 #
 #   try_end_to_end.sh WINE_RUN TRY_EXE DLL FAKE_ENCODER WORK_FOLDER
 set -u
@@ -45,6 +45,8 @@ printf '[SETUP]\nOUT=.bin\n[OPTION]\nEXEPATH=x\nCOMMAND=x\n' >"$work/plain.ini"
 settings batch.ini "$work/plain.ini" "copy it.bat" "%i% %o% %ttit%"
 settings fake.ini "$work/plain.ini" fake_encoder.exe \
     "--log \"$(windows_path "$work/runs.log")\" --tag %ttit% --tag %tart% --tag %no2 %i% %o%"
+printf 'VERIFY=exact\r\nVERIFY_EXEPATH=%s\\fake_encoder.exe\r\nVERIFY_COMMAND=--log "%s" --decode --tag %%ttit%% %%o%%\r\n' \
+    "$enc" "$(windows_path "$work/runs.log")" >>"$ini/fake.ini"
 
 # try CODE_PAGE NAME [--dry-run]: runs encbridge-try.exe on NAME into "out NAME".
 try() {
@@ -97,7 +99,7 @@ name="alone" && mkdir -p "$work/alone" && cp "$try" "$work/alone/"
 (cd "$work/try here" && "$wine_run" "$work/alone/encbridge-try.exe" "$(windows_path "$ini/flac.ini")" >"$work/said.txt" 2>&1)
 [ $? -eq 2 ] && grep -q "cannot load" "$work/said.txt" || problem "it did not refuse to run without its DLL"
 
-# The dry run's arguments are those the fake encoder then receives.
+# The dry run's arguments, the verify lines' among them, are those the fake encoder then receives.
 for page in 1252 932; do
     name="dry run in code page $page"
     rm -f "$work/runs.log" && rm -rf "$work/out fake.ini"

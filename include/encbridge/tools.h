@@ -6,8 +6,9 @@
 // The module exports one more function, EncbridgeTools (by name, and on
 // Windows by ordinal 5), which returns a constant table of C functions.
 // They never throw, work on their arguments only, and touch no rip: a
-// preview starts no encoder and locks no folder. A table that grows keeps
-// its version: a tool takes one at least as large as the table it knows.
+// preview starts no encoder and locks no folder. A table that only grows keeps
+// its version: a tool takes one at least as large as the table it knows. A
+// record that changes takes the next version.
 #pragma once
 
 #include <cstddef>
@@ -17,26 +18,14 @@
 #include "encbridge/limits.h"
 #include "encbridge/plugin.h"
 #include "encbridge/reasons.h"
+#include "encbridge/settings.h"
 
 extern "C" {
-
-// One output as the module read it: the main one first, then [OUTPUT2] to
-// [OUTPUT9] as configured.
-struct EncbridgeOutput {
-    std::int32_t number;  // 1 for the main output, n for [OUTPUTn]
-    char extension[encbridge::kExtensionCapacity];
-    char commandTemplate[encbridge::kTemplateCapacity];
-    char encoderPath[encbridge::kPathCapacity];  // resolved; empty: none usable
-    std::int32_t hideWindow;
-    std::int32_t albumStep;  // ALBUM_EXEPATH or ALBUM_COMMAND is set
-    char albumEncoderPath[encbridge::kPathCapacity];
-    char albumTemplate[encbridge::kTemplateCapacity];
-};
 
 // A settings file as the module reads it, and the module's verdict on it.
 struct EncbridgeSettings {
     std::int32_t outputCount;
-    EncbridgeOutput outputs[encbridge::kMostOutputs];
+    EncbridgeOutput outputs[encbridge::kMostOutputs];  // the module's own record of each output
     std::int32_t deleteWav;
     std::int32_t jobs;
     char journalName[encbridge::kPathCapacity];  // LOG; empty: none
@@ -144,11 +133,19 @@ struct EncbridgeToolTable {
     // wavPath only asks: Done when the output has a verify line.
     std::int32_t (*verifyFile)(const char *settingsPath, std::int32_t output, const AlbumInfo *album,
                                std::int32_t index, const char *path, const char *wavPath, std::int64_t *sample);
+
+    // The verify line of output for track index of album, as the module's
+    // worker builds it once the output is made, with the module's temporary
+    // names as previewTrackLine has them, into line (capacity bytes):
+    // kEncbridgeLineRefused as well when the output has no VERIFY.
+    std::int32_t (*previewVerifyLine)(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
+                                      std::int32_t index, char *line, std::size_t capacity);
 };
 
 // The version of the table this header describes; a module's table with
 // another version, or smaller, is not used.
-constexpr std::uint32_t kEncbridgeToolsVersion = 1;
+// 2: each output holds its verify line, and previewVerifyLine shows it.
+constexpr std::uint32_t kEncbridgeToolsVersion = 2;
 
 // The module's table, always the same.
 const EncbridgeToolTable *EncbridgeTools(void);

@@ -20,25 +20,11 @@ namespace encbridge {
 
 namespace {
 
-// The tool's record has the module's own buffers, so a copy is never cut.
-static_assert(sizeof(EncbridgeOutput::extension) == sizeof(OutputSettings::outputExtension) &&
-                  sizeof(EncbridgeOutput::commandTemplate) == sizeof(OutputSettings::commandTemplate) &&
-                  sizeof(EncbridgeOutput::encoderPath) == sizeof(OutputSettings::encoderPath) &&
-                  sizeof(EncbridgeOutput::albumEncoderPath) == sizeof(OutputSettings::albumEncoderPath) &&
-                  sizeof(EncbridgeOutput::albumTemplate) == sizeof(OutputSettings::albumTemplate) &&
-                  sizeof(EncbridgeSettings::journalName) == sizeof(PluginSettings::journalName),
-              "the tools' settings record holds what the module reads");
-
-void CopyOutput(const OutputSettings &from, EncbridgeOutput &to) {
-    to.number = from.number;
-    std::memcpy(to.extension, from.outputExtension, sizeof to.extension);
-    std::memcpy(to.commandTemplate, from.commandTemplate, sizeof to.commandTemplate);
-    std::memcpy(to.encoderPath, from.encoderPath, sizeof to.encoderPath);
-    to.hideWindow = from.hideWindow;
-    to.albumStep = from.albumStep ? 1 : 0;
-    std::memcpy(to.albumEncoderPath, from.albumEncoderPath, sizeof to.albumEncoderPath);
-    std::memcpy(to.albumTemplate, from.albumTemplate, sizeof to.albumTemplate);
+template <std::size_t N>
+void Fill(char (&to)[N], const char (&from)[N]) {
+    std::memcpy(to, from, N);
 }
+void Fill(std::int32_t &to, std::int32_t from) { to = from; }
 
 std::int32_t ReadSettings(const char *settingsPath, EncbridgeSettings *settings) {
     if (settingsPath == nullptr || settings == nullptr) return 0;
@@ -54,10 +40,11 @@ std::int32_t ReadSettings(const char *settingsPath, EncbridgeSettings *settings)
     LoadSettings(settingsPath, *loaded);
     std::memset(settings, 0, sizeof *settings);
     settings->outputCount = loaded->outputCount;
-    for (std::int32_t i = 0; i < loaded->outputCount; ++i) CopyOutput(loaded->outputs[i], settings->outputs[i]);
-    settings->deleteWav = loaded->deleteWav;
-    settings->jobs = loaded->jobs;
-    std::memcpy(settings->journalName, loaded->journalName, sizeof settings->journalName);
+    // The tools are given the module's own record of each output.
+    for (std::int32_t i = 0; i < loaded->outputCount; ++i) settings->outputs[i] = loaded->outputs[i];
+#define ENCBRIDGE_FILL(field, key, kind, fallback) Fill(settings->field, loaded->field);
+    ENCBRIDGE_RIP_KEYS(ENCBRIDGE_FILL)
+#undef ENCBRIDGE_FILL
     std::int32_t faulty = 0;
     settings->refusal = static_cast<std::int32_t>(CheckOutputs(*loaded, faulty));
     settings->faultyOutput = faulty;
@@ -95,25 +82,52 @@ bool UsableOutput(const EncbridgeSettings *settings, std::int32_t output, const 
            output < settings->outputCount && output < kMostOutputs;
 }
 
+// The module's temporary names of track index's WAV file and output: false
+// when they would be cut.
+// cppcheck-suppress constParameter ; the formatter writes the paths into them
+bool TemporaryPaths(PathBuffer &wavPath, PathBuffer &outputPath, const EncbridgeOutput &output, const AlbumInfo &album,
+                    std::int32_t index) {
+    PathBuffer base;
+    return FormTempBase(base, album.outputFolder, sizeof album.outputFolder, index + 1) &&
+           FormatWhole(wavPath, sizeof wavPath, "%s%s", {base, ".wav"}) &&
+           FormatWhole(outputPath, sizeof outputPath, "%s%s", {base, output.outputExtension});
+}
+
+bool UsableTrack(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album, std::int32_t index,
+                 const char *line, std::size_t capacity) {
+    return UsableOutput(settings, output, album, line) && album->tracks != nullptr && index >= 0 &&
+           index < album->trackCount && capacity >= kCommandCapacity;
+}
+
 std::int32_t PreviewTrackLine(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
                               std::int32_t index, char *line, std::size_t capacity) {
-    if (!UsableOutput(settings, output, album, line) || album->tracks == nullptr || index < 0 ||
-        index >= album->trackCount || capacity < kCommandCapacity) {
-        return kEncbridgeLineRefused;
-    }
+    if (!UsableTrack(settings, output, album, index, line, capacity)) return kEncbridgeLineRefused;
     const EncbridgeOutput &chosen = settings->outputs[output];
-    PathBuffer base, wavPath, outputPath;
-    if (!FormTempBase(base, album->outputFolder, sizeof album->outputFolder, index + 1) ||
-        !FormatWhole(wavPath, sizeof wavPath, "%s%s", {base, ".wav"}) ||
-        !FormatWhole(outputPath, sizeof outputPath, "%s%s", {base, chosen.extension})) {
-        return kEncbridgeLineCut;
-    }
+    PathBuffer wavPath, outputPath;
+    if (!TemporaryPaths(wavPath, outputPath, chosen, *album, index)) return kEncbridgeLineCut;
     CommandBuffer command;
     if (!FormatWhole(command, sizeof command, "%s", {chosen.commandTemplate})) return kEncbridgeLineCut;
     const CommandStatus status =
         BuildCommandLine(chosen.encoderPath, StyleOf(chosen.encoderPath), command, wavPath, outputPath, *album, index);
     FormatText(line, capacity, "%s", {command});
     return LineStatus(status);
+}
+
+std::int32_t PreviewVerifyLine(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
+                               std::int32_t index, char *line, std::size_t capacity) {
+    if (!UsableTrack(settings, output, album, index, line, capacity) ||
+        settings->outputs[output].verify == VerifyMode::None) {
+        return kEncbridgeLineRefused;
+    }
+    const EncbridgeOutput &chosen = settings->outputs[output];
+    PathBuffer wavPath, outputPath;
+    if (!TemporaryPaths(wavPath, outputPath, chosen, *album, index)) return kEncbridgeLineCut;
+    CommandBuffer command;
+    bool batchFile = false;
+    const Reason built = BuildVerifyLine(chosen, *album, index, wavPath, outputPath, command, batchFile);
+    FormatText(line, capacity, "%s", {command});
+    if (built == Reason::Done) return kEncbridgeLineComplete;
+    return built == Reason::ValueUnsafe ? kEncbridgeLineUnsafe : kEncbridgeLineCut;
 }
 
 std::int32_t PreviewAlbumLine(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
@@ -123,9 +137,9 @@ std::int32_t PreviewAlbumLine(const EncbridgeSettings *settings, std::int32_t ou
         return kEncbridgeLineRefused;
     }
     const EncbridgeOutput &chosen = settings->outputs[output];
-    return LineStatus(BuildAlbumCommandLine(chosen.albumEncoderPath, StyleOf(chosen.albumEncoderPath),
-                                            chosen.albumTemplate, sizeof chosen.albumTemplate, *album, chosen.extension,
-                                            sizeof chosen.extension, line, kLongestCommandLine));
+    return LineStatus(BuildAlbumCommandLine(
+        chosen.albumEncoderPath, StyleOf(chosen.albumEncoderPath), chosen.albumTemplate, sizeof chosen.albumTemplate,
+        *album, chosen.outputExtension, sizeof chosen.outputExtension, line, kLongestCommandLine));
 }
 
 std::int32_t SplitLine(const char *line, char *out, std::size_t capacity) {
@@ -243,7 +257,8 @@ constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
                                        KeptName,
                                        MakeWay,
                                        DefaultHeader,
-                                       VerifyOutputFile};
+                                       VerifyOutputFile,
+                                       PreviewVerifyLine};
 
 }  // namespace
 

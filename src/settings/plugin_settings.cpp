@@ -58,10 +58,10 @@ namespace {
 // value filled its buffer, since it may have been cut to the name of another
 // program, or could only be resolved cut.
 void ReadProgramPath(const ProfileReader &reader, const char *settingsPath, const char *section, const char *key,
-                     char (&path)[kPathCapacity]) {
+                     const char *fallback, char (&path)[kPathCapacity]) {
     std::memset(path, 0, sizeof path);
     char value[kPathCapacity] = {};
-    const std::uint32_t valueLength = reader.GetString(section, key, kEncoderNotConfigured, value, sizeof value);
+    const std::uint32_t valueLength = reader.GetString(section, key, fallback, value, sizeof value);
     if (valueLength > kLongestProgramPath || std::strcmp(value, kEncoderNotConfigured) == 0) return;
 
     PathParts valueParts;
@@ -85,9 +85,9 @@ void ReadProgramPath(const ProfileReader &reader, const char *settingsPath, cons
 // as 1 and 4294967296 as 0: the text is read as that number is (leading
 // blanks, a sign, decimal digits or "0x" and hex digits, up to the first
 // other character) but stops growing past 2^32, for EncoderJobs to clamp.
-std::int32_t ConfiguredJobs(const ProfileReader &reader) {
+std::int32_t ConfiguredJobs(const ProfileReader &reader, const char *key, std::int32_t fallback) {
     char text[kPathCapacity] = {};
-    if (reader.GetString("OPTION", "JOBS", "", text, sizeof text) == 0) return 1;
+    if (reader.GetString("OPTION", key, "", text, sizeof text) == 0) return fallback;
     const char *p = text;
     while (*p == ' ' || *p == '\t') ++p;
     const bool negative = *p == '-';
@@ -109,13 +109,6 @@ std::int32_t ConfiguredJobs(const ProfileReader &reader) {
     return static_cast<std::int32_t>(std::max<std::int64_t>(INT32_MIN, std::min<std::int64_t>(INT32_MAX, value)));
 }
 
-// A template into its buffer; false when it filled the buffer and may have
-// been cut.
-bool ReadTemplate(const ProfileReader &reader, const char *section, const char *key, const char *fallback,
-                  char (&text)[kTemplateCapacity]) {
-    return reader.GetString(section, key, fallback, text, sizeof text) <= kLongestTemplate;
-}
-
 bool HasKey(const ProfileReader &reader, const char *section, const char *key) {
     // No settings file holds this value: its first character ends a line
     // nowhere and is no text.
@@ -125,33 +118,92 @@ bool HasKey(const ProfileReader &reader, const char *section, const char *key) {
     return std::strcmp(value, kMissing) != 0;
 }
 
-// The album step of one output, from the same section as its encoder.
-void ReadAlbumStep(const ProfileReader &reader, const char *settingsPath, const char *section, OutputSettings &output) {
-    output.albumStep = HasKey(reader, section, "ALBUM_EXEPATH") || HasKey(reader, section, "ALBUM_COMMAND");
-    output.albumEncoderPath[0] = '\0';
-    output.albumTemplate[0] = '\0';
-    if (!output.albumStep) return;
-    ReadProgramPath(reader, settingsPath, section, "ALBUM_EXEPATH", output.albumEncoderPath);
-    if (!ReadTemplate(reader, section, "ALBUM_COMMAND", "%files%", output.albumTemplate)) output.templateCut = true;
+// VERIFY's values by VerifyMode; an unknown one is written as a value that
+// is none of the others, so that it stays unknown in a copy.
+constexpr const char *kModeNames[] = {"", "exact", "decodes", "-"};
+
+// Where one output's keys are read: [OPTION] (and [SETUP]) for the main
+// output, [OUTPUTn] for another.
+struct OutputSource {
+    const ProfileReader &reader;
+    const char *settingsPath;
+    const char *section;
+    bool main;
+    std::int32_t mainHideWindow;
+};
+
+std::int32_t Inherited(const OutputSource &source, std::nullptr_t) { return source.mainHideWindow; }
+template <typename Number>
+std::int32_t Inherited(const OutputSource &, Number fallback) {
+    return fallback;
 }
 
-// The verify line of one output, from the same section as its encoder. A
-// verify line without VERIFY is refused rather than skipped: the user
-// meant the output to be proven.
-void ReadVerify(const ProfileReader &reader, const char *settingsPath, const char *section, OutputSettings &output) {
-    char mode[16] = {};
-    reader.GetString(section, "VERIFY", "", mode, sizeof mode);
-    output.verify = VerifyMode::Unknown;
-    if (std::strcmp(mode, "exact") == 0) output.verify = VerifyMode::Exact;
-    if (std::strcmp(mode, "decodes") == 0) output.verify = VerifyMode::Decodes;
-    if (mode[0] == '\0' && !HasKey(reader, section, "VERIFY_EXEPATH") && !HasKey(reader, section, "VERIFY_COMMAND")) {
-        output.verify = VerifyMode::None;
+// Whether a key of a group read only when given is given: a VERIFY that is
+// empty is none.
+template <KeyKind kind>
+bool KeyGiven(const OutputSource &source, const char *key) {
+    if constexpr (kind == KeyKind::Mode) {
+        char mode[16] = {};
+        return source.reader.GetString(source.section, key, "", mode, sizeof mode) > 0;
+    } else {
+        return HasKey(source.reader, source.section, key);
     }
-    output.verifyPath[0] = '\0';
-    output.verifyTemplate[0] = '\0';
-    if (output.verify == VerifyMode::None) return;
-    ReadProgramPath(reader, settingsPath, section, "VERIFY_EXEPATH", output.verifyPath);
-    if (!ReadTemplate(reader, section, "VERIFY_COMMAND", "", output.verifyTemplate)) output.templateCut = true;
+}
+
+// Reads one key of an output into its field as its kind says; cut is set
+// when a template filled its buffer.
+template <KeyKind kind, typename Field, typename MainFallback, typename NumberedFallback>
+void ReadKey(const OutputSource &source, const char *key, MainFallback mainFallback, NumberedFallback numberedFallback,
+             Field &field, std::int32_t &cut) {
+    const char *section = kind == KeyKind::Extension && source.main ? "SETUP" : source.section;
+    if constexpr (kind == KeyKind::Number) {
+        field = source.reader.GetInt(section, key, source.main ? mainFallback : Inherited(source, numberedFallback));
+    } else {
+        const char *fallback = source.main ? mainFallback : numberedFallback;
+        if constexpr (kind == KeyKind::Program) {
+            ReadProgramPath(source.reader, source.settingsPath, section, key, fallback, field);
+        } else if constexpr (kind == KeyKind::Mode) {
+            char mode[16] = {};
+            source.reader.GetString(section, key, fallback, mode, sizeof mode);
+            field = VerifyMode::Unknown;
+            if (std::strcmp(mode, kModeNames[1]) == 0) field = VerifyMode::Exact;
+            if (std::strcmp(mode, kModeNames[2]) == 0) field = VerifyMode::Decodes;
+        } else {
+            // An extension is read as it stands; a template that filled its
+            // buffer may have been cut.
+            const std::uint32_t length = source.reader.GetString(section, key, fallback, field, sizeof field);
+            if (kind == KeyKind::Template && length > kLongestTemplate) cut = 1;
+        }
+    }
+}
+
+template <std::size_t N>
+void Clear(char (&text)[N]) {
+    text[0] = '\0';
+}
+void Clear(std::int32_t &number) { number = 0; }
+void Clear(VerifyMode &mode) { mode = VerifyMode::None; }
+
+// Reads the keys of one group of an output, or empties them where the group
+// is read only when given and is not, or where read is false.
+void ReadGroup(const OutputSource &source, KeyGroup group, bool read, OutputSettings &output) {
+    bool given = read;
+    if (given && (group == KeyGroup::Album || group == KeyGroup::Verify)) {
+        given = false;
+#define ENCBRIDGE_GIVEN(field, key, kind, keyGroup, mainFallback, numberedFallback) \
+    given = given || (KeyGroup::keyGroup == group && KeyGiven<KeyKind::kind>(source, key));
+        ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_GIVEN)
+#undef ENCBRIDGE_GIVEN
+    }
+#define ENCBRIDGE_READ(field, key, kind, keyGroup, mainFallback, numberedFallback)                             \
+    if (KeyGroup::keyGroup == group && given) {                                                                \
+        ReadKey<KeyKind::kind>(source, key, mainFallback, numberedFallback, output.field, output.templateCut); \
+    } else if (KeyGroup::keyGroup == group) {                                                                  \
+        Clear(output.field);                                                                                   \
+    }
+    ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_READ)
+#undef ENCBRIDGE_READ
+    if (group == KeyGroup::Album) output.albumStep = given ? 1 : 0;
 }
 
 // Section [OUTPUTn], when it holds any of an output's keys: read as the main
@@ -160,21 +212,33 @@ bool ReadExtraOutput(const ProfileReader &reader, const char *settingsPath, std:
                      std::int32_t mainHideWindow, OutputSettings &output) {
     char section[16];
     FormatText(section, sizeof section, "OUTPUT%d", {number});
-    static const char *const kKeys[] = {"OUT",           "EXEPATH", "COMMAND",        "WIN_HIDE",      "ALBUM_EXEPATH",
-                                        "ALBUM_COMMAND", "VERIFY",  "VERIFY_EXEPATH", "VERIFY_COMMAND"};
     bool configured = false;
-    for (const char *key : kKeys) configured = configured || HasKey(reader, section, key);
+#define ENCBRIDGE_CONFIGURED(field, key, kind, group, mainFallback, numberedFallback) \
+    configured = configured || HasKey(reader, section, key);
+    ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_CONFIGURED)
+#undef ENCBRIDGE_CONFIGURED
     if (!configured) return false;
     output.number = number;
-    // No default: an output without an extension would be published under
-    // the track's bare name.
-    reader.GetString(section, "OUT", "", output.outputExtension, sizeof output.outputExtension);
-    output.templateCut = !ReadTemplate(reader, section, "COMMAND", "-V2 %i% %o%", output.commandTemplate);
-    ReadProgramPath(reader, settingsPath, section, "EXEPATH", output.encoderPath);
-    output.hideWindow = reader.GetInt(section, "WIN_HIDE", mainHideWindow);
-    ReadAlbumStep(reader, settingsPath, section, output);
-    ReadVerify(reader, settingsPath, section, output);
+    output.templateCut = 0;
+    const OutputSource source = {reader, settingsPath, section, false, mainHideWindow};
+    for (KeyGroup group : {KeyGroup::Encoder, KeyGroup::Window, KeyGroup::Album, KeyGroup::Verify}) {
+        ReadGroup(source, group, true, output);
+    }
     return true;
+}
+
+// Reads one key of the rip as its kind says.
+template <KeyKind kind, typename Field, typename Fallback>
+void ReadRipKey(const ProfileReader &reader, const char *key, Fallback fallback, Field &field) {
+    if constexpr (kind == KeyKind::Number) {
+        field = reader.GetInt("OPTION", key, fallback);
+    } else if constexpr (kind == KeyKind::Jobs) {
+        field = EncoderJobs(ConfiguredJobs(reader, key, fallback), platform::ProcessorCount());
+    } else {
+        static_assert(kind == KeyKind::Journal, "the rip's keys are numbers, JOBS or the journal");
+        // A name that filled its buffer may have been cut to another file's.
+        if (reader.GetString("OPTION", key, fallback, field, sizeof field) >= sizeof field - 2) field[0] = '\0';
+    }
 }
 
 }  // namespace
@@ -185,30 +249,20 @@ void LoadSettings(const char *settingsPath, PluginSettings &loaded) {
 
     OutputSettings &main = loaded.outputs[0];
     main.number = 1;
+    main.templateCut = 0;
     loaded.outputCount = 1;
-    reader->GetString("SETUP", "OUT", ".wav", main.outputExtension, sizeof main.outputExtension);
-    main.templateCut = !ReadTemplate(*reader, "OPTION", "COMMAND", "-V2 %i% %o%", main.commandTemplate);
-    loaded.deleteWav = reader->GetInt("OPTION", "DELETE", 1);
-    loaded.jobs = EncoderJobs(ConfiguredJobs(*reader), platform::ProcessorCount());
-    // A name that filled its buffer may have been cut to another file's.
-    if (reader->GetString("OPTION", "LOG", "", loaded.journalName, sizeof loaded.journalName) >=
-        sizeof loaded.journalName - 2) {
-        loaded.journalName[0] = '\0';
-    }
-    ReadProgramPath(*reader, settingsPath, "OPTION", "EXEPATH", main.encoderPath);
-    main.albumStep = false;
-    main.albumEncoderPath[0] = '\0';
-    main.albumTemplate[0] = '\0';
-    main.verify = VerifyMode::None;
-    // Without a main encoder no rip is made, whatever else is configured.
-    if (main.encoderPath[0] == '\0') {
-        delete reader;
-        return;
-    }
-    main.hideWindow = reader->GetInt("OPTION", "WIN_HIDE", 0);
-    ReadAlbumStep(*reader, settingsPath, "OPTION", main);
-    ReadVerify(*reader, settingsPath, "OPTION", main);
-    for (std::int32_t number = 2; number <= kMostOutputs; ++number) {
+    const OutputSource source = {*reader, settingsPath, "OPTION", true, 0};
+    ReadGroup(source, KeyGroup::Encoder, true, main);
+#define ENCBRIDGE_READ_RIP(field, key, kind, fallback) ReadRipKey<KeyKind::kind>(*reader, key, fallback, loaded.field);
+    ENCBRIDGE_RIP_KEYS(ENCBRIDGE_READ_RIP)
+#undef ENCBRIDGE_READ_RIP
+    // Without a main encoder no rip is made, whatever else is configured,
+    // and WIN_HIDE keeps the value it had.
+    const bool encoder = main.encoderPath[0] != '\0';
+    if (encoder) ReadGroup(source, KeyGroup::Window, true, main);
+    ReadGroup(source, KeyGroup::Album, encoder, main);
+    ReadGroup(source, KeyGroup::Verify, encoder, main);
+    for (std::int32_t number = 2; encoder && number <= kMostOutputs; ++number) {
         if (ReadExtraOutput(*reader, settingsPath, number, main.hideWindow, loaded.outputs[loaded.outputCount])) {
             ++loaded.outputCount;
         }
@@ -255,21 +309,46 @@ Reason CheckOutputs(const PluginSettings &settings, std::int32_t &output) {
 
 namespace {
 
+// Every field of the record is the table's, or one of three that reading
+// derives: a field added without its key would be neither read nor copied.
+constexpr std::size_t kKeyedSizes[] = {
+#define ENCBRIDGE_SIZE(field, key, kind, group, mainFallback, numberedFallback) sizeof(OutputSettings::field),
+    ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_SIZE)
+#undef ENCBRIDGE_SIZE
+};
+constexpr std::size_t KeyedBytes() {
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < sizeof kKeyedSizes / sizeof kKeyedSizes[0]; ++i) total += kKeyedSizes[i];
+    return total;
+}
+static_assert(sizeof(OutputSettings) == KeyedBytes() + sizeof(OutputSettings::number) +
+                                            sizeof(OutputSettings::albumStep) + sizeof(OutputSettings::templateCut),
+              "every field of an output is a key of ENCBRIDGE_OUTPUT_KEYS");
+
+template <std::size_t N>
+bool SameValue(const char (&a)[N], const char (&b)[N]) {
+    return std::strcmp(a, b) == 0;
+}
+bool SameValue(std::int32_t a, std::int32_t b) { return a == b; }
+bool SameValue(VerifyMode a, VerifyMode b) { return a == b; }
+
+// The journal is not compared: a copy names the journal that it is given.
 bool SameSettings(const PluginSettings &a, const PluginSettings &b) {
-    if (a.outputCount != b.outputCount || a.deleteWav != b.deleteWav || a.jobs != b.jobs) return false;
-    for (std::int32_t i = 0; i < a.outputCount; ++i) {
+    bool same = a.outputCount == b.outputCount;
+#define ENCBRIDGE_SAME_RIP(field, key, kind, fallback) \
+    same = same && (KeyKind::kind == KeyKind::Journal || SameValue(a.field, b.field));
+    ENCBRIDGE_RIP_KEYS(ENCBRIDGE_SAME_RIP)
+#undef ENCBRIDGE_SAME_RIP
+    for (std::int32_t i = 0; same && i < a.outputCount; ++i) {
         const OutputSettings &x = a.outputs[i];
         const OutputSettings &y = b.outputs[i];
-        if (x.number != y.number || std::strcmp(x.outputExtension, y.outputExtension) != 0 ||
-            std::strcmp(x.commandTemplate, y.commandTemplate) != 0 || std::strcmp(x.encoderPath, y.encoderPath) != 0 ||
-            x.hideWindow != y.hideWindow || x.albumStep != y.albumStep ||
-            std::strcmp(x.albumEncoderPath, y.albumEncoderPath) != 0 ||
-            std::strcmp(x.albumTemplate, y.albumTemplate) != 0 || x.verify != y.verify ||
-            std::strcmp(x.verifyPath, y.verifyPath) != 0 || std::strcmp(x.verifyTemplate, y.verifyTemplate) != 0) {
-            return false;
-        }
+        same = x.number == y.number && x.albumStep == y.albumStep;
+#define ENCBRIDGE_SAME(field, key, kind, group, mainFallback, numberedFallback) \
+    same = same && SameValue(x.field, y.field);
+        ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_SAME)
+#undef ENCBRIDGE_SAME
     }
-    return true;
+    return same;
 }
 
 // Writes one line of the copy: pattern, whose texts are values in quotes,
@@ -283,34 +362,62 @@ bool WriteLine(std::FILE *file, const char *pattern, std::initializer_list<Forma
     return platform::WriteTrackBytes(file, line, length) == length;
 }
 
-bool WriteOutput(std::FILE *file, const OutputSettings &output) {
-    const char *encoder = output.encoderPath[0] != '\0' ? output.encoderPath : kEncoderNotConfigured;
-    bool written = WriteLine(file, "EXEPATH=\"%s\"\nCOMMAND=\"%s\"\nWIN_HIDE=%d\n",
-                             {FormatArg(encoder, kPathCapacity), output.commandTemplate, output.hideWindow});
-    if (output.albumStep) {
-        const char *album = output.albumEncoderPath[0] != '\0' ? output.albumEncoderPath : kEncoderNotConfigured;
-        written = written && WriteLine(file, "ALBUM_EXEPATH=\"%s\"\nALBUM_COMMAND=\"%s\"\n",
-                                       {FormatArg(album, kPathCapacity), output.albumTemplate});
+// One key as its kind writes it, to read back as it was read.
+template <KeyKind kind, typename Field>
+bool WriteKey(std::FILE *file, const char *key, const Field &field) {
+    const FormatArg name(key, kTemplateCapacity);
+    if constexpr (kind == KeyKind::Number || kind == KeyKind::Jobs) {
+        return WriteLine(file, "%s=%d\n", {name, field});
+    } else if constexpr (kind == KeyKind::Mode) {
+        // An unknown mode stays unknown in the copy, and refuses the rip there too.
+        return WriteLine(file, "%s=\"%s\"\n", {name, FormatArg(kModeNames[static_cast<int>(field)], 8)});
+    } else if constexpr (kind == KeyKind::Program) {
+        return WriteLine(file, "%s=\"%s\"\n",
+                         {name, FormatArg(field[0] != '\0' ? field : kEncoderNotConfigured, sizeof field)});
+    } else {
+        return WriteLine(file, "%s=\"%s\"\n", {name, field});
     }
-    if (output.verify == VerifyMode::None) return written;
-    // An unknown mode stays unknown in the copy, and refuses the rip there too.
-    static const char *const kModes[] = {"", "exact", "decodes", "-"};
-    const char *verifier = output.verifyPath[0] != '\0' ? output.verifyPath : kEncoderNotConfigured;
-    return written && WriteLine(file, "VERIFY=\"%s\"\nVERIFY_EXEPATH=\"%s\"\nVERIFY_COMMAND=\"%s\"\n",
-                                {FormatArg(kModes[static_cast<int>(output.verify)], 8),
-                                 FormatArg(verifier, kPathCapacity), output.verifyTemplate});
+}
+
+// A key of the rip; the journal is the one given.
+template <KeyKind kind, typename Field>
+bool WriteRipKey(std::FILE *file, const char *key, const Field &field, const char *journalPath) {
+    if constexpr (kind == KeyKind::Journal) {
+        return WriteLine(file, "%s=\"%s\"\n",
+                         {FormatArg(key, kTemplateCapacity), FormatArg(journalPath, kPathCapacity)});
+    } else {
+        return WriteKey<kind>(file, key, field);
+    }
+}
+
+// The keys of an output that its section holds: the main output's
+// extension is in [SETUP], and a group read only when given is written only
+// when it was.
+bool WriteOutput(std::FILE *file, const OutputSettings &output, bool setup) {
+    bool written = true;
+#define ENCBRIDGE_WRITE(field, key, kind, group, mainFallback, numberedFallback)           \
+    if (written && setup == (KeyKind::kind == KeyKind::Extension && output.number == 1) && \
+        (KeyGroup::group != KeyGroup::Album || output.albumStep != 0) &&                   \
+        (KeyGroup::group != KeyGroup::Verify || output.verify != VerifyMode::None)) {      \
+        written = WriteKey<KeyKind::kind>(file, key, output.field);                        \
+    }
+    ENCBRIDGE_OUTPUT_KEYS(ENCBRIDGE_WRITE)
+#undef ENCBRIDGE_WRITE
+    return written;
 }
 
 bool WriteCopy(const PluginSettings &s, const char *copyPath, const char *journalPath) {
     std::FILE *file = platform::OpenTrackStream(copyPath);
     if (file == nullptr) return false;
     bool written =
-        WriteLine(file, "[SETUP]\nOUT=\"%s\"\n[OPTION]\nDELETE=%d\nJOBS=%d\nLOG=\"%s\"\n",
-                  {s.outputs[0].outputExtension, s.deleteWav, s.jobs, FormatArg(journalPath, kPathCapacity)}) &&
-        WriteOutput(file, s.outputs[0]);
+        WriteLine(file, "[SETUP]\n", {}) && WriteOutput(file, s.outputs[0], true) && WriteLine(file, "[OPTION]\n", {});
+#define ENCBRIDGE_WRITE_RIP(field, key, kind, fallback) \
+    written = written && WriteRipKey<KeyKind::kind>(file, key, s.field, journalPath);
+    ENCBRIDGE_RIP_KEYS(ENCBRIDGE_WRITE_RIP)
+#undef ENCBRIDGE_WRITE_RIP
+    written = written && WriteOutput(file, s.outputs[0], false);
     for (std::int32_t i = 1; written && i < s.outputCount; ++i) {
-        written = WriteLine(file, "[OUTPUT%d]\nOUT=\"%s\"\n", {s.outputs[i].number, s.outputs[i].outputExtension}) &&
-                  WriteOutput(file, s.outputs[i]);
+        written = WriteLine(file, "[OUTPUT%d]\n", {s.outputs[i].number}) && WriteOutput(file, s.outputs[i], false);
     }
     return std::fclose(file) == 0 && written;
 }

@@ -5,40 +5,16 @@
 #include <cstdint>
 
 #include "encbridge/limits.h"
+#include "encbridge/settings.h"
 #include "records/outcome.h"
 
 namespace encbridge {
 
-// One encoded format of every track: its encoder, how that is run, and the
-// step run once the whole album is in that format. The main output is
-// [SETUP] OUT with [OPTION]; the others are sections [OUTPUT2] to [OUTPUT9].
-// Command templates are read whole into buffers of kTemplateCapacity, the
-// size of the buffers that the encoder's line is built in.
-
-// VERIFY: how an output is proven before it is published and its WAV file
-// may go. Unknown (a value that is neither, or a verify line without
-// VERIFY) refuses the rip.
-enum class VerifyMode : std::uint8_t { None, Exact, Decodes, Unknown };
-
-struct OutputSettings {
-    std::int32_t number;                       // 1 for the main output, n for [OUTPUTn]
-    char outputExtension[kExtensionCapacity];  // dot included, appended unchanged
-    char commandTemplate[kTemplateCapacity];   // encoder arguments with tags
-    char encoderPath[kPathCapacity];           // empty: no usable encoder configured
-    std::int32_t hideWindow;                   // non-zero: run the encoder hidden
-    // ALBUM_EXEPATH or ALBUM_COMMAND is set. albumEncoderPath is then empty
-    // when it names no program that could be resolved.
-    bool albumStep;
-    char albumEncoderPath[kPathCapacity];
-    char albumTemplate[kTemplateCapacity];  // album tags, %dir and %files
-    // COMMAND, ALBUM_COMMAND or VERIFY_COMMAND filled its buffer, and may
-    // have been cut: a cut template could end in a bare tag or drop an
-    // argument.
-    bool templateCut;
-    VerifyMode verify;
-    char verifyPath[kPathCapacity];          // VERIFY_EXEPATH, resolved as EXEPATH
-    char verifyTemplate[kTemplateCapacity];  // VERIFY_COMMAND: the usual tags, %o% the output
-};
+// One output's settings: the public record, read by the table of keys in
+// encbridge/settings.h. Command templates are read whole into buffers of
+// kTemplateCapacity, the size of the buffers that the encoder's line is
+// built in.
+using OutputSettings = EncbridgeOutput;
 
 struct PluginSettings {
     OutputSettings outputs[kMostOutputs];

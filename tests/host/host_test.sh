@@ -525,6 +525,12 @@ dry_run)
     sed -i "s/^COMMAND=.*/COMMAND=-s -V $long -o %o% %i%/" encbridge.ini
     run_host --out out --dry-run --tracks 2 || fail "exit status $?"
     grep -qF -- "argument -o" out.txt || fail "the command line was cut before -o"
+    # The verify line that the module runs on each output, split as the encoder's is.
+    printf 'VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c %%o%%\n' >>encbridge.ini
+    run_host --out out --dry-run --tracks 2 || fail "verify: exit status $?"
+    grep -A4 "verify line: " out.txt | tr '\n' '|' |
+        grep -qF -- "|  program  /usr/bin/flac|  argument -d|  argument -c|  argument $work/out/#temp(02).flac|" ||
+        fail "no verify line is shown"
     ;;
 existing_file)
     make_image wav

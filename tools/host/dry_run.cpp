@@ -9,11 +9,12 @@ namespace host {
 
 namespace {
 
-// Prints a line as the module would run it, the arguments its program would
-// receive, and why the module would not run it; true when it would.
-bool PrintLine(std::FILE *out, const EncbridgeToolTable &tools, const char *line, std::int32_t status,
-               std::size_t capacity) {
-    std::fprintf(out, "  command line: %s\n", Shown(line).c_str());
+// Prints a line (named by label) as the module would run it, the arguments
+// its program would receive, and why the module would not run it; true
+// when it would.
+bool PrintLine(std::FILE *out, const EncbridgeToolTable &tools, const char *label, const char *line,
+               std::int32_t status, std::size_t capacity) {
+    std::fprintf(out, "  %s: %s\n", label, Shown(line).c_str());
     std::vector<char> arguments(encbridge::kLongestCommandLine + 1);
     const std::int32_t count = tools.splitLine(line, arguments.data(), arguments.size());
     const char *argument = arguments.data();
@@ -54,20 +55,25 @@ int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings
     std::vector<char> line(encbridge::kLongestCommandLine);
     for (std::int32_t o = 0; o < read.outputCount; ++o) {
         const EncbridgeOutput &output = read.outputs[o];
-        if (several) std::fprintf(out, "\nOutput %d: %s\n", output.number, Shown(output.extension).c_str());
+        if (several) std::fprintf(out, "\nOutput %d: %s\n", output.number, Shown(output.outputExtension).c_str());
         for (std::size_t i = 0; i < tracks.size(); ++i) {
             if (!tracks[i].selected) continue;
             // The command line is built from the rip's album, as the worker builds it.
             const std::int32_t status =
                 tools.previewTrackLine(&read, o, records.album.get(), static_cast<int>(i), line.data(), line.size());
             std::fprintf(out, "\ntrack %02d -> %s\n", tracks[i].image.number, Shown(tracks[i].finalPaths[o]).c_str());
-            if (!PrintLine(out, tools, line.data(), status, encbridge::kCommandCapacity)) ++refused;
+            if (!PrintLine(out, tools, "command line", line.data(), status, encbridge::kCommandCapacity)) ++refused;
+            if (output.verify == encbridge::VerifyMode::None) continue;
+            // Run on the output once it is made, before it is published.
+            const std::int32_t verify =
+                tools.previewVerifyLine(&read, o, records.album.get(), static_cast<int>(i), line.data(), line.size());
+            if (!PrintLine(out, tools, "verify line", line.data(), verify, encbridge::kCommandCapacity)) ++refused;
         }
         if (!output.albumStep) continue;
         const std::int32_t status = tools.previewAlbumLine(&read, o, records.album.get(), line.data(), line.size());
         std::fprintf(out, "\nalbum step of output %d, once every track has its %s file\n", output.number,
-                     Shown(output.extension).c_str());
-        if (!PrintLine(out, tools, line.data(), status, encbridge::kLongestCommandLine)) ++refused;
+                     Shown(output.outputExtension).c_str());
+        if (!PrintLine(out, tools, "command line", line.data(), status, encbridge::kLongestCommandLine)) ++refused;
     }
     return refused;
 }

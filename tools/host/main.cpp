@@ -352,8 +352,8 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     // The module numbers the records it is handed from 1, so a track 0 puts
     // its numbers one ahead of the sheet's.
     if (!rip.planOnly && !cue.tracks.empty() && cue.tracks.front().number == 0 &&
-        (rip.settings.main().commandTemplate.find("%no") != std::string::npos ||
-         rip.settings.main().commandTemplate.find("%trk") != std::string::npos)) {
+        (std::string(rip.settings.main().commandTemplate).find("%no") != std::string::npos ||
+         std::string(rip.settings.main().commandTemplate).find("%trk") != std::string::npos)) {
         std::fprintf(stderr,
                      "encbridge-host: warning: with track 0 delivered, the module's %%no and %%trk tags count it: "
                      "track 1 gets %%no 2; --first-pregap=join or drop keeps the sheet's numbers\n");
@@ -512,11 +512,11 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     bool encoded = false;
     for (const ModuleOutput &output : rip.settings.outputs) {
         std::printf("  encoder  %s%s%s\n",
-                    output.encoderPath.empty() ? "(none configured)" : Shown(output.encoderPath).c_str(),
+                    output.encoderPath[0] == '\0' ? "(none configured)" : Shown(output.encoderPath).c_str(),
                     rip.settings.outputs.size() > 1 ? " -> " : "",
-                    rip.settings.outputs.size() > 1 ? Shown(output.extension).c_str() : "");
+                    rip.settings.outputs.size() > 1 ? Shown(output.outputExtension).c_str() : "");
         if (output.albumStep) std::printf("  album    %s\n", Shown(output.albumEncoderPath).c_str());
-        encoded = encoded || !OutputIsTheWav(output.extension);
+        encoded = encoded || !OutputIsTheWav(output.outputExtension);
     }
     std::printf("  output   %s\n", Shown(rip.outputFolder).c_str());
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
@@ -589,7 +589,7 @@ void PrintResume(const Rip &rip, const Leftovers &leftovers) {
         std::printf(
             "Note: the album step of output %d (%s) got only the files of the tracks ripped now, not those "
             "of the resumed ones\n",
-            output.number, Shown(output.extension).c_str());
+            output.number, Shown(output.outputExtension).c_str());
     }
 }
 
@@ -667,9 +667,9 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
     }
     if (!CheckFinalNames(options, rip, error)) return Failed(error, why);
     const std::string cuePath = RipCuePath(rip.albumName, rip.tracks, rip.outputFolder);
-    const std::string cueText =
-        options.writeCue ? CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks), rip.settings.main().extension)
-                         : std::string();
+    const std::string cueText = options.writeCue ? CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks),
+                                                                rip.settings.main().outputExtension)
+                                                 : std::string();
     // A resumed album's sheet is written again when it is the one this
     // rip writes, so that --resume finishes an album that had one.
     bool replaceCue = options.overwrite;
@@ -748,7 +748,7 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
         return kSomeTracksNotProduced;
     }
     if (rip.demo) {
-        std::printf("The demo album's %s files are in %s\n", Shown(rip.settings.main().extension).c_str() + 1,
+        std::printf("The demo album's %s files are in %s\n", Shown(rip.settings.main().outputExtension).c_str() + 1,
                     Shown(rip.outputFolder).c_str());
     }
     return 0;

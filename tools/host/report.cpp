@@ -151,13 +151,14 @@ int PrintAlbumSteps(std::FILE *out, const ModuleSettings &settings, const RipOut
         const auto found = outcome.albumSteps.find(output.number);
         if (!output.albumStep || found == outcome.albumSteps.end()) continue;
         if (found->second == encbridge::Reason::Done) {
-            std::fprintf(out, "  album step of output %d (%s): done\n", output.number, Shown(output.extension).c_str());
+            std::fprintf(out, "  album step of output %d (%s): done\n", output.number,
+                         Shown(output.outputExtension).c_str());
             continue;
         }
         ++failed;
         const auto said = outcome.albumMessages.find(output.number);
         std::fprintf(out, "  album step of output %d (%s): not done: %s%s\n", output.number,
-                     Shown(output.extension).c_str(), encbridge::ReasonText(found->second),
+                     Shown(output.outputExtension).c_str(), encbridge::ReasonText(found->second),
                      said != outcome.albumMessages.end() ? SaidText(said->second).c_str() : "");
     }
     return failed;

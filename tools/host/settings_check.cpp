@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,7 +12,7 @@ namespace host {
 
 std::vector<std::string> ModuleSettings::Extensions() const {
     std::vector<std::string> extensions;
-    for (const ModuleOutput &output : outputs) extensions.push_back(output.extension);
+    for (const ModuleOutput &output : outputs) extensions.push_back(output.outputExtension);
     return extensions;
 }
 
@@ -20,20 +21,13 @@ ModuleSettings ReadModuleSettings(const EncbridgeToolTable &tools, const std::st
     ModuleSettings result;
     result.tools = &tools;
     if (tools.readSettings(settingsPath.c_str(), read.get()) != 1) read->outputCount = 0;
-    for (int i = 0; i < read->outputCount; ++i) {
-        const EncbridgeOutput &output = read->outputs[i];
-        ModuleOutput module;
-        module.number = output.number;
-        module.extension = output.extension;
-        module.commandTemplate = output.commandTemplate;
-        module.encoderPath = output.encoderPath;
-        module.albumStep = output.albumStep != 0;
-        module.albumEncoderPath = output.albumEncoderPath;
-        module.albumTemplate = output.albumTemplate;
-        result.outputs.push_back(module);
-    }
+    const int count = std::max(0, std::min<int>(read->outputCount, encbridge::kMostOutputs));
+    result.outputs.assign(read->outputs, read->outputs + count);
     // The module always reads a main output, if only an unusable one.
-    if (result.outputs.empty()) result.outputs.push_back(ModuleOutput());
+    if (result.outputs.empty()) {
+        result.outputs.push_back(ModuleOutput());
+        result.outputs.back().number = 1;
+    }
     result.deleteWav = read->deleteWav;
     result.read = read;
     return result;
@@ -41,7 +35,7 @@ ModuleSettings ReadModuleSettings(const EncbridgeToolTable &tools, const std::st
 
 std::string CommandCutWarning(const ModuleSettings &settings, const std::string &settingsPath) {
     const std::string whole = settings.read->mainCommandAsWritten;
-    const std::size_t kept = settings.main().commandTemplate.size();
+    const std::size_t kept = std::string(settings.main().commandTemplate).size();
     if (whole.size() <= kept) return std::string();
     return "COMMAND in " + settingsPath + " has " + std::to_string(whole.size()) +
            " characters, but the module reads " + std::to_string(kept) + " and drops the rest: \"" +
@@ -67,7 +61,7 @@ std::string ExplainMainEncoder(const ModuleSettings &settings, const std::string
                "EXEPATH=/usr/bin/flac";
     }
     std::string configured = "EXEPATH=" + value + " in " + settingsPath;
-    if (settings.main().encoderPath.empty()) {
+    if (settings.main().encoderPath[0] == '\0') {
         return "the encoder path " + configured + " cannot be resolved; write the program's absolute path";
     }
     std::string encoder = settings.main().encoderPath;

@@ -9,16 +9,9 @@
 
 namespace host {
 
-// One output: the main one first, then [OUTPUT2] to [OUTPUT9] as configured.
-struct ModuleOutput {
-    int number = 1;
-    std::string extension;
-    std::string commandTemplate;
-    std::string encoderPath;  // resolved as the module resolves it; empty: none
-    bool albumStep = false;
-    std::string albumEncoderPath;
-    std::string albumTemplate;
-};
+// One output as the module read it: the main one first, then [OUTPUT2] to
+// [OUTPUT9] as configured.
+using ModuleOutput = EncbridgeOutput;
 
 struct ModuleSettings {
     std::vector<ModuleOutput> outputs;  // never empty

@@ -2,10 +2,10 @@
 // the encbridge.dll beside it as a ripping program does and rips a made-up
 // album of three short tracks with the settings given, into the folder
 // given or a new one in the user's temp folder, with the journal on in a
-// copy of the settings. It prints each command line the module runs, split
-// into the arguments its program receives, then what each output became:
-// the file made, or the reason, the system's words and the encoder's own
-// message from the journal.
+// copy of the settings. It prints each command line the module runs, each
+// output's verify lines among them, split into the arguments its program
+// receives, then what each output became: the file made, or the reason, the
+// system's words and the encoder's own message from the journal.
 //
 //   encbridge-try.exe [--dry-run] SETTINGS.ini [OUTPUT-FOLDER]
 //
@@ -52,19 +52,22 @@ std::string ReasonWords(const std::string &name) {
     return name + " (" + encbridge::ReasonText(reason) + ")";
 }
 
-// A command line and the arguments its program receives.
-void PrintCommand(const std::string &line) {
-    Say("  command line: " + line + "\n");
+// A command line (named by label) and the arguments its program receives.
+void PrintCommand(const std::string &line, const char *label = "command line") {
+    Say("  " + std::string(label) + ": " + line + "\n");
     const std::vector<std::string> arguments = encbridge_try::ArgumentsOf(line);
     for (std::size_t a = 0; a < arguments.size(); ++a)
         Say((a == 0 ? std::string("  program:    ") : "  argument " + std::to_string(a) + ": ") + arguments[a] + "\n");
 }
 
 // One line the module builds: track (from 0; -1 for the album step) of
-// output (an index in the settings' outputs).
+// output (an index in the settings' outputs), and the track's verify line
+// when the output has one.
 struct Planned {
     std::int32_t output, track, status;
     std::string line;
+    std::int32_t verifyStatus;
+    std::string verifyLine;
 };
 
 std::vector<Planned> Plan(const encbridge_try::Module &module, const EncbridgeSettings &settings,
@@ -81,17 +84,33 @@ std::vector<Planned> Plan(const encbridge_try::Module &module, const EncbridgeSe
             const std::int32_t status =
                 step ? module.tools->previewAlbumLine(&settings, o, &album, line.data(), capacity)
                      : module.tools->previewTrackLine(&settings, o, &album, t, line.data(), capacity);
-            plan.push_back({o, step ? -1 : t, status, std::string(line.data())});
+            plan.push_back({o, step ? -1 : t, status, std::string(line.data()), kEncbridgeLineComplete, ""});
+            if (step || settings.outputs[o].verify == encbridge::VerifyMode::None) continue;
+            line[0] = '\0';
+            plan.back().verifyStatus = module.tools->previewVerifyLine(&settings, o, &album, t, line.data(), capacity);
+            plan.back().verifyLine = line.data();
         }
     }
     return plan;
 }
 
 std::string Heading(const EncbridgeSettings &settings, const Planned &planned) {
-    const std::string output = settings.outputs[planned.output].extension;
+    const std::string output = settings.outputs[planned.output].outputExtension;
     if (planned.track < 0) return "\nalbum step of output " + output + ":\n";
     const std::string number = (planned.track < 9 ? "0" : "") + std::to_string(planned.track + 1);
     return "\ntrack " + number + ", output " + output + ":\n";
+}
+
+// Prints a line and its arguments, or why it is not run; false then.
+bool PrintLine(const std::string &line, std::int32_t status, const char *label) {
+    if (status == kEncbridgeLineComplete) {
+        PrintCommand(line, label);
+        return true;
+    }
+    if (!line.empty()) Say("  " + std::string(label) + ": " + line + "\n");
+    Say(status == kEncbridgeLineUnsafe ? "  not run: a value cannot be passed safely as one argument (value-unsafe)\n"
+                                       : "  not run: the line would be cut, or cannot be built (command-cut)\n");
+    return false;
 }
 
 // Prints the plan; returns how many of its lines the module would not run.
@@ -99,15 +118,11 @@ int PrintPlan(const EncbridgeSettings &settings, const std::vector<Planned> &pla
     int notRun = 0;
     for (const Planned &planned : plan) {
         Say(Heading(settings, planned));
-        if (planned.status == kEncbridgeLineComplete) {
-            PrintCommand(planned.line);
-            continue;
-        }
-        ++notRun;
-        if (!planned.line.empty()) Say("  command line: " + planned.line + "\n");
-        Say(planned.status == kEncbridgeLineUnsafe
-                ? "  not run: a value cannot be passed safely as one argument (value-unsafe)\n"
-                : "  not run: the line would be cut, or cannot be built (command-cut)\n");
+        if (!PrintLine(planned.line, planned.status, "command line")) ++notRun;
+        // Run on the output once it is made, before it is published.
+        const bool verified =
+            planned.track >= 0 && settings.outputs[planned.output].verify != encbridge::VerifyMode::None;
+        if (verified && !PrintLine(planned.verifyLine, planned.verifyStatus, "verify line")) ++notRun;
     }
     return notRun;
 }
@@ -178,7 +193,7 @@ std::string Refusal(const EncbridgeSettings &settings, const std::string &path) 
     std::string text = std::string(encbridge::ReasonName(reason)) + " (" + encbridge::ReasonText(reason) + ")";
     if (settings.faultyOutput < 0 || settings.faultyOutput >= settings.outputCount) return text;
     const EncbridgeOutput &output = settings.outputs[settings.faultyOutput];
-    text += ", output " + std::string(output.extension);
+    text += ", output " + std::string(output.outputExtension);
     const std::string section = output.number == 1 ? "OPTION" : "OUTPUT" + std::to_string(output.number);
     const char *separator = ": ";
     for (const KeysToFix &row : kKeysToFix) {
