@@ -208,7 +208,8 @@ TEST_F(LoadSettingsTest, AVerifyLineThatCannotRunRefusesTheRip) {
         {"", Reason::Done},
         {"VERIFY=\n", Reason::Done},  // an empty VERIFY alone asks for no verify line
         {exact + "-d %o%\n", Reason::Done},
-        {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {"VERIFY=Exactly\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
+        {"VERIFY=Exact\nVERIFY_EXEPATH=" + program + "\nVERIFY_COMMAND=-d %o%\n", Reason::Done},  // in any case
         {exact + "-d\n", Reason::VerifyNotUsable},
         {exact + "-d %i% %o%\n", Reason::VerifyNotUsable},
         {"VERIFY=decodes\nVERIFY_COMMAND=%o%\n", Reason::VerifyNotUsable},
@@ -277,7 +278,7 @@ TEST_F(LoadSettingsTest, EveryKeyReadsBackFromTheCopyAndTheToolsTable) {
         {"OUTPUT3", "WIN_HIDE", "2", "2"},
         {"OUTPUT3", "ALBUM_EXEPATH", "gain", folder_ + "gain"},
         {"OUTPUT3", "ALBUM_COMMAND", "\"\"", ""},
-        {"OUTPUT3", "VERIFY", "Exact", "3"},  // unknown, and it stays so
+        {"OUTPUT3", "VERIFY", "Exactly", "3"},  // unknown, and it stays so
         {"OUTPUT3", "VERIFY_EXEPATH", "dec", folder_ + "dec"},
         {"OUTPUT3", "VERIFY_COMMAND", "x %o%", "x %o%"},
     };

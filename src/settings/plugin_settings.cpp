@@ -122,6 +122,15 @@ bool HasKey(const ProfileReader &reader, const char *section, const char *key) {
 // is none of the others, so that it stays unknown in a copy.
 constexpr const char *kModeNames[] = {"", "exact", "decodes", "-"};
 
+// Whether a and b hold the same ASCII letters, in any case.
+bool SameLetters(const char *a, const char *b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(*a) != lower(*b)) return false;
+    }
+    return *a == *b;
+}
+
 // Where one output's keys are read: [OPTION] (and [SETUP]) for the main
 // output, [OUTPUTn] for another.
 struct OutputSource {
@@ -166,8 +175,9 @@ void ReadKey(const OutputSource &source, const char *key, MainFallback mainFallb
             char mode[16] = {};
             source.reader.GetString(section, key, fallback, mode, sizeof mode);
             field = VerifyMode::Unknown;
-            if (std::strcmp(mode, kModeNames[1]) == 0) field = VerifyMode::Exact;
-            if (std::strcmp(mode, kModeNames[2]) == 0) field = VerifyMode::Decodes;
+            // In any case, as the other values and the keys are read.
+            if (SameLetters(mode, kModeNames[1])) field = VerifyMode::Exact;
+            if (SameLetters(mode, kModeNames[2])) field = VerifyMode::Decodes;
         } else {
             // An extension is read as it stands; a template that filled its
             // buffer may have been cut.
