@@ -21,9 +21,11 @@
 
 #ifdef __cplusplus
 #define ENCBRIDGE_STATIC_ASSERT(condition, text) static_assert(condition, text)
+#define ENCBRIDGE_FUNCTION_CAST(type, function) reinterpret_cast<type>(function)
 extern "C" {
 #else
 #define ENCBRIDGE_STATIC_ASSERT(condition, text) _Static_assert(condition, text)
+#define ENCBRIDGE_FUNCTION_CAST(type, function) ((type)(function))
 #endif
 
 /* The records belong to the host and are read, never written. Their layout
@@ -122,14 +124,15 @@ static inline const char *EncbridgeLoadExports(void *module, EncbridgeLookup loo
     *exports = none;
     for (i = 0; i < 5; ++i) {
         found[i] = lookup(module, names[i]);
-        if (found[i] == 0 && i < 4) return names[i];
+        if (i < 4 && found[i] == 0) return names[i];
     }
     /* void (*)(void) converts to any function type and back unchanged. */
-    exports->getDllViersion = (int32_t(*)(void))found[0];
-    exports->create = (int32_t(*)(AlbumInfo *, const char *, const uint8_t *, int32_t))found[1];
-    exports->setData = (int32_t(*)(const uint8_t *, int32_t, int32_t *))found[2];
-    exports->kill = (int32_t(*)(void))found[3];
-    exports->tools = (const struct EncbridgeToolTable *(*)(void))found[4];
+    exports->getDllViersion = ENCBRIDGE_FUNCTION_CAST(int32_t(*)(void), found[0]);
+    exports->create =
+        ENCBRIDGE_FUNCTION_CAST(int32_t(*)(AlbumInfo *, const char *, const uint8_t *, int32_t), found[1]);
+    exports->setData = ENCBRIDGE_FUNCTION_CAST(int32_t(*)(const uint8_t *, int32_t, int32_t *), found[2]);
+    exports->kill = ENCBRIDGE_FUNCTION_CAST(int32_t(*)(void), found[3]);
+    exports->tools = ENCBRIDGE_FUNCTION_CAST(const struct EncbridgeToolTable *(*)(void), found[4]);
     return 0;
 }
 
