@@ -1,5 +1,6 @@
 // encbridge-host: rips a CD image through the encbridge module as a ripping
 // host does, or, given no cue sheet, encodes a demo album of its own.
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "album_values.h"
 #include "cue_image.h"
 #include "cue_writer.h"
 #include "demo_album.h"
@@ -141,6 +143,8 @@ struct Rip {
     // What names the album's files: its title, or for an untitled album
     // what is there (its sheet's file name).
     std::string albumName;
+    // A front picture beside the sheet, by its absolute path; "" for none.
+    std::string coverBeside;
     // Planned only, to see what the run would write: nothing is made or
     // printed.
     bool planOnly = false;
@@ -148,34 +152,54 @@ struct Rip {
 
 // The journal the module writes for the host's rip: the one the user's
 // settings name, or else one of the host's own in a folder of its own,
-// through a copy of the settings that names it. Goes with its folder.
+// through a copy of the settings that names it. What the host knows of the
+// album beyond its records (its disc, genre, ISRC, cover...) goes into that
+// copy too; with a journal of the user's own the copy is made only then,
+// and names that journal. An image's picture is written to the folder as
+// the cover, ahead of one beside the sheet: it is the one the image was
+// given. Goes with its folder.
 class HostJournal {
 public:
-    HostJournal(const ModuleSettings &settings, const std::string &settingsPath, const std::string &outputFolder)
+    HostJournal(const ModuleSettings &settings, const std::string &settingsPath, const std::string &outputFolder,
+                const Rip &rip)
         : settingsPath_(settingsPath) {
-        path_ = ConfiguredJournal(settings, outputFolder);
-        if (!path_.empty()) return;
+        const std::string configured = ConfiguredJournal(settings, outputFolder);
+        path_ = configured;
+        std::vector<ImageTrack> images;
+        for (const RipTrack &track : rip.tracks) images.push_back(track.image);
+        const bool picture = !rip.cue.picture.empty();
+        if (!configured.empty() && !picture && AlbumSections(rip.cue, images, rip.coverBeside).empty()) return;
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/encbridge-host-XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         if (mkdtemp(buffer.data()) == nullptr) return;
         folder_ = buffer.data();
-        const std::string copy = folder_ + "/encbridge.ini";
-        if (settings.tools->writeSettingsCopy(settingsPath.c_str(), copy.c_str(), (folder_ + "/journal.log").c_str()) ==
-            1) {
-            settingsPath_ = copy;
-            path_ = folder_ + "/journal.log";
-            // The module makes no journal for a rip it refuses; made here,
-            // the journal gets that refusal's reason.
-            std::FILE *made = std::fopen(path_.c_str(), "a");
-            if (made != nullptr) std::fclose(made);
+        std::string cover = rip.coverBeside;
+        if (picture) {
+            cover_ = folder_ + (rip.cue.pictureType == "image/png" ? "/cover.png" : "/cover.jpg");
+            cover = WritePicture(cover_, rip.cue.picture) ? cover_ : rip.coverBeside;
         }
+        const std::string copy = folder_ + "/encbridge.ini";
+        const std::string journal = configured.empty() ? folder_ + "/journal.log" : configured;
+        if (settings.tools->writeSettingsCopy(settingsPath.c_str(), copy.c_str(), journal.c_str()) != 1) return;
+        const std::string sections = AlbumSections(rip.cue, images, cover);
+        std::FILE *append = std::fopen(copy.c_str(), "a");
+        const bool written = append != nullptr && std::fputs(sections.c_str(), append) >= 0;
+        if (append != nullptr && (std::fclose(append) != 0 || !written)) return;
+        settingsPath_ = copy;
+        if (!configured.empty()) return;
+        path_ = journal;
+        // The module makes no journal for a rip it refuses; made here,
+        // the journal gets that refusal's reason.
+        std::FILE *made = std::fopen(path_.c_str(), "a");
+        if (made != nullptr) std::fclose(made);
     }
     ~HostJournal() {
         if (folder_.empty()) return;
         std::remove((folder_ + "/encbridge.ini").c_str());
         std::remove((folder_ + "/journal.log").c_str());
+        if (!cover_.empty()) std::remove(cover_.c_str());
         rmdir(folder_.c_str());
     }
     HostJournal(const HostJournal &) = delete;
@@ -187,7 +211,20 @@ public:
     const std::string &path() const { return path_; }
 
 private:
-    std::string settingsPath_, path_, folder_;
+    static bool WritePicture(const std::string &path, const std::string &data) {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return false;
+        std::size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote <= 0) break;
+            done += static_cast<std::size_t>(wrote);
+        }
+        return close(fd) == 0 && done == data.size();
+    }
+
+    std::string settingsPath_, path_, folder_, cover_;
 };
 
 // Reads the journal while the module writes it: every record of this
@@ -311,6 +348,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
                             (rip.albumName == AlbumNameFromFile(file) ? "its file name" : "its folder's name"));
         }
     }
+    if (cue.picture.empty()) rip.coverBeside = FindCoverBeside(cue.folder, notes);
     if (!rip.planOnly) {
         for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
     }
@@ -520,7 +558,7 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     }
     std::printf("  output   %s\n", Shown(rip.outputFolder).c_str());
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-    const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder);
+    const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder, rip);
     JournalWatch watch(journal.path(), options.verbose, rip.outcome);
     // The module journals each encoder's start and end: the progress's count
     // of encoders at work comes from there.
@@ -649,8 +687,10 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
     if (!PlanAlbum(options, rip, error)) return Failed(error, why);
     if (options.dryRun) {
         HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-        int refused =
-            PrintDryRun(stdout, rip.module, rip.settings, records, rip.tracks, rip.settingsPath, rip.outputFolder);
+        // The lines as the module builds them from the copy it would be handed.
+        const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder, rip);
+        const ModuleSettings handed = ReadModuleSettings(*rip.module.tools, journal.settingsPath());
+        int refused = PrintDryRun(stdout, rip.module, handed, records, rip.tracks, rip.settingsPath, rip.outputFolder);
         if (refused > 0) return Failed(std::to_string(refused) + " command line(s) would not be run", why);
         return 0;
     }
