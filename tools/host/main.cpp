@@ -409,6 +409,9 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
 
     rip.tracks.assign(cue.tracks.size(), RipTrack());
     std::map<std::string, int> taken;
+    // A disc of a set: "{disc}-" before the file's own name.
+    std::string pattern = options.namePattern;
+    if (options.discNamed) pattern.insert(pattern.rfind('/') == std::string::npos ? 0 : pattern.rfind('/') + 1, "{disc}-");
     for (int i = 0; i < count; ++i) {
         RipTrack &track = rip.tracks[i];
         track.image = cue.tracks[i];
@@ -417,7 +420,7 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
         const NameFields fields{
             number, title, track.image.performer, rip.albumName, cue.performer, track.image.year, cue.genre, cue.disc};
-        track.fileName = MakeTrackName(options.namePattern, fields, nameRoom, extension.size());
+        track.fileName = MakeTrackName(pattern, fields, nameRoom, extension.size());
         for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
@@ -672,6 +675,12 @@ void PrintStop(const Rip &rip, int signal, int missing) {
 
 // The album at options.cuePath (the demo album when empty) read and planned:
 // its output folder, the module, the settings and each track's names.
+// What names the sheet --write-cue writes: the album's name, and for a disc
+// of a set its disc too, as the discs share a folder.
+std::string CueName(const HostOptions &options, const Rip &rip) {
+    return options.discNamed ? rip.albumName + " (disc " + rip.cue.disc + ")" : rip.albumName;
+}
+
 bool PlanAlbum(HostOptions &options, Rip &rip, std::string &error) {
     return PrepareFolders(options, rip, error) && ReadAlbum(options, rip, error) && PlanTracks(options, rip, error);
 }
@@ -706,7 +715,7 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
         }
     }
     if (!CheckFinalNames(options, rip, error)) return Failed(error, why);
-    const std::string cuePath = RipCuePath(rip.albumName, rip.tracks, rip.outputFolder);
+    const std::string cuePath = RipCuePath(CueName(options, rip), rip.tracks, rip.outputFolder);
     const std::string cueText = options.writeCue ? CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks),
                                                                 rip.settings.main().outputExtension)
                                                  : std::string();
@@ -798,29 +807,55 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
 // would write one file are named, and so is an output that is a file the
 // run reads. skipped gets, per album, why it is not ripped ("" to rip it).
 // False when nothing may be ripped.
-bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums, std::vector<std::string> &skipped) {
+bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums, std::vector<std::string> &skipped,
+              std::vector<bool> &discNamed) {
     std::vector<PlannedAlbum> plans;
-    for (const ShelfAlbum &album : albums) {
-        PlannedAlbum plan;
-        plan.name = album.path.empty() ? album.input : album.path;
+    // Each album's set (its name and artist) and disc, "" when not planned.
+    std::vector<std::pair<std::string, std::string>> sets;
+    const auto plan = [&](const ShelfAlbum &album, bool byDisc) {
+        PlannedAlbum planned;
+        planned.name = album.path.empty() ? album.input : album.path;
         HostOptions one = options;
         one.cuePath = album.path;
+        one.discNamed = byDisc;
         Rip rip;
         rip.planOnly = true;
         std::string error;
+        std::pair<std::string, std::string> set;
         // An album that cannot be planned writes nothing; its rip says why.
         if (!album.path.empty() && PlanAlbum(one, rip, error)) {
-            plan.inputs.push_back(album.path);
+            planned.inputs.push_back(album.path);
             for (const CueFile &file : rip.cue.files) {
-                if (!file.path.empty()) plan.inputs.push_back(file.path);
+                if (!file.path.empty()) planned.inputs.push_back(file.path);
             }
             for (const RipTrack &track : rip.tracks) {
                 if (track.selected)
-                    plan.outputs.insert(plan.outputs.end(), track.finalPaths.begin(), track.finalPaths.end());
+                    planned.outputs.insert(planned.outputs.end(), track.finalPaths.begin(), track.finalPaths.end());
             }
-            if (options.writeCue) plan.outputs.push_back(RipCuePath(rip.albumName, rip.tracks, rip.outputFolder));
+            if (options.writeCue) planned.outputs.push_back(RipCuePath(CueName(one, rip), rip.tracks, rip.outputFolder));
+            if (!rip.cue.disc.empty()) set = {NameKey(rip.albumName + "\n" + rip.cue.performer), rip.cue.disc};
         }
-        plans.push_back(plan);
+        return std::make_pair(planned, set);
+    };
+    for (const ShelfAlbum &album : albums) {
+        const auto planned = plan(album, false);
+        plans.push_back(planned.first);
+        sets.push_back(planned.second);
+    }
+    // The discs of one set, in one run: unless the names tell discs apart
+    // already, each disc's file names begin with its number, so that the
+    // set fills one folder without two discs meeting.
+    discNamed.assign(albums.size(), false);
+    const bool told = (options.namePattern + options.outFolder).find("{disc}") != std::string::npos;
+    for (std::size_t i = 0; i < albums.size() && !told; ++i) {
+        for (std::size_t j = 0; j < albums.size() && !sets[i].first.empty(); ++j) {
+            if (j == i || sets[j].first != sets[i].first || sets[j].second == sets[i].second) continue;
+            discNamed[i] = true;
+            plans[i] = plan(albums[i], true).first;
+            std::printf("Note: %s is disc %s of a set in this run: its file names begin with the disc's number\n",
+                        Shown(plans[i].name).c_str(), sets[i].second.c_str());
+            break;
+        }
     }
     skipped.assign(albums.size(), std::string());
     std::size_t reader = 0;
@@ -875,14 +910,17 @@ int Run(const HostOptions &options) {
     const bool folder =
         options.inputs.size() == 1 && stat(options.inputs[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     std::vector<std::string> skipped;
+    std::vector<bool> discNamed;
     if (options.inputs.size() <= 1 && !folder) {
-        if (!options.cuePath.empty() && !CheckRun(options, {{options.cuePath, options.cuePath, ""}}, skipped)) return 1;
+        if (!options.cuePath.empty() &&
+            !CheckRun(options, {{options.cuePath, options.cuePath, ""}}, skipped, discNamed))
+            return 1;
         const int status = RipAlbum(options, why);
         const int stopSignal = StopRequest().load();
         return stopSignal != 0 ? EndBySignal(stopSignal) : status;
     }
     const std::vector<ShelfAlbum> albums = FindAlbums(options.inputs, options.recursive, options.cueCharset);
-    if (!CheckRun(options, albums, skipped)) return 1;
+    if (!CheckRun(options, albums, skipped, discNamed)) return 1;
     std::vector<AlbumResult> results;
     std::vector<int> statuses;
     for (std::size_t i = 0; i < albums.size(); ++i) {
@@ -901,6 +939,7 @@ int Run(const HostOptions &options) {
             std::fflush(stdout);
             HostOptions one = options;
             one.cuePath = album.path;
+            one.discNamed = discNamed[i];
             why.clear();
             status = RipAlbum(one, why, &failedAlike);
         }
