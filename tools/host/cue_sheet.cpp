@@ -456,6 +456,13 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
             } else if (wellFormed) {
                 (isrc ? track->isrc : album.catalog) = value;
             }
+        } else if (command == "FLAGS" && track != nullptr) {
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                const std::string flag = Upper(words[i]);
+                track->preEmphasis |= flag == "PRE";
+                track->copyPermitted |= flag == "DCP";
+                track->fourChannels |= flag == "4CH";
+            }
         } else if (command == "TITLE" || command == "PERFORMER") {
             std::string value = TextValue(line, words, starts, 1);
             if (command == "TITLE") {
