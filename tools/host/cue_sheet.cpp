@@ -150,9 +150,8 @@ bool OneOf(const std::string &word, const char *const (&names)[N]) {
 
 // Commands that name nothing this host uses: read and let be.
 bool Ignored(const std::string &command) {
-    static const char *const kIgnored[] = {"CDTEXTFILE", "FLAGS",   "COMPOSER",  "ARRANGER",  "MESSAGE",
-                                           "DISC_ID",    "GENRE",   "UPC_EAN",   "TOC_INFO1", "TOC_INFO2",
-                                           "SIZE_INFO",  "DATAFILE"};
+    static const char *const kIgnored[] = {"CDTEXTFILE", "FLAGS",   "COMPOSER",  "ARRANGER",  "MESSAGE",   "DISC_ID",
+                                           "GENRE",      "UPC_EAN", "TOC_INFO1", "TOC_INFO2", "SIZE_INFO", "DATAFILE"};
     return OneOf(command, kIgnored);
 }
 
@@ -411,7 +410,8 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
         // A value handed on to the encoder's tags: refused, with a notice,
         // when it could break a line or a tag, or is overlong.
         const auto accepted = [&](const std::string &what, const std::string &value) {
-            const std::string refused = RefusedTagValue(cueName + " line " + std::to_string(lineNumber) + ": " + what, value);
+            const std::string refused =
+                RefusedTagValue(cueName + " line " + std::to_string(lineNumber) + ": " + what, value);
             if (!refused.empty()) album.notes.push_back(refused);
             return refused.empty();
         };
@@ -435,8 +435,8 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
                     malformed("REM " + key, "a disc number such as 1 or 1/2");
             } else if (key == "TOTALDISCS") {
                 std::string ignored;
-                if (accepted("REM TOTALDISCS", value) && (value.find('/') != std::string::npos ||
-                                                          !ReadDiscNumber(value, album.discs, ignored)))
+                if (accepted("REM TOTALDISCS", value) &&
+                    (value.find('/') != std::string::npos || !ReadDiscNumber(value, album.discs, ignored)))
                     malformed("REM TOTALDISCS", "a count of discs");
             } else if (key == "HIDDEN_TITLE") {
                 album.hiddenTitle = value;

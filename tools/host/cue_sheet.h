@@ -29,7 +29,7 @@ struct ImageTrack {
     int number = 0;  // the sheet's track number; 0 for audio before the first track
     int line = 0;    // the sheet's TRACK line; 0 when no text gave it
     bool audio = true;
-    bool preEmphasis = false;  // FLAGS PRE: mastered with pre-emphasis
+    bool preEmphasis = false;    // FLAGS PRE: mastered with pre-emphasis
     bool copyPermitted = false;  // FLAGS DCP
     bool fourChannels = false;   // FLAGS 4CH
     std::string isrc;            // ISRC: twelve letters and digits
@@ -74,12 +74,12 @@ struct CueAlbum {
     std::string performer;
     std::string year;
     std::string comment;
-    std::string genre;        // REM GENRE
-    std::string disc;         // REM DISCNUMBER or REM DISC: digits only
-    std::string discs;        // REM TOTALDISCS, or the "2" of a DISCNUMBER "1/2"
-    std::string catalog;      // CATALOG: 12 or 13 digits
-    std::string composer;     // REM COMPOSER before the first track
-    std::string songwriter;   // SONGWRITER before the first track
+    std::string genre;       // REM GENRE
+    std::string disc;        // REM DISCNUMBER or REM DISC: digits only
+    std::string discs;       // REM TOTALDISCS, or the "2" of a DISCNUMBER "1/2"
+    std::string catalog;     // CATALOG: 12 or 13 digits
+    std::string composer;    // REM COMPOSER before the first track
+    std::string songwriter;  // SONGWRITER before the first track
     // The front picture a FLAC image holds in a PICTURE block, and its MIME
     // type; empty when it holds none that the host takes.
     std::string picture;

@@ -411,7 +411,8 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
     std::map<std::string, int> taken;
     // A disc of a set: "{disc}-" before the file's own name.
     std::string pattern = options.namePattern;
-    if (options.discNamed) pattern.insert(pattern.rfind('/') == std::string::npos ? 0 : pattern.rfind('/') + 1, "{disc}-");
+    if (options.discNamed)
+        pattern.insert(pattern.rfind('/') == std::string::npos ? 0 : pattern.rfind('/') + 1, "{disc}-");
     for (int i = 0; i < count; ++i) {
         RipTrack &track = rip.tracks[i];
         track.image = cue.tracks[i];
@@ -832,7 +833,8 @@ bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums,
                 if (track.selected)
                     planned.outputs.insert(planned.outputs.end(), track.finalPaths.begin(), track.finalPaths.end());
             }
-            if (options.writeCue) planned.outputs.push_back(RipCuePath(CueName(one, rip), rip.tracks, rip.outputFolder));
+            if (options.writeCue)
+                planned.outputs.push_back(RipCuePath(CueName(one, rip), rip.tracks, rip.outputFolder));
             if (!rip.cue.disc.empty()) set = {NameKey(rip.albumName + "\n" + rip.cue.performer), rip.cue.disc};
         }
         return std::make_pair(planned, set);
