@@ -44,7 +44,7 @@ std::string FindCoverBeside(const std::string &folder, std::vector<std::string> 
     if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return std::string();
     for (const std::string &name : found) {
         if (name.empty()) continue;
-        const std::string path = std::string(resolved) + (resolved[1] == '\0' ? "" : "/") + name;
+        std::string path = std::string(resolved) + (resolved[1] == '\0' ? "" : "/") + name;
         struct stat info;
         if (lstat(path.c_str(), &info) != 0) continue;
         if (!S_ISREG(info.st_mode)) {
