@@ -503,7 +503,7 @@ TEST(CueSheet, HandsOnWhatTaggersUseAndDropsWhatCouldHarm) {
         {"SONGWRITER \"S\"\n", "", [](const CueAlbum &a) { return a.songwriter; }, "S", ""},
         {"REM COMPOSER C\n", "", [](const CueAlbum &a) { return a.composer; }, "C", ""},
         {"", "ISRC USRC17607839\n", isrc, "USRC17607839", ""},
-        {"", "ISRC usrc1760783\n", isrc, "", "line 3: ISRC is not twelve capital letters and digits"},
+        {"", "ISRC usrc17607839\n", isrc, "", "line 3: ISRC is not twelve capital letters and digits"},
         {"", "FLAGS 4ch\n", [](const CueAlbum &a) { return std::string(a.tracks[0].fourChannels ? "4CH" : ""); }, "4CH",
          ""},
         {"", "REM COMPOSER \"T C\"\n", [](const CueAlbum &a) { return a.tracks[0].composer; }, "T C", ""},
