@@ -1138,7 +1138,12 @@ embedded_cue)
     make_image wav
     write_settings
     grep -v "^REM" album.cue >plain.cue
-    flac -s --cuesheet=plain.cue -T "ALBUM=Block Album" -o image.flac image.wav || fail "flac could not embed the cue sheet"
+    flac -s --cuesheet=plain.cue -T "ALBUM=Block Album" -T GENRE=Rock -T DISCNUMBER=2/3 -o image.flac image.wav ||
+        fail "flac could not embed the cue sheet"
+    # The image's own tags fill the fields of names.
+    "$host" image.flac --settings encbridge.ini --out out --name "{disc} {genre} {number}" --dry-run >out.txt 2>&1 ||
+        fail "fields: exit status $?"
+    expect_text "track 02 -> $work/out/2 Rock 02.flac"
     "$host" image.flac --settings encbridge.ini --out out >out.txt 2>&1 || fail "block: exit status $?"
     expect_audio "out/01 Track 1.flac" 0-225
     expect_audio "out/02 Track 2.flac" 225-483
