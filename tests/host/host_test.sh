@@ -1138,13 +1138,17 @@ embedded_cue)
     make_image wav
     write_settings
     grep -v "^REM" album.cue >plain.cue
-    flac -s --cuesheet=plain.cue -T "ALBUM=Block Album" -T GENRE=Rock -T DISCNUMBER=2/3 -o image.flac image.wav ||
-        fail "flac could not embed the cue sheet"
+    echo iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNkYPhfDwAChwGA60e6kgAAAABJRU5ErkJggg== |
+        base64 -d >cover.png
+    flac -s --cuesheet=plain.cue -T "ALBUM=Block Album" -T GENRE=Rock -T DISCNUMBER=2/3 --picture=cover.png \
+        -o image.flac image.wav || fail "flac could not embed the cue sheet"
     # The image's own tags fill the fields of names.
     "$host" image.flac --settings encbridge.ini --out out --name "{disc} {genre} {number}" --dry-run >out.txt 2>&1 ||
         fail "fields: exit status $?"
     expect_text "track 02 -> $work/out/2 Rock 02.flac"
     "$host" image.flac --settings encbridge.ini --out out >out.txt 2>&1 || fail "block: exit status $?"
+    # The image's picture, written for the rip as the cover, goes with it.
+    [ -z "$(ls tmp)" ] || fail "left in the temporary folder: $(ls -R tmp)"
     expect_audio "out/01 Track 1.flac" 0-225
     expect_audio "out/02 Track 2.flac" 225-483
     expect_audio "out/04 Track 4.flac" 565-end
