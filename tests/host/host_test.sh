@@ -1086,7 +1086,8 @@ disc_set)
     # Two discs of one set in one folder, ripped in one run to
     # {albumartist}/{album}/: each disc's names begin with its number, and its
     # disc, genre, ISRC and cover reach the encoder once the module expands
-    # them. Hostile values and covers are dropped with a word, never a hang.
+    # them, with a journal the settings name too. Hostile values and covers
+    # are dropped with a word, never a hang.
     make_image wav
     mkdir set
     sed -e '1i REM DISC "1"\nREM GENRE Jazz' -e '/"First Light"/a\    ISRC USRC17607839' album.cue >set/disc1.cue
@@ -1101,6 +1102,7 @@ OUT=.flac
 [OPTION]
 EXEPATH=/usr/bin/flac
 COMMAND=-s -f -T TITLE=%ttit% -T DISCNUMBER=%disc% -T GENRE=%agen% -T ISRC=%tisr% -T COVER=%apic% -o %o% %i%
+LOG=journal.log
 DELETE=1
 JOBS=0
 INI
