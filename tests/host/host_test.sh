@@ -1126,7 +1126,7 @@ INI
     tag() { metaflac --show-tag="$2" "out/Test Band/Test Album/$1" | cut -d= -f2-; }
     for row in "1-01 First Light.flac|DISCNUMBER|1" "2-01 First Light.flac|DISCNUMBER|2" \
         "2-03 Third.flac|GENRE|Jazz" "1-01 First Light.flac|ISRC|USRC17607839" "2-01 First Light.flac|ISRC|" \
-        "1-02 Second_ A_B_.flac|COVER|$work/set/Folder.JPG"; do
+        "1-02 Second_ A_B_.flac|COVER|$(cd set && pwd -P)/Folder.JPG"; do
         IFS='|' read -r file name value <<ROW
 $row
 ROW
