@@ -475,6 +475,52 @@ TEST(CueSheet, RefusesWhatCannotBeRipped) {
     }
 }
 
+TEST(CueSheet, HandsOnWhatTaggersUseAndDropsWhatCouldHarm) {
+    // Lines before the first track, lines within it, what one value reads
+    // as, and the notice a dropped value leaves ("" for none).
+    struct Case {
+        const char *album;
+        const char *track;
+        std::string (*value)(const CueAlbum &);
+        const char *expected;
+        const char *note;
+    };
+    const auto disc = [](const CueAlbum &a) { return a.disc; };
+    const auto discs = [](const CueAlbum &a) { return a.discs; };
+    const auto isrc = [](const CueAlbum &a) { return a.tracks[0].isrc; };
+    const std::string longText(256, 'x');
+    const std::string longLine = "REM COMMENT " + longText + "\n";
+    const Case cases[] = {
+        {"REM DISC \"2\"\n", "", disc, "2", ""},
+        {"REM DISCNUMBER 1/2\n", "", discs, "2", ""},
+        {"REM DISCNUMBER 1\nREM TOTALDISCS 3\n", "", discs, "3", ""},
+        {"REM DISCNUMBER 3\nREM TOTALDISCS 2\n", "", discs, "", "disc 3 of 2 discs; the count is dropped"},
+        {"REM DISCNUMBER one\n", "", disc, "", "line 1: REM DISCNUMBER is not a disc number"},
+        {"CATALOG 0123456789012\n", "", [](const CueAlbum &a) { return a.catalog; }, "0123456789012", ""},
+        {"CATALOG 12345\n", "", [](const CueAlbum &a) { return a.catalog; }, "", "CATALOG is not 12 or 13 digits"},
+        {"REM GENRE \"a\x01b\"\n", "", [](const CueAlbum &a) { return a.genre; }, "", "REM GENRE holds a control"},
+        {longLine.c_str(), "", [](const CueAlbum &a) { return a.comment; }, "", "longer than 255 bytes"},
+        {"SONGWRITER \"S\"\n", "", [](const CueAlbum &a) { return a.songwriter; }, "S", ""},
+        {"REM COMPOSER C\n", "", [](const CueAlbum &a) { return a.composer; }, "C", ""},
+        {"", "ISRC USRC17607839\n", isrc, "USRC17607839", ""},
+        {"", "ISRC usrc17607839\n", isrc, "", "line 3: ISRC is not twelve capital letters and digits"},
+        {"", "FLAGS 4ch\n", [](const CueAlbum &a) { return std::string(a.tracks[0].fourChannels ? "4CH" : ""); }, "4CH",
+         ""},
+        {"", "REM COMPOSER \"T C\"\n", [](const CueAlbum &a) { return a.tracks[0].composer; }, "T C", ""},
+    };
+    for (const Case &c : cases) {
+        const std::string text =
+            std::string(c.album) + "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n" + c.track + "    INDEX 01 00:00:00\n";
+        CueAlbum album;
+        std::string error;
+        ASSERT_TRUE(ParseCueText(text, "", "test.cue", album, error)) << error;
+        EXPECT_EQ(c.value(album), c.expected) << text;
+        std::string notes;
+        for (const std::string &note : album.notes) notes += note + "\n";
+        EXPECT_EQ(notes.find(c.note) != std::string::npos, *c.note != '\0' || notes.empty()) << text << notes;
+    }
+}
+
 TEST(CueSheet, ReadsTheLinesRippersWrite) {
     // Keywords in any case, texts without quotes, quoted words with nothing
     // between them, lines that name nothing the host uses, a track's audio

@@ -297,8 +297,10 @@ const char *AudioKind(std::istream &in) {
 }
 
 // The host delivers what the image holds: a track mastered with
-// pre-emphasis stays so, and the user is told which ones are. Always true.
+// pre-emphasis stays so, and the user is told which ones are; so is each
+// value of the sheet that was dropped. Always true.
 bool NotePreEmphasis(const CueAlbum &album, std::vector<std::string> &notes) {
+    notes.insert(notes.end(), album.notes.begin(), album.notes.end());
     for (const ImageTrack &track : album.tracks) {
         if (track.preEmphasis) {
             notes.push_back("track " + std::to_string(track.number) +

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "code_pages.h"
 
@@ -105,6 +106,16 @@ std::string TextValue(const std::string &line, const std::vector<std::string> &w
     return line.substr(starts[first], end + 1 - starts[first]);
 }
 
+bool AllOf(const std::string &text, bool (*allowed)(unsigned char)) {
+    for (char c : text) {
+        if (!allowed(static_cast<unsigned char>(c))) return false;
+    }
+    return !text.empty();
+}
+
+bool Digit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsrcCharacter(unsigned char c) { return Digit(c) || (c >= 'A' && c <= 'Z'); }
+
 bool ParseNumber(const std::string &text, int limit, int &value) {
     if (text.empty() || text.size() > 3) return false;
     value = 0;
@@ -139,9 +150,8 @@ bool OneOf(const std::string &word, const char *const (&names)[N]) {
 
 // Commands that name nothing this host uses: read and let be.
 bool Ignored(const std::string &command) {
-    static const char *const kIgnored[] = {"CATALOG",  "CDTEXTFILE", "FLAGS",     "ISRC",      "SONGWRITER",
-                                           "COMPOSER", "ARRANGER",   "MESSAGE",   "DISC_ID",   "GENRE",
-                                           "UPC_EAN",  "TOC_INFO1",  "TOC_INFO2", "SIZE_INFO", "DATAFILE"};
+    static const char *const kIgnored[] = {"CDTEXTFILE", "FLAGS",   "COMPOSER",  "ARRANGER",  "MESSAGE",   "DISC_ID",
+                                           "GENRE",      "UPC_EAN", "TOC_INFO1", "TOC_INFO2", "SIZE_INFO", "DATAFILE"};
     return OneOf(command, kIgnored);
 }
 
@@ -342,6 +352,30 @@ bool DecodeCueText(const std::string &bytes, const std::string &charset, const s
     return true;
 }
 
+std::string RefusedTagValue(const std::string &what, const std::string &value) {
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return what + " holds a control character; dropped";
+    }
+    if (value.size() > kMaxTagValue) {
+        return what + " is longer than " + std::to_string(kMaxTagValue) + " bytes; dropped";
+    }
+    return std::string();
+}
+
+bool ReadDiscNumber(const std::string &value, std::string &disc, std::string &discs) {
+    const std::size_t slash = value.find('/');
+    const std::string number = value.substr(0, slash);
+    const std::string count = slash == std::string::npos ? std::string() : value.substr(slash + 1);
+    if (number.size() > 3 || !AllOf(number, Digit) || count.size() > 3 ||
+        (slash != std::string::npos && !AllOf(count, Digit))) {
+        return false;
+    }
+    disc = number;
+    if (discs.empty()) discs = count;
+    return true;
+}
+
 std::string SectorTime(long sector) {
     char text[32];
     std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", sector / (75 * 60), sector / 75 % 60, sector % 75);
@@ -373,22 +407,62 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
             error = invalid + where + "it holds a NUL byte";
             return false;
         }
+        // A value handed on to the encoder's tags: refused, with a notice,
+        // when it could break a line or a tag, or is overlong.
+        const auto accepted = [&](const std::string &what, const std::string &value) {
+            const std::string refused =
+                RefusedTagValue(cueName + " line " + std::to_string(lineNumber) + ": " + what, value);
+            if (!refused.empty()) album.notes.push_back(refused);
+            return refused.empty();
+        };
+        const auto malformed = [&](const std::string &what, const char *form) {
+            album.notes.push_back(cueName + " line " + std::to_string(lineNumber) + ": " + what + " is not " + form +
+                                  "; dropped");
+        };
         if (command == "REM") {
             std::string key = words.size() > 1 ? Upper(words[1]) : std::string();
             std::string value = TextValue(line, words, starts, 2);
             if (key == "DATE") {
-                (track ? track->year : album.year) = value;
+                if (accepted("REM DATE", value)) (track ? track->year : album.year) = value;
             } else if (key == "COMMENT") {
-                (track ? track->comment : album.comment) = value;
+                if (accepted("REM COMMENT", value)) (track ? track->comment : album.comment) = value;
             } else if (key == "GENRE") {
-                album.genre = value;
-            } else if (key == "DISCNUMBER") {
-                album.disc = value;
+                if (accepted("REM GENRE", value)) album.genre = value;
+            } else if (key == "COMPOSER") {
+                if (accepted("REM COMPOSER", value)) (track ? track->composer : album.composer) = value;
+            } else if (key == "DISCNUMBER" || key == "DISC") {
+                if (accepted("REM " + key, value) && !ReadDiscNumber(value, album.disc, album.discs))
+                    malformed("REM " + key, "a disc number such as 1 or 1/2");
+            } else if (key == "TOTALDISCS") {
+                std::string ignored;
+                if (accepted("REM TOTALDISCS", value) &&
+                    (value.find('/') != std::string::npos || !ReadDiscNumber(value, album.discs, ignored)))
+                    malformed("REM TOTALDISCS", "a count of discs");
             } else if (key == "HIDDEN_TITLE") {
                 album.hiddenTitle = value;
             }
+        } else if (command == "SONGWRITER") {
+            std::string value = TextValue(line, words, starts, 1);
+            if (accepted("SONGWRITER", value)) (track ? track->songwriter : album.songwriter) = value;
+        } else if (command == "ISRC" || command == "CATALOG") {
+            const bool isrc = command == "ISRC";
+            const std::string value = words.size() > 1 ? words[1] : std::string();
+            const bool wellFormed = isrc ? value.size() == 12 && AllOf(value, IsrcCharacter)
+                                         : value.size() >= 12 && value.size() <= 13 && AllOf(value, Digit);
+            if (isrc && track == nullptr) {
+                malformed("ISRC", "within a track");
+            } else if (accepted(command, value) && !wellFormed) {
+                malformed(command, isrc ? "twelve capital letters and digits" : "12 or 13 digits");
+            } else if (wellFormed) {
+                (isrc ? track->isrc : album.catalog) = value;
+            }
         } else if (command == "FLAGS" && track != nullptr) {
-            for (std::size_t i = 1; i < words.size(); ++i) track->preEmphasis |= Upper(words[i]) == "PRE";
+            for (std::size_t i = 1; i < words.size(); ++i) {
+                const std::string flag = Upper(words[i]);
+                track->preEmphasis |= flag == "PRE";
+                track->copyPermitted |= flag == "DCP";
+                track->fourChannels |= flag == "4CH";
+            }
         } else if (command == "TITLE" || command == "PERFORMER") {
             std::string value = TextValue(line, words, starts, 1);
             if (command == "TITLE") {
@@ -455,6 +529,11 @@ bool ParseCueText(const std::string &original, const std::string &cueFolder, con
         if (entry.performer.empty()) entry.performer = album.performer;
         if (entry.year.empty()) entry.year = album.year;
         if (entry.comment.empty()) entry.comment = album.comment;
+    }
+    // A disc that counts itself past the set's count: the count is wrong.
+    if (!album.disc.empty() && !album.discs.empty() && std::atoi(album.disc.c_str()) > std::atoi(album.discs.c_str())) {
+        album.notes.push_back(cueName + ": disc " + album.disc + " of " + album.discs + " discs; the count is dropped");
+        album.discs.clear();
     }
     return true;
 }

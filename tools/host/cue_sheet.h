@@ -29,7 +29,12 @@ struct ImageTrack {
     int number = 0;  // the sheet's track number; 0 for audio before the first track
     int line = 0;    // the sheet's TRACK line; 0 when no text gave it
     bool audio = true;
-    bool preEmphasis = false;  // FLAGS PRE: mastered with pre-emphasis
+    bool preEmphasis = false;    // FLAGS PRE: mastered with pre-emphasis
+    bool copyPermitted = false;  // FLAGS DCP
+    bool fourChannels = false;   // FLAGS 4CH
+    std::string isrc;            // ISRC: twelve letters and digits
+    std::string composer;        // REM COMPOSER within the track
+    std::string songwriter;      // SONGWRITER within the track
     std::string title;
     std::string performer;
     std::string year;
@@ -69,8 +74,18 @@ struct CueAlbum {
     std::string performer;
     std::string year;
     std::string comment;
-    std::string genre;        // REM GENRE
-    std::string disc;         // REM DISCNUMBER
+    std::string genre;       // REM GENRE
+    std::string disc;        // REM DISCNUMBER or REM DISC: digits only
+    std::string discs;       // REM TOTALDISCS, or the "2" of a DISCNUMBER "1/2"
+    std::string catalog;     // CATALOG: 12 or 13 digits
+    std::string composer;    // REM COMPOSER before the first track
+    std::string songwriter;  // SONGWRITER before the first track
+    // The front picture a FLAC image holds in a PICTURE block, and its MIME
+    // type; empty when it holds none that the host takes.
+    std::string picture;
+    std::string pictureType;
+    // Values of the sheet that were dropped, and why, for the user.
+    std::vector<std::string> notes;
     std::string hiddenTitle;  // REM HIDDEN_TITLE: the name of audio before the first track
     std::string folder;       // the sheet's folder, with its trailing "/"
     std::vector<CueFile> files;
@@ -109,6 +124,21 @@ bool ParseCueText(const std::string &text, const std::string &cueFolder, const s
 // INDEX 01 (where a data track starts ends the audio track before it), indexes rise within a file, tracks follow each
 // other, and one track at least holds CD audio. False with a message in error otherwise.
 bool CheckCueTracks(const CueAlbum &album, const std::string &cueName, std::string &error);
+
+// The longest value the host hands on for a disc's or track's tag (genre,
+// ISRC, composer...): longer ones are dropped with a notice.
+constexpr std::size_t kMaxTagValue = 255;
+
+// The largest cover picture the host hands on: larger ones are left out.
+constexpr long long kMaxCoverBytes = 16LL * 1024 * 1024;
+
+// Why value, read for what (such as "REM GENRE"), is not handed on: it holds
+// a control character or is longer than kMaxTagValue; empty when it may be.
+std::string RefusedTagValue(const std::string &what, const std::string &value);
+
+// Sets disc (and discs, when empty) from a disc number as sheets and tags
+// write it: "2" or "2/3". False, with nothing set, for anything else.
+bool ReadDiscNumber(const std::string &value, std::string &disc, std::string &discs);
 
 // "mm:ss:ff" as cue sheets write positions, for messages.
 std::string SectorTime(long sector);

@@ -81,8 +81,12 @@ std::string CueSheetText(const CueAlbum &cue, const std::vector<RipTrack> &track
     if (!cue.genre.empty()) text += "REM GENRE " + RemValue(cue.genre) + "\n";
     if (!cue.year.empty()) text += "REM DATE " + RemValue(cue.year) + "\n";
     if (!cue.disc.empty()) text += "REM DISCNUMBER " + RemValue(cue.disc) + "\n";
+    if (!cue.discs.empty()) text += "REM TOTALDISCS " + RemValue(cue.discs) + "\n";
     if (!cue.comment.empty()) text += "REM COMMENT " + RemValue(cue.comment) + "\n";
+    if (!cue.composer.empty()) text += "REM COMPOSER " + RemValue(cue.composer) + "\n";
+    if (!cue.catalog.empty()) text += "CATALOG " + cue.catalog + "\n";
     if (!cue.performer.empty()) text += "PERFORMER " + Quoted(cue.performer) + "\n";
+    if (!cue.songwriter.empty()) text += "SONGWRITER " + Quoted(cue.songwriter) + "\n";
     if (!cue.title.empty()) text += "TITLE " + Quoted(cue.title) + "\n";
     int current = -1;
     // Where frame lies in its file, as an index line; a new FILE line first
@@ -111,9 +115,18 @@ std::string CueSheetText(const CueAlbum &cue, const std::vector<RipTrack> &track
         char number[8];
         std::snprintf(number, sizeof number, "%02d", image.number);
         text += std::string("  TRACK ") + number + " AUDIO\n";
+        const std::string flags = std::string(image.copyPermitted ? " DCP" : "") + (image.fourChannels ? " 4CH" : "") +
+                                  (image.preEmphasis ? " PRE" : "");
+        if (!flags.empty()) text += "    FLAGS" + flags + "\n";
+        if (!image.isrc.empty()) text += "    ISRC " + image.isrc + "\n";
         if (!image.title.empty()) text += "    TITLE " + Quoted(image.title) + "\n";
         if (!image.performer.empty() && image.performer != cue.performer)
             text += "    PERFORMER " + Quoted(image.performer) + "\n";
+        if (!image.songwriter.empty()) text += "    SONGWRITER " + Quoted(image.songwriter) + "\n";
+        if (!image.composer.empty()) text += "    REM COMPOSER " + RemValue(image.composer) + "\n";
+        if (!image.comment.empty() && image.comment != cue.comment)
+            text += "    REM COMMENT " + RemValue(image.comment) + "\n";
+        if (!image.year.empty() && image.year != cue.year) text += "    REM DATE " + RemValue(image.year) + "\n";
         if (gap && gapFile < 0) {
             text += "    PREGAP " +
                     SectorTime(static_cast<long>((image.indexFrame - image.gapFrame) / kFramesPerSector)) + "\n";

@@ -76,6 +76,55 @@ bool FromBlock(const FLAC__StreamMetadata_CueSheet &sheet, const std::string &pa
     return CheckCueTracks(album, path, error);
 }
 
+// The image's own tags fill what its sheet leaves empty; each checked as a
+// sheet's value is.
+void TakeTags(const std::map<std::string, std::string> &tags, const std::string &path, CueAlbum &album) {
+    const auto take = [&](const char *name, std::string &field) {
+        const std::string value = Tag(tags, name);
+        if (value.empty() || !field.empty()) return false;
+        const std::string refused = RefusedTagValue("the " + std::string(name) + " tag of " + path, value);
+        if (!refused.empty()) album.notes.push_back(refused);
+        field = refused.empty() ? value : std::string();
+        return refused.empty();
+    };
+    take("ALBUM", album.title);
+    take("GENRE", album.genre);
+    take("DATE", album.year);
+    take("CATALOGNUMBER", album.catalog);
+    std::string count = Tag(tags, "TOTALDISCS").empty() ? Tag(tags, "DISCTOTAL") : Tag(tags, "TOTALDISCS");
+    std::string disc;
+    if (take("DISCNUMBER", disc) && !ReadDiscNumber(disc, album.disc, count))
+        album.notes.push_back("the DISCNUMBER tag of " + path + " is not a disc number such as 1 or 1/2; dropped");
+    if (album.discs.empty() && !count.empty() && count.size() <= 3 &&
+        count.find_first_not_of("0123456789") == std::string::npos)
+        album.discs = count;
+}
+
+// The image's front picture (or, without one, its first picture of any
+// kind), when it is a JPEG or PNG of a sane size.
+void TakePicture(const std::string &path, CueAlbum &album) {
+    Block block;
+    const auto any = static_cast<FLAC__StreamMetadata_Picture_Type>(-1);
+    for (const FLAC__StreamMetadata_Picture_Type type : {FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, any}) {
+        if (FLAC__metadata_get_picture(path.c_str(), block.out(), type, nullptr, nullptr, ~0u, ~0u, ~0u, ~0u) &&
+            block.get() != nullptr)
+            break;
+    }
+    if (block.get() == nullptr) return;
+    const FLAC__StreamMetadata_Picture &picture = block.get()->data.picture;
+    const std::string type = picture.mime_type == nullptr ? std::string() : picture.mime_type;
+    if (type != "image/jpeg" && type != "image/png") {
+        album.notes.push_back("the picture in " + path + " is not a JPEG or PNG picture; not used as the cover");
+        return;
+    }
+    if (picture.data_length == 0 || picture.data_length > kMaxCoverBytes) {
+        album.notes.push_back("the picture in " + path + " is empty or too large; not used as the cover");
+        return;
+    }
+    album.picture.assign(reinterpret_cast<const char *>(picture.data), picture.data_length);
+    album.pictureType = type;
+}
+
 }  // namespace
 
 bool IsFlacFile(std::istream &in) {
@@ -121,14 +170,14 @@ bool ReadEmbeddedCueSheet(const std::string &path, const std::string &charset, C
         album = CueAlbum();
         album.folder = folder;
         if (!FromBlock(block.get()->data.cue_sheet, path, album, error)) return false;
-        album.title = Tag(tags, "ALBUM");
         album.performer = Tag(tags, "ALBUMARTIST").empty() ? Tag(tags, "ARTIST") : Tag(tags, "ALBUMARTIST");
-        album.year = Tag(tags, "DATE");
-        for (ImageTrack &track : album.tracks) {
-            track.performer = album.performer;
-            track.year = album.year;
-        }
+        for (ImageTrack &track : album.tracks) track.performer = album.performer;
     }
+    TakeTags(tags, path, album);
+    for (ImageTrack &track : album.tracks) {
+        if (track.year.empty()) track.year = album.year;
+    }
+    TakePicture(path, album);
     album.files.assign(1, {name, path, std::string()});
     return true;
 }

@@ -46,6 +46,9 @@ struct HostOptions {
     std::string settingsPath;
     std::string outFolder;
     std::string namePattern = "{number} {title}";
+    // Set by the run, not by an option: the album is one disc of a set in
+    // this run, and its names begin with its disc number.
+    bool discNamed = false;
     std::string cueCharset;  // empty: as DecodeCueText finds it
     FirstPregap firstPregap = FirstPregap::Auto;
     GapMode gaps = GapMode::Append;

@@ -1,5 +1,6 @@
 // encbridge-host: rips a CD image through the encbridge module as a ripping
 // host does, or, given no cue sheet, encodes a demo album of its own.
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "album_values.h"
 #include "cue_image.h"
 #include "cue_writer.h"
 #include "demo_album.h"
@@ -141,6 +143,8 @@ struct Rip {
     // What names the album's files: its title, or for an untitled album
     // what is there (its sheet's file name).
     std::string albumName;
+    // A front picture beside the sheet, by its absolute path; "" for none.
+    std::string coverBeside;
     // Planned only, to see what the run would write: nothing is made or
     // printed.
     bool planOnly = false;
@@ -148,34 +152,54 @@ struct Rip {
 
 // The journal the module writes for the host's rip: the one the user's
 // settings name, or else one of the host's own in a folder of its own,
-// through a copy of the settings that names it. Goes with its folder.
+// through a copy of the settings that names it. What the host knows of the
+// album beyond its records (its disc, genre, ISRC, cover...) goes into that
+// copy too; with a journal of the user's own the copy is made only then,
+// and names that journal. An image's picture is written to the folder as
+// the cover, ahead of one beside the sheet: it is the one the image was
+// given. Goes with its folder.
 class HostJournal {
 public:
-    HostJournal(const ModuleSettings &settings, const std::string &settingsPath, const std::string &outputFolder)
+    HostJournal(const ModuleSettings &settings, const std::string &settingsPath, const std::string &outputFolder,
+                const Rip &rip)
         : settingsPath_(settingsPath) {
-        path_ = ConfiguredJournal(settings, outputFolder);
-        if (!path_.empty()) return;
+        const std::string configured = ConfiguredJournal(settings, outputFolder);
+        path_ = configured;
+        std::vector<ImageTrack> images;
+        for (const RipTrack &track : rip.tracks) images.push_back(track.image);
+        const bool picture = !rip.cue.picture.empty();
+        if (!configured.empty() && !picture && AlbumSections(rip.cue, images, rip.coverBeside).empty()) return;
         const char *tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/encbridge-host-XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
         if (mkdtemp(buffer.data()) == nullptr) return;
         folder_ = buffer.data();
-        const std::string copy = folder_ + "/encbridge.ini";
-        if (settings.tools->writeSettingsCopy(settingsPath.c_str(), copy.c_str(), (folder_ + "/journal.log").c_str()) ==
-            1) {
-            settingsPath_ = copy;
-            path_ = folder_ + "/journal.log";
-            // The module makes no journal for a rip it refuses; made here,
-            // the journal gets that refusal's reason.
-            std::FILE *made = std::fopen(path_.c_str(), "a");
-            if (made != nullptr) std::fclose(made);
+        std::string cover = rip.coverBeside;
+        if (picture) {
+            cover_ = folder_ + (rip.cue.pictureType == "image/png" ? "/cover.png" : "/cover.jpg");
+            cover = WritePicture(cover_, rip.cue.picture) ? cover_ : rip.coverBeside;
         }
+        const std::string copy = folder_ + "/encbridge.ini";
+        const std::string journal = configured.empty() ? folder_ + "/journal.log" : configured;
+        if (settings.tools->writeSettingsCopy(settingsPath.c_str(), copy.c_str(), journal.c_str()) != 1) return;
+        const std::string sections = AlbumSections(rip.cue, images, cover);
+        std::FILE *append = std::fopen(copy.c_str(), "a");
+        const bool written = append != nullptr && std::fputs(sections.c_str(), append) >= 0;
+        if (append != nullptr && (std::fclose(append) != 0 || !written)) return;
+        settingsPath_ = copy;
+        if (!configured.empty()) return;
+        path_ = journal;
+        // The module makes no journal for a rip it refuses; made here,
+        // the journal gets that refusal's reason.
+        std::FILE *made = std::fopen(path_.c_str(), "a");
+        if (made != nullptr) std::fclose(made);
     }
     ~HostJournal() {
         if (folder_.empty()) return;
         std::remove((folder_ + "/encbridge.ini").c_str());
         std::remove((folder_ + "/journal.log").c_str());
+        if (!cover_.empty()) std::remove(cover_.c_str());
         rmdir(folder_.c_str());
     }
     HostJournal(const HostJournal &) = delete;
@@ -187,7 +211,20 @@ public:
     const std::string &path() const { return path_; }
 
 private:
-    std::string settingsPath_, path_, folder_;
+    static bool WritePicture(const std::string &path, const std::string &data) {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) return false;
+        std::size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote <= 0) break;
+            done += static_cast<std::size_t>(wrote);
+        }
+        return close(fd) == 0 && done == data.size();
+    }
+
+    std::string settingsPath_, path_, folder_, cover_;
 };
 
 // Reads the journal while the module writes it: every record of this
@@ -311,6 +348,7 @@ bool ReadAlbum(const HostOptions &options, Rip &rip, std::string &error) {
                             (rip.albumName == AlbumNameFromFile(file) ? "its file name" : "its folder's name"));
         }
     }
+    if (cue.picture.empty()) rip.coverBeside = FindCoverBeside(cue.folder, notes);
     if (!rip.planOnly) {
         for (const std::string &note : notes) std::printf("Note: %s\n", Shown(note).c_str());
     }
@@ -371,6 +409,10 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
 
     rip.tracks.assign(cue.tracks.size(), RipTrack());
     std::map<std::string, int> taken;
+    // A disc of a set: "{disc}-" before the file's own name.
+    std::string pattern = options.namePattern;
+    if (options.discNamed)
+        pattern.insert(pattern.rfind('/') == std::string::npos ? 0 : pattern.rfind('/') + 1, "{disc}-");
     for (int i = 0; i < count; ++i) {
         RipTrack &track = rip.tracks[i];
         track.image = cue.tracks[i];
@@ -379,7 +421,7 @@ bool PlanTracks(const HostOptions &options, Rip &rip, std::string &error) {
         std::string title = track.image.title.empty() ? "Track " + std::to_string(number) : track.image.title;
         const NameFields fields{
             number, title, track.image.performer, rip.albumName, cue.performer, track.image.year, cue.genre, cue.disc};
-        track.fileName = MakeTrackName(options.namePattern, fields, nameRoom, extension.size());
+        track.fileName = MakeTrackName(pattern, fields, nameRoom, extension.size());
         for (const std::string &each : extensions) track.finalPaths.push_back(rip.outputFolder + track.fileName + each);
         if (!track.selected) continue;
         auto earlier = taken.emplace(track.fileName, number);
@@ -520,7 +562,7 @@ bool DeliverThroughTheModule(const HostOptions &options, Rip &rip, RipTimes &tim
     }
     std::printf("  output   %s\n", Shown(rip.outputFolder).c_str());
     HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-    const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder);
+    const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder, rip);
     JournalWatch watch(journal.path(), options.verbose, rip.outcome);
     // The module journals each encoder's start and end: the progress's count
     // of encoders at work comes from there.
@@ -634,6 +676,12 @@ void PrintStop(const Rip &rip, int signal, int missing) {
 
 // The album at options.cuePath (the demo album when empty) read and planned:
 // its output folder, the module, the settings and each track's names.
+// What names the sheet --write-cue writes: the album's name, and for a disc
+// of a set its disc too, as the discs share a folder.
+std::string CueName(const HostOptions &options, const Rip &rip) {
+    return options.discNamed ? rip.albumName + " (disc " + rip.cue.disc + ")" : rip.albumName;
+}
+
 bool PlanAlbum(HostOptions &options, Rip &rip, std::string &error) {
     return PrepareFolders(options, rip, error) && ReadAlbum(options, rip, error) && PlanTracks(options, rip, error);
 }
@@ -649,8 +697,10 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
     if (!PlanAlbum(options, rip, error)) return Failed(error, why);
     if (options.dryRun) {
         HostRecords records = MakeRecords(rip.cue, rip.tracks, rip.outputFolder);
-        int refused =
-            PrintDryRun(stdout, rip.module, rip.settings, records, rip.tracks, rip.settingsPath, rip.outputFolder);
+        // The lines as the module builds them from the copy it would be handed.
+        const HostJournal journal(rip.settings, rip.settingsPath, rip.outputFolder, rip);
+        const ModuleSettings handed = ReadModuleSettings(*rip.module.tools, journal.settingsPath());
+        int refused = PrintDryRun(stdout, rip.module, handed, records, rip.tracks, rip.settingsPath, rip.outputFolder);
         if (refused > 0) return Failed(std::to_string(refused) + " command line(s) would not be run", why);
         return 0;
     }
@@ -666,7 +716,7 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
         }
     }
     if (!CheckFinalNames(options, rip, error)) return Failed(error, why);
-    const std::string cuePath = RipCuePath(rip.albumName, rip.tracks, rip.outputFolder);
+    const std::string cuePath = RipCuePath(CueName(options, rip), rip.tracks, rip.outputFolder);
     const std::string cueText = options.writeCue ? CueSheetText(rip.cue, rip.tracks, SharedFolder(rip.tracks),
                                                                 rip.settings.main().outputExtension)
                                                  : std::string();
@@ -758,29 +808,56 @@ int RipAlbum(HostOptions options, std::string &why, std::string *failedAlike = n
 // would write one file are named, and so is an output that is a file the
 // run reads. skipped gets, per album, why it is not ripped ("" to rip it).
 // False when nothing may be ripped.
-bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums, std::vector<std::string> &skipped) {
+bool CheckRun(const HostOptions &options, const std::vector<ShelfAlbum> &albums, std::vector<std::string> &skipped,
+              std::vector<bool> &discNamed) {
     std::vector<PlannedAlbum> plans;
-    for (const ShelfAlbum &album : albums) {
-        PlannedAlbum plan;
-        plan.name = album.path.empty() ? album.input : album.path;
+    // Each album's set (its name and artist) and disc, "" when not planned.
+    std::vector<std::pair<std::string, std::string>> sets;
+    const auto plan = [&](const ShelfAlbum &album, bool byDisc) {
+        PlannedAlbum planned;
+        planned.name = album.path.empty() ? album.input : album.path;
         HostOptions one = options;
         one.cuePath = album.path;
+        one.discNamed = byDisc;
         Rip rip;
         rip.planOnly = true;
         std::string error;
+        std::pair<std::string, std::string> set;
         // An album that cannot be planned writes nothing; its rip says why.
         if (!album.path.empty() && PlanAlbum(one, rip, error)) {
-            plan.inputs.push_back(album.path);
+            planned.inputs.push_back(album.path);
             for (const CueFile &file : rip.cue.files) {
-                if (!file.path.empty()) plan.inputs.push_back(file.path);
+                if (!file.path.empty()) planned.inputs.push_back(file.path);
             }
             for (const RipTrack &track : rip.tracks) {
                 if (track.selected)
-                    plan.outputs.insert(plan.outputs.end(), track.finalPaths.begin(), track.finalPaths.end());
+                    planned.outputs.insert(planned.outputs.end(), track.finalPaths.begin(), track.finalPaths.end());
             }
-            if (options.writeCue) plan.outputs.push_back(RipCuePath(rip.albumName, rip.tracks, rip.outputFolder));
+            if (options.writeCue)
+                planned.outputs.push_back(RipCuePath(CueName(one, rip), rip.tracks, rip.outputFolder));
+            if (!rip.cue.disc.empty()) set = {NameKey(rip.albumName + "\n" + rip.cue.performer), rip.cue.disc};
         }
-        plans.push_back(plan);
+        return std::make_pair(planned, set);
+    };
+    for (const ShelfAlbum &album : albums) {
+        const auto planned = plan(album, false);
+        plans.push_back(planned.first);
+        sets.push_back(planned.second);
+    }
+    // The discs of one set, in one run: unless the names tell discs apart
+    // already, each disc's file names begin with its number, so that the
+    // set fills one folder without two discs meeting.
+    discNamed.assign(albums.size(), false);
+    const bool told = (options.namePattern + options.outFolder).find("{disc}") != std::string::npos;
+    for (std::size_t i = 0; i < albums.size() && !told; ++i) {
+        for (std::size_t j = 0; j < albums.size() && !sets[i].first.empty(); ++j) {
+            if (j == i || sets[j].first != sets[i].first || sets[j].second == sets[i].second) continue;
+            discNamed[i] = true;
+            plans[i] = plan(albums[i], true).first;
+            std::printf("Note: %s is disc %s of a set in this run: its file names begin with the disc's number\n",
+                        Shown(plans[i].name).c_str(), sets[i].second.c_str());
+            break;
+        }
     }
     skipped.assign(albums.size(), std::string());
     std::size_t reader = 0;
@@ -835,14 +912,17 @@ int Run(const HostOptions &options) {
     const bool folder =
         options.inputs.size() == 1 && stat(options.inputs[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     std::vector<std::string> skipped;
+    std::vector<bool> discNamed;
     if (options.inputs.size() <= 1 && !folder) {
-        if (!options.cuePath.empty() && !CheckRun(options, {{options.cuePath, options.cuePath, ""}}, skipped)) return 1;
+        if (!options.cuePath.empty() &&
+            !CheckRun(options, {{options.cuePath, options.cuePath, ""}}, skipped, discNamed))
+            return 1;
         const int status = RipAlbum(options, why);
         const int stopSignal = StopRequest().load();
         return stopSignal != 0 ? EndBySignal(stopSignal) : status;
     }
     const std::vector<ShelfAlbum> albums = FindAlbums(options.inputs, options.recursive, options.cueCharset);
-    if (!CheckRun(options, albums, skipped)) return 1;
+    if (!CheckRun(options, albums, skipped, discNamed)) return 1;
     std::vector<AlbumResult> results;
     std::vector<int> statuses;
     for (std::size_t i = 0; i < albums.size(); ++i) {
@@ -861,6 +941,7 @@ int Run(const HostOptions &options) {
             std::fflush(stdout);
             HostOptions one = options;
             one.cuePath = album.path;
+            one.discNamed = discNamed[i];
             why.clear();
             status = RipAlbum(one, why, &failedAlike);
         }

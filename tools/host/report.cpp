@@ -125,8 +125,11 @@ int PrintReport(std::FILE *out, const std::vector<RipTrack> &tracks, const std::
                 const std::string kept = error == outcome.errors.end()
                                              ? std::string()
                                              : "  not on disk (" + Shown(error->second) + ")" + left;
-                std::fprintf(out, "  %s  %s  %10s  %9s%s\n", number, name.c_str(), SizeText(size).c_str(),
-                             Duration(track.finalPaths[o]).c_str(), kept.c_str());
+                // Audio mastered with pre-emphasis is delivered as it is:
+                // a player that does not de-emphasise it plays it bright.
+                const char *emphasis = kept.empty() && track.image.preEmphasis ? "  pre-emphasised (FLAGS PRE)" : "";
+                std::fprintf(out, "  %s  %s  %10s  %9s%s%s\n", number, name.c_str(), SizeText(size).c_str(),
+                             Duration(track.finalPaths[o]).c_str(), kept.c_str(), emphasis);
             } else {
                 complete = false;
                 const auto error = outcome.errors.find({static_cast<int>(i + 1), settings.outputs[o].number});

@@ -1,0 +1,86 @@
+#include "album_values.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "encbridge/limits.h"
+
+namespace host {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char &c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
+void Key(std::string &text, const char *key, const std::string &value) {
+    if (!value.empty()) text += std::string(key) + "=" + value + "\n";
+}
+
+}  // namespace
+
+std::string FindCoverBeside(const std::string &folder, std::vector<std::string> &notes) {
+    static const char *const kNames[] = {"cover", "folder", "front"};
+    static const char *const kExtensions[] = {".jpg", ".jpeg", ".png"};
+    std::vector<std::string> found(9);
+    DIR *dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return std::string();
+    for (const dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+        const std::string name = Lower(entry->d_name);
+        for (std::size_t n = 0; n < 3; ++n) {
+            for (std::size_t e = 0; e < 3; ++e) {
+                if (name == std::string(kNames[n]) + kExtensions[e] && found[n * 3 + e].empty())
+                    found[n * 3 + e] = entry->d_name;
+            }
+        }
+    }
+    closedir(dir);
+    char resolved[PATH_MAX];
+    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) return std::string();
+    for (const std::string &name : found) {
+        if (name.empty()) continue;
+        std::string path = std::string(resolved) + (resolved[1] == '\0' ? "" : "/") + name;
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) continue;
+        if (!S_ISREG(info.st_mode)) {
+            notes.push_back(path + " is not a regular file (a link, a FIFO or a device); not used as the cover");
+        } else if (info.st_size == 0 || info.st_size > kMaxCoverBytes) {
+            notes.push_back(path + " is empty or larger than 16 MiB; not used as the cover");
+        } else if (path.size() >= encbridge::kPathCapacity || !RefusedTagValue(path, path).empty()) {
+            notes.push_back(path + ": its path is too long or holds a control character; not used as the cover");
+        } else {
+            return path;
+        }
+    }
+    return std::string();
+}
+
+std::string AlbumSections(const CueAlbum &cue, const std::vector<ImageTrack> &tracks, const std::string &cover) {
+    std::string album;
+    Key(album, "DISC", cue.disc);
+    Key(album, "DISCS", cue.discs);
+    Key(album, "GENRE", cue.genre);
+    Key(album, "CATALOG", cue.catalog);
+    Key(album, "COMPOSER", cue.composer);
+    Key(album, "SONGWRITER", cue.songwriter);
+    Key(album, "COVER", cover);
+    std::string text = album.empty() ? std::string() : "\n[ALBUM]\n" + album;
+    for (std::size_t i = 0; i < tracks.size() && i < 99; ++i) {
+        std::string track;
+        Key(track, "ISRC", tracks[i].isrc);
+        Key(track, "COMPOSER", tracks[i].composer);
+        Key(track, "SONGWRITER", tracks[i].songwriter);
+        if (track.empty()) continue;
+        char section[16];
+        std::snprintf(section, sizeof section, "[TRACK%02zu]\n", i + 1);
+        text += (text.empty() ? "\n" : "") + std::string(section) + track;
+    }
+    return text;
+}
+
+}  // namespace host
