@@ -157,7 +157,8 @@ bool AvAudio::Open(int fd, std::string &reason, std::string &notCd) {
     if (!Start(reason)) return false;
     const int channels = codec_->ch_layout.nb_channels;
     if (codec_->sample_rate != 44100 || channels != 2 || !CdSamples(codec_->sample_fmt, lossy_)) {
-        const int bits = std::max(codec_->bits_per_raw_sample, av_get_bytes_per_sample(codec_->sample_fmt) * 8);
+        const int bits = codec_->bits_per_raw_sample > 0 ? codec_->bits_per_raw_sample
+                                                         : av_get_bytes_per_sample(codec_->sample_fmt) * 8;
         notCd = std::to_string(codec_->sample_rate) + " Hz, " + std::to_string(channels) + " channel(s), " +
                 std::to_string(bits) + " bit " + codec_->codec->long_name;
         return false;
