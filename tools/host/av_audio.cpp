@@ -24,6 +24,8 @@ namespace host {
 namespace {
 
 constexpr int kIoBytes = 64 * 1024;
+// Further ahead than this, a lossless image seeks rather than decodes.
+constexpr std::int64_t kSeekFrames = 10 * 44100;
 
 // The library's last error, as it logged it: more telling than its error
 // code alone. The host decodes on one thread at a time.
@@ -100,6 +102,7 @@ bool AvAudio::Start(std::string &reason) {
     pending_.clear();
     pendingAt_ = 0;
     flushed_ = false;
+    seeking_ = false;
     lastWords.clear();
     auto *buffer = static_cast<std::uint8_t *>(av_malloc(kIoBytes));
     io_ = buffer ? avio_alloc_context(buffer, kIoBytes, 0, &fd_, ReadBytes, nullptr, SeekBytes) : nullptr;
@@ -218,7 +221,15 @@ bool AvAudio::Decode() {
                 }
                 pending_[static_cast<std::size_t>(i)] = sample;
             }
+            const std::int64_t stamp = frame_->best_effort_timestamp;
             av_frame_unref(frame_);
+            if (seeking_) {
+                // Where a seek landed: a lossless format's stamps count its
+                // samples exactly.
+                seeking_ = false;
+                if (stamp == AV_NOPTS_VALUE) return false;
+                pendingAt_ = av_rescale_q(stamp, format_->streams[stream_]->time_base, AVRational{1, 44100});
+            }
             if (count > 0) return true;
             continue;
         }
@@ -248,9 +259,30 @@ bool AvAudio::Decode() {
     }
 }
 
+bool AvAudio::Seek(std::int64_t frame) {
+    const AVStream *stream = format_->streams[stream_];
+    const std::int64_t stamp = av_rescale_q(frame, AVRational{1, 44100}, stream->time_base);
+    if (av_seek_frame(format_, stream_, stamp, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    avcodec_flush_buffers(codec_);
+    pending_.clear();
+    flushed_ = false;
+    seeking_ = true;
+    return Decode() && pendingAt_ <= frame;
+}
+
 std::int64_t AvAudio::Read(std::int64_t frame, std::int64_t count, std::uint8_t *out) {
     reason_.clear();
-    if (frame < pendingAt_ && !Start(reason_)) return 0;
+    // A lossless image seeks to the block that holds frame, when frame is
+    // before what was decoded or far after it; an MP3's seeks are not exact,
+    // nor is one that lands elsewhere: they decode again from the start.
+    const std::int64_t decoded = pendingAt_ + static_cast<std::int64_t>(pending_.size() / 2);
+    const bool behind = frame < pendingAt_;
+    if (!lossy_ && (behind || frame > decoded + kSeekFrames)) {
+        if (!Seek(frame) && !Start(reason_)) return 0;
+        reason_.clear();
+    } else if (behind && !Start(reason_)) {
+        return 0;
+    }
     count = std::min(count, frames_ - frame);
     std::int64_t read = 0;
     while (read < count) {

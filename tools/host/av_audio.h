@@ -30,15 +30,18 @@ public:
     // them but not 44,100 Hz, 2 channel, 16 bit audio.
     bool Open(int fd, std::string &reason, std::string &notCd);
     std::int64_t frames() const { return frames_; }
-    // As AudioFile::Read. Exact at any frame: a read before the last one
-    // decodes again from the start, as no seek of these formats is exact
-    // for every one of them.
+    // As AudioFile::Read. Exact at any frame: a lossless image seeks to the
+    // block that holds it and decodes from there; an MP3 decodes again from
+    // its start to read before what it read last, as its seeks are not exact.
     std::int64_t Read(std::int64_t frame, std::int64_t count, std::uint8_t *out);
     // Why the last read stopped short: the decoder's words.
     const std::string &reason() const { return reason_; }
 
 private:
     bool Start(std::string &reason);
+    // Seeks to the block that holds frame; false when the library cannot,
+    // or lands after it.
+    bool Seek(std::int64_t frame);
     void Stop();
     // Decodes the next frame into pending_; false at the end or an error
     // (reason_ says which).
@@ -53,6 +56,7 @@ private:
     int stream_ = -1;
     bool lossy_ = false;
     bool flushed_ = false;
+    bool seeking_ = false;
     std::int64_t frames_ = 0;
     // pending_ holds decoded frames (interleaved samples) from pendingAt_ on.
     std::vector<std::int16_t> pending_;
