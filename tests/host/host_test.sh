@@ -448,16 +448,16 @@ aiff_image)
     check_track 4 "out/04 Fourth.flac"
     ;;
 wv_image | tta_image | m4a_image)
-    # Read by position: --resume's checks read the tracks, then track 3,
+    # Read by position: --resume's checks read the tracks, then track 1,
     # whose file is not its own, from before where they ended.
     make_image "${case%_image}"
     write_settings
     printf 'VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %%o%%\n' >>encbridge.ini
     run_host --out out || fail "exit status $?"
     expect_album_tracks
-    cp "out/01 First Light.flac" "out/03 Third.flac"
+    cp "out/03 Third.flac" "out/01 First Light.flac"
     resume_host --out out || fail "--resume: exit status $?"
-    expect_text "Ripped again: 03 Third"
+    expect_text "Ripped again: 01 First Light"
     expect_album_tracks
     ;;
 mp3_image)
