@@ -48,6 +48,14 @@ make_image() {
         rm image.wav
         audio=image.aiff
         ;;
+    wv | tta | m4a | mp3)
+        # WavPack's own encoder; ffmpeg's for the others (ALAC in .m4a).
+        audio=image.$1
+        if [ "$1" = wv ]; then wavpack -q image.wav -o image.wv; else
+            ffmpeg -v error -i image.wav -b:a 320k -c:a "$(echo "$1" | sed 's/m4a/alac/;s/mp3/libmp3lame/')" "$audio"
+        fi || fail "could not write $audio"
+        rm image.wav
+        ;;
     esac
     cat >album.cue <<CUE
 REM DATE 1999
@@ -438,6 +446,58 @@ aiff_image)
     check_track 2 "out/02 Second_ A_B_.flac"
     check_track 3 "out/03 Third.flac"
     check_track 4 "out/04 Fourth.flac"
+    ;;
+wv_image | tta_image | m4a_image)
+    # Read by position: --resume's checks read the tracks, then track 1,
+    # whose file is not its own, from before where they ended.
+    make_image "${case%_image}"
+    write_settings
+    printf 'VERIFY=exact\nVERIFY_EXEPATH=/usr/bin/flac\nVERIFY_COMMAND=-d -c -s %%o%%\n' >>encbridge.ini
+    run_host --out out || fail "exit status $?"
+    expect_album_tracks
+    cp "out/03 Third.flac" "out/01 First Light.flac"
+    resume_host --out out || fail "--resume: exit status $?"
+    expect_text "Ripped again: 01 First Light"
+    expect_album_tracks
+    ;;
+mp3_image)
+    # The decoder's delay and padding go as the library reports them: the
+    # tracks are the decoded image cut at the sheet's times, as long as the
+    # source, and close to it.
+    make_image mp3
+    write_settings
+    run_host --out out --piece-size 2352 || fail "exit status $?"
+    mv image.raw source.raw
+    ffmpeg -v error -i image.mp3 -f s16le image.raw || fail "ffmpeg could not decode image.mp3"
+    [ "$(wc -c <image.raw)" -eq $((image_frames * 4)) ] || fail "the MP3 decodes to $(wc -c <image.raw) bytes"
+    expect_album_tracks
+    raw="-t raw -r 44100 -c 2 -b 16 -e signed"
+    rms() { sox "$@" -n stat 2>&1 | sed -n 's/^RMS *amplitude: *//p'; }
+    apart=$(rms -m -v 1 $raw source.raw -v -1 $raw image.raw) whole=$(rms $raw source.raw)
+    awk -v d="$apart" -v s="$whole" 'BEGIN { exit !(d < 0.6 * s) }' ||
+        fail "the MP3's audio is not close to the source's: the difference's RMS is $apart, the source's $whole"
+    ;;
+bad_decoded_image)
+    # Images for the other decoder that it refuses, each naming the file.
+    make_image wav
+    write_settings
+    sox -n -r 44100 -c 2 -b 24 b24.wav synth 9 sine 440 && wavpack -q b24.wav -o b24.wv &&
+        ffmpeg -v error -i b24.wav -c:a aac aac.m4a && wavpack -q image.wav -o whole.wv || fail "could not make the images"
+    head -c 900000 whole.wv >cut.wv && : >empty.wv && mkfifo fifo.wv
+    printf 'ID3\4\0\0\177\177\177\177' >tag.mp3 && cat image.wav >>tag.mp3
+    printf '#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nfile://%s/image.wav\n' "$work" >list.mp3
+    while IFS='|' read -r image text; do
+        sed "s/image.wav/$image/" album.cue >one.cue
+        expect_error "$text" one.cue --settings encbridge.ini --out out
+    done <<ROWS
+b24.wv|the image b24.wv is not CD audio: 44100 Hz, 2 channel(s), 24 bit WavPack; CD audio is 44,100 Hz
+aac.m4a|cannot read the image aac.m4a: it holds aac audio; the host reads WAV, AIFF, FLAC, WavPack, APE, TTA, ALAC (.m4a) or MP3 images
+empty.wv|cannot read the image empty.wv: Invalid data found
+cut.wv|the image could not be read at track 2: cut.wv could not be read beyond 00:05:
+fifo.wv|there is no image at fifo.wv
+tag.mp3|cannot read the image tag.mp3:
+list.mp3|cannot read the image list.mp3: it is in a format the host does not read
+ROWS
     ;;
 selected_tracks)
     # Track 2 is delivered as skipped: the module writes nothing for it, and

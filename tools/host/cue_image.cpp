@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -368,21 +369,22 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
     }
     path_ = path;
     SF_INFO info = {};
-    file_ = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (file_ == nullptr) {
-        error = "cannot read the image " + path + ": " + sf_strerror(nullptr);
-        return false;
-    }
+    // libsndfile closes the copy it is given, even when it cannot read it;
+    // the other decoder gets the file itself.
+    const int copy = dup(fd);
+    file_ = copy < 0 ? nullptr : sf_open_fd(copy, SFM_READ, &info, SF_TRUE);
+    const std::string sndfileWords = copy < 0 ? std::strerror(errno) : sf_strerror(nullptr);
     int major = info.format & SF_FORMAT_TYPEMASK;
-    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64 && major != SF_FORMAT_W64 &&
-        major != SF_FORMAT_FLAC && major != SF_FORMAT_AIFF) {
+    if (file_ == nullptr || (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64 &&
+                             major != SF_FORMAT_W64 && major != SF_FORMAT_FLAC && major != SF_FORMAT_AIFF)) {
         SF_FORMAT_INFO name = {};
         name.format = major;
-        sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
-        error = "the image " + path + " is " + (name.name ? name.name : "of an unknown kind") +
-                "; it must be a WAV, FLAC or AIFF file";
-        return false;
+        if (file_ != nullptr) sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
+        if (file_ != nullptr) sf_close(file_);
+        file_ = nullptr;
+        return OpenDecoded(fd, name.name ? std::string("it is ") + name.name : sndfileWords, error);
     }
+    close(fd);
     int subtype = info.format & SF_FORMAT_SUBMASK;
     if (info.samplerate != 44100 || info.channels != 2 || subtype != SF_FORMAT_PCM_16) {
         SF_FORMAT_INFO name = {};
@@ -390,7 +392,7 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
         sf_command(nullptr, SFC_GET_FORMAT_INFO, &name, sizeof name);
         error = "the image " + path + " is not CD audio: " + std::to_string(info.samplerate) + " Hz, " +
                 std::to_string(info.channels) + " channel(s), " + (name.name ? name.name : "unknown sample format") +
-                "; CD audio is 44,100 Hz, 2 channels, 16 bits";
+                "; " + kCdAudio;
         return false;
     }
     frames_ = info.frames;
@@ -408,7 +410,24 @@ bool AudioFile::Open(const std::string &path, std::string &error) {
     return true;
 }
 
+bool AudioFile::OpenDecoded(int fd, const std::string &sndfileWords, std::string &error) {
+    decoded_.reset(new AvAudio());
+    std::string reason, notCd;
+    if (decoded_->Open(fd, reason, notCd)) {
+        frames_ = decoded_->frames();
+        return true;
+    }
+    // What libsndfile said of a file it knows but does not take is more
+    // telling than that the other decoder does not know it.
+    if (reason == kNotReadHere && sndfileWords.rfind("it is ", 0) == 0) reason = sndfileWords;
+    error = notCd.empty()
+                ? "cannot read the image " + path_ + ": " + reason + "; the host reads " + kImageFormats + " images"
+                : "the image " + path_ + " is not CD audio: " + notCd + "; " + kCdAudio;
+    return false;
+}
+
 std::int64_t AudioFile::Read(std::int64_t frame, std::int64_t count, std::uint8_t *out) {
+    if (decoded_) return decoded_->Read(frame, count, out);
     if (frame != position_) {
         if (sf_seek(file_, frame, SEEK_SET) < 0) return 0;
         position_ = frame;
@@ -426,10 +445,11 @@ std::int64_t AudioFile::Read(std::int64_t frame, std::int64_t count, std::uint8_
 }
 
 std::string AudioFile::Failure(std::int64_t frame) const {
-    const int code = sf_error(file_);
+    const int code = decoded_ ? SF_ERR_NO_ERROR : sf_error(file_);
+    const std::string words = decoded_ ? decoded_->reason() : code != SF_ERR_NO_ERROR ? sf_strerror(file_) : "";
     return path_ + " could not be read beyond " + SectorTime(static_cast<long>(frame / kFramesPerSector)) + " of its " +
            SectorTime(static_cast<long>(frames_ / kFramesPerSector)) + ": " +
-           (code != SF_ERR_NO_ERROR ? sf_strerror(file_) : "the decoder found no more audio there");
+           (words.empty() ? "the decoder found no more audio there" : words);
 }
 
 bool AudioImage::Open(const CueAlbum &album, std::string &error) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "av_audio.h"
 #include "cue_sheet.h"
 #include "host_options.h"
 
@@ -53,7 +54,8 @@ std::string FoundElsewhereNote(const CueAlbum &album);
 bool PlaceTracks(CueAlbum &album, const std::vector<std::int64_t> &fileFrames, std::string &error,
                  GapMode gaps = GapMode::Append);
 
-// One audio file, opened for reading: CD audio only.
+// One audio file, opened for reading: CD audio only. libsndfile reads WAV,
+// AIFF and FLAC, as it always has; libavformat and libavcodec read the rest.
 class AudioFile {
 public:
     AudioFile() = default;
@@ -62,7 +64,7 @@ public:
     AudioFile &operator=(const AudioFile &) = delete;
 
     // False with a message in error when the file cannot be read or is not
-    // 44,100 Hz, 2 channel, 16 bit audio in a WAV, FLAC or AIFF file.
+    // 44,100 Hz, 2 channel, 16 bit audio in a file of kImageFormats.
     bool Open(const std::string &path, std::string &error);
     std::int64_t frames() const { return frames_; }
     // Reads count frames from frame on as little-endian 16-bit bytes into
@@ -73,8 +75,13 @@ public:
     std::string Failure(std::int64_t frame) const;
 
 private:
+    // Reads fd with AvAudio, for a file that libsndfile does not take
+    // (sndfileWords says why).
+    bool OpenDecoded(int fd, const std::string &sndfileWords, std::string &error);
+
     std::string path_;
     SNDFILE *file_ = nullptr;
+    std::unique_ptr<AvAudio> decoded_;
     std::int64_t frames_ = 0;
     std::int64_t position_ = 0;
     std::vector<short> samples_;

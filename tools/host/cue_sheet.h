@@ -8,10 +8,16 @@
 
 namespace host {
 
+// The images the host reads, for the messages about those it does not.
+constexpr const char *kImageFormats = "WAV, AIFF, FLAC, WavPack, APE, TTA, ALAC (.m4a) or MP3";
+
+// What the module's records hold, for the messages about images that are not.
+constexpr const char *kCdAudio = "CD audio is 44,100 Hz, 2 channels, 16 bits";
+
 // What the host reads, for the messages about what it does not.
-constexpr const char *kWhatTheHostTakes =
-    "the host takes a cue sheet (.cue) that names CD audio files (44,100 Hz, 2 channels, 16 bits, in WAV, FLAC or "
-    "AIFF), or a FLAC image with a cue sheet inside";
+inline const std::string kWhatTheHostTakes =
+    std::string("the host takes a cue sheet (.cue) that names CD audio files (44,100 Hz, 2 channels, 16 bits, in ") +
+    kImageFormats + "), or a FLAC image with a cue sheet inside";
 
 // One CD sector holds 588 sample frames of 4 bytes each.
 constexpr long kFramesPerSector = 588;
