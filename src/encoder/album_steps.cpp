@@ -13,8 +13,8 @@
 namespace encbridge {
 namespace {
 
-// Builds the album step's line into context.buffers.albumLine and starts it as process:
-// Reason::Done when it runs.
+// Builds the album step's line into the worker's buffer and starts it as
+// process: Reason::Done when it runs.
 Reason StartAlbumStep(const RunContext &context, const OutputSettings &output, platform::Process *&process,
                       RunEnd &end) {
     const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
