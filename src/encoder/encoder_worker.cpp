@@ -46,19 +46,21 @@ struct WorkerSide {
     WorkerControl control;
     // [host's threads, the module's lock held]
     platform::WorkerThread *thread;
-    // How long a wait goes without a look at the shared values, should the
-    // wake-up that ends it never come. [any thread] tests set it before
-    // Create.
-    std::atomic<std::uint32_t> waitFallback;
     // [worker thread] only.
     RunBuffers buffers;
 };
 
-WorkerSide workerSide = {{}, nullptr, {500}, {}};
+// All zero until a worker starts, and so kept out of the module's file.
+WorkerSide workerSide;
+
+// How long a wait goes without a look at the shared values, should the
+// wake-up that ends it never come: a setting of the tests' (made before
+// Create), not the state of either side.
+std::atomic<std::uint32_t> waitFallback{500};
 // Its control block, as the host's side's calls name it.
 WorkerControl &worker = workerSide.control;
 
-std::uint32_t WaitFallback() { return workerSide.waitFallback.load(std::memory_order_relaxed); }
+std::uint32_t WaitFallback() { return waitFallback.load(std::memory_order_relaxed); }
 
 bool Stopping(const WorkerControl &control) { return control.stopRequested.load(std::memory_order_acquire); }
 
@@ -73,7 +75,7 @@ void EncoderWorker(void *side) {
     WorkerSide &own = *static_cast<WorkerSide *>(side);
     WorkerControl &control = own.control;
     const SharedRip &rip = *control.rip;
-    const RunContext context = {rip, control.stopRequested, control.stop, own.waitFallback, own.buffers};
+    const RunContext context = {rip, control.stopRequested, control.stop, waitFallback, own.buffers};
     const std::int32_t count = rip.trackCount;
     const std::int32_t outputCount = rip.settings.outputCount;
     const std::int32_t jobs = rip.settings.jobs;  // 1 to kMostJobs, as loaded
@@ -169,9 +171,7 @@ bool WaitForEncoderWorker(std::uint32_t which) {
     return !stopped && worker.generation.load() == which;
 }
 
-void SetWaitFallback(std::uint32_t milliseconds) {
-    workerSide.waitFallback.store(milliseconds, std::memory_order_relaxed);
-}
+void SetWaitFallback(std::uint32_t milliseconds) { waitFallback.store(milliseconds, std::memory_order_relaxed); }
 
 namespace {
 
