@@ -2,77 +2,18 @@
 // every finished track in track order into each configured output, up to
 // JOBS encoder processes at a time, moves each output to its track's final
 // name, and once the album is done runs each output's album step. It reads
-// only the part of the rip that it is given.
+// only the part of the rip that it is given (shared_rip.h). Its steps are
+// in output_run.h (one output of one track) and album_steps.h (the album's
+// end); this file holds its loop and its thread's life.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "encoder/journal.h"
-#include "platform/format.h"
+#include "encoder/shared_rip.h"
 #include "platform/platform.h"
-#include "records/host_records.h"
-#include "settings/plugin_settings.h"
 
 namespace encbridge {
-
-// Where one track of the rip stands. Until the count of finished tracks
-// passes a track, only the host's thread changes it; from then on, only the
-// worker.
-enum class TrackState : std::uint8_t {
-    NotWritten,  // skipped, not reached, or its file could not be opened or written
-    Writing,     // its WAV file is open under its temporary name
-    Finished,    // its WAV file is whole and closed: the worker may encode it
-    Encoding,    // some output was tried, and not every one has ended
-    Kept,        // every output has ended, some not at its final name: the WAV stays
-    Published,   // every output reached its final name; the WAV stays
-    Removed,     // every output reached its final name, and the WAV went
-};
-
-// One track of the rip.
-struct RipTrack {
-    TrackState state;
-    // The temporary base name, set when its file is opened.
-    PathBuffer base;
-    // Per output, bit n for settings output n: its encoder has ended (or
-    // never started), and it has reached its final name.
-    std::uint16_t ended;
-    std::uint16_t published;
-    bool wavIsOutput;  // an encoder rewrites the WAV file itself
-    // An output was published but could not be put on disk: the WAV file
-    // stays, the one copy of the audio known to survive a power cut.
-    bool notOnDisk;
-    // Keeps the encoders from changing the WAV file, from the start of the
-    // track's first encoder until every one has ended; not held otherwise,
-    // and when the WAV file is the output.
-    platform::FileGuard wavGuard;
-    // Why the system refused to create or write its WAV file, when it did.
-    platform::SystemError writeError;
-};
-
-// What the worker reads of the rip; the exported functions hold the rest.
-// All of it stays put from the worker's start until it has ended, but the
-// count of finished tracks and the entries of tracks that it passes.
-struct SharedRip {
-    const AlbumInfo *album;
-    // The count that tracks was made for: no record beyond it is read.
-    std::int32_t trackCount;
-    RipTrack *tracks;
-    // How many tracks the host's thread has finished; raised with release
-    // once a track's file is finished and closed, which hands that track's
-    // entry to the worker.
-    std::atomic<std::int32_t> finishedTracks;
-    // Loaded by Create; the worker reads them until it has ended.
-    PluginSettings settings;
-    // Opened by Create, closed by Kill or the next Create; written by the
-    // worker while it runs, and by the host's thread only meanwhile not.
-    RipJournal journal;
-};
-
-// Makes the rip's entries for count tracks, all NotWritten; false when
-// there is no memory for them. Releases earlier ones first.
-bool MakeRipTracks(SharedRip &rip, std::int32_t count);
-void ReleaseRipTracks(SharedRip &rip);
 
 // Starts the worker for rip, after stopping any earlier one; the worker
 // reads rip until it has ended, and takes hold over. Whether a worker could

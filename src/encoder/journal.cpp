@@ -10,22 +10,17 @@ namespace encbridge {
 
 namespace {
 
-// Room for the longest record: an album step's line of 32,766 characters
-// and the program's kept words, each of which could take four to escape,
-// and the fields around them. One rip writes at a time: from Create before
-// the worker starts, then from the worker only, then from Kill once the
-// worker has ended.
-constexpr std::size_t kRecordCapacity = 4 * (kLongestCommandLine + platform::kMessageTailCapacity) + 4096;
-char record[kRecordCapacity];
+constexpr std::size_t kRecordCapacity = kJournalRecordCapacity;
 
-// Builds a record in the module's buffer; a text that does not fit is cut,
+// Builds a record in the writer's buffer; a text that does not fit is cut,
 // and the record still ends with its line break. Each field is written at
 // the place that the shared record format gives it: a record whose fields
 // came in another order is never written, since readers would take one
 // field for another.
 class RecordWriter {
 public:
-    explicit RecordWriter(const RipJournal &journal, const char *kind) : length_(0), next_(0), misplaced_(false) {
+    RecordWriter(const RipJournal &journal, JournalBuffer &buffer, const char *kind)
+        : record_(buffer.bytes), length_(0), next_(0), misplaced_(false) {
         char now[24];
         platform::UtcTimeText(now);
         Place(journal::kTime);
@@ -76,16 +71,16 @@ public:
     void Write(const RipJournal &journal, std::size_t fields) {
         if (misplaced_ || next_ != fields) return;
         if (length_ > kRecordCapacity - 2) length_ = kRecordCapacity - 2;
-        record[length_++] = '\n';
-        platform::AppendToJournal(journal.file, record, length_);
+        record_[length_++] = '\n';
+        platform::AppendToJournal(journal.file, record_, length_);
     }
 
     // Text of the record's own, never escaped; cut at the buffer's end,
     // keeping room for the line break.
     void Plain(const char *text) {
         const std::size_t room = kRecordCapacity - 1 - length_;
-        FormatText(record + length_, room, "%s", {FormatArg(text, kRecordCapacity)});
-        length_ += BoundedLength(record + length_, room);
+        FormatText(record_ + length_, room, "%s", {FormatArg(text, kRecordCapacity)});
+        length_ += BoundedLength(record_ + length_, room);
     }
 
 private:
@@ -94,6 +89,7 @@ private:
         next_ = place + 1;
     }
 
+    char *record_;  // kRecordCapacity bytes
     std::size_t length_;
     std::size_t next_;  // the place of the next field
     bool misplaced_;
@@ -191,35 +187,36 @@ void ForgetRipJournal(RipJournal &journal) {
     journal.file = nullptr;
 }
 
-void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const char *settingsPath) {
+void JournalRipStart(const RipJournal &journal, JournalBuffer &buffer, const AlbumInfo &album,
+                     const char *settingsPath) {
     if (journal.file == nullptr) return;
-    RecordWriter writer(journal, "rip");
+    RecordWriter writer(journal, buffer, "rip");
     writer.Field(journal::kRipTitle, album.albumTitle);
     writer.Number(journal::kRipTracks, album.trackCount);
     writer.Field(journal::kRipSettings, settingsPath, kPathCapacity);
     writer.Write(journal, journal::kRipFields);
 }
 
-void JournalRefusal(const RipJournal &journal, Reason reason, std::int32_t systemError) {
+void JournalRefusal(const RipJournal &journal, JournalBuffer &buffer, Reason reason, std::int32_t systemError) {
     if (journal.file == nullptr) return;
-    RecordWriter writer(journal, "refused");
+    RecordWriter writer(journal, buffer, "refused");
     writer.Field(journal::kRefusedReason, ReasonName(reason), 64);
     writer.Field(journal::kRefusedText, ReasonText(reason), 256);
     WriteSystemError(writer, journal::kRefusedError, systemError);
     writer.Write(journal, journal::kRefusedFields);
 }
 
-void JournalRunStart(const RipJournal &journal, std::int32_t track, std::int32_t output) {
+void JournalRunStart(const RipJournal &journal, JournalBuffer &buffer, std::int32_t track, std::int32_t output) {
     if (journal.file == nullptr) return;
-    RecordWriter writer(journal, "started");
+    RecordWriter writer(journal, buffer, "started");
     writer.Number(journal::kStartedTrack, track);
     writer.Number(journal::kStartedOutput, output);
     writer.Write(journal, journal::kStartedFields);
 }
 
-void JournalTrack(const RipJournal &journal, const RunRecord &run) {
+void JournalTrack(const RipJournal &journal, JournalBuffer &buffer, const RunRecord &run) {
     if (journal.file == nullptr) return;
-    RecordWriter writer(journal, "track");
+    RecordWriter writer(journal, buffer, "track");
     writer.Number(journal::kTrackNumber, run.track);
     writer.Number(journal::kTrackOutput, run.output);
     writer.Field(journal::kTrackFinalPath, run.finalPath != nullptr ? run.finalPath : "-", kPathCapacity);
@@ -248,9 +245,9 @@ void JournalTrack(const RipJournal &journal, const RunRecord &run) {
     writer.Write(journal, journal::kTrackFields);
 }
 
-void JournalAlbumStep(const RipJournal &journal, const RunRecord &run) {
+void JournalAlbumStep(const RipJournal &journal, JournalBuffer &buffer, const RunRecord &run) {
     if (journal.file == nullptr) return;
-    RecordWriter writer(journal, "album");
+    RecordWriter writer(journal, buffer, "album");
     writer.Number(journal::kAlbumOutput, run.output);
     static_assert(
         journal::kAlbumEnd == journal::kAlbumSeconds + 1 && journal::kAlbumReason == journal::kAlbumSeconds + 2,
@@ -269,9 +266,10 @@ void JournalAlbumStep(const RipJournal &journal, const RunRecord &run) {
     writer.Write(journal, journal::kAlbumFields);
 }
 
-void JournalEnd(const RipJournal &journal, std::int32_t done, std::int32_t processed, std::int32_t kept, bool stopped) {
+void JournalEnd(const RipJournal &journal, JournalBuffer &buffer, std::int32_t done, std::int32_t processed,
+                std::int32_t kept, bool stopped) {
     if (journal.file == nullptr) return;
-    RecordWriter writer(journal, "end");
+    RecordWriter writer(journal, buffer, "end");
     writer.Number(journal::kEndDone, done);
     writer.Number(journal::kEndProcessed, processed);
     writer.Number(journal::kEndKept, kept);

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 
+#include "encbridge/limits.h"
 #include "platform/format.h"
+#include "platform/process.h"
 #include "records/host_records.h"
 #include "records/outcome.h"
 #include "settings/plugin_settings.h"
@@ -24,6 +26,18 @@ struct RipJournal {
     char rip[48];                 // "PID.INSTANCE.N"
 };
 
+// Room for the longest record: an album step's line of 32,766 characters
+// and the program's kept words, each of which could take four to escape,
+// and the fields around them.
+constexpr std::size_t kJournalRecordCapacity = 4 * (kLongestCommandLine + platform::kMessageTailCapacity) + 4096;
+
+// Where a record is built before it is appended. Each thread that writes
+// records passes its own: the host's side one, the worker another, so that
+// no two writers ever share one.
+struct JournalBuffer {
+    char bytes[kJournalRecordCapacity];
+};
+
 // Opens the journal that settings name (LOG) for album's rip number
 // ripNumber of the module instance (a value that no other copy of the
 // module loaded in the process has at the same time); creates the file
@@ -37,10 +51,11 @@ void CloseRipJournal(RipJournal &journal);
 void ForgetRipJournal(RipJournal &journal);
 
 // "rip": album title, track count, settings file.
-void JournalRipStart(const RipJournal &journal, const AlbumInfo &album, const char *settingsPath);
+void JournalRipStart(const RipJournal &journal, JournalBuffer &buffer, const AlbumInfo &album,
+                     const char *settingsPath);
 // "refused": why Create refused the rip: the reason's name and text, and
 // the system's words for systemError ("-" without one).
-void JournalRefusal(const RipJournal &journal, Reason reason, std::int32_t systemError);
+void JournalRefusal(const RipJournal &journal, JournalBuffer &buffer, Reason reason, std::int32_t systemError);
 
 // How a program's run ended.
 struct RunEnd {
@@ -79,17 +94,18 @@ struct RunRecord {
 };
 // "started": the encoder of a track's output (track from 1, the output's
 // number) has started.
-void JournalRunStart(const RipJournal &journal, std::int32_t track, std::int32_t output);
+void JournalRunStart(const RipJournal &journal, JournalBuffer &buffer, std::int32_t track, std::int32_t output);
 // "track": number, output, final file, seconds, how it ended, reason's
 // name, outcome in words (with the sample a failed verification is about),
 // command line, the system's words for systemError ("-" without one), the
 // program's words ("-" without any).
-void JournalTrack(const RipJournal &journal, const RunRecord &run);
+void JournalTrack(const RipJournal &journal, JournalBuffer &buffer, const RunRecord &run);
 // "album": output, seconds, how it ended, reason's name, outcome in words,
 // command line, the program's words.
-void JournalAlbumStep(const RipJournal &journal, const RunRecord &run);
+void JournalAlbumStep(const RipJournal &journal, JournalBuffer &buffer, const RunRecord &run);
 // "end": tracks done, tracks processed, WAV files kept, in numbers and in
 // words.
-void JournalEnd(const RipJournal &journal, std::int32_t done, std::int32_t processed, std::int32_t kept, bool stopped);
+void JournalEnd(const RipJournal &journal, JournalBuffer &buffer, std::int32_t done, std::int32_t processed,
+                std::int32_t kept, bool stopped);
 
 }  // namespace encbridge

@@ -16,13 +16,14 @@
 
 namespace encbridge {
 
-RipState rip;
-
 namespace {
+
+// The host's side of the one rip.
+RipSide ripSide;
 
 // Only a lock that a live process holds refuses the rip: anything else at
 // the lock's name is moved aside, as any other leftover of the folder.
-Reason LockFolder(RipState &rip, const AlbumInfo *info, platform::SystemError &error) {
+Reason LockFolder(RipSide &rip, const AlbumInfo *info, platform::SystemError &error) {
     PathBuffer path;
     if (!FormatWhole(path, sizeof path, "%s%s", {info->outputFolder, kLockFileName})) return Reason::NameTooLong;
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -46,12 +47,14 @@ Reason LockFolder(RipState &rip, const AlbumInfo *info, platform::SystemError &e
     return Reason::LockNotMade;
 }
 
-void ReleaseFolder(RipState &rip) {
+void ReleaseFolder(RipSide &rip) {
     platform::UnlockFolder(rip.folderLock);
     rip.folderLock = nullptr;
 }
 
 }  // namespace
+
+RipSide &RipSideForTests() { return ripSide; }
 
 void OnModuleUnload(bool forGood) {
     Kill();
@@ -60,14 +63,14 @@ void OnModuleUnload(bool forGood) {
 
 void OnForkedChild() {
     ForgetEncoderWorker();
-    rip.active = false;
+    ripSide.active = false;
     // The stream's descriptor is the parent's file too; the copy of the
     // stream is left as it is, never written, flushed or closed here. So is
     // the folder's lock: releasing it would remove the parent's lock file.
-    rip.trackFile = nullptr;
-    platform::ForgetFolderLock(rip.folderLock);
-    rip.folderLock = nullptr;
-    ForgetRipJournal(rip.shared.journal);
+    ripSide.trackFile = nullptr;
+    platform::ForgetFolderLock(ripSide.folderLock);
+    ripSide.folderLock = nullptr;
+    ForgetRipJournal(ripSide.shared.journal);
 }
 
 }  // namespace encbridge
@@ -105,24 +108,24 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     // An earlier worker reads the settings, the names and the records that
     // this rip replaces: it ends before any of them changes.
     StopEncoderWorker();
-    rip.active = false;
-    ReleaseFolder(rip);
-    SharedRip &shared = rip.shared;
+    ripSide.active = false;
+    ReleaseFolder(ripSide);
+    SharedRip &shared = ripSide.shared;
     CloseRipJournal(shared.journal);
     LoadSettings(fullSettingsPath, shared.settings);
     // A refused rip makes no file: its refusal goes to a journal that
     // exists already, and the journal is made only once the rip starts.
-    OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), ++rip.ripNumber,
-                   false);
+    OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&ripSide),
+                   ++ripSide.ripNumber, false);
     settingsRead = true;
     ReleaseRipTracks(shared);
     shared.album = info;
     shared.finishedTracks.store(0, std::memory_order_release);
-    rip.skipTrack = false;  // an album without tracks has none to skip
-    if (!SelectHeader(rip.header, header, headerLength)) return Reason::HeaderRefused;
+    ripSide.skipTrack = false;  // an album without tracks has none to skip
+    if (!SelectHeader(ripSide.header, header, headerLength)) return Reason::HeaderRefused;
     // The file of a rip that its host left for this one: there is no call
     // left to report its close to.
-    (void)CloseCurrentTrack(rip);
+    (void)CloseCurrentTrack(ripSide);
     // Settings that no rip could be made with leave the output folder as it
     // is: an output whose encoder or album step cannot be run, or two
     // outputs that would write one file.
@@ -133,20 +136,20 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     if (!MakeRipTracks(shared, info->trackCount)) return Reason::OutOfMemory;  // reachable on 32 bits
     // One rip per folder: another process's rip would move this one's files
     // aside, and publish them as its own tracks.
-    const Reason locked = LockFolder(rip, info, system);
+    const Reason locked = LockFolder(ripSide, info, system);
     if (locked != Reason::Done) return locked;
-    if (!OpenCurrentTrack(rip)) {
+    if (!OpenCurrentTrack(ripSide)) {
         system = shared.tracks != nullptr ? shared.tracks[0].writeError : platform::SystemError{0};
-        ReleaseFolder(rip);
+        ReleaseFolder(ripSide);
         return Reason::TrackFileNotOpened;
     }
     if (shared.journal.file == nullptr) {
-        OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&rip), rip.ripNumber,
-                       true);
+        OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&ripSide),
+                       ripSide.ripNumber, true);
     }
-    JournalRipStart(shared.journal, *info, fullSettingsPath);
+    JournalRipStart(shared.journal, ripSide.journalBuffer, *info, fullSettingsPath);
     StartEncoderWorker(shared, hold);
-    rip.active = true;
+    ripSide.active = true;
     return Reason::Done;
 }
 
@@ -178,29 +181,29 @@ std::int32_t CreateLocked(AlbumInfo *info, const char *settingsPath, const std::
     if (reason == Reason::Done) return 1;
     // Only this rip's own journal hears of its refusal.
     if (settingsRead) {
-        JournalRefusal(rip.shared.journal, reason, system.code);
-        CloseRipJournal(rip.shared.journal);
+        JournalRefusal(ripSide.shared.journal, ripSide.journalBuffer, reason, system.code);
+        CloseRipJournal(ripSide.shared.journal);
     }
     return 0;
 }
 
 // The exported SetData, with the module's lock held.
 std::int32_t SetDataLocked(const std::uint8_t *data, std::int32_t length, std::int32_t *boundary) {
-    if (!rip.active || data == nullptr || boundary == nullptr) return 0;
+    if (!ripSide.active || data == nullptr || boundary == nullptr) return 0;
     // How many of the bytes end the current track; 0: all belong to it.
     const std::int32_t trackEnd = *boundary;
     if (trackEnd < 0 || length < trackEnd) return 0;
 
     if (length == 0) {
-        FinishCurrentTrack(rip);
-        return AdvanceTrack(rip);
+        FinishCurrentTrack(ripSide);
+        return AdvanceTrack(ripSide);
     }
-    bool albumComplete = rip.shared.finishedTracks.load(std::memory_order_relaxed) >= rip.shared.trackCount;
-    if (rip.skipTrack) {
+    bool albumComplete = ripSide.shared.finishedTracks.load(std::memory_order_relaxed) >= ripSide.shared.trackCount;
+    if (ripSide.skipTrack) {
         // Ending a skipped track is answered alike by boundary and by length
         // 0, also when it was the album's last; bytes after the album's end
         // are refused below.
-        if (trackEnd > 0) return AdvanceTrack(rip);
+        if (trackEnd > 0) return AdvanceTrack(ripSide);
         if (!albumComplete) {
             *boundary = length;  // the bytes of a skipped track are dropped
             return 1;
@@ -208,21 +211,21 @@ std::int32_t SetDataLocked(const std::uint8_t *data, std::int32_t length, std::i
     }
     // A processed track whose file could not be opened or written, or bytes
     // after the album's end: there is nowhere to put them.
-    if (rip.trackFile == nullptr) return 0;
+    if (ripSide.trackFile == nullptr) return 0;
 
     std::size_t count = static_cast<std::size_t>(trackEnd == 0 ? length : trackEnd);
     platform::SystemError writeError = {0};
-    std::size_t written = platform::WriteTrackBytes(rip.trackFile, data, count, &writeError);
-    if (std::ferror(rip.trackFile)) {
-        AbandonCurrentTrack(rip, writeError);
+    std::size_t written = platform::WriteTrackBytes(ripSide.trackFile, data, count, &writeError);
+    if (std::ferror(ripSide.trackFile)) {
+        AbandonCurrentTrack(ripSide, writeError);
         return 0;
     }
     if (trackEnd == 0) {
         *boundary = static_cast<std::int32_t>(written);
         return 1;
     }
-    FinishCurrentTrack(rip);
-    return AdvanceTrack(rip);
+    FinishCurrentTrack(ripSide);
+    return AdvanceTrack(ripSide);
 }
 
 }  // namespace
@@ -259,11 +262,11 @@ extern "C" std::int32_t Kill(void) {
     // The worker reads what Kill releases, and what the host may free once
     // Kill has returned.
     StopEncoderWorker();
-    rip.active = false;
-    ReleaseRipTracks(rip.shared);
-    ReleaseHeader(rip.header);
-    const std::int32_t closed = CloseCurrentTrack(rip);
-    ReleaseFolder(rip);
-    CloseRipJournal(rip.shared.journal);
+    ripSide.active = false;
+    ReleaseRipTracks(ripSide.shared);
+    ReleaseHeader(ripSide.header);
+    const std::int32_t closed = CloseCurrentTrack(ripSide);
+    ReleaseFolder(ripSide);
+    CloseRipJournal(ripSide.shared.journal);
     return closed;
 }

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "encoder/encoder_worker.h"
+#include "encoder/shared_rip.h"
 #include "platform/format.h"
 #include "platform/platform.h"
 #include "wavfile/temp_names.h"
@@ -11,7 +12,7 @@ namespace encbridge {
 namespace {
 
 // The entry of the current track, or null after the album's last one.
-RipTrack *CurrentEntry(RipState &rip) {
+RipTrack *CurrentEntry(RipSide &rip) {
     const std::int32_t index = rip.shared.finishedTracks.load(std::memory_order_relaxed);
     if (rip.shared.tracks == nullptr || index < 0 || index >= rip.shared.trackCount) return nullptr;
     return &rip.shared.tracks[index];
@@ -19,15 +20,14 @@ RipTrack *CurrentEntry(RipState &rip) {
 
 }  // namespace
 
-std::int32_t OpenCurrentTrack(RipState &rip) {
+std::int32_t OpenCurrentTrack(RipSide &rip) {
     const AlbumInfo *album = rip.shared.album;
     if (album == nullptr) return 0;
     RipTrack *entry = CurrentEntry(rip);
     if (entry == nullptr) return 1;
     const std::int32_t index = static_cast<std::int32_t>(entry - rip.shared.tracks);
     (void)CloseCurrentTrack(rip);
-    entry->state = TrackState::NotWritten;
-    entry->writeError = {0};
+    MarkTrackNotWritten(*entry, {0});
     rip.skipTrack = !IsProcessed(album->tracks[index]);
     if (rip.skipTrack) return 1;
 
@@ -45,32 +45,30 @@ std::int32_t OpenCurrentTrack(RipState &rip) {
         rip.trackFile = OpenTrackFile(wavPath, rip.header, &entry->writeError);
     }
     if (rip.trackFile == nullptr) return 0;
-    entry->state = TrackState::Writing;
+    MarkTrackWriting(*entry);
     return 1;
 }
 
-void FinishCurrentTrack(RipState &rip) {
+void FinishCurrentTrack(RipSide &rip) {
     FinishTrackFile(rip.trackFile, rip.header);
     rip.trackFile = nullptr;
     RipTrack *entry = CurrentEntry(rip);
-    if (entry != nullptr && entry->state == TrackState::Writing) entry->state = TrackState::Finished;
+    if (entry != nullptr) MarkTrackWritten(*entry);
 }
 
-std::int32_t CloseCurrentTrack(RipState &rip) {
+std::int32_t CloseCurrentTrack(RipSide &rip) {
     const std::int32_t closed = CloseTrackFile(rip.trackFile);
     rip.trackFile = nullptr;
     return closed;
 }
 
-void AbandonCurrentTrack(RipState &rip, platform::SystemError why) {
+void AbandonCurrentTrack(RipSide &rip, platform::SystemError why) {
     (void)CloseCurrentTrack(rip);
     RipTrack *entry = CurrentEntry(rip);
-    if (entry == nullptr) return;
-    entry->state = TrackState::NotWritten;
-    entry->writeError = why;
+    if (entry != nullptr) MarkTrackNotWritten(*entry, why);
 }
 
-std::int32_t AdvanceTrack(RipState &rip) {
+std::int32_t AdvanceTrack(RipSide &rip) {
     std::int32_t next = rip.shared.finishedTracks.load(std::memory_order_relaxed);
     if (next < INT_MAX) ++next;
     // Release: the worker that sees the new value also sees the finished,

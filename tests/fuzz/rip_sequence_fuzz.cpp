@@ -50,6 +50,9 @@ using namespace encbridge;
 
 namespace {
 
+// The module's rip, which the checks look inside.
+RipSide &rip = RipSideForTests();
+
 using Bytes = std::vector<std::uint8_t>;
 
 // The output folder lies this many levels below the sandbox's root, so that
