@@ -172,7 +172,7 @@ Reason StartEncoder(const WorkerControl &control, std::int32_t index, std::int32
     // ever run.
     const bool batchFile = platform::RunsThroughCommandShell(output.encoderPath);
     const CommandStatus status = BuildCommandLine(output.encoderPath, StyleFor(batchFile), run.command, run.wavPath,
-                                                  run.outputPath, album, index);
+                                                  run.outputPath, album, rip.tags, index);
     if (status != CommandStatus::Complete) return ReasonFor(status);
     run.outputIsWav = platform::SameFile(run.wavPath, run.outputPath);
     // Whatever lies under the output's name (an earlier rip's output, a
@@ -278,8 +278,8 @@ Reason StartVerify(const WorkerControl &control, RunningEncoder &run, RunEnd &en
     const OutputSettings &output = rip.settings.outputs[run.output];
     run.messageLength = 0;  // the encoder's words, which succeeded, are not the verify line's
     bool batchFile = false;
-    const Reason built =
-        BuildVerifyLine(output, *rip.album, run.index, run.wavPath, run.outputPath, run.verifyCommand, batchFile);
+    const Reason built = BuildVerifyLine(output, *rip.album, rip.tags, run.index, run.wavPath, run.outputPath,
+                                         run.verifyCommand, batchFile);
     if (built != Reason::Done) return built;
     run.verifier = new (std::nothrow) Verifier;
     if (run.verifier == nullptr || !StartVerifier(*run.verifier, output.verify, run.wavPath, &run.system)) {
@@ -404,9 +404,10 @@ void EndOutput(const WorkerControl &control, const RunningEncoder &run, const Ru
 Reason StartAlbumStep(const WorkerControl &control, const OutputSettings &output, platform::Process *&process,
                       RunEnd &end) {
     const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
-    const CommandStatus status = BuildAlbumCommandLine(
-        output.albumEncoderPath, StyleFor(batchFile), output.albumTemplate, sizeof output.albumTemplate,
-        *control.rip->album, output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
+    const CommandStatus status =
+        BuildAlbumCommandLine(output.albumEncoderPath, StyleFor(batchFile), output.albumTemplate,
+                              sizeof output.albumTemplate, *control.rip->album, control.rip->tags,
+                              output.outputExtension, sizeof output.outputExtension, albumLine, sizeof albumLine);
     if (status != CommandStatus::Complete) return ReasonFor(status);
     return StartLine(albumLine, batchFile, output.hideWindow, process, end);
 }
