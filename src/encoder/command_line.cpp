@@ -500,10 +500,8 @@ bool IsWordCharacter(char c) {
 
 bool IsKnownTag(std::string_view word, Scope scope) {
     if (scope == Scope::Album && word == "%files%") return true;
-    for (const TagRow &row : kTags) {
-        if (row.quoted && InScope(row.scope, scope) && word == row.tag) return true;
-    }
-    return false;
+    return std::any_of(std::begin(kTags), std::end(kTags),
+                       [&](const TagRow &row) { return row.quoted && InScope(row.scope, scope) && word == row.tag; });
 }
 
 }  // namespace
