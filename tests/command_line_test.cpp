@@ -384,13 +384,8 @@ TEST_F(BuildCommandLineTest, SettingsValuesAreTextTagsAndAnEmptyOneTakesItsOptio
         EXPECT_EQ(Expand(row.commandTemplate, &complete), kProgram + row.expected) << row.name;
         EXPECT_TRUE(complete) << row.name;
     }
-    // Another track has none of the track's values; the album step, the album's only.
+    // Another track has none of the track's values.
     EXPECT_EQ(Expand("%tisr% %disc%", nullptr, 3), kProgram + R"("1")");
-    std::vector<char> line(encbridge::kLongestCommandLine);
-    EXPECT_EQ(encbridge::BuildAlbumCommandLine(encoder_, CommandStyle::Arguments, "%agen% --i %tisr%", 18, *album_,
-                                               tags_, ".flac", 6, line.data(), line.size()),
-              CommandStatus::Complete);
-    EXPECT_EQ(line.data(), kProgram + R"("Free Jazz" --i %tisr%)");
 }
 
 // The words that a template holds like tags but that no tag of its line is.
