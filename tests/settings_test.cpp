@@ -330,10 +330,8 @@ TEST_F(LoadSettingsTest, ThePreviewsShowTheAlbumAndTrackValuesAsARipReadsThem) {
         {"Jazz", "/c.jpg", "\"USRC1\" \"Bob\" \"Jazz\" \"/c.jpg\""},
         {std::string(300, 'g'), "/" + std::string(256, 'c'), "\"USRC1\" \"Bob\" \"" + std::string(254, 'g') + "\""},
     };
-    AlbumInfo album{};
     TrackInfo tracks[2] = {};
-    album.trackCount = 2;
-    album.tracks = tracks;
+    AlbumInfo album{{}, {}, {}, {}, {}, 2, tracks};
     std::vector<char> line(encbridge::kLongestCommandLine);
     for (const Row &row : rows) {
         const std::string path = Write(head + row.genre + "\nCOVER=" + row.cover + track);
