@@ -19,6 +19,9 @@ using encbridge::ReplaceTag;
 
 namespace {
 
+// Values that no settings file gave.
+const encbridge::RipTags kNoTags{};
+
 template <std::size_t N>
 void Set(char (&field)[N], const std::string &value) {
     ASSERT_LT(value.size(), N);
@@ -130,7 +133,7 @@ protected:
                        std::int32_t index = 4) {
         CommandBuffer text;
         Set(text, commandTemplate);
-        *status = BuildCommandLine(encoder_, style, text, wav_, output_, *album_, index);
+        *status = BuildCommandLine(encoder_, style, text, wav_, output_, *album_, tags_, index);
         EXPECT_LT(std::strlen(text), kCommandCapacity);
         return text;
     }
@@ -138,6 +141,7 @@ protected:
     std::unique_ptr<AlbumInfo> album_;
     std::unique_ptr<TrackInfo[]> tracks_;
     PathBuffer encoder_, wav_, output_;
+    encbridge::RipTags tags_{};
 };
 
 const std::string kProgram = R"("C:\enc\lame.exe" )";
@@ -345,9 +349,68 @@ TEST_F(BuildCommandLineTest, NoPathBeginsWithADash) {
     Set(tracks_[0].fileName, "--export-tags-to=x");
     Set(album_->outputFolder, "-r/");
     std::vector<char> line(encbridge::kLongestCommandLine);
-    encbridge::BuildAlbumCommandLine(encoder_, CommandStyle::Arguments, "%dir% %files", 13, *album_, ".flac", 6,
-                                     line.data(), line.size());
+    encbridge::BuildAlbumCommandLine(encoder_, CommandStyle::Arguments, "%dir% %files", 13, *album_, kNoTags, ".flac",
+                                     6, line.data(), line.size());
     EXPECT_EQ(line.data(), kProgram + '"' + here + "-r/\" \"" + here + "-r/--export-tags-to=x.flac\"");
+}
+
+// The settings file's values are text tags, quoted as one argument; a
+// track without its own takes nothing here (Create fills that in). An
+// argument made only of an empty one goes with the option before it.
+TEST_F(BuildCommandLineTest, SettingsValuesAreTextTagsAndAnEmptyOneTakesItsOptionAlong) {
+    Set(tags_.album.disc, "1");
+    Set(tags_.album.genre, "Free Jazz");
+    Set(tags_.album.catalog, "0123");
+    Set(tags_.tracks[4].isrc, "USRC1");
+    Set(tags_.tracks[4].composer, "Say \"hi\"");
+    struct Row {
+        const char *name, *commandTemplate, *expected;
+    } rows[] = {
+        {"quoted", "%disc% %agen% %acat% %apic% %tisr% %tcmp%", R"("1" "Free Jazz" "0123" "USRC1" "Say \"hi\"")"},
+        {"short forms", "%disc/%dtot %tisr", "1/ USRC1"},
+        {"empty option and tag go", "-V2 --sw %tsng% %o%", R"(-V2 "D:\Rips\#temp(05).mp3")"},
+        {"empty NAME= and its option go", "-T SONGWRITER=%tsng% -T ISRC=%tisr% x", R"(-T ISRC="USRC1" x)"},
+        {"empty -option= goes alone", "-q --sw=%tsng% x", "-q x"},
+        {"empty tag alone goes", "%tsng% x", "x"},
+        {"empty tag within an argument stays", "a%tsng%b -t %tsng%.x", R"(a""b -t "".x)"},
+        {"host fields keep their empty argument", "-t %tcom% -s %tsng%", R"(-t "")"},
+    };
+    Set(track().comment, "");
+    for (const Row &row : rows) {
+        bool complete = false;
+        EXPECT_EQ(Expand(row.commandTemplate, &complete), kProgram + row.expected) << row.name;
+        EXPECT_TRUE(complete) << row.name;
+    }
+    // Another track has none of the track's values.
+    EXPECT_EQ(Expand("%tisr% %disc%", nullptr, 3), kProgram + R"("1")");
+}
+
+// The words that a template holds like tags but that no tag of its line is.
+TEST(ListUnknownTags, NamesEveryPercentWordThatIsNoTagOfItsLine) {
+    struct Row {
+        const char *commandTemplate;
+        bool albumStep;
+        std::int32_t count;
+        const char *unknown;
+    } rows[] = {
+        {"-V2 %i% %o% %no %ttit% 100%", false, 0, ""},
+        {"--tg %genre% %ttit% %Date% %disc%", false, 2, "%genre% %Date%"},
+        {"%files% %dir% %ttit% %atit%", true, 1, "%ttit%"},
+        {"%files% %dir%", false, 2, "%files% %dir%"},
+        {"%a%b% %% %-x% %x y%", false, 1, "%a%"},
+    };
+    for (const Row &row : rows) {
+        char unknown[64];
+        EXPECT_EQ(encbridge::ListUnknownTags(row.commandTemplate, 64, row.albumStep, unknown, sizeof unknown),
+                  row.count)
+            << row.commandTemplate;
+        EXPECT_STREQ(unknown, row.unknown) << row.commandTemplate;
+    }
+    char tight[8];
+    EXPECT_EQ(encbridge::ListUnknownTags("%genre% %x%", 12, false, tight, sizeof tight), -1);
+    char known[512];
+    ASSERT_TRUE(encbridge::ListKnownTags(true, known, sizeof known));
+    EXPECT_NE(std::string(known).find("%apic% %dir% %files%"), std::string::npos) << known;
 }
 
 // An album step's line: album tags, the folder and every processed track's
@@ -382,7 +445,7 @@ TEST_F(BuildCommandLineTest, AnAlbumStepGetsTheFolderAndEveryFinalFileAsOneArgum
     for (const Row &row : rows) {
         const CommandStatus status = encbridge::BuildAlbumCommandLine(
             encoder_, CommandStyle::Arguments, row.commandTemplate, std::strlen(row.commandTemplate) + 1, *album_,
-            ".flac", 6, line.data(), line.size());
+            kNoTags, ".flac", 6, line.data(), line.size());
         EXPECT_EQ(status, CommandStatus::Complete) << row.name;
         std::vector<std::string> expected = {"C:\\enc\\lame.exe"};
         expected.insert(expected.end(), row.arguments.begin(), row.arguments.end());
@@ -414,7 +477,7 @@ TEST(BuildAlbumCommandLine, IsAsLongAsWindowsAllowsAndNoLonger) {
         }
         auto build = [&](const std::string &commandTemplate) {
             return encbridge::BuildAlbumCommandLine(program, row.style, commandTemplate.c_str(),
-                                                    commandTemplate.size() + 1, album, ".x", 3, line.data(),
+                                                    commandTemplate.size() + 1, album, kNoTags, ".x", 3, line.data(),
                                                     line.size());
         };
         ASSERT_EQ(build("%files%"), CommandStatus::Complete) << row.name;

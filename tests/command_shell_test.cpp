@@ -27,6 +27,9 @@ using testing_support::FileExists;
 
 namespace {
 
+// Values that no settings file gave.
+const encbridge::RipTags kNoTags{};
+
 std::wstring Wide(const std::string &text) {
     std::wstring wide(text.size() + 1, L'\0');
     int count = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0],
@@ -129,7 +132,7 @@ TEST_F(EncoderLineTest, ABatchFileGetsEveryValueWholeAndRunsNothing) {
             encbridge::CommandBuffer line;
             Set(line, "--tag %ttit% %i% %o%");
             const CommandStatus status =
-                BuildCommandLine(encoder, CommandStyle::BatchFile, line, wav_, output_, album_, 0);
+                BuildCommandLine(encoder, CommandStyle::BatchFile, line, wav_, output_, album_, kNoTags, 0);
             if (row.refused) {
                 EXPECT_EQ(status, CommandStatus::Unsafe) << script << ": " << row.title;
                 continue;
@@ -186,7 +189,7 @@ TEST_F(EncoderLineTest, CodePage932ValuesStayOneArgument) {
     Set(track_.title, "\x83\x5C & \x95\x5C\"");
     encbridge::CommandBuffer line;
     Set(line, "--tag %ttit% %i% %o%");
-    ASSERT_EQ(BuildCommandLine(encoder, CommandStyle::BatchFile, line, wav_, output_, album_, 0),
+    ASSERT_EQ(BuildCommandLine(encoder, CommandStyle::BatchFile, line, wav_, output_, album_, kNoTags, 0),
               CommandStatus::Complete);
     EXPECT_EQ(Run(line, true), (std::vector<std::string>{"--tag", track_.title, wav_, output_})) << line;
 }

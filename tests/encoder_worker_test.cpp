@@ -520,6 +520,34 @@ TEST_F(WorkerTest, QuotedTitlesReachTheEncoderAsOneArgumentEach) {
     }
 }
 
+// What a host writes of the album and its tracks into the settings file
+// reaches each track's line and the album step's, each value one argument;
+// a value not given leaves out its option.
+TEST_F(WorkerTest, TheSettingsFilesAlbumAndTrackValuesReachTheLines) {
+    const std::string cover = aux_ + "the cover.jpg";
+    Settings s{".mp3", Fake("--tag %disc%/%dtot% --tag %agen% --tag ISRC=%tisr% --tag %tcmp% --tag %tsng%"), 1};
+    s.extra =
+        "ALBUM_EXEPATH=" + FakeEncoderPath() + "\nALBUM_COMMAND=--album --log \"" + Log("album.log") +
+        "\" --tag %apic% --tag %tisr% %acat%\n[ALBUM]\nDISC=2\nDISCS=3\nGENRE=Jazz & \"Blues\"\nCOMPOSER=Ann\nCOVER=" +
+        cover + "\n[TRACK02]\nISRC=USRC17607839\nCOMPOSER=Bob B\n";
+    Album album(out_, 2);
+    ASSERT_EQ(host_->Create(album.info.get(), WriteSettings(s)), 1);
+    for (int number = 1; number <= 2; ++number) EXPECT_EQ(host_->DeliverTrack(Audio(40, 1)), 1);
+    const std::vector<fake_encoder::Run> runs = Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    const std::vector<std::string> head = {"--log", Log(), "--tag", "2/3", "--tag", "Jazz & \"Blues\""};
+    std::vector<std::string> first = head, second = head;
+    first.insert(first.end(), {"--tag", "Ann", Temp(out_, 1, ".wav"), Temp(out_, 1, ".mp3")});
+    second.insert(second.end(),
+                  {"--tag", "ISRC=USRC17607839", "--tag", "Bob B", Temp(out_, 2, ".wav"), Temp(out_, 2, ".mp3")});
+    EXPECT_EQ(runs[0].arguments, first);
+    EXPECT_EQ(runs[1].arguments, second);
+    const std::vector<fake_encoder::Run> step = Runs("album.log");
+    ASSERT_EQ(step.size(), 1u);
+    const std::vector<std::string> expected = {"--album", "--log", Log("album.log"), "--tag", cover, "--tag", "%tisr%"};
+    EXPECT_EQ(step[0].arguments, expected);
+}
+
 // A batch file as the encoder (users chain an encoder and a tagger that
 // way): a title with operators reaches the script whole and runs nothing;
 // one that cmd.exe would act on is not run, and its WAV stays.

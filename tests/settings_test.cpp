@@ -2,6 +2,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "encbridge/tools.h"
 #include "settings/plugin_settings.h"
@@ -315,3 +316,33 @@ TEST_F(LoadSettingsTest, EveryKeyReadsBackFromTheCopyAndTheToolsTable) {
 }
 
 }  // namespace
+
+// The tools' previews read [ALBUM] and [TRACKnn] as Create does: a long
+// text is cut, and a cover path that may have been cut is left out.
+TEST_F(LoadSettingsTest, ThePreviewsShowTheAlbumAndTrackValuesAsARipReadsThem) {
+    const std::string program = testing_support::FakeEncoderPath();
+    const std::string head = "[OPTION]\nEXEPATH=" + program + "\nCOMMAND=%tisr% %tcmp% %agen% %apic%\n" +
+                             "ALBUM_EXEPATH=" + program +
+                             "\nALBUM_COMMAND=%files% %disc% %agen%\n[ALBUM]\nDISC=2\nCOMPOSER=Ann\nGENRE=";
+    const std::string track = "\n[TRACK02]\nISRC=USRC1\nCOMPOSER=Bob\n";
+    const struct Row {
+        std::string genre, cover, line;
+    } rows[] = {
+        {"Jazz", "/c.jpg", "\"USRC1\" \"Bob\" \"Jazz\" \"/c.jpg\""},
+        {std::string(300, 'g'), "/" + std::string(256, 'c'), "\"USRC1\" \"Bob\" \"" + std::string(254, 'g') + "\""},
+    };
+    TrackInfo tracks[2] = {};
+    AlbumInfo album{{}, {}, {}, {}, {}, 2, tracks};
+    std::vector<char> line(encbridge::kLongestCommandLine);
+    for (const Row &row : rows) {
+        const std::string path = Write(head + row.genre + "\nCOVER=" + row.cover + track);
+        EncbridgeSettings tools{};
+        ASSERT_EQ(EncbridgeTools()->readSettings(path.c_str(), &tools), 1);
+        EXPECT_EQ(EncbridgeTools()->previewTrackLine(&tools, 0, &album, 1, line.data(), line.size()),
+                  kEncbridgeLineComplete);
+        EXPECT_EQ(std::string(line.data()), "\"" + program + "\" " + row.line);
+        EXPECT_EQ(EncbridgeTools()->previewAlbumLine(&tools, 0, &album, line.data(), line.size()),
+                  kEncbridgeLineComplete);
+        EXPECT_EQ(std::string(line.data()), "\"" + program + "\"  \"2\" \"" + row.genre.substr(0, 254) + "\"");
+    }
+}

@@ -44,9 +44,11 @@ settings rejected.ini "$top/examples/windows/flac.ini" flac.exe "--no-such-optio
 printf '[SETUP]\nOUT=.bin\n[OPTION]\nEXEPATH=x\nCOMMAND=x\n' >"$work/plain.ini"
 settings batch.ini "$work/plain.ini" "copy it.bat" "%i% %o% %ttit%"
 settings fake.ini "$work/plain.ini" fake_encoder.exe \
-    "--log \"$(windows_path "$work/runs.log")\" --tag %ttit% --tag %tart% --tag %no2 %i% %o%"
+    "--log \"$(windows_path "$work/runs.log")\" --tag %ttit% --tag %tart% --tag %no2 --tag %agen% --tag ISRC=%tisr% %i% %o%"
 printf 'VERIFY=exact\r\nVERIFY_EXEPATH=%s\\fake_encoder.exe\r\nVERIFY_COMMAND=--log "%s" --decode --tag %%ttit%% %%o%%\r\n' \
     "$enc" "$(windows_path "$work/runs.log")" >>"$ini/fake.ini"
+printf '[ALBUM]\r\nGENRE=Jazz & Blues\r\n[TRACK02]\r\nISRC=USRC17607839\r\n' >>"$ini/fake.ini"
+settings unknown.ini "$work/plain.ini" fake_encoder.exe "--tag %genre% %i% %o%"
 
 # try CODE_PAGE NAME [--dry-run]: runs encbridge-try.exe on NAME into "out NAME".
 try() {
@@ -92,6 +94,7 @@ lame.ini             0 Every.file.was.made mp3
 broken.ini           1 refuses.*encoder-not-usable -
 rejected.ini         3 NOT.made:.encoder-failed.*unrecognized.option -
 batch.ini            3 NOT.made:.value-unsafe -
+unknown.ini          0 holds.%genre%,.which.no.tag.*Its.tags:.*%agen% -
 TABLE
 
 # Without a DLL beside it, the program loads none, not even the current folder's.
@@ -109,6 +112,8 @@ for page in 1252 932; do
     sed -n 's/^wide-arg //p' "$work/runs.log" >"$work/received.txt"
     [ "$(wc -l <"$work/received.txt")" -ge 30 ] || problem "the fake encoder ran with too few arguments"
     cmp -s "$work/shown.txt" "$work/received.txt" || problem "$(diff "$work/shown.txt" "$work/received.txt")"
+    [ "$(grep -c -e '^Jazz & Blues$' -e '^ISRC=USRC17607839$' "$work/shown.txt")" -eq 4 ] ||
+        problem "the settings file's genre and ISRC are not on the lines"
 done
 # Arguments and settings that it cannot try with, or that the module
 # refuses: each row's exit status and words, for its arguments as cmd.exe

@@ -34,6 +34,9 @@ constexpr std::size_t kLongestCommandShellLine = 8192;
 constexpr std::int32_t kMostOutputs = 9;
 // The most encoders that may run at once (JOBS).
 constexpr std::int32_t kMostJobs = 32;
+// The most tracks that the settings file may describe beyond the host's
+// records ([TRACK01] to [TRACK99]); later tracks get empty values.
+constexpr std::int32_t kMostTaggedTracks = 99;
 // The value of EXEPATH that marks an encoder that is not configured.
 constexpr char kEncoderNotConfigured[] = "DENY";
 

@@ -85,3 +85,24 @@ struct EncbridgeOutput {
     char verifyTemplate[encbridge::kTemplateCapacity];  // VERIFY_COMMAND: the usual tags, %o% the output
 };
 }
+
+// X(field, key, capacity): what a host knows of the album beyond its
+// records, in [ALBUM], and of each track, in [TRACKnn] (nn its place in the
+// album from 01, as the temporary names count). A host that knows nothing
+// writes neither section, and every tag they fill is empty. COMPOSER and
+// SONGWRITER of a track that gives none are the album's. Read at Create,
+// never copied: the host that has them appends them to the settings copy
+// it rips with. A value longer than its buffer is cut, but COVER is then
+// empty: a cut path names another file.
+#define ENCBRIDGE_ALBUM_TAG_KEYS(X)  \
+    X(disc, "DISC", 16)              \
+    X(discs, "DISCS", 16)            \
+    X(genre, "GENRE", 256)           \
+    X(catalog, "CATALOG", 64)        \
+    X(composer, "COMPOSER", 256)     \
+    X(songwriter, "SONGWRITER", 256) \
+    X(cover, "COVER", encbridge::kPathCapacity)
+#define ENCBRIDGE_TRACK_TAG_KEYS(X) \
+    X(isrc, "ISRC", 16)             \
+    X(composer, "COMPOSER", 256)    \
+    X(songwriter, "SONGWRITER", 256)

@@ -39,6 +39,9 @@ struct EncbridgeSettings {
     // characters), so that a tool can tell what the module did with them.
     char mainEncoderAsWritten[encbridge::kPathCapacity];
     char mainCommandAsWritten[4096];
+    // The file read, from which the previews read what it tells of the
+    // album and its tracks ([ALBUM], [TRACKnn]) as Create does.
+    char settingsPath[encbridge::kSettingsPathCapacity];
 };
 
 // How a previewed command line stands: only a Complete one is ever run.
@@ -140,12 +143,23 @@ struct EncbridgeToolTable {
     // kEncbridgeLineRefused as well when the output has no VERIFY.
     std::int32_t (*previewVerifyLine)(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
                                       std::int32_t index, char *line, std::size_t capacity);
+
+    // The words of text that look like a tag (letters, digits or '_'
+    // between two '%') but that a track's line (albumStep 0) or an album
+    // step's (non-zero) does not replace, which the module passes on as they
+    // stand, separated by blanks into unknown; and every tag that such a
+    // line replaces into known. The count of unknown words, or -1 when
+    // either list does not fit or an argument is null.
+    std::int32_t (*templateTags)(const char *text, std::int32_t albumStep, char *unknown, std::size_t unknownCapacity,
+                                 char *known, std::size_t knownCapacity);
 };
 
 // The version of the table this header describes; a module's table with
 // another version, or smaller, is not used.
 // 2: each output holds its verify line, and previewVerifyLine shows it.
-constexpr std::uint32_t kEncbridgeToolsVersion = 2;
+// 3: the settings record names its file, the previews fill the tags of the
+// album's and tracks' sections, and templateTags tells the tags apart.
+constexpr std::uint32_t kEncbridgeToolsVersion = 3;
 
 // The module's table, always the same.
 const EncbridgeToolTable *EncbridgeTools(void);

@@ -20,8 +20,8 @@ Reason StartAlbumStep(const RunContext &context, const OutputSettings &output, p
     const bool batchFile = platform::RunsThroughCommandShell(output.albumEncoderPath);
     const CommandStatus status = BuildAlbumCommandLine(
         output.albumEncoderPath, StyleFor(batchFile), output.albumTemplate, sizeof output.albumTemplate,
-        *context.rip.album, output.outputExtension, sizeof output.outputExtension, context.buffers.albumLine,
-        sizeof context.buffers.albumLine);
+        *context.rip.album, context.rip.tags, output.outputExtension, sizeof output.outputExtension,
+        context.buffers.albumLine, sizeof context.buffers.albumLine);
     if (status != CommandStatus::Complete) return ReasonFor(status);
     return StartLine(context.buffers.albumLine, batchFile, output.hideWindow, process, end);
 }

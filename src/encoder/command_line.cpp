@@ -24,6 +24,14 @@ enum class Source {
     AlbumTitle,
     AlbumArtist,
     AlbumComment,
+    Disc,
+    DiscCount,
+    Genre,
+    Catalog,
+    Cover,
+    Isrc,
+    Composer,
+    Songwriter,
     WavPath,
     OutputPath,
     OutputFolder,
@@ -43,6 +51,9 @@ struct TagRow {
     const char *pattern;  // numbers only: texts are inserted as they stand
     bool quoted;
     Scope scope;
+    // The settings file's values: an argument made only of one that is
+    // empty is left out with its option, see DropEmptyArguments.
+    bool fromSettings;
 };
 
 // The order of replacement. A tag that is the beginning of another one comes
@@ -50,36 +61,52 @@ struct TagRow {
 // longer tag's first letters. Values are never searched for tags, so the
 // order decides nothing else.
 constexpr TagRow kTags[] = {
-    {"%no2%", Source::TrackNumber, "%02d", true, Scope::Track},
-    {"%no2", Source::TrackNumber, "%02d", false, Scope::Track},
-    {"%no%", Source::TrackNumber, "%d", true, Scope::Track},
-    {"%no", Source::TrackNumber, "%d", false, Scope::Track},
-    {"%trks%", Source::TrackCount, "%02d", true, Scope::Both},
-    {"%trks", Source::TrackCount, "%02d", false, Scope::Both},
-    {"%trk2%", Source::TrackCount, "%d", true, Scope::Both},
-    {"%trk2", Source::TrackCount, "%d", false, Scope::Both},
-    {"%ttit%", Source::TrackTitle, nullptr, true, Scope::Track},
-    {"%ttit", Source::TrackTitle, nullptr, false, Scope::Track},
-    {"%tart%", Source::TrackArtist, nullptr, true, Scope::Track},
-    {"%tart", Source::TrackArtist, nullptr, false, Scope::Track},
-    {"%talb%", Source::TrackAlbum, nullptr, true, Scope::Track},
-    {"%talb", Source::TrackAlbum, nullptr, false, Scope::Track},
-    {"%tyer%", Source::TrackYear, nullptr, true, Scope::Track},
-    {"%tyer", Source::TrackYear, nullptr, false, Scope::Track},
-    {"%tcom%", Source::TrackComment, nullptr, true, Scope::Track},
-    {"%tcom", Source::TrackComment, nullptr, false, Scope::Track},
-    {"%atit%", Source::AlbumTitle, nullptr, true, Scope::Both},
-    {"%atit", Source::AlbumTitle, nullptr, false, Scope::Both},
-    {"%aart%", Source::AlbumArtist, nullptr, true, Scope::Both},
-    {"%aart", Source::AlbumArtist, nullptr, false, Scope::Both},
-    {"%acom%", Source::AlbumComment, nullptr, true, Scope::Both},
-    {"%acom", Source::AlbumComment, nullptr, false, Scope::Both},
-    {"%i%", Source::WavPath, nullptr, true, Scope::Track},
-    {"%i", Source::WavPath, nullptr, false, Scope::Track},
-    {"%o%", Source::OutputPath, nullptr, true, Scope::Track},
-    {"%o", Source::OutputPath, nullptr, false, Scope::Track},
-    {"%dir%", Source::OutputFolder, nullptr, true, Scope::Album},
-    {"%dir", Source::OutputFolder, nullptr, false, Scope::Album},
+    {"%no2%", Source::TrackNumber, "%02d", true, Scope::Track, false},
+    {"%no2", Source::TrackNumber, "%02d", false, Scope::Track, false},
+    {"%no%", Source::TrackNumber, "%d", true, Scope::Track, false},
+    {"%no", Source::TrackNumber, "%d", false, Scope::Track, false},
+    {"%trks%", Source::TrackCount, "%02d", true, Scope::Both, false},
+    {"%trks", Source::TrackCount, "%02d", false, Scope::Both, false},
+    {"%trk2%", Source::TrackCount, "%d", true, Scope::Both, false},
+    {"%trk2", Source::TrackCount, "%d", false, Scope::Both, false},
+    {"%ttit%", Source::TrackTitle, nullptr, true, Scope::Track, false},
+    {"%ttit", Source::TrackTitle, nullptr, false, Scope::Track, false},
+    {"%tart%", Source::TrackArtist, nullptr, true, Scope::Track, false},
+    {"%tart", Source::TrackArtist, nullptr, false, Scope::Track, false},
+    {"%talb%", Source::TrackAlbum, nullptr, true, Scope::Track, false},
+    {"%talb", Source::TrackAlbum, nullptr, false, Scope::Track, false},
+    {"%tyer%", Source::TrackYear, nullptr, true, Scope::Track, false},
+    {"%tyer", Source::TrackYear, nullptr, false, Scope::Track, false},
+    {"%tcom%", Source::TrackComment, nullptr, true, Scope::Track, false},
+    {"%tcom", Source::TrackComment, nullptr, false, Scope::Track, false},
+    {"%atit%", Source::AlbumTitle, nullptr, true, Scope::Both, false},
+    {"%atit", Source::AlbumTitle, nullptr, false, Scope::Both, false},
+    {"%aart%", Source::AlbumArtist, nullptr, true, Scope::Both, false},
+    {"%aart", Source::AlbumArtist, nullptr, false, Scope::Both, false},
+    {"%acom%", Source::AlbumComment, nullptr, true, Scope::Both, false},
+    {"%acom", Source::AlbumComment, nullptr, false, Scope::Both, false},
+    {"%disc%", Source::Disc, nullptr, true, Scope::Both, true},
+    {"%disc", Source::Disc, nullptr, false, Scope::Both, true},
+    {"%dtot%", Source::DiscCount, nullptr, true, Scope::Both, true},
+    {"%dtot", Source::DiscCount, nullptr, false, Scope::Both, true},
+    {"%agen%", Source::Genre, nullptr, true, Scope::Both, true},
+    {"%agen", Source::Genre, nullptr, false, Scope::Both, true},
+    {"%acat%", Source::Catalog, nullptr, true, Scope::Both, true},
+    {"%acat", Source::Catalog, nullptr, false, Scope::Both, true},
+    {"%apic%", Source::Cover, nullptr, true, Scope::Both, true},
+    {"%apic", Source::Cover, nullptr, false, Scope::Both, true},
+    {"%tisr%", Source::Isrc, nullptr, true, Scope::Track, true},
+    {"%tisr", Source::Isrc, nullptr, false, Scope::Track, true},
+    {"%tcmp%", Source::Composer, nullptr, true, Scope::Track, true},
+    {"%tcmp", Source::Composer, nullptr, false, Scope::Track, true},
+    {"%tsng%", Source::Songwriter, nullptr, true, Scope::Track, true},
+    {"%tsng", Source::Songwriter, nullptr, false, Scope::Track, true},
+    {"%i%", Source::WavPath, nullptr, true, Scope::Track, false},
+    {"%i", Source::WavPath, nullptr, false, Scope::Track, false},
+    {"%o%", Source::OutputPath, nullptr, true, Scope::Track, false},
+    {"%o", Source::OutputPath, nullptr, false, Scope::Track, false},
+    {"%dir%", Source::OutputFolder, nullptr, true, Scope::Album, false},
+    {"%dir", Source::OutputFolder, nullptr, false, Scope::Album, false},
 };
 
 // An album step's "%files%" and "%files" alike stand for that output's final
@@ -101,6 +128,8 @@ struct LineTexts {
     Scope scope;
     const AlbumInfo &album;
     const TrackInfo *track;
+    const AlbumTags &albumTags;
+    const TrackTags &trackTags;
     const char *wavPath;
     const char *outputPath;
     int trackNumber;
@@ -128,6 +157,22 @@ Bounded TextOf(Source source, const LineTexts &texts) {
             return Within(texts.album.albumArtist);
         case Source::AlbumComment:
             return Within(texts.album.albumComment);
+        case Source::Disc:
+            return Within(texts.albumTags.disc);
+        case Source::DiscCount:
+            return Within(texts.albumTags.discs);
+        case Source::Genre:
+            return Within(texts.albumTags.genre);
+        case Source::Catalog:
+            return Within(texts.albumTags.catalog);
+        case Source::Cover:
+            return Within(texts.albumTags.cover);
+        case Source::Isrc:
+            return Within(texts.trackTags.isrc);
+        case Source::Composer:
+            return Within(texts.trackTags.composer);
+        case Source::Songwriter:
+            return Within(texts.trackTags.songwriter);
         case Source::WavPath:
             return {texts.wavPath, kPathCapacity};
         case Source::OutputPath:
@@ -224,6 +269,62 @@ bool ReplaceTag(CommandText &command, const char *tag, const char *value, std::s
 namespace {
 
 bool InScope(Scope row, Scope line) { return row == Scope::Both || row == line; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Takes the template's characters from to to out of command, and the blanks
+// that separated them from the rest.
+void RemoveSpan(CommandText &command, std::size_t from, std::size_t to) {
+    while (from > 0 && IsBlank(command.text[from - 1])) --from;
+    const std::size_t length = BoundedLength(command.text);
+    if (from == 0) {
+        while (to < length && IsBlank(command.text[to])) ++to;
+    }
+    std::copy(command.text + to, command.text + length + 1, command.text + from);
+    std::copy(command.fromValue + to, command.fromValue + length + 1, command.fromValue + from);
+}
+
+// Where the argument that ends at end (as the template's blanks separate
+// arguments) begins.
+std::size_t ArgumentStart(const char *text, std::size_t end) {
+    while (end > 0 && !IsBlank(text[end - 1])) --end;
+    return end;
+}
+
+// A value from the settings file that a host did not give is empty, and
+// an option followed by an empty argument would take the next one as its
+// value, or fail. So, before any value comes in, an argument made only of
+// such a tag, or of "NAME=" and the tag, is left out together with the
+// option before it (the argument before it, when that begins with '-'); an
+// argument "-option=" and the tag goes alone. Only these tags do so: no
+// template written before them changes meaning.
+void DropEmptyArguments(CommandText &command, const LineTexts &texts) {
+    for (const TagRow &row : kTags) {
+        if (!row.fromSettings || !InScope(row.scope, texts.scope)) continue;
+        const Bounded value = TextOf(row.source, texts);
+        if (BoundedLength(value.text, value.width) != 0) continue;
+        const std::size_t tagLength = std::strlen(row.tag);
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t length = BoundedLength(command.text);
+            const std::size_t at = FindInTemplate(command, length, row.tag, from);
+            if (at == std::string_view::npos) break;
+            const std::size_t end = at + tagLength;
+            const std::size_t start = ArgumentStart(command.text, at);
+            from = at + 1;
+            if ((end < length && !IsBlank(command.text[end])) || (start < at && command.text[at - 1] != '=')) continue;
+            std::size_t drop = start;
+            if (start == at || command.text[start] != '-') {
+                std::size_t before = start;
+                while (before > 0 && IsBlank(command.text[before - 1])) --before;
+                const std::size_t option = ArgumentStart(command.text, before);
+                if (option < before && command.text[option] == '-') drop = option;
+            }
+            RemoveSpan(command, drop, end);
+            from = 0;
+        }
+    }
+}
 
 // Replaces every tag of the line's scope in command, in table order.
 void ReplaceTags(CommandText &command, CommandStyle style, const LineTexts &texts, bool &cut, bool &unsafe) {
@@ -336,14 +437,17 @@ void WriteFiles(LineWriter &writer, CommandStyle style, const AlbumInfo &album, 
 
 CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
                                const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
-                               std::int32_t index) {
+                               const RipTags &tags, std::int32_t index) {
     bool cut = false;
     bool unsafe = false;
     CommandText command;
     if (!StartCommandText(command, text, kCommandCapacity)) cut = true;
     // Wrapping, not overflowing, should a caller ever pass the largest index.
     const int trackNumber = static_cast<int>(static_cast<std::uint32_t>(index) + 1u);
-    const LineTexts texts{Scope::Track, album, &album.tracks[index], wavPath, encoderOutputPath, trackNumber};
+    const LineTexts texts{
+        Scope::Track,      album,      &album.tracks[index], tags.album, TagsOfTrack(tags, index), wavPath,
+        encoderOutputPath, trackNumber};
+    DropEmptyArguments(command, texts);
     ReplaceTags(command, style, texts, cut, unsafe);
 
     char program[kPathCapacity];
@@ -357,13 +461,15 @@ CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style
 }
 
 CommandStatus BuildAlbumCommandLine(const PathBuffer &programPath, CommandStyle style, const char *albumTemplate,
-                                    std::size_t templateWidth, const AlbumInfo &album, const char *extension,
-                                    std::size_t extensionWidth, char *line, std::size_t lineCapacity) {
+                                    std::size_t templateWidth, const AlbumInfo &album, const RipTags &tags,
+                                    const char *extension, std::size_t extensionWidth, char *line,
+                                    std::size_t lineCapacity) {
     bool cut = false;
     bool unsafe = false;
     CommandText command;
     if (!StartCommandText(command, albumTemplate, templateWidth)) cut = true;
-    const LineTexts texts{Scope::Album, album, nullptr, "", "", 0};
+    const LineTexts texts{Scope::Album, album, nullptr, tags.album, TagsOfTrack(tags, -1), "", "", 0};
+    DropEmptyArguments(command, texts);
     ReplaceTags(command, style, texts, cut, unsafe);
 
     char program[kPathCapacity];
@@ -384,6 +490,64 @@ CommandStatus BuildAlbumCommandLine(const PathBuffer &programPath, CommandStyle 
     }
     writer.Add(command.text + from, length - from);
     return StatusOf(cut || writer.cut, unsafe);
+}
+
+namespace {
+
+bool IsWordCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsKnownTag(std::string_view word, Scope scope) {
+    if (scope == Scope::Album && word == "%files%") return true;
+    return std::any_of(std::begin(kTags), std::end(kTags),
+                       [&](const TagRow &row) { return row.quoted && InScope(row.scope, scope) && word == row.tag; });
+}
+
+}  // namespace
+
+std::int32_t ListUnknownTags(const char *text, std::size_t width, bool albumStep, char *out, std::size_t capacity) {
+    const std::string_view view = View(text, width);
+    const Scope scope = albumStep ? Scope::Album : Scope::Track;
+    std::int32_t count = 0;
+    std::size_t written = 0;
+    bool fits = capacity > 0;
+    if (fits) out[0] = '\0';
+    std::size_t at = view.find('%');
+    while (at != std::string_view::npos) {
+        std::size_t end = at + 1;
+        while (end < view.size() && IsWordCharacter(view[end])) ++end;
+        if (end == at + 1 || end == view.size() || view[end] != '%') {
+            at = view.find('%', at + 1);
+            continue;
+        }
+        const std::string_view word = view.substr(at, end + 1 - at);
+        if (!IsKnownTag(word, scope)) {
+            ++count;
+            FormatStatus status = FormatStatus::Complete;
+            if (fits) {
+                FormatText(out + written, capacity - written, written == 0 ? "%s" : " %s",
+                           {FormatArg(word.data(), word.size())}, &status);
+            }
+            fits = fits && status == FormatStatus::Complete;
+            if (fits) written += BoundedLength(out + written, capacity - written);
+        }
+        at = view.find('%', end + 1);
+    }
+    return fits ? count : -1;
+}
+
+bool ListKnownTags(bool albumStep, char *out, std::size_t capacity) {
+    const Scope scope = albumStep ? Scope::Album : Scope::Track;
+    LineWriter writer{out, capacity, 0, capacity == 0};
+    if (capacity > 0) out[0] = '\0';
+    for (const TagRow &row : kTags) {
+        if (!row.quoted || !InScope(row.scope, scope) || writer.cut) continue;
+        if (writer.length > 0) writer.Add(" ", 1);
+        writer.Add(row.tag, std::strlen(row.tag));
+    }
+    if (albumStep && !writer.cut) writer.Add(" %files%", 8);
+    return !writer.cut;
 }
 
 }  // namespace encbridge

@@ -9,6 +9,7 @@
 #include "platform/format.h"
 #include "records/host_records.h"
 #include "settings/plugin_settings.h"
+#include "settings/rip_tags.h"
 
 namespace encbridge {
 
@@ -46,7 +47,8 @@ enum class CommandStatus {
 
 // Turns text, which the caller has filled with the command template, into the
 // complete command line for track index of album: the encoder path in double
-// quotes, a space, and the template with every tag replaced. The values are
+// quotes, a space, and the template with every tag replaced, those of the
+// settings file from tags. The values are
 // written for the reader that style names; quoted tags carry their value as
 // exactly one argument.
 //
@@ -54,7 +56,7 @@ enum class CommandStatus {
 // arguments the template asked for, or would have its values acted on.
 CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style, CommandBuffer &text,
                                const PathBuffer &wavPath, const PathBuffer &encoderOutputPath, const AlbumInfo &album,
-                               std::int32_t index);
+                               const RipTags &tags, std::int32_t index);
 
 // The command line of an album step into line (at most lineCapacity bytes,
 // and never longer than Windows would run): the program in double quotes, a
@@ -64,7 +66,18 @@ CommandStatus BuildCommandLine(const PathBuffer &encoderPath, CommandStyle style
 // extension, each as one argument. Track tags stay as written. As for a
 // track's line, only a Complete line may be run.
 CommandStatus BuildAlbumCommandLine(const PathBuffer &programPath, CommandStyle style, const char *albumTemplate,
-                                    std::size_t templateWidth, const AlbumInfo &album, const char *extension,
-                                    std::size_t extensionWidth, char *line, std::size_t lineCapacity);
+                                    std::size_t templateWidth, const AlbumInfo &album, const RipTags &tags,
+                                    const char *extension, std::size_t extensionWidth, char *line,
+                                    std::size_t lineCapacity);
+
+// The words of text (up to its NUL or width) that look like a tag, letters,
+// digits or '_' between two '%', but are none that a track's line (or with
+// albumStep an album step's) replaces: the module passes them on as they
+// stand. Written into out (capacity bytes) separated by blanks; their count,
+// or -1 when they do not fit.
+std::int32_t ListUnknownTags(const char *text, std::size_t width, bool albumStep, char *out, std::size_t capacity);
+// The tags that such a line replaces, each in its form with the closing '%',
+// separated by blanks; false when they do not fit.
+bool ListKnownTags(bool albumStep, char *out, std::size_t capacity);
 
 }  // namespace encbridge

@@ -113,7 +113,7 @@ Reason StartEncoder(const RunContext &context, std::int32_t index, std::int32_t 
     // ever run.
     const bool batchFile = platform::RunsThroughCommandShell(output.encoderPath);
     const CommandStatus status = BuildCommandLine(output.encoderPath, StyleFor(batchFile), run.command, run.wavPath,
-                                                  run.outputPath, album, index);
+                                                  run.outputPath, album, rip.tags, index);
     if (status != CommandStatus::Complete) return ReasonFor(status);
     run.outputIsWav = platform::SameFile(run.wavPath, run.outputPath);
     // Whatever lies under the output's name (an earlier rip's output, a
@@ -211,8 +211,8 @@ Reason StartVerify(const RunContext &context, RunningEncoder &run, RunEnd &end) 
     const OutputSettings &output = rip.settings.outputs[run.output];
     run.messageLength = 0;  // the encoder's words, which succeeded, are not the verify line's
     bool batchFile = false;
-    const Reason built =
-        BuildVerifyLine(output, *rip.album, run.index, run.wavPath, run.outputPath, run.verifyCommand, batchFile);
+    const Reason built = BuildVerifyLine(output, *rip.album, rip.tags, run.index, run.wavPath, run.outputPath,
+                                         run.verifyCommand, batchFile);
     if (built != Reason::Done) return built;
     run.verifier = new (std::nothrow) Verifier;
     if (run.verifier == nullptr || !StartVerifier(*run.verifier, output.verify, run.wavPath, &run.system)) {

@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "records/host_records.h"
 #include "settings/plugin_settings.h"
+#include "settings/rip_tags.h"
 
 namespace encbridge {
 
@@ -71,6 +72,9 @@ struct SharedRip {
     std::atomic<std::int32_t> finishedTracks;
     // Loaded by Create; the worker reads them until it has ended.
     PluginSettings settings;
+    // What the settings file tells of the album and its tracks, read with
+    // them.
+    RipTags tags;
     // Opened by Create, closed by Kill or the next Create. Each writer passes
     // its own record buffer.
     RipJournal journal;

@@ -148,23 +148,23 @@ void AbandonVerifier(Verifier &verifier) {
     verifier.wav = nullptr;
 }
 
-Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, std::int32_t index,
+Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, const RipTags &tags, std::int32_t index,
                        const PathBuffer &wavPath, const PathBuffer &outputPath, CommandBuffer &line, bool &batchFile) {
     batchFile = platform::RunsThroughCommandShell(output.verifyPath);
     if (!FormatWhole(line, sizeof line, "%s", {output.verifyTemplate})) return Reason::CommandCut;
     const CommandStatus status =
         BuildCommandLine(output.verifyPath, batchFile ? CommandStyle::BatchFile : CommandStyle::Arguments, line,
-                         wavPath, outputPath, album, index);
+                         wavPath, outputPath, album, tags, index);
     if (status == CommandStatus::Complete) return Reason::Done;
     return status == CommandStatus::Cut ? Reason::CommandCut : Reason::ValueUnsafe;
 }
 
-Reason VerifyFile(const OutputSettings &output, const AlbumInfo &album, std::int32_t index, const PathBuffer &wavPath,
-                  const PathBuffer &outputPath, std::uint64_t &sample) {
+Reason VerifyFile(const OutputSettings &output, const AlbumInfo &album, const RipTags &tags, std::int32_t index,
+                  const PathBuffer &wavPath, const PathBuffer &outputPath, std::uint64_t &sample) {
     sample = 0;
     CommandBuffer line;
     bool batchFile = false;
-    const Reason built = BuildVerifyLine(output, album, index, wavPath, outputPath, line, batchFile);
+    const Reason built = BuildVerifyLine(output, album, tags, index, wavPath, outputPath, line, batchFile);
     if (built != Reason::Done) return built;
     Verifier *verifier = new (std::nothrow) Verifier;
     if (verifier == nullptr) return Reason::VerifyFailed;

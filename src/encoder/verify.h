@@ -66,7 +66,7 @@ void AbandonVerifier(Verifier &verifier);
 // with the usual tags, outputPath for %o%, behind the quoted program;
 // batchFile says whether that runs through the command shell. Reason::Done
 // when the line is complete: only such a line is ever run.
-Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, std::int32_t index,
+Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, const RipTags &tags, std::int32_t index,
                        const PathBuffer &wavPath, const PathBuffer &outputPath, CommandBuffer &line, bool &batchFile);
 
 // Proves the file at outputPath as an output of track index is proven
@@ -74,7 +74,7 @@ Reason BuildVerifyLine(const OutputSettings &output, const AlbumInfo &album, std
 // writes is compared with the audio of the WAV file at wavPath. Waits until
 // the line has ended. Reason::Done when it is proven; else the reason, with
 // the sample frame it is about in sample.
-Reason VerifyFile(const OutputSettings &output, const AlbumInfo &album, std::int32_t index, const PathBuffer &wavPath,
-                  const PathBuffer &outputPath, std::uint64_t &sample);
+Reason VerifyFile(const OutputSettings &output, const AlbumInfo &album, const RipTags &tags, std::int32_t index,
+                  const PathBuffer &wavPath, const PathBuffer &outputPath, std::uint64_t &sample);
 
 }  // namespace encbridge

@@ -113,6 +113,7 @@ Reason StartRip(AlbumInfo *info, const char *settingsPath, const std::uint8_t *h
     SharedRip &shared = ripSide.shared;
     CloseRipJournal(shared.journal);
     LoadSettings(fullSettingsPath, shared.settings);
+    LoadRipTags(fullSettingsPath, shared.tags);
     // A refused rip makes no file: its refusal goes to a journal that
     // exists already, and the journal is made only once the rip starts.
     OpenRipJournal(shared.journal, shared.settings, *info, reinterpret_cast<std::uintptr_t>(&ripSide),

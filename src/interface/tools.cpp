@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "settings/plugin_settings.h"
 #include "settings/profile_reader.h"
+#include "settings/rip_tags.h"
 #include "wavfile/temp_names.h"
 #include "wavfile/track_file.h"
 
@@ -39,6 +40,8 @@ std::int32_t ReadSettings(const char *settingsPath, EncbridgeSettings *settings)
     if (loaded == nullptr) return 0;
     LoadSettings(settingsPath, *loaded);
     std::memset(settings, 0, sizeof *settings);
+    FormatText(settings->settingsPath, sizeof settings->settingsPath, "%s",
+               {FormatArg(settingsPath, kSettingsPathCapacity)});
     settings->outputCount = loaded->outputCount;
     // The tools are given the module's own record of each output.
     for (std::int32_t i = 0; i < loaded->outputCount; ++i) settings->outputs[i] = loaded->outputs[i];
@@ -99,6 +102,17 @@ bool UsableTrack(const EncbridgeSettings *settings, std::int32_t output, const A
            index < album->trackCount && capacity >= kCommandCapacity;
 }
 
+// The settings file's values for the album and track index (none: -1), as
+// Create reads them; null when there is no memory for them. Freed with
+// delete.
+RipTags *ReadTags(const char *settingsPath, std::int32_t index) {
+    RipTags *tags = new (std::nothrow) RipTags();
+    if (tags == nullptr) return nullptr;
+    LoadAlbumTags(settingsPath, tags->album);
+    if (index >= 0 && index < kMostTaggedTracks) LoadTrackTags(settingsPath, index, tags->album, tags->tracks[index]);
+    return tags;
+}
+
 std::int32_t PreviewTrackLine(const EncbridgeSettings *settings, std::int32_t output, const AlbumInfo *album,
                               std::int32_t index, char *line, std::size_t capacity) {
     if (!UsableTrack(settings, output, album, index, line, capacity)) return kEncbridgeLineRefused;
@@ -107,8 +121,11 @@ std::int32_t PreviewTrackLine(const EncbridgeSettings *settings, std::int32_t ou
     if (!TemporaryPaths(wavPath, outputPath, chosen, *album, index)) return kEncbridgeLineCut;
     CommandBuffer command;
     if (!FormatWhole(command, sizeof command, "%s", {chosen.commandTemplate})) return kEncbridgeLineCut;
-    const CommandStatus status =
-        BuildCommandLine(chosen.encoderPath, StyleOf(chosen.encoderPath), command, wavPath, outputPath, *album, index);
+    const RipTags *tags = ReadTags(settings->settingsPath, index);
+    if (tags == nullptr) return kEncbridgeLineRefused;
+    const CommandStatus status = BuildCommandLine(chosen.encoderPath, StyleOf(chosen.encoderPath), command, wavPath,
+                                                  outputPath, *album, *tags, index);
+    delete tags;
     FormatText(line, capacity, "%s", {command});
     return LineStatus(status);
 }
@@ -124,7 +141,10 @@ std::int32_t PreviewVerifyLine(const EncbridgeSettings *settings, std::int32_t o
     if (!TemporaryPaths(wavPath, outputPath, chosen, *album, index)) return kEncbridgeLineCut;
     CommandBuffer command;
     bool batchFile = false;
-    const Reason built = BuildVerifyLine(chosen, *album, index, wavPath, outputPath, command, batchFile);
+    const RipTags *tags = ReadTags(settings->settingsPath, index);
+    if (tags == nullptr) return kEncbridgeLineRefused;
+    const Reason built = BuildVerifyLine(chosen, *album, *tags, index, wavPath, outputPath, command, batchFile);
+    delete tags;
     FormatText(line, capacity, "%s", {command});
     if (built == Reason::Done) return kEncbridgeLineComplete;
     return built == Reason::ValueUnsafe ? kEncbridgeLineUnsafe : kEncbridgeLineCut;
@@ -137,9 +157,13 @@ std::int32_t PreviewAlbumLine(const EncbridgeSettings *settings, std::int32_t ou
         return kEncbridgeLineRefused;
     }
     const EncbridgeOutput &chosen = settings->outputs[output];
-    return LineStatus(BuildAlbumCommandLine(
+    const RipTags *tags = ReadTags(settings->settingsPath, -1);
+    if (tags == nullptr) return kEncbridgeLineRefused;
+    const CommandStatus status = BuildAlbumCommandLine(
         chosen.albumEncoderPath, StyleOf(chosen.albumEncoderPath), chosen.albumTemplate, sizeof chosen.albumTemplate,
-        *album, chosen.outputExtension, sizeof chosen.outputExtension, line, kLongestCommandLine));
+        *album, *tags, chosen.outputExtension, sizeof chosen.outputExtension, line, kLongestCommandLine);
+    delete tags;
+    return LineStatus(status);
 }
 
 std::int32_t SplitLine(const char *line, char *out, std::size_t capacity) {
@@ -225,7 +249,12 @@ std::int32_t VerifyOutputFile(const char *settingsPath, std::int32_t output, con
         return -1;
     }
     PluginSettings *loaded = new (std::nothrow) PluginSettings();
-    if (loaded == nullptr) return -1;
+    RipTags *tags = ReadTags(settingsPath, index);
+    if (loaded == nullptr || tags == nullptr) {
+        delete loaded;
+        delete tags;
+        return -1;
+    }
     LoadSettings(settingsPath, *loaded);
     const bool verified = output < loaded->outputCount && (loaded->outputs[output].verify == VerifyMode::Exact ||
                                                            loaded->outputs[output].verify == VerifyMode::Decodes);
@@ -236,11 +265,19 @@ std::int32_t VerifyOutputFile(const char *settingsPath, std::int32_t output, con
     } else if (verified && FormatWhole(wav, sizeof wav, "%s", {FormatArg(wavPath, kPathCapacity)}) &&
                FormatWhole(file, sizeof file, "%s", {FormatArg(path, kPathCapacity)})) {
         std::uint64_t at = 0;
-        verdict = static_cast<std::int32_t>(VerifyFile(loaded->outputs[output], *album, index, wav, file, at));
+        verdict = static_cast<std::int32_t>(VerifyFile(loaded->outputs[output], *album, *tags, index, wav, file, at));
         *sample = static_cast<std::int64_t>(at);
     }
     delete loaded;
+    delete tags;
     return verdict;
+}
+
+std::int32_t TemplateTags(const char *text, std::int32_t albumStep, char *unknown, std::size_t unknownCapacity,
+                          char *known, std::size_t knownCapacity) {
+    if (text == nullptr || unknown == nullptr || known == nullptr) return -1;
+    const std::int32_t count = ListUnknownTags(text, std::strlen(text), albumStep != 0, unknown, unknownCapacity);
+    return ListKnownTags(albumStep != 0, known, knownCapacity) ? count : -1;
 }
 
 constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
@@ -258,7 +295,8 @@ constexpr EncbridgeToolTable kTable = {sizeof(EncbridgeToolTable),
                                        MakeWay,
                                        DefaultHeader,
                                        VerifyOutputFile,
-                                       PreviewVerifyLine};
+                                       PreviewVerifyLine,
+                                       TemplateTags};
 
 }  // namespace
 

@@ -25,6 +25,9 @@ using namespace encbridge;
 
 namespace {
 
+// Values that no settings file gave.
+const RipTags kNoTags{};
+
 constexpr int kTracks = 100;
 
 // Text up to its first NUL, as the module reads it.
@@ -168,7 +171,7 @@ void Build(FuzzedDataProvider &data) {
     CommandBuffer text;
     std::snprintf(text, sizeof text, "%s", commandTemplate.c_str());
 
-    const CommandStatus status = BuildCommandLine(encoder, style, text, wav, output, *album, index);
+    const CommandStatus status = BuildCommandLine(encoder, style, text, wav, output, *album, kNoTags, index);
     CheckTerminated(text, sizeof text);
     if (status != CommandStatus::Complete) return;
     const std::string line = text;

@@ -591,6 +591,11 @@ dry_run)
     grep -A4 "verify line: " out.txt | tr '\n' '|' |
         grep -qF -- "|  program  /usr/bin/flac|  argument -d|  argument -c|  argument $work/out/#temp(02).flac|" ||
         fail "no verify line is shown"
+    # A word that looks like a tag and is none is named, with the tags the line knows.
+    sed -i "s/^COMMAND=.*/COMMAND=-T GENRE=%genre% -o %o% %i%/" encbridge.ini
+    run_host --out out --dry-run --tracks 2 || fail "unknown tag: exit status $?"
+    expect_text "COMMAND of [OPTION] holds %genre%, which no tag of its line is"
+    expect_text "%tisr% %tcmp% %tsng% %i% %o% (and each without its closing %)"
     ;;
 existing_file)
     make_image wav

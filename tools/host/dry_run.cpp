@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "progress.h"
+#include "template_tags.h"
 
 namespace host {
 
@@ -50,6 +51,9 @@ int PrintDryRun(std::FILE *out, const PluginModule &module, const ModuleSettings
                      Shown(ExplainRefusal(settings, reason, settingsPath, outputFolder)).c_str());
     }
     const EncbridgeSettings &read = *settings.read;
+    for (const std::string &warning : encbridge_tools::UnknownTagWarnings(tools, read)) {
+        std::fprintf(out, "%s\n", warning.c_str());
+    }
     const bool several = read.outputCount > 1;
     int refused = 0;
     std::vector<char> line(encbridge::kLongestCommandLine);

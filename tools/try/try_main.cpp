@@ -15,6 +15,7 @@
 // or journal to try with (try_status.h).
 #include <shlobj.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@
 
 #include "encbridge/reasons.h"
 #include "journal_fields.h"
+#include "template_tags.h"
 #include "try_album.h"
 #include "try_status.h"
 #include "try_windows.h"
@@ -322,6 +324,20 @@ std::string SettingsCopy(const encbridge_try::Module &module, const std::string 
     return std::string();
 }
 
+// What the settings file tells of the album and its tracks: the module's
+// copy leaves it to the host, which here is this program, so that the rip
+// gets what a host handing it the file itself would.
+void CopyAlbumSections(const std::string &from, const std::string &to) {
+    std::vector<char> section(32767);
+    for (int t = 0; t <= encbridge::kMostTaggedTracks; ++t) {
+        char name[8];
+        std::snprintf(name, sizeof name, t == 0 ? "ALBUM" : "TRACK%02d", t);
+        const DWORD length =
+            GetPrivateProfileSectionA(name, section.data(), static_cast<DWORD>(section.size()), from.c_str());
+        if (length > 0) WritePrivateProfileSectionA(name, section.data(), to.c_str());
+    }
+}
+
 // The rip itself, with the settings copy at copyPath that the module read
 // into settings; its exit status.
 int Rip(const encbridge_try::Module &module, const EncbridgeSettings &settings, const std::string &copyPath,
@@ -411,6 +427,9 @@ int main(int argc, char **argv) {
         Say("The module refuses these settings: " + Refusal(*settings, settingsPath) + "\n", true);
         return kRefused;
     }
+    for (const std::string &warning : encbridge_tools::UnknownTagWarnings(*module.tools, *settings)) {
+        Say(warning + "\n");
+    }
     const std::string temp = TempFolder();
     if (temp.empty()) return kCannotTry;
     const std::string folder = operands.size() > 1 ? GivenFolder(operands[1], dryRun) : NewTempFolder(temp, dryRun);
@@ -423,6 +442,7 @@ int main(int argc, char **argv) {
         return PrintPlan(*settings, Plan(module, *settings, *album.info)) == 0 ? kAllMade : kSomeNotMade;
     }
     const std::string copy = SettingsCopy(module, settingsPath, temp, folder + encbridge_try::kJournalName);
+    if (!copy.empty()) CopyAlbumSections(settingsPath, copy);
     std::unique_ptr<EncbridgeSettings> copied(new EncbridgeSettings());
     char journal[MAX_PATH] = {};
     if (copy.empty() || module.tools->readSettings(copy.c_str(), copied.get()) != 1 ||
