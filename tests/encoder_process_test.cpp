@@ -413,6 +413,9 @@ TEST(HostHelper, ExitsDuringAnEncode) {
         static Album next(out, 1);
         if (host.Create(next.info.get(), settings) != 1 || host.Kill() != 0) ExitProcess(6);
         host.Unload();
+        // The worker's thread holds the module until it has left; then the
+        // module goes, and the component at exit finds none to call.
+        if (!WaitUntil([] { return GetModuleHandleA(ts::ModuleFileName()) == nullptr; })) ExitProcess(7);
     }
     ExitProcess(0);
 }
