@@ -104,9 +104,12 @@ void TakeTags(const std::map<std::string, std::string> &tags, const std::string 
 // kind), when it is a JPEG or PNG of a sane size.
 void TakePicture(const std::string &path, CueAlbum &album) {
     Block block;
-    const auto any = static_cast<FLAC__StreamMetadata_Picture_Type>(-1);
-    for (const FLAC__StreamMetadata_Picture_Type type : {FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER, any}) {
-        if (FLAC__metadata_get_picture(path.c_str(), block.out(), type, nullptr, nullptr, ~0u, ~0u, ~0u, ~0u) &&
+    // The front cover first, then each other type in turn: libFLAC's "any
+    // type" is a value that its enumeration cannot hold.
+    for (int type = -1; type < FLAC__STREAM_METADATA_PICTURE_TYPE_UNDEFINED; ++type) {
+        const auto wanted = static_cast<FLAC__StreamMetadata_Picture_Type>(
+            type < 0 ? FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER : type);
+        if (FLAC__metadata_get_picture(path.c_str(), block.out(), wanted, nullptr, nullptr, ~0u, ~0u, ~0u, ~0u) &&
             block.get() != nullptr)
             break;
     }
