@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host_paths.h"
 #include "track_names.h"
 
 namespace host {
@@ -145,15 +146,9 @@ bool WriteCueSheet(const std::string &path, const std::string &text, bool replac
                 (errno == EEXIST ? std::string("it exists already (--overwrite replaces it)") : std::strerror(errno));
         return false;
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) break;
-        done += static_cast<std::size_t>(wrote);
-    }
+    const bool whole = WriteWhole(fd, text);
     const bool closed = close(fd) == 0;
-    const bool ok = done == text.size() && closed;
+    const bool ok = whole && closed;
     if (!ok) error = "the cue sheet " + path + " could not be written whole";
     return ok;
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "plugin_module.h"
@@ -120,6 +121,17 @@ std::string SettingsChoiceLine(const SettingsChoice &choice, const PathEnvironme
     }
     return "With a cue sheet, this run would use the settings file " + choice.path + " (" +
            DescribeSettingsChoice(choice, environment) + ").";
+}
+
+bool WriteWhole(int fd, const std::string &bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
 }
 
 int OpenRegularFile(const std::string &path, bool &notRegular) {

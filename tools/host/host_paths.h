@@ -88,4 +88,8 @@ int OpenRegularFile(const std::string &path, bool &notRegular);
 // The same, as a stream on that very file.
 bool OpenRegularStream(const std::string &path, std::ifstream &in, bool &notRegular);
 
+// Writes all of bytes to fd, again after an interruption; false when a
+// write failed or wrote nothing before the end.
+bool WriteWhole(int fd, const std::string &bytes);
+
 }  // namespace host

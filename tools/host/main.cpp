@@ -214,14 +214,8 @@ private:
     static bool WritePicture(const std::string &path, const std::string &data) {
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) return false;
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
-            if (wrote < 0 && errno == EINTR) continue;
-            if (wrote <= 0) break;
-            done += static_cast<std::size_t>(wrote);
-        }
-        return close(fd) == 0 && done == data.size();
+        const bool whole = WriteWhole(fd, data);
+        return close(fd) == 0 && whole;
     }
 
     std::string settingsPath_, path_, folder_, cover_;
