@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "encbridge/limits.h"
+#include "encbridge/settings.h"
 
 namespace host {
 
@@ -61,20 +62,21 @@ std::string FindCoverBeside(const std::string &folder, std::vector<std::string> 
 }
 
 std::string AlbumSections(const CueAlbum &cue, const std::vector<ImageTrack> &tracks, const std::string &cover) {
+    // The keys are the module's table: one it gains without a value here
+    // fails the build.
+    const struct {
+        const std::string &disc, &discs, &genre, &catalog, &composer, &songwriter, &cover;
+    } given{cue.disc, cue.discs, cue.genre, cue.catalog, cue.composer, cue.songwriter, cover};
     std::string album;
-    Key(album, "DISC", cue.disc);
-    Key(album, "DISCS", cue.discs);
-    Key(album, "GENRE", cue.genre);
-    Key(album, "CATALOG", cue.catalog);
-    Key(album, "COMPOSER", cue.composer);
-    Key(album, "SONGWRITER", cue.songwriter);
-    Key(album, "COVER", cover);
+#define ENCBRIDGE_HOST_ALBUM_KEY(field, key, capacity) Key(album, key, given.field);
+    ENCBRIDGE_ALBUM_TAG_KEYS(ENCBRIDGE_HOST_ALBUM_KEY)
+#undef ENCBRIDGE_HOST_ALBUM_KEY
     std::string text = album.empty() ? std::string() : "\n[ALBUM]\n" + album;
-    for (std::size_t i = 0; i < tracks.size() && i < 99; ++i) {
+    for (std::size_t i = 0; i < tracks.size() && i < static_cast<std::size_t>(encbridge::kMostTaggedTracks); ++i) {
         std::string track;
-        Key(track, "ISRC", tracks[i].isrc);
-        Key(track, "COMPOSER", tracks[i].composer);
-        Key(track, "SONGWRITER", tracks[i].songwriter);
+#define ENCBRIDGE_HOST_TRACK_KEY(field, key, capacity) Key(track, key, tracks[i].field);
+        ENCBRIDGE_TRACK_TAG_KEYS(ENCBRIDGE_HOST_TRACK_KEY)
+#undef ENCBRIDGE_HOST_TRACK_KEY
         if (track.empty()) continue;
         char section[16];
         std::snprintf(section, sizeof section, "[TRACK%02zu]\n", i + 1);
